@@ -1,0 +1,58 @@
+#include "guide_library.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+const char* const kInputNames[19] = {
+    "speed_cmd", "elev_cmd", "azim_cmd", "ext_weight", "ext_nz",
+    "ext_bank",  "ext_throttle", "mode", "yaw", "pitch",
+    "roll",      "tas",      "vel_up",   "vel_north", "vel_east",
+    "roll_rate", "altitude", "ext_lat",  "aux_in"};
+
+const char* const kOutputNames[4] = {"lat_cmd", "nz_cmd", "throttle_cmd",
+                                     "aux_out"};
+
+std::string default_library_path() {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "libGuide.so";
+    std::string dir(exe, static_cast<size_t>(n));
+    return dir.substr(0, dir.find_last_of('/') + 1) + "libGuide.so";
+}
+
+namespace {
+
+template <typename T>
+bool resolve(void* handle, const char* name, T& out, std::string& error) {
+    void* sym = dlsym(handle, name);
+    if (sym == nullptr) {
+        error = std::string("symbol ") + name + " not found";
+        return false;
+    }
+    out = reinterpret_cast<T>(sym);
+    return true;
+}
+
+}  // namespace
+
+bool load_guide_library(const std::string& path, GuideLibrary& lib,
+                        std::string& error) {
+    lib.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib.handle == nullptr) {
+        const char* why = dlerror();
+        error = "cannot load " + path + ": " + (why ? why : "unknown error");
+        return false;
+    }
+    // The model functions carry C++ names; the wrapper's are plain C.
+    return resolve(lib.handle, "_Z17GuideW_initializev", lib.initialize, error) &&
+           resolve(lib.handle, "_Z11GuideW_stepv", lib.step, error) &&
+           resolve(lib.handle, "_Z16GuideW_terminatev", lib.terminate, error) &&
+           resolve(lib.handle, "Guide_OneStep", lib.one_step, error) &&
+           resolve(lib.handle, "Guide_GetOutput", lib.get_output, error) &&
+           resolve(lib.handle, "Guide_Exit", lib.guide_exit, error) &&
+           resolve(lib.handle, "GuideW_U", lib.inputs, error) &&
+           resolve(lib.handle, "GuideW_Y", lib.outputs, error) &&
+           resolve(lib.handle, "GuideW_P", lib.params, error) &&
+           resolve(lib.handle, "GuideW_DW", lib.states, error);
+}

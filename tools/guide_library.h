@@ -1,0 +1,37 @@
+// Loading libGuide.so the way any host does: through the dynamic loader,
+// finding the entry points by their exported names.
+#ifndef GUIDE_LIBRARY_H
+#define GUIDE_LIBRARY_H
+
+#include <string>
+
+#include "GuideW.h"
+
+struct GuideLibrary {
+    void* handle = nullptr;
+    void (*initialize)() = nullptr;
+    void (*step)() = nullptr;
+    void (*terminate)() = nullptr;
+    void (*one_step)(const double*) = nullptr;
+    void (*get_output)(double*) = nullptr;
+    void (*guide_exit)() = nullptr;
+    GuideWInputs* inputs = nullptr;
+    GuideWOutputs* outputs = nullptr;
+    GuideWParams* params = nullptr;
+    GuideWStates* states = nullptr;
+};
+
+// The library next to the running executable, where the build puts both.
+std::string default_library_path();
+
+// Opens the library at path and resolves every entry point; on failure
+// returns false and says why in error.
+bool load_guide_library(const std::string& path, GuideLibrary& lib,
+                        std::string& error);
+
+// The 19 input names, in array order.
+extern const char* const kInputNames[19];
+// The 4 output names, in array order.
+extern const char* const kOutputNames[4];
+
+#endif
