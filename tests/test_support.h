@@ -1,0 +1,41 @@
+// Shared fixtures of the model tests: a flight state to start from and a
+// model instance of one's own, stepped through the same pipeline as
+// GuideW_step.
+#ifndef TEST_SUPPORT_H
+#define TEST_SUPPORT_H
+
+#include "GuideW.h"
+#include "guidance_stages.h"
+
+// Level, wings-level flight at 200 m/s towards azimuth 0 at sea level,
+// guidance in mode 1 with no external weight, command straight ahead.
+inline GuideWInputs level_flight() {
+    GuideWInputs u{};
+    u.speed_cmd = 200.0;
+    u.mode = 1.0;
+    u.tas = 200.0;
+    u.vel_north = 200.0;
+    return u;
+}
+
+// States as GuideW_initialize leaves them.
+inline GuideWStates fresh_states() {
+    GuideWStates dw{};
+    dw.turn_sign = 1.0;
+    return dw;
+}
+
+// One model with records of its own, defaults for the parameters.
+struct Model {
+    GuideWInputs u = level_flight();
+    GuideWParams p = GuideW_P;
+    GuideWStates dw = fresh_states();
+    GuideWOutputs y{};
+
+    const GuideWOutputs& step() {
+        guidance_step(u, p, dw, y);
+        return y;
+    }
+};
+
+#endif
