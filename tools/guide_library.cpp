@@ -4,15 +4,6 @@
 #include <limits.h>
 #include <unistd.h>
 
-const char* const kInputNames[19] = {
-    "speed_cmd", "elev_cmd", "azim_cmd", "ext_weight", "ext_nz",
-    "ext_bank",  "ext_throttle", "mode", "yaw", "pitch",
-    "roll",      "tas",      "vel_up",   "vel_north", "vel_east",
-    "roll_rate", "altitude", "ext_lat",  "aux_in"};
-
-const char* const kOutputNames[4] = {"lat_cmd", "nz_cmd", "throttle_cmd",
-                                     "aux_out"};
-
 std::string default_library_path() {
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);

@@ -29,9 +29,4 @@ std::string default_library_path();
 bool load_guide_library(const std::string& path, GuideLibrary& lib,
                         std::string& error);
 
-// The 19 input names, in array order.
-extern const char* const kInputNames[19];
-// The 4 output names, in array order.
-extern const char* const kOutputNames[4];
-
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "guide_fields.h"
 #include "guide_library.h"
 
 namespace {
@@ -35,13 +36,6 @@ void typical_inputs(double in[19]) {
     std::memcpy(in, typical, sizeof typical);
 }
 
-int input_index(const std::string& name) {
-    for (int i = 0; i < 19; ++i) {
-        if (name == kInputNames[i]) return i;
-    }
-    return -1;
-}
-
 bool parse_assignment(const char* arg, double in[19]) {
     const char* eq = std::strchr(arg, '=');
     if (eq == nullptr) {
@@ -49,7 +43,7 @@ bool parse_assignment(const char* arg, double in[19]) {
         return false;
     }
     const std::string name(arg, static_cast<size_t>(eq - arg));
-    const int idx = input_index(name);
+    const int idx = field_index(kInputNames, kInputCount, name);
     if (idx < 0) {
         std::fprintf(stderr, "guide-step: unknown input '%s'; inputs are:", name.c_str());
         for (const char* n : kInputNames) std::fprintf(stderr, " %s", n);
