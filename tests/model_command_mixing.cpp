@@ -1,0 +1,161 @@
+// Lateral and load commands by mode: blends, the mode-2 external bank
+// takeover, the orbit with altitude correction, direct commands, roll law.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "test_support.h"
+
+namespace {
+// Wings level at 200 m/s, guidance asking for 1 g and no bank.
+struct Mixer {
+    GuideWInputs u = level_flight();
+    GuideWParams p = GuideW_P;
+    FlightState fs{0, 0, 0, 1, 200, 5, 200};
+    GuidanceResults res{1, 0, 200};
+    GuideWStates dw = fresh_states();
+    GuideWOutputs y{};
+    const GuideWOutputs& mix() { mix_commands(u, p, fs, res, dw, y); return y; }
+    void orbit(double ext_nz, double alt_ref, double yaw_ref) {
+        u.mode = 3; u.ext_nz = ext_nz; dw.orbit_latched = 1; dw.orbit_alt_ref = alt_ref; dw.orbit_yaw_ref = yaw_ref;
+    }
+};
+}  // namespace
+
+TEST(RollLaw, BankErrorInsideTheBandBoundOutside) {
+    // {bank, roll, roll rate, lat_cmd}
+    const double cases[][4] = {{30, 0, 0, 30}, {59, 0, 0, 59}, {61, 0, 0, 150}, {-70, 0, 0, -150},
+                               {30, 0, 100, 30},        // rolling towards the bank: damped, error passes
+                               {180, 0, 1200, 180},     // damped exactly onto the bound: still inside
+                               {170, -170, 0, -20}, {-170, 170, 0, 20}};  // inverted: the short way round
+    for (const auto& c : cases) {
+        Mixer m;
+        m.res.bank_guid = c[0]; m.fs.roll_n = c[1]; m.u.roll_rate = c[2];
+        EXPECT_EQ(m.mix().lat_cmd, c[3]) << c[0] << " from " << c[1] << " at " << c[2] << " deg/s";
+    }
+}
+
+TEST(Blend, ExternalWeightIsFormedFromTheGuidanceWeightAndLoadIsLimited) {
+    Mixer m;
+    m.u.ext_bank = 30; m.u.ext_nz = 3; m.u.ext_weight = 0.1;
+    EXPECT_EQ(m.mix().lat_cmd, 2.999999999999999);  // external weight 1 - 0.9, not 0.1
+    EXPECT_EQ(m.y.nz_cmd, 1.2);
+    m.u.ext_weight = 1; m.u.ext_nz = 12;
+    EXPECT_EQ(m.mix().lat_cmd, 30);
+    EXPECT_EQ(m.y.nz_cmd, 9);
+    m.u.ext_nz = -7;
+    EXPECT_EQ(m.mix().nz_cmd, -5);
+}
+
+struct TakeoverCase { const char* situation; double mode, weight, roll; bool latched; };
+
+// Guidance asks for the present roll; an external bank of 30 deg takes over
+// once it opposes the roll while both sources carry real weight, and the
+// load then becomes that of level flight in the present attitude.
+TEST(ExternalBank, TakesOverOnlyInMode2InsideTheWeightWindow) {
+    const TakeoverCase cases[] = {
+        {"opposing, half weight", 2, 0.5, -10, true}, {"guidance weight exactly 0.95", 2, 0.05, -10, false},
+        {"guidance weight a hair above 0.05", 2, 0.95, -10, true}, {"wings level", 2, 0.5, 0, false},
+        {"already on the external side", 2, 0.5, 10, false}, {"mode 1", 1, 0.5, -10, false},
+        {"mode exactly 1.5", 1.5, 0.5, -10, false}};
+    for (const TakeoverCase& c : cases) {
+        Mixer m;
+        m.u.mode = c.mode; m.u.ext_weight = c.weight; m.u.ext_bank = 30; m.u.ext_nz = 3;
+        m.fs.roll_n = m.res.bank_guid = c.roll;
+        const double g = 1 - c.weight;
+        m.mix();
+        EXPECT_EQ(m.dw.ext_bank_latch, c.latched ? 1 : 0) << c.situation;
+        EXPECT_EQ(m.y.lat_cmd, (c.latched ? 30 : g * c.roll + 30 * (1 - g)) - c.roll) << c.situation;
+        EXPECT_EQ(m.y.nz_cmd, c.latched ? std::cos((c.roll / 180) * M_PI) : g * 1 + 3 * (1 - g)) << c.situation;
+    }
+}
+
+// Once latched the bank stays external while the roll crosses over (the load
+// returns to the blend) and through a spell in mode 1, until the weight
+// leaves the window in mode 2.
+TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
+    Mixer m;
+    m.u.ext_bank = 30; m.u.ext_nz = 3;
+    // {mode, weight, roll, lat_cmd, nz_cmd}
+    const double steps[][5] = {{2, 0.5, -10, 40, std::cos((-10.0 / 180) * M_PI)}, {2, 0.5, 10, 20, 2},
+                               {1, 0, 10, 0, 1}, {2, 0.5, 10, 20, 2}, {2, 0, 10, 0, 1}};
+    for (const auto& s : steps) {
+        m.u.mode = s[0]; m.u.ext_weight = s[1]; m.fs.roll_n = m.res.bank_guid = s[2];
+        EXPECT_EQ(m.mix().lat_cmd, s[3]) << "mode " << s[0] << " weight " << s[1] << " roll " << s[2];
+        EXPECT_EQ(m.y.nz_cmd, s[4]) << "mode " << s[0] << " weight " << s[1] << " roll " << s[2];
+    }
+}
+
+TEST(Orbit, FirstStepCapturesReferencesAndFliesTheTurnBank) {
+    Mixer m;
+    m.u.mode = 3; m.u.ext_nz = 2; m.u.altitude = 3000; m.u.elev_cmd = 10;
+    m.fs.yaw_n = 40; m.fs.roll_n = 50; m.fs.v_mag = 210;
+    m.mix();
+    EXPECT_EQ(m.dw.orbit_latched, 1); EXPECT_EQ(m.dw.orbit_yaw_ref, 40); EXPECT_EQ(m.dw.orbit_alt_ref, 3000);
+    EXPECT_NEAR(m.y.lat_cmd, 10, 1e-12);  // 60 deg bank of a 2 g turn
+    EXPECT_NEAR(m.y.nz_cmd, 2.4, 1e-15);  // 10 m/s fast adds 0.4 g
+}
+
+// Rolled to the 60 deg of a 2 g turn at 200 m/s: on the altitude profile the
+// lateral command vanishes. The profile rises by the turn radius times
+// sin(elev_cmd), converted with 57.3, for every 90 deg of heading turned.
+TEST(Orbit, AltitudeTargetRisesWithHeadingTurnedAndComesBack) {
+    const double rise = ((200.0 * 200.0) / 9.81) / std::sqrt(3.0) * std::sin(10 / 57.3);
+    EXPECT_NEAR(rise, 408.8, 0.05);
+    // {yaw_ref, yaw, quarter turns of climb}: a quarter, a half, three
+    // quarters (back down), three quarters across the +-180 wrap
+    const double cases[][3] = {{0, 90, 1}, {0, 180, 2}, {0, -90, 1}, {-100, 170, 1}};
+    for (const auto& c : cases) {
+        Mixer m;
+        m.orbit(2, 1000, c[0]);
+        m.u.elev_cmd = 10; m.u.altitude = 1000 + c[2] * rise; m.fs.yaw_n = c[1]; m.fs.roll_n = 60;
+        EXPECT_NEAR(m.mix().lat_cmd, 0, 1e-9) << c[0] << " to " << c[1];
+    }
+}
+
+TEST(Orbit, AltitudeCorrectionIsLimitedTo30Degrees) {
+    const double above_and_correction[][2] = {{100, 20}, {200, 30}, {-200, -30}};
+    for (const auto& c : above_and_correction) {
+        Mixer m;
+        m.orbit(2, 1000, 0);
+        m.u.altitude = 1000 + c[0]; m.fs.roll_n = 60;
+        EXPECT_NEAR(m.mix().lat_cmd, c[1], 1e-9) << c[0] << " m above the orbit's altitude";
+    }
+}
+
+// No turn can be held at 1 g or less: the orbit then flies wings level and
+// holds the altitude it was entered at, still correcting towards it.
+TEST(Orbit, AtOneGOrLessCommandsStayFinite) {
+    for (double ext_nz : {0.0, 0.05, -0.05, 0.5, 1.0, -1.0}) {
+        Mixer m;
+        m.orbit(ext_nz, 1000, 0);
+        m.u.elev_cmd = 10; m.u.altitude = 1050; m.fs.yaw_n = 90;
+        EXPECT_EQ(m.mix().lat_cmd, 10) << "ext_nz " << ext_nz;
+        EXPECT_EQ(m.y.nz_cmd, ext_nz) << "ext_nz " << ext_nz;
+    }
+}
+
+TEST(Orbit, ReferencesKeptThroughMode4AndRetakenAfterALowerMode) {
+    Mixer m;
+    m.u.ext_nz = 2; m.u.altitude = 1000;
+    // {mode, orbit_yaw_ref, orbit_latched}; the aircraft moves on after step 0
+    const double steps[][3] = {{3, 0, 1}, {4, 0, 1}, {3, 0, 1}, {2.5, 0, 1}, {2, 0, 0}, {2.5, 0, 0}, {3, 60, 1}};
+    for (const auto& s : steps) {
+        m.u.mode = s[0];
+        m.mix();
+        EXPECT_EQ(m.dw.orbit_yaw_ref, s[1]) << "mode " << s[0];
+        EXPECT_EQ(m.dw.orbit_alt_ref, 1000 + s[1]) << "mode " << s[0];
+        EXPECT_EQ(m.dw.orbit_latched, s[2]) << "mode " << s[0];
+        m.fs.yaw_n = 60; m.u.altitude = 1060;
+    }
+}
+
+TEST(Modes, BoundaryLevelsTheWingsAndMode4PassesCommandsThrough) {
+    Mixer m;
+    m.u.mode = 2.5; m.u.ext_nz = 1; m.fs.roll_n = 20; m.fs.v_mag = 210;
+    EXPECT_EQ(m.mix().lat_cmd, -20);
+    EXPECT_EQ(m.y.nz_cmd, 1.4);
+    m.u.mode = 4; m.u.ext_lat = 300; m.u.ext_nz = 12;
+    EXPECT_EQ(m.mix().lat_cmd, 300);
+    EXPECT_EQ(m.y.nz_cmd, 12);
+}

@@ -1,0 +1,74 @@
+// Conditioning of the raw aircraft state, and the step with guidance off.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "test_support.h"
+
+struct AttitudeCase { const char* situation; double pitch, roll, yaw, pitch_n, roll_n, yaw_n; };
+
+TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
+    const AttitudeCase cases[] = {
+        {"nose past the vertical: pitch folded, roll and yaw turned", 100, 10, 30, 80, -170, -150},
+        {"shallow dive", -30, 0, 0, -30, 0, 0}, {"straight down as 270 stays 270", 270, 0, 0, 270, 0, 0},
+        {"straight down as -90 arrives as 270", -90, 0, 0, 270, 0, 0}, {"straight up", 90, 0, 0, 90, 0, 0},
+        {"inverted", 0, 180, 0, 0, 180, 0}, {"inverted the other way round", 0, -180, 0, 0, 180, 0},
+        {"one and a half turns of heading", 0, 0, 540, 0, 0, 180}};
+    for (const AttitudeCase& c : cases) {
+        GuideWInputs u = level_flight();
+        u.pitch = c.pitch; u.roll = c.roll; u.yaw = c.yaw;
+        const FlightState fs = condition_flight_state(u);
+        EXPECT_EQ(fs.pitch_n, c.pitch_n) << c.situation;
+        EXPECT_EQ(fs.roll_n, c.roll_n) << c.situation;
+        EXPECT_EQ(fs.yaw_n, c.yaw_n) << c.situation;
+    }
+}
+
+TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
+    // {tas at sea level, n_lim}: slow, rising segment, 5 g exactly where the
+    // upper segment starts, fast, unknown airspeed (no range matches).
+    const double cases[][2] = {{100, 1.5}, {150, 30 / 22.857 + 1.5}, {200, 5}, {500, 9}, {NAN, 9}};
+    for (const auto& c : cases) {
+        GuideWInputs u = level_flight();
+        u.tas = c[0];
+        const FlightState fs = condition_flight_state(u);
+        EXPECT_TRUE(fs.eas == c[0] || (std::isnan(c[0]) && std::isnan(fs.eas))) << c[0];
+        EXPECT_EQ(fs.n_lim, c[1]) << c[0];
+    }
+}
+
+TEST(Conditioning, DensityRatioRootFallsSmoothlyIntoTheStratosphere) {
+    GuideWInputs u = level_flight();
+    EXPECT_EQ(condition_flight_state(u).sigma_root, 1.0);
+    u.altitude = 9000;  // exponent factor formed first, then times the altitude
+    EXPECT_EQ(condition_flight_state(u).sigma_root, 0.5119971642856534);
+    u.altitude = 11000;
+    const double at_tropopause = condition_flight_state(u).sigma_root;
+    EXPECT_NEAR(at_tropopause, 0.42, 0.005);
+    u.altitude = std::nextafter(11000.0, 0.0);
+    EXPECT_NEAR(condition_flight_state(u).sigma_root, at_tropopause, 1e-12);
+}
+
+// Guidance off: whatever is commanded, hold 1 g, the present bank and the
+// present equivalent airspeed, and leave a manoeuvre in progress untouched.
+TEST(GuidanceOff, StepHoldsPresentFlightAndLeavesManoeuvreStates) {
+    const double directions[][2] = {{0, 0}, {30, 5}, {180, 0}, {170, -80}, {270, 45}};
+    for (const auto& d : directions) {
+        Model m;
+        m.p.guide_ref = 0;
+        m.u.azim_cmd = d[0]; m.u.elev_cmd = d[1]; m.u.speed_cmd = 300;
+        m.u.pitch = 100; m.u.roll = 20;  // seen the other way round: roll -160
+        double state[16];
+        for (int i = 0; i < 16; ++i) state[i] = 0.25 * (i + 1);
+        std::memcpy(&m.dw, state, sizeof state);
+        m.dw.orbit_latched = 0;  // mode 1 releases the orbit references
+        const GuideWStates before = m.dw;
+        const GuideWOutputs& y = m.step();
+        EXPECT_EQ(y.nz_cmd, 1.0) << d[0] << "/" << d[1];
+        EXPECT_EQ(y.lat_cmd, 0.0) << d[0] << "/" << d[1];
+        // Speed held at eas = v_mag = 200 m/s: only the trim throttle remains.
+        EXPECT_EQ(y.throttle_cmd, 0.01 * 0.339905) << d[0] << "/" << d[1];
+        EXPECT_EQ(std::memcmp(&before, &m.dw, sizeof before), 0) << d[0] << "/" << d[1];
+    }
+}

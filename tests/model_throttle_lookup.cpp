@@ -1,0 +1,103 @@
+// Trim-throttle lookup and the throttle command.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "test_support.h"
+
+namespace {
+const GuideWParams& P = GuideW_P;
+double trim(double altitude, double speed) {
+    return look2_binlcapw(altitude, speed, P.thr_alt_bp, P.thr_spd_bp, P.thr_table, P.thr_max_index, 11);
+}
+}  // namespace
+
+struct TrimCase { const char* situation; double altitude, speed, value, tol; };
+
+TEST(TrimLookup, ClipsBelowHoldsAboveAndInterpolatesInside) {
+    const TrimCase cases[] = {
+        {"first entry", 0, 100, 0.266878, 0}, {"below both ranges", -500, 50, 0.266878, 0},
+        {"above both ranges", 25000, 700, 0.20141, 0}, {"slow, between 4000 and 6000 m", 5000, 50, 0.373352, 1e-12},
+        {"below ground, between 100 and 150 m/s", -100, 125, 0.240573, 1e-6},
+        {"above the ceiling, slow", 30000, 50, 0.404484, 0}, {"halfway in both", 1000, 125, 0.257701, 1e-12},
+        {"on interior breakpoints", 10000, 300, 0.203768, 0}, {"at the ceiling", 20000, 375, 0.404484, 0},
+        {"at the top speed", 11000, 650, 0.668459, 1e-6}, {"speed unknown: top column", 9000, NAN, 0.890709, 1e-12},
+        {"altitude unknown: ceiling row", NAN, 300, 0.404484, 0},
+        {"between four entries: (upper - lower) x fraction + lower, to the bit", 5000, 240, 0.26496319999999995, 0}};
+    for (const TrimCase& c : cases) EXPECT_NEAR(trim(c.altitude, c.speed), c.value, c.tol) << c.situation;
+}
+
+// Entries equal to their speed index expose index and fraction; NaN between
+// them (stride 2) and after the last one poisons any read of a neighbour in
+// the single-breakpoint dimension or past the top speed.
+TEST(TrimLookup, SingleAndTwoBreakpointDimensions) {
+    const double zero[] = {0};
+    double table[25], alt_index[11];
+    for (int i = 0; i < 25; ++i) table[i] = (i % 2 || i > 22) ? NAN : i / 2;
+    for (int i = 0; i < 11; ++i) alt_index[i] = i;
+    const uint32_t speed_only[] = {0, 11}, alt_only[] = {10, 0}, two[] = {1, 1};
+    const double speed_and_position[][2] = {{50, 0}, {100, 0}, {101, 0.02}, {625, 10.5}, {650, 11}, {700, 11}, {NAN, 11}};
+    for (const auto& c : speed_and_position)
+        for (double alt : {-1e6, 0.0, 1e6, double(NAN)})
+            EXPECT_NEAR(look2_binlcapw(alt, c[0], zero, P.thr_spd_bp, table, speed_only, 2), c[1], 1e-12) << c[0];
+    EXPECT_NEAR(look2_binlcapw(19999, 400, P.thr_alt_bp, zero, alt_index, alt_only, 11), 9.9995, 1e-12);
+    const double ends[] = {0, 10}, corners[] = {0, 1, 10, 11};
+    const double inside[][3] = {{5, 5, 5.5}, {0, 0, 0}, {9.99, 0, 0.999}, {-1, 20, 10}, {10, 10, 11}};
+    for (const auto& c : inside)
+        EXPECT_NEAR(look2_binlcapw(c[0], c[1], ends, ends, corners, two, 2), c[2], 1e-12) << c[0] << "," << c[1];
+}
+
+struct ThrottleCase { const char* situation; double mode, v, altitude, speed_ref, ext_throttle, cmd; };
+
+TEST(Throttle, SpeedHoldBelowMode1_5ExternalThrottleFromThere) {
+    const ThrottleCase cases[] = {
+        {"10 m/s slow", 0, 240, 5000, 250, 0, 0.502649632}, {"error limited", 0, 240, 5000, 300, 0, 1.002649632},
+        {"10 m/s fast: no reverse", 0, 240, 5000, 230, 0, 0}, {"far too fast", 0, 240, 5000, 100, 0, 0},
+        {"standstill: slowest column", 1, 0, 0, 250, 0, 1.00266878}, {"exactly 1.5", 1.5, 240, 5000, 250, 50, 0.5},
+        {"mode 2, over the top", 2, 240, 5000, 250, 150, 1.2}, {"mode 3, negative", 3, 240, 5000, 250, -10, 0},
+        {"mode 4", 4, 240, 5000, 250, 50, 0.5}};
+    for (const ThrottleCase& c : cases) {
+        GuideWInputs u = level_flight();
+        u.mode = c.mode; u.altitude = c.altitude; u.ext_throttle = c.ext_throttle;
+        FlightState fs{}; fs.v_mag = c.v;
+        EXPECT_NEAR(throttle_command(u, P, fs, c.speed_ref), c.cmd, 1e-9) << c.situation;
+    }
+}
+
+TEST(Throttle, SpeedErrorLimitsAndCrossedOutputLimits) {
+    GuideWInputs u = level_flight();
+    u.mode = 0; u.altitude = 5000;
+    GuideWParams p = P;
+    p.thr_min = -2;  // let negative demands through
+    FlightState fs{}; fs.v_mag = 240;
+    for (double ref : {260.0, 265.0}) EXPECT_EQ(throttle_command(u, p, fs, ref), 0.01 * (100 + trim(5000, 240))) << ref;
+    for (double ref : {220.0, 215.0}) EXPECT_EQ(throttle_command(u, p, fs, ref), 0.01 * (-100 + trim(5000, 240))) << ref;
+    u.mode = 2; p.thr_min = 0.5; p.thr_max = 0.3;
+    u.ext_throttle = 40;
+    EXPECT_EQ(throttle_command(u, p, fs, 0), 0.3);  // upper limit tested first
+    u.ext_throttle = 20;
+    EXPECT_EQ(throttle_command(u, p, fs, 0), 0.5);
+}
+
+// The trim table has a fixed size: larger maximum indices written by a host
+// must not make the step read past it. Holding the speed shows the trim alone.
+TEST(Throttle, OversizedTableIndicesAreCappedToTheTable) {
+    GuideWInputs u = level_flight();
+    u.mode = 0;
+    GuideWParams p = P;
+    const double points[][2] = {{5000, 240}, {25000, 700}, {NAN, 300}, {19999, 649}, {-100, 50}};
+    for (const auto& pt : points) {
+        u.altitude = pt[0];
+        FlightState fs{}; fs.v_mag = pt[1];
+        p.thr_max_index[0] = 10; p.thr_max_index[1] = 11;
+        const double reference = throttle_command(u, p, fs, pt[1]);
+        for (uint32_t index : {1000u, 0xFFFFFFFFu}) {
+            p.thr_max_index[0] = p.thr_max_index[1] = index;
+            EXPECT_EQ(throttle_command(u, p, fs, pt[1]), reference) << pt[0] << "," << pt[1] << " index " << index;
+        }
+    }
+    p.thr_max_index[0] = 5; p.thr_max_index[1] = 11;  // six altitudes: held at 10000 m
+    u.altitude = 15000;
+    FlightState fs{}; fs.v_mag = 300;
+    EXPECT_EQ(throttle_command(u, p, fs, 300), 0.01 * 0.203768);
+}
