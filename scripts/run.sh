@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The main job: build, then fly the typical step through the loaded library.
+# The main job: build everything, then fly every built-in scenario of the
+# closed-loop simulator, print the summary table and draw the pictures into
+# out/sim/ (or the folder given with -o).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${GUIDE_BUILD_DIR:-$root/build}
 
 "$root/scripts/build.sh" >/dev/null
-"$build/guide-step" "$@"
+cd "$root"
+exec "$build/guide-sim" "$@"

@@ -3,7 +3,8 @@
 # missing. Safe to run again: it does nothing when all are present.
 set -euo pipefail
 
-packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev)
+packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+          python3 python3-matplotlib)
 
 missing=()
 for p in "${packages[@]}"; do

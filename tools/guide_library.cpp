@@ -4,12 +4,16 @@
 #include <limits.h>
 #include <unistd.h>
 
-std::string default_library_path() {
+std::string executable_dir() {
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "libGuide.so";
-    std::string dir(exe, static_cast<size_t>(n));
-    return dir.substr(0, dir.find_last_of('/') + 1) + "libGuide.so";
+    if (n <= 0) return "";
+    const std::string path(exe, static_cast<size_t>(n));
+    return path.substr(0, path.find_last_of('/') + 1);
+}
+
+std::string default_library_path() {
+    return executable_dir() + "libGuide.so";
 }
 
 namespace {

@@ -21,6 +21,9 @@ struct GuideLibrary {
     GuideWStates* states = nullptr;
 };
 
+// The directory of the running executable, with a trailing '/'.
+std::string executable_dir();
+
 // The library next to the running executable, where the build puts both.
 std::string default_library_path();
 

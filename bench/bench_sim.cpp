@@ -1,0 +1,51 @@
+// How much faster than real time the closed-loop simulator flies: the law
+// through the loaded library plus the point-mass aircraft, no recording.
+// The counter x_realtime is simulated seconds per wall-clock second.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "sim/flight.h"
+
+namespace {
+
+const GuideLibrary& library() {
+    static const GuideLibrary lib = [] {
+        GuideLibrary l;
+        std::string error;
+        if (!load_guide_library(GUIDE_LIBRARY_PATH, l, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            std::exit(1);
+        }
+        return l;
+    }();
+    return lib;
+}
+
+void fly(benchmark::State& state, const std::vector<Scenario>& scenarios) {
+    double simulated_s = 0.0;
+    for (const Scenario& sc : scenarios) simulated_s += sc.duration_s;
+    for (auto _ : state) {
+        for (const Scenario& sc : scenarios) {
+            FlightSummary sum = fly_scenario(library(), sc, AircraftConfig{}, nullptr);
+            benchmark::DoNotOptimize(sum);
+        }
+    }
+    state.counters["x_realtime"] =
+        benchmark::Counter(simulated_s, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_TypicalFlight(benchmark::State& state) {
+    fly(state, {builtin_scenarios().front()});
+}
+
+void BM_AllBuiltinScenarios(benchmark::State& state) {
+    fly(state, builtin_scenarios());
+}
+
+}  // namespace
+
+BENCHMARK(BM_TypicalFlight)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AllBuiltinScenarios)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

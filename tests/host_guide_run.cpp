@@ -1,0 +1,267 @@
+// guide-run replays a recorded flight through the library. These tests run
+// the built program as a user does and hold its rows against stepping the
+// library in this process, to the last bit.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "guide_fields.h"
+#include "guide_library.h"
+#include "tool_sandbox.h"
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using Row = std::vector<std::string>;
+
+namespace {
+
+const Row kInputs(kInputNames, kInputNames + kInputCount);
+// speed_cmd elev_cmd azim_cmd ext_weight ext_nz ext_bank ext_throttle mode yaw pitch roll tas
+// vel_up vel_north vel_east roll_rate altitude ext_lat aux_in
+const std::vector<std::array<double, kInputCount>> kFlight = {
+    {220, 5, 30, 0, 0, 0, 0, 1, 0, 0, 0, 200, 0, 200, 0, 0, 3000, 0, 7},               // level, turn right
+    {220, 5, 60.1, 0, 0, 0, 0, 1, 3, 1, 20.5, 201, 3, 199, 10, 5.5, 3000.1, 0, 0.1},  // rolling in
+    {250, -70, 175, 0, 0, 0, 0, 1, 10, 2, 45, 205, 5, 190, 40, 12, 3010, 0, 1e-300},  // dive behind: split
+    {250, -70, 175, 0, 0, 0, 0, 1, 12, -5, 120, 210, -5, 185, 50, 30, 3005, 0, -2},   // pulling through
+    {200, 0, 90, 0, 2.5, 0, 0.7, 3, 20, 0, 10, 200, 0, 188, 68, 0, 3100, 0, 5},       // orbit
+    {200, 0, 90, 0.5, 1, -20, 0.6, 2, 25, 0, 15, 200, 0, 181, 84, -3, 3100, 0, 5},    // external bank
+};
+
+std::string join(const Row& r) {
+    std::string s;
+    for (const std::string& f : r) s += (s.empty() ? "" : ",") + f;
+    return s + "\n";
+}
+std::vector<Row> parse_csv(const std::string& text) {
+    std::vector<Row> rows;
+    std::istringstream lines(text);
+    for (std::string line, field; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        for (rows.emplace_back(); std::getline(fields, field, ',');) rows.back().push_back(field);
+    }
+    return rows;
+}
+uint64_t bits(double v) { uint64_t b; std::memcpy(&b, &v, sizeof b); return b; }
+uint64_t bits(const std::string& text) { return bits(std::strtod(text.c_str(), nullptr)); }
+
+// kFlight with the given columns: its inputs ("%.17g", exact), the recorder's
+// own "time" and "note", and "stale" under any other name.
+std::string flight_csv(const Row& columns) {
+    std::string text = join(columns);
+    for (size_t i = 0; i < kFlight.size(); ++i) {
+        Row row;
+        for (const std::string& c : columns) {
+            const int k = field_index(kInputNames, kInputCount, c);
+            char number[32];
+            if (k >= 0) std::snprintf(number, sizeof number, "%.17g", kFlight[i][static_cast<size_t>(k)]);
+            row.push_back(k >= 0 ? number : c == "time" ? "0.0" + std::to_string(i) + "0"
+                                          : c == "note" ? "leg " + std::to_string(i) : "stale");
+        }
+        text += join(row);
+    }
+    return text;
+}
+
+// Outputs and then states after each step of kFlight, from the library itself.
+std::vector<std::vector<double>> fly_directly() {
+    static GuideLibrary lib;
+    std::string error;
+    if (lib.handle == nullptr && !load_guide_library(GUIDE_LIBRARY_PATH, lib, error)) ADD_FAILURE() << error;
+    lib.initialize();
+    std::vector<std::vector<double>> steps;
+    for (const auto& in : kFlight) {
+        std::copy(in.begin(), in.end(), input_values(*lib.inputs));
+        lib.step();
+        steps.emplace_back(output_values(*lib.outputs), output_values(*lib.outputs) + kOutputCount);
+        steps.back().insert(steps.back().end(), state_values(*lib.states), state_values(*lib.states) + kStateCount);
+    }
+    return steps;
+}
+
+using Result = ToolResult;
+
+// Each test works in files/ of a fresh directory, which is also the working
+// directory, so files/ holds only what the test made and what guide-run left
+// there; the program's standard output and error go beside it.
+class GuideRun : public ToolSandbox {
+protected:
+    void SetUp() override {
+        ToolSandbox::SetUp();
+        fs::current_path(base / "files");
+    }
+    void TearDown() override {
+        fs::current_path("/");
+        ToolSandbox::TearDown();
+    }
+    static Result run(const std::string& args, const std::string& input = "/dev/null") {
+        const int status = std::system(("'" GUIDE_RUN_PATH "' " + args + " <" + input + " >../out 2>../err").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp("../out"), slurp("../err")};
+    }
+    static std::set<std::string> files() {
+        std::set<std::string> names;
+        for (const auto& f : fs::directory_iterator(".")) names.insert(f.path().filename());
+        return names;
+    }
+};
+
+}  // namespace
+
+// The recorder's columns in any order (the inputs reversed, its own time and
+// note columns among them): the rows are the library's own, bit for bit.
+TEST_F(GuideRun, ReplayGivesWhatSteppingTheLibraryGives) {
+    Row columns(kInputs.rbegin(), kInputs.rend());
+    columns.insert(columns.begin() + 3, "time");
+    columns.push_back("note");
+    write("flight.csv", flight_csv(columns));
+    const auto expected = fly_directly();
+    for (const bool states : {false, true}) {
+        SCOPED_TRACE(states ? "with --states" : "outputs only");
+        const Result r = run(states ? "--states flight.csv" : "flight.csv");
+        ASSERT_EQ(r.status, 0) << r.err;
+        Row header = {"time", "note"};
+        header.insert(header.end(), kOutputNames, kOutputNames + kOutputCount);
+        if (states) header.insert(header.end(), kStateNames, kStateNames + kStateCount);
+        const auto rows = parse_csv(r.out);
+        ASSERT_EQ(rows.size(), kFlight.size() + 1);
+        EXPECT_EQ(rows[0], header);
+        for (size_t i = 0; i < kFlight.size(); ++i) {
+            const Row& row = rows[i + 1];
+            ASSERT_EQ(row.size(), header.size());
+            EXPECT_EQ(row[0] + " " + row[1], "0.0" + std::to_string(i) + "0 leg " + std::to_string(i));
+            for (size_t c = 2; c < header.size(); ++c) {
+                EXPECT_EQ(bits(row[c]), bits(expected[i][c - 2])) << "step " << i << ", " << header[c] << " = " << row[c];
+            }
+        }
+    }
+}
+
+TEST_F(GuideRun, DashMeansStandardInputAndOutput) {
+    write("flight.csv", flight_csv(kInputs));
+    const Result piped = run("- -o -", "flight.csv"), filed = run("flight.csv -o out.csv");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    ASSERT_EQ(filed.status, 0) << filed.err;
+    EXPECT_EQ(filed.out, "");
+    EXPECT_EQ(piped.out, slurp("out.csv"));
+    EXPECT_EQ(parse_csv(piped.out).size(), kFlight.size() + 1);
+}
+
+// A simulator's recording holds its commands beside the inputs. The replay
+// writes its own values in their place, so the layout stays; and since it is
+// bit-exact, recording the replay and replaying that gives the same file.
+TEST_F(GuideRun, RecordedCommandColumnsAreReplacedInPlace) {
+    Row columns = {"time", "lat_cmd", "nz_cmd", "throttle_cmd", "aux_out", "turn_sign"};
+    columns.insert(columns.end(), kInputs.begin(), kInputs.end());
+    columns.push_back("note");
+    write("recorded.csv", flight_csv(columns));
+    const Result plain = run("recorded.csv"), with_states = run("--states recorded.csv");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(with_states.status, 0) << with_states.err;
+    const auto p = parse_csv(plain.out), w = parse_csv(with_states.out);
+    EXPECT_EQ(p[0], (Row{"time", "lat_cmd", "nz_cmd", "throttle_cmd", "aux_out", "turn_sign", "note"}));
+    EXPECT_EQ(p[1][1] + " " + p[1][5], "150 stale");  // without --states turn_sign is the recorder's
+    ASSERT_EQ(w[0].size(), 1u + kOutputCount + 1 + kStateCount);
+    EXPECT_EQ(w[0][5] + " " + w[0][6] + " " + w[0][7], "turn_sign note splits_active");
+    EXPECT_EQ(w[1][5], "1");
+
+    std::istringstream replayed(plain.out), inputs(flight_csv(kInputs));
+    std::string again;
+    for (std::string a, b; std::getline(replayed, a) && std::getline(inputs, b);) again += a + "," + b + "\n";
+    write("again.csv", again);
+    EXPECT_EQ(run("again.csv").out, plain.out);
+}
+
+// aux_in reaches aux_out untouched, so it shows how numbers are read and
+// written: the shortest text that reads back to the same bits, non-finite
+// values by name.
+TEST_F(GuideRun, NumbersRoundTripToTheLastBit) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"0.1", "0.1"}, {"0.30000000000000004", "0.30000000000000004"}, {"1e-300", "1e-300"},
+        {"5e-324", "5e-324"}, {"-0.0", "-0"}, {"1.7976931348623157e308", "1.7976931348623157e+308"},
+        {" +2.50 ", "2.5"}, {"123456789012", "123456789012"}, {"nan", "nan"}, {"-nan", "nan"},
+        {"inf", "inf"}, {"+INF", "inf"}, {"-Infinity", "-inf"}};
+    std::string text = join(kInputs);
+    for (const auto& c : cases) text += "220,5,30,0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0," + c.first + "\n";
+    // An infinite speed gives NaN commands, negative ones as the FPU makes
+    // them; every NaN is written "nan". (CRLF line ending.)
+    write("numbers.csv", text + "220,5,30,0,0,0,0,1,0,0,0,200,0,inf,0,0,3000,0,7\r\n");
+    const Result r = run("numbers.csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = parse_csv(r.out);
+    ASSERT_EQ(rows.size(), std::size(cases) + 2);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(rows[i + 1][3], cases[i].second) << "aux_in " << cases[i].first;
+        if (cases[i].second != "nan") EXPECT_EQ(bits(rows[i + 1][3]), bits(cases[i].first));
+    }
+    EXPECT_EQ(rows.back()[0] + " " + rows.back()[1], "nan nan");
+    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("-nan")));
+}
+
+// In the first step the roll law saturates at lat_max and, below it, gives
+// roll_kp times the bank error: lat_cmd shows which parameters are in force.
+TEST_F(GuideRun, ParametersComeFromTheCommandLineAndAFile) {
+    const struct { const char* name; const char* file; const char* args; const char* lat_cmd; } cases[] = {
+        {"defaults", "", "", "150"},
+        {"--set", "", "--set lat_max=100", "100"},
+        {"softer roll gain", "", "--set=roll_kp=1", "71.21694144537118"},
+        {"file with comments", "# softer roll law\r\n\n  lat_max = 120\r\n", "--params p.txt", "120"},
+        {"--set after the file", "lat_max = 120   # deg\n", "--set lat_max=100 --params p.txt", "100"},
+    };
+    write("flight.csv", flight_csv(kInputs));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("p.txt", c.file);
+        const Result r = run(std::string(c.args) + " flight.csv");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(parse_csv(r.out).at(1).at(0), c.lat_cmd);
+    }
+
+}
+
+// A bad file or parameter stops the replay with the place of the fault; no
+// output file appears and an earlier one stays as it was, even when good rows
+// came before the fault. A bad command line exits with 2, bad data with 1.
+TEST_F(GuideRun, BadInputFailsNamingThePlaceAndLeavesNoOutput) {
+    Row columns = {"time"};
+    columns.insert(columns.end(), kInputs.begin(), kInputs.end());
+    const std::string good = flight_csv(columns);
+    const std::string header = good.substr(0, good.find('\n') + 1);
+    const std::string row = good.substr(header.size(), good.find('\n', header.size()) + 1 - header.size());
+    const std::string typo = row.substr(0, row.find(",30,")) + ",3o," + row.substr(row.find(",30,") + 4);
+    const char* const valid = "; parameters are: guide_ref, roll_kp, roll_kd, lat_max";
+    const struct { const char* name; std::string csv, args; int status; std::string message; } cases[] = {
+        {"recorder without ext_lat and aux_in", flight_csv(Row(columns.begin(), columns.end() - 2)), "", 1,
+         "in.csv:1: missing input column(s): ext_lat, aux_in"},
+        {"typo after a blank line", header + row + "\n" + typo, "", 1,
+         "in.csv:4: column 4 (azim_cmd): not a number: \"3o\""},
+        {"a field lost", header + row + row.substr(0, row.rfind(',')) + "\n", "", 1,
+         "in.csv:3: 19 fields, but the header has 20"},
+        {"a name twice", "roll" + good.substr(4), "", 1, "in.csv:1: column 12 (roll): same name as column 1"},
+        {"no such file", "", "", 1, "in.csv: cannot open: No such file or directory"},
+        {"unknown parameter on the command line", good, "--set roll_kq=3", 2,
+         "--set roll_kq=3: unknown parameter 'roll_kq'" + std::string(valid)},
+        {"unknown parameter in a file", good, "--params p.txt", 1, "p.txt:2: unknown parameter 'roll_kq'" + std::string(valid)},
+    };
+    write("p.txt", "lat_max = 120\nroll_kq = 3\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove("in.csv");
+        if (!c.csv.empty()) write("in.csv", c.csv);
+        const Result fresh = run(c.args + " in.csv -o new.csv");
+        EXPECT_EQ(fresh.status, c.status);
+        EXPECT_THAT(fresh.err, HasSubstr(c.message));
+        write("old.csv", "keep\n");
+        EXPECT_EQ(run(c.args + " in.csv -o old.csv").status, c.status);
+        EXPECT_EQ(slurp("old.csv"), "keep\n");
+        std::set<std::string> left = files();
+        left.erase("in.csv");
+        EXPECT_EQ(left, (std::set<std::string>{"old.csv", "p.txt"}));  // no temporary file either
+    }
+}

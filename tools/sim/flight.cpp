@@ -1,0 +1,214 @@
+#include "flight.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "guide_fields.h"
+
+namespace {
+
+constexpr double kDegPerRad = 57.29577951308232;
+constexpr double kRadPerDeg = 0.017453292519943295;
+constexpr double kConvergedDir_deg = 5.0;
+constexpr double kBankSideThreshold_deg = 10.0;  // a bank clearly on one side
+
+__attribute__((format(printf, 1, 2))) std::string fmt(const char* format, ...) {
+    char buf[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    return buf;
+}
+
+double commanded_direction_error_deg(const GuideWInputs& u, const Aircraft& ac) {
+    const double el = u.elev_cmd * kRadPerDeg, az = u.azim_cmd * kRadPerDeg;
+    const V3 cmd{std::cos(el) * std::cos(az), std::sin(el), std::cos(el) * std::sin(az)};
+    const double c = dot(cmd, unit(ac.velocity));
+    return std::acos(std::clamp(c, -1.0, 1.0)) * kDegPerRad;
+}
+
+double wrap180(double a) {
+    while (a > 180.0) a -= 360.0;
+    while (a < -180.0) a += 360.0;
+    return a;
+}
+
+// Follows the flight step by step and judges the scenario's checks without
+// keeping the trajectory.
+class CheckTracker {
+public:
+    explicit CheckTracker(const Scenario& sc) : sc_(sc), e_(sc.expect) {
+        for (const std::string& name : e_.latched) {
+            latched_.push_back({field_index(kStateNames, kStateCount, name), false});
+        }
+    }
+
+    void observe(const FlightSample& s) {
+        const GuideWStates& dw = *s.states;
+        const GuideWInputs& u = *s.inputs;
+        const double alt = s.aircraft->position.y;
+        min_alt_ = std::min(min_alt_, alt);
+        peak_load_ = std::max(peak_load_, s.aircraft->load_g);
+        for (auto& [idx, seen] : latched_) seen = seen || state_values(dw)[idx] == 1.0;
+        if (!converge_s_ && s.dir_err_deg <= kConvergedDir_deg) converge_s_ = s.t_s;
+
+        observe_split(dw, u);
+        if (e_.turn_direction_latched && dw.sign_latch == 1.0 &&
+            std::fabs(u.roll) > kBankSideThreshold_deg) {
+            const int side = u.roll > 0.0 ? 1 : -1;
+            if (latched_side_ == 0) latched_side_ = side;
+            turn_reversed_ = turn_reversed_ || side != latched_side_;
+        }
+        if (e_.passthrough && (s.outputs->lat_cmd != u.ext_lat || s.outputs->nz_cmd != u.ext_nz)) {
+            ++passthrough_misses_;
+        }
+        if (e_.orbit && s.t_s >= e_.orbit->settle_s) observe_orbit(s);
+        last_roll_ = u.roll;
+        last_speed_ = u.tas;
+        last_speed_cmd_ = u.speed_cmd;
+    }
+
+    FlightSummary finish() {
+        FlightSummary sum;
+        sum.converge_s = converge_s_;
+        sum.peak_load_g = peak_load_;
+        sum.altitude_lost_m = std::max(0.0, sc_.initial.altitude_m - min_alt_);
+        sum.final_speed_err_mps = last_speed_ - last_speed_cmd_;
+        judge(sum.failed);
+        return sum;
+    }
+
+private:
+    void observe_split(const GuideWStates& dw, const GuideWInputs& u) {
+        if (!e_.rolls_before_pull) return;
+        if (dw.splits_active == 1.0 && dw.splits_pull == 0.0) {
+            split_seen_ = true;
+            split_roll_ = std::max(split_roll_, std::fabs(u.roll));
+        }
+        if (dw.splits_pull == 1.0 && !pull_seen_) {
+            pull_seen_ = true;
+            pulled_after_roll_ = split_seen_ && split_roll_ >= 90.0;
+        }
+    }
+
+    // The ground track's radius from distance flown over heading turned,
+    // and the altitude against the profile the orbit steers to.
+    void observe_orbit(const FlightSample& s) {
+        const GuideWInputs& u = *s.inputs;
+        const GuideWStates& dw = *s.states;
+        const double vh = std::hypot(u.vel_north, u.vel_east);
+        if (orbit_started_) {
+            orbit_turn_rad_ += std::fabs(wrap180(u.yaw - orbit_last_yaw_)) * kRadPerDeg;
+            orbit_dist_m_ += vh * kSimStep_s;
+        }
+        orbit_started_ = true;
+        orbit_last_yaw_ = u.yaw;
+        orbit_radius_formula_ = ((u.speed_cmd * u.speed_cmd) / 9.81) /
+                                std::sqrt(u.ext_nz * u.ext_nz - 1.0);
+        const double delta = wrap180(u.yaw - dw.orbit_yaw_ref);
+        const double target = (std::fabs(delta) / 90.0) *
+                                  (orbit_radius_formula_ * std::sin(u.elev_cmd / 57.3)) +
+                              dw.orbit_alt_ref;
+        orbit_alt_err_ = std::max(orbit_alt_err_, std::fabs(s.aircraft->position.y - target));
+    }
+
+    void judge(std::vector<std::string>& failed) const {
+        if (e_.converge_within_s && !(converge_s_ && *converge_s_ <= *e_.converge_within_s)) {
+            failed.push_back(fmt("converge within %.0f s", *e_.converge_within_s));
+        }
+        if (e_.max_load_g && peak_load_ > *e_.max_load_g) {
+            failed.push_back(fmt("load %.2f g above %.2f g", peak_load_, *e_.max_load_g));
+        }
+        if (e_.min_altitude_m && min_alt_ < *e_.min_altitude_m) {
+            failed.push_back(fmt("altitude %.0f m below %.0f m", min_alt_, *e_.min_altitude_m));
+        }
+        if (e_.final_speed_error_mps &&
+            !(std::fabs(last_speed_ - last_speed_cmd_) <= *e_.final_speed_error_mps)) {
+            failed.push_back(fmt("final speed error %.1f m/s above %.1f m/s",
+                                 std::fabs(last_speed_ - last_speed_cmd_), *e_.final_speed_error_mps));
+        }
+        for (const auto& [idx, seen] : latched_) {
+            if (!seen) failed.push_back(std::string(kStateNames[idx]) + " never set");
+        }
+        if (e_.rolls_before_pull && !pulled_after_roll_) {
+            failed.push_back(fmt("split manoeuvre did not roll past 90 deg (%.0f) before pulling", split_roll_));
+        }
+        if (e_.turn_direction_latched && (latched_side_ == 0 || turn_reversed_)) {
+            failed.push_back(latched_side_ == 0 ? "turn direction never latched"
+                                                : "turn reversed while its direction was latched");
+        }
+        if (e_.passthrough && passthrough_misses_ > 0) {
+            failed.push_back(fmt("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
+        }
+        if (e_.ends_upright && !(std::fabs(last_roll_) < 90.0)) {
+            failed.push_back(fmt("ends with bank %.0f deg", last_roll_));
+        }
+        if (e_.final_bank && !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
+            failed.push_back(fmt("final bank %.1f deg, wanted %.1f", last_roll_, e_.final_bank->value_deg));
+        }
+        if (e_.orbit) judge_orbit(failed);
+    }
+
+    void judge_orbit(std::vector<std::string>& failed) const {
+        const double radius = orbit_turn_rad_ > 0.0 ? orbit_dist_m_ / orbit_turn_rad_ : 0.0;
+        const double rel = std::fabs(radius - orbit_radius_formula_) / orbit_radius_formula_;
+        if (!(rel <= e_.orbit->radius_tolerance)) {
+            failed.push_back(fmt("orbit radius %.0f m, formula %.0f m", radius, orbit_radius_formula_));
+        }
+        if (!(orbit_alt_err_ <= e_.orbit->altitude_tolerance_m)) {
+            failed.push_back(fmt("altitude %.0f m off the orbit profile", orbit_alt_err_));
+        }
+    }
+
+    const Scenario& sc_;
+    const Expectations& e_;
+    std::vector<std::pair<int, bool>> latched_;
+    std::optional<double> converge_s_;
+    double min_alt_ = INFINITY, peak_load_ = -INFINITY;
+    double last_roll_ = 0.0, last_speed_ = 0.0, last_speed_cmd_ = 0.0;
+    bool split_seen_ = false, pull_seen_ = false, pulled_after_roll_ = false;
+    double split_roll_ = 0.0;
+    int latched_side_ = 0;
+    bool turn_reversed_ = false;
+    int passthrough_misses_ = 0;
+    bool orbit_started_ = false;
+    double orbit_last_yaw_ = 0.0, orbit_turn_rad_ = 0.0, orbit_dist_m_ = 0.0;
+    double orbit_radius_formula_ = 0.0, orbit_alt_err_ = 0.0;
+};
+
+}  // namespace
+
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
+                           const AircraftConfig& cfg, const SampleSink& sink) {
+    const GuideWParams saved_params = *lib.params;
+    lib.initialize();
+    for (const auto& [name, value] : sc.params) set_parameter(*lib.params, name, value);
+
+    GuideWInputs u = sc.commands;
+    GuideWOutputs y{};
+    Aircraft ac = make_aircraft(cfg, sc.initial);
+    CheckTracker checks(sc);
+    size_t next_event = 0;
+
+    const long steps = std::lround(sc.duration_s / kSimStep_s);
+    for (long k = 0; k <= steps; ++k) {
+        const double t = static_cast<double>(k) * kSimStep_s;
+        for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + 1e-9; ++next_event) {
+            for (const InputChange& c : sc.events[next_event].changes) input_values(u)[c.index] = c.value;
+        }
+        sense(ac, u);
+        lib.one_step(input_values(u));
+        lib.get_output(&y.lat_cmd);
+
+        const FlightSample sample{t, &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac)};
+        checks.observe(sample);
+        if (sink) sink(sample);
+        fly_step(cfg, y, ac);
+    }
+    *lib.params = saved_params;
+    return checks.finish();
+}

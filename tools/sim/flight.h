@@ -1,0 +1,41 @@
+// Flying a scenario: the law (through the loaded library) and the aircraft
+// in closed loop at the law's 0.01 s step, with the figures and checks the
+// scenario asks for.
+#ifndef SIM_FLIGHT_H
+#define SIM_FLIGHT_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "aircraft.h"
+#include "guide_library.h"
+#include "scenario.h"
+
+// One step as recorded: the inputs the law saw, what it commanded, its
+// states after the step, and the aircraft at that moment.
+struct FlightSample {
+    double t_s;
+    const GuideWInputs* inputs;
+    const GuideWOutputs* outputs;
+    const GuideWStates* states;
+    const Aircraft* aircraft;
+    double dir_err_deg;  // angle between velocity and commanded direction
+};
+
+struct FlightSummary {
+    std::optional<double> converge_s;  // first time within 5 deg of the command
+    double peak_load_g = 0.0;          // flown
+    double altitude_lost_m = 0.0;      // start minus lowest
+    double final_speed_err_mps = 0.0;  // final speed minus speed_cmd
+    std::vector<std::string> failed;   // checks that failed, with figures
+};
+
+using SampleSink = std::function<void(const FlightSample&)>;
+
+// Flies sc through lib. The library's parameters are restored afterwards.
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
+                           const AircraftConfig& cfg, const SampleSink& sink);
+
+#endif

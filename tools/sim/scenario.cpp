@@ -1,0 +1,259 @@
+#include "scenario.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "guide_fields.h"
+
+using nlohmann::json;
+
+namespace {
+
+// A problem in a scenario, with the path of the offending key.
+struct ScenarioError {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+    throw ScenarioError{where + ": " + what};
+}
+
+void only_keys(const json& obj, const std::string& where,
+               std::initializer_list<const char*> allowed) {
+    if (!obj.is_object()) fail(where, "must be an object");
+    for (const auto& item : obj.items()) {
+        const bool known = std::any_of(allowed.begin(), allowed.end(),
+                                       [&](const char* k) { return item.key() == k; });
+        if (!known) {
+            std::string list;
+            for (const char* k : allowed) list += std::string(list.empty() ? "" : ", ") + k;
+            fail(where, "unknown key '" + item.key() + "' (expected one of: " + list + ")");
+        }
+    }
+}
+
+double number(const json& obj, const char* key, const std::string& where) {
+    if (!obj.contains(key)) fail(where, std::string("needs \"") + key + "\"");
+    const json& v = obj.at(key);
+    if (!v.is_number()) fail(where + "." + key, "must be a number");
+    return v.get<double>();
+}
+
+void read_number(const json& obj, const char* key, const std::string& where, double& out) {
+    if (obj.contains(key)) out = number(obj, key, where);
+}
+
+void read_optional(const json& obj, const char* key, const std::string& where,
+                   std::optional<double>& out) {
+    if (obj.contains(key)) out = number(obj, key, where);
+}
+
+void read_flag(const json& obj, const char* key, const std::string& where, bool& out) {
+    if (!obj.contains(key)) return;
+    if (!obj.at(key).is_boolean()) fail(where + "." + key, "must be true or false");
+    out = obj.at(key).get<bool>();
+}
+
+// Inputs the simulator senses from the aircraft cannot be commanded.
+bool is_sensed_input(int index) {
+    static const std::set<std::string> sensed = {
+        "yaw", "pitch", "roll", "tas", "vel_up", "vel_north", "vel_east",
+        "roll_rate", "altitude"};
+    return sensed.count(kInputNames[index]) != 0;
+}
+
+std::vector<InputChange> read_inputs(const json& obj, const std::string& where) {
+    if (!obj.is_object()) fail(where, "must be an object of input names and numbers");
+    std::vector<InputChange> changes;
+    for (const auto& item : obj.items()) {
+        const int idx = field_index(kInputNames, kInputCount, item.key());
+        if (idx < 0) fail(where, "unknown input '" + item.key() + "'");
+        if (is_sensed_input(idx)) {
+            fail(where, "'" + item.key() + "' is sensed from the aircraft; set the start in \"initial\"");
+        }
+        if (!item.value().is_number()) fail(where + "." + item.key(), "must be a number");
+        changes.push_back({idx, item.value().get<double>()});
+    }
+    return changes;
+}
+
+InitialFlight read_initial(const json& obj, const std::string& where) {
+    only_keys(obj, where, {"altitude_m", "speed_mps", "heading_deg", "path_deg", "bank_deg"});
+    InitialFlight init;
+    read_number(obj, "altitude_m", where, init.altitude_m);
+    read_number(obj, "speed_mps", where, init.speed_mps);
+    read_number(obj, "heading_deg", where, init.heading_deg);
+    read_number(obj, "path_deg", where, init.path_deg);
+    read_number(obj, "bank_deg", where, init.bank_deg);
+    if (!(init.speed_mps > 0.0)) fail(where + ".speed_mps", "must be above 0");
+    if (!(std::fabs(init.path_deg) < 90.0)) fail(where + ".path_deg", "must lie within (-90, 90)");
+    return init;
+}
+
+Expectations read_expect(const json& obj, const std::string& where) {
+    only_keys(obj, where,
+              {"converge_within_s", "max_load_g", "min_altitude_m", "final_speed_error_mps",
+               "latched", "rolls_before_pull", "turn_direction_latched", "passthrough",
+               "ends_upright", "final_bank_deg", "orbit"});
+    Expectations e;
+    read_optional(obj, "converge_within_s", where, e.converge_within_s);
+    read_optional(obj, "max_load_g", where, e.max_load_g);
+    read_optional(obj, "min_altitude_m", where, e.min_altitude_m);
+    read_optional(obj, "final_speed_error_mps", where, e.final_speed_error_mps);
+    read_flag(obj, "rolls_before_pull", where, e.rolls_before_pull);
+    read_flag(obj, "turn_direction_latched", where, e.turn_direction_latched);
+    read_flag(obj, "passthrough", where, e.passthrough);
+    read_flag(obj, "ends_upright", where, e.ends_upright);
+    if (obj.contains("latched")) {
+        const json& list = obj.at("latched");
+        if (!list.is_array()) fail(where + ".latched", "must be a list of state names");
+        for (const json& name : list) {
+            if (!name.is_string() || field_index(kStateNames, kStateCount, name.get<std::string>()) < 0) {
+                fail(where + ".latched", "unknown state " + name.dump());
+            }
+            e.latched.push_back(name.get<std::string>());
+        }
+    }
+    if (obj.contains("final_bank_deg")) {
+        const json& b = obj.at("final_bank_deg");
+        const std::string w = where + ".final_bank_deg";
+        only_keys(b, w, {"value", "tolerance"});
+        e.final_bank = BankExpectation{number(b, "value", w), number(b, "tolerance", w)};
+    }
+    if (obj.contains("orbit")) {
+        const json& o = obj.at("orbit");
+        const std::string w = where + ".orbit";
+        only_keys(o, w, {"settle_s", "radius_tolerance", "altitude_tolerance_m"});
+        OrbitExpectation orbit;
+        read_number(o, "settle_s", w, orbit.settle_s);
+        read_number(o, "radius_tolerance", w, orbit.radius_tolerance);
+        read_number(o, "altitude_tolerance_m", w, orbit.altitude_tolerance_m);
+        e.orbit = orbit;
+    }
+    return e;
+}
+
+Scenario read_scenario(const json& obj, const std::string& where) {
+    only_keys(obj, where,
+              {"name", "description", "duration_s", "initial", "inputs", "events", "params", "expect"});
+    Scenario sc;
+    if (!obj.contains("name") || !obj.at("name").is_string()) fail(where, "needs a \"name\" string");
+    sc.name = obj.at("name").get<std::string>();
+    const std::string w = where + " (" + sc.name + ")";
+    if (sc.name.empty() || sc.name.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos) {
+        fail(w + ".name", "may hold only letters, digits, '_' and '-'");
+    }
+    if (obj.contains("description")) {
+        if (!obj.at("description").is_string()) fail(w + ".description", "must be a string");
+        sc.description = obj.at("description").get<std::string>();
+    }
+    if (!obj.contains("duration_s")) fail(w, "needs \"duration_s\"");
+    sc.duration_s = number(obj, "duration_s", w);
+    if (!(sc.duration_s > 0.0 && sc.duration_s <= 36000.0)) {
+        fail(w + ".duration_s", "must lie within (0, 36000]");
+    }
+    if (obj.contains("initial")) sc.initial = read_initial(obj.at("initial"), w + ".initial");
+
+    sc.commands.speed_cmd = sc.initial.speed_mps;
+    sc.commands.azim_cmd = sc.initial.heading_deg < 0.0 ? sc.initial.heading_deg + 360.0
+                                                        : sc.initial.heading_deg;
+    sc.commands.mode = 1.0;
+    if (obj.contains("inputs")) {
+        double* values = input_values(sc.commands);
+        for (const InputChange& c : read_inputs(obj.at("inputs"), w + ".inputs")) {
+            values[c.index] = c.value;
+        }
+    }
+    if (obj.contains("events")) {
+        const json& events = obj.at("events");
+        if (!events.is_array()) fail(w + ".events", "must be a list");
+        for (size_t i = 0; i < events.size(); ++i) {
+            const std::string we = w + ".events[" + std::to_string(i) + "]";
+            only_keys(events[i], we, {"t_s", "inputs"});
+            TimedChange tc{number(events[i], "t_s", we), {}};
+            if (events[i].contains("inputs")) tc.changes = read_inputs(events[i].at("inputs"), we + ".inputs");
+            sc.events.push_back(tc);
+        }
+        std::stable_sort(sc.events.begin(), sc.events.end(),
+                         [](const TimedChange& a, const TimedChange& b) { return a.t_s < b.t_s; });
+    }
+    if (obj.contains("params")) {
+        const json& params = obj.at("params");
+        if (!params.is_object()) fail(w + ".params", "must be an object of parameter names and numbers");
+        GuideWParams probe{};
+        for (const auto& item : params.items()) {
+            if (!item.value().is_number()) fail(w + ".params." + item.key(), "must be a number");
+            const std::string err = set_parameter(probe, item.key(), item.value().get<double>());
+            if (!err.empty()) fail(w + ".params", err);
+            sc.params.emplace_back(item.key(), item.value().get<double>());
+        }
+    }
+    if (obj.contains("expect")) sc.expect = read_expect(obj.at("expect"), w + ".expect");
+    return sc;
+}
+
+// Line and column of a byte offset, for parse errors.
+std::string position_of(const std::string& text, size_t byte) {
+    size_t line = 1, col = 1;
+    for (size_t i = 0; i < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            col = 1;
+        } else {
+            ++col;
+        }
+    }
+    return std::to_string(line) + ":" + std::to_string(col);
+}
+
+}  // namespace
+
+bool parse_scenarios(const std::string& text, const std::string& origin,
+                     std::vector<Scenario>& out, std::string& error) {
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::parse_error& e) {
+        // The library's text reads "[json.exception.parse_error.101] parse
+        // error at line L, column C: what"; keep the what.
+        const std::string what = e.what();
+        const size_t at = what.find(": ", what.find("column"));
+        error = origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
+                ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2));
+        return false;
+    }
+    try {
+        if (doc.is_array()) {
+            for (size_t i = 0; i < doc.size(); ++i) {
+                out.push_back(read_scenario(doc[i], origin + ": scenario " + std::to_string(i)));
+            }
+        } else {
+            out.push_back(read_scenario(doc, origin + ": scenario"));
+        }
+    } catch (const ScenarioError& e) {
+        error = e.message;
+        return false;
+    } catch (const json::exception& e) {
+        error = origin + ": " + e.what();
+        return false;
+    }
+    return true;
+}
+
+bool load_scenario_file(const std::string& path, std::vector<Scenario>& out,
+                        std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot open scenario file";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_scenarios(text.str(), path, out, error);
+}
