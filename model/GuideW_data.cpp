@@ -1,9 +1,10 @@
 // Build-time defaults of the parameter record. The host may overwrite any of
 // them through the exported GuideW_P; GuideW_initialize() does not restore
-// them.
+// them. Every new instance starts from the same defaults.
 #include "GuideW.h"
+#include "guidance_defaults.h"
 
-GuideWParams GuideW_P = {
+constexpr GuideWParams kGuideWDefaultParams = {
     1.0,     // guide_ref: steer the velocity vector
     2.5,     // roll_kp: roll law gain on the bank error
     0.25,    // roll_kd: roll law gain on the roll rate
@@ -42,3 +43,9 @@ GuideWParams GuideW_P = {
     0.0,   // thr_min
     {10, 11},  // thr_max_index: 11 altitudes, 12 speeds
 };
+
+GuideWParams GuideW_P = kGuideWDefaultParams;
+
+const GuideWParams& guidance_default_params() {
+    return kGuideWDefaultParams;
+}

@@ -57,7 +57,12 @@ TEST_F(HostLibrary, ExportsExactlyTheEntryPointsAndRecords) {
         "Guide_Control", "Guide_OneStep", "Guide_GetOutput", "Guide_Display", "Guide_Exit",
         "_Z17GuideW_initializev", "_Z11GuideW_stepv", "_Z16GuideW_terminatev",
         "_Z14look2_binlcapwddPKdS0_S0_PKjj",
-        "GuideW_U", "GuideW_Y", "GuideW_P", "GuideW_DW", "GuideW_M_", "GuideW_M"};
+        "GuideW_U", "GuideW_Y", "GuideW_P", "GuideW_DW", "GuideW_M_", "GuideW_M",
+        // the instance API, C names
+        "GuideW_instance_create", "GuideW_instance_destroy", "GuideW_instance_initialize",
+        "GuideW_instance_step", "GuideW_instance_one_step", "GuideW_instance_inputs",
+        "GuideW_instance_outputs", "GuideW_instance_params", "GuideW_instance_states",
+        "GuideW_instance_error_status", "GuideW_step_batch", "GuideW_default_params"};
     FILE* nm = popen("nm -D --defined-only '" GUIDE_LIBRARY_PATH "'", "r");
     ASSERT_NE(nm, nullptr);
     std::set<std::string> exported;

@@ -1,0 +1,138 @@
+// Instances of the guidance model: the same stage pipeline as the static
+// model, over records that each instance owns.
+#include "GuideW_instance.h"
+
+#include <atomic>
+#include <cstring>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "guidance_defaults.h"
+#include "guidance_stages.h"
+
+struct GuideWInstance {
+    GuideWInputs u{};
+    GuideWOutputs y{};
+    GuideWParams p = guidance_default_params();
+    GuideWStates dw{};
+    GuideWModel m{};
+    // Set while a step runs, so that a step entered from a second thread is
+    // detected instead of racing on the records.
+    std::atomic<bool> busy{false};
+};
+
+namespace {
+
+constexpr int kInputCount = 19;
+constexpr int kOutputCount = 4;
+const char* const kOverrunText = "Overrun";
+
+// Below this many instances per thread, starting a thread costs more than
+// it saves.
+constexpr size_t kMinInstancesPerThread = 64;
+
+void copy_in(GuideWInputs& u, const double* inputs) {
+    std::memcpy(&u, inputs, sizeof u);
+}
+
+void copy_out(double* outputs, const GuideWOutputs& y) {
+    std::memcpy(outputs, &y, sizeof y);
+}
+
+void guarded_step(GuideWInstance& inst, const double* inputs, double* outputs) {
+    if (inst.busy.exchange(true, std::memory_order_acquire)) {
+        inst.m.error_status = kOverrunText;
+        return;
+    }
+    if (inputs != nullptr) copy_in(inst.u, inputs);
+    guidance_step(inst.u, inst.p, inst.dw, inst.y);
+    if (outputs != nullptr) copy_out(outputs, inst.y);
+    inst.busy.store(false, std::memory_order_release);
+}
+
+void step_rows(GuideWInstance* const* models, size_t begin, size_t end,
+               const double* inputs, double* outputs) {
+    for (size_t i = begin; i < end; ++i) {
+        guarded_step(*models[i], inputs + i * kInputCount, outputs + i * kOutputCount);
+    }
+}
+
+}  // namespace
+
+static_assert(sizeof(GuideWInputs) == kInputCount * sizeof(double), "inputs are an array");
+static_assert(sizeof(GuideWOutputs) == kOutputCount * sizeof(double), "outputs are an array");
+
+extern "C" {
+
+GuideWInstance* GuideW_instance_create(void) {
+    GuideWInstance* m = new (std::nothrow) GuideWInstance;
+    if (m != nullptr) GuideW_instance_initialize(m);
+    return m;
+}
+
+void GuideW_instance_destroy(GuideWInstance* m) {
+    delete m;
+}
+
+void GuideW_instance_initialize(GuideWInstance* m) {
+    m->m.error_status = nullptr;
+    m->dw = GuideWStates{};
+    m->u = GuideWInputs{};
+    m->y = GuideWOutputs{};
+    m->dw.turn_sign = 1.0;  // a rear turn forced before any is latched turns right
+}
+
+void GuideW_instance_step(GuideWInstance* m) {
+    guarded_step(*m, nullptr, nullptr);
+}
+
+void GuideW_instance_one_step(GuideWInstance* m, const double* inputs, double* outputs) {
+    guarded_step(*m, inputs, outputs);
+}
+
+GuideWInputs* GuideW_instance_inputs(GuideWInstance* m) { return &m->u; }
+GuideWOutputs* GuideW_instance_outputs(GuideWInstance* m) { return &m->y; }
+GuideWParams* GuideW_instance_params(GuideWInstance* m) { return &m->p; }
+GuideWStates* GuideW_instance_states(GuideWInstance* m) { return &m->dw; }
+
+const char* GuideW_instance_error_status(const GuideWInstance* m) {
+    return m->m.error_status;
+}
+
+int GuideW_step_batch(GuideWInstance* const* models, size_t count, const double* inputs,
+                      double* outputs, unsigned threads) {
+    if (count == 0) return 0;
+    if (models == nullptr || inputs == nullptr || outputs == nullptr) return -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (models[i] == nullptr) return -1;
+    }
+
+    size_t workers = threads == 0 ? 1 : threads;
+    const size_t useful = (count + kMinInstancesPerThread - 1) / kMinInstancesPerThread;
+    if (workers > useful) workers = useful;
+    if (workers <= 1) {
+        step_rows(models, 0, count, inputs, outputs);
+        return 0;
+    }
+
+    // Contiguous shares of rows; this thread takes the first.
+    std::vector<std::thread> pool;
+    pool.reserve(workers - 1);
+    const size_t share = (count + workers - 1) / workers;
+    for (size_t w = 1; w < workers; ++w) {
+        const size_t begin = w * share;
+        const size_t end = begin + share < count ? begin + share : count;
+        if (begin >= end) break;
+        pool.emplace_back(step_rows, models, begin, end, inputs, outputs);
+    }
+    step_rows(models, 0, share < count ? share : count, inputs, outputs);
+    for (std::thread& t : pool) t.join();
+    return 0;
+}
+
+void GuideW_default_params(GuideWParams* out) {
+    *out = guidance_default_params();
+}
+
+}
