@@ -1,0 +1,1 @@
+# Hardened build flags of the library.

@@ -1,0 +1,1 @@
+# Installation: library, headers, CMake package and pkg-config file.
