@@ -67,8 +67,8 @@ GUIDEW_API const char* GuideW_instance_error_status(const GuideWInstance* m);
  * doubles, row-major) goes into models[i], whose outputs are written to row
  * i of outputs (count x 4). With threads > 1 the rows are shared among up to
  * that many threads; the results do not depend on the thread count.
- * Returns 0, or -1 without stepping anything when an array or one of the
- * instances is NULL. An instance listed twice is stepped twice (in one
+ * Returns 0 (also for count 0, whatever the arrays), or -1 without stepping
+ * anything when an array or one of the instances is NULL. An instance listed twice is stepped twice (in one
  * thread: in order; across threads: one of the two reports "Overrun"), so
  * list each at most once. */
 GUIDEW_API int GuideW_step_batch(GuideWInstance* const* models, size_t count,
