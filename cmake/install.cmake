@@ -1,1 +1,83 @@
-# Installation: library, headers, CMake package and pkg-config file.
+# Installation: library, headers, CMake package and pkg-config file, the
+# host programs and the Python package.
+#
+#   cmake --install build --prefix /opt/guidew
+#
+# Hosts then use find_package(GuideW) and link GuideW::Guide, or
+# `pkg-config --cflags --libs guidew`. Both put include/guidew on the include
+# path, so a host writes #include "GuideW_instance.h" as in the build tree.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(GUIDEW_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/GuideW CACHE STRING
+    "Where the CMake package GuideW is installed, relative to the prefix")
+# Debian's interpreters look in lib/python3/dist-packages (never in a
+# multiarch library directory).
+set(GUIDEW_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
+    "Where the Python package guidew is installed, relative to the prefix")
+
+# The headers share one directory: GuideW.h and GuideW_instance.h include
+# "GuideW_types.h" by plain name, Guide.h includes "GuideW.h".
+target_include_directories(Guide PUBLIC
+                           $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/guidew>)
+install(TARGETS Guide EXPORT GuideWTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/model/GuideW.h
+              ${PROJECT_SOURCE_DIR}/model/GuideW_types.h
+              ${PROJECT_SOURCE_DIR}/model/GuideW_instance.h
+              ${PROJECT_SOURCE_DIR}/wrapper/Guide.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
+
+install(EXPORT GuideWTargets NAMESPACE GuideW:: DESTINATION ${GUIDEW_CMAKE_INSTALL_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/GuideWConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/GuideWConfig.cmake
+                              INSTALL_DESTINATION ${GUIDEW_CMAKE_INSTALL_DIR})
+# Before 1.0 a minor release may change the records' layout.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/GuideWConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/GuideWConfig.cmake
+              ${PROJECT_BINARY_DIR}/GuideWConfigVersion.cmake
+        DESTINATION ${GUIDEW_CMAKE_INSTALL_DIR})
+
+# pkg-config: the paths are taken relative to the .pc file itself, so the
+# installed tree stays usable when staged (DESTDIR) or installed with
+# `cmake --install --prefix`.
+set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(GUIDEW_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH pc_up ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+  string(REGEX REPLACE "/$" "" pc_up "${pc_up}")
+  set(GUIDEW_PC_PREFIX "\${pcfiledir}/${pc_up}")
+endif()
+foreach(kind LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
+    set(GUIDEW_PC_${kind} "${CMAKE_INSTALL_${kind}}")
+  else()
+    set(GUIDEW_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+  endif()
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/guidew.pc.in ${PROJECT_BINARY_DIR}/guidew.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/guidew.pc DESTINATION ${pc_dir})
+
+# The host programs load libGuide.so by plain name once installed (nothing
+# lies beside them): their run path points at the installed library.
+# guide-sim runs plot_trajectory.py from its own directory.
+file(RELATIVE_PATH bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+set_target_properties(guide-run guide-sim guide-step PROPERTIES
+                      INSTALL_RPATH "\$ORIGIN/${bin_to_lib}")
+install(TARGETS guide-run guide-sim guide-step RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The Python package guidew (OPTIONAL: a tree without it installs the rest).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/guidew DESTINATION ${GUIDEW_PYTHON_INSTALL_DIR}
+        OPTIONAL PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE)
+
+# Installs this build into a scratch prefix and builds hosts against it: a
+# C++ host through find_package, a C host through pkg-config.
+if(BUILD_TESTING)
+  add_test(NAME install_package
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/install_test.sh ${PROJECT_BINARY_DIR}
+                   ${PROJECT_SOURCE_DIR}/tests/install_host)
+  set_tests_properties(install_package PROPERTIES TIMEOUT 60)
+endif()

@@ -13,7 +13,11 @@ std::string executable_dir() {
 }
 
 std::string default_library_path() {
-    return executable_dir() + "libGuide.so";
+    // In the build tree the library sits beside the programs; once installed
+    // it is in lib/, which the loader finds by its plain name through the
+    // programs' run path.
+    const std::string beside = executable_dir() + "libGuide.so";
+    return access(beside.c_str(), F_OK) == 0 ? beside : "libGuide.so";
 }
 
 namespace {

@@ -24,7 +24,9 @@ struct GuideLibrary {
 // The directory of the running executable, with a trailing '/'.
 std::string executable_dir();
 
-// The library next to the running executable, where the build puts both.
+// The library next to the running executable, where the build puts both;
+// failing that the plain name, which the loader resolves through the
+// program's run path (installed programs find it in ../lib).
 std::string default_library_path();
 
 // Opens the library at path and resolves every entry point; on failure

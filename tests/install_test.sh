@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs a built tree into a scratch prefix and uses it as a user would:
+# a C++ host configured with find_package(GuideW), a C host compiled with the
+# flags of pkg-config, and the installed guide-step, which has to find the
+# installed library on its own.
+#   usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR
+set -euo pipefail
+build=$1
+host_src=$2
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/guidew-install.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+prefix=$tmp/prefix
+# Nothing may be found through the environment: only the install counts.
+unset LD_LIBRARY_PATH PKG_CONFIG_PATH CMAKE_PREFIX_PATH
+
+fail() { echo "install_test: $*" >&2; exit 1; }
+step() { echo "== $*"; }
+
+step "cmake --install into $prefix"
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "install failed"; }
+for f in include/guidew/GuideW.h include/guidew/GuideW_types.h include/guidew/GuideW_instance.h \
+         include/guidew/Guide.h bin/guide-run bin/guide-sim bin/guide-step bin/plot_trajectory.py; do
+  [ -e "$prefix/$f" ] || fail "$f not installed"
+done
+pc=$(find "$prefix" -name guidew.pc)
+config=$(find "$prefix" -name GuideWConfig.cmake)
+[ -n "$pc" ] && [ -n "$config" ] || fail "guidew.pc or GuideWConfig.cmake not installed"
+[ -e "$(dirname "$config")/GuideWConfigVersion.cmake" ] || fail "GuideWConfigVersion.cmake not installed"
+if [ -d "$host_src/../../python/guidew" ]; then
+  [ -n "$(find "$prefix" -path '*/dist-packages/guidew/*.py')" ] || fail "Python package guidew not installed"
+fi
+
+step "C++ host through find_package(GuideW)"
+cmake -S "$host_src" -B "$tmp/host" -DCMAKE_PREFIX_PATH="$prefix" >"$tmp/host.log" 2>&1 &&
+  cmake --build "$tmp/host" >>"$tmp/host.log" 2>&1 || { cat "$tmp/host.log"; fail "C++ host does not build"; }
+"$tmp/host/cpp_host" || fail "C++ host failed"
+
+step "C host through pkg-config"
+export PKG_CONFIG_PATH=$(dirname "$pc")
+read -r -a flags <<<"$(pkg-config --cflags --libs guidew)"
+"${CC:-cc}" -std=c11 -Wall -Wextra -Wpedantic -Werror "$host_src/c_host.c" "${flags[@]}" \
+  -o "$tmp/c_host" || fail "C host does not build with: ${flags[*]}"
+LD_LIBRARY_PATH=$(pkg-config --variable=libdir guidew) "$tmp/c_host" || fail "C host failed"
+
+step "installed guide-step finds the installed library"
+"$prefix/bin/guide-step" | tee "$tmp/step.out"
+grep -Eq '^lat_cmd +150$' "$tmp/step.out" || fail "guide-step did not give lat_cmd 150"
+echo "install_test: all passed"
