@@ -7,6 +7,11 @@
 #include "guidance_stages.h"
 #include "numeric_helpers.h"
 
+// Bank limits of the guidance branches: 85 deg while upright; upside down
+// the full half turn, so that an inverted aircraft can be rolled either way.
+constexpr double kUprightBankLimit_deg = 85.0;
+constexpr double kInvertedBankLimit_deg = 180.0;
+
 // Turn rate (rad/s) within what the aircraft can turn at its speed.
 inline double limit_turn_rate(double raw_rate, const GuidanceGeometry& geo) {
     return clamp_upper_first(raw_rate, -geo.turn_rate_max, geo.turn_rate_max);

@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr double kInvertedTilt_deg = 90.0;
-constexpr double kUprightBankLimit_deg = 85.0;
-constexpr double kInvertedBankLimit_deg = 180.0;
-
 // A push (negative load) is asked for only when nearly on target and nearly
 // wings level; otherwise a non-positive vertical demand is dropped.
 constexpr double kPushAzimuthWindow_rad = 0.17453292519943295;  // 10 deg

@@ -16,8 +16,6 @@ constexpr Vec3 kWorldUp{0.0, 1.0, 0.0};
 
 // A target within 5 deg of the pure azimuth error counts as level with it.
 constexpr double kElevationTolerance_rad = 0.08726646259971647;
-constexpr double kSteepDive_rad = -0.7853981633974483;  // -45 deg
-constexpr double kInvertedTilt_deg = 90.0;
 
 // Turn-rate bound, rad/s, is this over the horizontal speed: the rate of a
 // level turn at 85 deg of bank (9.81 tan 85 deg).

@@ -20,6 +20,14 @@
 
 #include "GuideW.h"
 
+// Beyond this tilt of the body up axis from world up the aircraft is upside
+// down; exactly 90 deg counts as upright.
+constexpr double kInvertedTilt_deg = 90.0;
+
+// A dive command at or below -45 deg is steep: behind, it is flown as a split
+// manoeuvre and steered on the full angle to the command.
+constexpr double kSteepDive_rad = -0.7853981633974483;
+
 // The conditioned flight state of one step.
 struct FlightState {
     double yaw_n;       // deg, in (-180, 180]

@@ -20,11 +20,8 @@
 
 namespace {
 
-constexpr double kInvertedTilt_deg = 90.0;
 constexpr double kStep_s = 0.01;
 
-// Dive commands at or below -45 deg fly the split manoeuvre.
-constexpr double kSteepDive_rad = -0.7853981633974483;
 // A command more than 170 deg off is almost straight behind.
 constexpr double kStraightBehind_rad = 2.9670597283903604;
 
@@ -34,7 +31,6 @@ constexpr double kSplitsInvertedRoll_deg = 179.0;
 constexpr double kSplitsRollTime_s = 2.5;
 
 // Rear turn.
-constexpr double kRearBankLimit_deg = 85.0;
 constexpr double kCaptureRollErr_deg = 5.0;
 constexpr double kCaptureElevErr_rad = 0.5235987755982988;  // 30 deg
 constexpr double kMinBankDivisor = 0.01;
@@ -42,8 +38,6 @@ constexpr double kMinBankDivisor = 0.01;
 // Climbing turn.
 constexpr double kPurePullElevErr_rad = 0.3490658503988659;  // 20 deg
 constexpr double kTurnDominates_g = 3.5;
-constexpr double kUprightBankLimit_deg = 85.0;
-constexpr double kInvertedBankLimit_deg = 180.0;
 constexpr double kWingsLevelNose_deg = 30.0;
 
 // Above this equivalent airspeed the speed reference is held, m/s.
@@ -115,8 +109,8 @@ void rear_turn(const FlightState& fs, const GuidanceGeometry& geo,
         bank_target = bank_for_loads(n_h, q);
     }
     if (dw.sign_latch == 1.0) bank_target = std::fabs(bank_target) * dw.turn_sign;
-    res.bank_guid = clamp_upper_first(bank_target, -kRearBankLimit_deg,
-                                      kRearBankLimit_deg);
+    res.bank_guid = clamp_upper_first(bank_target, -kUprightBankLimit_deg,
+                                      kUprightBankLimit_deg);
 
     // Until the bank is captured, hold level-flight load so the aircraft
     // rolls into the turn before it pulls.
