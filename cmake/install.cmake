@@ -69,9 +69,13 @@ set_target_properties(guide-run guide-sim guide-step PROPERTIES
 install(TARGETS guide-run guide-sim guide-step RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The Python package guidew (OPTIONAL: a tree without it installs the rest).
+# The Python package guidew, with a relative link to the installed library in
+# its folder, where the package looks first (so it works under any prefix).
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/guidew DESTINATION ${GUIDEW_PYTHON_INSTALL_DIR}
-        OPTIONAL PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE)
+        PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE)
+file(RELATIVE_PATH guidew_to_lib /p/${GUIDEW_PYTHON_INSTALL_DIR}/guidew /p/${CMAKE_INSTALL_LIBDIR})
+install(CODE "file(CREATE_LINK ${guidew_to_lib}/libGuide.so
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libGuide.so\" SYMBOLIC)")
 
 # Installs this build into a scratch prefix and builds hosts against it: a
 # C++ host through find_package, a C host through pkg-config.

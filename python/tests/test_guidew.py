@@ -1,0 +1,166 @@
+import array
+import ctypes.util
+import os
+import random
+import sys
+import tempfile
+import unittest
+from unittest import mock
+
+if os.environ.get("GUIDEW_TEST_NO_NUMPY"):
+    sys.modules["numpy"] = None  # a host without numpy: every path must still work
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+import guidew
+from guidew import _library
+
+# Level flight north at 200 m/s, 3000 m; target 30 deg right and 5 deg up at 220 m/s.
+TYPICAL = dict(speed_cmd=220, elev_cmd=5, azim_cmd=30, mode=1, tas=200,
+               vel_north=200, altitude=3000, aux_in=7)
+
+
+def row_of(fields):
+    return [float(fields.get(name, 0)) for name in guidew.INPUT_FIELDS]
+
+
+def random_rows(rng, count):
+    """Flight situations around the typical one: targets all round, modes 1-4."""
+    return [row_of(dict(TYPICAL, azim_cmd=rng.uniform(0, 360), elev_cmd=rng.uniform(-80, 80),
+                        roll=rng.uniform(-180, 180), pitch=rng.uniform(-30, 30),
+                        yaw=rng.uniform(-10, 10), mode=rng.choice([1, 1, 1, 2, 2.5, 3, 4]),
+                        ext_weight=rng.random(), ext_bank=rng.uniform(-60, 60), ext_nz=2.0,
+                        roll_rate=rng.uniform(-50, 50), aux_in=rng.random()))
+            for _ in range(count)]
+
+
+class TypicalStep(unittest.TestCase):
+    def check(self, out):
+        self.assertEqual(out.lat_cmd, 150.0)  # roll law above lat_max: lat_max
+        self.assertEqual(out.nz_cmd, 3.4804704136617577)  # limited to n_lim
+        self.assertAlmostEqual(out.throttle_cmd, 1.002442075, delta=1e-9)
+        self.assertEqual(out.aux_out, 7.0)
+
+    def test_static_model_through_wrapper_and_raw_step(self):
+        static = guidew.StaticModel()
+        static.initialize()
+        self.assertEqual(static.states["turn_sign"], 1.0)
+        self.check(static.step(row_of(TYPICAL)))  # Guide_OneStep + Guide_GetOutput
+        self.check(static.step())  # GuideW_step on GuideW_U, read GuideW_Y
+        self.check(static.outputs)
+        self.assertIsNone(static.error_status)
+
+    def test_instance_by_field_names(self):
+        with guidew.Instance() as m:
+            m.inputs.update(TYPICAL)
+            self.check(m.step())
+            self.check(m.step({"azim_cmd": 30}))  # same inputs again: same outputs
+            self.assertAlmostEqual(m.states["front_roll_err"], 71.217, delta=1e-3)
+            self.assertEqual(len(m.params["thr_table"]), 132)
+            m.params["roll_kp"] = 1.0  # retuned gain: bank error no longer saturates
+            self.assertAlmostEqual(m.step().lat_cmd, 71.217, delta=1e-3)
+            m.initialize()  # keeps the retuned parameters, clears the rest
+            self.assertEqual((m.params["roll_kp"], m.inputs["azim_cmd"]), (1.0, 0.0))
+        with self.assertRaisesRegex(ValueError, "closed"):
+            m.step()
+
+
+class SameArithmetic(unittest.TestCase):
+    def test_instance_matches_static_model_bit_for_bit(self):
+        rows = random_rows(random.Random(1), 300)
+        static = guidew.StaticModel()
+        static.initialize()
+        with guidew.Instance() as m:
+            for row in rows:
+                self.assertEqual(m.step(row), static.step(row))
+                self.assertEqual(dict(m.states), dict(static.states))
+
+    def test_batch_matches_single_steps_for_any_thread_count(self):
+        n, rng = 300, random.Random(2)  # enough aircraft for every thread to get rows
+        for threads in (1, 2, 4):
+            with guidew.Fleet(n) as fleet:
+                singles = [guidew.Instance() for _ in range(n)]
+                for period in range(6):
+                    rows = random_rows(rng, n)
+                    flat = array.array("d", [v for row in rows for v in row])
+                    want = array.array("d", [v for m, row in zip(singles, rows)
+                                             for v in m.step(row)])
+                    if period % 2:
+                        got = guidew.step_batch(fleet, flat, threads=threads)
+                    else:  # the fleet's own buffers: one library call
+                        fleet.inputs.cast("B")[:] = flat.tobytes()
+                        got = fleet.step(threads=threads)
+                    self.assertEqual(got.tobytes(), want.tobytes(), "threads=%d" % threads)
+
+    def test_buffer_kinds(self):
+        rows = random_rows(random.Random(3), 70)
+        flat = [v for row in rows for v in row]
+        with guidew.Fleet(70) as a, guidew.Fleet(70) as b:
+            want = guidew.step_batch(list(a), array.array("d", flat), threads=2)
+            got = array.array("d", bytes(70 * 4 * 8))  # read-only bytes: copied once
+            self.assertIs(guidew.step_batch(list(b), array.array("d", flat).tobytes(), got), got)
+            self.assertEqual(got, want)
+            if numpy is None:
+                return
+            wide = numpy.zeros((70, 25))
+            wide[:, :19] = numpy.array(flat).reshape(70, 19)
+            out = guidew.step_batch(a, wide[:, :19])  # strided view: copied once
+            self.assertEqual(out.shape, (70, 4))
+            self.assertEqual(out.tolist(), guidew.step_batch(b, wide[:, :19].copy()).tolist())
+            numpy.asarray(a.inputs)[:] = numpy.asarray(b.inputs)[:] = wide[:, :19]
+            self.assertEqual(a.step(threads=4).tolist(), b.step().tolist())
+
+
+class ClearErrors(unittest.TestCase):
+    def test_unknown_field_names_list_the_valid_ones(self):
+        with guidew.Instance() as m:
+            for record, bad in ((m.inputs, "azimuth"), (m.params, "roll_gain"),
+                                (m.states, "turn")):
+                with self.assertRaises(KeyError) as caught:
+                    record[bad] = 1.0
+                self.assertIn(bad, str(caught.exception))
+                self.assertIn(next(iter(record)), str(caught.exception))
+            with self.assertRaises(KeyError):
+                m.step({"azim_cmd": 10, "heading": 3})
+            self.assertEqual(m.inputs["azim_cmd"], 0.0)  # nothing written
+            with self.assertRaisesRegex(ValueError, "expected 19 values, got 18"):
+                m.step([0.0] * 18)
+            with self.assertRaisesRegex(ValueError, "expected 132 values, got 3"):
+                m.params["thr_table"] = [1, 2, 3]
+
+    def test_batch_buffers_of_wrong_size_format_or_shape(self):
+        with guidew.Fleet(3) as fleet:
+            cases = [
+                ("one row short", array.array("d", [0.0] * 38), None, "expected 57"),
+                ("float32", array.array("f", [0.0] * 57), None, "format 'f'"),
+                ("outputs too small", array.array("d", [0.0] * 57),
+                 array.array("d", [0.0] * 8), "expected 12"),
+                ("read-only outputs", array.array("d", [0.0] * 57), bytes(96), "writable"),
+            ]
+            if numpy is not None:
+                cases.append(("rows of 18", numpy.zeros((3, 18)), None, r"shape \(3, 18\)"))
+            for name, inputs, outputs, message in cases:
+                with self.subTest(name), self.assertRaisesRegex(ValueError, message):
+                    fleet.step(inputs, outputs)
+            with guidew.Instance() as m, self.assertRaisesRegex(ValueError, "more than once"):
+                guidew.step_batch([m, m], array.array("d", [0.0] * 38))
+
+    def test_missing_library_error_lists_every_place_looked(self):
+        with tempfile.TemporaryDirectory() as nowhere, \
+                mock.patch.dict(os.environ, {guidew.LIBRARY_ENV: ""}), \
+                mock.patch.object(_library, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")), \
+                mock.patch.object(ctypes.util, "find_library", return_value=None):
+            with self.assertRaises(OSError) as caught:
+                _library.find_and_load()
+            for place in ("GUIDEW_LIBRARY: not set", "find_library", "guidew.load(",
+                          os.path.join(nowhere, "a", "b", "libGuide.so"),
+                          os.path.join(nowhere, "build", "libGuide.so")):
+                self.assertIn(place, str(caught.exception))
+            with self.assertRaisesRegex(guidew.LibraryNotFoundError, "path argument"):
+                guidew.load(os.path.join(nowhere, "libGuide.so"))
+
+
+if __name__ == "__main__":
+    unittest.main()
