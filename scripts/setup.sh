@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-          python3 python3-matplotlib)
+          python3 python3-matplotlib pkg-config
+          clang-14 libclang-rt-14-dev)  # the fuzz target: clang and its libFuzzer and sanitizer runtimes
 
 missing=()
 for p in "${packages[@]}"; do
