@@ -116,17 +116,25 @@ int GuideW_step_batch(GuideWInstance* const* models, size_t count, const double*
         return 0;
     }
 
-    // Contiguous shares of rows; this thread takes the first.
-    std::vector<std::thread> pool;
-    pool.reserve(workers - 1);
+    // Contiguous shares of rows. This thread takes the first share, and the
+    // rows of any share whose thread cannot be started (no memory, no thread
+    // left), so that no exception crosses the C boundary.
     const size_t share = (count + workers - 1) / workers;
-    for (size_t w = 1; w < workers; ++w) {
-        const size_t begin = w * share;
-        const size_t end = begin + share < count ? begin + share : count;
-        if (begin >= end) break;
-        pool.emplace_back(step_rows, models, begin, end, inputs, outputs);
+    const size_t first_end = share < count ? share : count;
+    std::vector<std::thread> pool;
+    size_t taken = first_end;  // rows below this have an owner
+    try {
+        pool.reserve(workers - 1);
+        while (pool.size() + 1 < workers && taken < count) {
+            const size_t end = taken + share < count ? taken + share : count;
+            pool.emplace_back(step_rows, models, taken, end, inputs, outputs);
+            taken = end;
+        }
+    } catch (...) {
+        // Rows from `taken` on are stepped below, on this thread.
     }
-    step_rows(models, 0, share < count ? share : count, inputs, outputs);
+    step_rows(models, 0, first_end, inputs, outputs);
+    step_rows(models, taken, count, inputs, outputs);
     for (std::thread& t : pool) t.join();
     return 0;
 }
