@@ -24,8 +24,6 @@ struct GuideWInstance {
 
 namespace {
 
-constexpr int kInputCount = 19;
-constexpr int kOutputCount = 4;
 const char* const kOverrunText = "Overrun";
 
 // Below this many instances per thread, starting a thread costs more than
@@ -54,14 +52,14 @@ void guarded_step(GuideWInstance& inst, const double* inputs, double* outputs) {
 void step_rows(GuideWInstance* const* models, size_t begin, size_t end,
                const double* inputs, double* outputs) {
     for (size_t i = begin; i < end; ++i) {
-        guarded_step(*models[i], inputs + i * kInputCount, outputs + i * kOutputCount);
+        guarded_step(*models[i], inputs + i * GUIDEW_INPUT_COUNT, outputs + i * GUIDEW_OUTPUT_COUNT);
     }
 }
 
 }  // namespace
 
-static_assert(sizeof(GuideWInputs) == kInputCount * sizeof(double), "inputs are an array");
-static_assert(sizeof(GuideWOutputs) == kOutputCount * sizeof(double), "outputs are an array");
+static_assert(sizeof(GuideWInputs) == GUIDEW_INPUT_COUNT * sizeof(double), "inputs are an array");
+static_assert(sizeof(GuideWOutputs) == GUIDEW_OUTPUT_COUNT * sizeof(double), "outputs are an array");
 
 extern "C" {
 

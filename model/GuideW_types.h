@@ -91,6 +91,9 @@ typedef struct GuideWModel {
     const char* error_status;
 } GuideWModel;
 
+/* The records that are arrays of doubles, as hosts hand them over. */
+enum { GUIDEW_INPUT_COUNT = 19, GUIDEW_OUTPUT_COUNT = 4, GUIDEW_STATE_COUNT = 16 };
+
 GUIDEW_STATIC_ASSERT(sizeof(GuideWInputs) == 152, "19 doubles");
 GUIDEW_STATIC_ASSERT(sizeof(GuideWOutputs) == 32, "4 doubles");
 GUIDEW_STATIC_ASSERT(sizeof(GuideWParams) == 1328, "parameter record layout");

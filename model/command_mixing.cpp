@@ -53,12 +53,18 @@ void update_orbit_latch(const GuideWInputs& u, const FlightState& fs,
     if (u.mode < kMode2Upper) dw.orbit_latched = 0.0;
 }
 
-// Bank of the bands below 2.5. g is the guidance weight.
+// Mode 2 with both sources carrying real weight: the external bank may
+// take over. g is the guidance weight.
+bool takeover_window(const GuideWInputs& u, double g) {
+    return u.mode > kMode1Upper && g < kTakeoverMaxWeight && g > kTakeoverMinWeight;
+}
+
+// Bank of the bands below 2.5.
 double blended_bank(const GuideWInputs& u, const FlightState& fs,
-                    const GuidanceResults& res, double g, GuideWStates& dw) {
+                    const GuidanceResults& res, double g, bool window,
+                    GuideWStates& dw) {
     const bool mode2 = u.mode > kMode1Upper;
-    if (mode2 && g < kTakeoverMaxWeight && g > kTakeoverMinWeight &&
-        dw.ext_bank_latch < 0.5 && u.ext_bank * fs.roll_n < 0.0) {
+    if (window && dw.ext_bank_latch < 0.5 && u.ext_bank * fs.roll_n < 0.0) {
         dw.ext_bank_latch = 1.0;
     }
     if (mode2 && (g >= kTakeoverMaxWeight || g <= kTakeoverMinWeight)) {
@@ -118,9 +124,8 @@ double lateral_command(const GuideWParams& p, double bank_err,
 // roll in mode 2, ask for the load of level flight in the present attitude
 // (the angle formed by dividing by 180 before multiplying by pi).
 double blended_load(const GuideWInputs& u, const FlightState& fs,
-                    const GuidanceResults& res, double g) {
-    if (u.mode > kMode1Upper && g < kTakeoverMaxWeight && g > kTakeoverMinWeight &&
-        u.ext_bank * fs.roll_n < 0.0) {
+                    const GuidanceResults& res, double g, bool window) {
+    if (window && u.ext_bank * fs.roll_n < 0.0) {
         return std::cos((fs.pitch_n / 180.0) * kPi) *
                std::cos((fs.roll_n / 180.0) * kPi);
     }
@@ -145,9 +150,10 @@ void mix_commands(const GuideWInputs& u, const GuideWParams& p,
         return;
     }
 
+    const bool window = takeover_window(u, g);
     double bank_cmd = 0.0;  // wings level at exactly 2.5
     if (u.mode < kMode2Upper) {
-        bank_cmd = blended_bank(u, fs, res, g, dw);
+        bank_cmd = blended_bank(u, fs, res, g, window, dw);
     } else if (u.mode > kMode2Upper) {
         bank_cmd = orbit_bank_command(u, fs, dw);
     }
@@ -156,7 +162,7 @@ void mix_commands(const GuideWInputs& u, const GuideWParams& p,
 
     double nz_mix;
     if (u.mode < kMode2Upper) {
-        nz_mix = blended_load(u, fs, res, g);
+        nz_mix = blended_load(u, fs, res, g, window);
     } else {
         nz_mix = (fs.v_mag - u.speed_cmd) * kSpeedErrGain_gpmps + u.ext_nz;
     }

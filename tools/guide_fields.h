@@ -8,9 +8,9 @@
 
 #include "GuideW.h"
 
-constexpr int kInputCount = 19;
-constexpr int kOutputCount = 4;
-constexpr int kStateCount = 16;
+constexpr int kInputCount = GUIDEW_INPUT_COUNT;
+constexpr int kOutputCount = GUIDEW_OUTPUT_COUNT;
+constexpr int kStateCount = GUIDEW_STATE_COUNT;
 
 // Names in record (and array) order.
 extern const char* const kInputNames[kInputCount];

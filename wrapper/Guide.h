@@ -20,9 +20,6 @@
 
 #include "GuideW.h"
 
-constexpr int kGuideInputCount = 19;
-constexpr int kGuideOutputCount = 4;
-
 extern "C" {
 
 // Copies the 19 inputs into GuideW_U, field by field, without any check.
