@@ -20,7 +20,7 @@ if(GUIDE_HARDEN)
   endif()
   set(GUIDE_HARDEN_LINK -Wl,-z,relro,-z,now -Wl,-z,noexecstack)
 
-  foreach(t guidew_model guide_wrapper)
+  foreach(t guidew_law guidew_runtime guidew_wrapper)
     target_compile_options(${t} PRIVATE ${GUIDE_HARDEN_COMPILE})
   endforeach()
   target_link_options(Guide PRIVATE ${GUIDE_HARDEN_LINK})

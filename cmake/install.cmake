@@ -22,11 +22,7 @@ target_include_directories(Guide PUBLIC
                            $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/guidew>)
 install(TARGETS Guide EXPORT GuideWTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/model/GuideW.h
-              ${PROJECT_SOURCE_DIR}/model/GuideW_types.h
-              ${PROJECT_SOURCE_DIR}/model/GuideW_instance.h
-              ${PROJECT_SOURCE_DIR}/wrapper/Guide.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/guidew DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT GuideWTargets NAMESPACE GuideW:: DESTINATION ${GUIDEW_CMAKE_INSTALL_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/GuideWConfig.cmake.in

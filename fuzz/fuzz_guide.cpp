@@ -31,7 +31,7 @@
 #include <memory>
 #include <vector>
 
-#include "../wrapper/Guide.cpp"
+#include "../src/runtime/Guide.cpp"
 #include "GuideW_instance.h"
 #include "guidance_stages.h"
 

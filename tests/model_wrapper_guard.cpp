@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "../wrapper/Guide.cpp"
+#include "../src/runtime/Guide.cpp"
 #include "test_support.h"
 
 namespace {
