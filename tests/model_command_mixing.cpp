@@ -13,7 +13,7 @@ struct Mixer {
     GuideWParams p = GuideW_P;
     FlightState fs{0, 0, 0, 1, 200, 5, 200};
     GuidanceResults res{1, 0, 200};
-    GuideWStates dw = fresh_states();
+    GuideWStates dw = kFreshStates;
     GuideWOutputs y{};
     const GuideWOutputs& mix() { mix_commands(u, p, fs, res, dw, y); return y; }
     void orbit(double ext_nz, double alt_ref, double yaw_ref) {
@@ -30,7 +30,7 @@ TEST(RollLaw, BankErrorInsideTheBandBoundOutside) {
                                {170, -170, 0, -20}, {-170, 170, 0, 20}};  // inverted: the short way round
     for (const auto& c : cases) {
         Mixer m;
-        m.res.bank_guid = c[0]; m.fs.roll_n = c[1]; m.u.roll_rate = c[2];
+        m.res.bank_guid_deg = c[0]; m.fs.roll_n_deg = c[1]; m.u.roll_rate = c[2];
         EXPECT_EQ(m.mix().lat_cmd, c[3]) << c[0] << " from " << c[1] << " at " << c[2] << " deg/s";
     }
 }
@@ -61,7 +61,7 @@ TEST(ExternalBank, TakesOverOnlyInMode2InsideTheWeightWindow) {
     for (const TakeoverCase& c : cases) {
         Mixer m;
         m.u.mode = c.mode; m.u.ext_weight = c.weight; m.u.ext_bank = 30; m.u.ext_nz = 3;
-        m.fs.roll_n = m.res.bank_guid = c.roll;
+        m.fs.roll_n_deg = m.res.bank_guid_deg = c.roll;
         const double g = 1 - c.weight;
         m.mix();
         EXPECT_EQ(m.dw.ext_bank_latch, c.latched ? 1 : 0) << c.situation;
@@ -80,7 +80,7 @@ TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
     const double steps[][5] = {{2, 0.5, -10, 40, std::cos((-10.0 / 180) * M_PI)}, {2, 0.5, 10, 20, 2},
                                {1, 0, 10, 0, 1}, {2, 0.5, 10, 20, 2}, {2, 0, 10, 0, 1}};
     for (const auto& s : steps) {
-        m.u.mode = s[0]; m.u.ext_weight = s[1]; m.fs.roll_n = m.res.bank_guid = s[2];
+        m.u.mode = s[0]; m.u.ext_weight = s[1]; m.fs.roll_n_deg = m.res.bank_guid_deg = s[2];
         EXPECT_EQ(m.mix().lat_cmd, s[3]) << "mode " << s[0] << " weight " << s[1] << " roll " << s[2];
         EXPECT_EQ(m.y.nz_cmd, s[4]) << "mode " << s[0] << " weight " << s[1] << " roll " << s[2];
     }
@@ -89,7 +89,7 @@ TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
 TEST(Orbit, FirstStepCapturesReferencesAndFliesTheTurnBank) {
     Mixer m;
     m.u.mode = 3; m.u.ext_nz = 2; m.u.altitude = 3000; m.u.elev_cmd = 10;
-    m.fs.yaw_n = 40; m.fs.roll_n = 50; m.fs.v_mag = 210;
+    m.fs.yaw_n_deg = 40; m.fs.roll_n_deg = 50; m.fs.v_mag_mps = 210;
     m.mix();
     EXPECT_EQ(m.dw.orbit_latched, 1); EXPECT_EQ(m.dw.orbit_yaw_ref, 40); EXPECT_EQ(m.dw.orbit_alt_ref, 3000);
     EXPECT_NEAR(m.y.lat_cmd, 10, 1e-12);  // 60 deg bank of a 2 g turn
@@ -108,7 +108,7 @@ TEST(Orbit, AltitudeTargetRisesWithHeadingTurnedAndComesBack) {
     for (const auto& c : cases) {
         Mixer m;
         m.orbit(2, 1000, c[0]);
-        m.u.elev_cmd = 10; m.u.altitude = 1000 + c[2] * rise; m.fs.yaw_n = c[1]; m.fs.roll_n = 60;
+        m.u.elev_cmd = 10; m.u.altitude = 1000 + c[2] * rise; m.fs.yaw_n_deg = c[1]; m.fs.roll_n_deg = 60;
         EXPECT_NEAR(m.mix().lat_cmd, 0, 1e-9) << c[0] << " to " << c[1];
     }
 }
@@ -118,7 +118,7 @@ TEST(Orbit, AltitudeCorrectionIsLimitedTo30Degrees) {
     for (const auto& c : above_and_correction) {
         Mixer m;
         m.orbit(2, 1000, 0);
-        m.u.altitude = 1000 + c[0]; m.fs.roll_n = 60;
+        m.u.altitude = 1000 + c[0]; m.fs.roll_n_deg = 60;
         EXPECT_NEAR(m.mix().lat_cmd, c[1], 1e-9) << c[0] << " m above the orbit's altitude";
     }
 }
@@ -129,7 +129,7 @@ TEST(Orbit, AtOneGOrLessCommandsStayFinite) {
     for (double ext_nz : {0.0, 0.05, -0.05, 0.5, 1.0, -1.0}) {
         Mixer m;
         m.orbit(ext_nz, 1000, 0);
-        m.u.elev_cmd = 10; m.u.altitude = 1050; m.fs.yaw_n = 90;
+        m.u.elev_cmd = 10; m.u.altitude = 1050; m.fs.yaw_n_deg = 90;
         EXPECT_EQ(m.mix().lat_cmd, 10) << "ext_nz " << ext_nz;
         EXPECT_EQ(m.y.nz_cmd, ext_nz) << "ext_nz " << ext_nz;
     }
@@ -146,13 +146,13 @@ TEST(Orbit, ReferencesKeptThroughMode4AndRetakenAfterALowerMode) {
         EXPECT_EQ(m.dw.orbit_yaw_ref, s[1]) << "mode " << s[0];
         EXPECT_EQ(m.dw.orbit_alt_ref, 1000 + s[1]) << "mode " << s[0];
         EXPECT_EQ(m.dw.orbit_latched, s[2]) << "mode " << s[0];
-        m.fs.yaw_n = 60; m.u.altitude = 1060;
+        m.fs.yaw_n_deg = 60; m.u.altitude = 1060;
     }
 }
 
 TEST(Modes, BoundaryLevelsTheWingsAndMode4PassesCommandsThrough) {
     Mixer m;
-    m.u.mode = 2.5; m.u.ext_nz = 1; m.fs.roll_n = 20; m.fs.v_mag = 210;
+    m.u.mode = 2.5; m.u.ext_nz = 1; m.fs.roll_n_deg = 20; m.fs.v_mag_mps = 210;
     EXPECT_EQ(m.mix().lat_cmd, -20);
     EXPECT_EQ(m.y.nz_cmd, 1.4);
     m.u.mode = 4; m.u.ext_lat = 300; m.u.ext_nz = 12;

@@ -19,9 +19,9 @@ TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
         GuideWInputs u = level_flight();
         u.pitch = c.pitch; u.roll = c.roll; u.yaw = c.yaw;
         const FlightState fs = condition_flight_state(u);
-        EXPECT_EQ(fs.pitch_n, c.pitch_n) << c.situation;
-        EXPECT_EQ(fs.roll_n, c.roll_n) << c.situation;
-        EXPECT_EQ(fs.yaw_n, c.yaw_n) << c.situation;
+        EXPECT_EQ(fs.pitch_n_deg, c.pitch_n) << c.situation;
+        EXPECT_EQ(fs.roll_n_deg, c.roll_n) << c.situation;
+        EXPECT_EQ(fs.yaw_n_deg, c.yaw_n) << c.situation;
     }
 }
 
@@ -33,8 +33,8 @@ TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
         GuideWInputs u = level_flight();
         u.tas = c[0];
         const FlightState fs = condition_flight_state(u);
-        EXPECT_TRUE(fs.eas == c[0] || (std::isnan(c[0]) && std::isnan(fs.eas))) << c[0];
-        EXPECT_EQ(fs.n_lim, c[1]) << c[0];
+        EXPECT_TRUE(fs.eas_mps == c[0] || (std::isnan(c[0]) && std::isnan(fs.eas_mps))) << c[0];
+        EXPECT_EQ(fs.n_lim_g, c[1]) << c[0];
     }
 }
 

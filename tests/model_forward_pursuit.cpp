@@ -16,7 +16,7 @@ GuidanceResults pursue(Model& m) {
     const FlightState fs = condition_flight_state(m.u);
     const GuidanceGeometry geo = guidance_geometry(m.u, m.p, m.dw, fs);
     GuidanceResults res = guidance_entry_values(fs);
-    EXPECT_FALSE(geo.behind);
+    EXPECT_FALSE(geo.errors.behind);
     forward_pursuit(m.u, fs, geo, m.dw, res);
     return res;
 }
@@ -25,11 +25,11 @@ GuidanceResults pursue(Model& m) {
 GuidanceResults pursue_geometry(double az_err, double roll, double cos_gamma, GuideWStates& dw,
                                 double v_h = 200) {
     GuidanceGeometry g{};
-    g.az_err = az_err; g.az_err_abs = std::fabs(az_err); g.roll_abs = std::fabs(roll);
-    g.v_h = g.v_tot = v_h; g.cos_gamma = cos_gamma; g.turn_rate_max = 112.12881309008883 / v_h;
-    g.cos_pitch = g.cos_roll = 1; g.tilt_deg = std::fabs(roll); g.upright = true;
+    g.errors.az_err_rad = az_err; g.errors.az_err_abs_rad = std::fabs(az_err); g.attitude.roll_abs_deg = std::fabs(roll);
+    g.path.v_h_mps = g.path.v_tot_mps = v_h; g.path.cos_gamma = cos_gamma; g.path.turn_rate_max_radps = 112.12881309008883 / v_h;
+    g.attitude.cos_pitch = g.attitude.cos_roll = 1; g.attitude.tilt_deg = std::fabs(roll); g.attitude.upright = true;
     FlightState fs{};
-    fs.roll_n = roll; fs.sigma_root = 1; fs.n_lim = 9;
+    fs.roll_n_deg = roll; fs.sigma_root = 1; fs.n_lim_g = 9;
     GuidanceResults res{1, roll, 200};
     forward_pursuit(level_flight(), fs, g, dw, res);
     return res;
@@ -40,11 +40,11 @@ TEST(Pursuit, TypicalClimbingTurnToTheRight) {
     Model m;
     m.u.azim_cmd = 30; m.u.elev_cmd = 5; m.u.speed_cmd = 220; m.u.altitude = 3000;
     const GuidanceResults r = pursue(m);
-    EXPECT_EQ(r.nz_guid, condition_flight_state(m.u).n_lim);  // 3.64 g wanted
-    EXPECT_NEAR(r.nz_guid, 3.4805, 5e-5);
-    EXPECT_NEAR(r.bank_guid, 71.217, 5e-4);
-    EXPECT_EQ(m.dw.front_roll_err, r.bank_guid);  // from wings level
-    EXPECT_EQ(r.speed_ref, 220.0);
+    EXPECT_EQ(r.nz_guid_g, condition_flight_state(m.u).n_lim_g);  // 3.64 g wanted
+    EXPECT_NEAR(r.nz_guid_g, 3.4805, 5e-5);
+    EXPECT_NEAR(r.bank_guid_deg, 71.217, 5e-4);
+    EXPECT_EQ(m.dw.front_roll_err, r.bank_guid_deg);  // from wings level
+    EXPECT_EQ(r.speed_ref_mps, 220.0);
 }
 
 // With no vertical demand at all (vertical flight path, no elevation error)
@@ -54,23 +54,23 @@ TEST(Pursuit, PushOnlyNearTargetWithWingsLevel) {
         {"0.1 rad right, 5 roll", 0.1, 5, -1}, {"0.1 rad left, 5 left roll", -0.1, -5, -1},
         {"0.1 rad right, 10 roll", 0.1, 10, 1}, {"0.2 rad left, 5 roll", -0.2, 5, 1}};
     for (auto c : cases) {
-        GuideWStates dw = fresh_states();
+        GuideWStates dw = kFreshStates;
         const double n_h = ((c.az_err / 3) * 200) / 9.81;
-        const double nz = pursue_geometry(c.az_err, c.roll, 0, dw).nz_guid;
+        const double nz = pursue_geometry(c.az_err, c.roll, 0, dw).nz_guid_g;
         EXPECT_NEAR(nz, c.sign * std::fabs(n_h), 1e-12) << c.situation;
     }
 }
 
 TEST(Pursuit, BankDivisorFloorAndBankLimit) {
-    GuideWStates dw = fresh_states();
-    const double steep = pursue_geometry(0.01, 0, 0.0, dw).bank_guid;  // vertical flight path
+    GuideWStates dw = kFreshStates;
+    const double steep = pursue_geometry(0.01, 0, 0.0, dw).bank_guid_deg;  // vertical flight path
     EXPECT_NEAR(steep, kDegPerRad * std::atan((0.01 / 3 * 200 / 9.81) / 0.09), 1e-12);
-    EXPECT_EQ(pursue_geometry(0.01, 0, 0.05, dw).bank_guid, steep);
-    EXPECT_EQ(pursue_geometry(0.01, 0, 0.09, dw).bank_guid, steep);
-    EXPECT_LT(pursue_geometry(0.01, 0, 0.1, dw).bank_guid, steep);
+    EXPECT_EQ(pursue_geometry(0.01, 0, 0.05, dw).bank_guid_deg, steep);
+    EXPECT_EQ(pursue_geometry(0.01, 0, 0.09, dw).bank_guid_deg, steep);
+    EXPECT_LT(pursue_geometry(0.01, 0, 0.1, dw).bank_guid_deg, steep);
     // A hard turn at 650 m/s asks for about 87.4 deg of bank: flown at 85,
     // while the roll error is measured against what was asked for.
-    EXPECT_EQ(pursue_geometry(0.5, 45, 0.5, dw, 650).bank_guid, 85.0);
+    EXPECT_EQ(pursue_geometry(0.5, 45, 0.5, dw, 650).bank_guid_deg, 85.0);
     const double asked = kDegPerRad * std::atan((0.5 / 3 * 650 / 9.81) / 0.5);
     EXPECT_NEAR(dw.front_roll_err, asked - 45, 1e-12);
 }
@@ -80,7 +80,7 @@ TEST(Pursuit, SpeedReferenceHeldWithin100And600) {
     for (auto c : cases) {
         Model m;
         m.u.speed_cmd = c.cmd;
-        EXPECT_EQ(pursue(m).speed_ref, c.ref) << c.cmd;
+        EXPECT_EQ(pursue(m).speed_ref_mps, c.ref) << c.cmd;
     }
 }
 
@@ -96,12 +96,12 @@ TEST(UprightRecovery, WingsLevelWhilePushingUntilNearlyUpright) {
     for (auto c : cases) {
         Model m;
         m.u.roll = 180;  // level, command dead ahead
-        EXPECT_GT(pursue(m).nz_guid, 0.0);  // latched, but this step still pursues
+        EXPECT_GT(pursue(m).nz_guid_g, 0.0);  // latched, but this step still pursues
         EXPECT_EQ(m.dw.upright_latch, 1.0);
         m.u.roll = c.roll; m.u.azim_cmd = c.azim;
         const GuidanceResults r = pursue(m);
-        EXPECT_EQ(r.bank_guid, 0.0) << c.situation;
-        EXPECT_NEAR(r.nz_guid, c.nz, 1e-12) << c.situation;
+        EXPECT_EQ(r.bank_guid_deg, 0.0) << c.situation;
+        EXPECT_NEAR(r.nz_guid_g, c.nz, 1e-12) << c.situation;
         EXPECT_EQ(m.dw.upright_latch, c.ends ? 0.0 : 1.0) << c.situation;
     }
 }
@@ -134,7 +134,7 @@ TEST(HandOver, RollWhenCommandComesAheadIsCapturedOnce) {
     // keep the roll error of the last pursued bank.
     const double roll_err = m.dw.front_roll_err;
     m.u.roll = 180; m.u.elev_cmd = 40;
-    EXPECT_EQ(pursue(m).bank_guid, 40.0);
+    EXPECT_EQ(pursue(m).bank_guid_deg, 40.0);
     EXPECT_EQ(m.dw.upright_latch, 0.0); EXPECT_EQ(m.dw.front_roll_err, roll_err);
 }
 

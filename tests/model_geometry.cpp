@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "atmosphere.h"
 #include "numeric_helpers.h"
 #include "test_support.h"
 
@@ -43,7 +44,7 @@ namespace {
 GuidanceGeometry geometry_of(const GuideWInputs& u, double guide_ref, double upright_latch = 0) {
     GuideWParams p = GuideW_P;
     p.guide_ref = guide_ref;
-    GuideWStates dw = fresh_states();
+    GuideWStates dw = kFreshStates;
     dw.upright_latch = upright_latch;
     return guidance_geometry(u, p, dw, condition_flight_state(u));
 }
@@ -83,33 +84,33 @@ TEST(Geometry, ReferenceErrorsAndHemisphere) {
         u.azim_cmd = c.azim; u.elev_cmd = c.elev; u.pitch = c.pitch; u.roll = c.roll;
         u.vel_north = c.north; u.vel_up = c.up; u.vel_east = c.east;
         const GuidanceGeometry g = geometry_of(u, c.guide_ref, c.latch);
-        EXPECT_EQ(g.behind, c.behind) << c.situation;
-        EXPECT_NEAR(g.az_err, c.az_err_deg * kRadPerDeg, 1e-12) << c.situation;
-        EXPECT_NEAR(g.elev_err, c.elev_err_deg * kRadPerDeg, 1e-12) << c.situation;
+        EXPECT_EQ(g.errors.behind, c.behind) << c.situation;
+        EXPECT_NEAR(g.errors.az_err_rad, c.az_err_deg * kRadPerDeg, 1e-12) << c.situation;
+        EXPECT_NEAR(g.errors.elev_err_rad, c.elev_err_deg * kRadPerDeg, 1e-12) << c.situation;
     }
 }
 
 TEST(Geometry, ExactBoundaries) {
     GuideWInputs u = level_flight();
     u.azim_cmd = 180;  // dead astern stays pi, not -pi
-    EXPECT_EQ(geometry_of(u, 1).az_err, kPi);
+    EXPECT_EQ(geometry_of(u, 1).errors.az_err_rad, kPi);
     u.azim_cmd = 270;  // exactly abeam counts as ahead
-    EXPECT_EQ(geometry_of(u, 1).az_err, -kHalfPi_rad);
-    EXPECT_FALSE(geometry_of(u, 1).behind);
+    EXPECT_EQ(geometry_of(u, 1).errors.az_err_rad, -kHalfPi_rad);
+    EXPECT_FALSE(geometry_of(u, 1).errors.behind);
     u = level_flight();
     u.vel_north = 0; u.vel_up = 0.9;  // no horizontal speed, no turn-rate bound
-    EXPECT_EQ(geometry_of(u, 1).turn_rate_max, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(geometry_of(u, 1).path.turn_rate_max_radps, std::numeric_limits<double>::infinity());
     u.vel_up = 100; u.pitch = 90;  // a vertical climb still counts as upright
     const GuidanceGeometry climb = geometry_of(u, 1);
-    EXPECT_EQ(climb.tilt_deg, 90.0);
-    EXPECT_TRUE(climb.upright); EXPECT_FALSE(climb.inverted);
+    EXPECT_EQ(climb.attitude.tilt_deg, 90.0);
+    EXPECT_TRUE(climb.attitude.upright); EXPECT_FALSE(climb.attitude.inverted);
 }
 
 TEST(Geometry, TypicalClimbingTurnToTheRight) {
     GuideWInputs u = level_flight();
     u.azim_cmd = 30; u.elev_cmd = 5; u.altitude = 3000;
     const GuidanceGeometry g = geometry_of(u, 1);
-    EXPECT_FALSE(g.behind);
-    EXPECT_EQ(g.az_err, 30 * kRadPerDeg); EXPECT_EQ(g.elev_err, 5 * kRadPerDeg);
-    EXPECT_NEAR(g.turn_rate_max, 0.56064, 5e-6);
+    EXPECT_FALSE(g.errors.behind);
+    EXPECT_EQ(g.errors.az_err_rad, 30 * kRadPerDeg); EXPECT_EQ(g.errors.elev_err_rad, 5 * kRadPerDeg);
+    EXPECT_NEAR(g.path.turn_rate_max_radps, 0.56064, 5e-6);
 }

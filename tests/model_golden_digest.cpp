@@ -154,7 +154,7 @@ TEST(GoldenDigest, LongMixedFlightGivesTheRecordedBitsEveryStep) {
     Fnv1a digest;
     long steps = 0;
     for (int seg = 0; seg < kSegments; ++seg) {
-        if (r.chance(0.1)) m.dw = fresh_states();
+        if (r.chance(0.1)) m.dw = kFreshStates;
         const Motion mo = start_segment(r, m.u, m.p);
         const int n = r.chance(0.2) ? int(r.uniform(200, 400)) : int(r.uniform(1, 40));
         for (int i = 0; i < n; ++i, ++steps) {
@@ -299,7 +299,7 @@ uint64_t stream_digest(Stream kind, uint64_t seed, long steps) {
     if (kind == Stream::coherent) {
         long done = 0;
         while (done < steps) {
-            if (r.chance(0.1)) m.dw = fresh_states();
+            if (r.chance(0.1)) m.dw = kFreshStates;
             m.p = defaults;
             const Motion mo = start_segment(r, m.u, m.p);
             const int n = r.chance(0.2) ? int(r.uniform(200, 400)) : int(r.uniform(1, 40));
@@ -317,7 +317,7 @@ uint64_t stream_digest(Stream kind, uint64_t seed, long steps) {
     }
     for (long i = 0; i < steps; ++i) {
         if (r.chance(0.02)) random_states(r, m.dw);
-        if (r.chance(0.01)) m.dw = fresh_states();
+        if (r.chance(0.01)) m.dw = kFreshStates;
         switch (kind) {
             case Stream::unrelated: unrelated_inputs(r, m.u, m.p); break;
             case Stream::boundary: boundary_inputs(r, m.u, m.p); break;

@@ -34,7 +34,7 @@ GuidanceResults guided(Model& m, double azim_cmd, double elev_cmd, double roll) 
     const FlightState fs = condition_flight_state(m.u);
     GuidanceResults res = guidance_entry_values(fs);
     const GuidanceGeometry geo = guidance_geometry(m.u, m.p, dw, fs);
-    if (geo.behind) rear_manoeuvres(m.u, fs, geo, dw, res);
+    if (geo.errors.behind) rear_manoeuvres(m.u, fs, geo, dw, res);
     else forward_pursuit(m.u, fs, geo, dw, res);
     m.step();
     return res;
@@ -48,11 +48,11 @@ TEST(SplitManoeuvre, SlowRollSwitchesToThePullAfterTwoAndAHalfSeconds) {
     const GuidanceResults rolling = guided(m, 120, -60, 30);
     EXPECT_EQ(m.dw.splits_timer, 2.5099999999999905);
     EXPECT_EQ(m.dw.splits_pull, 1.0);
-    EXPECT_EQ(rolling.nz_guid, 1.0 / std::cos(kRadPerDeg * 30.0));  // level-flight load
+    EXPECT_EQ(rolling.nz_guid_g, 1.0 / std::cos(kRadPerDeg * 30.0));  // level-flight load
     const GuidanceResults pulling = guided(m, 120, -60, 30);
     EXPECT_EQ(m.dw.splits_timer, 0.0);
-    EXPECT_NE(pulling.nz_guid, rolling.nz_guid);
-    EXPECT_DOUBLE_EQ(pulling.bank_guid, 136.25);
+    EXPECT_NE(pulling.nz_guid_g, rolling.nz_guid_g);
+    EXPECT_DOUBLE_EQ(pulling.bank_guid_deg, 136.25);
 }
 
 TEST(SplitManoeuvre, RollWithin1DegOfInvertedSwitchesToThePullAtOnce) {
@@ -85,11 +85,11 @@ TEST(SplitManoeuvre, EndsWhenTheTargetComesAheadUprightButNotWhileInverted) {
 
 TEST(RearTurn, CommandAlmostStraightBehindKeepsItsTurnDirectionAcrossTheTail) {
     Model m = flight();
-    EXPECT_EQ(guided(m, 185, -10, 0).bank_guid, -85.0);  // 175 deg left
+    EXPECT_EQ(guided(m, 185, -10, 0).bank_guid_deg, -85.0);  // 175 deg left
     EXPECT_EQ(m.dw.sign_latch, 1.0);
     EXPECT_EQ(m.dw.turn_sign, -1.0);
     // The error crosses the tail to 175 deg right: still turning left.
-    EXPECT_EQ(guided(m, 175, -10, -40).bank_guid, -85.0);
+    EXPECT_EQ(guided(m, 175, -10, -40).bank_guid_deg, -85.0);
     EXPECT_EQ(m.dw.bank_captured, 0.0);
     fly(m, 175, -10, -84);
     EXPECT_EQ(m.dw.bank_captured, 1.0);
@@ -111,7 +111,7 @@ TEST(ClimbingTurn, AfterGoingInvertedRollsOverOnItsSideOnceTheNoseIsWithin90Deg)
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.situation);
-        const double bank = guided(m, 120, 10, s.roll).bank_guid;
+        const double bank = guided(m, 120, 10, s.roll).bank_guid_deg;
         if (std::isnan(s.bank)) EXPECT_LT(std::fabs(bank), 90.0);
         else EXPECT_EQ(bank, s.bank);
         EXPECT_EQ(m.dw.inverted_latch, 1.0);

@@ -14,7 +14,7 @@ struct RearStep { GuidanceGeometry geo; GuidanceResults res; };
 RearStep rear_step(const GuideWInputs& u, GuideWStates& dw) {
     const FlightState fs = condition_flight_state(u);
     RearStep s{guidance_geometry(u, GuideW_P, dw, fs), guidance_entry_values(fs)};
-    EXPECT_TRUE(s.geo.behind);
+    EXPECT_TRUE(s.geo.errors.behind);
     rear_manoeuvres(u, fs, s.geo, dw, s.res);
     return s;
 }
@@ -41,13 +41,13 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
-        GuideWStates dw = fresh_states();
+        GuideWStates dw = kFreshStates;
         dw.bank_captured = c.captured;
         const RearStep s = rear_step(behind(c.elev_cmd, c.roll), dw);
-        EXPECT_EQ(s.geo.az_err, 2.0943951023931953);
-        EXPECT_NEAR(s.res.nz_guid, c.nz, c.nz_tol);
-        EXPECT_NEAR(s.res.bank_guid, c.bank, c.bank_tol);
-        EXPECT_EQ(s.res.speed_ref, 400.0);
+        EXPECT_EQ(s.geo.errors.az_err_rad, 2.0943951023931953);
+        EXPECT_NEAR(s.res.nz_guid_g, c.nz, c.nz_tol);
+        EXPECT_NEAR(s.res.bank_guid_deg, c.bank, c.bank_tol);
+        EXPECT_EQ(s.res.speed_ref_mps, 400.0);
         EXPECT_EQ(dw.was_behind, 1.0);
         EXPECT_EQ(dw.bank_captured, c.captured);  // roll far from the bank
         EXPECT_EQ(dw.sign_latch + dw.splits_active, 0.0);
@@ -67,14 +67,14 @@ TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
-        GuideWStates dw = fresh_states();
+        GuideWStates dw = kFreshStates;
         const RearStep s = rear_step(behind(-45, c.roll, c.azim_cmd), dw);
         EXPECT_EQ(dw.splits_active, 1.0);
         EXPECT_EQ(dw.splits_pull, 0.0);
         EXPECT_EQ(dw.splits_timer, 0.01);
         EXPECT_DOUBLE_EQ(dw.splits_bank, c.splits_bank);
-        EXPECT_EQ(s.res.bank_guid, dw.splits_bank);
-        EXPECT_EQ(s.res.nz_guid, 1.0 / std::cos(kRadPerDeg * c.roll));
+        EXPECT_EQ(s.res.bank_guid_deg, dw.splits_bank);
+        EXPECT_EQ(s.res.nz_guid_g, 1.0 / std::cos(kRadPerDeg * c.roll));
         EXPECT_EQ(dw.turn_sign, c.roll < 0 ? -1.0 : 1.0);
         EXPECT_EQ(dw.sign_latch, 0.0);  // a steep dive never freezes the turn
     }
@@ -82,14 +82,14 @@ TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
 
 TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     // Half-latched: no law runs and the step's entry values stand.
-    GuideWStates dw = fresh_states();
+    GuideWStates dw = kFreshStates;
     dw.splits_active = 0.5;
     RearStep s = rear_step(behind(-60, 20), dw);
-    EXPECT_EQ(s.res.nz_guid, 1.0);
-    EXPECT_EQ(s.res.bank_guid, 20.0);
+    EXPECT_EQ(s.res.nz_guid_g, 1.0);
+    EXPECT_EQ(s.res.bank_guid_deg, 20.0);
 
     // Any non-zero pull flag pulls, exactly as a pull flag of 1 does.
-    GuideWStates pull = fresh_states();
+    GuideWStates pull = kFreshStates;
     pull.splits_active = pull.splits_pull = 1.0;
     pull.splits_bank = 150.0;
     pull.splits_timer = 1.0;
@@ -97,9 +97,9 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     half.splits_pull = 0.5;
     const RearStep p = rear_step(behind(-60), pull);
     s = rear_step(behind(-60), half);
-    EXPECT_EQ(s.res.nz_guid, p.res.nz_guid);
-    EXPECT_NE(s.res.nz_guid, 1.0);  // not the roll phase's level-flight load
-    EXPECT_EQ(s.res.bank_guid, 150.0);
+    EXPECT_EQ(s.res.nz_guid_g, p.res.nz_guid_g);
+    EXPECT_NE(s.res.nz_guid_g, 1.0);  // not the roll phase's level-flight load
+    EXPECT_EQ(s.res.bank_guid_deg, 150.0);
     EXPECT_EQ(half.splits_timer, 0.0);
     EXPECT_EQ(half.splits_pull, 0.5);
 }
@@ -109,44 +109,44 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
 GuidanceResults climb_step(double turn_rate_max, double cos_gamma, double tilt_deg,
                            double ang_nose_deg) {
     GuidanceGeometry g{};
-    g.behind = true;
-    g.az_err = g.az_err_abs = g.az_err_body = 2.0;
-    g.elev_cmd_r = 0.1;
-    g.ang_nose_deg = ang_nose_deg;
-    g.tilt_deg = tilt_deg;
-    g.upright = !(g.inverted = tilt_deg > 90);
-    g.v_h = g.v_tot = 392.4;
-    g.cos_gamma = cos_gamma;
-    g.cos_pitch = g.cos_roll = 1.0;
-    g.turn_rate_max = turn_rate_max;
+    g.errors.behind = true;
+    g.errors.az_err_rad = g.errors.az_err_abs_rad = g.errors.az_err_body_rad = 2.0;
+    g.errors.elev_cmd_rad = 0.1;
+    g.attitude.ang_nose_deg = ang_nose_deg;
+    g.attitude.tilt_deg = tilt_deg;
+    g.attitude.upright = !(g.attitude.inverted = tilt_deg > 90);
+    g.path.v_h_mps = g.path.v_tot_mps = 392.4;
+    g.path.cos_gamma = cos_gamma;
+    g.attitude.cos_pitch = g.attitude.cos_roll = 1.0;
+    g.path.turn_rate_max_radps = turn_rate_max;
     const FlightState fs{0, 0, 0, 1.0, 400.0, 9.0, 392.4};
     GuidanceResults res = guidance_entry_values(fs);
-    GuideWStates dw = fresh_states();
+    GuideWStates dw = kFreshStates;
     rear_manoeuvres(behind(10), fs, g, dw, res);
     return res;
 }
 
 TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
-    EXPECT_NEAR(climb_step(0.1, -1.0, 0, 100).nz_guid, 4.1231, 5e-5);     // 4 g vs -1 g
-    EXPECT_NEAR(climb_step(0.075, -1.0, 0, 100).nz_guid, -3.1623, 5e-5);  // 3 g vs -1 g
+    EXPECT_NEAR(climb_step(0.1, -1.0, 0, 100).nz_guid_g, 4.1231, 5e-5);     // 4 g vs -1 g
+    EXPECT_NEAR(climb_step(0.075, -1.0, 0, 100).nz_guid_g, -3.1623, 5e-5);  // 3 g vs -1 g
 }
 
 TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
-    EXPECT_EQ(climb_step(1.0, 1.0, 180, 20).bank_guid, 0.0);
-    EXPECT_NE(climb_step(1.0, 1.0, 180, 0).bank_guid, 0.0);  // nose exactly on it
-    EXPECT_NE(climb_step(1.0, 1.0, 180, 30).bank_guid, 0.0);
-    EXPECT_NE(climb_step(1.0, 1.0, 0, 20).bank_guid, 0.0);   // upright
+    EXPECT_EQ(climb_step(1.0, 1.0, 180, 20).bank_guid_deg, 0.0);
+    EXPECT_NE(climb_step(1.0, 1.0, 180, 0).bank_guid_deg, 0.0);  // nose exactly on it
+    EXPECT_NE(climb_step(1.0, 1.0, 180, 30).bank_guid_deg, 0.0);
+    EXPECT_NE(climb_step(1.0, 1.0, 0, 20).bank_guid_deg, 0.0);   // upright
 }
 
 TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
-    GuideWStates dw = fresh_states();
+    GuideWStates dw = kFreshStates;
     const RearStep s = rear_step(behind(30, 0, 180), dw);
-    const double e = s.geo.elev_err;  // the 150 deg off-angle
+    const double e = s.geo.errors.elev_err_rad;  // the 150 deg off-angle
     EXPECT_NEAR(e, 150 * kRadPerDeg, 1e-12);
-    EXPECT_EQ(s.res.bank_guid, 0.0);
-    EXPECT_DOUBLE_EQ(s.res.nz_guid, 1.0 + ((e / GuideW_T_pitch_cal(e, 1.0)) * 200.0) / 9.81);
+    EXPECT_EQ(s.res.bank_guid_deg, 0.0);
+    EXPECT_DOUBLE_EQ(s.res.nz_guid_g, 1.0 + ((e / GuideW_T_pitch_cal(e, 1.0)) * 200.0) / 9.81);
     // Only 3 deg off in elevation: the turn stays.
-    EXPECT_NEAR(rear_step(behind(3, 0, 180), dw).res.bank_guid, 79.39, 0.01);
+    EXPECT_NEAR(rear_step(behind(3, 0, 180), dw).res.bank_guid_deg, 79.39, 0.01);
 }
 
 // Never slow down to turn around; above 600 m/s of equivalent airspeed hold 600.
@@ -154,11 +154,11 @@ TEST(RearSpeedReference, LargerOfCommandAndPresentSpeedUpTo600) {
     const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {300, 250, 300}, {300, 700, 700}};
     for (const auto& c : cases) {
         for (double elev_cmd : {-10.0, 10.0}) {
-            GuideWStates dw = fresh_states();
+            GuideWStates dw = kFreshStates;
             GuideWInputs u = behind(elev_cmd);
             u.tas = c[0];  // equals eas at sea level
             u.speed_cmd = c[1];
-            EXPECT_EQ(rear_step(u, dw).res.speed_ref, c[2]) << c[0] << " m/s, command " << c[1];
+            EXPECT_EQ(rear_step(u, dw).res.speed_ref_mps, c[2]) << c[0] << " m/s, command " << c[1];
         }
     }
 }

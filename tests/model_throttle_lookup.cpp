@@ -59,7 +59,7 @@ TEST(Throttle, SpeedHoldBelowMode1_5ExternalThrottleFromThere) {
     for (const ThrottleCase& c : cases) {
         GuideWInputs u = level_flight();
         u.mode = c.mode; u.altitude = c.altitude; u.ext_throttle = c.ext_throttle;
-        FlightState fs{}; fs.v_mag = c.v;
+        FlightState fs{}; fs.v_mag_mps = c.v;
         EXPECT_NEAR(throttle_command(u, P, fs, c.speed_ref), c.cmd, 1e-9) << c.situation;
     }
 }
@@ -69,7 +69,7 @@ TEST(Throttle, SpeedErrorLimitsAndCrossedOutputLimits) {
     u.mode = 0; u.altitude = 5000;
     GuideWParams p = P;
     p.thr_min = -2;  // let negative demands through
-    FlightState fs{}; fs.v_mag = 240;
+    FlightState fs{}; fs.v_mag_mps = 240;
     for (double ref : {260.0, 265.0}) EXPECT_EQ(throttle_command(u, p, fs, ref), 0.01 * (100 + trim(5000, 240))) << ref;
     for (double ref : {220.0, 215.0}) EXPECT_EQ(throttle_command(u, p, fs, ref), 0.01 * (-100 + trim(5000, 240))) << ref;
     u.mode = 2; p.thr_min = 0.5; p.thr_max = 0.3;
@@ -88,7 +88,7 @@ TEST(Throttle, OversizedTableIndicesAreCappedToTheTable) {
     const double points[][2] = {{5000, 240}, {25000, 700}, {NAN, 300}, {19999, 649}, {-100, 50}};
     for (const auto& pt : points) {
         u.altitude = pt[0];
-        FlightState fs{}; fs.v_mag = pt[1];
+        FlightState fs{}; fs.v_mag_mps = pt[1];
         p.thr_max_index[0] = 10; p.thr_max_index[1] = 11;
         const double reference = throttle_command(u, p, fs, pt[1]);
         for (uint32_t index : {1000u, 0xFFFFFFFFu}) {
@@ -98,6 +98,6 @@ TEST(Throttle, OversizedTableIndicesAreCappedToTheTable) {
     }
     p.thr_max_index[0] = 5; p.thr_max_index[1] = 11;  // six altitudes: held at 10000 m
     u.altitude = 15000;
-    FlightState fs{}; fs.v_mag = 300;
+    FlightState fs{}; fs.v_mag_mps = 300;
     EXPECT_EQ(throttle_command(u, p, fs, 300), 0.01 * 0.203768);
 }

@@ -18,18 +18,11 @@ inline GuideWInputs level_flight() {
     return u;
 }
 
-// States as GuideW_initialize leaves them.
-inline GuideWStates fresh_states() {
-    GuideWStates dw{};
-    dw.turn_sign = 1.0;
-    return dw;
-}
-
 // One model with records of its own, defaults for the parameters.
 struct Model {
     GuideWInputs u = level_flight();
     GuideWParams p = GuideW_P;
-    GuideWStates dw = fresh_states();
+    GuideWStates dw = kFreshStates;
     GuideWOutputs y{};
 
     const GuideWOutputs& step() {

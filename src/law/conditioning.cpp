@@ -2,15 +2,16 @@
 // the guidance law works with.
 #include <cmath>
 
+#include "atmosphere.h"
 #include "guidance_stages.h"
-#include "numeric_helpers.h"
+#include "law_constants.h"
 
 namespace {
 
 // a - 360 floor(a / 360): [0, 360), except that a tiny negative angle rounds
 // to exactly 360, which the folds below bring back to 0.
 double mod360(double a_deg) {
-    return a_deg - 360.0 * std::floor(a_deg / 360.0);
+    return a_deg - kFullTurn_deg * std::floor(a_deg / kFullTurn_deg);
 }
 
 // Euler angles into canonical ranges: yaw and roll in (-180, 180], pitch in
@@ -22,31 +23,32 @@ void normalise_attitude(const GuideWInputs& u, FlightState& fs) {
     double p = mod360(u.pitch);
     double r = mod360(u.roll);
     double y = mod360(u.yaw);
-    if (p > 90.0 && p < 270.0) {
-        p = 180.0 - p;
-        r = 180.0 + r;
-        y = 180.0 + y;
+    if (p > kQuarterTurn_deg && p < kThreeQuarterTurn_deg) {
+        p = kHalfTurn_deg - p;
+        r = kHalfTurn_deg + r;
+        y = kHalfTurn_deg + y;
     }
-    if (p > 270.0) p = p - 360.0;
+    if (p > kThreeQuarterTurn_deg) p = p - kFullTurn_deg;
     r = mod360(r);
-    if (r > 180.0) r = r - 360.0;
+    if (r > kHalfTurn_deg) r = r - kFullTurn_deg;
     y = mod360(y);
-    if (y > 180.0) y = y - 360.0;
-    fs.pitch_n = p;
-    fs.roll_n = r;
-    fs.yaw_n = y;
+    if (y > kHalfTurn_deg) y = y - kFullTurn_deg;
+    fs.pitch_n_deg = p;
+    fs.roll_n_deg = r;
+    fs.yaw_n_deg = y;
 }
 
 // The structure takes more load as the dynamic pressure grows: 1.5 g when
-// slow, 5 g at 200 m/s of equivalent airspeed, 9 g from 400 m/s. The middle
-// segment's divisor 22.857 (not 80/3.5) ends it a hair above 5 g.
+// slow, 5 g at 200 m/s of equivalent airspeed, 9 g from 400 m/s.
 double load_factor_limit(double eas_mps) {
-    if (eas_mps < 200.0) {
-        if (eas_mps < 120.0) return 1.5;
-        return (eas_mps - 120.0) / 22.857 + 1.5;
+    if (eas_mps < kLoadLimitMidEas_mps) {
+        if (eas_mps < kLoadLimitSlowEas_mps) return kLoadLimitSlow_g;
+        return (eas_mps - kLoadLimitSlowEas_mps) / kLoadLimitSlowSlope_mpspg + kLoadLimitSlow_g;
     }
-    if (eas_mps < 400.0) return (eas_mps - 200.0) / 50.0 + 5.0;
-    return 9.0;  // also for a NaN airspeed
+    if (eas_mps < kLoadLimitFastEas_mps) {
+        return (eas_mps - kLoadLimitMidEas_mps) / kLoadLimitMidSlope_mpspg + kLoadLimitMid_g;
+    }
+    return kLoadLimitFast_g;  // also for a NaN airspeed
 }
 
 }  // namespace
@@ -55,10 +57,10 @@ FlightState condition_flight_state(const GuideWInputs& u) {
     FlightState fs;
     normalise_attitude(u, fs);
     fs.sigma_root = density_ratio_root(u.altitude);
-    fs.eas = u.tas * fs.sigma_root;
-    fs.n_lim = load_factor_limit(fs.eas);
+    fs.eas_mps = u.tas * fs.sigma_root;
+    fs.n_lim_g = load_factor_limit(fs.eas_mps);
     // The vertical and azimuth-90 squares are summed first.
-    fs.v_mag = std::sqrt(u.vel_north * u.vel_north +
-                         (u.vel_up * u.vel_up + u.vel_east * u.vel_east));
+    fs.v_mag_mps = std::sqrt(u.vel_north * u.vel_north +
+                             (u.vel_up * u.vel_up + u.vel_east * u.vel_east));
     return fs;
 }

@@ -2,156 +2,193 @@
 // aircraft's velocity vector or nose, and whether it lies ahead or behind.
 //
 // Directions are vectors in the local level frame (x along azimuth 0, y up,
-// z along azimuth 90). Angles between directions come from the arc cosine of
-// their dot product, clamped to [-1, 1] so that nearly parallel vectors never
-// give NaN.
+// z along azimuth 90); azimuths grow from x towards z. The geometry is built
+// in named steps, each returning a small record: the commanded angles, the
+// flight path, the attitude's sines and cosines, the directions and the
+// angles between them, the errors of the selected reference, and the
+// elevation error the branches finally steer on.
 #include <cmath>
 
 #include "guidance_stages.h"
+#include "law_constants.h"
 #include "numeric_helpers.h"
 
 namespace {
 
 constexpr Vec3 kWorldUp{0.0, 1.0, 0.0};
 
-// A target within 5 deg of the pure azimuth error counts as level with it.
-constexpr double kElevationTolerance_rad = 0.08726646259971647;
+struct CommandAngles {
+    double elev_rad;
+    double azim_rad;  // shifted once into (-180, 180] deg
+};
 
-// Turn-rate bound, rad/s, is this over the horizontal speed: the rate of a
-// level turn at 85 deg of bank (9.81 tan 85 deg).
-constexpr double kMaxTurnAccel_mps2 = 112.12881309008883;
+struct FlightPath {
+    double v_h_mps;
+    double v_tot_mps;
+    double gamma_rad;  // flight-path angle, positive up
+    double cos_gamma;
+    double chi_rad;    // track azimuth, in (-pi, pi]
+};
 
-// Velocity below which the flight path counts as level, m/s.
-constexpr double kStandstill_mps = 1.0;
+struct AttitudeTrig {
+    double pitch_rad;
+    double cos_pitch, sin_pitch;
+    double cos_roll, sin_roll;
+    double cos_yaw_neg, sin_yaw_neg;  // of the negated yaw
+};
 
-double angle_between_deg(const Vec3& a, const Vec3& b) {
-    double d = GuideW_dot(a, b);
-    if (d >= 1.0) {
-        d = 1.0;
-    } else if (d <= -1.0) {
-        d = -1.0;
+struct Directions {
+    Vec3 cmd, vel, nose, up;  // up: body underside to top, not normalised
+};
+
+struct OffAngles {
+    double vel_rad;    // velocity to command
+    double nose_deg;   // nose to command
+    double nose_rad;
+    double tilt_deg;   // body up to world up
+};
+
+struct ReferenceErrors {
+    double az_err_rad;
+    double az_err_body_rad;
+    double off_angle_rad;  // full angle from the reference to the command
+    double elev_err_rad;   // before the substitutions
+};
+
+CommandAngles command_angles(const GuideWInputs& u) {
+    return CommandAngles{kRadPerDeg * u.elev_cmd, signed_azimuth_rad(u.azim_cmd)};
+}
+
+// Speeds, flight-path angle and track. Near standstill, or with a vertical
+// speed the total cannot account for, the path counts as level. The total
+// speed is built from the horizontal speed as computed.
+FlightPath flight_path(const GuideWInputs& u) {
+    FlightPath f;
+    f.v_h_mps = std::sqrt(u.vel_north * u.vel_north + u.vel_east * u.vel_east);
+    f.v_tot_mps = std::sqrt(f.v_h_mps * f.v_h_mps + u.vel_up * u.vel_up);
+    f.gamma_rad = 0.0;
+    if (!(f.v_tot_mps < kStandstill_mps || f.v_tot_mps < u.vel_up)) {
+        f.gamma_rad = std::asin(u.vel_up / f.v_tot_mps);
     }
-    return std::acos(d) * kDegPerRad;
+    f.cos_gamma = std::cos(f.gamma_rad);
+    f.chi_rad = signed_azimuth_rad(GuideW_azimuth360_deg(u.vel_east, u.vel_north));
+    return f;
 }
 
-// One correction by a full turn into [-pi, pi]; exactly +-pi is kept.
-double wrap_once(double err_rad) {
-    if (err_rad > kPi) return err_rad - kTwoPi;
-    if (err_rad < -kPi) return kTwoPi + err_rad;
-    return err_rad;
+AttitudeTrig attitude_trig(const FlightState& fs) {
+    AttitudeTrig a;
+    a.pitch_rad = kRadPerDeg * fs.pitch_n_deg;
+    const double roll_rad = kRadPerDeg * fs.roll_n_deg;
+    const double yaw_neg_rad = (-fs.yaw_n_deg) * kRadPerDeg;
+    a.cos_pitch = std::cos(a.pitch_rad);
+    a.sin_pitch = std::sin(a.pitch_rad);
+    a.cos_roll = std::cos(roll_rad);
+    a.sin_roll = std::sin(roll_rad);
+    a.cos_yaw_neg = std::cos(yaw_neg_rad);
+    a.sin_yaw_neg = std::sin(yaw_neg_rad);
+    return a;
 }
 
-// An azimuth in degrees as radians, shifted once from (180, 360] to
-// (-180, 0].
-double signed_azimuth_rad(double azimuth_deg) {
-    if (azimuth_deg > 180.0) return (azimuth_deg - 360.0) * kRadPerDeg;
-    return kRadPerDeg * azimuth_deg;
-}
-
-// Direction of elevation el and azimuth az (given as cos el).
+// Direction of elevation el and azimuth az, given cos el.
 Vec3 direction(double az_rad, double el_rad, double cos_el) {
-    return Vec3{std::cos(-az_rad) * cos_el, std::sin(el_rad),
-                std::sin(-az_rad) * (-cos_el)};
+    return Vec3{std::cos(-az_rad) * cos_el, std::sin(el_rad), std::sin(-az_rad) * (-cos_el)};
+}
+
+Directions directions(const CommandAngles& cmd, const FlightPath& path, const AttitudeTrig& a) {
+    Directions d;
+    d.cmd = direction(cmd.azim_rad, cmd.elev_rad, std::cos(cmd.elev_rad));
+    d.vel = direction(path.chi_rad, path.gamma_rad, path.cos_gamma);
+    d.nose = Vec3{a.cos_pitch * a.cos_yaw_neg, a.sin_pitch, (-a.cos_pitch) * a.sin_yaw_neg};
+    d.up = Vec3{a.sin_yaw_neg * a.sin_roll - (a.cos_yaw_neg * a.sin_pitch) * a.cos_roll,
+                a.cos_pitch * a.cos_roll,
+                a.cos_yaw_neg * a.sin_roll + (a.sin_yaw_neg * a.sin_pitch) * a.cos_roll};
+    return d;
+}
+
+// The round trip through degrees is part of each angle's value.
+OffAngles off_angles(const Directions& d) {
+    OffAngles o;
+    o.vel_rad = kRadPerDeg * angle_between_deg(d.vel, d.cmd);
+    o.nose_deg = angle_between_deg(d.nose, d.cmd);
+    o.nose_rad = kRadPerDeg * o.nose_deg;
+    Vec3 up_unit;
+    GuideW_unit_vector(d.up, up_unit);
+    o.tilt_deg = angle_between_deg(up_unit, kWorldUp);
+    return o;
+}
+
+// Steer the velocity vector (guide_ref 1 or 2) or the nose (any other
+// value, NaN included). Azimuth errors are positive when the command lies
+// clockwise (towards +z) of the reference.
+ReferenceErrors reference_errors(const GuideWParams& p, const FlightState& fs,
+                                 const CommandAngles& cmd, const FlightPath& path,
+                                 const AttitudeTrig& a, const OffAngles& off) {
+    ReferenceErrors r;
+    r.az_err_body_rad = wrap_once_rad(cmd.azim_rad - kRadPerDeg * fs.yaw_n_deg);
+    if (p.guide_ref == 1.0 || p.guide_ref == 2.0) {
+        r.az_err_rad = wrap_once_rad(cmd.azim_rad - path.chi_rad);
+        r.off_angle_rad = off.vel_rad;
+        r.elev_err_rad = cmd.elev_rad - path.gamma_rad;
+    } else {
+        r.az_err_rad = r.az_err_body_rad;
+        r.off_angle_rad = off.nose_rad;
+        r.elev_err_rad = cmd.elev_rad - a.pitch_rad;
+    }
+    return r;
+}
+
+// Where the elevation error alone misjudges how far the aircraft must pitch,
+// steer on a full angle instead:
+//  - behind, diving 45 deg or steeper: the angle between velocity and
+//    command, whatever the reference;
+//  - behind, climbing or level, with the command clearly off the azimuth
+//    plane: the full off-angle;
+//  - ahead but upside down, before any upright recovery: the full off-angle.
+double substituted_elevation_error(const CommandErrors& e, const ReferenceErrors& ref,
+                                   const OffAngles& off, const GuideWStates& dw) {
+    if (e.behind && e.elev_cmd_rad < 0.0) {
+        if (!(e.elev_cmd_rad > kSteepDive_rad)) return off.vel_rad;
+    } else if (e.behind) {
+        if (!(std::fabs(ref.off_angle_rad - e.az_err_abs_rad) < kLevelTargetTolerance_rad)) {
+            return ref.off_angle_rad;
+        }
+    } else if (off.tilt_deg > kInvertedTilt_deg && dw.upright_latch == 0.0) {
+        return ref.off_angle_rad;
+    }
+    return ref.elev_err_rad;
 }
 
 }  // namespace
 
 GuidanceGeometry guidance_geometry(const GuideWInputs& u, const GuideWParams& p,
-                                   const GuideWStates& dw,
-                                   const FlightState& fs) {
+                                   const GuideWStates& dw, const FlightState& fs) {
+    const CommandAngles cmd = command_angles(u);
+    const FlightPath path = flight_path(u);
+    const AttitudeTrig trig = attitude_trig(fs);
+    const OffAngles off = off_angles(directions(cmd, path, trig));
+    const ReferenceErrors ref = reference_errors(p, fs, cmd, path, trig, off);
+
     GuidanceGeometry geo;
-
-    // Commanded angles.
-    geo.elev_cmd_r = kRadPerDeg * u.elev_cmd;
-    const double azim_cmd_r = signed_azimuth_rad(u.azim_cmd);
-
-    // Speeds, flight-path angle and track. Near standstill, or with a
-    // vertical speed the total cannot account for, the path counts as level.
-    geo.v_h = std::sqrt(u.vel_north * u.vel_north + u.vel_east * u.vel_east);
-    geo.v_tot = std::sqrt(geo.v_h * geo.v_h + u.vel_up * u.vel_up);
-    double gamma = 0.0;
-    if (!(geo.v_tot < kStandstill_mps || geo.v_tot < u.vel_up)) {
-        gamma = std::asin(u.vel_up / geo.v_tot);
-    }
-    const double chi_deg = GuideW_azimuth360_deg(u.vel_east, u.vel_north);
-    const double chi = signed_azimuth_rad(chi_deg);
-
-    // Attitude trigonometry.
-    const double pitch_r = kRadPerDeg * fs.pitch_n;
-    const double roll_r = kRadPerDeg * fs.roll_n;
-    const double yaw_neg_r = (-fs.yaw_n) * kRadPerDeg;
-    geo.cos_pitch = std::cos(pitch_r);
-    const double sin_pitch = std::sin(pitch_r);
-    const double cos_yaw_neg = std::cos(yaw_neg_r);
-    const double sin_yaw_neg = std::sin(yaw_neg_r);
-    geo.cos_roll = std::cos(roll_r);
-    const double sin_roll = std::sin(roll_r);
-    const double cos_elev = std::cos(geo.elev_cmd_r);
-    geo.cos_gamma = std::cos(gamma);
-
-    // Direction vectors.
-    const Vec3 d_cmd = direction(azim_cmd_r, geo.elev_cmd_r, cos_elev);
-    const Vec3 d_vel = direction(chi, gamma, geo.cos_gamma);
-    const Vec3 d_nose{geo.cos_pitch * cos_yaw_neg, sin_pitch,
-                      (-geo.cos_pitch) * sin_yaw_neg};
-    const Vec3 d_up{
-        sin_yaw_neg * sin_roll - (cos_yaw_neg * sin_pitch) * geo.cos_roll,
-        geo.cos_pitch * geo.cos_roll,
-        cos_yaw_neg * sin_roll + (sin_yaw_neg * sin_pitch) * geo.cos_roll};
-
-    // Angles between directions. The round trip through degrees is part of
-    // the value.
-    const double ang_vel = kRadPerDeg * angle_between_deg(d_vel, d_cmd);
-    geo.ang_nose_deg = angle_between_deg(d_nose, d_cmd);
-    const double ang_nose = kRadPerDeg * geo.ang_nose_deg;
-    Vec3 up_unit;
-    GuideW_unit_vector(d_up, up_unit);
-    geo.tilt_deg = angle_between_deg(up_unit, kWorldUp);
-
-    // Azimuth errors, positive when the command lies clockwise (towards +z).
-    geo.az_err_body = wrap_once(azim_cmd_r - kRadPerDeg * fs.yaw_n);
-    const double az_err_vel = wrap_once(azim_cmd_r - chi);
-
-    // Steer the velocity vector or the nose.
-    double off_angle;
-    if (p.guide_ref == 1.0 || p.guide_ref == 2.0) {
-        geo.az_err = az_err_vel;
-        off_angle = ang_vel;
-        geo.elev_err = geo.elev_cmd_r - gamma;
-    } else {
-        geo.az_err = geo.az_err_body;
-        off_angle = ang_nose;
-        geo.elev_err = geo.elev_cmd_r - pitch_r;
-    }
+    geo.path = PathSpeeds{path.v_h_mps, path.v_tot_mps, path.cos_gamma,
+                          kMaxTurnAccel_mps2 / path.v_h_mps};
 
     // Each flag is the negation of the opposite test, which fixes the side a
-    // NaN takes: a NaN azimuth error counts as behind, and a NaN tilt as both
-    // upright and inverted. Exactly 90 deg off counts as ahead, exactly
-    // 90 deg of tilt as upright.
-    geo.az_err_abs = std::fabs(geo.az_err);
-    geo.behind = !(geo.az_err_abs <= kHalfPi_rad);
-    geo.upright = !(geo.tilt_deg > kInvertedTilt_deg);
-    geo.inverted = !(geo.tilt_deg <= kInvertedTilt_deg);
-    geo.roll_abs = std::fabs(fs.roll_n);
-    geo.turn_rate_max = kMaxTurnAccel_mps2 / geo.v_h;
+    // NaN takes.
+    AttitudeTests& att = geo.attitude;
+    att.cos_pitch = trig.cos_pitch;
+    att.cos_roll = trig.cos_roll;
+    att.roll_abs_deg = std::fabs(fs.roll_n_deg);
+    att.tilt_deg = off.tilt_deg;
+    att.upright = !(off.tilt_deg > kInvertedTilt_deg);
+    att.inverted = !(off.tilt_deg <= kInvertedTilt_deg);
+    att.ang_nose_deg = off.nose_deg;
 
-    // Where the azimuth error alone misjudges how far the aircraft must
-    // pitch, steer on the full angle instead:
-    //  - behind, diving 45 deg or steeper: the angle between velocity and
-    //    command, whatever the reference;
-    //  - behind, climbing or level, with the command clearly off the
-    //    horizontal: the full off-angle;
-    //  - ahead but upside down, before any upright recovery: the full
-    //    off-angle.
-    if (geo.behind && geo.elev_cmd_r < 0.0) {
-        if (!(geo.elev_cmd_r > kSteepDive_rad)) geo.elev_err = ang_vel;
-    } else if (geo.behind) {
-        if (!(std::fabs(off_angle - geo.az_err_abs) < kElevationTolerance_rad)) {
-            geo.elev_err = off_angle;
-        }
-    } else if (geo.tilt_deg > kInvertedTilt_deg && dw.upright_latch == 0.0) {
-        geo.elev_err = off_angle;
-    }
-
+    CommandErrors& e = geo.errors;
+    e.az_err_rad = ref.az_err_rad;
+    e.az_err_abs_rad = std::fabs(ref.az_err_rad);
+    e.az_err_body_rad = ref.az_err_body_rad;
+    e.elev_cmd_rad = cmd.elev_rad;
+    e.behind = !(e.az_err_abs_rad <= kHalfPi_rad);
+    e.elev_err_rad = substituted_elevation_error(e, ref, off, dw);
     return geo;
 }

@@ -4,11 +4,11 @@
 GuidanceResults guidance_entry_values(const FlightState& fs) {
     // Without guidance the aircraft is asked to hold 1 g, its present bank
     // and its present equivalent airspeed.
-    return GuidanceResults{1.0, fs.roll_n, fs.eas};
+    return GuidanceResults{1.0, fs.roll_n_deg, fs.eas_mps};
 }
 
-void guidance_step(const GuideWInputs& u, const GuideWParams& p,
-                   GuideWStates& dw, GuideWOutputs& y) {
+void guidance_step(const GuideWInputs& u, const GuideWParams& p, GuideWStates& dw,
+                   GuideWOutputs& y) {
     const FlightState fs = condition_flight_state(u);
     GuidanceResults res = guidance_entry_values(fs);
 
@@ -16,7 +16,7 @@ void guidance_step(const GuideWInputs& u, const GuideWParams& p,
     // progress resumes where it stopped when guidance comes back.
     if (p.guide_ref != 0.0) {
         const GuidanceGeometry geo = guidance_geometry(u, p, dw, fs);
-        if (geo.behind) {
+        if (geo.errors.behind) {
             rear_manoeuvres(u, fs, geo, dw, res);
         } else {
             forward_pursuit(u, fs, geo, dw, res);
@@ -24,6 +24,6 @@ void guidance_step(const GuideWInputs& u, const GuideWParams& p,
     }
 
     mix_commands(u, p, fs, res, dw, y);
-    y.throttle_cmd = throttle_command(u, p, fs, res.speed_ref);
+    y.throttle_cmd = throttle_command(u, p, fs, res.speed_ref_mps);
     y.aux_out = u.aux_in;
 }

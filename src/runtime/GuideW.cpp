@@ -1,5 +1,5 @@
-// The model's module-level records and its lifecycle. This is the one place
-// that binds the records to the stage pipeline.
+// The model's module-level records and its lifecycle. GuideW_step is the one
+// place that binds the records to the law's stage pipeline.
 #include <cstring>
 
 #include "GuideW.h"
@@ -17,24 +17,7 @@ void GuideW_initialize() {
     std::memset(&GuideW_U, 0, sizeof GuideW_U);
     std::memset(&GuideW_Y, 0, sizeof GuideW_Y);
 
-    // A fresh model has no manoeuvre in progress; the rear turn, should it
-    // ever be forced to a direction before one is latched, turns right.
-    GuideW_DW.splits_active = 0.0;
-    GuideW_DW.splits_pull = 0.0;
-    GuideW_DW.turn_sign = 1.0;
-    GuideW_DW.inverted_latch = 0.0;
-    GuideW_DW.upright_latch = 0.0;
-    GuideW_DW.splits_timer = 0.0;
-    GuideW_DW.sign_latch = 0.0;
-    GuideW_DW.bank_captured = 0.0;
-    GuideW_DW.front_roll_err = 0.0;
-    GuideW_DW.was_behind = 0.0;
-    GuideW_DW.front_entry_roll = 0.0;
-    GuideW_DW.splits_bank = 0.0;
-    GuideW_DW.orbit_yaw_ref = 0.0;
-    GuideW_DW.orbit_alt_ref = 0.0;
-    GuideW_DW.orbit_latched = 0.0;
-    GuideW_DW.ext_bank_latch = 0.0;
+    GuideW_DW = kFreshStates;
 }
 
 void GuideW_step() {

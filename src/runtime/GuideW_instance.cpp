@@ -75,10 +75,9 @@ void GuideW_instance_destroy(GuideWInstance* m) {
 
 void GuideW_instance_initialize(GuideWInstance* m) {
     m->m.error_status = nullptr;
-    m->dw = GuideWStates{};
+    m->dw = kFreshStates;
     m->u = GuideWInputs{};
     m->y = GuideWOutputs{};
-    m->dw.turn_sign = 1.0;  // a rear turn forced before any is latched turns right
 }
 
 void GuideW_instance_step(GuideWInstance* m) {
