@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "GuideW.h"
+#include "record_fields.h"
 
 constexpr int kInputCount = GUIDEW_INPUT_COUNT;
 constexpr int kOutputCount = GUIDEW_OUTPUT_COUNT;

@@ -1,7 +1,8 @@
-// Guide: the library's plain C entry points around the GuideW model.
+// Guide: the library's plain C entry points around the GuideW model. Usable
+// from C and C++.
 //
 // Calling order expected of a host:
-//   1. GuideW_initialize() once after loading (model/GuideW.h).
+//   1. GuideW_initialize() once after loading (GuideW.h).
 //   2. Every 0.01 s: Guide_OneStep(inputs), then Guide_GetOutput(outputs).
 //      (Or Guide_Control(inputs) and GuideW_step() separately.)
 //   3. Guide_Exit() at the end.
@@ -20,7 +21,9 @@
 
 #include "GuideW.h"
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Copies the 19 inputs into GuideW_U, field by field, without any check.
 GUIDEW_API void Guide_Control(const double* inputs);
@@ -37,6 +40,8 @@ GUIDEW_API void Guide_Display(void);
 // Shuts the model down (nothing to release).
 GUIDEW_API void Guide_Exit(void);
 
+#ifdef __cplusplus
 }
+#endif
 
 #endif

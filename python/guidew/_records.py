@@ -5,34 +5,11 @@ import collections.abc
 import ctypes
 import difflib
 
-INPUT_FIELDS = (
-    "speed_cmd", "elev_cmd", "azim_cmd", "ext_weight", "ext_nz", "ext_bank",
-    "ext_throttle", "mode", "yaw", "pitch", "roll", "tas", "vel_up",
-    "vel_north", "vel_east", "roll_rate", "altitude", "ext_lat", "aux_in",
-)
-OUTPUT_FIELDS = ("lat_cmd", "nz_cmd", "throttle_cmd", "aux_out")
-STATE_FIELDS = (
-    "splits_active", "splits_pull", "turn_sign", "inverted_latch",
-    "upright_latch", "splits_timer", "sign_latch", "bank_captured",
-    "front_roll_err", "was_behind", "front_entry_roll", "splits_bank",
-    "orbit_yaw_ref", "orbit_latched", "orbit_alt_ref", "ext_bank_latch",
-)
-_PARAM_LAYOUT = (
-    ("guide_ref", ctypes.c_double),
-    ("roll_kp", ctypes.c_double),
-    ("roll_kd", ctypes.c_double),
-    ("lat_max", ctypes.c_double),
-    ("lat_min", ctypes.c_double),
-    ("nz_max", ctypes.c_double),
-    ("nz_min", ctypes.c_double),
-    ("thr_table", ctypes.c_double * 132),
-    ("thr_alt_bp", ctypes.c_double * 11),
-    ("thr_spd_bp", ctypes.c_double * 12),
-    ("thr_gain", ctypes.c_double),
-    ("thr_max", ctypes.c_double),
-    ("thr_min", ctypes.c_double),
-    ("thr_max_index", ctypes.c_uint32 * 2),
-)
+from ._fields import INPUT_FIELDS, OUTPUT_FIELDS, PARAM_LAYOUT, RECORD_SIZES, STATE_FIELDS
+
+_CTYPES = {"d": ctypes.c_double, "I": ctypes.c_uint32}
+_PARAM_LAYOUT = tuple((name, _CTYPES[kind] * length if length else _CTYPES[kind])
+                      for name, kind, length, _offset in PARAM_LAYOUT)
 PARAM_FIELDS = tuple(name for name, _ in _PARAM_LAYOUT)
 
 INPUT_COUNT = len(INPUT_FIELDS)
@@ -61,9 +38,11 @@ class GuideWModel(ctypes.Structure):
 
 # The library lays its records out exactly so; a mismatch here would make
 # every read and write land on the wrong field.
-for _struct, _size in ((GuideWInputs, 152), (GuideWOutputs, 32),
-                       (GuideWParams, 1328), (GuideWStates, 128),
-                       (GuideWModel, 8)):
+for _struct, _size in ((GuideWInputs, RECORD_SIZES["inputs"]),
+                       (GuideWOutputs, RECORD_SIZES["outputs"]),
+                       (GuideWParams, RECORD_SIZES["params"]),
+                       (GuideWStates, RECORD_SIZES["states"]),
+                       (GuideWModel, RECORD_SIZES["model"])):
     if ctypes.sizeof(_struct) != _size:
         raise ImportError("guidew: %s is %d bytes here, the library's is %d"
                           % (_struct.__name__, ctypes.sizeof(_struct), _size))

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Rewrites what is generated from the record field list: the README's field
+# tables and python/guidew/_fields.py. ctest's generated_files_current fails
+# until this has been run after a change to src/common/record_fields.h.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${GUIDE_BUILD_DIR:-$root/build}
+"$root/scripts/build.sh" >/dev/null
+"$build/tools/field-tables" --update "$root"
