@@ -1,53 +1,84 @@
 """The static model, instances, and stepping many instances at once."""
 
+from __future__ import annotations
+
 import array
 import collections.abc
 import ctypes
+import os
 import sys
 import weakref
+from typing import (Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union,
+                    overload)
 
-from ._library import GuideWError, load
-from ._records import (INPUT_COUNT, INPUT_FIELDS, OUTPUT_COUNT, GuideWInputs,
-                       GuideWModel, GuideWOutputs, GuideWParams, GuideWStates,
-                       Outputs, Record, check_length)
+from ._fields import INPUT_FIELDS, OUTPUT_FIELDS
+from ._library import GuideWError, Library, PathLike, load
+from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs,
+                       GuideWModel, GuideWOutputs, GuideWParams, GuideWStates, Outputs,
+                       Record, as_double, check_length)
 
 _Row = ctypes.c_double * INPUT_COUNT
 _Out = ctypes.c_double * OUTPUT_COUNT
 
+# What the library= arguments take: a loaded Library, a path, or None for
+# the library found by guidew.load().
+LibraryArg = Union[Library, PathLike, None]
+# The inputs of one step: some fields by name (the others keep their
+# values), or all 19 in the order of INPUT_FIELDS.
+StepInputs = Union[Mapping[str, float], Sequence[float], None]
 
-def _library(library):
-    return library if hasattr(library, "GuideW_step_batch") else load(library)
+
+def _library(library: LibraryArg) -> Library:
+    return library if isinstance(library, Library) else load(library)
 
 
-def _input_row(values):
+def _name_bad_value(what: str, values: Sequence[Any]) -> None:
+    """Raises TypeError naming the first of 19 inputs that is not a number."""
+    for name, value in zip(INPUT_FIELDS, values):
+        as_double("%s field %s" % (what, name), value)
+
+
+def _input_row(values: Any, what: str = "input") -> Any:
     """19 inputs as something the library reads: a record or a ctypes row."""
     if isinstance(values, (GuideWInputs, _Row)):
         return values
     check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]),
                  values, INPUT_COUNT)
-    return _Row(*values)
+    try:
+        return _Row(*values)
+    except TypeError:
+        _name_bad_value(what, values)
+        raise
+
+
+def _status_text(status: Optional[bytes]) -> Optional[str]:
+    return None if status is None else status.decode()
 
 
 class _Open:
     """Owner of records that stay valid for the life of the process."""
 
     @staticmethod
-    def _check_open():
+    def _check_open() -> None:
         pass
 
 
-def default_params(library=None):
+def default_params(library: LibraryArg = None) -> Record:
     """A detached copy of the build-time parameter defaults, as a Record."""
     params = GuideWParams()
     _library(library).GuideW_default_params(ctypes.byref(params))
-    return Record(params, _Open, "param")
+    return Record(params, _Open(), "param")
 
 
 class StaticModel(_Open):
     """The library's module-level model (GuideW_U/Y/P/DW/M_): one per
-    process, shared by everything that loads the same library file."""
+    process, shared by everything that loads the same library file.
 
-    def __init__(self, library=None):
+    ``inputs``, ``params`` and ``states`` are Records over the library's own
+    variables.
+    """
+
+    def __init__(self, library: LibraryArg = None) -> None:
         self.library = lib = _library(library)
         self._lib = lib
         self._u = lib.record(GuideWInputs, "GuideW_U")
@@ -58,14 +89,15 @@ class StaticModel(_Open):
         self.states = Record(lib.record(GuideWStates, "GuideW_DW"), self, "state")
         self._out = _Out()
 
-    def initialize(self):
+    def initialize(self) -> None:
         """GuideW_initialize: clears inputs, outputs, states, error status."""
         self._lib.initialize()
 
-    def terminate(self):
+    def terminate(self) -> None:
+        """GuideW_terminate: ends the model's run (the records stay readable)."""
         self._lib.terminate()
 
-    def step(self, inputs=None):
+    def step(self, inputs: StepInputs = None) -> Outputs:
         """One step; returns the outputs.
 
         With inputs (a mapping of some fields by name, the others keeping
@@ -86,77 +118,122 @@ class StaticModel(_Open):
         return Outputs(*self._out)
 
     @property
-    def outputs(self):
+    def outputs(self) -> Outputs:
+        """The outputs of the last step (GuideW_Y)."""
         return Outputs(*_Out.from_buffer_copy(self._y))
 
     @property
-    def error_status(self):
+    def error_status(self) -> Optional[str]:
         """None, or the text of the error ("Overrun")."""
-        status = self._m.error_status
-        return None if status is None else status.decode()
+        return _status_text(self._m.error_status)
 
 
 class Instance:
     """One independent model with its own records.
 
     Created initialised with the build-time default parameters. Close it
-    with close(), a with-block, or let it be collected.
+    with close(), a with-block, or let it be collected. The instances of a
+    Fleet are views that the Fleet owns: they close with the Fleet.
+
+    ``inputs``, ``params`` and ``states`` are Records over the instance's
+    own records, read and written in place.
     """
 
-    def __init__(self, library=None):
-        self.library = lib = _library(library)
+    def __init__(self, library: LibraryArg = None) -> None:
+        lib = _library(library)
         handle = lib.GuideW_instance_create()
         if not handle:
             raise MemoryError("GuideW_instance_create returned NULL")
+        finalizer = weakref.finalize(self, lib.GuideW_instance_destroy, handle)
+        self._bind(lib, handle, finalizer, None)
+
+    @classmethod
+    def _member(cls, lib: Library, handle: int, fleet: Fleet) -> Instance:
+        """A view of an instance the fleet owns."""
+        self = cls.__new__(cls)
+        self._bind(lib, handle, None, fleet)
+        return self
+
+    def _bind(self, lib: Library, handle: int, finalizer: Optional[weakref.finalize],
+              fleet: Optional[Fleet]) -> None:
+        self.library = lib
         self._lib = lib
         self._handle = handle
-        self._in_fleet = False
-        self._finalizer = weakref.finalize(self, lib.GuideW_instance_destroy, handle)
-
-        def record(struct_type, getter, kind):
-            address = getter(handle)
-            return Record(struct_type.from_address(address), self, kind)
-
-        self.inputs = record(GuideWInputs, lib.GuideW_instance_inputs, "input")
-        self.params = record(GuideWParams, lib.GuideW_instance_params, "param")
-        self.states = record(GuideWStates, lib.GuideW_instance_states, "state")
-        self._y = GuideWOutputs.from_address(lib.GuideW_instance_outputs(handle))
+        self._finalizer = finalizer
+        self._fleet = fleet
+        self._records: Optional[Tuple[Record, Record, Record]] = None
+        self._y: Optional[GuideWOutputs] = None
         self._out = _Out()
 
     @property
-    def closed(self):
-        return not self._finalizer.alive
+    def closed(self) -> bool:
+        """True once the instance (or the Fleet it belongs to) is closed."""
+        if self._fleet is not None:
+            return self._fleet.closed
+        return self._finalizer is None or not self._finalizer.alive
 
-    def _check_open(self):
-        if not self._finalizer.alive:
+    def _check_open(self) -> None:
+        if self.closed:
             raise ValueError("the GuideW instance is closed")
 
     @property
-    def handle(self):
+    def handle(self) -> int:
         """The GuideWInstance* as an integer."""
         self._check_open()
         return self._handle
 
-    def close(self):
-        if self._in_fleet and self._finalizer.alive:
-            raise ValueError("this instance belongs to a Fleet; close the Fleet")
-        self._finalizer()
+    def close(self) -> None:
+        """Destroys the instance; its records may not be used after."""
+        if self._fleet is not None:
+            if not self._fleet.closed:
+                raise ValueError("this instance belongs to a Fleet; close the Fleet")
+            return
+        if self._finalizer is not None:
+            self._finalizer()
 
-    def __enter__(self):
+    def __enter__(self) -> Instance:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def initialize(self):
+    def _record_views(self) -> Tuple[Record, Record, Record]:
+        if self._records is None:
+            handle, lib = self.handle, self._lib
+            self._records = (
+                Record(GuideWInputs.from_address(lib.GuideW_instance_inputs(handle)),
+                       self, "input"),
+                Record(GuideWParams.from_address(lib.GuideW_instance_params(handle)),
+                       self, "param"),
+                Record(GuideWStates.from_address(lib.GuideW_instance_states(handle)),
+                       self, "state"))
+        return self._records
+
+    @property
+    def inputs(self) -> Record:
+        """The inputs the next step() without arguments reads."""
+        return self._record_views()[0]
+
+    @property
+    def params(self) -> Record:
+        """The parameters (build-time defaults until changed)."""
+        return self._record_views()[1]
+
+    @property
+    def states(self) -> Record:
+        """The states the law keeps from step to step."""
+        return self._record_views()[2]
+
+    def initialize(self) -> None:
         """Clears inputs, outputs, states and error status; keeps params."""
         self._lib.GuideW_instance_initialize(self.handle)
 
-    def step(self, inputs=None):
+    def step(self, inputs: StepInputs = None) -> Outputs:
         """One step; returns the outputs.
 
         ``inputs``: None (step on the inputs held), a mapping of some fields
-        by name (the others keep their values), or 19 values in order.
+        by name (the others keep their values; all are checked before any
+        is written), or 19 values in order.
         """
         handle = self.handle
         if inputs is None:
@@ -170,17 +247,19 @@ class Instance:
         return Outputs(*self._out)
 
     @property
-    def outputs(self):
+    def outputs(self) -> Outputs:
+        """The outputs of the last step."""
         self._check_open()
+        if self._y is None:
+            self._y = GuideWOutputs.from_address(self._lib.GuideW_instance_outputs(self._handle))
         return Outputs(*_Out.from_buffer_copy(self._y))
 
     @property
-    def error_status(self):
+    def error_status(self) -> Optional[str]:
         """None, or the text of the error ("Overrun")."""
-        status = self._lib.GuideW_instance_error_status(self.handle)
-        return None if status is None else status.decode()
+        return _status_text(self._lib.GuideW_instance_error_status(self.handle))
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         state = "closed" if self.closed else hex(self._handle)
         return "<guidew.Instance %s>" % state
 
@@ -191,15 +270,62 @@ _DOUBLE_FORMATS = {"d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d"}
 _BYTE_FORMATS = {"B", "b", "c"}
 
 
-def _as_doubles(name, obj, rows, width, writable):
+def max_threads() -> int:
+    """The most threads a batch step runs on: the processors this process
+    may use. A larger ``threads`` is lowered to it; more threads than
+    processors only add the cost of starting them (10,000 asked for ran
+    2.5 times slower), and the results do not depend on the count."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except AttributeError:  # not Linux
+        return max(1, os.cpu_count() or 1)
+
+
+def _threads(threads: object) -> int:
+    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
+        raise ValueError("threads must be a positive integer, got %r" % (threads,))
+    return min(threads, max_threads())
+
+
+def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[float]:
+    """A list of rows (as Instance.step takes one), or a flat sequence of
+    numbers, copied into float64; errors name the row and field."""
+    if not isinstance(obj, collections.abc.Sequence) or isinstance(obj, (str, bytes)):
+        raise TypeError("%s must be a buffer of float64 (array('d'), a numpy "
+                        "array, a ctypes array, ...) or a list of rows, not %s"
+                        % (name, type(obj).__name__))
+    flat: array.array[float] = array.array("d")
+    if len(obj) and not isinstance(obj[0], collections.abc.Sequence):
+        check_length(name, obj, rows * width)
+        try:
+            flat.extend(obj)
+        except TypeError:
+            for i, value in enumerate(obj):
+                as_double("%s row %d field %s" % (name, i // width, INPUT_FIELDS[i % width]),
+                          value)
+            raise
+        return flat
+    check_length("%s (one row per instance)" % name, obj, rows)
+    for i, row in enumerate(obj):
+        check_length("%s row %d" % (name, i), row, width)
+        try:
+            flat.extend(row)
+        except TypeError:
+            _name_bad_value("%s row %d" % (name, i), row)
+            raise
+    return flat
+
+
+def _as_doubles(name: str, obj: Any, rows: int, width: int, writable: bool) -> Any:
     """A ctypes double array over obj's memory (a copy for read-only or
-    strided inputs) after checking format and shape."""
+    strided inputs, and for lists of rows) after checking format and shape."""
     try:
         view = memoryview(obj)
     except TypeError:
-        raise TypeError("%s must be a buffer of float64 (array('d'), a numpy "
-                        "array, a ctypes array, ...), not %s"
-                        % (name, type(obj).__name__)) from None
+        if writable:
+            raise TypeError("%s must be a writable buffer of float64, not %s"
+                            % (name, type(obj).__name__)) from None
+        view = memoryview(_rows_of_numbers(name, obj, rows, width))
     count = rows * width
     if view.format in _BYTE_FORMATS and view.itemsize == 1:
         if view.nbytes != count * 8:
@@ -208,7 +334,7 @@ def _as_doubles(name, obj, rows, width, writable):
     elif view.format not in _DOUBLE_FORMATS:
         raise ValueError("%s must hold native float64 values (format 'd'), "
                          "got format %r" % (name, view.format))
-    elif not ((view.ndim == 1 and view.shape[0] == count)
+    elif not ((view.ndim == 1 and view.shape is not None and view.shape[0] == count)
               or (view.ndim == 2 and view.shape == (rows, width))):
         raise ValueError("%s: expected %d doubles (%d rows of %d) or shape "
                          "(%d, %d), got shape %s"
@@ -223,7 +349,7 @@ def _as_doubles(name, obj, rows, width, writable):
     return kind.from_buffer_copy(view if view.c_contiguous else view.tobytes())
 
 
-def _new_outputs(rows, like):
+def _new_outputs(rows: int, like: Any) -> Any:
     numpy = sys.modules.get("numpy")
     if numpy is not None and isinstance(like, numpy.ndarray):
         shape = (rows, OUTPUT_COUNT) if like.ndim == 2 else (rows * OUTPUT_COUNT,)
@@ -231,112 +357,230 @@ def _new_outputs(rows, like):
     return array.array("d", bytes(8 * rows * OUTPUT_COUNT))
 
 
-def _threads(threads):
-    if not isinstance(threads, int) or threads < 1:
-        raise ValueError("threads must be a positive integer, got %r" % (threads,))
-    return threads
-
-
-def _run_batch(lib, handles, rows, inputs, outputs, threads):
-    threads = _threads(threads)
+def _run_batch(lib: Optional[Library], handles: Any, rows: int, inputs: Any, outputs: Any,
+               threads: int) -> Any:
     src = _as_doubles("inputs", inputs, rows, INPUT_COUNT, writable=False)
     if outputs is None:
         outputs = _new_outputs(rows, inputs)
     dst = _as_doubles("outputs", outputs, rows, OUTPUT_COUNT, writable=True)
-    if rows and lib.GuideW_step_batch(handles, rows, src, dst, threads) != 0:
+    if rows and lib is not None and lib.GuideW_step_batch(handles, rows, src, dst, threads) != 0:
         raise GuideWError("GuideW_step_batch refused the batch")
     return outputs
 
 
-def step_batch(instances, inputs, outputs=None, threads=None):
-    """Steps N distinct instances at once.
+def _batch_handles(instances: Sequence[object]) -> Tuple[Optional[Library], List[int]]:
+    handles = []
+    for position, inst in enumerate(instances):
+        if not isinstance(inst, Instance):
+            raise TypeError("instances[%d] is %s, not a guidew.Instance"
+                            % (position, type(inst).__name__))
+        handles.append(inst.handle)
+    if len(set(handles)) != len(handles):
+        raise ValueError("an instance is listed more than once in the batch")
+    first = instances[0] if instances else None
+    return (first._lib if isinstance(first, Instance) else None), handles
 
-    ``inputs``: any buffer of N*19 float64 (flat, or shaped (N, 19)); row i
-    goes to instances[i]. ``outputs``: a writable buffer of N*4 float64 (or
-    (N, 4)) to fill, or None for a new one (a numpy array when the inputs
-    are one, else array('d')). Returns the outputs. Contiguous writable
-    buffers are used in place; read-only or strided inputs are copied once.
-    ``threads``: how many threads share the rows (default 1, or the
-    Fleet's own setting); the results do not depend on it.
+
+def step_batch(instances: Union[Fleet, Sequence[Instance]], inputs: object,
+               outputs: object = None, threads: Optional[int] = None) -> Any:
+    """Steps N distinct instances at once; returns the outputs.
+
+    ``inputs``: any buffer of N*19 float64 (flat, or shaped (N, 19)), or a
+    list of N rows of 19 numbers as Instance.step takes them; row i goes to
+    instances[i]. ``outputs``: a writable buffer of N*4 float64 (or (N, 4))
+    to fill, or None for a new one (a numpy array when the inputs are one,
+    else a flat array('d')). Contiguous writable buffers are used in place;
+    read-only or strided inputs and lists are copied once. ``threads``: how
+    many threads share the rows (default 1, or the Fleet's own setting; at
+    most max_threads()); the results do not depend on it.
     ``instances`` may be a Fleet, which keeps its pointer array ready.
     """
     if isinstance(instances, Fleet):
         if outputs is None:
             outputs = _new_outputs(len(instances), inputs)
         return instances.step(inputs, outputs, threads)
-    instances = list(instances)
-    handles = [inst.handle for inst in instances]
-    if len(set(handles)) != len(handles):
-        raise ValueError("an instance is listed more than once in the batch")
-    lib = instances[0]._lib if instances else None
-    threads = 1 if threads is None else threads
+    listed = list(instances)
+    lib, handles = _batch_handles(listed)
     array_type = ctypes.c_void_p * len(handles)
-    return _run_batch(lib, array_type(*handles), len(handles), inputs, outputs, threads)
+    return _run_batch(lib, array_type(*handles), len(handles), inputs, outputs,
+                      _threads(1 if threads is None else threads))
+
+
+class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
+    """The commands of N aircraft from one Fleet step: a copy, which later
+    steps leave as it is (``history.append(fleet.step())`` keeps them all).
+
+    ``rows[i]`` is aircraft i's Outputs, ``rows[i, "nz_cmd"]`` or
+    ``rows[i, 1]`` one command; ``numpy.asarray(rows)`` is an (N, 4) array
+    over the same memory; ``data`` is the flat array('d'), row after row.
+    """
+
+    __slots__ = ("data",)
+
+    def __init__(self, data: array.array[float]) -> None:
+        if len(data) % OUTPUT_COUNT:
+            raise ValueError("%d values are not whole rows of %d" % (len(data), OUTPUT_COUNT))
+        self.data = data
+
+    def __len__(self) -> int:
+        return len(self.data) // OUTPUT_COUNT
+
+    def _row(self, index: int) -> int:
+        rows = len(self)
+        if not -rows <= index < rows:
+            raise IndexError("row %d of %d" % (index, rows))
+        return index % rows
+
+    @overload
+    def __getitem__(self, index: int) -> Outputs: ...
+    @overload
+    def __getitem__(self, index: slice) -> List[Outputs]: ...
+    @overload
+    def __getitem__(self, index: Tuple[int, Union[int, str]]) -> float: ...
+
+    def __getitem__(self, index: Union[int, slice, Tuple[int, Union[int, str]]]) -> Any:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        if isinstance(index, tuple):
+            row, column = index
+            col = OUTPUT_FIELDS.index(column) if isinstance(column, str) else column
+            if not -OUTPUT_COUNT <= col < OUTPUT_COUNT:
+                raise IndexError("column %d of %d" % (col, OUTPUT_COUNT))
+            return self.data[self._row(row) * OUTPUT_COUNT + col % OUTPUT_COUNT]
+        start = self._row(index) * OUTPUT_COUNT
+        return Outputs(*self.data[start:start + OUTPUT_COUNT])
+
+    def tolist(self) -> List[List[float]]:
+        """N lists of the four commands."""
+        data = self.data.tolist()
+        return [data[i:i + OUTPUT_COUNT] for i in range(0, len(data), OUTPUT_COUNT)]
+
+    def tobytes(self) -> bytes:
+        """The float64 values, row after row."""
+        return self.data.tobytes()
+
+    def __array__(self, dtype: Any = None) -> Any:
+        import numpy
+        rows = numpy.frombuffer(self.data, dtype=numpy.float64).reshape(len(self), OUTPUT_COUNT)
+        return rows if dtype is None else rows.astype(dtype)
+
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, OutputRows):
+            return self.data == other.data
+        return NotImplemented
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        return "<guidew.OutputRows of %d aircraft>" % len(self)
+
+
+def _destroy_all(destroy: Any, handles: Any) -> None:
+    for handle in handles:
+        if handle:
+            destroy(handle)
 
 
 class Fleet:
     """N instances stepped together, one library call per period.
 
     Fill ``fleet.inputs`` (a (N, 19) memoryview of the fleet's own buffer;
-    ``numpy.asarray(fleet.inputs)`` views it without copying) or give
-    ``step`` another buffer; ``fleet.outputs`` is the (N, 4) result of the
-    last step on the fleet's own buffers.
+    ``numpy.asarray(fleet.inputs)`` views it without copying) or
+    ``set_inputs``, then ``step()``: it returns the commands as OutputRows,
+    a copy of this step's. ``fleet.outputs`` is the live (N, 4) view of the
+    fleet's own output buffer, overwritten by every step (``output(i)``
+    reads one row of it). ``fleet[i]`` is instance i (a view the fleet owns,
+    made when first asked for); close the fleet to destroy them all.
     """
 
-    def __init__(self, count, library=None, threads=1):
-        if not isinstance(count, int) or count < 1:
+    def __init__(self, count: int, library: LibraryArg = None, threads: int = 1) -> None:
+        if isinstance(count, bool) or not isinstance(count, int) or count < 1:
             raise ValueError("a Fleet needs a positive number of instances, got %r"
                              % (count,))
         self._lib = lib = _library(library)
-        self.threads = _threads(threads)
-        self._instances = []
-        try:
-            for _ in range(count):
-                inst = Instance(lib)
-                inst._in_fleet = True
-                self._instances.append(inst)
-        except BaseException:
-            self._release()
-            raise
-        self._handles = (ctypes.c_void_p * count)(*[i._handle for i in self._instances])
+        self.threads = threads
+        # Only the C instances and an array of their pointers: a Python
+        # object per aircraft is made when one is asked for.
+        self._handles = handles = (ctypes.c_void_p * count)()
+        self._finalizer = weakref.finalize(self, _destroy_all, lib.GuideW_instance_destroy,
+                                           handles)
+        create = lib.GuideW_instance_create
+        for i in range(count):
+            handle = create()
+            if not handle:
+                self._finalizer()
+                raise MemoryError("GuideW_instance_create returned NULL at instance %d of %d"
+                                  % (i, count))
+            handles[i] = handle
+        self._count = count
+        self._members: Dict[int, Instance] = {}
         self._in = (ctypes.c_double * (count * INPUT_COUNT))()
         self._out = (ctypes.c_double * (count * OUTPUT_COUNT))()
         self.inputs = memoryview(self._in).cast("B").cast("d", (count, INPUT_COUNT))
         self.outputs = memoryview(self._out).cast("B").cast("d", (count, OUTPUT_COUNT))
         self._batch = lib.GuideW_step_batch
 
-    def _release(self):
-        for inst in self._instances:
-            inst._finalizer()
-        self._instances = []
+    @property
+    def threads(self) -> int:
+        """Threads used by step(): what was asked for, at most max_threads()."""
+        return self._threads
 
-    def close(self):
-        self._release()
+    @threads.setter
+    def threads(self, value: int) -> None:
+        self._threads = _threads(value)
+
+    def close(self) -> None:
+        """Destroys every instance of the fleet."""
+        self._finalizer()
 
     @property
-    def closed(self):
-        return not self._instances
+    def closed(self) -> bool:
+        """True once the fleet is closed."""
+        return not self._finalizer.alive
 
-    def __enter__(self):
+    def __enter__(self) -> Fleet:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def __len__(self):
-        return len(self._instances)
+    def __len__(self) -> int:
+        return self._count
 
-    def __getitem__(self, index):
-        return self._instances[index]
+    def _member(self, index: int) -> Instance:
+        if not -self._count <= index < self._count:
+            raise IndexError("instance %d of a fleet of %d" % (index, self._count))
+        index %= self._count
+        member = self._members.get(index)
+        if member is None:
+            handle = self._handles[index]
+            assert handle is not None
+            member = self._members[index] = Instance._member(self._lib, handle, self)
+        return member
 
-    def __iter__(self):
-        return iter(self._instances)
+    @overload
+    def __getitem__(self, index: int) -> Instance: ...
+    @overload
+    def __getitem__(self, index: slice) -> List[Instance]: ...
 
-    def initialize(self):
-        for inst in self._instances:
-            inst.initialize()
+    def __getitem__(self, index: Union[int, slice]) -> Union[Instance, List[Instance]]:
+        self._check_open()
+        if isinstance(index, slice):
+            return [self._member(i) for i in range(*index.indices(self._count))]
+        return self._member(index)
 
-    def set_inputs(self, row, values):
+    def __iter__(self) -> Iterator[Instance]:
+        for i in range(self._count):
+            yield self[i]
+
+    def initialize(self) -> None:
+        """Initialises every instance (clears all but the parameters)."""
+        self._check_open()
+        initialize = self._lib.GuideW_instance_initialize
+        for handle in self._handles:
+            initialize(handle)
+
+    def set_inputs(self, row: int, values: Union[Mapping[str, float], Sequence[float]]) -> None:
         """Row ``row`` of the fleet's input buffer: a mapping of fields by
         name (others keep their values) or 19 values in order."""
         self._check_open()
@@ -349,7 +593,7 @@ class Fleet:
         else:
             ctypes.memmove(ctypes.addressof(current), _input_row(values), 8 * INPUT_COUNT)
 
-    def output(self, row):
+    def output(self, row: int) -> Outputs:
         """Outputs of row ``row`` from the last step on the fleet's buffers."""
         self._check_open()
         if not -len(self) <= row < len(self):
@@ -357,23 +601,33 @@ class Fleet:
         start = (row % len(self)) * OUTPUT_COUNT
         return Outputs(*self._out[start:start + OUTPUT_COUNT])
 
-    def _check_open(self):
-        if not self._instances:
+    def _check_open(self) -> None:
+        if self.closed:
             raise ValueError("the Fleet is closed")
 
-    def step(self, inputs=None, outputs=None, threads=None):
-        """One step of every instance. Without arguments: the fleet's own
-        buffers and a single library call; returns ``fleet.outputs``."""
+    def _copy_outputs(self) -> OutputRows:
+        data: array.array[float] = array.array("d")
+        data.frombytes(memoryview(self._out).cast("B"))
+        return OutputRows(data)
+
+    def step(self, inputs: object = None, outputs: object = None,
+             threads: Optional[int] = None) -> Any:
+        """One step of every instance.
+
+        ``inputs``: None for the fleet's own buffer (``fleet.inputs``), or
+        any input buffer or list of rows step_batch takes. ``outputs``: None
+        for the fleet's own buffer, or a writable buffer of N*4 float64.
+        Returns OutputRows (a copy of the commands) when ``outputs`` is None,
+        else ``outputs``, filled. ``threads`` overrides ``fleet.threads``.
+        """
         self._check_open()
-        threads = self.threads if threads is None else _threads(threads)
+        threads = self._threads if threads is None else _threads(threads)
         if inputs is None and outputs is None:
-            if self._batch(self._handles, len(self._instances), self._in, self._out,
-                           threads) != 0:
+            if self._batch(self._handles, self._count, self._in, self._out, threads) != 0:
                 raise GuideWError("GuideW_step_batch refused the batch")
-            return self.outputs
-        if inputs is None:
-            inputs = self._in
+            return self._copy_outputs()
         if outputs is None:
-            outputs = self.outputs
-        return _run_batch(self._lib, self._handles, len(self._instances), inputs,
-                          outputs, threads)
+            _run_batch(self._lib, self._handles, self._count, inputs, self._out, threads)
+            return self._copy_outputs()
+        return _run_batch(self._lib, self._handles, self._count,
+                          self._in if inputs is None else inputs, outputs, threads)
