@@ -46,8 +46,8 @@ from ._fields import (INPUT_FIELDS, MEANINGS, OUTPUT_FIELDS, STATE_FIELDS, TYPIC
                       TYPICAL_FLIGHT)
 from ._library import (LIBRARY_ENV, GuideWError, Library, LibraryNotFoundError,
                        load)
-from ._model import (Fleet, Instance, OutputRows, StaticModel, default_params, max_threads,
-                     step_batch)
+from ._fleet import Fleet, OutputRows, max_threads, step_batch
+from ._model import Instance, StaticModel, default_params
 from ._records import (PARAM_FIELDS, FieldNameError, GuideWInputs, GuideWModel, GuideWOutputs,
                        GuideWParams, GuideWStates, Outputs, Record)
 from ._version import __version__
@@ -62,3 +62,11 @@ __all__ = [
     "FieldNameError", "GuideWInputs", "GuideWModel", "GuideWOutputs",
     "GuideWParams", "GuideWStates", "Outputs", "Record",
 ]
+
+# The public names are documented and pickled as guidew.X, where users find
+# them, rather than under the private module that defines them.
+for _name in __all__:
+    _obj = globals()[_name]
+    if isinstance(_obj, type) or callable(_obj):
+        _obj.__module__ = __name__
+del _name, _obj

@@ -266,6 +266,7 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
             setattr(self._struct, name, value)
 
     def __setitem__(self, name: str, value: FieldValue) -> None:
+        """Writes one field after checking the value (an array field whole)."""
         name = self._field(name)
         self._store(name, self._checked(name, value))
 

@@ -1,5 +1,6 @@
 import array
 import ctypes.util
+import inspect
 import os
 import random
 import sys
@@ -195,6 +196,25 @@ class FindsTheLibrary(unittest.TestCase):
                 with mock.patch.dict(os.environ, env):
                     found, _ = _library.find_and_load()
                 self.assertEqual(found, os.path.join(root, library))
+
+
+class Manual(unittest.TestCase):
+    def test_every_public_name_is_documented(self):
+        """help(guidew) is the package's manual: nothing public may be blank."""
+        self.assertRegex(guidew.__version__, r"^\d+\.\d+\.\d+$")
+        blank = []
+        for name in guidew.__all__:
+            obj = getattr(guidew, name)
+            if not (inspect.isclass(obj) or inspect.isfunction(obj)):
+                continue
+            members = vars(obj).items() if inspect.isclass(obj) else ()
+            for member, value in [(None, obj)] + [
+                    (m, v) for m, v in members if not m.startswith("_")
+                    or m in ("__getitem__", "__setitem__")]:
+                if (callable(value) or isinstance(value, property)) and \
+                        not (value.__doc__ or "").strip():
+                    blank.append(name if member is None else "%s.%s" % (name, member))
+        self.assertEqual(blank, [])
 
 
 if __name__ == "__main__":
