@@ -65,13 +65,17 @@ set_target_properties(guide-run guide-sim guide-step PROPERTIES
 install(TARGETS guide-run guide-sim guide-step RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The Python package guidew, with a relative link to the installed library in
-# its folder, where the package looks first (so it works under any prefix).
+# The Python package guidew: the files `pip install ./python` installs (its
+# modules and py.typed). It finds the library in lib/ (or lib64/,
+# lib/<multiarch>/) of the prefix it is installed in; only a library directory
+# it would not look in gets a relative link beside the package.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/guidew DESTINATION ${GUIDEW_PYTHON_INSTALL_DIR}
-        PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE)
-file(RELATIVE_PATH guidew_to_lib /p/${GUIDEW_PYTHON_INSTALL_DIR}/guidew /p/${CMAKE_INSTALL_LIBDIR})
-install(CODE "file(CREATE_LINK ${guidew_to_lib}/libGuide.so
-  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libGuide.so\" SYMBOLIC)")
+        FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN __pycache__ EXCLUDE)
+if(NOT CMAKE_INSTALL_LIBDIR MATCHES "^lib(64)?(/${CMAKE_LIBRARY_ARCHITECTURE})?$")
+  file(RELATIVE_PATH guidew_to_lib /p/${GUIDEW_PYTHON_INSTALL_DIR}/guidew /p/${CMAKE_INSTALL_LIBDIR})
+  install(CODE "file(CREATE_LINK ${guidew_to_lib}/libGuide.so
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libGuide.so\" SYMBOLIC)")
+endif()
 
 # Installs this build into a scratch prefix and builds hosts against it: a
 # C++ host through find_package, a C host through pkg-config.

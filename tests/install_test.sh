@@ -44,10 +44,14 @@ step "installed guide-step finds the installed library"
 grep -Eq '^lat_cmd +150$' "$tmp/step.out" || fail "guide-step did not give lat_cmd 150"
 step "installed Python package finds the installed library"
 site=$(dirname "$(find "$prefix" -path '*/dist-packages/guidew/__init__.py')")/..
-env -u GUIDEW_LIBRARY PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c '
+[ -e "$site/guidew/py.typed" ] || fail "guidew/py.typed not installed"
+(cd "$tmp" && env -u GUIDEW_LIBRARY -u GUIDE_BUILD_DIR PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
+   /usr/bin/python3 -c '
+import os, sys
 import guidew
-m = guidew.Instance()
-m.inputs.update(speed_cmd=220, elev_cmd=5, azim_cmd=30, mode=1, tas=200, vel_north=200, altitude=3000, aux_in=7)
-assert m.step().lat_cmd == 150, "lat_cmd"
-' || fail "installed Python package failed"
+with guidew.Instance() as m:
+    assert m.step(guidew.TYPICAL_FLIGHT) == guidew.TYPICAL_COMMANDS, m.outputs
+prefix = os.path.realpath(sys.argv[1])
+assert os.path.realpath(guidew.load().path).startswith(prefix + "/"), guidew.load().path
+' "$prefix") || fail "installed Python package failed"
 echo "install_test: all passed"

@@ -15,29 +15,58 @@ returned for numpy inputs) where buffers of doubles are.
 
     fleet = guidew.Fleet(1000, threads=2)    # many aircraft, one call per period
     fleet.inputs[i, j] = ...                 # or numpy.asarray(fleet.inputs)[:] = ...
-    outs = fleet.step()                      # (1000, 4) memoryview
+    rows = fleet.step()                      # OutputRows: a copy; rows[i].nz_cmd
+    history.append(fleet.step())             # each step's commands kept
 
-    guidew.step_batch(instances, inputs_n_by_19, threads=4)
+    guidew.step_batch(instances, rows, threads=4)   # N x 19 buffer or list of rows
 
     static = guidew.StaticModel()            # the library's module-level model
     static.initialize(); static.step(row19)  # Guide_OneStep + Guide_GetOutput
 
-The library is looked for in: the ``library=`` / ``load(path)`` argument,
-the environment variable GUIDEW_LIBRARY, libGuide.so in this package's
-folder, build/libGuide.so of the source tree, the system loader.
+Every value written is checked first: a field takes a number, thr_max_index
+a whole number from 0 to 4294967295; a step or update with a bad value
+raises naming the field and writes nothing.
+
+Batch steps use at most max_threads() threads (the processors the process
+may run on); a larger ``threads`` is lowered to it. Results never depend on
+the thread count.
+
+The library is looked for in, in order: the ``library=`` / ``load(path)``
+argument; the environment variable GUIDEW_LIBRARY (these two are the only
+place tried when given); libGuide.so in this package's folder; lib/ of the
+installation prefix the package is installed in (where ``cmake --install``
+puts the library: install both into the same prefix); when the package is
+used from its source tree (PYTHONPATH=python), $GUIDE_BUILD_DIR/libGuide.so
+or else build/libGuide.so; the system loader.
+
+__version__ is the version of libGuide the package was made with.
 """
 
+from ._fields import (INPUT_FIELDS, MEANINGS, OUTPUT_FIELDS, STATE_FIELDS, TYPICAL_COMMANDS,
+                      TYPICAL_FLIGHT)
 from ._library import (LIBRARY_ENV, GuideWError, Library, LibraryNotFoundError,
                        load)
-from ._model import Fleet, Instance, StaticModel, default_params, step_batch
-from ._records import (INPUT_FIELDS, OUTPUT_FIELDS, PARAM_FIELDS, STATE_FIELDS,
-                       FieldNameError, GuideWInputs, GuideWModel, GuideWOutputs,
+from ._fleet import Fleet, OutputRows, max_threads, step_batch
+from ._model import Instance, StaticModel, default_params
+from ._records import (PARAM_FIELDS, FieldNameError, GuideWInputs, GuideWModel, GuideWOutputs,
                        GuideWParams, GuideWStates, Outputs, Record)
+from ._version import __version__
 
 __all__ = [
+    "__version__",
     "LIBRARY_ENV", "GuideWError", "Library", "LibraryNotFoundError", "load",
-    "Fleet", "Instance", "StaticModel", "default_params", "step_batch",
-    "INPUT_FIELDS", "OUTPUT_FIELDS", "PARAM_FIELDS", "STATE_FIELDS",
+    "Fleet", "Instance", "OutputRows", "StaticModel", "default_params", "max_threads",
+    "step_batch",
+    "INPUT_FIELDS", "OUTPUT_FIELDS", "PARAM_FIELDS", "STATE_FIELDS", "MEANINGS",
+    "TYPICAL_FLIGHT", "TYPICAL_COMMANDS",
     "FieldNameError", "GuideWInputs", "GuideWModel", "GuideWOutputs",
     "GuideWParams", "GuideWStates", "Outputs", "Record",
 ]
+
+# The public names are documented and pickled as guidew.X, where users find
+# them, rather than under the private module that defines them.
+for _name in __all__:
+    _obj = globals()[_name]
+    if isinstance(_obj, type) or callable(_obj):
+        _obj.__module__ = __name__
+del _name, _obj

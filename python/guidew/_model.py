@@ -1,53 +1,82 @@
-"""The static model, instances, and stepping many instances at once."""
+"""The static model and single instances."""
 
-import array
+from __future__ import annotations
+
 import collections.abc
 import ctypes
-import sys
 import weakref
+from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence, Tuple, Union
 
-from ._library import GuideWError, load
-from ._records import (INPUT_COUNT, INPUT_FIELDS, OUTPUT_COUNT, GuideWInputs,
-                       GuideWModel, GuideWOutputs, GuideWParams, GuideWStates,
-                       Outputs, Record, check_length)
+from ._fields import INPUT_FIELDS
+from ._library import Library, PathLike, load
+from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs, GuideWModel, GuideWOutputs,
+                       GuideWParams, GuideWStates, Outputs, Record, as_double, check_length)
+
+if TYPE_CHECKING:
+    from ._fleet import Fleet
 
 _Row = ctypes.c_double * INPUT_COUNT
 _Out = ctypes.c_double * OUTPUT_COUNT
 
+# What the library= arguments take: a loaded Library, a path, or None for
+# the library found by guidew.load().
+LibraryArg = Union[Library, PathLike, None]
+# The inputs of one step: some fields by name (the others keep their
+# values), or all 19 in the order of INPUT_FIELDS.
+StepInputs = Union[Mapping[str, float], Sequence[float], None]
 
-def _library(library):
-    return library if hasattr(library, "GuideW_step_batch") else load(library)
+
+def _library(library: LibraryArg) -> Library:
+    return library if isinstance(library, Library) else load(library)
 
 
-def _input_row(values):
+def _name_bad_value(what: str, values: Sequence[Any]) -> None:
+    """Raises TypeError naming the first of 19 inputs that is not a number."""
+    for name, value in zip(INPUT_FIELDS, values):
+        as_double("%s field %s" % (what, name), value)
+
+
+def _input_row(values: Any, what: str = "input") -> Any:
     """19 inputs as something the library reads: a record or a ctypes row."""
     if isinstance(values, (GuideWInputs, _Row)):
         return values
     check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]),
                  values, INPUT_COUNT)
-    return _Row(*values)
+    try:
+        return _Row(*values)
+    except TypeError:
+        _name_bad_value(what, values)
+        raise
+
+
+def _status_text(status: Optional[bytes]) -> Optional[str]:
+    return None if status is None else status.decode()
 
 
 class _Open:
     """Owner of records that stay valid for the life of the process."""
 
     @staticmethod
-    def _check_open():
+    def _check_open() -> None:
         pass
 
 
-def default_params(library=None):
+def default_params(library: LibraryArg = None) -> Record:
     """A detached copy of the build-time parameter defaults, as a Record."""
     params = GuideWParams()
     _library(library).GuideW_default_params(ctypes.byref(params))
-    return Record(params, _Open, "param")
+    return Record(params, _Open(), "param")
 
 
 class StaticModel(_Open):
     """The library's module-level model (GuideW_U/Y/P/DW/M_): one per
-    process, shared by everything that loads the same library file."""
+    process, shared by everything that loads the same library file.
 
-    def __init__(self, library=None):
+    ``inputs``, ``params`` and ``states`` are Records over the library's own
+    variables.
+    """
+
+    def __init__(self, library: LibraryArg = None) -> None:
         self.library = lib = _library(library)
         self._lib = lib
         self._u = lib.record(GuideWInputs, "GuideW_U")
@@ -58,14 +87,15 @@ class StaticModel(_Open):
         self.states = Record(lib.record(GuideWStates, "GuideW_DW"), self, "state")
         self._out = _Out()
 
-    def initialize(self):
+    def initialize(self) -> None:
         """GuideW_initialize: clears inputs, outputs, states, error status."""
         self._lib.initialize()
 
-    def terminate(self):
+    def terminate(self) -> None:
+        """GuideW_terminate: ends the model's run (the records stay readable)."""
         self._lib.terminate()
 
-    def step(self, inputs=None):
+    def step(self, inputs: StepInputs = None) -> Outputs:
         """One step; returns the outputs.
 
         With inputs (a mapping of some fields by name, the others keeping
@@ -86,77 +116,122 @@ class StaticModel(_Open):
         return Outputs(*self._out)
 
     @property
-    def outputs(self):
+    def outputs(self) -> Outputs:
+        """The outputs of the last step (GuideW_Y)."""
         return Outputs(*_Out.from_buffer_copy(self._y))
 
     @property
-    def error_status(self):
+    def error_status(self) -> Optional[str]:
         """None, or the text of the error ("Overrun")."""
-        status = self._m.error_status
-        return None if status is None else status.decode()
+        return _status_text(self._m.error_status)
 
 
 class Instance:
     """One independent model with its own records.
 
     Created initialised with the build-time default parameters. Close it
-    with close(), a with-block, or let it be collected.
+    with close(), a with-block, or let it be collected. The instances of a
+    Fleet are views that the Fleet owns: they close with the Fleet.
+
+    ``inputs``, ``params`` and ``states`` are Records over the instance's
+    own records, read and written in place.
     """
 
-    def __init__(self, library=None):
-        self.library = lib = _library(library)
+    def __init__(self, library: LibraryArg = None) -> None:
+        lib = _library(library)
         handle = lib.GuideW_instance_create()
         if not handle:
             raise MemoryError("GuideW_instance_create returned NULL")
+        finalizer = weakref.finalize(self, lib.GuideW_instance_destroy, handle)
+        self._bind(lib, handle, finalizer, None)
+
+    @classmethod
+    def _member(cls, lib: Library, handle: int, fleet: Fleet) -> Instance:
+        """A view of an instance the fleet owns."""
+        self = cls.__new__(cls)
+        self._bind(lib, handle, None, fleet)
+        return self
+
+    def _bind(self, lib: Library, handle: int, finalizer: Optional[weakref.finalize],
+              fleet: Optional[Fleet]) -> None:
+        self.library = lib
         self._lib = lib
         self._handle = handle
-        self._in_fleet = False
-        self._finalizer = weakref.finalize(self, lib.GuideW_instance_destroy, handle)
-
-        def record(struct_type, getter, kind):
-            address = getter(handle)
-            return Record(struct_type.from_address(address), self, kind)
-
-        self.inputs = record(GuideWInputs, lib.GuideW_instance_inputs, "input")
-        self.params = record(GuideWParams, lib.GuideW_instance_params, "param")
-        self.states = record(GuideWStates, lib.GuideW_instance_states, "state")
-        self._y = GuideWOutputs.from_address(lib.GuideW_instance_outputs(handle))
+        self._finalizer = finalizer
+        self._fleet = fleet
+        self._records: Optional[Tuple[Record, Record, Record]] = None
+        self._y: Optional[GuideWOutputs] = None
         self._out = _Out()
 
     @property
-    def closed(self):
-        return not self._finalizer.alive
+    def closed(self) -> bool:
+        """True once the instance (or the Fleet it belongs to) is closed."""
+        if self._fleet is not None:
+            return self._fleet.closed
+        return self._finalizer is None or not self._finalizer.alive
 
-    def _check_open(self):
-        if not self._finalizer.alive:
+    def _check_open(self) -> None:
+        if self.closed:
             raise ValueError("the GuideW instance is closed")
 
     @property
-    def handle(self):
+    def handle(self) -> int:
         """The GuideWInstance* as an integer."""
         self._check_open()
         return self._handle
 
-    def close(self):
-        if self._in_fleet and self._finalizer.alive:
-            raise ValueError("this instance belongs to a Fleet; close the Fleet")
-        self._finalizer()
+    def close(self) -> None:
+        """Destroys the instance; its records may not be used after."""
+        if self._fleet is not None:
+            if not self._fleet.closed:
+                raise ValueError("this instance belongs to a Fleet; close the Fleet")
+            return
+        if self._finalizer is not None:
+            self._finalizer()
 
-    def __enter__(self):
+    def __enter__(self) -> Instance:
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def initialize(self):
+    def _record_views(self) -> Tuple[Record, Record, Record]:
+        if self._records is None:
+            handle, lib = self.handle, self._lib
+            self._records = (
+                Record(GuideWInputs.from_address(lib.GuideW_instance_inputs(handle)),
+                       self, "input"),
+                Record(GuideWParams.from_address(lib.GuideW_instance_params(handle)),
+                       self, "param"),
+                Record(GuideWStates.from_address(lib.GuideW_instance_states(handle)),
+                       self, "state"))
+        return self._records
+
+    @property
+    def inputs(self) -> Record:
+        """The inputs the next step() without arguments reads."""
+        return self._record_views()[0]
+
+    @property
+    def params(self) -> Record:
+        """The parameters (build-time defaults until changed)."""
+        return self._record_views()[1]
+
+    @property
+    def states(self) -> Record:
+        """The states the law keeps from step to step."""
+        return self._record_views()[2]
+
+    def initialize(self) -> None:
         """Clears inputs, outputs, states and error status; keeps params."""
         self._lib.GuideW_instance_initialize(self.handle)
 
-    def step(self, inputs=None):
+    def step(self, inputs: StepInputs = None) -> Outputs:
         """One step; returns the outputs.
 
         ``inputs``: None (step on the inputs held), a mapping of some fields
-        by name (the others keep their values), or 19 values in order.
+        by name (the others keep their values; all are checked before any
+        is written), or 19 values in order.
         """
         handle = self.handle
         if inputs is None:
@@ -170,210 +245,18 @@ class Instance:
         return Outputs(*self._out)
 
     @property
-    def outputs(self):
+    def outputs(self) -> Outputs:
+        """The outputs of the last step."""
         self._check_open()
+        if self._y is None:
+            self._y = GuideWOutputs.from_address(self._lib.GuideW_instance_outputs(self._handle))
         return Outputs(*_Out.from_buffer_copy(self._y))
 
     @property
-    def error_status(self):
+    def error_status(self) -> Optional[str]:
         """None, or the text of the error ("Overrun")."""
-        status = self._lib.GuideW_instance_error_status(self.handle)
-        return None if status is None else status.decode()
+        return _status_text(self._lib.GuideW_instance_error_status(self.handle))
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         state = "closed" if self.closed else hex(self._handle)
         return "<guidew.Instance %s>" % state
-
-
-# ---- batches -------------------------------------------------------------
-
-_DOUBLE_FORMATS = {"d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d"}
-_BYTE_FORMATS = {"B", "b", "c"}
-
-
-def _as_doubles(name, obj, rows, width, writable):
-    """A ctypes double array over obj's memory (a copy for read-only or
-    strided inputs) after checking format and shape."""
-    try:
-        view = memoryview(obj)
-    except TypeError:
-        raise TypeError("%s must be a buffer of float64 (array('d'), a numpy "
-                        "array, a ctypes array, ...), not %s"
-                        % (name, type(obj).__name__)) from None
-    count = rows * width
-    if view.format in _BYTE_FORMATS and view.itemsize == 1:
-        if view.nbytes != count * 8:
-            raise ValueError("%s: expected %d bytes (%d rows of %d doubles), got %d"
-                             % (name, count * 8, rows, width, view.nbytes))
-    elif view.format not in _DOUBLE_FORMATS:
-        raise ValueError("%s must hold native float64 values (format 'd'), "
-                         "got format %r" % (name, view.format))
-    elif not ((view.ndim == 1 and view.shape[0] == count)
-              or (view.ndim == 2 and view.shape == (rows, width))):
-        raise ValueError("%s: expected %d doubles (%d rows of %d) or shape "
-                         "(%d, %d), got shape %s"
-                         % (name, count, rows, width, rows, width, view.shape))
-    kind = ctypes.c_double * count
-    if writable:
-        if view.readonly or not view.c_contiguous:
-            raise ValueError("%s must be a writable C-contiguous buffer" % name)
-        return kind.from_buffer(view)
-    if not view.readonly and view.c_contiguous:
-        return kind.from_buffer(view)
-    return kind.from_buffer_copy(view if view.c_contiguous else view.tobytes())
-
-
-def _new_outputs(rows, like):
-    numpy = sys.modules.get("numpy")
-    if numpy is not None and isinstance(like, numpy.ndarray):
-        shape = (rows, OUTPUT_COUNT) if like.ndim == 2 else (rows * OUTPUT_COUNT,)
-        return numpy.empty(shape)
-    return array.array("d", bytes(8 * rows * OUTPUT_COUNT))
-
-
-def _threads(threads):
-    if not isinstance(threads, int) or threads < 1:
-        raise ValueError("threads must be a positive integer, got %r" % (threads,))
-    return threads
-
-
-def _run_batch(lib, handles, rows, inputs, outputs, threads):
-    threads = _threads(threads)
-    src = _as_doubles("inputs", inputs, rows, INPUT_COUNT, writable=False)
-    if outputs is None:
-        outputs = _new_outputs(rows, inputs)
-    dst = _as_doubles("outputs", outputs, rows, OUTPUT_COUNT, writable=True)
-    if rows and lib.GuideW_step_batch(handles, rows, src, dst, threads) != 0:
-        raise GuideWError("GuideW_step_batch refused the batch")
-    return outputs
-
-
-def step_batch(instances, inputs, outputs=None, threads=None):
-    """Steps N distinct instances at once.
-
-    ``inputs``: any buffer of N*19 float64 (flat, or shaped (N, 19)); row i
-    goes to instances[i]. ``outputs``: a writable buffer of N*4 float64 (or
-    (N, 4)) to fill, or None for a new one (a numpy array when the inputs
-    are one, else array('d')). Returns the outputs. Contiguous writable
-    buffers are used in place; read-only or strided inputs are copied once.
-    ``threads``: how many threads share the rows (default 1, or the
-    Fleet's own setting); the results do not depend on it.
-    ``instances`` may be a Fleet, which keeps its pointer array ready.
-    """
-    if isinstance(instances, Fleet):
-        if outputs is None:
-            outputs = _new_outputs(len(instances), inputs)
-        return instances.step(inputs, outputs, threads)
-    instances = list(instances)
-    handles = [inst.handle for inst in instances]
-    if len(set(handles)) != len(handles):
-        raise ValueError("an instance is listed more than once in the batch")
-    lib = instances[0]._lib if instances else None
-    threads = 1 if threads is None else threads
-    array_type = ctypes.c_void_p * len(handles)
-    return _run_batch(lib, array_type(*handles), len(handles), inputs, outputs, threads)
-
-
-class Fleet:
-    """N instances stepped together, one library call per period.
-
-    Fill ``fleet.inputs`` (a (N, 19) memoryview of the fleet's own buffer;
-    ``numpy.asarray(fleet.inputs)`` views it without copying) or give
-    ``step`` another buffer; ``fleet.outputs`` is the (N, 4) result of the
-    last step on the fleet's own buffers.
-    """
-
-    def __init__(self, count, library=None, threads=1):
-        if not isinstance(count, int) or count < 1:
-            raise ValueError("a Fleet needs a positive number of instances, got %r"
-                             % (count,))
-        self._lib = lib = _library(library)
-        self.threads = _threads(threads)
-        self._instances = []
-        try:
-            for _ in range(count):
-                inst = Instance(lib)
-                inst._in_fleet = True
-                self._instances.append(inst)
-        except BaseException:
-            self._release()
-            raise
-        self._handles = (ctypes.c_void_p * count)(*[i._handle for i in self._instances])
-        self._in = (ctypes.c_double * (count * INPUT_COUNT))()
-        self._out = (ctypes.c_double * (count * OUTPUT_COUNT))()
-        self.inputs = memoryview(self._in).cast("B").cast("d", (count, INPUT_COUNT))
-        self.outputs = memoryview(self._out).cast("B").cast("d", (count, OUTPUT_COUNT))
-        self._batch = lib.GuideW_step_batch
-
-    def _release(self):
-        for inst in self._instances:
-            inst._finalizer()
-        self._instances = []
-
-    def close(self):
-        self._release()
-
-    @property
-    def closed(self):
-        return not self._instances
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __len__(self):
-        return len(self._instances)
-
-    def __getitem__(self, index):
-        return self._instances[index]
-
-    def __iter__(self):
-        return iter(self._instances)
-
-    def initialize(self):
-        for inst in self._instances:
-            inst.initialize()
-
-    def set_inputs(self, row, values):
-        """Row ``row`` of the fleet's input buffer: a mapping of fields by
-        name (others keep their values) or 19 values in order."""
-        self._check_open()
-        if not -len(self) <= row < len(self):
-            raise IndexError("row %d of a fleet of %d" % (row, len(self)))
-        start = (row % len(self)) * INPUT_COUNT
-        current = GuideWInputs.from_buffer(self._in, start * 8)
-        if isinstance(values, collections.abc.Mapping):
-            Record(current, self, "input").update(values)
-        else:
-            ctypes.memmove(ctypes.addressof(current), _input_row(values), 8 * INPUT_COUNT)
-
-    def output(self, row):
-        """Outputs of row ``row`` from the last step on the fleet's buffers."""
-        self._check_open()
-        if not -len(self) <= row < len(self):
-            raise IndexError("row %d of a fleet of %d" % (row, len(self)))
-        start = (row % len(self)) * OUTPUT_COUNT
-        return Outputs(*self._out[start:start + OUTPUT_COUNT])
-
-    def _check_open(self):
-        if not self._instances:
-            raise ValueError("the Fleet is closed")
-
-    def step(self, inputs=None, outputs=None, threads=None):
-        """One step of every instance. Without arguments: the fleet's own
-        buffers and a single library call; returns ``fleet.outputs``."""
-        self._check_open()
-        threads = self.threads if threads is None else _threads(threads)
-        if inputs is None and outputs is None:
-            if self._batch(self._handles, len(self._instances), self._in, self._out,
-                           threads) != 0:
-                raise GuideWError("GuideW_step_batch refused the batch")
-            return self.outputs
-        if inputs is None:
-            inputs = self._in
-        if outputs is None:
-            outputs = self.outputs
-        return _run_batch(self._lib, self._handles, len(self._instances), inputs,
-                          outputs, threads)

@@ -1,38 +1,58 @@
 """The model's records as ctypes structures, and a by-name view on them."""
 
-import collections
+from __future__ import annotations
+
 import collections.abc
 import ctypes
 import difflib
+import numbers
+import operator
+from typing import (Any, Dict, FrozenSet, Iterable, Iterator, List, Mapping, NamedTuple,
+                    Protocol, Sequence, Tuple, Type, Union, cast, overload)
 
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS, PARAM_LAYOUT, RECORD_SIZES, STATE_FIELDS
 
-_CTYPES = {"d": ctypes.c_double, "I": ctypes.c_uint32}
+_CTYPES: Dict[str, Any] = {"d": ctypes.c_double, "I": ctypes.c_uint32}
 _PARAM_LAYOUT = tuple((name, _CTYPES[kind] * length if length else _CTYPES[kind])
                       for name, kind, length, _offset in PARAM_LAYOUT)
-PARAM_FIELDS = tuple(name for name, _ in _PARAM_LAYOUT)
+PARAM_FIELDS: Tuple[str, ...] = tuple(name for name, _ in _PARAM_LAYOUT)
 
 INPUT_COUNT = len(INPUT_FIELDS)
 OUTPUT_COUNT = len(OUTPUT_FIELDS)
+UINT32_MAX = 2**32 - 1
+
+# A value written to a field: a number, or a sequence of numbers for an
+# array field (thr_table, thr_alt_bp, ...).
+FieldValue = Union[float, Sequence[float]]
 
 
 class GuideWInputs(ctypes.Structure):
+    """The 19 inputs of one step, laid out as the library's GuideWInputs."""
+
     _fields_ = [(name, ctypes.c_double) for name in INPUT_FIELDS]
 
 
 class GuideWOutputs(ctypes.Structure):
+    """The 4 commands of one step, laid out as the library's GuideWOutputs."""
+
     _fields_ = [(name, ctypes.c_double) for name in OUTPUT_FIELDS]
 
 
 class GuideWParams(ctypes.Structure):
+    """The tunable parameters, laid out as the library's GuideWParams."""
+
     _fields_ = list(_PARAM_LAYOUT)
 
 
 class GuideWStates(ctypes.Structure):
+    """The 16 states kept from step to step, laid out as GuideWStates."""
+
     _fields_ = [(name, ctypes.c_double) for name in STATE_FIELDS]
 
 
 class GuideWModel(ctypes.Structure):
+    """The model's error status, laid out as the library's GuideWModel."""
+
     _fields_ = [("error_status", ctypes.c_char_p)]
 
 
@@ -48,8 +68,19 @@ for _struct, _size in ((GuideWInputs, RECORD_SIZES["inputs"]),
                           % (_struct.__name__, ctypes.sizeof(_struct), _size))
 del _struct, _size
 
-Outputs = collections.namedtuple("Outputs", OUTPUT_FIELDS)
-Outputs.__doc__ = "The four commands of one step."
+
+class Outputs(NamedTuple):
+    """The four commands of one step."""
+
+    lat_cmd: float
+    nz_cmd: float
+    throttle_cmd: float
+    aux_out: float
+
+
+if Outputs._fields != OUTPUT_FIELDS:
+    raise ImportError("guidew: Outputs names %s, the library's outputs are %s"
+                      % (Outputs._fields, OUTPUT_FIELDS))
 
 
 class FieldNameError(KeyError):
@@ -57,106 +88,212 @@ class FieldNameError(KeyError):
 
     __module__ = "guidew"
 
-    def __str__(self):
-        return self.args[0]
+    def __str__(self) -> str:
+        return str(self.args[0])
 
 
-def unknown_field(kind, name, valid):
+def unknown_field(kind: str, name: object, valid: Sequence[str]) -> FieldNameError:
     close = difflib.get_close_matches(str(name), valid, n=1)
     hint = " (did you mean %r?)" % close[0] if close else ""
     return FieldNameError("unknown %s field %r%s; valid fields: %s"
                           % (kind, name, hint, ", ".join(valid)))
 
 
-def check_length(what, values, expected):
-    got = len(values)
+def check_length(what: str, values: Any, expected: int) -> None:
+    try:
+        got = len(values)
+    except TypeError:
+        raise TypeError("%s: expected %d values, got %s"
+                        % (what, expected, type(values).__name__)) from None
     if got != expected:
         raise ValueError("%s: expected %d values, got %d" % (what, expected, got))
 
 
-class ArrayField(collections.abc.Sequence):
-    """A live view of an array field (thr_table, ...) of an open record."""
+def as_double(what: str, value: object) -> float:
+    """A value for a double field; TypeError naming ``what`` otherwise."""
+    if isinstance(value, numbers.Real):
+        return float(value)
+    raise TypeError("%s: expected a number, got %r (%s)" % (what, value, type(value).__name__))
 
-    __slots__ = ("_array", "_owner")
 
-    def __init__(self, array, owner):
+def as_uint32(what: str, value: object) -> int:
+    """A value for a uint32 field: a whole number from 0 to 4294967295.
+
+    ctypes would store -1 as 4294967295 and 2**40+3 as 3 without a word.
+    """
+    if isinstance(value, numbers.Integral):
+        whole = operator.index(value)
+    elif isinstance(value, numbers.Real) and float(value).is_integer():
+        whole = int(value)
+    elif isinstance(value, numbers.Real):
+        raise ValueError("%s must be a whole number from 0 to %d, got %r"
+                         % (what, UINT32_MAX, value))
+    else:
+        raise TypeError("%s: expected a whole number, got %r (%s)"
+                        % (what, value, type(value).__name__))
+    if not 0 <= whole <= UINT32_MAX:
+        raise ValueError("%s must be from 0 to %d, got %d" % (what, UINT32_MAX, whole))
+    return whole
+
+
+class _Owner(Protocol):
+    def _check_open(self) -> None: ...
+
+
+class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
+    """A live view of an array field (thr_table, ...) of an open record.
+
+    Elements are read and written in place: ``params["thr_table"][3] = 0.5``.
+    """
+
+    __slots__ = ("_array", "_owner", "_what", "_convert")
+
+    def __init__(self, array: Any, owner: _Owner, what: str, integer: bool) -> None:
         self._array = array
         self._owner = owner
+        self._what = what
+        self._convert = as_uint32 if integer else as_double
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self._array)
 
-    def __getitem__(self, index):
-        self._owner._check_open()
-        return self._array[index]
+    @overload
+    def __getitem__(self, index: int) -> float: ...
+    @overload
+    def __getitem__(self, index: slice) -> List[float]: ...
 
-    def __setitem__(self, index, value):
+    def __getitem__(self, index: Union[int, slice]) -> Union[float, List[float]]:
         self._owner._check_open()
-        self._array[index] = value
+        return self._array[index]  # type: ignore[no-any-return]
 
-    def __repr__(self):
+    @overload
+    def __setitem__(self, index: int, value: float) -> None: ...
+    @overload
+    def __setitem__(self, index: slice, value: Sequence[float]) -> None: ...
+
+    def __setitem__(self, index: Union[int, slice], value: Any) -> None:
+        self._owner._check_open()
+        if isinstance(index, slice):
+            positions = range(*index.indices(len(self)))
+            check_length("%s[%s]" % (self._what, index), value, len(positions))
+            checked = [self._convert("%s[%d]" % (self._what, p), v)
+                       for p, v in zip(positions, value)]
+            for p, v in zip(positions, checked):
+                self._array[p] = v
+            return
+        position = operator.index(index)
+        if not -len(self) <= position < len(self):
+            raise IndexError("%s has %d elements, no index %d" % (self._what, len(self), position))
+        self._array[position] = self._convert("%s[%d]" % (self._what, position % len(self)), value)
+
+    def __repr__(self) -> str:
         return repr(list(self))
 
 
-class Record(collections.abc.Mapping):
+class _Layout:
+    """What a Record needs to know of one structure type, worked out once."""
+
+    __slots__ = ("names", "arrays", "integers")
+
+    def __init__(self, struct_type: Type[ctypes.Structure]) -> None:
+        fields: List[Tuple[str, Any]] = list(struct_type._fields_)  # type: ignore[arg-type]
+        self.names: Tuple[str, ...] = tuple(name for name, _ in fields)
+        self.arrays: FrozenSet[str] = frozenset(
+            name for name, ctype in fields if issubclass(ctype, ctypes.Array))
+        self.integers: FrozenSet[str] = frozenset(
+            name for name, ctype in fields
+            if getattr(ctype, "_type_", ctype) is ctypes.c_uint32)
+
+
+_LAYOUTS: Dict[type, _Layout] = {}
+
+
+def _layout(struct_type: Type[ctypes.Structure]) -> _Layout:
+    layout = _LAYOUTS.get(struct_type)
+    if layout is None:
+        layout = _LAYOUTS[struct_type] = _Layout(struct_type)
+    return layout
+
+
+class Record(collections.abc.Mapping):  # type: ignore[type-arg]
     """Fields of one model record by name, read and written in place.
 
     ``rec["azim_cmd"]``, ``rec["azim_cmd"] = 30``, ``rec.update(mode=1)``;
     array fields read as live sequences (``rec["thr_table"][3] = 0.5``) and
-    are assigned whole from a sequence of the right length.
+    are assigned whole from a sequence of the right length. Every value is
+    checked before it is stored: a double field takes a real number, a
+    uint32 field (``thr_max_index``) a whole number from 0 to 4294967295;
+    anything else raises TypeError or ValueError naming the field.
     """
 
-    __slots__ = ("_struct", "_owner", "_kind", "_names", "_arrays")
+    __slots__ = ("_struct", "_owner", "_kind", "_layout")
 
-    def __init__(self, struct, owner, kind):
+    def __init__(self, struct: ctypes.Structure, owner: _Owner, kind: str) -> None:
         self._struct = struct
         self._owner = owner
         self._kind = kind
-        self._names = tuple(name for name, _ in struct._fields_)
-        self._arrays = {name for name, ctype in struct._fields_
-                        if issubclass(ctype, ctypes.Array)}
+        self._layout = _layout(type(struct))
 
-    def _field(self, name):
-        if name not in self._names:
-            raise unknown_field(self._kind, name, self._names)
+    def _field(self, name: str) -> str:
+        if name not in self._layout.names:
+            raise unknown_field(self._kind, name, self._layout.names)
         self._owner._check_open()
         return name
 
-    def __getitem__(self, name):
+    def __getitem__(self, name: str) -> Any:
+        """The field's value: a float, an int for a uint32 field, or an
+        ArrayField for an array field."""
         value = getattr(self._struct, self._field(name))
-        return ArrayField(value, self._owner) if name in self._arrays else value
+        if name in self._layout.arrays:
+            return ArrayField(value, self._owner, "%s field %s" % (self._kind, name),
+                              name in self._layout.integers)
+        return value
 
-    def __setitem__(self, name, value):
-        name = self._field(name)
-        if name in self._arrays:
-            array = getattr(self._struct, name)
-            check_length("%s field %s" % (self._kind, name), value, len(array))
-            array[:] = list(value)
+    def _checked(self, name: str, value: object) -> Any:
+        """``value`` converted for field ``name``, or an error naming it."""
+        what = "%s field %s" % (self._kind, name)
+        convert = as_uint32 if name in self._layout.integers else as_double
+        if name not in self._layout.arrays:
+            return convert(what, value)
+        check_length(what, value, len(getattr(self._struct, name)))
+        return [convert("%s[%d]" % (what, i), v)
+                for i, v in enumerate(cast(Sequence[object], value))]
+
+    def _store(self, name: str, value: Any) -> None:
+        if name in self._layout.arrays:
+            getattr(self._struct, name)[:] = value
         else:
             setattr(self._struct, name, value)
 
-    def __iter__(self):
-        return iter(self._names)
+    def __setitem__(self, name: str, value: FieldValue) -> None:
+        """Writes one field after checking the value (an array field whole)."""
+        name = self._field(name)
+        self._store(name, self._checked(name, value))
 
-    def __len__(self):
-        return len(self._names)
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._layout.names)
 
-    def __contains__(self, name):
-        return name in self._names
+    def __len__(self) -> int:
+        return len(self._layout.names)
 
-    def update(self, other=(), **fields):
-        """Sets several fields; all names are checked before any is written."""
+    def __contains__(self, name: object) -> bool:
+        return name in self._layout.names
+
+    def update(self, other: Union[Mapping[str, FieldValue],
+                                  Iterable[Tuple[str, FieldValue]]] = (),
+               **fields: FieldValue) -> None:
+        """Sets several fields: every name and value is checked before any
+        is written, so a bad one leaves the record as it was."""
         items = list(other.items() if isinstance(other, collections.abc.Mapping)
                      else other) + list(fields.items())
-        for name, _ in items:
-            self._field(name)
-        for name, value in items:
-            self[name] = value
+        checked = [(name, self._checked(self._field(name), value)) for name, value in items]
+        for name, value in checked:
+            self._store(name, value)
 
-    def to_dict(self):
+    def to_dict(self) -> Dict[str, Any]:
         """A plain copy: numbers, and lists for array fields."""
-        return {name: list(v) if name in self._arrays else v
+        return {name: list(v) if name in self._layout.arrays else v
                 for name, v in self.items()}
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return "<%s record %s>" % (self._kind, self.to_dict())

@@ -1,5 +1,6 @@
 import array
 import ctypes.util
+import inspect
 import os
 import random
 import sys
@@ -17,9 +18,10 @@ except ImportError:
 import guidew
 from guidew import _library
 
-# Level flight north at 200 m/s, 3000 m; target 30 deg right and 5 deg up at 220 m/s.
-TYPICAL = dict(speed_cmd=220, elev_cmd=5, azim_cmd=30, mode=1, tas=200,
-               vel_north=200, altitude=3000, aux_in=7)
+# Level flight north at 200 m/s, 3000 m; target 30 deg right and 5 deg up at
+# 220 m/s; and the commands the C tests expect of its first step.
+TYPICAL = guidew.TYPICAL_FLIGHT
+TYPICAL_OUTPUTS = guidew.Outputs(*guidew.TYPICAL_COMMANDS)
 
 
 def row_of(fields):
@@ -38,10 +40,7 @@ def random_rows(rng, count):
 
 class TypicalStep(unittest.TestCase):
     def check(self, out):
-        self.assertEqual(out.lat_cmd, 150.0)  # roll law above lat_max: lat_max
-        self.assertEqual(out.nz_cmd, 3.4804704136617577)  # limited to n_lim
-        self.assertAlmostEqual(out.throttle_cmd, 1.002442075, delta=1e-9)
-        self.assertEqual(out.aux_out, 7.0)
+        self.assertEqual(out, TYPICAL_OUTPUTS)
 
     def test_static_model_through_wrapper_and_raw_step(self):
         static = guidew.StaticModel()
@@ -156,10 +155,66 @@ class ClearErrors(unittest.TestCase):
                 _library.find_and_load()
             for place in ("GUIDEW_LIBRARY: not set", "find_library", "guidew.load(",
                           os.path.join(nowhere, "a", "b", "libGuide.so"),
-                          os.path.join(nowhere, "build", "libGuide.so")):
+                          "installation prefix", "not in its source tree"):
                 self.assertIn(place, str(caught.exception))
             with self.assertRaisesRegex(guidew.LibraryNotFoundError, "path argument"):
                 guidew.load(os.path.join(nowhere, "libGuide.so"))
+
+
+class FindsTheLibrary(unittest.TestCase):
+    """Where a package that was not told where the library is finds it."""
+
+    # (situation, package folder, where the library is, GUIDE_BUILD_DIR)
+    LAYOUTS = [
+        ("installed by cmake --install", "p/lib/python3/dist-packages/guidew",
+         "p/lib/libGuide.so", None),
+        ("pip --prefix on Debian", "p/local/lib/python3.11/dist-packages/guidew",
+         "p/lib/libGuide.so", None),
+        ("pip --prefix, library in a multiarch folder", "p/lib/python3.11/site-packages/guidew",
+         "p/lib/x86_64-linux-gnu/libGuide.so", None),
+        ("source tree with GUIDE_BUILD_DIR", "src/python/guidew",
+         "elsewhere/libGuide.so", "elsewhere"),
+        ("source tree, default build folder", "src/python/guidew",
+         "src/build/libGuide.so", None),
+    ]
+
+    def test_layouts(self):
+        real = os.path.realpath(_library.load().path)
+        for situation, package, library, build_dir in self.LAYOUTS:
+            with self.subTest(situation), tempfile.TemporaryDirectory() as root, \
+                    mock.patch.dict(os.environ, {guidew.LIBRARY_ENV: ""}), \
+                    mock.patch.object(ctypes.util, "find_library", return_value=None), \
+                    mock.patch.object(_library.sysconfig, "get_config_var",
+                                      return_value="x86_64-linux-gnu"), \
+                    mock.patch.object(_library, "PACKAGE_DIR", os.path.join(root, package)):
+                os.makedirs(os.path.join(root, package))
+                open(os.path.join(root, "src", "python", "pyproject.toml") if package.startswith(
+                    "src") else os.path.join(root, package, "__init__.py"), "w").close()
+                os.makedirs(os.path.dirname(os.path.join(root, library)), exist_ok=True)
+                os.symlink(real, os.path.join(root, library))
+                env = {_library.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""}
+                with mock.patch.dict(os.environ, env):
+                    found, _ = _library.find_and_load()
+                self.assertEqual(found, os.path.join(root, library))
+
+
+class Manual(unittest.TestCase):
+    def test_every_public_name_is_documented(self):
+        """help(guidew) is the package's manual: nothing public may be blank."""
+        self.assertRegex(guidew.__version__, r"^\d+\.\d+\.\d+$")
+        blank = []
+        for name in guidew.__all__:
+            obj = getattr(guidew, name)
+            if not (inspect.isclass(obj) or inspect.isfunction(obj)):
+                continue
+            members = vars(obj).items() if inspect.isclass(obj) else ()
+            for member, value in [(None, obj)] + [
+                    (m, v) for m, v in members if not m.startswith("_")
+                    or m in ("__getitem__", "__setitem__")]:
+                if (callable(value) or isinstance(value, property)) and \
+                        not (value.__doc__ or "").strip():
+                    blank.append(name if member is None else "%s.%s" % (name, member))
+        self.assertEqual(blank, [])
 
 
 if __name__ == "__main__":
