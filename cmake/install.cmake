@@ -81,3 +81,12 @@ if(BUILD_TESTING)
                    ${PROJECT_SOURCE_DIR}/tests/install_host)
   set_tests_properties(install_package PROPERTIES TIMEOUT 60)
 endif()
+
+# The simulator library (campaigns fly through it) beside libGuide.so, which
+# it finds through its run path; its header with the others. The Python
+# package links to it as it does to libGuide.so.
+set_target_properties(GuideSim PROPERTIES INSTALL_RPATH "\$ORIGIN")
+install(TARGETS GuideSim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/guide_sim_api.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
+install(CODE "file(CREATE_LINK ${guidew_to_lib}/libguidesim.so
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libguidesim.so\" SYMBOLIC)")
