@@ -41,3 +41,5 @@ __all__ = [
     "FieldNameError", "GuideWInputs", "GuideWModel", "GuideWOutputs",
     "GuideWParams", "GuideWStates", "Outputs", "Record",
 ]
+
+from . import campaign  # noqa: E402  Monte Carlo campaigns and sweeps (guidew.campaign)

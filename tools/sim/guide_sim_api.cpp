@@ -12,6 +12,9 @@
 #include "instance_flight.h"
 
 using nlohmann::json;
+// Results keep their keys in the order written: metrics and checks read in
+// a fixed, meaningful order.
+using ordered_json = nlohmann::ordered_json;
 
 namespace {
 
@@ -128,7 +131,7 @@ std::vector<std::string> checks_asked(const Expectations& e) {
     return names;
 }
 
-json check_results(const Expectations& e, const std::vector<std::string>& failed) {
+ordered_json check_results(const Expectations& e, const std::vector<std::string>& failed) {
     std::vector<std::string> names = checks_asked(e);
     std::vector<std::string> failures(names.size());
     for (const std::string& text : failed) {
@@ -141,7 +144,7 @@ json check_results(const Expectations& e, const std::vector<std::string>& failed
         }
         failures[i] += (failures[i].empty() ? "" : "; ") + text;
     }
-    json checks = json::array();
+    ordered_json checks = ordered_json::array();
     for (size_t i = 0; i < names.size(); ++i) {
         checks.push_back({{"check", names[i]}, {"passed", failures[i].empty()}, {"failure", failures[i]}});
     }
@@ -152,7 +155,7 @@ json check_results(const Expectations& e, const std::vector<std::string>& failed
 struct ExtraFigures {
     double min_altitude_m = INFINITY;
     double final_bank_deg = 0.0;
-    json path = json::array();
+    ordered_json path = ordered_json::array();
 };
 
 std::string fly(const std::string& scenario, const char* overrides, double path_interval_s) {
@@ -187,9 +190,9 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
         ++step;
     });
 
-    json converge = nullptr;
+    ordered_json converge = nullptr;
     if (sum.converge_s && !(sc.commands.mode > kHighestSteeringMode)) converge = *sum.converge_s;
-    json out = {
+    ordered_json out = {
         {"name", sc.name},
         {"scenario", doc},
         {"metrics", {{"converge_s", converge},
@@ -229,7 +232,7 @@ int guide_sim_fly(const char* scenario, const char* overrides, double path_inter
 }
 
 char* guide_sim_builtin_list(void) {
-    json list = json::array();
+    ordered_json list = ordered_json::array();
     for (const Scenario& sc : builtin_scenarios()) {
         list.push_back({{"name", sc.name}, {"description", sc.description}});
     }
