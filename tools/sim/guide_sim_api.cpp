@@ -33,11 +33,13 @@ char* copy_out(const std::string& text) {
 }
 
 // The base scenario as a JSON object: a built-in by name, or the caller's text.
-json base_scenario(const std::string& scenario) {
+json base_scenario(const std::string& scenario, std::string& origin) {
+    origin = "built-in " + scenario;
     static const json builtins = json::parse(builtin_scenarios_json());
     for (const json& sc : builtins) {
         if (sc.at("name") == scenario) return sc;
     }
+    origin = "scenario";
     json doc;
     try {
         doc = json::parse(scenario);
@@ -159,7 +161,8 @@ struct ExtraFigures {
 };
 
 std::string fly(const std::string& scenario, const char* overrides, double path_interval_s) {
-    json doc = base_scenario(scenario);
+    std::string origin;
+    json doc = base_scenario(scenario, origin);
     if (overrides != nullptr) {
         json changes;
         try {
@@ -172,7 +175,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     }
     std::vector<Scenario> parsed;
     std::string error;
-    if (!parse_scenarios(doc.dump(), "scenario", parsed, error)) throw Refusal{error};
+    if (!parse_scenarios(doc.dump(), origin, parsed, error)) throw Refusal{error};
     const Scenario& sc = parsed.front();
 
     const long path_every = path_interval_s > 0.0

@@ -62,8 +62,13 @@ def _probe_values(d):
 def validate(campaign):
     """Flies the base and each dispersion's values for an instant, so that a
     wrong field or value is reported at its line before anything runs."""
-    base_key = "scenario"
-    base = _probe(campaign, campaign.base_overrides, base_key)
+    base_key = "scenario.builtin" if "scenario.builtin" in campaign.lines else "scenario.file"
+    try:
+        base = fly(campaign.scenario, dict(campaign.base_overrides, duration_s=_PROBE_DURATION_S))
+    except SimulatorError as exc:
+        # Name the override the simulator complains of, or else the base.
+        named = [k for k in campaign.base_overrides if k in str(exc)]
+        raise campaign.error("scenario." + named[0] if named else base_key, str(exc)) from None
     for d in campaign.dispersions:
         for value in _probe_values(d):
             if d.path == "duration_s":
@@ -134,7 +139,7 @@ def run(campaign, workers=None, scheduler=None, out=None, resume=False, progress
     files["summary"] = summary_path
     if pictures:
         from . import _pictures
-        files["pictures"] = _pictures.draw_all(table, summary, out_dir)
+        files["pictures"] = _pictures.draw_all(table, summary, out_dir, campaign.grid)
     if report:
         from . import _report
         files["report"] = _report.write(campaign, table, summary, flown, sample, out_dir,

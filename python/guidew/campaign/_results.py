@@ -161,7 +161,7 @@ def format_summary(campaign, summary):
     for c, s in summary["checks"].items():
         lines.append("    %-26s %5.1f %%  (95 %% CI %.1f-%.1f %%)  %d/%d"
                      % (c, 100 * s["rate"], 100 * s["ci95"][0], 100 * s["ci95"][1], s["passed"], s["flights"]))
-    lines.append("  metrics:%s p5 %10s p50 %10s p95 %10s p99 %10s max" % (" " * 17, "", "", "", ""))
+    lines.append("  %-24s %12s %14s %14s %14s %14s" % ("metrics:", "p5", "p50", "p95", "p99", "max"))
     for m, s in summary["metrics"].items():
         p = s["percentiles"]
         extra = "  (%d without a value)" % s["missing"] if s["missing"] else ""
