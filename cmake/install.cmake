@@ -90,3 +90,11 @@ install(TARGETS GuideSim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/guide_sim_api.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
 install(CODE "file(CREATE_LINK ${guidew_to_lib}/libguidesim.so
   \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libguidesim.so\" SYMBOLIC)")
+
+# guide-campaign, pointing at the installed package relative to itself.
+file(RELATIVE_PATH CAMPAIGN_PYTHON_DIR ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR})
+set(CAMPAIGN_SIM_LIBRARY "")
+configure_file(${PROJECT_SOURCE_DIR}/tools/guide-campaign.in
+               ${PROJECT_BINARY_DIR}/install/guide-campaign @ONLY)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/install/guide-campaign DESTINATION ${CMAKE_INSTALL_BINDIR})
