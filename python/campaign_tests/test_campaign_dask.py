@@ -62,6 +62,13 @@ class DaskCampaigns(unittest.TestCase):
         self.assertEqual(read(two.files["table"]), read(self.one.files["table"]))
         self.assertEqual([r["index"] for r in two.table], list(range(48)))
 
+    def test_an_existing_cluster_flies_what_local_workers_fly(self):
+        from distributed import LocalCluster
+        with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster:
+            there = gc.run(self.file, scheduler=cluster.scheduler_address, out=self.out("there"),
+                           progress=False, pictures=False, report=False)
+        self.assertEqual(read(there.files["table"]), read(self.one.files["table"]))
+
     def test_killed_worker_loses_and_duplicates_no_flight(self):
         killed = []
 

@@ -4,12 +4,14 @@ summary's statistics match independently known figures."""
 
 import math
 import os
+import subprocess
+import sys
 import tempfile
 import textwrap
 import unittest
 
 import guidew.campaign as gc
-from guidew.campaign import _draws, _results
+from guidew.campaign import _draws, _results, _worker
 
 GOOD = """\
 [campaign]
@@ -143,6 +145,36 @@ class Draws(unittest.TestCase):
             self.assertEqual(points.count(point), 4, point)
         # The first grid variable varies slowest.
         self.assertEqual(points[:8], [(-10, 0)] * 4 + [(-10, 90)] * 4)
+
+
+class RefusedFlights(unittest.TestCase):
+    def test_a_draw_the_simulator_refuses_is_a_failed_row_not_a_crash(self):
+        # A normal start speed without bounds: some draws fall below zero.
+        s = spec([dict(path="initial.speed_mps", kind="normal", mean=20.0, sd=40.0,
+                       low=-math.inf, high=math.inf)])
+        s["base"] = {"duration_s": 1}
+        rows = _worker.fly_task(s, 0, 40)
+        refused = [r for r in rows if r["error"]]
+        flown = [r for r in rows if not r["error"]]
+        self.assertTrue(refused and flown)
+        for r in refused:
+            self.assertLessEqual(r["values"]["initial.speed_mps"], 0.0)
+            self.assertFalse(r["passed"])
+            self.assertIn("speed_mps", r["failure"])
+
+
+class CommandLine(unittest.TestCase):
+    def test_bad_file_exits_2_naming_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = write(folder, "c.toml", GOOD.replace("uniform", "uniformly"))
+            done = subprocess.run([sys.executable, "-m", "guidew.campaign", path, "--quiet"],
+                                  capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 2, done.stderr)
+            self.assertIn("c.toml:10: dispersions.initial.altitude_m.uniformly", done.stderr)
+            missing = subprocess.run([sys.executable, "-m", "guidew.campaign", path + ".not"],
+                                     capture_output=True, text=True, timeout=60)
+            self.assertEqual(missing.returncode, 2)
+            self.assertIn("cannot read", missing.stderr)
 
 
 class Statistics(unittest.TestCase):
