@@ -6,6 +6,7 @@ again to the same figures."""
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -115,19 +116,24 @@ class DaskCampaigns(unittest.TestCase):
         with self.assertRaisesRegex(gc.CampaignError, "another campaign"):
             gc.run(changed, workers=1, out=out, resume=True, progress=False)
 
-    def test_guide_sim_flies_a_worst_flight_again_to_its_figures(self):
-        index, value = self.one.summary["worst"]["altitude_lost_m"][0]
-        row = self.one.table[index]
-        self.assertEqual(row["altitude_lost_m"], value)
-        scenario = self.one.files["flights"][index]
-        out = subprocess.run([os.environ["GUIDE_SIM"], "--no-plot", "-o", self.out("sim"), scenario],
-                             capture_output=True, text=True, timeout=60)
-        printed = out.stdout.splitlines()[1].split()
-        # name, converge "x.xx s", peak load "x.xx g", altitude lost "x m", ...
-        self.assertEqual(printed[0], "small_%06d" % index)
-        self.assertEqual(printed[3], "%.2f" % row["peak_load_g"])
-        self.assertEqual(printed[5], "%.0f" % row["altitude_lost_m"])
-        self.assertEqual(out.returncode == 0, row["passed"])
+    def test_guide_sim_flies_a_row_again_to_its_figures(self):
+        worst, value = self.one.summary["worst"]["altitude_lost_m"][0]
+        self.assertEqual(self.one.table[worst]["altitude_lost_m"], value)
+        # A worst flight from its file, and any row through --flight.
+        any_row = os.path.join(self.folder.name, "row.json")
+        with open(any_row, "w", encoding="utf-8") as f:
+            subprocess.run([sys.executable, "-m", "guidew.campaign", self.file, "--flight", "17"],
+                           stdout=f, check=True, timeout=60)
+        for index, scenario in ((worst, self.one.files["flights"][worst]), (17, any_row)):
+            row = self.one.table[index]
+            out = subprocess.run([os.environ["GUIDE_SIM"], "--no-plot", "-o", self.out("sim"), scenario],
+                                 capture_output=True, text=True, timeout=60)
+            printed = out.stdout.splitlines()[1].split()
+            # name, converge "x.xx s", peak load "x.xx g", altitude lost "x m", ...
+            self.assertEqual(printed[0], "small_%06d" % index)
+            self.assertEqual(printed[3], "%.2f" % row["peak_load_g"])
+            self.assertEqual(printed[5], "%.0f" % row["altitude_lost_m"])
+            self.assertEqual(out.returncode == 0, row["passed"])
 
 
 if __name__ == "__main__":

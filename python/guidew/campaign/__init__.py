@@ -20,7 +20,7 @@ from ._config import Campaign, CampaignError, Dispersion
 from ._draws import draw
 from ._simlib import SimulatorError, builtin_scenarios, fly
 
-__all__ = ["run", "load", "Campaign", "CampaignError", "CampaignResult", "Dispersion",
+__all__ = ["run", "load", "flight_scenario", "Campaign", "CampaignError", "CampaignResult", "Dispersion",
            "SimulatorError", "builtin_scenarios", "draw", "fly"]
 
 # The validation flights only need the scenario read, not flown long.
@@ -81,6 +81,20 @@ def validate(campaign):
             if name not in known:
                 raise campaign.error("report." + kind, "the scenario has no %s '%s' (it has: %s)"
                                      % (kind[:-1], name, ", ".join(known) or "none"))
+
+
+def flight_scenario(campaign, index):
+    """The scenario flight index of a campaign (a file path or a loaded
+    Campaign) flies, named NAME_INDEX, as a dict guide-sim reads as JSON:
+    any row of the table can be flown again on its own."""
+    if not isinstance(campaign, Campaign):
+        campaign = load(campaign)
+    if not 0 <= index < campaign.flights:
+        raise CampaignError("%s: flight %d does not exist (flights 0..%d)"
+                            % (campaign.file, index, campaign.flights - 1))
+    overrides, _ = _worker.flight_overrides(campaign.to_spec(), index)
+    overrides["name"] = "%s_%06d" % (campaign.name, index)
+    return fly(campaign.scenario, overrides)["scenario"]
 
 
 def _write_flight_files(campaign, out_dir, indices):

@@ -1,6 +1,7 @@
 """guide-campaign: a campaign of closed-loop flights from a TOML file."""
 
 import argparse
+import json
 import os
 import sys
 
@@ -28,13 +29,23 @@ def main(argv=None):
                         help="keep the finished flights of an interrupted run in DIR")
     parser.add_argument("--no-pictures", action="store_true", help="write no pictures and no report")
     parser.add_argument("--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--flight", type=int, metavar="INDEX",
+                        help="fly nothing: print the scenario of flight INDEX (a row of flights.csv) "
+                             "as JSON, for guide-sim to fly it again")
     args = parser.parse_args(argv)
     if args.workers is not None and args.workers < 1:
         parser.error("--workers must be at least 1")
     if args.workers is not None and args.scheduler:
         parser.error("--workers and --scheduler exclude each other (the cluster has its own workers)")
 
-    from . import CampaignError, SimulatorError, run
+    from . import CampaignError, SimulatorError, flight_scenario, run
+    if args.flight is not None:
+        try:
+            print(json.dumps(flight_scenario(args.file, args.flight), indent=1))
+        except (CampaignError, SimulatorError) as exc:
+            print("guide-campaign: %s" % exc, file=sys.stderr)
+            return EXIT_USAGE
+        return 0
     try:
         result = run(args.file, workers=args.workers, scheduler=args.scheduler, out=args.out,
                      resume=args.resume, progress=not args.quiet,
