@@ -3,6 +3,7 @@
 import argparse
 import json
 import os
+import signal
 import sys
 
 EXIT_USAGE = 2
@@ -15,6 +16,10 @@ per core or on an existing Dask cluster, and writes to OUT: flights.csv (one
 row per flight), summary.txt, pictures, report.html, and the scenario files
 of the worst flights (guide-sim FILE flies one again). Results are written
 as tasks finish: --resume continues an interrupted run."""
+
+
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt()
 
 
 def main(argv=None):
@@ -39,6 +44,9 @@ def main(argv=None):
         parser.error("--workers and --scheduler exclude each other (the cluster has its own workers)")
 
     from . import CampaignError, SimulatorError, flight_scenario, run
+    # Stopped by the system (SIGTERM) as by Ctrl-C: the local cluster is
+    # shut down and the finished tasks are kept for --resume.
+    signal.signal(signal.SIGTERM, _interrupt)
     if args.flight is not None:
         try:
             print(json.dumps(flight_scenario(args.file, args.flight), indent=1))

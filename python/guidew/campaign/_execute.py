@@ -191,6 +191,7 @@ def execute(campaign, out_dir, workers=None, scheduler=None, resume=False,
         return tasks
 
     cluster = _Cluster(workers, scheduler)
+    bar.started = time.monotonic()  # the rate is the flying's, not the cluster's start
     try:
         prefix = "flights-%s-%s" % (campaign.name, state["fingerprint"][:12])
         futures, submitted = {}, []
