@@ -156,7 +156,7 @@ class _Cluster:
         self.cluster = None
         if scheduler:
             try:
-                self.client = Client(scheduler, timeout=30)
+                self.client = Client(scheduler, timeout=10)
             except (OSError, TimeoutError) as exc:
                 raise CampaignError("cannot reach the scheduler at %s: %s" % (scheduler, exc)) from None
             self.workers = max(1, len(self.client.scheduler_info().get("workers", {})))
@@ -177,22 +177,18 @@ def execute(campaign, out_dir, workers=None, scheduler=None, resume=False,
             progress=True, on_task_done=None):
     """Flies every flight not yet on disk; returns the task ranges."""
     from distributed import as_completed
-    workers = workers or os.cpu_count() or 1
-    spec = campaign.to_spec()
-    state = {"name": campaign.name, "flights": campaign.flights,
-             "fingerprint": fingerprint(spec),
-             "flights_per_task": flights_per_task(campaign, workers)}
-    done = _prepare_out(out_dir, state, resume)
-    tasks = task_ranges(campaign.flights, state["flights_per_task"])
-    todo = [t for t in tasks if t[0] not in done]
-    bar = Progress(campaign.flights, sum(t[2] for t in tasks if t[0] in done), enabled=progress)
-    if not todo:
-        bar.update(0)
-        return tasks
-
-    cluster = _Cluster(workers, scheduler)
-    bar.started = time.monotonic()  # the rate is the flying's, not the cluster's start
+    # The cluster first: a scheduler out of reach leaves earlier results be.
+    cluster = _Cluster(workers or os.cpu_count() or 1, scheduler)
     try:
+        spec = campaign.to_spec()
+        state = {"name": campaign.name, "flights": campaign.flights,
+                 "fingerprint": fingerprint(spec),
+                 "flights_per_task": flights_per_task(campaign, cluster.workers)}
+        done = _prepare_out(out_dir, state, resume)
+        tasks = task_ranges(campaign.flights, state["flights_per_task"])
+        todo = [t for t in tasks if t[0] not in done]
+        bar = Progress(campaign.flights, sum(t[2] for t in tasks if t[0] in done), enabled=progress)
+        bar.update(0)
         prefix = "flights-%s-%s" % (campaign.name, state["fingerprint"][:12])
         futures, submitted = {}, []
         for task, first, count in todo:
