@@ -152,13 +152,23 @@ def run(campaign, workers=None, scheduler=None, out=None, resume=False, progress
         f.write(text + "\n")
     files["summary"] = summary_path
     if pictures:
-        from . import _pictures
+        _pictures = _optional("_pictures", "matplotlib", "python3-matplotlib")
         files["pictures"] = _pictures.draw_all(table, summary, out_dir, campaign.grid)
     if report:
-        from . import _report
+        _report = _optional("_report", "plotly", "python3-plotly")
         files["report"] = _report.write(campaign, table, summary, flown, sample, out_dir,
                                         files.get("pictures", []))
     return CampaignResult(campaign, out_dir, table.as_records(), summary, text, files)
+
+
+def _optional(module, package, debian):
+    """A module of this package that needs a library the core does not."""
+    import importlib
+    try:
+        return importlib.import_module("." + module, __name__)
+    except ImportError as exc:
+        raise CampaignError("the pictures and the report need %s (%s); install Debian's %s, or run "
+                            "with --no-pictures" % (package, exc, debian)) from None
 
 
 def _worst_text(summary, flown):

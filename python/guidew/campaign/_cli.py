@@ -47,6 +47,8 @@ def main(argv=None):
     # Stopped by the system (SIGTERM) as by Ctrl-C: the local cluster is
     # shut down and the finished tasks are kept for --resume.
     signal.signal(signal.SIGTERM, _interrupt)
+    # Output into a pipe that closes (| head) ends the program quietly.
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     if args.flight is not None:
         try:
             print(json.dumps(flight_scenario(args.file, args.flight), indent=1))

@@ -147,12 +147,22 @@ def _environment_for_workers():
     os.environ[_simlib.SIM_LIBRARY_ENV] = os.path.abspath(_simlib.library_path())
 
 
+def _dask():
+    try:
+        from distributed import Client, LocalCluster
+    except ImportError as exc:
+        raise CampaignError("campaigns run on Dask, which this Python lacks (%s); install Debian's "
+                            "python3-distributed (scripts/setup.sh does) and run /usr/bin/python3"
+                            % exc) from None
+    return Client, LocalCluster
+
+
 class _Cluster:
     """A client on an existing scheduler, or on a local cluster of
     single-threaded worker processes that lives as long as the campaign."""
 
     def __init__(self, workers, scheduler):
-        from distributed import Client, LocalCluster
+        Client, LocalCluster = _dask()
         self.cluster = None
         if scheduler:
             try:
@@ -176,7 +186,6 @@ class _Cluster:
 def execute(campaign, out_dir, workers=None, scheduler=None, resume=False,
             progress=True, on_task_done=None):
     """Flies every flight not yet on disk; returns the task ranges."""
-    from distributed import as_completed
     # The cluster first: a scheduler out of reach leaves earlier results be.
     cluster = _Cluster(workers or os.cpu_count() or 1, scheduler)
     try:
@@ -196,6 +205,7 @@ def execute(campaign, out_dir, workers=None, scheduler=None, resume=False,
                                            key="%s-%d" % (prefix, task), pure=False)
             futures[future.key] = (task, count)
             submitted.append(future)
+        from distributed import as_completed
         for future in as_completed(submitted):
             task, count = futures[future.key]
             rows = future.result()
