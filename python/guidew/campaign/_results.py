@@ -138,10 +138,10 @@ def summarise(table, worst=5):
             "mean": sum(values) / len(values) if values else None,
             "percentiles": {q: percentile(ordered, q) for q in PERCENTILES}}
         if m in WORSE_WHEN and worst > 0:
-            ranked = sorted(table.rows, key=lambda r: (-_badness(WORSE_WHEN[m], r["metrics"].get(m)),
-                                                       r["index"]))
-            summary["worst"][m] = [(r["index"], r["metrics"].get(m))
-                                   for r in ranked[:worst] if not r.get("error")]
+            # Refused flights have no figures to rank.
+            ranked = sorted((r for r in table.rows if not r.get("error")),
+                            key=lambda r: (-_badness(WORSE_WHEN[m], r["metrics"].get(m)), r["index"]))
+            summary["worst"][m] = [(r["index"], r["metrics"].get(m)) for r in ranked[:worst]]
     return summary
 
 
