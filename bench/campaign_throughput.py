@@ -29,8 +29,8 @@ def rss_mb():
 
 
 def raw_rate(campaign):
-    spec = campaign.to_spec()
-    overrides = [_worker.flight_overrides(spec, i)[0] for i in range(campaign.flights)]
+    plan = campaign.to_plan()
+    overrides = [_worker.flight_overrides(plan, i)[0] for i in range(campaign.flights)]
     start = time.perf_counter()
     for o in overrides:
         gc.fly(campaign.scenario, o)

@@ -98,7 +98,7 @@ class CampaignFileErrors(unittest.TestCase):
             self.assertEqual(c.scenario_label, "left.json")
 
 
-def spec(dispersions, samples=1, seed=1):
+def plan(dispersions, samples=1, seed=1):
     return {"scenario": "typical", "base": {}, "samples": samples, "seed": seed,
             "dispersions": [gc.Dispersion(**d).__dict__ for d in dispersions]}
 
@@ -112,18 +112,18 @@ AZIM = dict(path="inputs.azim_cmd", kind="grid", values=(0, 90))
 
 class Draws(unittest.TestCase):
     def test_a_flight_draw_depends_on_seed_and_index_only(self):
-        alone = spec([ALT], seed=5)
-        more = spec([SPEED, ALT, GAIN], seed=5)
+        alone = plan([ALT], seed=5)
+        more = plan([SPEED, ALT, GAIN], seed=5)
         for index in (0, 1, 999, 123456):
             # Adding other dispersions leaves a variable's draw unchanged,
             # and the draw of flight i does not depend on drawing i-1 first.
             self.assertEqual(_draws.draw(alone, index)["initial.altitude_m"],
                              _draws.draw(more, index)["initial.altitude_m"])
-        self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(spec([ALT], seed=6), 0))
+        self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(plan([ALT], seed=6), 0))
         self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(alone, 1))
 
     def test_distributions_keep_their_bounds_and_moments(self):
-        s = spec([ALT, SPEED, GAIN])
+        s = plan([ALT, SPEED, GAIN])
         draws = [_draws.draw(s, i) for i in range(4000)]
         alt = [d["initial.altitude_m"] for d in draws]
         self.assertTrue(all(1000.0 <= a <= 2000.0 for a in alt))
@@ -138,7 +138,7 @@ class Draws(unittest.TestCase):
             self.assertAlmostEqual(n / 4000, 1 / 3, delta=0.03, msg=g)
 
     def test_grid_flies_every_point_samples_times(self):
-        s = spec([ELEV, ALT, AZIM], samples=4)
+        s = plan([ELEV, ALT, AZIM], samples=4)
         n = 3 * 2 * 4
         points = [(_draws.draw(s, i)["inputs.elev_cmd"], _draws.draw(s, i)["inputs.azim_cmd"]) for i in range(n)]
         for point in {(e, a) for e in ELEV["values"] for a in AZIM["values"]}:
@@ -150,7 +150,7 @@ class Draws(unittest.TestCase):
 class RefusedFlights(unittest.TestCase):
     def test_a_draw_the_simulator_refuses_is_a_failed_row_not_a_crash(self):
         # A normal start speed without bounds: some draws fall below zero.
-        s = spec([dict(path="initial.speed_mps", kind="normal", mean=20.0, sd=40.0,
+        s = plan([dict(path="initial.speed_mps", kind="normal", mean=20.0, sd=40.0,
                        low=-math.inf, high=math.inf)])
         s["base"] = {"duration_s": 1}
         rows = _worker.fly_task(s, 0, 40)

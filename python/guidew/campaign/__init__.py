@@ -92,7 +92,7 @@ def flight_scenario(campaign, index):
     if not 0 <= index < campaign.flights:
         raise CampaignError("%s: flight %d does not exist (flights 0..%d)"
                             % (campaign.file, index, campaign.flights - 1))
-    overrides, _ = _worker.flight_overrides(campaign.to_spec(), index)
+    overrides, _ = _worker.flight_overrides(campaign.to_plan(), index)
     overrides["name"] = "%s_%06d" % (campaign.name, index)
     return fly(campaign.scenario, overrides)["scenario"]
 
@@ -100,12 +100,12 @@ def flight_scenario(campaign, index):
 def _write_flight_files(campaign, out_dir, indices):
     """The scenario of each listed flight as guide-sim reads it, named
     NAME_INDEX, with its sampled path; returns {index: (file, result)}."""
-    spec = campaign.to_spec()
+    plan = campaign.to_plan()
     folder = os.path.join(out_dir, FLIGHTS_DIR)
     os.makedirs(folder, exist_ok=True)
     written = {}
     for index in sorted(set(indices)):
-        overrides, _ = _worker.flight_overrides(spec, index)
+        overrides, _ = _worker.flight_overrides(plan, index)
         overrides["name"] = "%s_%06d" % (campaign.name, index)
         try:
             result = fly(campaign.scenario, overrides, PATH_INTERVAL_S)

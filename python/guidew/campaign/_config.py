@@ -87,7 +87,7 @@ class Campaign:
         """A CampaignError at the line of key."""
         return CampaignError("%s:%s: %s: %s" % (self.file, self.lines.get(key, "?"), key, message))
 
-    def to_spec(self):
+    def to_plan(self):
         """What a worker needs to fly any flight of the campaign (picklable)."""
         return {"scenario": self.scenario, "base": dict(self.base_overrides),
                 "dispersions": [d.__dict__ for d in self.dispersions],
@@ -170,16 +170,16 @@ class _Reader:
         return list(value)
 
 
-def _dispersion(reader, path, spec):
+def _dispersion(reader, path, plan):
     key = "dispersions." + path
-    if not isinstance(spec, dict):
+    if not isinstance(plan, dict):
         reader.fail(key, "must be a table with one of: %s" % ", ".join(KINDS))
-    kinds = [k for k in spec if k in KINDS]
-    reader.only(spec, key + ".", KINDS)
+    kinds = [k for k in plan if k in KINDS]
+    reader.only(plan, key + ".", KINDS)
     if len(kinds) != 1:
         reader.fail(key, "needs exactly one of: %s" % ", ".join(KINDS))
     kind = kinds[0]
-    value, where = spec[kind], key + "." + kind
+    value, where = plan[kind], key + "." + kind
     if kind == "uniform":
         if not isinstance(value, list) or len(value) != 2:
             reader.fail(where, "must be [low, high]")

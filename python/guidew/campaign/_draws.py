@@ -41,25 +41,25 @@ def _normal(d, rng):
     return min(max(value, d["low"]), d["high"])
 
 
-def grid_coordinates(spec, index):
+def grid_coordinates(plan, index):
     """The index into each grid dispersion's values for flight index."""
-    point = index // spec["samples"]
+    point = index // plan["samples"]
     coords = []
-    for d in reversed([d for d in spec["dispersions"] if d["kind"] == "grid"]):
+    for d in reversed([d for d in plan["dispersions"] if d["kind"] == "grid"]):
         point, k = divmod(point, len(d["values"]))
         coords.append(k)
     return coords[::-1]
 
 
-def draw(spec, index):
+def draw(plan, index):
     """{field path: value} of the dispersed fields of flight index."""
     values = {}
-    coords = iter(grid_coordinates(spec, index))
-    for d in spec["dispersions"]:
+    coords = iter(grid_coordinates(plan, index))
+    for d in plan["dispersions"]:
         if d["kind"] == "grid":
             values[d["path"]] = d["values"][next(coords)]
             continue
-        rng = _stream(spec["seed"], index, d["path"])
+        rng = _stream(plan["seed"], index, d["path"])
         if d["kind"] == "uniform":
             values[d["path"]] = d["low"] + (d["high"] - d["low"]) * rng.random()
         elif d["kind"] == "normal":

@@ -28,9 +28,9 @@ MAX_FLIGHTS_PER_TASK = 100
 TASKS_PER_WORKER = 10
 
 
-def fingerprint(spec):
+def fingerprint(plan):
     """What makes two runs the same campaign: the flights' definition."""
-    text = json.dumps(spec, sort_keys=True, default=repr)
+    text = json.dumps(plan, sort_keys=True, default=repr)
     return hashlib.sha256(text.encode("utf-8")).hexdigest()
 
 
@@ -189,9 +189,9 @@ def execute(campaign, out_dir, workers=None, scheduler=None, resume=False,
     # The cluster first: a scheduler out of reach leaves earlier results be.
     cluster = _Cluster(workers or os.cpu_count() or 1, scheduler)
     try:
-        spec = campaign.to_spec()
+        plan = campaign.to_plan()
         state = {"name": campaign.name, "flights": campaign.flights,
-                 "fingerprint": fingerprint(spec),
+                 "fingerprint": fingerprint(plan),
                  "flights_per_task": flights_per_task(campaign, cluster.workers)}
         done = _prepare_out(out_dir, state, resume)
         tasks = task_ranges(campaign.flights, state["flights_per_task"])
@@ -201,7 +201,7 @@ def execute(campaign, out_dir, workers=None, scheduler=None, resume=False,
         prefix = "flights-%s-%s" % (campaign.name, state["fingerprint"][:12])
         futures, submitted = {}, []
         for task, first, count in todo:
-            future = cluster.client.submit(_worker.fly_task, spec, first, count,
+            future = cluster.client.submit(_worker.fly_task, plan, first, count,
                                            key="%s-%d" % (prefix, task), pure=False)
             futures[future.key] = (task, count)
             submitted.append(future)
