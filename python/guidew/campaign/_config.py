@@ -170,16 +170,16 @@ class _Reader:
         return list(value)
 
 
-def _dispersion(reader, path, plan):
+def _dispersion(reader, path, entry):
     key = "dispersions." + path
-    if not isinstance(plan, dict):
+    if not isinstance(entry, dict):
         reader.fail(key, "must be a table with one of: %s" % ", ".join(KINDS))
-    kinds = [k for k in plan if k in KINDS]
-    reader.only(plan, key + ".", KINDS)
+    kinds = [k for k in entry if k in KINDS]
+    reader.only(entry, key + ".", KINDS)
     if len(kinds) != 1:
         reader.fail(key, "needs exactly one of: %s" % ", ".join(KINDS))
     kind = kinds[0]
-    value, where = plan[kind], key + "." + kind
+    value, where = entry[kind], key + "." + kind
     if kind == "uniform":
         if not isinstance(value, list) or len(value) != 2:
             reader.fail(where, "must be [low, high]")
