@@ -85,3 +85,20 @@ if(BUILD_TESTING)
                    ${PROJECT_SOURCE_DIR}/tests/install_host)
   set_tests_properties(install_package PROPERTIES TIMEOUT 60)
 endif()
+
+# The simulator library (campaigns fly through it) beside libGuide.so, which
+# it finds through its run path; its header with the others. The Python
+# package links to it as it does to libGuide.so.
+set_target_properties(GuideSim PROPERTIES INSTALL_RPATH "\$ORIGIN")
+install(TARGETS GuideSim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/guide_sim_api.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
+install(CODE "file(CREATE_LINK ${guidew_to_lib}/libguidesim.so
+  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libguidesim.so\" SYMBOLIC)")
+
+# guide-campaign, pointing at the installed package relative to itself.
+file(RELATIVE_PATH CAMPAIGN_PYTHON_DIR ${CMAKE_INSTALL_FULL_BINDIR}
+     ${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR})
+set(CAMPAIGN_SIM_LIBRARY "")
+configure_file(${PROJECT_SOURCE_DIR}/tools/guide-campaign.in
+               ${PROJECT_BINARY_DIR}/install/guide-campaign @ONLY)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/install/guide-campaign DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -70,3 +70,5 @@ for _name in __all__:
     if isinstance(_obj, type) or callable(_obj):
         _obj.__module__ = __name__
 del _name, _obj
+
+from . import campaign  # noqa: E402  Monte Carlo campaigns and sweeps (guidew.campaign)

@@ -101,6 +101,8 @@ const char* const kBuiltinScenarios = R"json([
 
 }  // namespace
 
+const char* builtin_scenarios_json() { return kBuiltinScenarios; }
+
 const std::vector<Scenario>& builtin_scenarios() {
     static const std::vector<Scenario> scenarios = [] {
         std::vector<Scenario> list;

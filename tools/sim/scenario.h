@@ -85,4 +85,8 @@ bool load_scenario_file(const std::string& path, std::vector<Scenario>& out,
 // The scenarios built into the simulator, each showing one behaviour.
 const std::vector<Scenario>& builtin_scenarios();
 
+// The built-in scenarios as the JSON text they are parsed from (an array),
+// for hosts that vary a built-in before flying it.
+const char* builtin_scenarios_json();
+
 #endif

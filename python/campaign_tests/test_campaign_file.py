@@ -1,0 +1,196 @@
+"""Campaign files: what a user gets wrong is reported at its file, line and
+key; each flight's draw depends on the seed and its index only; the
+summary's statistics match independently known figures."""
+
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import textwrap
+import unittest
+
+import guidew.campaign as gc
+from guidew.campaign import _draws, _results, _worker
+
+GOOD = """\
+[campaign]
+samples = 10
+seed = 7
+
+[scenario]
+builtin = "typical"
+duration_s = 5
+
+[dispersions]
+"initial.altitude_m" = { uniform = [2000, 4000] }
+"""
+
+
+def write(folder, name, text):
+    path = os.path.join(folder, name)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(textwrap.dedent(text))
+    return path
+
+
+class CampaignFileErrors(unittest.TestCase):
+    # (situation, file text, line the error names, words it must hold)
+    ROWS = [
+        ("TOML syntax error", "[campaign]\nsamples = = 3\n", "line 2", ["not valid TOML"]),
+        ("unknown table", GOOD + "[sweeps]\nx = 1\n", ":11:", ["sweeps", "unknown key"]),
+        ("no base scenario", "[campaign]\nsamples = 3\n[scenario]\nduration_s = 5\n", ":3:",
+         ["scenario", "builtin"]),
+        ("unknown built-in scenario", GOOD.replace('"typical"', '"loop_the_loop"'), ":6:",
+         ["loop_the_loop"]),
+        ("start speed the simulator refuses",
+         GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\nspeed_mps = -1"), ":9:",
+         ["scenario.initial.speed_mps", "above 0"]),
+        ("samples missing for random draws", GOOD.replace("samples = 10\n", ""), ":1:", ["samples"]),
+        ("samples not a whole number", GOOD.replace("samples = 10", "samples = 2.5"), ":2:",
+         ["campaign.samples"]),
+        ("uniform bounds reversed", GOOD.replace("[2000, 4000]", "[4000, 2000]"), ":10:",
+         ["initial.altitude_m.uniform", "above"]),
+        ("normal without spread", GOOD + '"initial.speed_mps" = { normal = { mean = 200, sd = 0 } }\n',
+         ":11:", ["sd", "above 0"]),
+        ("two distributions for one field",
+         GOOD + '"inputs.azim_cmd" = { uniform = [0, 1], choice = [3] }\n', ":11:", ["exactly one"]),
+        ("field the scenario does not have",
+         GOOD + '"initial.mach" = { uniform = [0.5, 0.9] }\n', ":11:", ["initial.mach", "mach"]),
+        ("value the simulator refuses",
+         GOOD + '"initial.path_deg" = { choice = [0, 120] }\n', ":11:", ["path_deg"]),
+        ("parameter that does not exist",
+         GOOD + '[dispersions.params]\nno_such_gain = { grid = [1, 2] }\n', ":12:", ["no_such_gain"]),
+        ("report of a check the scenario lacks",
+         GOOD + '[report]\nchecks = ["orbit"]\n', ":12:", ["report.checks", "orbit"]),
+        ("field set in both scenario and dispersions",
+         GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\naltitude_m = 1000"),
+         ":12:", ["set in [scenario]"]),
+    ]
+
+    def test_each_mistake_is_named_at_its_line(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for situation, text, line, words in self.ROWS:
+                with self.subTest(situation):
+                    path = write(folder, "c.toml", text)
+                    with self.assertRaises(gc.CampaignError) as caught:
+                        gc.validate(gc.load(path))
+                    message = str(caught.exception)
+                    self.assertTrue(message.startswith(path), message)
+                    self.assertIn(line, message)
+                    for word in words:
+                        self.assertIn(word, message)
+
+    def test_nested_and_quoted_dispersions_read_alike(self):
+        with tempfile.TemporaryDirectory() as folder:
+            nested = gc.load(write(folder, "a.toml", GOOD.replace(
+                '"initial.altitude_m" = { uniform = [2000, 4000] }',
+                '[dispersions.initial.altitude_m]\nuniform = [2000, 4000]')))
+            quoted = gc.load(write(folder, "b.toml", GOOD))
+            self.assertEqual(nested.dispersions, quoted.dispersions)
+            self.assertEqual(nested.base_overrides, {"duration_s": 5})
+
+    def test_scenario_file_beside_the_campaign(self):
+        with tempfile.TemporaryDirectory() as folder:
+            write(folder, "left.json", '{"name": "left", "duration_s": 5, "inputs": {"azim_cmd": 270}}')
+            c = gc.load(write(folder, "c.toml", GOOD.replace('builtin = "typical"', 'file = "left.json"')))
+            gc.validate(c)
+            self.assertEqual(c.scenario_label, "left.json")
+
+
+def plan(dispersions, samples=1, seed=1):
+    return {"scenario": "typical", "base": {}, "samples": samples, "seed": seed,
+            "dispersions": [gc.Dispersion(**d).__dict__ for d in dispersions]}
+
+
+ALT = dict(path="initial.altitude_m", kind="uniform", low=1000.0, high=2000.0)
+SPEED = dict(path="initial.speed_mps", kind="normal", mean=200.0, sd=20.0, low=190.0, high=250.0)
+GAIN = dict(path="params.roll_kp", kind="choice", values=(2, 3, 4))
+ELEV = dict(path="inputs.elev_cmd", kind="grid", values=(-10, 0, 10))
+AZIM = dict(path="inputs.azim_cmd", kind="grid", values=(0, 90))
+
+
+class Draws(unittest.TestCase):
+    def test_a_flight_draw_depends_on_seed_and_index_only(self):
+        alone = plan([ALT], seed=5)
+        more = plan([SPEED, ALT, GAIN], seed=5)
+        for index in (0, 1, 999, 123456):
+            # Adding other dispersions leaves a variable's draw unchanged,
+            # and the draw of flight i does not depend on drawing i-1 first.
+            self.assertEqual(_draws.draw(alone, index)["initial.altitude_m"],
+                             _draws.draw(more, index)["initial.altitude_m"])
+        self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(plan([ALT], seed=6), 0))
+        self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(alone, 1))
+
+    def test_distributions_keep_their_bounds_and_moments(self):
+        s = plan([ALT, SPEED, GAIN])
+        draws = [_draws.draw(s, i) for i in range(4000)]
+        alt = [d["initial.altitude_m"] for d in draws]
+        self.assertTrue(all(1000.0 <= a <= 2000.0 for a in alt))
+        self.assertAlmostEqual(sum(alt) / len(alt), 1500.0, delta=3 * 1000 / math.sqrt(12 * 4000))
+        speed = [d["initial.speed_mps"] for d in draws]
+        self.assertTrue(all(190.0 <= v <= 250.0 for v in speed))
+        # Mean of N(200, 20) truncated to [190, 250]: 200 + 20 (phi(a) - phi(b)) / (Phi(b) - Phi(a))
+        # with a = -0.5, b = 2.5: 210.09 (figures from tables of the normal).
+        self.assertAlmostEqual(sum(speed) / len(speed), 210.09, delta=0.6)
+        counts = {g: sum(1 for d in draws if d["params.roll_kp"] == g) for g in (2, 3, 4)}
+        for g, n in counts.items():
+            self.assertAlmostEqual(n / 4000, 1 / 3, delta=0.03, msg=g)
+
+    def test_grid_flies_every_point_samples_times(self):
+        s = plan([ELEV, ALT, AZIM], samples=4)
+        n = 3 * 2 * 4
+        points = [(_draws.draw(s, i)["inputs.elev_cmd"], _draws.draw(s, i)["inputs.azim_cmd"]) for i in range(n)]
+        for point in {(e, a) for e in ELEV["values"] for a in AZIM["values"]}:
+            self.assertEqual(points.count(point), 4, point)
+        # The first grid variable varies slowest.
+        self.assertEqual(points[:8], [(-10, 0)] * 4 + [(-10, 90)] * 4)
+
+
+class RefusedFlights(unittest.TestCase):
+    def test_a_draw_the_simulator_refuses_is_a_failed_row_not_a_crash(self):
+        # A normal start speed without bounds: some draws fall below zero.
+        s = plan([dict(path="initial.speed_mps", kind="normal", mean=20.0, sd=40.0,
+                       low=-math.inf, high=math.inf)])
+        s["base"] = {"duration_s": 1}
+        rows = _worker.fly_task(s, 0, 40)
+        refused = [r for r in rows if r["error"]]
+        flown = [r for r in rows if not r["error"]]
+        self.assertTrue(refused and flown)
+        for r in refused:
+            self.assertLessEqual(r["values"]["initial.speed_mps"], 0.0)
+            self.assertFalse(r["passed"])
+            self.assertIn("speed_mps", r["failure"])
+
+
+class CommandLine(unittest.TestCase):
+    def test_bad_file_exits_2_naming_it(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = write(folder, "c.toml", GOOD.replace("uniform", "uniformly"))
+            done = subprocess.run([sys.executable, "-m", "guidew.campaign", path, "--quiet"],
+                                  capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 2, done.stderr)
+            self.assertIn("c.toml:10: dispersions.initial.altitude_m.uniformly", done.stderr)
+            missing = subprocess.run([sys.executable, "-m", "guidew.campaign", path + ".not"],
+                                     capture_output=True, text=True, timeout=60)
+            self.assertEqual(missing.returncode, 2)
+            self.assertIn("cannot read", missing.stderr)
+
+
+class Statistics(unittest.TestCase):
+    def test_wilson_interval_matches_published_figures(self):
+        # (passes, flights, low, high), Wilson score intervals at 95 %.
+        for passes, n, low, high in ((0, 10, 0.0, 0.2775), (5, 10, 0.2366, 0.7634),
+                                     (10, 10, 0.7225, 1.0), (81, 100, 0.7222, 0.8749)):
+            lo, hi = _results.wilson_interval(passes, n)
+            self.assertAlmostEqual(lo, low, places=4)
+            self.assertAlmostEqual(hi, high, places=4)
+
+    def test_percentiles_interpolate_between_ranks(self):
+        ordered = [1.0, 2.0, 3.0, 4.0, 10.0]
+        for q, expected in ((0, 1.0), (50, 3.0), (95, 8.8), (100, 10.0), (25, 2.0)):
+            self.assertAlmostEqual(_results.percentile(ordered, q), expected)
+
+
+if __name__ == "__main__":
+    unittest.main()

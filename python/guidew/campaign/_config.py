@@ -1,0 +1,316 @@
+"""Reading a campaign file (TOML).
+
+    [campaign]
+    name = "typical_dispersed"   # names the results; default: the file's name
+    samples = 400                # random flights (per grid point with a grid)
+    seed = 2026
+    flights_per_task = 50        # optional; default from the flight count
+
+    [scenario]
+    builtin = "typical"          # or: file = "my_flight.json" (beside this file)
+    duration_s = 30              # any scenario field overrides the base
+    [scenario.initial]
+    altitude_m = 3000
+
+    [dispersions]                # any initial, input, parameter or expect field
+    "initial.altitude_m" = { uniform = [2000, 5000] }
+    "initial.speed_mps"  = { normal = { mean = 200, sd = 15, min = 150, max = 260 } }
+    "params.roll_kp"     = { choice = [2, 3, 4] }
+    "inputs.elev_cmd"    = { grid = [-30, -15, 0, 15, 30] }   # or { grid = { from, to, steps } }
+
+    [report]
+    checks = ["converge_within_s", "max_load_g"]   # default: every check
+    metrics = ["converge_s", "peak_load_g"]        # default: every metric
+    worst = 5                                      # worst flights listed per metric
+    paths = 20                                     # sampled flights drawn in 3-D
+
+Every error names the file, the line and the key.
+"""
+
+import math
+import os
+import re
+import tomllib
+from dataclasses import dataclass, field
+
+KINDS = ("uniform", "normal", "choice", "grid")
+MAX_FLIGHTS = 10_000_000
+
+
+class CampaignError(Exception):
+    """A campaign file that cannot be run, with file, line and key."""
+
+    __module__ = "guidew.campaign"
+
+
+@dataclass(frozen=True)
+class Dispersion:
+    path: str          # the scenario field, e.g. "initial.altitude_m"
+    kind: str          # one of KINDS
+    values: tuple = ()  # choice and grid
+    low: float = 0.0   # uniform bounds; normal truncation (or -inf, inf)
+    high: float = 0.0
+    mean: float = 0.0
+    sd: float = 0.0
+
+
+@dataclass
+class Campaign:
+    file: str
+    name: str
+    scenario: str                      # built-in name or the JSON text of one scenario
+    scenario_label: str                # what to call it in the report
+    base_overrides: dict               # scenario fields set for every flight
+    dispersions: list                  # of Dispersion, in file order
+    samples: int                       # random flights per grid point
+    seed: int
+    flights_per_task: int = 0          # 0: chosen from the flight count and workers
+    checks: list = None                # reported checks (None: all)
+    metrics: list = None               # reported metrics (None: all)
+    worst: int = 5
+    paths: int = 20
+    lines: dict = field(default_factory=dict)  # key path -> line, for errors
+
+    @property
+    def grid(self):
+        return [d for d in self.dispersions if d.kind == "grid"]
+
+    @property
+    def grid_points(self):
+        return math.prod(len(d.values) for d in self.grid)
+
+    @property
+    def flights(self):
+        return self.grid_points * self.samples
+
+    def error(self, key, message):
+        """A CampaignError at the line of key."""
+        return CampaignError("%s:%s: %s: %s" % (self.file, self.lines.get(key, "?"), key, message))
+
+    def to_plan(self):
+        """What a worker needs to fly any flight of the campaign (picklable)."""
+        return {"scenario": self.scenario, "base": dict(self.base_overrides),
+                "dispersions": [d.__dict__ for d in self.dispersions],
+                "samples": self.samples, "seed": self.seed}
+
+
+_HEADER = re.compile(r"^\s*\[\[?\s*(.+?)\s*\]\]?\s*(#.*)?$")
+_KEY = re.compile(r"""^\s*((?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)(?:\s*\.\s*(?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+))*)\s*=""")
+_PART = re.compile(r"""\s*("[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)\s*""")
+
+
+def _split_key(text):
+    return [p.strip("\"'") for p in _PART.findall(text)]
+
+
+def key_lines(text):
+    """Line number of each key path the text defines, e.g. "campaign.seed"."""
+    lines, table = {}, []
+    for number, line in enumerate(text.splitlines(), 1):
+        header = _HEADER.match(line)
+        if header and "=" not in line.split("]")[0]:
+            table = _split_key(header.group(1))
+            lines.setdefault(".".join(table), number)
+            continue
+        key = _KEY.match(line)
+        if key:
+            path = table + _split_key(key.group(1))
+            lines.setdefault(".".join(path), number)
+    return lines
+
+
+def _flatten(table, prefix=""):
+    """Nested tables to {"a.b.c": value}; lists and scalars are values."""
+    flat = {}
+    for key, value in table.items():
+        path = prefix + key
+        if isinstance(value, dict):
+            flat.update(_flatten(value, path + "."))
+        else:
+            flat[path] = value
+    return flat
+
+
+class _Reader:
+    def __init__(self, path, text):
+        self.path = path
+        self.lines = key_lines(text)
+
+    def line_of(self, key):
+        parts = key.split(".")
+        while parts:
+            if ".".join(parts) in self.lines:
+                return self.lines[".".join(parts)]
+            parts.pop()
+        return "?"
+
+    def fail(self, key, message):
+        raise CampaignError("%s:%s: %s: %s" % (self.path, self.line_of(key), key, message))
+
+    def only(self, table, prefix, allowed):
+        for key in table:
+            if key not in allowed:
+                self.fail(prefix + key, "unknown key (expected one of: %s)" % ", ".join(allowed))
+
+    def number(self, value, key, positive=False):
+        if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
+            self.fail(key, "must be a finite number, not %r" % (value,))
+        if positive and not value > 0:
+            self.fail(key, "must be above 0")
+        return float(value)
+
+    def whole(self, value, key, low, high):
+        if isinstance(value, bool) or not isinstance(value, int) or not low <= value <= high:
+            self.fail(key, "must be a whole number in %d..%d, not %r" % (low, high, value))
+        return value
+
+    def names(self, value, key):
+        if not isinstance(value, list) or not all(isinstance(v, str) for v in value):
+            self.fail(key, "must be a list of names")
+        return list(value)
+
+
+def _dispersion(reader, path, entry):
+    key = "dispersions." + path
+    if not isinstance(entry, dict):
+        reader.fail(key, "must be a table with one of: %s" % ", ".join(KINDS))
+    kinds = [k for k in entry if k in KINDS]
+    reader.only(entry, key + ".", KINDS)
+    if len(kinds) != 1:
+        reader.fail(key, "needs exactly one of: %s" % ", ".join(KINDS))
+    kind = kinds[0]
+    value, where = entry[kind], key + "." + kind
+    if kind == "uniform":
+        if not isinstance(value, list) or len(value) != 2:
+            reader.fail(where, "must be [low, high]")
+        low, high = (reader.number(v, where) for v in value)
+        if not low <= high:
+            reader.fail(where, "low %g is above high %g" % (low, high))
+        return Dispersion(path, kind, low=low, high=high)
+    if kind == "normal":
+        if not isinstance(value, dict):
+            reader.fail(where, "must be { mean = M, sd = S } with optional min and max")
+        reader.only(value, where + ".", ("mean", "sd", "min", "max"))
+        for needed in ("mean", "sd"):
+            if needed not in value:
+                reader.fail(where, "needs %s" % needed)
+        mean = reader.number(value["mean"], where + ".mean")
+        sd = reader.number(value["sd"], where + ".sd", positive=True)
+        low = reader.number(value["min"], where + ".min") if "min" in value else -math.inf
+        high = reader.number(value["max"], where + ".max") if "max" in value else math.inf
+        if not low < high:
+            reader.fail(where, "min %g is not below max %g" % (low, high))
+        return Dispersion(path, kind, low=low, high=high, mean=mean, sd=sd)
+    if kind == "grid" and isinstance(value, dict):
+        reader.only(value, where + ".", ("from", "to", "steps"))
+        if not {"from", "to", "steps"} <= set(value):
+            reader.fail(where, "needs from, to and steps")
+        start = reader.number(value["from"], where + ".from")
+        stop = reader.number(value["to"], where + ".to")
+        steps = reader.whole(value["steps"], where + ".steps", 1, 100_000)
+        values = [start] if steps == 1 else [start + (stop - start) * i / (steps - 1)
+                                             for i in range(steps)]
+        return Dispersion(path, kind, values=tuple(values))
+    if not isinstance(value, list) or not value:
+        reader.fail(where, "must be a non-empty list of values")
+    for v in value:
+        if not isinstance(v, bool):
+            reader.number(v, where)
+    return Dispersion(path, kind, values=tuple(value))
+
+
+def _dispersions(reader, table):
+    """Dispersions by field path; nested tables ([dispersions.initial]) too."""
+    found = []
+
+    def walk(node, prefix):
+        for key, value in node.items():
+            path = prefix + key
+            if isinstance(value, dict) and not any(k in KINDS for k in value):
+                walk(value, path + ".")
+            else:
+                found.append(_dispersion(reader, path, value))
+
+    walk(table, "")
+    return found
+
+
+def load(path):
+    """Reads and checks a campaign file; raises CampaignError."""
+    path = os.fspath(path)
+    try:
+        with open(path, "rb") as f:
+            raw = f.read()
+    except OSError as exc:
+        raise CampaignError("%s: cannot read: %s" % (path, exc.strerror)) from None
+    try:
+        text = raw.decode("utf-8")
+        doc = tomllib.loads(text)
+    except UnicodeDecodeError:
+        raise CampaignError("%s: not UTF-8 text" % path) from None
+    except tomllib.TOMLDecodeError as exc:
+        raise CampaignError("%s: not valid TOML: %s" % (path, exc)) from None
+    reader = _Reader(path, text)
+    reader.only(doc, "", ("campaign", "scenario", "dispersions", "report"))
+    for table in ("campaign", "scenario", "dispersions", "report"):
+        if table in doc and not isinstance(doc[table], dict):
+            reader.fail(table, "must be a table")
+
+    head = doc.get("campaign", {})
+    reader.only(head, "campaign.", ("name", "samples", "seed", "flights_per_task"))
+    name = head.get("name", os.path.splitext(os.path.basename(path))[0])
+    if not isinstance(name, str) or not re.fullmatch(r"[A-Za-z0-9_\-]+", name):
+        reader.fail("campaign.name", "may hold only letters, digits, '_' and '-'")
+    seed = reader.whole(head.get("seed", 0), "campaign.seed", 0, 2**63 - 1)
+    per_task = reader.whole(head.get("flights_per_task", 0), "campaign.flights_per_task", 0, 100_000)
+
+    scenario_table = dict(doc.get("scenario", {}))
+    sources = [k for k in ("builtin", "file") if k in scenario_table]
+    if len(sources) != 1:
+        reader.fail("scenario", "needs one of builtin = NAME or file = PATH")
+    source = scenario_table.pop(sources[0])
+    if not isinstance(source, str):
+        reader.fail("scenario." + sources[0], "must be a string")
+    if sources[0] == "file":
+        scenario_path = os.path.join(os.path.dirname(os.path.abspath(path)), source)
+        try:
+            with open(scenario_path, encoding="utf-8") as f:
+                scenario = f.read()
+        except OSError as exc:
+            reader.fail("scenario.file", "cannot read %s: %s" % (scenario_path, exc.strerror))
+        label = os.path.basename(source)
+    else:
+        scenario, label = source, source
+    base = _flatten(scenario_table)
+
+    dispersions = _dispersions(reader, doc.get("dispersions", {}))
+    for d in dispersions:
+        if d.path in base:
+            reader.fail("dispersions." + d.path, "is also set in [scenario]; set it in one place")
+    has_grid = any(d.kind == "grid" for d in dispersions)
+    has_random = any(d.kind != "grid" for d in dispersions)
+    if "samples" in head:
+        samples = reader.whole(head["samples"], "campaign.samples", 1, MAX_FLIGHTS)
+    elif has_grid and not has_random:
+        samples = 1
+    else:
+        reader.fail("campaign", "needs samples = N (random flights%s)" %
+                    (" per grid point" if has_grid else ""))
+
+    report = doc.get("report", {})
+    reader.only(report, "report.", ("checks", "metrics", "worst", "paths"))
+    campaign = Campaign(
+        file=path, name=name, scenario=scenario, scenario_label=label, base_overrides=base,
+        dispersions=dispersions, samples=samples, seed=seed, flights_per_task=per_task,
+        checks=reader.names(report["checks"], "report.checks") if "checks" in report else None,
+        metrics=reader.names(report["metrics"], "report.metrics") if "metrics" in report else None,
+        worst=reader.whole(report.get("worst", 5), "report.worst", 0, 1000),
+        paths=reader.whole(report.get("paths", 20), "report.paths", 0, 1000),
+        lines={k: reader.line_of(k) for k in reader.lines})
+    for d in dispersions:
+        campaign.lines["dispersions." + d.path] = reader.line_of("dispersions." + d.path)
+    for k in base:
+        campaign.lines["scenario." + k] = reader.line_of("scenario." + k)
+    if campaign.flights > MAX_FLIGHTS:
+        reader.fail("campaign.samples", "%d flights; at most %d" % (campaign.flights, MAX_FLIGHTS))
+    return campaign

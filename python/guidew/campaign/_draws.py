@@ -1,0 +1,69 @@
+"""Each flight's dispersed values, from the seed and the flight's index only.
+
+Flight i of a campaign with a grid of G points and S samples per point flies
+grid point i // S (the first grid variable varying slowest) and the random
+draw of its own stream. Every random variable of every flight has a stream
+of its own, seeded from (seed, flight index, field path): the values do not
+depend on the order flights are flown in, on which worker flies them, on
+how flights are grouped into tasks, nor on the other dispersions listed.
+"""
+
+import math
+import random
+from statistics import NormalDist
+
+_STANDARD_NORMAL = NormalDist()
+
+
+def _stream(seed, index, path):
+    # A string seed is hashed (SHA-512) into the generator's state: the same
+    # on every machine and Python version that keeps seeding version 2.
+    return random.Random("%d/%d/%s" % (seed, index, path))
+
+
+def _open_unit(rng):
+    """A uniform number in (0, 1): the inverse CDF is finite on it."""
+    u = rng.random()
+    while u == 0.0:
+        u = rng.random()
+    return u
+
+
+def _normal(d, rng):
+    """Normal draw, truncated to [low, high] by inverting the CDF on the
+    truncated range: no rejection loop, one uniform number per draw."""
+    lo = 0.0 if d["low"] == -math.inf else _STANDARD_NORMAL.cdf((d["low"] - d["mean"]) / d["sd"])
+    hi = 1.0 if d["high"] == math.inf else _STANDARD_NORMAL.cdf((d["high"] - d["mean"]) / d["sd"])
+    p = lo + (hi - lo) * _open_unit(rng)
+    if not 0.0 < p < 1.0:  # a truncation window far out in a tail
+        return min(max(d["mean"], d["low"]), d["high"])
+    value = d["mean"] + d["sd"] * _STANDARD_NORMAL.inv_cdf(p)
+    return min(max(value, d["low"]), d["high"])
+
+
+def grid_coordinates(plan, index):
+    """The index into each grid dispersion's values for flight index."""
+    point = index // plan["samples"]
+    coords = []
+    for d in reversed([d for d in plan["dispersions"] if d["kind"] == "grid"]):
+        point, k = divmod(point, len(d["values"]))
+        coords.append(k)
+    return coords[::-1]
+
+
+def draw(plan, index):
+    """{field path: value} of the dispersed fields of flight index."""
+    values = {}
+    coords = iter(grid_coordinates(plan, index))
+    for d in plan["dispersions"]:
+        if d["kind"] == "grid":
+            values[d["path"]] = d["values"][next(coords)]
+            continue
+        rng = _stream(plan["seed"], index, d["path"])
+        if d["kind"] == "uniform":
+            values[d["path"]] = d["low"] + (d["high"] - d["low"]) * rng.random()
+        elif d["kind"] == "normal":
+            values[d["path"]] = _normal(d, rng)
+        else:
+            values[d["path"]] = d["values"][rng.randrange(len(d["values"]))]
+    return values

@@ -1,0 +1,247 @@
+// libguidesim.so: one scenario flown per call, the answer as JSON text.
+#include "guide_sim_api.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "instance_flight.h"
+
+using nlohmann::json;
+// Results keep their keys in the order written: metrics and checks read in
+// a fixed, meaningful order.
+using ordered_json = nlohmann::ordered_json;
+
+namespace {
+
+// Above this mode the law flies external commands, not the commanded
+// direction, so a convergence time would mean nothing (guide-sim prints "-").
+constexpr double kHighestSteeringMode = 2.5;
+
+struct Refusal {
+    std::string message;
+};
+
+char* copy_out(const std::string& text) {
+    char* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
+    return out;
+}
+
+// The base scenario as a JSON object: a built-in by name, or the caller's text.
+json base_scenario(const std::string& scenario, std::string& origin) {
+    origin = "built-in " + scenario;
+    static const json builtins = json::parse(builtin_scenarios_json());
+    for (const json& sc : builtins) {
+        if (sc.at("name") == scenario) return sc;
+    }
+    origin = "scenario";
+    json doc;
+    try {
+        doc = json::parse(scenario);
+    } catch (const json::parse_error&) {
+        throw Refusal{"'" + scenario.substr(0, 60) +
+                      "' is neither a built-in scenario nor the JSON text of one"};
+    }
+    if (!doc.is_object()) throw Refusal{"scenario: must be one JSON object"};
+    return doc;
+}
+
+// Splits "events[2]" into ("events", 2); a plain key gives index -1.
+std::pair<std::string, long> split_index(const std::string& part) {
+    const size_t open = part.find('[');
+    if (open == std::string::npos || part.back() != ']') return {part, -1};
+    char* end = nullptr;
+    const std::string digits = part.substr(open + 1, part.size() - open - 2);
+    const long index = std::strtol(digits.c_str(), &end, 10);
+    if (digits.empty() || *end != '\0' || index < 0) return {part, -1};
+    return {part.substr(0, open), index};
+}
+
+// Sets doc at a dotted path. A part "name[i]" indexes a list that exists in
+// the scenario; otherwise the brackets belong to the key (parameter arrays
+// are set element by element as "params.thr_table[17]").
+void apply_override(json& doc, const std::string& path, const json& value) {
+    json* at = &doc;
+    size_t start = 0;
+    for (;;) {
+        const size_t dot = path.find('.', start);
+        const std::string part = path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (part.empty()) throw Refusal{"override '" + path + "': empty part in the path"};
+        if (!at->is_object()) throw Refusal{"override '" + path + "': '" + part + "' is not inside an object"};
+        const auto [key, index] = split_index(part);
+        json* next = nullptr;
+        if (index >= 0 && at->contains(key) && (*at)[key].is_array()) {
+            json& list = (*at)[key];
+            if (static_cast<size_t>(index) >= list.size()) {
+                throw Refusal{"override '" + path + "': the scenario's " + key + " has " +
+                              std::to_string(list.size()) + " entries"};
+            }
+            next = &list[static_cast<size_t>(index)];
+        } else {
+            next = &(*at)[part];
+        }
+        if (dot == std::string::npos) {
+            *next = value;
+            return;
+        }
+        if (next->is_null()) *next = json::object();
+        at = next;
+        start = dot + 1;
+    }
+}
+
+// Which expectation a failure text belongs to: flight.cpp words each check's
+// failure in its own way. A failure none of these match (a check this table
+// does not know yet) is reported under "other".
+std::string check_of_failure(const std::string& failure) {
+    const auto starts = [&](const char* prefix) { return failure.rfind(prefix, 0) == 0; };
+    const auto has = [&](const char* part) { return failure.find(part) != std::string::npos; };
+    if (starts("converge within")) return "converge_within_s";
+    if (starts("load ")) return "max_load_g";
+    if (starts("altitude ") && has(" below ")) return "min_altitude_m";
+    if (starts("altitude ") && has("orbit profile")) return "orbit";
+    if (starts("orbit radius")) return "orbit";
+    if (starts("final speed error")) return "final_speed_error_mps";
+    if (has(" never set")) return "latched." + failure.substr(0, failure.find(' '));
+    if (starts("split manoeuvre")) return "rolls_before_pull";
+    if (starts("turn ")) return "turn_direction_latched";
+    if (starts("commands differ")) return "passthrough";
+    if (starts("ends with bank")) return "ends_upright";
+    if (starts("final bank")) return "final_bank_deg";
+    return "other";
+}
+
+// The checks the scenario asks for, in the order flight.cpp judges them.
+std::vector<std::string> checks_asked(const Expectations& e) {
+    std::vector<std::string> names;
+    if (e.converge_within_s) names.push_back("converge_within_s");
+    if (e.max_load_g) names.push_back("max_load_g");
+    if (e.min_altitude_m) names.push_back("min_altitude_m");
+    if (e.final_speed_error_mps) names.push_back("final_speed_error_mps");
+    for (const std::string& state : e.latched) names.push_back("latched." + state);
+    if (e.rolls_before_pull) names.push_back("rolls_before_pull");
+    if (e.turn_direction_latched) names.push_back("turn_direction_latched");
+    if (e.passthrough) names.push_back("passthrough");
+    if (e.ends_upright) names.push_back("ends_upright");
+    if (e.final_bank) names.push_back("final_bank_deg");
+    if (e.orbit) names.push_back("orbit");
+    return names;
+}
+
+ordered_json check_results(const Expectations& e, const std::vector<std::string>& failed) {
+    std::vector<std::string> names = checks_asked(e);
+    std::vector<std::string> failures(names.size());
+    for (const std::string& text : failed) {
+        const std::string check = check_of_failure(text);
+        size_t i = 0;
+        while (i < names.size() && names[i] != check) ++i;
+        if (i == names.size()) {
+            names.push_back(check);
+            failures.emplace_back();
+        }
+        failures[i] += (failures[i].empty() ? "" : "; ") + text;
+    }
+    ordered_json checks = ordered_json::array();
+    for (size_t i = 0; i < names.size(); ++i) {
+        checks.push_back({{"check", names[i]}, {"passed", failures[i].empty()}, {"failure", failures[i]}});
+    }
+    return checks;
+}
+
+// Figures the flight summary does not keep, gathered step by step.
+struct ExtraFigures {
+    double min_altitude_m = INFINITY;
+    double final_bank_deg = 0.0;
+    ordered_json path = ordered_json::array();
+};
+
+std::string fly(const std::string& scenario, const char* overrides, double path_interval_s) {
+    std::string origin;
+    json doc = base_scenario(scenario, origin);
+    if (overrides != nullptr) {
+        json changes;
+        try {
+            changes = json::parse(overrides);
+        } catch (const json::parse_error& e) {
+            throw Refusal{std::string("overrides: not valid JSON: ") + e.what()};
+        }
+        if (!changes.is_object()) throw Refusal{"overrides: must be a JSON object of paths and values"};
+        for (const auto& item : changes.items()) apply_override(doc, item.key(), item.value());
+    }
+    std::vector<Scenario> parsed;
+    std::string error;
+    if (!parse_scenarios(doc.dump(), origin, parsed, error)) throw Refusal{error};
+    const Scenario& sc = parsed.front();
+
+    const long path_every = path_interval_s > 0.0
+                                ? std::max(1L, std::lround(path_interval_s / kSimStep_s)) : 0;
+    const long last_step = std::lround(sc.duration_s / kSimStep_s);
+    ExtraFigures extra;
+    long step = 0;
+    const FlightSummary sum = fly_scenario_in_instance(sc, AircraftConfig{}, [&](const FlightSample& s) {
+        extra.min_altitude_m = std::min(extra.min_altitude_m, s.aircraft->position.y);
+        extra.final_bank_deg = s.inputs->roll;
+        if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
+            extra.path.push_back({s.t_s, s.aircraft->position.x, s.aircraft->position.z,
+                                  s.aircraft->position.y});
+        }
+        ++step;
+    });
+
+    ordered_json converge = nullptr;
+    if (sum.converge_s && !(sc.commands.mode > kHighestSteeringMode)) converge = *sum.converge_s;
+    ordered_json out = {
+        {"name", sc.name},
+        {"scenario", doc},
+        {"metrics", {{"converge_s", converge},
+                     {"peak_load_g", sum.peak_load_g},
+                     {"altitude_lost_m", sum.altitude_lost_m},
+                     {"final_speed_err_mps", sum.final_speed_err_mps},
+                     {"min_altitude_m", extra.min_altitude_m},
+                     {"final_bank_deg", extra.final_bank_deg}}},
+        {"checks", check_results(sc.expect, sum.failed)},
+        {"passed", sum.failed.empty()},
+    };
+    if (path_every > 0) out["path"] = std::move(extra.path);
+    return out.dump();
+}
+
+}  // namespace
+
+extern "C" {
+
+int guide_sim_fly(const char* scenario, const char* overrides, double path_interval_s,
+                  char** result) {
+    if (result == nullptr) return 2;
+    *result = nullptr;
+    if (scenario == nullptr) {
+        *result = copy_out("scenario: none given");
+        return 1;
+    }
+    try {
+        *result = copy_out(fly(scenario, overrides, path_interval_s));
+        return 0;
+    } catch (const Refusal& r) {
+        *result = copy_out(r.message);
+    } catch (const std::exception& e) {
+        *result = copy_out(std::string("scenario: ") + e.what());
+    }
+    return 1;
+}
+
+char* guide_sim_builtin_list(void) {
+    ordered_json list = ordered_json::array();
+    for (const Scenario& sc : builtin_scenarios()) {
+        list.push_back({{"name", sc.name}, {"description", sc.description}});
+    }
+    return copy_out(list.dump());
+}
+
+void guide_sim_free(char* text) { std::free(text); }
+
+}  // extern "C"

@@ -1,0 +1,68 @@
+/* The closed-loop simulator as a library (libguidesim.so): flies one
+ * scenario in-process, the law through its own GuideW instance, and gives
+ * back what guide-sim reports for it. C linkage, text in and text out, so
+ * that a foreign-function interface (Python's ctypes) needs nothing but
+ * char pointers.
+ *
+ *   char* result = NULL;
+ *   if (guide_sim_fly("typical", "{\"initial.altitude_m\": 2500}", 0.0, &result) == 0) {
+ *       ... result is a JSON object, see below ...
+ *   } else {
+ *       ... result is the error message ...
+ *   }
+ *   guide_sim_free(result);
+ *
+ * Every flight starts from a new instance with the parameters at their
+ * build-time defaults, so flights are independent of each other and of the
+ * thread that flies them: different threads may fly at the same time.
+ * Each flight computes what guide-sim computes for the same scenario, to
+ * the last bit. */
+#ifndef GUIDE_SIM_API_H
+#define GUIDE_SIM_API_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define GUIDE_SIM_API __attribute__((visibility("default")))
+
+/* Flies one scenario.
+ *
+ * scenario: the name of a built-in scenario, or the JSON text of one
+ *   scenario object in the format guide-sim reads.
+ * overrides: NULL, or a JSON object of field paths and values applied to
+ *   the scenario before it is read, e.g.
+ *     {"duration_s": 30, "initial.altitude_m": 2500, "inputs.azim_cmd": 45,
+ *      "params.roll_kp": 3, "expect.max_load_g": 8, "events[0].t_s": 5}
+ *   Objects on the way are created when missing; list elements must exist.
+ *   The scenario is then checked as a file is, so a dispersed value out of
+ *   range is refused with the same message.
+ * path_interval_s: above 0, the aircraft's path is sampled this often.
+ * result: receives a text the caller releases with guide_sim_free.
+ *
+ * Returns 0 and a JSON object:
+ *   {"name": ..., "scenario": {the scenario as flown, overrides applied},
+ *    "metrics": {"converge_s": s or null, "peak_load_g", "altitude_lost_m",
+ *                "final_speed_err_mps", "min_altitude_m", "final_bank_deg"},
+ *    "checks": [{"check": "max_load_g", "passed": true, "failure": ""}, ...],
+ *    "passed": true when every check holds,
+ *    "path": [[t_s, north_m, east_m, altitude_m], ...]   (when sampled)}
+ * converge_s is null when the velocity never came within 5 deg of the
+ * command, and in modes above 2.5, where the law does not steer to it.
+ * Numbers are written so that they read back to the same double.
+ * Returns 1 with the error message when the scenario or the overrides are
+ * refused, 2 when result is NULL. */
+GUIDE_SIM_API int guide_sim_fly(const char* scenario, const char* overrides,
+                                double path_interval_s, char** result);
+
+/* The built-in scenarios as a JSON array of {"name", "description"}. */
+GUIDE_SIM_API char* guide_sim_builtin_list(void);
+
+/* Releases a text this library returned; NULL is ignored. */
+GUIDE_SIM_API void guide_sim_free(char* text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
