@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           python3 python3-matplotlib pkg-config
+          libzip-dev libpugixml-dev  # the FMU tests' importer: unzip, read the model description
           clang-14 libclang-rt-14-dev)  # the fuzz target: clang and its libFuzzer and sanitizer runtimes
 
 missing=()
