@@ -43,6 +43,17 @@ std::string element_name(const ParamField& f, size_t k) {
     return std::string(f.name) + "[" + std::to_string(k + 1) + "]";
 }
 
+// What one element of a parameter array is, in the tools' 0-based terms.
+std::string element_description(const ParamField& f, size_t k) {
+    std::string text = std::string(f.description) + "; record element " + std::to_string(k);
+    if (std::strcmp(f.name, "thr_table") == 0) {
+        const size_t alt = table_altitude_count();
+        text += " (at thr_spd_bp[" + std::to_string(k / alt + 1) + "], thr_alt_bp[" +
+                std::to_string(k % alt + 1) + "])";
+    }
+    return text;
+}
+
 void add_params_fmi2(std::vector<Variable>& out) {
     uint32_t vr = kParamBase;
     for (const ParamField& f : guidew_fields::kParams) {
@@ -56,7 +67,7 @@ void add_params_fmi2(std::vector<Variable>& out) {
         for (size_t k = 0; k < static_cast<size_t>(f.length); ++k) {
             out.push_back(Variable{element_name(f, k), vr++, Causality::parameter, base,
                                    Record::params, f.offset + k * size, 1, {}, f.unit,
-                                   f.description});
+                                   element_description(f, k)});
         }
     }
 }
