@@ -262,17 +262,26 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
         independents += causality == "independent";
     }
     EXPECT_LE(independents, 1);
-    // The outputs, and only they, listed by 1-based index.
-    std::vector<unsigned> listed, outputs;
-    for (pugi::xml_node u : root.child("ModelStructure").child("Outputs").children("Unknown")) {
-        listed.push_back(u.attribute("index").as_uint());
-    }
+    // Outputs lists the outputs, InitialUnknowns the outputs whose initial
+    // value the FMU calculates (approx or calculated), by 1-based index.
+    const auto listed = [&](const char* element) {
+        std::vector<unsigned> indices;
+        for (pugi::xml_node u : root.child("ModelStructure").child(element).children("Unknown")) {
+            indices.push_back(u.attribute("index").as_uint());
+        }
+        return indices;
+    };
+    std::vector<unsigned> outputs, calculated;
     for (size_t i = 0; i < package().ordered.size(); ++i) {
-        if (std::string(package().ordered[i].attribute("causality").value()) == "output") {
-            outputs.push_back(static_cast<unsigned>(i + 1));
+        const pugi::xml_node v = package().ordered[i];
+        if (std::string(v.attribute("causality").value()) != "output") continue;
+        outputs.push_back(static_cast<unsigned>(i + 1));
+        if (std::string(v.attribute("initial").as_string("calculated")) != "exact") {
+            calculated.push_back(static_cast<unsigned>(i + 1));
         }
     }
-    EXPECT_EQ(listed, outputs);
+    EXPECT_EQ(listed("Outputs"), outputs);
+    EXPECT_EQ(listed("InitialUnknowns"), calculated);
 }
 
 TEST(Fmi2ModelDescription, NamesEveryRecordFieldWithItsUnitAndDefault) {

@@ -123,8 +123,7 @@ std::string fmu_variable_table() {
             for (const ParamField& f : kParams) {
                 if (v.name == f.name) start = default_text(p, f);
             }
-        } else if (v.causality == guidew_fmu::Causality::input ||
-                   v.causality == guidew_fmu::Causality::output) {
+        } else if (v.causality == guidew_fmu::Causality::input) {
             start = "0";
         }
         t += "| `" + v.name + "` | " + guidew_fmu::causality_name(v.causality) + " | " + v2 + " | " +

@@ -92,13 +92,14 @@ std::string start_values(const GuideWParams& defaults, const Variable& v) {
 }
 
 // The start attribute the standard asks for: parameters (exact) their
-// defaults, inputs and outputs (exact) the 0 the instance starts with;
-// none for the independent variable and the locals (calculated).
+// defaults, inputs the 0 the instance starts with; none for the
+// independent variable, the outputs and the locals, which the FMU
+// calculates (an output is 0 until the first step).
 std::string start_attribute(const GuideWParams& defaults, const Variable& v) {
     switch (v.causality) {
         case Causality::parameter: return " start=\"" + start_values(defaults, v) + "\"";
-        case Causality::input:
-        case Causality::output: return " start=\"0\"";
+        case Causality::input: return " start=\"0\"";
+        case Causality::output:
         case Causality::independent:
         case Causality::local: return "";
     }
@@ -118,8 +119,8 @@ std::string variability(const Variable& v) {
 
 std::string initial(const Variable& v) {
     switch (v.causality) {
-        case Causality::parameter:
-        case Causality::output: return " initial=\"exact\"";
+        case Causality::parameter: return " initial=\"exact\"";
+        case Causality::output: return " initial=\"calculated\"";
         default: return "";
     }
 }
@@ -189,12 +190,14 @@ std::string fmi2_document(const GuideWParams& defaults) {
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
         s += start_attribute(defaults, v) + "/>\n    </ScalarVariable>\n";
         if (v.causality == Causality::output) {
-            // Outputs change only in a step: none depends directly on an input.
+            // Outputs change only in a step: none depends directly on an
+            // input, and before the first step they are 0 whatever is set.
             outputs += "      <Unknown index=\"" + std::to_string(i + 1) + "\" dependencies=\"\"/>\n";
         }
     }
     s += "  </ModelVariables>\n";
-    s += "  <ModelStructure>\n    <Outputs>\n" + outputs + "    </Outputs>\n  </ModelStructure>\n";
+    s += "  <ModelStructure>\n    <Outputs>\n" + outputs + "    </Outputs>\n";
+    s += "    <InitialUnknowns>\n" + outputs + "    </InitialUnknowns>\n  </ModelStructure>\n";
     return s + "</fmiModelDescription>\n";
 }
 
@@ -217,7 +220,7 @@ std::string fmi3_document(const GuideWParams& defaults) {
     s += log_categories();
     s += "  <DefaultExperiment startTime=\"0\" stepSize=\"0.01\"/>\n";
     s += "  <ModelVariables>\n";
-    std::string outputs;
+    std::string outputs, initial_unknowns;
     for (const Variable& v : vars) {
         const char* element = v.base == Base::real      ? "Float64"
                                : v.base == Base::integer ? "UInt32"
@@ -233,12 +236,14 @@ std::string fmi3_document(const GuideWParams& defaults) {
             s += std::string("    </") + element + ">\n";
         }
         if (v.causality == Causality::output) {
-            outputs += "    <Output valueReference=\"" + std::to_string(v.value_reference) +
-                       "\" dependencies=\"\"/>\n";
+            const std::string unknown = " valueReference=\"" + std::to_string(v.value_reference) +
+                                        "\" dependencies=\"\"/>\n";
+            outputs += "    <Output" + unknown;
+            initial_unknowns += "    <InitialUnknown" + unknown;
         }
     }
     s += "  </ModelVariables>\n";
-    s += "  <ModelStructure>\n" + outputs + "  </ModelStructure>\n";
+    s += "  <ModelStructure>\n" + outputs + initial_unknowns + "  </ModelStructure>\n";
     return s + "</fmiModelDescription>\n";
 }
 
