@@ -214,6 +214,7 @@ TEST(Fmi2Package, HoldsTheModelDescriptionAndTheLinuxBinary) {
 // The FMI 2.0 table of causality and variability, and the initial values
 // each allows (the first is the default); start values go with exact and
 // approx, and with every input.
+// clang-format off
 const std::map<std::pair<std::string, std::string>, std::vector<std::string>> kAllowed = {
     {{"parameter", "fixed"}, {"exact"}},        {{"parameter", "tunable"}, {"exact"}},
     {{"calculatedParameter", "fixed"}, {"calculated", "approx"}},
@@ -228,6 +229,7 @@ const std::map<std::pair<std::string, std::string>, std::vector<std::string>> kA
     {{"local", "continuous"}, {"calculated", "exact", "approx"}},
     {{"independent", "continuous"}, {""}},
 };
+// clang-format on
 
 TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
     const pugi::xml_node root = package().doc.child("fmiModelDescription");
@@ -255,10 +257,12 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
         const std::string initial = v.attribute("initial").as_string(rule->second.front().c_str());
         EXPECT_NE(std::find(rule->second.begin(), rule->second.end(), initial), rule->second.end())
             << "initial=" << initial;
-        const bool start_required = initial == "exact" || initial == "approx" || causality == "input";
+        const bool start_required =
+            initial == "exact" || initial == "approx" || causality == "input";
         EXPECT_EQ(!type.attribute("start").empty(), start_required);
         if (variability == "continuous") EXPECT_STREQ(type.name(), "Real");
-        if (!type.attribute("unit").empty()) EXPECT_EQ(units.count(type.attribute("unit").value()), 1u);
+        if (!type.attribute("unit").empty())
+            EXPECT_EQ(units.count(type.attribute("unit").value()), 1u);
         independents += causality == "independent";
     }
     EXPECT_LE(independents, 1);
@@ -313,21 +317,25 @@ TEST(Fmi2ModelDescription, NamesEveryRecordFieldWithItsUnitAndDefault) {
     // the record's index is (a-1) + 11 (s-1).
     for (int s = 1; s <= 12; ++s) {
         for (int a = 1; a <= 11; ++a) {
-            const std::string name = "thr_table[" + std::to_string(s) + "," + std::to_string(a) + "]";
+            const std::string name =
+                "thr_table[" + std::to_string(s) + "," + std::to_string(a) + "]";
             EXPECT_TRUE(same_bits(start(name), d.thr_table[(a - 1) + 11 * (s - 1)])) << name;
         }
     }
     for (int a = 1; a <= 11; ++a) {
         EXPECT_TRUE(same_bits(start("thr_alt_bp[" + std::to_string(a) + "]"), d.thr_alt_bp[a - 1]));
     }
-    EXPECT_EQ(vars["thr_max_index[1]"].child("Integer").attribute("start").as_uint(), d.thr_max_index[0]);
-    EXPECT_EQ(vars["thr_max_index[2]"].child("Integer").attribute("start").as_uint(), d.thr_max_index[1]);
+    EXPECT_EQ(vars["thr_max_index[1]"].child("Integer").attribute("start").as_uint(),
+              d.thr_max_index[0]);
+    EXPECT_EQ(vars["thr_max_index[2]"].child("Integer").attribute("start").as_uint(),
+              d.thr_max_index[1]);
     EXPECT_EQ(vars.count("thr_table[13,1]") + vars.count("thr_table[0,1]"), 0u);
 }
 
 // ---- The binary --------------------------------------------------------------------
 
 TEST(Fmi2Binary, ExportsExactlyTheStandardsFunctionsAndNeedsOnlyTheRuntimes) {
+    // clang-format off
     const std::set<std::string> expected = {
         "fmi2GetTypesPlatform", "fmi2GetVersion", "fmi2SetDebugLogging", "fmi2Instantiate",
         "fmi2FreeInstance", "fmi2SetupExperiment", "fmi2EnterInitializationMode",
@@ -342,6 +350,7 @@ TEST(Fmi2Binary, ExportsExactlyTheStandardsFunctionsAndNeedsOnlyTheRuntimes) {
         "fmi2SetRealInputDerivatives", "fmi2GetRealOutputDerivatives", "fmi2DoStep",
         "fmi2CancelStep", "fmi2GetStatus", "fmi2GetRealStatus", "fmi2GetIntegerStatus",
         "fmi2GetBooleanStatus", "fmi2GetStringStatus"};
+    // clang-format on
     const std::string so = package().files.path(kSo);
     const auto exported = exported_symbols(so);
     EXPECT_EQ(std::set<std::string>(exported.begin(), exported.end()), expected);
@@ -404,7 +413,8 @@ TEST(Fmi2LifeCycle, SavedStatesRewindAndBranchTheRunExactly) {
     ASSERT_EQ(Instance::api().fmi2SetFMUstate(fmu.c, saved), fmi2OK);
     Instance branch("branch");
     fmi2FMUstate copied = nullptr;
-    ASSERT_EQ(Instance::api().fmi2DeSerializeFMUstate(branch.c, bytes.data(), size, &copied), fmi2OK);
+    ASSERT_EQ(Instance::api().fmi2DeSerializeFMUstate(branch.c, bytes.data(), size, &copied),
+              fmi2OK);
     ASSERT_EQ(Instance::api().fmi2SetFMUstate(branch.c, copied), fmi2OK);
     for (Instance* run : {&fmu, &branch}) {
         double tr = t_saved;
@@ -438,7 +448,8 @@ TEST(Fmi2LifeCycle, SavedStatesRewindAndBranchTheRunExactly) {
         d.apply(bad);
         Instance other("other");
         fmi2FMUstate s = nullptr;
-        EXPECT_EQ(Instance::api().fmi2DeSerializeFMUstate(other.c, bad.data(), bad.size(), &s), fmi2Error)
+        EXPECT_EQ(Instance::api().fmi2DeSerializeFMUstate(other.c, bad.data(), bad.size(), &s),
+                  fmi2Error)
             << d.name;
         EXPECT_TRUE(other.log.any_containing(d.reason)) << d.name << ": " << other.log.last();
     }
@@ -456,8 +467,9 @@ TEST(Fmi2LifeCycle, ResetRestartsWithTheParametersAtTheirStartValues) {
     fmu.start();
     EXPECT_EQ(fmu.get("time"), 0.0);
     for (const char* name : {"roll_kp", "nz_max", "thr_table[5,4]"}) {
-        EXPECT_TRUE(same_bits(fmu.get(name),
-                              parse_double(package().var[name].child("Real").attribute("start").value())))
+        EXPECT_TRUE(
+            same_bits(fmu.get(name),
+                      parse_double(package().var[name].child("Real").attribute("start").value())))
             << name;
     }
     // From here it flies as a fresh instance does.
@@ -484,64 +496,125 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
     const fmi2Real zeros[2] = {0.0, 0.0};
     const Misuse rows[] = {
         {"unknown value reference", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const fmi2ValueReference r = 99999; double v; return f.fmi2GetReal(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const fmi2ValueReference r = 99999;
+             double v;
+             return f.fmi2GetReal(c, &r, 1, &v);
+         },
          "no variable has value reference 99999"},
         {"writing an output", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("nz_cmd"); const double v = 1; return f.fmi2SetReal(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("nz_cmd");
+             const double v = 1;
+             return f.fmi2SetReal(c, &r, 1, &v);
+         },
          "is an output"},
         {"writing a state", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("turn_sign"); const double v = -1; return f.fmi2SetReal(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("turn_sign");
+             const double v = -1;
+             return f.fmi2SetReal(c, &r, 1, &v);
+         },
          "local variable"},
         {"writing the time", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("time"); const double v = 5; return f.fmi2SetReal(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("time");
+             const double v = 5;
+             return f.fmi2SetReal(c, &r, 1, &v);
+         },
          "independent"},
         {"a Real read as an Integer", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("roll_kp"); int v; return f.fmi2GetInteger(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("roll_kp");
+             int v;
+             return f.fmi2GetInteger(c, &r, 1, &v);
+         },
          "is a Real variable"},
         {"a negative table index", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("thr_max_index[2]"); const int v = -1; return f.fmi2SetInteger(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("thr_max_index[2]");
+             const int v = -1;
+             return f.fmi2SetInteger(c, &r, 1, &v);
+         },
          "cannot be negative"},
         {"a String that does not exist", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const fmi2ValueReference r = 100; fmi2String v; return f.fmi2GetString(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const fmi2ValueReference r = 100;
+             fmi2String v;
+             return f.fmi2GetString(c, &r, 1, &v);
+         },
          "no String variable"},
         {"null value array", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("tas"); return f.fmi2GetReal(c, &r, 1, nullptr); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("tas");
+             return f.fmi2GetReal(c, &r, 1, nullptr);
+         },
          "value array is null"},
         {"null value reference array", Start::stepping,
          [&](Fmi2& f, fmi2Component c) { return f.fmi2SetReal(c, nullptr, 2, zeros); },
          "value reference array is null"},
         {"step of 0.015 s", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.015, fmi2True); }, "whole multiple"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.015, fmi2True); },
+         "whole multiple"},
         {"step of zero", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.0, fmi2True); }, "whole multiple"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.0, fmi2True); },
+         "whole multiple"},
         {"step backwards", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, -0.01, fmi2True); }, "whole multiple"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, -0.01, fmi2True); },
+         "whole multiple"},
         {"step of NaN", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, NAN, fmi2True); }, "whole multiple"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, NAN, fmi2True); },
+         "whole multiple"},
         {"step from another time", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.5, 0.01, fmi2True); }, "not the FMU's time"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.5, 0.01, fmi2True); },
+         "not the FMU's time"},
         {"stepping before initialisation", Start::instantiated,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.01, fmi2True); }, "not allowed in Instantiated"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.01, fmi2True); },
+         "not allowed in Instantiated"},
         {"setting up the experiment twice", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0); }, "not allowed in"},
+         [](Fmi2& f, fmi2Component c) {
+             return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0);
+         },
+         "not allowed in"},
         {"leaving initialisation twice", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2ExitInitializationMode(c); }, "not allowed in"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2ExitInitializationMode(c); },
+         "not allowed in"},
         {"stop time before start time", Start::instantiated,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 10, fmi2True, 5); }, "stopTime"},
+         [](Fmi2& f, fmi2Component c) {
+             return f.fmi2SetupExperiment(c, fmi2False, 0, 10, fmi2True, 5);
+         },
+         "stopTime"},
         {"writing an input after termination", Start::terminated,
-         [](Fmi2& f, fmi2Component c) { const auto r = vr_of("tas"); const double v = 1; return f.fmi2SetReal(c, &r, 1, &v); },
+         [](Fmi2& f, fmi2Component c) {
+             const auto r = vr_of("tas");
+             const double v = 1;
+             return f.fmi2SetReal(c, &r, 1, &v);
+         },
          "not allowed in Terminated"},
         {"stepping after termination", Start::terminated,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.01, fmi2True); }, "not allowed in Terminated"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.01, fmi2True); },
+         "not allowed in Terminated"},
         {"restoring something that is not a state", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2SetFMUstate(c, not_a_state); }, "not a state of this instance"},
+         [](Fmi2& f, fmi2Component c) { return f.fmi2SetFMUstate(c, not_a_state); },
+         "not a state of this instance"},
         {"freeing something that is not a state", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { fmi2FMUstate s = not_a_state; return f.fmi2FreeFMUstate(c, &s); }, "not a state of this instance"},
+         [](Fmi2& f, fmi2Component c) {
+             fmi2FMUstate s = not_a_state;
+             return f.fmi2FreeFMUstate(c, &s);
+         },
+         "not a state of this instance"},
         {"deserialising ten bytes", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const fmi2Byte b[10] = {}; fmi2FMUstate s = nullptr; return f.fmi2DeSerializeFMUstate(c, b, 10, &s); },
+         [](Fmi2& f, fmi2Component c) {
+             const fmi2Byte b[10] = {};
+             fmi2FMUstate s = nullptr;
+             return f.fmi2DeSerializeFMUstate(c, b, 10, &s);
+         },
          "not a GuideW FMU state"},
         {"an unknown log category", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { const fmi2String cat[] = {"logBogus"}; return f.fmi2SetDebugLogging(c, fmi2True, 1, cat); },
+         [](Fmi2& f, fmi2Component c) {
+             const fmi2String cat[] = {"logBogus"};
+             return f.fmi2SetDebugLogging(c, fmi2True, 1, cat);
+         },
          "unknown log category 'logBogus'"},
         {"a Model Exchange call", Start::stepping,
          [](Fmi2& f, fmi2Component c) { return f.fmi2EnterEventMode(c); }, "Co-Simulation only"},
@@ -579,7 +652,8 @@ TEST(Fmi2Misuse, InstantiationRefusesWrongIdentityAndBadInstancePointersAreError
         const char* reason;
     };
     const Refusal rows[] = {
-        {"another model's GUID", "a", fmi2CoSimulation, "{00000000-0000-0000-0000-000000000000}", "GUID"},
+        {"another model's GUID", "a", fmi2CoSimulation, "{00000000-0000-0000-0000-000000000000}",
+         "GUID"},
         {"no GUID", "a", fmi2CoSimulation, nullptr, "GUID"},
         {"Model Exchange", "a", fmi2ModelExchange, guid.c_str(), "Co-Simulation only"},
         {"no instance name", nullptr, fmi2CoSimulation, guid.c_str(), "instanceName"},
@@ -590,11 +664,12 @@ TEST(Fmi2Misuse, InstantiationRefusesWrongIdentityAndBadInstancePointersAreError
             << r.situation;
         EXPECT_TRUE(log.any_containing(r.reason)) << r.situation << ": " << log.last();
     }
-    EXPECT_EQ(f.fmi2Instantiate("a", fmi2CoSimulation, guid.c_str(), "", nullptr, fmi2False, fmi2False),
-              nullptr);
+    EXPECT_EQ(
+        f.fmi2Instantiate("a", fmi2CoSimulation, guid.c_str(), "", nullptr, fmi2False, fmi2False),
+        nullptr);
     // Null, freed and made-up instance pointers are refused, never followed.
-    fmi2Component freed = f.fmi2Instantiate("freed", fmi2CoSimulation, guid.c_str(), "", &cb,
-                                            fmi2False, fmi2False);
+    fmi2Component freed =
+        f.fmi2Instantiate("freed", fmi2CoSimulation, guid.c_str(), "", &cb, fmi2False, fmi2False);
     ASSERT_NE(freed, nullptr);
     f.fmi2FreeInstance(freed);
     int made_up = 0;

@@ -120,7 +120,8 @@ public:
     void set_inputs(const GuideWInputs& u) {
         std::vector<fmi3ValueReference> refs;
         for (const auto& f : guidew_fields::kInputs) refs.push_back(vr_of(f.name));
-        ASSERT_EQ(api().fmi3SetFloat64(c, refs.data(), refs.size(), &u.speed_cmd, refs.size()), fmi3OK);
+        ASSERT_EQ(api().fmi3SetFloat64(c, refs.data(), refs.size(), &u.speed_cmd, refs.size()),
+                  fmi3OK);
     }
     fmi3Status step(double t, double h) {
         bool event = true, terminate = true, early = true;
@@ -147,7 +148,8 @@ void fly_and_compare(Instance& fmu, GuideWInstance* ref, int first, int n, doubl
         for (int s = 0; s < steps; ++s) GuideW_instance_one_step(ref, &u.speed_cmd, nullptr);
         const auto y = fmu.read(guidew_fields::kOutputs);
         const auto x = fmu.read(guidew_fields::kStates);
-        ASSERT_EQ(std::memcmp(y.data(), GuideW_instance_outputs(ref), sizeof(GuideWOutputs)), 0) << k;
+        ASSERT_EQ(std::memcmp(y.data(), GuideW_instance_outputs(ref), sizeof(GuideWOutputs)), 0)
+            << k;
         ASSERT_EQ(std::memcmp(x.data(), GuideW_instance_states(ref), sizeof(GuideWStates)), 0) << k;
     }
 }
@@ -211,7 +213,8 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
     std::vector<unsigned> outputs, calculated;
     for (const auto& f : guidew_fields::kOutputs) {
         outputs.push_back(vr_of(f.name));
-        if (std::string(package().var[f.name].attribute("initial").as_string("calculated")) != "exact") {
+        if (std::string(package().var[f.name].attribute("initial").as_string("calculated")) !=
+            "exact") {
             calculated.push_back(vr_of(f.name));
         }
     }
@@ -224,13 +227,15 @@ TEST(Fmi3ModelDescription, TheTrimTableIsSpeedsByAltitudesInTheRecordsOrder) {
     GuideW_default_params(&d);
     const pugi::xml_node table = package().var["thr_table"];
     std::vector<unsigned> dims;
-    for (pugi::xml_node n : table.children("Dimension")) dims.push_back(n.attribute("start").as_uint());
+    for (pugi::xml_node n : table.children("Dimension"))
+        dims.push_back(n.attribute("start").as_uint());
     EXPECT_EQ(dims, (std::vector<unsigned>{12, 11}));
     const auto start = parse_doubles(table.attribute("start").value());
     ASSERT_EQ(start.size(), 132u);
     // Row-major: element [s][a] is at s * 11 + a, the record's a + 11 s.
     for (size_t s = 0; s < 12; ++s) {
-        for (size_t a = 0; a < 11; ++a) EXPECT_TRUE(same_bits(start[s * 11 + a], d.thr_table[a + 11 * s]));
+        for (size_t a = 0; a < 11; ++a)
+            EXPECT_TRUE(same_bits(start[s * 11 + a], d.thr_table[a + 11 * s]));
     }
     const pugi::xml_node index = package().var["thr_max_index"];
     EXPECT_STREQ(index.name(), "UInt32");
@@ -242,6 +247,7 @@ TEST(Fmi3ModelDescription, TheTrimTableIsSpeedsByAltitudesInTheRecordsOrder) {
 }
 
 TEST(Fmi3Binary, ExportsExactlyTheStandardsFunctions) {
+    // clang-format off
     std::set<std::string> expected = {
         "fmi3GetVersion", "fmi3SetDebugLogging", "fmi3InstantiateModelExchange",
         "fmi3InstantiateCoSimulation", "fmi3InstantiateScheduledExecution", "fmi3FreeInstance",
@@ -259,6 +265,7 @@ TEST(Fmi3Binary, ExportsExactlyTheStandardsFunctions) {
         "fmi3GetEventIndicators", "fmi3GetContinuousStates", "fmi3GetNominalsOfContinuousStates",
         "fmi3GetNumberOfEventIndicators", "fmi3GetNumberOfContinuousStates", "fmi3EnterStepMode",
         "fmi3GetOutputDerivatives", "fmi3DoStep", "fmi3ActivateModelPartition"};
+    // clang-format on
     for (const char* t : {"Float32", "Float64", "Int8", "UInt8", "Int16", "UInt16", "Int32",
                           "UInt32", "Int64", "UInt64", "Boolean", "String"}) {
         expected.insert(std::string("fmi3Get") + t);
@@ -368,31 +375,63 @@ struct Misuse {
 TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
     const Misuse rows[] = {
         {"nValues not matching the arrays", true,
-         [](fmi3Instance c) { const auto r = vr_of("thr_alt_bp"); double v[10]; return api().fmi3GetFloat64(c, &r, 1, v, 10); },
+         [](fmi3Instance c) {
+             const auto r = vr_of("thr_alt_bp");
+             double v[10];
+             return api().fmi3GetFloat64(c, &r, 1, v, 10);
+         },
          "hold 11 values but nValues is 10"},
         {"a Float64 written as UInt32", true,
-         [](fmi3Instance c) { const auto r = vr_of("thr_gain"); const fmi3UInt32 v = 1; return api().fmi3SetUInt32(c, &r, 1, &v, 1); },
+         [](fmi3Instance c) {
+             const auto r = vr_of("thr_gain");
+             const fmi3UInt32 v = 1;
+             return api().fmi3SetUInt32(c, &r, 1, &v, 1);
+         },
          "is a Float64 variable"},
         {"an Int32 that does not exist", true,
-         [](fmi3Instance c) { const fmi3ValueReference r = 100; fmi3Int32 v; return api().fmi3GetInt32(c, &r, 1, &v, 1); },
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = 100;
+             fmi3Int32 v;
+             return api().fmi3GetInt32(c, &r, 1, &v, 1);
+         },
          "no Int32 variable"},
         {"writing an output", true,
-         [](fmi3Instance c) { const auto r = vr_of("throttle_cmd"); const double v = 1; return api().fmi3SetFloat64(c, &r, 1, &v, 1); },
+         [](fmi3Instance c) {
+             const auto r = vr_of("throttle_cmd");
+             const double v = 1;
+             return api().fmi3SetFloat64(c, &r, 1, &v, 1);
+         },
          "is an output"},
         {"step of a third of a law step", true,
-         [](fmi3Instance c) { bool a, b, e; double l; return api().fmi3DoStep(c, 0, 0.01 / 3, false, &a, &b, &e, &l); },
+         [](fmi3Instance c) {
+             bool a, b, e;
+             double l;
+             return api().fmi3DoStep(c, 0, 0.01 / 3, false, &a, &b, &e, &l);
+         },
          "whole multiple"},
         {"step from another time", true,
-         [](fmi3Instance c) { bool a, b, e; double l; return api().fmi3DoStep(c, 1.0, 0.01, false, &a, &b, &e, &l); },
+         [](fmi3Instance c) {
+             bool a, b, e;
+             double l;
+             return api().fmi3DoStep(c, 1.0, 0.01, false, &a, &b, &e, &l);
+         },
          "not the FMU's time"},
         {"null output arguments of a step", true,
-         [](fmi3Instance c) { return api().fmi3DoStep(c, 0, 0.01, false, nullptr, nullptr, nullptr, nullptr); },
+         [](fmi3Instance c) {
+             return api().fmi3DoStep(c, 0, 0.01, false, nullptr, nullptr, nullptr, nullptr);
+         },
          "is null"},
         {"stepping before initialisation", false,
-         [](fmi3Instance c) { bool a, b, e; double l; return api().fmi3DoStep(c, 0, 0.01, false, &a, &b, &e, &l); },
+         [](fmi3Instance c) {
+             bool a, b, e;
+             double l;
+             return api().fmi3DoStep(c, 0, 0.01, false, &a, &b, &e, &l);
+         },
          "not allowed in Instantiated"},
-        {"event mode", true, [](fmi3Instance c) { return api().fmi3EnterEventMode(c); }, "no event mode"},
-        {"entering step mode", true, [](fmi3Instance c) { return api().fmi3EnterStepMode(c); }, "Event Mode"},
+        {"event mode", true, [](fmi3Instance c) { return api().fmi3EnterEventMode(c); },
+         "no event mode"},
+        {"entering step mode", true, [](fmi3Instance c) { return api().fmi3EnterStepMode(c); },
+         "Event Mode"},
         {"restoring a freed state", true,
          [](fmi3Instance c) {
              fmi3FMUState s = nullptr;
@@ -420,16 +459,20 @@ TEST(Fmi3Misuse, InstantiationRefusesWhatThisFmuCannotDo) {
     const std::string token = package().token;
     const fmi3ValueReference wanted = 200;
     EXPECT_EQ(api().fmi3InstantiateCoSimulation("a", "{wrong}", nullptr, false, false, false, false,
-                                                nullptr, 0, &log, record_log, nullptr), nullptr);
+                                                nullptr, 0, &log, record_log, nullptr),
+              nullptr);
     EXPECT_TRUE(log.any_containing("instantiationToken"));
-    EXPECT_EQ(api().fmi3InstantiateCoSimulation("a", token.c_str(), nullptr, false, false, true, false,
-                                                nullptr, 0, &log, record_log, nullptr), nullptr);
+    EXPECT_EQ(api().fmi3InstantiateCoSimulation("a", token.c_str(), nullptr, false, false, true,
+                                                false, nullptr, 0, &log, record_log, nullptr),
+              nullptr);
     EXPECT_TRUE(log.any_containing("event mode"));
-    EXPECT_EQ(api().fmi3InstantiateCoSimulation("a", token.c_str(), nullptr, false, false, false, true,
-                                                &wanted, 1, &log, record_log, nullptr), nullptr);
+    EXPECT_EQ(api().fmi3InstantiateCoSimulation("a", token.c_str(), nullptr, false, false, false,
+                                                true, &wanted, 1, &log, record_log, nullptr),
+              nullptr);
     EXPECT_TRUE(log.any_containing("intermediate"));
     EXPECT_EQ(api().fmi3InstantiateModelExchange("a", token.c_str(), nullptr, false, false, &log,
-                                                 record_log), nullptr);
+                                                 record_log),
+              nullptr);
     EXPECT_TRUE(log.any_containing("Co-Simulation only"));
     EXPECT_EQ(api().fmi3Reset(nullptr), fmi3Error);
 }

@@ -46,7 +46,8 @@ Unpacked::~Unpacked() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-Binary::Binary(const std::string& so_path) : handle_(dlopen(so_path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+Binary::Binary(const std::string& so_path)
+    : handle_(dlopen(so_path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
     if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
 }
 
@@ -136,9 +137,7 @@ GuideWInputs flight_inputs(int k) {
     return u;
 }
 
-double parse_double(const char* text) {
-    return std::strtod(text, nullptr);
-}
+double parse_double(const char* text) { return std::strtod(text, nullptr); }
 
 std::vector<double> parse_doubles(const char* text) {
     std::vector<double> out;
@@ -148,8 +147,6 @@ std::vector<double> parse_doubles(const char* text) {
     return out;
 }
 
-bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace fmu_test

@@ -9,10 +9,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "GuideW_instance.h"
 

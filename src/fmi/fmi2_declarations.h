@@ -40,8 +40,7 @@ typedef enum {
 
 /* The message is a printf format; a literal '#' is written "##". */
 typedef void (*fmi2CallbackLogger)(fmi2ComponentEnvironment env, fmi2String instanceName,
-                                   fmi2Status status, fmi2String category, fmi2String message,
-                                   ...);
+                                   fmi2Status status, fmi2String category, fmi2String message, ...);
 typedef void* (*fmi2CallbackAllocateMemory)(size_t nobj, size_t size);
 typedef void (*fmi2CallbackFreeMemory)(void* obj);
 typedef void (*fmi2StepFinished)(fmi2ComponentEnvironment env, fmi2Status status);

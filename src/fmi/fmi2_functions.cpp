@@ -88,8 +88,9 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
     }
     const std::string& guid = guidew_fmu::model_token(kVersion);
     if (fmuGUID == nullptr || guid != fmuGUID) {
-        return refuse(("the GUID does not match this binary's model description (expected " +
-                       guid + ")").c_str());
+        return refuse(
+            ("the GUID does not match this binary's model description (expected " + guid + ")")
+                .c_str());
     }
     try {
         auto sink = [logger, env, name](Status st, const char* category, const std::string& m) {
@@ -185,8 +186,7 @@ fmi2Status fmi2GetBoolean(fmi2Component c, const fmi2ValueReference vr[], size_t
     });
 }
 
-fmi2Status fmi2GetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
-                         fmi2String[]) {
+fmi2Status fmi2GetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr, fmi2String[]) {
     const char* fn = "fmi2GetString";
     return on_instance(c, fn, [&](Slave& s) {
         if (s.require_readable(fn) != Status::ok) return Status::error;
@@ -237,7 +237,8 @@ fmi2Status fmi2SetBoolean(fmi2Component c, const fmi2ValueReference vr[], size_t
 fmi2Status fmi2SetString(fmi2Component c, const fmi2ValueReference vr[], size_t nvr,
                          const fmi2String[]) {
     const char* fn = "fmi2SetString";
-    return on_instance(c, fn, [&](Slave& s) { return s.no_variables_of_type(fn, "String", vr, nvr); });
+    return on_instance(c, fn,
+                       [&](Slave& s) { return s.no_variables_of_type(fn, "String", vr, nvr); });
 }
 
 // ---- FMU states -----------------------------------------------------------------
@@ -262,8 +263,8 @@ fmi2Status fmi2SerializedFMUstateSize(fmi2Component c, fmi2FMUstate FMUstate, si
     return on_instance(c, fn, [&](Slave& s) { return s.serialized_size(fn, FMUstate, size); });
 }
 
-fmi2Status fmi2SerializeFMUstate(fmi2Component c, fmi2FMUstate FMUstate,
-                                 fmi2Byte serializedState[], size_t size) {
+fmi2Status fmi2SerializeFMUstate(fmi2Component c, fmi2FMUstate FMUstate, fmi2Byte serializedState[],
+                                 size_t size) {
     const char* fn = "fmi2SerializeFMUstate";
     return on_instance(c, fn, [&](Slave& s) {
         return s.serialize(fn, FMUstate, reinterpret_cast<unsigned char*>(serializedState), size);

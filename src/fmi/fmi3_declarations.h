@@ -57,8 +57,7 @@ typedef enum {
 } fmi3IntervalQualifier;
 
 typedef void (*fmi3LogMessageCallback)(fmi3InstanceEnvironment instanceEnvironment,
-                                       fmi3Status status, fmi3String category,
-                                       fmi3String message);
+                                       fmi3Status status, fmi3String category, fmi3String message);
 typedef void (*fmi3IntermediateUpdateCallback)(
     fmi3InstanceEnvironment instanceEnvironment, fmi3Float64 intermediateUpdateTime,
     fmi3Boolean intermediateVariableSetRequested, fmi3Boolean intermediateVariableGetAllowed,
@@ -74,10 +73,12 @@ typedef void (*fmi3UnlockPreemptionCallback)(void);
 FMI3_EXPORT const char* fmi3GetVersion(void);
 FMI3_EXPORT fmi3Status fmi3SetDebugLogging(fmi3Instance instance, fmi3Boolean loggingOn,
                                            size_t nCategories, const fmi3String categories[]);
-FMI3_EXPORT fmi3Instance fmi3InstantiateModelExchange(
-    fmi3String instanceName, fmi3String instantiationToken, fmi3String resourcePath,
-    fmi3Boolean visible, fmi3Boolean loggingOn, fmi3InstanceEnvironment instanceEnvironment,
-    fmi3LogMessageCallback logMessage);
+FMI3_EXPORT fmi3Instance fmi3InstantiateModelExchange(fmi3String instanceName,
+                                                      fmi3String instantiationToken,
+                                                      fmi3String resourcePath, fmi3Boolean visible,
+                                                      fmi3Boolean loggingOn,
+                                                      fmi3InstanceEnvironment instanceEnvironment,
+                                                      fmi3LogMessageCallback logMessage);
 FMI3_EXPORT fmi3Instance fmi3InstantiateCoSimulation(
     fmi3String instanceName, fmi3String instantiationToken, fmi3String resourcePath,
     fmi3Boolean visible, fmi3Boolean loggingOn, fmi3Boolean eventModeUsed,
@@ -101,15 +102,13 @@ FMI3_EXPORT fmi3Status fmi3Terminate(fmi3Instance instance);
 FMI3_EXPORT fmi3Status fmi3Reset(fmi3Instance instance);
 
 /* ---- Getting and setting values ---------------------------------------------- */
-#define FMI3_GET_SET(T)                                                                     \
-    FMI3_EXPORT fmi3Status fmi3Get##T(fmi3Instance instance,                                \
-                                      const fmi3ValueReference valueReferences[],           \
-                                      size_t nValueReferences, fmi3##T values[],            \
-                                      size_t nValues);                                      \
-    FMI3_EXPORT fmi3Status fmi3Set##T(fmi3Instance instance,                                \
-                                      const fmi3ValueReference valueReferences[],           \
-                                      size_t nValueReferences, const fmi3##T values[],      \
-                                      size_t nValues);
+#define FMI3_GET_SET(T)                                                                           \
+    FMI3_EXPORT fmi3Status fmi3Get##T(fmi3Instance instance,                                      \
+                                      const fmi3ValueReference valueReferences[],                 \
+                                      size_t nValueReferences, fmi3##T values[], size_t nValues); \
+    FMI3_EXPORT fmi3Status fmi3Set##T(                                                            \
+        fmi3Instance instance, const fmi3ValueReference valueReferences[],                        \
+        size_t nValueReferences, const fmi3##T values[], size_t nValues);
 FMI3_GET_SET(Float32)
 FMI3_GET_SET(Float64)
 FMI3_GET_SET(Int8)
@@ -164,10 +163,12 @@ FMI3_EXPORT fmi3Status fmi3GetDirectionalDerivative(
     fmi3Instance instance, const fmi3ValueReference unknowns[], size_t nUnknowns,
     const fmi3ValueReference knowns[], size_t nKnowns, const fmi3Float64 seed[], size_t nSeed,
     fmi3Float64 sensitivity[], size_t nSensitivity);
-FMI3_EXPORT fmi3Status fmi3GetAdjointDerivative(
-    fmi3Instance instance, const fmi3ValueReference unknowns[], size_t nUnknowns,
-    const fmi3ValueReference knowns[], size_t nKnowns, const fmi3Float64 seed[], size_t nSeed,
-    fmi3Float64 sensitivity[], size_t nSensitivity);
+FMI3_EXPORT fmi3Status fmi3GetAdjointDerivative(fmi3Instance instance,
+                                                const fmi3ValueReference unknowns[],
+                                                size_t nUnknowns, const fmi3ValueReference knowns[],
+                                                size_t nKnowns, const fmi3Float64 seed[],
+                                                size_t nSeed, fmi3Float64 sensitivity[],
+                                                size_t nSensitivity);
 
 /* ---- Configuration mode, clocks, discrete states --------------------------------- */
 FMI3_EXPORT fmi3Status fmi3EnterConfigurationMode(fmi3Instance instance);
@@ -194,8 +195,7 @@ FMI3_EXPORT fmi3Status fmi3SetIntervalDecimal(fmi3Instance instance,
                                               const fmi3Float64 intervals[]);
 FMI3_EXPORT fmi3Status fmi3SetIntervalFraction(fmi3Instance instance,
                                                const fmi3ValueReference valueReferences[],
-                                               size_t nValueReferences,
-                                               const fmi3UInt64 counters[],
+                                               size_t nValueReferences, const fmi3UInt64 counters[],
                                                const fmi3UInt64 resolutions[]);
 FMI3_EXPORT fmi3Status fmi3SetShiftDecimal(fmi3Instance instance,
                                            const fmi3ValueReference valueReferences[],
@@ -205,13 +205,10 @@ FMI3_EXPORT fmi3Status fmi3SetShiftFraction(fmi3Instance instance,
                                             size_t nValueReferences, const fmi3UInt64 counters[],
                                             const fmi3UInt64 resolutions[]);
 FMI3_EXPORT fmi3Status fmi3EvaluateDiscreteStates(fmi3Instance instance);
-FMI3_EXPORT fmi3Status fmi3UpdateDiscreteStates(fmi3Instance instance,
-                                                fmi3Boolean* discreteStatesNeedUpdate,
-                                                fmi3Boolean* terminateSimulation,
-                                                fmi3Boolean* nominalsOfContinuousStatesChanged,
-                                                fmi3Boolean* valuesOfContinuousStatesChanged,
-                                                fmi3Boolean* nextEventTimeDefined,
-                                                fmi3Float64* nextEventTime);
+FMI3_EXPORT fmi3Status fmi3UpdateDiscreteStates(
+    fmi3Instance instance, fmi3Boolean* discreteStatesNeedUpdate, fmi3Boolean* terminateSimulation,
+    fmi3Boolean* nominalsOfContinuousStatesChanged, fmi3Boolean* valuesOfContinuousStatesChanged,
+    fmi3Boolean* nextEventTimeDefined, fmi3Float64* nextEventTime);
 
 /* ---- Model Exchange -------------------------------------------------------------- */
 FMI3_EXPORT fmi3Status fmi3EnterContinuousTimeMode(fmi3Instance instance);
@@ -226,8 +223,7 @@ FMI3_EXPORT fmi3Status fmi3SetContinuousStates(fmi3Instance instance,
 FMI3_EXPORT fmi3Status fmi3GetContinuousStateDerivatives(fmi3Instance instance,
                                                          fmi3Float64 derivatives[],
                                                          size_t nContinuousStates);
-FMI3_EXPORT fmi3Status fmi3GetEventIndicators(fmi3Instance instance,
-                                              fmi3Float64 eventIndicators[],
+FMI3_EXPORT fmi3Status fmi3GetEventIndicators(fmi3Instance instance, fmi3Float64 eventIndicators[],
                                               size_t nEventIndicators);
 FMI3_EXPORT fmi3Status fmi3GetContinuousStates(fmi3Instance instance,
                                                fmi3Float64 continuousStates[],

@@ -78,25 +78,25 @@ fmi3Instance fmi3InstantiateScheduledExecution(fmi3String, fmi3String, fmi3Strin
     return nullptr;
 }
 
-fmi3Instance fmi3InstantiateCoSimulation(fmi3String instanceName, fmi3String instantiationToken,
-                                         fmi3String, fmi3Boolean, fmi3Boolean loggingOn,
-                                         fmi3Boolean eventModeUsed, fmi3Boolean,
-                                         const fmi3ValueReference[],
-                                         size_t nRequiredIntermediateVariables,
-                                         fmi3InstanceEnvironment env,
-                                         fmi3LogMessageCallback logMessage,
-                                         fmi3IntermediateUpdateCallback) {
+fmi3Instance fmi3InstantiateCoSimulation(
+    fmi3String instanceName, fmi3String instantiationToken, fmi3String, fmi3Boolean,
+    fmi3Boolean loggingOn, fmi3Boolean eventModeUsed, fmi3Boolean, const fmi3ValueReference[],
+    size_t nRequiredIntermediateVariables, fmi3InstanceEnvironment env,
+    fmi3LogMessageCallback logMessage, fmi3IntermediateUpdateCallback) {
     const char* fn = "fmi3InstantiateCoSimulation: ";
     const auto refused = [&](const std::string& why) -> fmi3Instance {
         log_refusal(logMessage, env, fn + why);
         return nullptr;
     };
     try {
-        if (instanceName == nullptr || *instanceName == '\0') return refused("instanceName is empty");
+        if (instanceName == nullptr || *instanceName == '\0')
+            return refused("instanceName is empty");
         const std::string& token = guidew_fmu::model_token(kVersion);
         if (instantiationToken == nullptr || token != instantiationToken) {
-            return refused("the instantiationToken does not match this binary's model description "
-                           "(expected " + token + ")");
+            return refused(
+                "the instantiationToken does not match this binary's model description "
+                "(expected " +
+                token + ")");
         }
         if (eventModeUsed) return refused(kNoEventMode);
         if (nRequiredIntermediateVariables > 0) {
@@ -237,8 +237,8 @@ GUIDEW_FMI3_NO_VARIABLES(UInt64)
 GUIDEW_FMI3_NO_VARIABLES(String)
 #undef GUIDEW_FMI3_NO_VARIABLES
 
-fmi3Status fmi3GetBinary(fmi3Instance instance, const fmi3ValueReference vr[], size_t nvr,
-                         size_t[], fmi3Binary[], size_t) {
+fmi3Status fmi3GetBinary(fmi3Instance instance, const fmi3ValueReference vr[], size_t nvr, size_t[],
+                         fmi3Binary[], size_t) {
     const char* fn = "fmi3GetBinary";
     return on_instance(instance, fn, [&](Slave& s) {
         if (s.require_readable(fn) != Status::ok) return Status::error;
@@ -253,8 +253,7 @@ fmi3Status fmi3SetBinary(fmi3Instance instance, const fmi3ValueReference vr[], s
                        [&](Slave& s) { return s.no_variables_of_type(fn, "Binary", vr, nvr); });
 }
 
-fmi3Status fmi3GetClock(fmi3Instance instance, const fmi3ValueReference[], size_t,
-                        fmi3Clock[]) {
+fmi3Status fmi3GetClock(fmi3Instance instance, const fmi3ValueReference[], size_t, fmi3Clock[]) {
     return refuse(instance, "fmi3GetClock", kNoClocks);
 }
 
@@ -265,8 +264,7 @@ fmi3Status fmi3SetClock(fmi3Instance instance, const fmi3ValueReference[], size_
 
 // ---- Dependencies and derivatives: not provided ---------------------------------------
 
-fmi3Status fmi3GetNumberOfVariableDependencies(fmi3Instance instance, fmi3ValueReference,
-                                               size_t*) {
+fmi3Status fmi3GetNumberOfVariableDependencies(fmi3Instance instance, fmi3ValueReference, size_t*) {
     return refuse(instance, "fmi3GetNumberOfVariableDependencies",
                   "per-element dependencies are not provided "
                   "(providesPerElementDependencies=\"false\")");
@@ -326,9 +324,8 @@ fmi3Status fmi3SerializeFMUState(fmi3Instance instance, fmi3FMUState FMUState,
 fmi3Status fmi3DeserializeFMUState(fmi3Instance instance, const fmi3Byte serializedState[],
                                    size_t size, fmi3FMUState* FMUState) {
     const char* fn = "fmi3DeserializeFMUState";
-    return on_instance(instance, fn, [&](Slave& s) {
-        return s.deserialize(fn, serializedState, size, FMUState);
-    });
+    return on_instance(
+        instance, fn, [&](Slave& s) { return s.deserialize(fn, serializedState, size, FMUState); });
 }
 
 // ---- Configuration mode, clocks, discrete states: refused ------------------------------
@@ -374,8 +371,8 @@ fmi3Status fmi3SetShiftFraction(fmi3Instance instance, const fmi3ValueReference[
 fmi3Status fmi3EvaluateDiscreteStates(fmi3Instance instance) {
     return refuse(instance, "fmi3EvaluateDiscreteStates", kNoEventMode);
 }
-fmi3Status fmi3UpdateDiscreteStates(fmi3Instance instance, fmi3Boolean*, fmi3Boolean*,
-                                    fmi3Boolean*, fmi3Boolean*, fmi3Boolean*, fmi3Float64*) {
+fmi3Status fmi3UpdateDiscreteStates(fmi3Instance instance, fmi3Boolean*, fmi3Boolean*, fmi3Boolean*,
+                                    fmi3Boolean*, fmi3Boolean*, fmi3Float64*) {
     return refuse(instance, "fmi3UpdateDiscreteStates", kNoEventMode);
 }
 
@@ -438,8 +435,9 @@ fmi3Status fmi3DoStep(fmi3Instance instance, fmi3Float64 currentCommunicationPoi
     return on_instance(instance, fn, [&](Slave& s) {
         if (eventHandlingNeeded == nullptr || terminateSimulation == nullptr ||
             earlyReturn == nullptr || lastSuccessfulTime == nullptr) {
-            return s.fail(fn, "an output argument (eventHandlingNeeded, terminateSimulation, "
-                              "earlyReturn or lastSuccessfulTime) is null");
+            return s.fail(fn,
+                          "an output argument (eventHandlingNeeded, terminateSimulation, "
+                          "earlyReturn or lastSuccessfulTime) is null");
         }
         const Status st = s.do_step(fn, currentCommunicationPoint, communicationStepSize);
         *eventHandlingNeeded = false;

@@ -90,7 +90,9 @@ const char* phase_name(Phase p) {
 }
 
 Slave::Slave(FmiVersion version, std::string name, LogSink sink, bool logging_on)
-    : version_(version), name_(std::move(name)), sink_(std::move(sink)),
+    : version_(version),
+      name_(std::move(name)),
+      sink_(std::move(sink)),
       model_(GuideW_instance_create()) {
     // Errors are always reported; debug logging adds the rest.
     for (unsigned c = 0; c < kCategoryCount; ++c) enabled_[c] = logging_on;
@@ -102,9 +104,7 @@ Slave::~Slave() {
     GuideW_instance_destroy(model_);
 }
 
-double Slave::time() const {
-    return start_time_ + static_cast<double>(steps_) * kStep_s;
-}
+double Slave::time() const { return start_time_ + static_cast<double>(steps_) * kStep_s; }
 
 void Slave::log(Status s, Category c, const std::string& message) {
     if (enabled_[c] && sink_) sink_(s, category_name(c), message);
@@ -140,7 +140,8 @@ Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* c
         }
         if (!known) {
             return fail(fn, format("unknown log category '%s' (known: logEvents, logStatusWarning, "
-                                   "logStatusError, logAll)", names[i]));
+                                   "logStatusError, logAll)",
+                                   names[i]));
         }
     }
     for (unsigned c = 0; c < kCategoryCount; ++c) {
@@ -154,7 +155,8 @@ Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* c
 Status Slave::setup_experiment(const char* fn, double start_time, bool stop_defined,
                                double stop_time) {
     if (!in_phase(fn, {Phase::instantiated})) return Status::error;
-    if (!std::isfinite(start_time)) return fail(fn, format("startTime %g is not finite", start_time));
+    if (!std::isfinite(start_time))
+        return fail(fn, format("startTime %g is not finite", start_time));
     if (stop_defined && !(stop_time >= start_time)) {
         return fail(fn, format("stopTime %.17g is before startTime %.17g", stop_time, start_time));
     }
@@ -213,13 +215,14 @@ Status Slave::do_step(const char* fn, double t, double h) {
     if (!(h > 0.0) || !std::isfinite(h) || whole < 1.0 || whole > 9.0e15 ||
         std::fabs(h - whole * kStep_s) > kRelativeTolerance * h) {
         return fail(fn, format("communicationStepSize %.17g s is not a positive whole multiple "
-                               "of the law's step, 0.01 s", h));
+                               "of the law's step, 0.01 s",
+                               h));
     }
     const double now = time();
     if (!std::isfinite(t) ||
         std::fabs(t - now) > kRelativeTolerance * std::fmax(1.0, std::fabs(now))) {
-        return fail(fn, format("currentCommunicationPoint %.17g s is not the FMU's time %.17g s",
-                               t, now));
+        return fail(
+            fn, format("currentCommunicationPoint %.17g s is not the FMU's time %.17g s", t, now));
     }
     const uint64_t n = static_cast<uint64_t>(whole);
     for (uint64_t i = 0; i < n; ++i) GuideW_instance_step(model_);
@@ -260,8 +263,8 @@ Status Slave::resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr,
         total += found[i]->count;
     }
     if (total != n_values) {
-        return fail(fn, format("the value references hold %zu values but nValues is %zu", total,
-                               n_values));
+        return fail(
+            fn, format("the value references hold %zu values but nValues is %zu", total, n_values));
     }
     return Status::ok;
 }
@@ -284,7 +287,8 @@ Status Slave::get_real(const char* fn, const uint32_t* vr, size_t nvr, double* v
     if (require_readable(fn) != Status::ok) return Status::error;
     if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
     std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok) return Status::error;
+    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
+        return Status::error;
     for (const Variable* v : found) {
         if (v->record == Record::time) {
             *values = time();
@@ -346,11 +350,12 @@ Status Slave::set_real(const char* fn, const uint32_t* vr, size_t nvr, const dou
     }
     if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
     std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok) return Status::error;
+    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
+        return Status::error;
     for (const Variable* v : found) {
         if (const char* why = why_not_settable(v->causality)) {
-            return fail(fn, format("%s (value reference %u) %s", v->name.c_str(),
-                                   v->value_reference, why));
+            return fail(
+                fn, format("%s (value reference %u) %s", v->name.c_str(), v->value_reference, why));
         }
     }
     // All checked: write them all.
@@ -382,10 +387,10 @@ Status Slave::no_variables_of_type(const char* fn, const char* type, const uint3
                                    size_t nvr) {
     if (nvr == 0) return Status::ok;
     if (vr == nullptr) return fail(fn, "the value reference array is null");
-    return fail(fn, format("no %s variable has value reference %u: this FMU has only %s", type,
-                           vr[0],
-                           version_ == FmiVersion::v2 ? "Real, Integer and Boolean variables"
-                                                      : "Float64, UInt32 and Boolean variables"));
+    return fail(fn,
+                format("no %s variable has value reference %u: this FMU has only %s", type, vr[0],
+                       version_ == FmiVersion::v2 ? "Real, Integer and Boolean variables"
+                                                  : "Float64, UInt32 and Boolean variables"));
 }
 
 // ---- Saved states --------------------------------------------------------------------
@@ -485,8 +490,8 @@ Status Slave::serialize(const char* fn, void* state, unsigned char* bytes, size_
     if (s == nullptr) return fail(fn, "not a state of this instance");
     if (bytes == nullptr) return fail(fn, "serializedState is null");
     if (size < kSerializedSize) {
-        return fail(fn, format("size %zu is too small: the state takes %zu bytes", size,
-                               kSerializedSize));
+        return fail(
+            fn, format("size %zu is too small: the state takes %zu bytes", size, kSerializedSize));
     }
     Writer w{bytes};
     w.put(kMagic, sizeof kMagic);

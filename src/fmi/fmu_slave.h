@@ -30,7 +30,7 @@ enum class Status { ok = 0, warning = 1, discard = 2, error = 3, fatal = 4 };
 enum class Phase : uint32_t {
     instantiated = 1,
     initialization = 2,
-    stepping = 3,   // FMI 2.0 "step complete", FMI 3.0 "step mode"
+    stepping = 3,  // FMI 2.0 "step complete", FMI 3.0 "step mode"
     terminated = 4,
     error = 5,
 };
@@ -75,7 +75,8 @@ public:
 
     // ---- Values by value reference --------------------------------------------
     // n_values counts elements (FMI 3.0 arrays count each element).
-    Status get_real(const char* fn, const uint32_t* vr, size_t nvr, double* values, size_t n_values);
+    Status get_real(const char* fn, const uint32_t* vr, size_t nvr, double* values,
+                    size_t n_values);
     Status set_real(const char* fn, const uint32_t* vr, size_t nvr, const double* values,
                     size_t n_values);
     Status get_integer(const char* fn, const uint32_t* vr, size_t nvr, uint32_t* values,
@@ -116,7 +117,7 @@ private:
     GuideWInstance* model_;
     Phase phase_ = Phase::instantiated;
     double start_time_ = 0.0;
-    uint64_t steps_ = 0;       // law steps since the start time
+    uint64_t steps_ = 0;  // law steps since the start time
     bool overrun_ = false;
     std::set<Snapshot*> states_;
 };

@@ -25,8 +25,15 @@ template <size_t N>
 void add_doubles(std::vector<Variable>& out, const Field (&fields)[N], uint32_t base,
                  Causality causality, Record record) {
     for (size_t i = 0; i < N; ++i) {
-        out.push_back(Variable{fields[i].name, base + static_cast<uint32_t>(i), causality,
-                               Base::real, record, i * sizeof(double), 1, {}, fields[i].unit,
+        out.push_back(Variable{fields[i].name,
+                               base + static_cast<uint32_t>(i),
+                               causality,
+                               Base::real,
+                               record,
+                               i * sizeof(double),
+                               1,
+                               {},
+                               fields[i].unit,
                                fields[i].description});
     }
 }
@@ -60,13 +67,28 @@ void add_params_fmi2(std::vector<Variable>& out) {
         const Base base = f.is_integer ? Base::integer : Base::real;
         const size_t size = f.is_integer ? sizeof(uint32_t) : sizeof(double);
         if (f.length == 0) {
-            out.push_back(Variable{f.name, vr++, Causality::parameter, base, Record::params,
-                                   f.offset, 1, {}, f.unit, f.description});
+            out.push_back(Variable{f.name,
+                                   vr++,
+                                   Causality::parameter,
+                                   base,
+                                   Record::params,
+                                   f.offset,
+                                   1,
+                                   {},
+                                   f.unit,
+                                   f.description});
             continue;
         }
         for (size_t k = 0; k < static_cast<size_t>(f.length); ++k) {
-            out.push_back(Variable{element_name(f, k), vr++, Causality::parameter, base,
-                                   Record::params, f.offset + k * size, 1, {}, f.unit,
+            out.push_back(Variable{element_name(f, k),
+                                   vr++,
+                                   Causality::parameter,
+                                   base,
+                                   Record::params,
+                                   f.offset + k * size,
+                                   1,
+                                   {},
+                                   f.unit,
                                    element_description(f, k)});
         }
     }
@@ -90,8 +112,16 @@ void add_params_fmi3(std::vector<Variable>& out) {
 
 std::vector<Variable> make_variables(FmiVersion v) {
     std::vector<Variable> out;
-    out.push_back(Variable{"time", kTimeReference, Causality::independent, Base::real,
-                           Record::time, 0, 1, {}, "s", "simulation time"});
+    out.push_back(Variable{"time",
+                           kTimeReference,
+                           Causality::independent,
+                           Base::real,
+                           Record::time,
+                           0,
+                           1,
+                           {},
+                           "s",
+                           "simulation time"});
     add_doubles(out, guidew_fields::kInputs, kInputBase, Causality::input, Record::inputs);
     add_doubles(out, guidew_fields::kOutputs, kOutputBase, Causality::output, Record::outputs);
     if (v == FmiVersion::v2) {
@@ -100,8 +130,15 @@ std::vector<Variable> make_variables(FmiVersion v) {
         add_params_fmi3(out);
     }
     add_doubles(out, guidew_fields::kStates, kStateBase, Causality::local, Record::states);
-    out.push_back(Variable{"overrun", kOverrunReference, Causality::local, Base::boolean,
-                           Record::overrun, 0, 1, {}, "",
+    out.push_back(Variable{"overrun",
+                           kOverrunReference,
+                           Causality::local,
+                           Base::boolean,
+                           Record::overrun,
+                           0,
+                           1,
+                           {},
+                           "",
                            "a step was skipped because the instance was already stepping"});
     return out;
 }
@@ -126,22 +163,18 @@ std::string make_token(FmiVersion v) {
     const uint64_t a = digest(text, 14695981039346656037ull);
     const uint64_t b = digest(text, a);
     char out[40];
-    std::snprintf(out, sizeof out, "{%08x-%04x-%04x-%04x-%012llx}",
-                  static_cast<unsigned>(a >> 32), static_cast<unsigned>((a >> 16) & 0xffff),
-                  static_cast<unsigned>(a & 0xffff), static_cast<unsigned>(b >> 48),
+    std::snprintf(out, sizeof out, "{%08x-%04x-%04x-%04x-%012llx}", static_cast<unsigned>(a >> 32),
+                  static_cast<unsigned>((a >> 16) & 0xffff), static_cast<unsigned>(a & 0xffff),
+                  static_cast<unsigned>(b >> 48),
                   static_cast<unsigned long long>(b & 0xffffffffffffull));
     return out;
 }
 
 }  // namespace
 
-size_t table_speed_count() {
-    return static_cast<size_t>(param_named("thr_spd_bp").length);
-}
+size_t table_speed_count() { return static_cast<size_t>(param_named("thr_spd_bp").length); }
 
-size_t table_altitude_count() {
-    return static_cast<size_t>(param_named("thr_alt_bp").length);
-}
+size_t table_altitude_count() { return static_cast<size_t>(param_named("thr_alt_bp").length); }
 
 const std::vector<Variable>& variables(FmiVersion v) {
     static const std::vector<Variable> v2 = make_variables(FmiVersion::v2);

@@ -39,10 +39,10 @@ struct Variable {
     Causality causality;
     Base base;
     Record record;
-    size_t offset;                // bytes into the record
-    size_t count;                 // elements: 1, or an FMI 3.0 array's length
-    std::vector<size_t> dims;     // FMI 3.0 array dimensions, outermost first
-    const char* unit;             // "" when none
+    size_t offset;             // bytes into the record
+    size_t count;              // elements: 1, or an FMI 3.0 array's length
+    std::vector<size_t> dims;  // FMI 3.0 array dimensions, outermost first
+    const char* unit;          // "" when none
     std::string description;
 };
 

@@ -183,8 +183,8 @@ std::string fmi2_document(const GuideWParams& defaults) {
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable& v = vars[i];
         const char* element = v.base == Base::real      ? "Real"
-                               : v.base == Base::integer ? "Integer"
-                                                         : "Boolean";
+                              : v.base == Base::integer ? "Integer"
+                                                        : "Boolean";
         s += "    <!-- " + std::to_string(i + 1) + " -->\n";
         s += "    <ScalarVariable " + common_attributes(v) + ">\n      <" + element;
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
@@ -192,7 +192,8 @@ std::string fmi2_document(const GuideWParams& defaults) {
         if (v.causality == Causality::output) {
             // Outputs change only in a step: none depends directly on an
             // input, and before the first step they are 0 whatever is set.
-            outputs += "      <Unknown index=\"" + std::to_string(i + 1) + "\" dependencies=\"\"/>\n";
+            outputs +=
+                "      <Unknown index=\"" + std::to_string(i + 1) + "\" dependencies=\"\"/>\n";
         }
     }
     s += "  </ModelVariables>\n";
@@ -223,8 +224,8 @@ std::string fmi3_document(const GuideWParams& defaults) {
     std::string outputs, initial_unknowns;
     for (const Variable& v : vars) {
         const char* element = v.base == Base::real      ? "Float64"
-                               : v.base == Base::integer ? "UInt32"
-                                                         : "Boolean";
+                              : v.base == Base::integer ? "UInt32"
+                                                        : "Boolean";
         s += std::string("    <") + element + " " + common_attributes(v);
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
         s += start_attribute(defaults, v);
