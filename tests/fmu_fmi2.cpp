@@ -487,137 +487,119 @@ enum class Start { instantiated, stepping, terminated };
 struct Misuse {
     const char* situation;
     Start from;
-    std::function<fmi2Status(Fmi2&, fmi2Component)> call;
+    std::function<fmi2Status(fmi2Component)> call;
     const char* reason;  // part of the logged message
 };
 
+// One-value calls by variable name, for the table below.
+fmi2Status get_real(fmi2Component c, fmi2ValueReference r) {
+    double v;
+    return Instance::api().fmi2GetReal(c, &r, 1, &v);
+}
+fmi2Status set_real(fmi2Component c, const char* name, double v) {
+    const fmi2ValueReference r = vr_of(name);
+    return Instance::api().fmi2SetReal(c, &r, 1, &v);
+}
+fmi2Status step(fmi2Component c, double t, double h) {
+    return Instance::api().fmi2DoStep(c, t, h, fmi2True);
+}
+
 TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
+    Fmi2& f = Instance::api();
     static fmi2FMUstate not_a_state = &not_a_state;
-    const fmi2Real zeros[2] = {0.0, 0.0};
     const Misuse rows[] = {
         {"unknown value reference", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const fmi2ValueReference r = 99999;
-             double v;
-             return f.fmi2GetReal(c, &r, 1, &v);
-         },
+         [](fmi2Component c) { return get_real(c, 99999); },
          "no variable has value reference 99999"},
         {"writing an output", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("nz_cmd");
-             const double v = 1;
-             return f.fmi2SetReal(c, &r, 1, &v);
-         },
-         "is an output"},
+         [](fmi2Component c) { return set_real(c, "nz_cmd", 1.0); }, "is an output"},
         {"writing a state", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("turn_sign");
-             const double v = -1;
-             return f.fmi2SetReal(c, &r, 1, &v);
-         },
-         "local variable"},
+         [](fmi2Component c) { return set_real(c, "turn_sign", -1.0); }, "local variable"},
+        {"writing an input as a parameter, before initialisation", Start::instantiated,
+         [](fmi2Component c) { return set_real(c, "tas", 200.0); }, "only parameters"},
         {"writing the time", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("time");
-             const double v = 5;
-             return f.fmi2SetReal(c, &r, 1, &v);
-         },
-         "independent"},
+         [](fmi2Component c) { return set_real(c, "time", 5.0); }, "independent"},
         {"a Real read as an Integer", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("roll_kp");
-             int v;
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("roll_kp");
+             fmi2Integer v;
              return f.fmi2GetInteger(c, &r, 1, &v);
          },
          "is a Real variable"},
         {"a negative table index", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("thr_max_index[2]");
-             const int v = -1;
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("thr_max_index[2]");
+             const fmi2Integer v = -1;
              return f.fmi2SetInteger(c, &r, 1, &v);
          },
          "cannot be negative"},
         {"a String that does not exist", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
+         [&](fmi2Component c) {
              const fmi2ValueReference r = 100;
              fmi2String v;
              return f.fmi2GetString(c, &r, 1, &v);
          },
          "no String variable"},
         {"null value array", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("tas");
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("tas");
              return f.fmi2GetReal(c, &r, 1, nullptr);
          },
          "value array is null"},
         {"null value reference array", Start::stepping,
-         [&](Fmi2& f, fmi2Component c) { return f.fmi2SetReal(c, nullptr, 2, zeros); },
+         [&](fmi2Component c) {
+             const fmi2Real v[2] = {};
+             return f.fmi2SetReal(c, nullptr, 2, v);
+         },
          "value reference array is null"},
-        {"step of 0.015 s", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.015, fmi2True); },
+        {"step of 0.015 s", Start::stepping, [](fmi2Component c) { return step(c, 0.0, 0.015); },
          "whole multiple"},
-        {"step of zero", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.0, fmi2True); },
+        {"step of zero", Start::stepping, [](fmi2Component c) { return step(c, 0.0, 0.0); },
          "whole multiple"},
-        {"step backwards", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, -0.01, fmi2True); },
+        {"step backwards", Start::stepping, [](fmi2Component c) { return step(c, 0.0, -0.01); },
          "whole multiple"},
-        {"step of NaN", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, NAN, fmi2True); },
+        {"step of NaN", Start::stepping, [](fmi2Component c) { return step(c, 0.0, NAN); },
          "whole multiple"},
         {"step from another time", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.5, 0.01, fmi2True); },
-         "not the FMU's time"},
+         [](fmi2Component c) { return step(c, 0.5, 0.01); }, "not the FMU's time"},
         {"stepping before initialisation", Start::instantiated,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.01, fmi2True); },
-         "not allowed in Instantiated"},
+         [](fmi2Component c) { return step(c, 0.0, 0.01); }, "not allowed in Instantiated"},
         {"setting up the experiment twice", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0);
-         },
+         [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0); },
          "not allowed in"},
         {"leaving initialisation twice", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2ExitInitializationMode(c); },
-         "not allowed in"},
+         [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); }, "not allowed in"},
         {"stop time before start time", Start::instantiated,
-         [](Fmi2& f, fmi2Component c) {
-             return f.fmi2SetupExperiment(c, fmi2False, 0, 10, fmi2True, 5);
-         },
+         [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 10, fmi2True, 5); },
          "stopTime"},
         {"writing an input after termination", Start::terminated,
-         [](Fmi2& f, fmi2Component c) {
-             const auto r = vr_of("tas");
-             const double v = 1;
-             return f.fmi2SetReal(c, &r, 1, &v);
-         },
-         "not allowed in Terminated"},
+         [](fmi2Component c) { return set_real(c, "tas", 1.0); }, "not allowed in Terminated"},
         {"stepping after termination", Start::terminated,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2DoStep(c, 0.0, 0.01, fmi2True); },
-         "not allowed in Terminated"},
+         [](fmi2Component c) { return step(c, 0.0, 0.01); }, "not allowed in Terminated"},
         {"restoring something that is not a state", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2SetFMUstate(c, not_a_state); },
+         [&](fmi2Component c) { return f.fmi2SetFMUstate(c, not_a_state); },
          "not a state of this instance"},
         {"freeing something that is not a state", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
+         [&](fmi2Component c) {
              fmi2FMUstate s = not_a_state;
              return f.fmi2FreeFMUstate(c, &s);
          },
          "not a state of this instance"},
         {"deserialising ten bytes", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
+         [&](fmi2Component c) {
              const fmi2Byte b[10] = {};
              fmi2FMUstate s = nullptr;
              return f.fmi2DeSerializeFMUstate(c, b, 10, &s);
          },
          "not a GuideW FMU state"},
         {"an unknown log category", Start::stepping,
-         [](Fmi2& f, fmi2Component c) {
-             const fmi2String cat[] = {"logBogus"};
-             return f.fmi2SetDebugLogging(c, fmi2True, 1, cat);
+         [&](fmi2Component c) {
+             const fmi2String category[] = {"logBogus"};
+             return f.fmi2SetDebugLogging(c, fmi2True, 1, category);
          },
          "unknown log category 'logBogus'"},
         {"a Model Exchange call", Start::stepping,
-         [](Fmi2& f, fmi2Component c) { return f.fmi2EnterEventMode(c); }, "Co-Simulation only"},
+         [&](fmi2Component c) { return f.fmi2EnterEventMode(c); }, "Co-Simulation only"},
     };
     for (const Misuse& m : rows) {
         SCOPED_TRACE(m.situation);
@@ -625,7 +607,7 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
         ASSERT_NE(fmu.c, nullptr);
         if (m.from != Start::instantiated) fmu.start();
         if (m.from == Start::terminated) ASSERT_EQ(Instance::api().fmi2Terminate(fmu.c), fmi2OK);
-        EXPECT_EQ(m.call(Instance::api(), fmu.c), fmi2Error);
+        EXPECT_EQ(m.call(fmu.c), fmi2Error);
         ASSERT_FALSE(fmu.log.records.empty());
         const LogRecord& r = fmu.log.records.back();
         EXPECT_EQ(r.status, fmi2Error);

@@ -372,18 +372,24 @@ struct Misuse {
     const char* reason;
 };
 
+fmi3Status step(fmi3Instance c, double t, double h) {
+    bool event, terminate, early;
+    double last;
+    return api().fmi3DoStep(c, t, h, false, &event, &terminate, &early, &last);
+}
+
 TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
     const Misuse rows[] = {
         {"nValues not matching the arrays", true,
          [](fmi3Instance c) {
-             const auto r = vr_of("thr_alt_bp");
+             const fmi3ValueReference r = vr_of("thr_alt_bp");
              double v[10];
              return api().fmi3GetFloat64(c, &r, 1, v, 10);
          },
          "hold 11 values but nValues is 10"},
         {"a Float64 written as UInt32", true,
          [](fmi3Instance c) {
-             const auto r = vr_of("thr_gain");
+             const fmi3ValueReference r = vr_of("thr_gain");
              const fmi3UInt32 v = 1;
              return api().fmi3SetUInt32(c, &r, 1, &v, 1);
          },
@@ -397,36 +403,28 @@ TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
          "no Int32 variable"},
         {"writing an output", true,
          [](fmi3Instance c) {
-             const auto r = vr_of("throttle_cmd");
-             const double v = 1;
+             const fmi3ValueReference r = vr_of("throttle_cmd");
+             const double v = 1.0;
              return api().fmi3SetFloat64(c, &r, 1, &v, 1);
          },
          "is an output"},
+        {"writing an input before initialisation", false,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("altitude");
+             const double v = 3000.0;
+             return api().fmi3SetFloat64(c, &r, 1, &v, 1);
+         },
+         "only parameters"},
         {"step of a third of a law step", true,
-         [](fmi3Instance c) {
-             bool a, b, e;
-             double l;
-             return api().fmi3DoStep(c, 0, 0.01 / 3, false, &a, &b, &e, &l);
-         },
-         "whole multiple"},
-        {"step from another time", true,
-         [](fmi3Instance c) {
-             bool a, b, e;
-             double l;
-             return api().fmi3DoStep(c, 1.0, 0.01, false, &a, &b, &e, &l);
-         },
+         [](fmi3Instance c) { return step(c, 0.0, 0.01 / 3); }, "whole multiple"},
+        {"step from another time", true, [](fmi3Instance c) { return step(c, 1.0, 0.01); },
          "not the FMU's time"},
         {"null output arguments of a step", true,
          [](fmi3Instance c) {
              return api().fmi3DoStep(c, 0, 0.01, false, nullptr, nullptr, nullptr, nullptr);
          },
          "is null"},
-        {"stepping before initialisation", false,
-         [](fmi3Instance c) {
-             bool a, b, e;
-             double l;
-             return api().fmi3DoStep(c, 0, 0.01, false, &a, &b, &e, &l);
-         },
+        {"stepping before initialisation", false, [](fmi3Instance c) { return step(c, 0.0, 0.01); },
          "not allowed in Instantiated"},
         {"event mode", true, [](fmi3Instance c) { return api().fmi3EnterEventMode(c); },
          "no event mode"},

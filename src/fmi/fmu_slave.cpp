@@ -330,12 +330,19 @@ Status Slave::get_boolean(const char* fn, const uint32_t* vr, size_t nvr, bool* 
 namespace {
 
 // Why a variable cannot be written by the tool, or null when it can.
-const char* why_not_settable(Causality c) {
+// Before initialisation the standard lets a tool set only the variables
+// whose start value is exact: the parameters. Inputs follow from
+// Initialization Mode on.
+const char* why_not_settable(Causality c, Phase phase) {
     switch (c) {
         case Causality::independent: return "is the independent variable: it advances by stepping";
         case Causality::output: return "is an output: the law computes it";
         case Causality::local: return "is a local variable: the law keeps it";
         case Causality::input:
+            return phase == Phase::instantiated
+                       ? "is an input: in Instantiated only parameters can be set, inputs from "
+                         "Initialization Mode on"
+                       : nullptr;
         case Causality::parameter: return nullptr;
     }
     return "cannot be set";
@@ -353,7 +360,7 @@ Status Slave::set_real(const char* fn, const uint32_t* vr, size_t nvr, const dou
     if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
         return Status::error;
     for (const Variable* v : found) {
-        if (const char* why = why_not_settable(v->causality)) {
+        if (const char* why = why_not_settable(v->causality, phase_)) {
             return fail(
                 fn, format("%s (value reference %u) %s", v->name.c_str(), v->value_reference, why));
         }
