@@ -1,5 +1,5 @@
 # Installation: library, headers, CMake package and pkg-config file, the
-# host programs and the Python package.
+# host programs, the Python package and the FMUs (share/guidew).
 #
 #   cmake --install build --prefix /opt/guidew
 #
@@ -76,6 +76,11 @@ if(NOT CMAKE_INSTALL_LIBDIR MATCHES "^lib(64)?(/${CMAKE_LIBRARY_ARCHITECTURE})?$
   install(CODE "file(CREATE_LINK ${guidew_to_lib}/libGuide.so
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libGuide.so\" SYMBOLIC)")
 endif()
+
+# The FMUs, for simulation tools to import: self-contained zips (the law is
+# linked into each binary), so they go where data files go.
+install(FILES ${PROJECT_BINARY_DIR}/GuideW.fmu ${PROJECT_BINARY_DIR}/GuideW-fmi3.fmu
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/guidew)
 
 # Installs this build into a scratch prefix and builds hosts against it: a
 # C++ host through find_package, a C host through pkg-config.

@@ -19,7 +19,8 @@ step() { echo "== $*"; }
 step "cmake --install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "install failed"; }
 for f in include/guidew/GuideW.h include/guidew/GuideW_types.h include/guidew/GuideW_instance.h \
-         include/guidew/Guide.h bin/guide-run bin/guide-sim bin/guide-step bin/plot_trajectory.py; do
+         include/guidew/Guide.h bin/guide-run bin/guide-sim bin/guide-step bin/plot_trajectory.py \
+         share/guidew/GuideW.fmu share/guidew/GuideW-fmi3.fmu; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
 pc=$(find "$prefix" -name guidew.pc)

@@ -8,7 +8,7 @@
 // Generated parts:
 //   README.md                the tables between "<!-- generated: KIND -->"
 //                            and "<!-- end generated -->" (KIND: inputs,
-//                            outputs, parameters, states)
+//                            outputs, parameters, states, fmu-variables)
 //   python/guidew/_fields.py the whole file
 //   python/guidew/_version.py the whole file: __version__, the CMake
 //                            project version
@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 
+#include "fmu_variables.h"
 #include "guidance_defaults.h"
 #include "record_fields.h"
 #include "typical_flight.h"
@@ -71,6 +72,64 @@ std::string parameter_table() {
         if (f.length > 0) type += "[" + std::to_string(f.length) + "]";
         t += std::string("| `") + f.name + "` | " + type + " | " + default_text(p, f) + " | " +
              unit_cell(f.unit) + " | " + f.description + " |\n";
+    }
+    return t;
+}
+
+// The FMUs' variables, one row per record field: FMI 2.0 gives each array
+// element its own scalar (structured name, consecutive value references),
+// FMI 3.0 one array variable.
+std::string fmu_variable_table() {
+    using guidew_fmu::Variable;
+    struct Scalars {
+        std::string type, pattern;
+        uint32_t first = 0, last = 0;
+        size_t count = 0;
+    };
+    const auto type_name = [](const Variable& v, bool fmi3) {
+        switch (v.base) {
+            case guidew_fmu::Base::real: return fmi3 ? "Float64" : "Real";
+            case guidew_fmu::Base::integer: return fmi3 ? "UInt32" : "Integer";
+            case guidew_fmu::Base::boolean: return "Boolean";
+        }
+        return "";
+    };
+    std::map<std::string, Scalars> fmi2;
+    for (const Variable& v : guidew_fmu::variables(guidew_fmu::FmiVersion::v2)) {
+        const size_t bracket = v.name.find('[');
+        Scalars& s = fmi2[v.name.substr(0, bracket)];
+        if (s.count++ == 0) {
+            s.type = type_name(v, false);
+            s.first = v.value_reference;
+            s.pattern = bracket == std::string::npos ? ""
+                        : v.name.find(',') != std::string::npos ? "[s,a]" : "[i]";
+        }
+        s.last = v.value_reference;
+    }
+    const GuideWParams& p = guidance_default_params();
+    std::string t =
+        "| Variable | Causality | FMI 2.0: type, value reference | FMI 3.0: type, value reference "
+        "| Unit | Start | Meaning |\n|---|---|---|---|---|---|---|\n";
+    for (const Variable& v : guidew_fmu::variables(guidew_fmu::FmiVersion::v3)) {
+        const Scalars& s = fmi2[v.name];
+        std::string v2 = s.type + " " + std::to_string(s.first);
+        if (s.count > 1) {
+            v2 = s.type + " `" + v.name + s.pattern + "` " + std::to_string(s.first) + "–" +
+                 std::to_string(s.last);
+        }
+        std::string v3 = type_name(v, true);
+        for (size_t d : v.dims) v3 += "[" + std::to_string(d) + "]";
+        v3 += " " + std::to_string(v.value_reference);
+        std::string start;
+        if (v.causality == guidew_fmu::Causality::parameter) {
+            for (const ParamField& f : kParams) {
+                if (v.name == f.name) start = default_text(p, f);
+            }
+        } else if (v.causality == guidew_fmu::Causality::input) {
+            start = "0";
+        }
+        t += "| `" + v.name + "` | " + guidew_fmu::causality_name(v.causality) + " | " + v2 + " | " +
+             v3 + " | " + unit_cell(v.unit) + " | " + start + " | " + v.description + " |\n";
     }
     return t;
 }
@@ -184,6 +243,7 @@ int main(int argc, char** argv) {
         {"outputs", field_table(kOutputs)},
         {"parameters", parameter_table()},
         {"states", field_table(kStates)},
+        {"fmu-variables", fmu_variable_table()},
     };
     const std::map<std::string, std::function<bool(std::string&, std::string&)>> files = {
         {"README.md", [&](std::string& t, std::string& why) { return fill_blocks(t, readme_blocks, why); }},

@@ -1,0 +1,261 @@
+/* The FMI 3.0 C interface as this FMU implements it: the types, the
+ * callbacks a simulation tool hands over and every function of the
+ * standard. The FMU is Co-Simulation only, without event mode, clocks or
+ * intermediate updates: the functions of the other interface types and
+ * features are exported to refuse with a message.
+ *
+ * Written for this project from the function signatures and types the
+ * FMI 3.0 standard publishes. */
+#ifndef GUIDEW_FMI3_DECLARATIONS_H
+#define GUIDEW_FMI3_DECLARATIONS_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void* fmi3Instance;
+typedef void* fmi3InstanceEnvironment;
+typedef void* fmi3FMUState;
+typedef uint32_t fmi3ValueReference;
+typedef float fmi3Float32;
+typedef double fmi3Float64;
+typedef int8_t fmi3Int8;
+typedef uint8_t fmi3UInt8;
+typedef int16_t fmi3Int16;
+typedef uint16_t fmi3UInt16;
+typedef int32_t fmi3Int32;
+typedef uint32_t fmi3UInt32;
+typedef int64_t fmi3Int64;
+typedef uint64_t fmi3UInt64;
+typedef bool fmi3Boolean;
+typedef char fmi3Char;
+typedef const fmi3Char* fmi3String;
+typedef uint8_t fmi3Byte;
+typedef const fmi3Byte* fmi3Binary;
+typedef bool fmi3Clock;
+
+#define fmi3True true
+#define fmi3False false
+
+typedef enum { fmi3OK, fmi3Warning, fmi3Discard, fmi3Error, fmi3Fatal } fmi3Status;
+typedef enum {
+    fmi3Independent,
+    fmi3Constant,
+    fmi3Fixed,
+    fmi3Tunable,
+    fmi3Discrete,
+    fmi3Dependent
+} fmi3DependencyKind;
+typedef enum {
+    fmi3IntervalNotYetKnown,
+    fmi3IntervalUnchanged,
+    fmi3IntervalChanged
+} fmi3IntervalQualifier;
+
+typedef void (*fmi3LogMessageCallback)(fmi3InstanceEnvironment instanceEnvironment,
+                                       fmi3Status status, fmi3String category, fmi3String message);
+typedef void (*fmi3IntermediateUpdateCallback)(
+    fmi3InstanceEnvironment instanceEnvironment, fmi3Float64 intermediateUpdateTime,
+    fmi3Boolean intermediateVariableSetRequested, fmi3Boolean intermediateVariableGetAllowed,
+    fmi3Boolean intermediateStepFinished, fmi3Boolean canReturnEarly,
+    fmi3Boolean* earlyReturnRequested, fmi3Float64* earlyReturnTime);
+typedef void (*fmi3ClockUpdateCallback)(fmi3InstanceEnvironment instanceEnvironment);
+typedef void (*fmi3LockPreemptionCallback)(void);
+typedef void (*fmi3UnlockPreemptionCallback)(void);
+
+#define FMI3_EXPORT __attribute__((visibility("default")))
+
+/* ---- Inquiry, logging, life cycle ------------------------------------------- */
+FMI3_EXPORT const char* fmi3GetVersion(void);
+FMI3_EXPORT fmi3Status fmi3SetDebugLogging(fmi3Instance instance, fmi3Boolean loggingOn,
+                                           size_t nCategories, const fmi3String categories[]);
+FMI3_EXPORT fmi3Instance fmi3InstantiateModelExchange(fmi3String instanceName,
+                                                      fmi3String instantiationToken,
+                                                      fmi3String resourcePath, fmi3Boolean visible,
+                                                      fmi3Boolean loggingOn,
+                                                      fmi3InstanceEnvironment instanceEnvironment,
+                                                      fmi3LogMessageCallback logMessage);
+FMI3_EXPORT fmi3Instance fmi3InstantiateCoSimulation(
+    fmi3String instanceName, fmi3String instantiationToken, fmi3String resourcePath,
+    fmi3Boolean visible, fmi3Boolean loggingOn, fmi3Boolean eventModeUsed,
+    fmi3Boolean earlyReturnAllowed, const fmi3ValueReference requiredIntermediateVariables[],
+    size_t nRequiredIntermediateVariables, fmi3InstanceEnvironment instanceEnvironment,
+    fmi3LogMessageCallback logMessage, fmi3IntermediateUpdateCallback intermediateUpdate);
+FMI3_EXPORT fmi3Instance fmi3InstantiateScheduledExecution(
+    fmi3String instanceName, fmi3String instantiationToken, fmi3String resourcePath,
+    fmi3Boolean visible, fmi3Boolean loggingOn, fmi3InstanceEnvironment instanceEnvironment,
+    fmi3LogMessageCallback logMessage, fmi3ClockUpdateCallback clockUpdate,
+    fmi3LockPreemptionCallback lockPreemption, fmi3UnlockPreemptionCallback unlockPreemption);
+FMI3_EXPORT void fmi3FreeInstance(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3EnterInitializationMode(fmi3Instance instance,
+                                                   fmi3Boolean toleranceDefined,
+                                                   fmi3Float64 tolerance, fmi3Float64 startTime,
+                                                   fmi3Boolean stopTimeDefined,
+                                                   fmi3Float64 stopTime);
+FMI3_EXPORT fmi3Status fmi3ExitInitializationMode(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3EnterEventMode(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3Terminate(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3Reset(fmi3Instance instance);
+
+/* ---- Getting and setting values ---------------------------------------------- */
+#define FMI3_GET_SET(T)                                                                           \
+    FMI3_EXPORT fmi3Status fmi3Get##T(fmi3Instance instance,                                      \
+                                      const fmi3ValueReference valueReferences[],                 \
+                                      size_t nValueReferences, fmi3##T values[], size_t nValues); \
+    FMI3_EXPORT fmi3Status fmi3Set##T(                                                            \
+        fmi3Instance instance, const fmi3ValueReference valueReferences[],                        \
+        size_t nValueReferences, const fmi3##T values[], size_t nValues);
+FMI3_GET_SET(Float32)
+FMI3_GET_SET(Float64)
+FMI3_GET_SET(Int8)
+FMI3_GET_SET(UInt8)
+FMI3_GET_SET(Int16)
+FMI3_GET_SET(UInt16)
+FMI3_GET_SET(Int32)
+FMI3_GET_SET(UInt32)
+FMI3_GET_SET(Int64)
+FMI3_GET_SET(UInt64)
+FMI3_GET_SET(Boolean)
+FMI3_GET_SET(String)
+#undef FMI3_GET_SET
+FMI3_EXPORT fmi3Status fmi3GetBinary(fmi3Instance instance,
+                                     const fmi3ValueReference valueReferences[],
+                                     size_t nValueReferences, size_t valueSizes[],
+                                     fmi3Binary values[], size_t nValues);
+FMI3_EXPORT fmi3Status fmi3SetBinary(fmi3Instance instance,
+                                     const fmi3ValueReference valueReferences[],
+                                     size_t nValueReferences, const size_t valueSizes[],
+                                     const fmi3Binary values[], size_t nValues);
+FMI3_EXPORT fmi3Status fmi3GetClock(fmi3Instance instance,
+                                    const fmi3ValueReference valueReferences[],
+                                    size_t nValueReferences, fmi3Clock values[]);
+FMI3_EXPORT fmi3Status fmi3SetClock(fmi3Instance instance,
+                                    const fmi3ValueReference valueReferences[],
+                                    size_t nValueReferences, const fmi3Clock values[]);
+
+/* ---- Dependencies ---------------------------------------------------------------- */
+FMI3_EXPORT fmi3Status fmi3GetNumberOfVariableDependencies(fmi3Instance instance,
+                                                           fmi3ValueReference valueReference,
+                                                           size_t* nDependencies);
+FMI3_EXPORT fmi3Status fmi3GetVariableDependencies(
+    fmi3Instance instance, fmi3ValueReference dependent, size_t elementIndicesOfDependent[],
+    fmi3ValueReference independents[], size_t elementIndicesOfIndependents[],
+    fmi3DependencyKind dependencyKinds[], size_t nDependencies);
+
+/* ---- FMU state ------------------------------------------------------------------- */
+FMI3_EXPORT fmi3Status fmi3GetFMUState(fmi3Instance instance, fmi3FMUState* FMUState);
+FMI3_EXPORT fmi3Status fmi3SetFMUState(fmi3Instance instance, fmi3FMUState FMUState);
+FMI3_EXPORT fmi3Status fmi3FreeFMUState(fmi3Instance instance, fmi3FMUState* FMUState);
+FMI3_EXPORT fmi3Status fmi3SerializedFMUStateSize(fmi3Instance instance, fmi3FMUState FMUState,
+                                                  size_t* size);
+FMI3_EXPORT fmi3Status fmi3SerializeFMUState(fmi3Instance instance, fmi3FMUState FMUState,
+                                             fmi3Byte serializedState[], size_t size);
+FMI3_EXPORT fmi3Status fmi3DeserializeFMUState(fmi3Instance instance,
+                                               const fmi3Byte serializedState[], size_t size,
+                                               fmi3FMUState* FMUState);
+
+/* ---- Derivatives ------------------------------------------------------------------- */
+FMI3_EXPORT fmi3Status fmi3GetDirectionalDerivative(
+    fmi3Instance instance, const fmi3ValueReference unknowns[], size_t nUnknowns,
+    const fmi3ValueReference knowns[], size_t nKnowns, const fmi3Float64 seed[], size_t nSeed,
+    fmi3Float64 sensitivity[], size_t nSensitivity);
+FMI3_EXPORT fmi3Status fmi3GetAdjointDerivative(fmi3Instance instance,
+                                                const fmi3ValueReference unknowns[],
+                                                size_t nUnknowns, const fmi3ValueReference knowns[],
+                                                size_t nKnowns, const fmi3Float64 seed[],
+                                                size_t nSeed, fmi3Float64 sensitivity[],
+                                                size_t nSensitivity);
+
+/* ---- Configuration mode, clocks, discrete states --------------------------------- */
+FMI3_EXPORT fmi3Status fmi3EnterConfigurationMode(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3ExitConfigurationMode(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3GetIntervalDecimal(fmi3Instance instance,
+                                              const fmi3ValueReference valueReferences[],
+                                              size_t nValueReferences, fmi3Float64 intervals[],
+                                              fmi3IntervalQualifier qualifiers[]);
+FMI3_EXPORT fmi3Status fmi3GetIntervalFraction(fmi3Instance instance,
+                                               const fmi3ValueReference valueReferences[],
+                                               size_t nValueReferences, fmi3UInt64 counters[],
+                                               fmi3UInt64 resolutions[],
+                                               fmi3IntervalQualifier qualifiers[]);
+FMI3_EXPORT fmi3Status fmi3GetShiftDecimal(fmi3Instance instance,
+                                           const fmi3ValueReference valueReferences[],
+                                           size_t nValueReferences, fmi3Float64 shifts[]);
+FMI3_EXPORT fmi3Status fmi3GetShiftFraction(fmi3Instance instance,
+                                            const fmi3ValueReference valueReferences[],
+                                            size_t nValueReferences, fmi3UInt64 counters[],
+                                            fmi3UInt64 resolutions[]);
+FMI3_EXPORT fmi3Status fmi3SetIntervalDecimal(fmi3Instance instance,
+                                              const fmi3ValueReference valueReferences[],
+                                              size_t nValueReferences,
+                                              const fmi3Float64 intervals[]);
+FMI3_EXPORT fmi3Status fmi3SetIntervalFraction(fmi3Instance instance,
+                                               const fmi3ValueReference valueReferences[],
+                                               size_t nValueReferences, const fmi3UInt64 counters[],
+                                               const fmi3UInt64 resolutions[]);
+FMI3_EXPORT fmi3Status fmi3SetShiftDecimal(fmi3Instance instance,
+                                           const fmi3ValueReference valueReferences[],
+                                           size_t nValueReferences, const fmi3Float64 shifts[]);
+FMI3_EXPORT fmi3Status fmi3SetShiftFraction(fmi3Instance instance,
+                                            const fmi3ValueReference valueReferences[],
+                                            size_t nValueReferences, const fmi3UInt64 counters[],
+                                            const fmi3UInt64 resolutions[]);
+FMI3_EXPORT fmi3Status fmi3EvaluateDiscreteStates(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3UpdateDiscreteStates(
+    fmi3Instance instance, fmi3Boolean* discreteStatesNeedUpdate, fmi3Boolean* terminateSimulation,
+    fmi3Boolean* nominalsOfContinuousStatesChanged, fmi3Boolean* valuesOfContinuousStatesChanged,
+    fmi3Boolean* nextEventTimeDefined, fmi3Float64* nextEventTime);
+
+/* ---- Model Exchange -------------------------------------------------------------- */
+FMI3_EXPORT fmi3Status fmi3EnterContinuousTimeMode(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3CompletedIntegratorStep(fmi3Instance instance,
+                                                   fmi3Boolean noSetFMUStatePriorToCurrentPoint,
+                                                   fmi3Boolean* enterEventMode,
+                                                   fmi3Boolean* terminateSimulation);
+FMI3_EXPORT fmi3Status fmi3SetTime(fmi3Instance instance, fmi3Float64 time);
+FMI3_EXPORT fmi3Status fmi3SetContinuousStates(fmi3Instance instance,
+                                               const fmi3Float64 continuousStates[],
+                                               size_t nContinuousStates);
+FMI3_EXPORT fmi3Status fmi3GetContinuousStateDerivatives(fmi3Instance instance,
+                                                         fmi3Float64 derivatives[],
+                                                         size_t nContinuousStates);
+FMI3_EXPORT fmi3Status fmi3GetEventIndicators(fmi3Instance instance, fmi3Float64 eventIndicators[],
+                                              size_t nEventIndicators);
+FMI3_EXPORT fmi3Status fmi3GetContinuousStates(fmi3Instance instance,
+                                               fmi3Float64 continuousStates[],
+                                               size_t nContinuousStates);
+FMI3_EXPORT fmi3Status fmi3GetNominalsOfContinuousStates(fmi3Instance instance,
+                                                         fmi3Float64 nominals[],
+                                                         size_t nContinuousStates);
+FMI3_EXPORT fmi3Status fmi3GetNumberOfEventIndicators(fmi3Instance instance,
+                                                      size_t* nEventIndicators);
+FMI3_EXPORT fmi3Status fmi3GetNumberOfContinuousStates(fmi3Instance instance,
+                                                       size_t* nContinuousStates);
+
+/* ---- Co-Simulation --------------------------------------------------------------- */
+FMI3_EXPORT fmi3Status fmi3EnterStepMode(fmi3Instance instance);
+FMI3_EXPORT fmi3Status fmi3GetOutputDerivatives(fmi3Instance instance,
+                                                const fmi3ValueReference valueReferences[],
+                                                size_t nValueReferences, const fmi3Int32 orders[],
+                                                fmi3Float64 values[], size_t nValues);
+FMI3_EXPORT fmi3Status fmi3DoStep(fmi3Instance instance, fmi3Float64 currentCommunicationPoint,
+                                  fmi3Float64 communicationStepSize,
+                                  fmi3Boolean noSetFMUStatePriorToCurrentPoint,
+                                  fmi3Boolean* eventHandlingNeeded,
+                                  fmi3Boolean* terminateSimulation, fmi3Boolean* earlyReturn,
+                                  fmi3Float64* lastSuccessfulTime);
+
+/* ---- Scheduled Execution ------------------------------------------------------- */
+FMI3_EXPORT fmi3Status fmi3ActivateModelPartition(fmi3Instance instance,
+                                                  fmi3ValueReference clockReference,
+                                                  fmi3Float64 activationTime);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

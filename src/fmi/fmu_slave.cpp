@@ -1,0 +1,564 @@
+#include "fmu_slave.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "law_constants.h"
+
+namespace guidew_fmu {
+
+// A saved FMU state: everything a step reads or writes, and where the
+// instance stood in time and in the state machine.
+struct Snapshot {
+    Phase phase;
+    bool overrun;
+    uint64_t steps;
+    double start_time;
+    GuideWInputs u;
+    GuideWOutputs y;
+    GuideWParams p;
+    GuideWStates x;
+};
+
+namespace {
+
+// A communication step is a whole number of law steps; hosts accumulate
+// their step sizes and times in floating point, so both are compared with
+// this relative tolerance.
+constexpr double kRelativeTolerance = 1e-9;
+
+// ---- The serialised state --------------------------------------------------------
+// Little-endian on the platforms the FMU is built for:
+//   8 bytes  magic "GuideWst"
+//   u32      layout version
+//   u32 x 4  sizes of the input, output, parameter and state records
+//   u32      phase, u32 overrun (0 or 1), u64 steps, f64 start time
+//   the input, output, parameter and state records, as in memory
+// A change to any record changes its size, so an old state is refused
+// rather than misread; a change of meaning bumps the layout version.
+constexpr char kMagic[8] = {'G', 'u', 'i', 'd', 'e', 'W', 's', 't'};
+constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kRecordSizes[4] = {sizeof(GuideWInputs), sizeof(GuideWOutputs),
+                                      sizeof(GuideWParams), sizeof(GuideWStates)};
+constexpr size_t kSerializedSize = sizeof kMagic + 4 + sizeof kRecordSizes + 4 + 4 + 8 + 8 +
+                                   sizeof(GuideWInputs) + sizeof(GuideWOutputs) +
+                                   sizeof(GuideWParams) + sizeof(GuideWStates);
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
+
+const char* base_name(FmiVersion v, Base b) {
+    switch (b) {
+        case Base::real: return v == FmiVersion::v2 ? "Real" : "Float64";
+        case Base::integer: return v == FmiVersion::v2 ? "Integer" : "UInt32";
+        case Base::boolean: return "Boolean";
+    }
+    return "?";
+}
+
+}  // namespace
+
+const char* category_name(Category c) {
+    switch (c) {
+        case kLogEvents: return "logEvents";
+        case kLogStatusWarning: return "logStatusWarning";
+        case kLogStatusError: return "logStatusError";
+        case kCategoryCount: break;
+    }
+    return "";
+}
+
+const char* phase_name(Phase p) {
+    switch (p) {
+        case Phase::instantiated: return "Instantiated";
+        case Phase::initialization: return "Initialization Mode";
+        case Phase::stepping: return "Step Mode (step complete)";
+        case Phase::terminated: return "Terminated";
+        case Phase::error: return "the error state";
+    }
+    return "?";
+}
+
+Slave::Slave(FmiVersion version, std::string name, LogSink sink, bool logging_on)
+    : version_(version),
+      name_(std::move(name)),
+      sink_(std::move(sink)),
+      model_(GuideW_instance_create()) {
+    // Errors are always reported; debug logging adds the rest.
+    for (unsigned c = 0; c < kCategoryCount; ++c) enabled_[c] = logging_on;
+    enabled_[kLogStatusError] = true;
+}
+
+Slave::~Slave() {
+    for (Snapshot* s : states_) delete s;
+    GuideW_instance_destroy(model_);
+}
+
+double Slave::time() const { return start_time_ + static_cast<double>(steps_) * kStep_s; }
+
+void Slave::log(Status s, Category c, const std::string& message) {
+    if (enabled_[c] && sink_) sink_(s, category_name(c), message);
+}
+
+Status Slave::fail(const char* fn, const std::string& why) {
+    log(Status::error, kLogStatusError, std::string(fn) + ": " + why);
+    phase_ = Phase::error;
+    return Status::error;
+}
+
+bool Slave::in_phase(const char* fn, std::initializer_list<Phase> allowed) {
+    for (Phase p : allowed) {
+        if (phase_ == p) return true;
+    }
+    std::string list;
+    for (Phase p : allowed) list += std::string(list.empty() ? "" : ", ") + phase_name(p);
+    fail(fn, std::string("not allowed in ") + phase_name(phase_) + " (allowed in: " + list + ")");
+    return false;
+}
+
+Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* const names[]) {
+    if (n > 0 && names == nullptr) return fail(fn, "categories is null but nCategories > 0");
+    bool chosen[kCategoryCount] = {};
+    for (size_t i = 0; i < n; ++i) {
+        if (names[i] == nullptr) return fail(fn, format("category %zu is null", i));
+        bool known = false;
+        for (unsigned c = 0; c < kCategoryCount; ++c) {
+            if (std::strcmp(names[i], kLogAll) == 0 ||
+                std::strcmp(names[i], category_name(static_cast<Category>(c))) == 0) {
+                chosen[c] = known = true;
+            }
+        }
+        if (!known) {
+            return fail(fn, format("unknown log category '%s' (known: logEvents, logStatusWarning, "
+                                   "logStatusError, logAll)",
+                                   names[i]));
+        }
+    }
+    for (unsigned c = 0; c < kCategoryCount; ++c) {
+        if (n == 0 || chosen[c]) enabled_[c] = on;
+    }
+    return Status::ok;
+}
+
+// ---- Life cycle ------------------------------------------------------------------
+
+Status Slave::setup_experiment(const char* fn, double start_time, bool stop_defined,
+                               double stop_time) {
+    if (!in_phase(fn, {Phase::instantiated})) return Status::error;
+    if (!std::isfinite(start_time))
+        return fail(fn, format("startTime %g is not finite", start_time));
+    if (stop_defined && !(stop_time >= start_time)) {
+        return fail(fn, format("stopTime %.17g is before startTime %.17g", stop_time, start_time));
+    }
+    start_time_ = start_time;
+    steps_ = 0;
+    return Status::ok;
+}
+
+Status Slave::enter_initialization(const char* fn) {
+    if (!in_phase(fn, {Phase::instantiated})) return Status::error;
+    phase_ = Phase::initialization;
+    return Status::ok;
+}
+
+Status Slave::exit_initialization(const char* fn) {
+    if (!in_phase(fn, {Phase::initialization})) return Status::error;
+    phase_ = Phase::stepping;
+    log(Status::ok, kLogEvents, format("%s: initialised, time %.17g s", fn, time()));
+    return Status::ok;
+}
+
+Status Slave::terminate(const char* fn) {
+    if (!in_phase(fn, {Phase::stepping})) return Status::error;
+    phase_ = Phase::terminated;
+    log(Status::ok, kLogEvents, format("%s: terminated at %.17g s", fn, time()));
+    return Status::ok;
+}
+
+Status Slave::reset(const char* fn) {
+    // As GuideW_initialize restarts the model, with the parameters back at
+    // their start values.
+    GuideW_instance_initialize(model_);
+    GuideW_default_params(GuideW_instance_params(model_));
+    start_time_ = 0.0;
+    steps_ = 0;
+    overrun_ = false;
+    phase_ = Phase::instantiated;
+    log(Status::ok, kLogEvents, std::string(fn) + ": reset to the instantiated state");
+    return Status::ok;
+}
+
+Status Slave::require_readable(const char* fn) {
+    return in_phase(fn, {Phase::initialization, Phase::stepping, Phase::terminated, Phase::error})
+               ? Status::ok
+               : Status::error;
+}
+
+void Slave::note_overrun() {
+    if (GuideW_instance_error_status(model_) != nullptr) overrun_ = true;
+}
+
+Status Slave::do_step(const char* fn, double t, double h) {
+    if (!in_phase(fn, {Phase::stepping})) return Status::error;
+    const double steps = h / kStep_s;
+    const double whole = std::round(steps);
+    if (!(h > 0.0) || !std::isfinite(h) || whole < 1.0 || whole > 9.0e15 ||
+        std::fabs(h - whole * kStep_s) > kRelativeTolerance * h) {
+        return fail(fn, format("communicationStepSize %.17g s is not a positive whole multiple "
+                               "of the law's step, 0.01 s",
+                               h));
+    }
+    const double now = time();
+    if (!std::isfinite(t) ||
+        std::fabs(t - now) > kRelativeTolerance * std::fmax(1.0, std::fabs(now))) {
+        return fail(
+            fn, format("currentCommunicationPoint %.17g s is not the FMU's time %.17g s", t, now));
+    }
+    const uint64_t n = static_cast<uint64_t>(whole);
+    for (uint64_t i = 0; i < n; ++i) GuideW_instance_step(model_);
+    note_overrun();
+    steps_ += n;
+    return Status::ok;
+}
+
+// ---- Values -----------------------------------------------------------------------
+
+Status Slave::check_arrays(const char* fn, const uint32_t* vr, size_t nvr, const void* values,
+                           size_t n_values) {
+    if (nvr > 0 && vr == nullptr) return fail(fn, "the value reference array is null");
+    if (n_values > 0 && values == nullptr) return fail(fn, "the value array is null");
+    return Status::ok;
+}
+
+const Variable* Slave::variable_of(const char* fn, uint32_t vr, Base base) {
+    const Variable* v = find_variable(version_, vr);
+    if (v == nullptr) {
+        fail(fn, format("no variable has value reference %u", vr));
+        return nullptr;
+    }
+    if (v->base != base) {
+        fail(fn, format("%s (value reference %u) is a %s variable, not %s", v->name.c_str(), vr,
+                        base_name(version_, v->base), base_name(version_, base)));
+        return nullptr;
+    }
+    return v;
+}
+
+Status Slave::resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr, size_t n_values,
+                      const Variable** found) {
+    size_t total = 0;
+    for (size_t i = 0; i < nvr; ++i) {
+        found[i] = variable_of(fn, vr[i], base);
+        if (found[i] == nullptr) return Status::error;
+        total += found[i]->count;
+    }
+    if (total != n_values) {
+        return fail(
+            fn, format("the value references hold %zu values but nValues is %zu", total, n_values));
+    }
+    return Status::ok;
+}
+
+unsigned char* Slave::address(const Variable& v) {
+    void* record = nullptr;
+    switch (v.record) {
+        case Record::inputs: record = GuideW_instance_inputs(model_); break;
+        case Record::outputs: record = GuideW_instance_outputs(model_); break;
+        case Record::params: record = GuideW_instance_params(model_); break;
+        case Record::states: record = GuideW_instance_states(model_); break;
+        case Record::time:
+        case Record::overrun: return nullptr;
+    }
+    return static_cast<unsigned char*>(record) + v.offset;
+}
+
+Status Slave::get_real(const char* fn, const uint32_t* vr, size_t nvr, double* values,
+                       size_t n_values) {
+    if (require_readable(fn) != Status::ok) return Status::error;
+    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
+    std::vector<const Variable*> found(nvr);
+    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
+        return Status::error;
+    for (const Variable* v : found) {
+        if (v->record == Record::time) {
+            *values = time();
+        } else {
+            std::memcpy(values, address(*v), v->count * sizeof(double));
+        }
+        values += v->count;
+    }
+    return Status::ok;
+}
+
+Status Slave::get_integer(const char* fn, const uint32_t* vr, size_t nvr, uint32_t* values,
+                          size_t n_values) {
+    if (require_readable(fn) != Status::ok) return Status::error;
+    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
+    std::vector<const Variable*> found(nvr);
+    if (resolve(fn, Base::integer, vr, nvr, n_values, found.data()) != Status::ok) {
+        return Status::error;
+    }
+    for (const Variable* v : found) {
+        std::memcpy(values, address(*v), v->count * sizeof(uint32_t));
+        values += v->count;
+    }
+    return Status::ok;
+}
+
+Status Slave::get_boolean(const char* fn, const uint32_t* vr, size_t nvr, bool* values,
+                          size_t n_values) {
+    if (require_readable(fn) != Status::ok) return Status::error;
+    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
+    std::vector<const Variable*> found(nvr);
+    if (resolve(fn, Base::boolean, vr, nvr, n_values, found.data()) != Status::ok) {
+        return Status::error;
+    }
+    for (size_t i = 0; i < nvr; ++i) values[i] = overrun_;  // the only Boolean
+    return Status::ok;
+}
+
+namespace {
+
+// Why a variable cannot be written by the tool, or null when it can.
+// Before initialisation the standard lets a tool set only the variables
+// whose start value is exact: the parameters. Inputs follow from
+// Initialization Mode on.
+const char* why_not_settable(Causality c, Phase phase) {
+    switch (c) {
+        case Causality::independent: return "is the independent variable: it advances by stepping";
+        case Causality::output: return "is an output: the law computes it";
+        case Causality::local: return "is a local variable: the law keeps it";
+        case Causality::input:
+            return phase == Phase::instantiated
+                       ? "is an input: in Instantiated only parameters can be set, inputs from "
+                         "Initialization Mode on"
+                       : nullptr;
+        case Causality::parameter: return nullptr;
+    }
+    return "cannot be set";
+}
+
+}  // namespace
+
+Status Slave::set_real(const char* fn, const uint32_t* vr, size_t nvr, const double* values,
+                       size_t n_values) {
+    if (!in_phase(fn, {Phase::instantiated, Phase::initialization, Phase::stepping})) {
+        return Status::error;
+    }
+    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
+    std::vector<const Variable*> found(nvr);
+    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
+        return Status::error;
+    for (const Variable* v : found) {
+        if (const char* why = why_not_settable(v->causality, phase_)) {
+            return fail(
+                fn, format("%s (value reference %u) %s", v->name.c_str(), v->value_reference, why));
+        }
+    }
+    // All checked: write them all.
+    for (const Variable* v : found) {
+        std::memcpy(address(*v), values, v->count * sizeof(double));
+        values += v->count;
+    }
+    return Status::ok;
+}
+
+Status Slave::set_integer(const char* fn, const uint32_t* vr, size_t nvr, const uint32_t* values,
+                          size_t n_values) {
+    if (!in_phase(fn, {Phase::instantiated, Phase::initialization, Phase::stepping})) {
+        return Status::error;
+    }
+    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
+    std::vector<const Variable*> found(nvr);
+    if (resolve(fn, Base::integer, vr, nvr, n_values, found.data()) != Status::ok) {
+        return Status::error;
+    }
+    for (const Variable* v : found) {
+        std::memcpy(address(*v), values, v->count * sizeof(uint32_t));
+        values += v->count;
+    }
+    return Status::ok;
+}
+
+Status Slave::no_variables_of_type(const char* fn, const char* type, const uint32_t* vr,
+                                   size_t nvr) {
+    if (nvr == 0) return Status::ok;
+    if (vr == nullptr) return fail(fn, "the value reference array is null");
+    return fail(fn,
+                format("no %s variable has value reference %u: this FMU has only %s", type, vr[0],
+                       version_ == FmiVersion::v2 ? "Real, Integer and Boolean variables"
+                                                  : "Float64, UInt32 and Boolean variables"));
+}
+
+// ---- Saved states --------------------------------------------------------------------
+
+Snapshot* Slave::owned(void* state) {
+    Snapshot* s = static_cast<Snapshot*>(state);
+    return states_.count(s) != 0 ? s : nullptr;
+}
+
+void Slave::capture(Snapshot& s) {
+    s.phase = phase_;
+    s.overrun = overrun_;
+    s.steps = steps_;
+    s.start_time = start_time_;
+    s.u = *GuideW_instance_inputs(model_);
+    s.y = *GuideW_instance_outputs(model_);
+    s.p = *GuideW_instance_params(model_);
+    s.x = *GuideW_instance_states(model_);
+}
+
+Status Slave::get_state(const char* fn, void** state) {
+    if (state == nullptr) return fail(fn, "the FMU state pointer is null");
+    Snapshot* s = nullptr;
+    if (*state != nullptr) {
+        s = owned(*state);
+        if (s == nullptr) return fail(fn, "*FMUstate is neither null nor a state of this instance");
+    } else {
+        s = new Snapshot;
+        states_.insert(s);
+    }
+    capture(*s);
+    *state = s;
+    return Status::ok;
+}
+
+Status Slave::set_state(const char* fn, void* state) {
+    const Snapshot* s = owned(state);
+    if (s == nullptr) return fail(fn, "not a state of this instance (null, freed or another's)");
+    GuideW_instance_initialize(model_);  // clears the error status
+    *GuideW_instance_inputs(model_) = s->u;
+    *GuideW_instance_outputs(model_) = s->y;
+    *GuideW_instance_params(model_) = s->p;
+    *GuideW_instance_states(model_) = s->x;
+    phase_ = s->phase;
+    overrun_ = s->overrun;
+    steps_ = s->steps;
+    start_time_ = s->start_time;
+    return Status::ok;
+}
+
+Status Slave::free_state(const char* fn, void** state) {
+    if (state == nullptr) return fail(fn, "the FMU state pointer is null");
+    if (*state == nullptr) return Status::ok;
+    Snapshot* s = owned(*state);
+    if (s == nullptr) return fail(fn, "not a state of this instance (freed or another's)");
+    states_.erase(s);
+    delete s;
+    *state = nullptr;
+    return Status::ok;
+}
+
+Status Slave::serialized_size(const char* fn, void* state, size_t* size) {
+    if (owned(state) == nullptr) return fail(fn, "not a state of this instance");
+    if (size == nullptr) return fail(fn, "size is null");
+    *size = kSerializedSize;
+    return Status::ok;
+}
+
+namespace {
+
+struct Writer {
+    unsigned char* at;
+    void put(const void* data, size_t n) {
+        std::memcpy(at, data, n);
+        at += n;
+    }
+    void u32(uint32_t v) { put(&v, sizeof v); }
+};
+
+struct Reader {
+    const unsigned char* at;
+    void get(void* data, size_t n) {
+        std::memcpy(data, at, n);
+        at += n;
+    }
+    uint32_t u32() {
+        uint32_t v;
+        get(&v, sizeof v);
+        return v;
+    }
+};
+
+}  // namespace
+
+Status Slave::serialize(const char* fn, void* state, unsigned char* bytes, size_t size) {
+    const Snapshot* s = owned(state);
+    if (s == nullptr) return fail(fn, "not a state of this instance");
+    if (bytes == nullptr) return fail(fn, "serializedState is null");
+    if (size < kSerializedSize) {
+        return fail(
+            fn, format("size %zu is too small: the state takes %zu bytes", size, kSerializedSize));
+    }
+    Writer w{bytes};
+    w.put(kMagic, sizeof kMagic);
+    w.u32(kLayoutVersion);
+    for (uint32_t n : kRecordSizes) w.u32(n);
+    w.u32(static_cast<uint32_t>(s->phase));
+    w.u32(s->overrun ? 1u : 0u);
+    w.put(&s->steps, sizeof s->steps);
+    w.put(&s->start_time, sizeof s->start_time);
+    w.put(&s->u, sizeof s->u);
+    w.put(&s->y, sizeof s->y);
+    w.put(&s->p, sizeof s->p);
+    w.put(&s->x, sizeof s->x);
+    return Status::ok;
+}
+
+Status Slave::deserialize(const char* fn, const unsigned char* bytes, size_t size, void** state) {
+    if (bytes == nullptr) return fail(fn, "serializedState is null");
+    if (state == nullptr) return fail(fn, "the FMU state pointer is null");
+    if (size != kSerializedSize) {
+        return fail(fn, format("%zu bytes is not a GuideW FMU state (layout version %u takes %zu)",
+                               size, kLayoutVersion, kSerializedSize));
+    }
+    Reader r{bytes};
+    char magic[sizeof kMagic];
+    r.get(magic, sizeof magic);
+    if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) {
+        return fail(fn, "the bytes do not start with a GuideW FMU state's marker");
+    }
+    const uint32_t layout = r.u32();
+    if (layout != kLayoutVersion) {
+        return fail(fn, format("state layout version %u; this FMU reads version %u", layout,
+                               kLayoutVersion));
+    }
+    for (uint32_t expected : kRecordSizes) {
+        const uint32_t n = r.u32();
+        if (n != expected) {
+            return fail(fn, format("the state holds a %u-byte record where this FMU has %u bytes",
+                                   n, expected));
+        }
+    }
+    Snapshot s;
+    const uint32_t phase = r.u32();
+    const uint32_t overrun = r.u32();
+    if (phase < static_cast<uint32_t>(Phase::instantiated) ||
+        phase > static_cast<uint32_t>(Phase::error) || overrun > 1) {
+        return fail(fn, format("corrupt state: phase %u, overrun %u", phase, overrun));
+    }
+    s.phase = static_cast<Phase>(phase);
+    s.overrun = overrun == 1;
+    r.get(&s.steps, sizeof s.steps);
+    r.get(&s.start_time, sizeof s.start_time);
+    r.get(&s.u, sizeof s.u);
+    r.get(&s.y, sizeof s.y);
+    r.get(&s.p, sizeof s.p);
+    r.get(&s.x, sizeof s.x);
+    Snapshot* fresh = new Snapshot(s);
+    states_.insert(fresh);
+    *state = fresh;
+    return Status::ok;
+}
+
+}  // namespace guidew_fmu

@@ -1,0 +1,681 @@
+// The FMI 2.0 FMU as a simulation tool sees it: the package, the model
+// description against the standard's rules and the records, the exported
+// functions, and the standard's calling sequence compared bit for bit with
+// the instance API.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <functional>
+#include <regex>
+#include <set>
+
+#include "fmi2_declarations.h"
+#include "fmu_support.h"
+#include "record_fields.h"
+
+namespace {
+
+using namespace fmu_test;
+
+const std::string kSo = "binaries/linux64/GuideW.so";
+
+// ---- The importer ------------------------------------------------------------------
+
+struct Fmi2 {
+    explicit Fmi2(const std::string& so) : lib(so) {}
+    Binary lib;
+#define FMI2_FN(name) decltype(&::name) name = lib.sym<decltype(&::name)>(#name)
+    FMI2_FN(fmi2GetVersion);
+    FMI2_FN(fmi2Instantiate);
+    FMI2_FN(fmi2FreeInstance);
+    FMI2_FN(fmi2SetDebugLogging);
+    FMI2_FN(fmi2SetupExperiment);
+    FMI2_FN(fmi2EnterInitializationMode);
+    FMI2_FN(fmi2ExitInitializationMode);
+    FMI2_FN(fmi2Terminate);
+    FMI2_FN(fmi2Reset);
+    FMI2_FN(fmi2GetReal);
+    FMI2_FN(fmi2SetReal);
+    FMI2_FN(fmi2GetInteger);
+    FMI2_FN(fmi2SetInteger);
+    FMI2_FN(fmi2GetString);
+    FMI2_FN(fmi2GetFMUstate);
+    FMI2_FN(fmi2SetFMUstate);
+    FMI2_FN(fmi2FreeFMUstate);
+    FMI2_FN(fmi2SerializedFMUstateSize);
+    FMI2_FN(fmi2SerializeFMUstate);
+    FMI2_FN(fmi2DeSerializeFMUstate);
+    FMI2_FN(fmi2DoStep);
+    FMI2_FN(fmi2EnterEventMode);
+#undef FMI2_FN
+};
+
+void record_log(fmi2ComponentEnvironment env, fmi2String, fmi2Status status, fmi2String category,
+                fmi2String message, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, message);
+    std::vsnprintf(text, sizeof text, message, args);
+    va_end(args);
+    static_cast<LogBook*>(env)->records.push_back({status, category, text});
+}
+
+// Everything the tests need from the package, unpacked and loaded once.
+struct Package {
+    Unpacked files{GUIDEW_FMU2_PATH};
+    pugi::xml_document doc;
+    Fmi2 api{files.path(kSo)};
+    std::string guid;
+    std::map<std::string, fmi2ValueReference> vr;  // by variable name
+    std::map<std::string, pugi::xml_node> var;     // ScalarVariable by name
+    std::vector<pugi::xml_node> ordered;
+
+    Package() {
+        if (!doc.load_file(files.path("modelDescription.xml").c_str())) {
+            throw std::runtime_error("modelDescription.xml does not parse");
+        }
+        const pugi::xml_node root = doc.child("fmiModelDescription");
+        guid = root.attribute("guid").value();
+        for (pugi::xml_node v : root.child("ModelVariables").children("ScalarVariable")) {
+            vr[v.attribute("name").value()] = v.attribute("valueReference").as_uint();
+            var[v.attribute("name").value()] = v;
+            ordered.push_back(v);
+        }
+    }
+};
+
+Package& package() {
+    static Package p;
+    return p;
+}
+
+fmi2ValueReference vr_of(const std::string& name) {
+    const auto it = package().vr.find(name);
+    if (it == package().vr.end()) throw std::runtime_error("no variable " + name);
+    return it->second;
+}
+
+// One FMU instance with its own log book.
+class Instance {
+public:
+    explicit Instance(const char* name, bool logging = false)
+        : functions_{record_log, nullptr, nullptr, nullptr, &log},
+          c(api().fmi2Instantiate(name, fmi2CoSimulation, package().guid.c_str(), "file:///tmp",
+                                  &functions_, fmi2False, logging ? fmi2True : fmi2False)) {}
+    ~Instance() { api().fmi2FreeInstance(c); }
+    static Fmi2& api() { return package().api; }
+
+    void start() {
+        ASSERT_EQ(api().fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+        ASSERT_EQ(api().fmi2EnterInitializationMode(c), fmi2OK);
+        ASSERT_EQ(api().fmi2ExitInitializationMode(c), fmi2OK);
+    }
+    void set(const std::string& name, double v) {
+        const fmi2ValueReference r = vr_of(name);
+        ASSERT_EQ(api().fmi2SetReal(c, &r, 1, &v), fmi2OK) << log.last();
+    }
+    double get(const std::string& name) {
+        const fmi2ValueReference r = vr_of(name);
+        double v = NAN;
+        EXPECT_EQ(api().fmi2GetReal(c, &r, 1, &v), fmi2OK) << log.last();
+        return v;
+    }
+    void set_inputs(const GuideWInputs& u) {
+        std::vector<fmi2ValueReference> refs;
+        for (const auto& f : guidew_fields::kInputs) refs.push_back(vr_of(f.name));
+        ASSERT_EQ(api().fmi2SetReal(c, refs.data(), refs.size(), &u.speed_cmd), fmi2OK);
+    }
+    template <size_t N>
+    std::vector<double> read(const guidew_fields::Field (&fields)[N]) {
+        std::vector<fmi2ValueReference> refs;
+        for (const auto& f : fields) refs.push_back(vr_of(f.name));
+        std::vector<double> out(N);
+        EXPECT_EQ(api().fmi2GetReal(c, refs.data(), N, out.data()), fmi2OK) << log.last();
+        return out;
+    }
+
+    LogBook log;
+
+private:
+    fmi2CallbackFunctions functions_;
+
+public:
+    fmi2Component c;
+};
+
+// The same tuning on an FMU instance (by structured name) and on a
+// reference instance of the instance API (0-based record indices).
+void tune(Instance& fmu, GuideWInstance* ref) {
+    GuideWParams* p = GuideW_instance_params(ref);
+    p->roll_kp *= 1.5;
+    fmu.set("roll_kp", p->roll_kp);
+    p->nz_max = 5.5;
+    fmu.set("nz_max", 5.5);
+    // Altitude breakpoint 3, speed breakpoint 4 (0-based): speed first and
+    // 1-based in the structured name.
+    p->thr_table[3 + 11 * 4] = 0.93;
+    fmu.set("thr_table[5,4]", 0.93);
+    p->thr_max_index[0] = 7;
+    const fmi2ValueReference r = vr_of("thr_max_index[1]");
+    const fmi2Integer seven = 7;
+    ASSERT_EQ(Instance::api().fmi2SetInteger(fmu.c, &r, 1, &seven), fmi2OK);
+}
+
+void expect_same(const std::vector<double>& fmu, const double* ref, const char* what, int step) {
+    for (size_t i = 0; i < fmu.size(); ++i) {
+        ASSERT_TRUE(same_bits(fmu[i], ref[i]))
+            << what << " " << i << " at step " << step << ": " << fmu[i] << " vs " << ref[i];
+    }
+}
+
+// Flies n iterations from iteration `first`; every seventh communication
+// step spans three law steps. Compares outputs and states with the
+// reference after each.
+void fly_and_compare(Instance& fmu, GuideWInstance* ref, int first, int n, double& t) {
+    for (int k = first; k < first + n; ++k) {
+        const GuideWInputs u = flight_inputs(k);
+        const int steps = k % 7 == 0 ? 3 : 1;
+        const double h = steps * 0.01;
+        fmu.set_inputs(u);
+        ASSERT_EQ(Instance::api().fmi2DoStep(fmu.c, t, h, fmi2True), fmi2OK) << fmu.log.last();
+        t += h;
+        for (int s = 0; s < steps; ++s) GuideW_instance_one_step(ref, &u.speed_cmd, nullptr);
+        expect_same(fmu.read(guidew_fields::kOutputs), &GuideW_instance_outputs(ref)->lat_cmd,
+                    "output", k);
+        expect_same(fmu.read(guidew_fields::kStates), &GuideW_instance_states(ref)->splits_active,
+                    "state", k);
+    }
+}
+
+// ---- The package and its model description --------------------------------------
+
+TEST(Fmi2Package, HoldsTheModelDescriptionAndTheLinuxBinary) {
+    const auto& e = package().files.entries();
+    EXPECT_NE(std::find(e.begin(), e.end(), "modelDescription.xml"), e.end());
+    EXPECT_NE(std::find(e.begin(), e.end(), kSo), e.end());
+    const pugi::xml_node root = package().doc.child("fmiModelDescription");
+    EXPECT_STREQ(root.attribute("fmiVersion").value(), "2.0");
+    EXPECT_STREQ(root.attribute("variableNamingConvention").value(), "structured");
+    const pugi::xml_node cs = root.child("CoSimulation");
+    EXPECT_STREQ(cs.attribute("modelIdentifier").value(), "GuideW");
+    for (const char* flag : {"canHandleVariableCommunicationStepSize", "canGetAndSetFMUstate",
+                             "canSerializeFMUstate"}) {
+        EXPECT_TRUE(cs.attribute(flag).as_bool()) << flag;
+    }
+    EXPECT_FALSE(cs.attribute("canBeInstantiatedOnlyOncePerProcess").as_bool(true));
+    EXPECT_TRUE(root.child("ModelExchange").empty());
+    EXPECT_EQ(root.child("DefaultExperiment").attribute("stepSize").as_double(), 0.01);
+    EXPECT_STREQ(package().api.fmi2GetVersion(), "2.0");
+}
+
+// The FMI 2.0 table of causality and variability, and the initial values
+// each allows (the first is the default); start values go with exact and
+// approx, and with every input.
+// clang-format off
+const std::map<std::pair<std::string, std::string>, std::vector<std::string>> kAllowed = {
+    {{"parameter", "fixed"}, {"exact"}},        {{"parameter", "tunable"}, {"exact"}},
+    {{"calculatedParameter", "fixed"}, {"calculated", "approx"}},
+    {{"calculatedParameter", "tunable"}, {"calculated", "approx"}},
+    {{"input", "discrete"}, {""}},              {{"input", "continuous"}, {""}},
+    {{"output", "constant"}, {"exact"}},        {{"local", "constant"}, {"exact"}},
+    {{"output", "discrete"}, {"calculated", "exact", "approx"}},
+    {{"output", "continuous"}, {"calculated", "exact", "approx"}},
+    {{"local", "fixed"}, {"calculated", "approx"}},
+    {{"local", "tunable"}, {"calculated", "approx"}},
+    {{"local", "discrete"}, {"calculated", "exact", "approx"}},
+    {{"local", "continuous"}, {"calculated", "exact", "approx"}},
+    {{"independent", "continuous"}, {""}},
+};
+// clang-format on
+
+TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
+    const pugi::xml_node root = package().doc.child("fmiModelDescription");
+    std::set<std::string> units;
+    for (pugi::xml_node u : root.child("UnitDefinitions").children("Unit")) {
+        EXPECT_FALSE(u.child("BaseUnit").empty()) << u.attribute("name").value();
+        units.insert(u.attribute("name").value());
+    }
+    std::set<std::pair<std::string, unsigned>> refs;
+    std::set<std::string> names;
+    const std::regex structured(R"([A-Za-z_][A-Za-z0-9_]*(\[[0-9]+(,[0-9]+)*\])?)");
+    int independents = 0;
+    for (pugi::xml_node v : package().ordered) {
+        const std::string name = v.attribute("name").value();
+        const pugi::xml_node type = v.first_child();
+        const std::string causality = v.attribute("causality").as_string("local");
+        const std::string variability = v.attribute("variability").as_string("continuous");
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(std::regex_match(name, structured));
+        EXPECT_TRUE(names.insert(name).second) << "duplicate name";
+        EXPECT_TRUE(refs.insert({type.name(), v.attribute("valueReference").as_uint()}).second)
+            << "duplicate value reference";
+        const auto rule = kAllowed.find({causality, variability});
+        ASSERT_NE(rule, kAllowed.end()) << causality << "/" << variability;
+        const std::string initial = v.attribute("initial").as_string(rule->second.front().c_str());
+        EXPECT_NE(std::find(rule->second.begin(), rule->second.end(), initial), rule->second.end())
+            << "initial=" << initial;
+        const bool start_required =
+            initial == "exact" || initial == "approx" || causality == "input";
+        EXPECT_EQ(!type.attribute("start").empty(), start_required);
+        if (variability == "continuous") EXPECT_STREQ(type.name(), "Real");
+        if (!type.attribute("unit").empty())
+            EXPECT_EQ(units.count(type.attribute("unit").value()), 1u);
+        independents += causality == "independent";
+    }
+    EXPECT_LE(independents, 1);
+    // Outputs lists the outputs, InitialUnknowns the outputs whose initial
+    // value the FMU calculates (approx or calculated), by 1-based index.
+    const auto listed = [&](const char* element) {
+        std::vector<unsigned> indices;
+        for (pugi::xml_node u : root.child("ModelStructure").child(element).children("Unknown")) {
+            indices.push_back(u.attribute("index").as_uint());
+        }
+        return indices;
+    };
+    std::vector<unsigned> outputs, calculated;
+    for (size_t i = 0; i < package().ordered.size(); ++i) {
+        const pugi::xml_node v = package().ordered[i];
+        if (std::string(v.attribute("causality").value()) != "output") continue;
+        outputs.push_back(static_cast<unsigned>(i + 1));
+        if (std::string(v.attribute("initial").as_string("calculated")) != "exact") {
+            calculated.push_back(static_cast<unsigned>(i + 1));
+        }
+    }
+    EXPECT_EQ(listed("Outputs"), outputs);
+    EXPECT_EQ(listed("InitialUnknowns"), calculated);
+}
+
+TEST(Fmi2ModelDescription, NamesEveryRecordFieldWithItsUnitAndDefault) {
+    auto& vars = package().var;
+    const auto check = [&](const auto& fields, const char* causality) {
+        for (const auto& f : fields) {
+            ASSERT_EQ(vars.count(f.name), 1u) << f.name;
+            const pugi::xml_node v = vars[f.name];
+            EXPECT_STREQ(v.attribute("causality").value(), causality) << f.name;
+            EXPECT_STREQ(v.attribute("description").value(), f.description);
+            EXPECT_STREQ(v.child("Real").attribute("unit").value(), f.unit) << f.name;
+        }
+    };
+    check(guidew_fields::kInputs, "input");
+    check(guidew_fields::kOutputs, "output");
+    check(guidew_fields::kStates, "local");
+    EXPECT_EQ(vars["overrun"].first_child().name(), std::string("Boolean"));
+
+    GuideWParams d;
+    GuideW_default_params(&d);
+    const auto start = [&](const std::string& name) {
+        EXPECT_EQ(vars.count(name), 1u) << name;
+        EXPECT_STREQ(vars[name].attribute("variability").value(), "tunable");
+        return parse_double(vars[name].first_child().attribute("start").value());
+    };
+    EXPECT_TRUE(same_bits(start("roll_kp"), d.roll_kp));
+    EXPECT_TRUE(same_bits(start("thr_min"), d.thr_min));
+    // thr_table[s,a]: speed breakpoint s, altitude breakpoint a, 1-based;
+    // the record's index is (a-1) + 11 (s-1).
+    for (int s = 1; s <= 12; ++s) {
+        for (int a = 1; a <= 11; ++a) {
+            const std::string name =
+                "thr_table[" + std::to_string(s) + "," + std::to_string(a) + "]";
+            EXPECT_TRUE(same_bits(start(name), d.thr_table[(a - 1) + 11 * (s - 1)])) << name;
+        }
+    }
+    for (int a = 1; a <= 11; ++a) {
+        EXPECT_TRUE(same_bits(start("thr_alt_bp[" + std::to_string(a) + "]"), d.thr_alt_bp[a - 1]));
+    }
+    EXPECT_EQ(vars["thr_max_index[1]"].child("Integer").attribute("start").as_uint(),
+              d.thr_max_index[0]);
+    EXPECT_EQ(vars["thr_max_index[2]"].child("Integer").attribute("start").as_uint(),
+              d.thr_max_index[1]);
+    EXPECT_EQ(vars.count("thr_table[13,1]") + vars.count("thr_table[0,1]"), 0u);
+}
+
+// ---- The binary --------------------------------------------------------------------
+
+TEST(Fmi2Binary, ExportsExactlyTheStandardsFunctionsAndNeedsOnlyTheRuntimes) {
+    // clang-format off
+    const std::set<std::string> expected = {
+        "fmi2GetTypesPlatform", "fmi2GetVersion", "fmi2SetDebugLogging", "fmi2Instantiate",
+        "fmi2FreeInstance", "fmi2SetupExperiment", "fmi2EnterInitializationMode",
+        "fmi2ExitInitializationMode", "fmi2Terminate", "fmi2Reset", "fmi2GetReal",
+        "fmi2GetInteger", "fmi2GetBoolean", "fmi2GetString", "fmi2SetReal", "fmi2SetInteger",
+        "fmi2SetBoolean", "fmi2SetString", "fmi2GetFMUstate", "fmi2SetFMUstate",
+        "fmi2FreeFMUstate", "fmi2SerializedFMUstateSize", "fmi2SerializeFMUstate",
+        "fmi2DeSerializeFMUstate", "fmi2GetDirectionalDerivative", "fmi2EnterEventMode",
+        "fmi2NewDiscreteStates", "fmi2EnterContinuousTimeMode", "fmi2CompletedIntegratorStep",
+        "fmi2SetTime", "fmi2SetContinuousStates", "fmi2GetDerivatives", "fmi2GetEventIndicators",
+        "fmi2GetContinuousStates", "fmi2GetNominalsOfContinuousStates",
+        "fmi2SetRealInputDerivatives", "fmi2GetRealOutputDerivatives", "fmi2DoStep",
+        "fmi2CancelStep", "fmi2GetStatus", "fmi2GetRealStatus", "fmi2GetIntegerStatus",
+        "fmi2GetBooleanStatus", "fmi2GetStringStatus"};
+    // clang-format on
+    const std::string so = package().files.path(kSo);
+    const auto exported = exported_symbols(so);
+    EXPECT_EQ(std::set<std::string>(exported.begin(), exported.end()), expected);
+    std::set<std::string> runtimes = {"libc.so.6", "libm.so.6", "libstdc++.so.6", "libgcc_s.so.1"};
+#ifdef GUIDE_SANITIZE
+    runtimes.insert({"libasan.so.8", "libubsan.so.1"});
+#endif
+    for (const std::string& lib : needed_libraries(so)) EXPECT_EQ(runtimes.count(lib), 1u) << lib;
+}
+
+// ---- The life cycle -----------------------------------------------------------------
+
+TEST(Fmi2LifeCycle, TwoInstancesOneTunedMatchTheInstanceApiBitForBit) {
+    Instance plain("plain"), tuned("tuned");
+    ASSERT_NE(plain.c, nullptr);
+    ASSERT_NE(tuned.c, nullptr);
+    GuideWInstance* ref_plain = GuideW_instance_create();
+    GuideWInstance* ref_tuned = GuideW_instance_create();
+    tune(tuned, ref_tuned);
+    plain.start();
+    tuned.start();
+    double t_plain = 0.0, t_tuned = 0.0;
+    for (int leg = 0; leg < 6; ++leg) {  // interleaved, 3600 communication steps each
+        fly_and_compare(plain, ref_plain, leg * 600, 600, t_plain);
+        fly_and_compare(tuned, ref_tuned, leg * 600, 600, t_tuned);
+        if (leg == 2) {  // retuned in flight: a tunable parameter
+            GuideW_instance_params(ref_tuned)->roll_kd = 0.05;
+            tuned.set("roll_kd", 0.05);
+        }
+    }
+    EXPECT_NEAR(plain.get("time"), t_plain, 1e-9 * t_plain);  // the host sums its steps
+    EXPECT_EQ(Instance::api().fmi2Terminate(plain.c), fmi2OK);
+    GuideW_instance_destroy(ref_plain);
+    GuideW_instance_destroy(ref_tuned);
+}
+
+TEST(Fmi2LifeCycle, SavedStatesRewindAndBranchTheRunExactly) {
+    Instance fmu("rewound");
+    fmu.start();
+    GuideWInstance* ref = GuideW_instance_create();
+    double t = 0.0;
+    fly_and_compare(fmu, ref, 0, 700, t);
+    fmi2FMUstate saved = nullptr;
+    ASSERT_EQ(Instance::api().fmi2GetFMUstate(fmu.c, &saved), fmi2OK);
+    const double t_saved = t;
+    std::vector<double> first;
+    for (int k = 700; k < 1000; ++k) {
+        fmu.set_inputs(flight_inputs(k));
+        ASSERT_EQ(Instance::api().fmi2DoStep(fmu.c, t, 0.01, fmi2False), fmi2OK);
+        t += 0.01;
+        for (double y : fmu.read(guidew_fields::kOutputs)) first.push_back(y);
+    }
+    // Rewind on the same instance; then branch into a new instance from the
+    // serialised bytes.
+    std::vector<fmi2Byte> bytes;
+    size_t size = 0;
+    ASSERT_EQ(Instance::api().fmi2SerializedFMUstateSize(fmu.c, saved, &size), fmi2OK);
+    bytes.resize(size);
+    ASSERT_EQ(Instance::api().fmi2SerializeFMUstate(fmu.c, saved, bytes.data(), size), fmi2OK);
+    ASSERT_EQ(Instance::api().fmi2SetFMUstate(fmu.c, saved), fmi2OK);
+    Instance branch("branch");
+    fmi2FMUstate copied = nullptr;
+    ASSERT_EQ(Instance::api().fmi2DeSerializeFMUstate(branch.c, bytes.data(), size, &copied),
+              fmi2OK);
+    ASSERT_EQ(Instance::api().fmi2SetFMUstate(branch.c, copied), fmi2OK);
+    for (Instance* run : {&fmu, &branch}) {
+        double tr = t_saved;
+        EXPECT_NEAR(run->get("time"), t_saved, 1e-9 * t_saved);
+        for (int k = 700; k < 1000; ++k) {
+            run->set_inputs(flight_inputs(k));
+            ASSERT_EQ(Instance::api().fmi2DoStep(run->c, tr, 0.01, fmi2False), fmi2OK);
+            tr += 0.01;
+            const auto y = run->read(guidew_fields::kOutputs);
+            expect_same(y, &first[static_cast<size_t>(k - 700) * 4], "replayed output", k);
+        }
+    }
+    EXPECT_EQ(Instance::api().fmi2FreeFMUstate(fmu.c, &saved), fmi2OK);
+    EXPECT_EQ(saved, nullptr);
+    EXPECT_EQ(Instance::api().fmi2FreeFMUstate(branch.c, &copied), fmi2OK);
+
+    // Bytes that are not a state of this layout are refused with a reason.
+    struct Damage {
+        const char* name;
+        std::function<void(std::vector<fmi2Byte>&)> apply;
+        const char* reason;
+    };
+    const Damage damages[] = {
+        {"truncated", [](auto& b) { b.pop_back(); }, "is not a GuideW FMU state"},
+        {"foreign marker", [](auto& b) { b[0] = 'X'; }, "marker"},
+        {"newer layout", [](auto& b) { b[8] = 99; }, "layout version 99"},
+        {"another parameter record", [](auto& b) { b[20] ^= 8; }, "-byte record"},
+    };
+    for (const Damage& d : damages) {
+        std::vector<fmi2Byte> bad = bytes;
+        d.apply(bad);
+        Instance other("other");
+        fmi2FMUstate s = nullptr;
+        EXPECT_EQ(Instance::api().fmi2DeSerializeFMUstate(other.c, bad.data(), bad.size(), &s),
+                  fmi2Error)
+            << d.name;
+        EXPECT_TRUE(other.log.any_containing(d.reason)) << d.name << ": " << other.log.last();
+    }
+    GuideW_instance_destroy(ref);
+}
+
+TEST(Fmi2LifeCycle, ResetRestartsWithTheParametersAtTheirStartValues) {
+    Instance fmu("reset");
+    GuideWInstance* scratch = GuideW_instance_create();
+    tune(fmu, scratch);
+    fmu.start();
+    double t = 0.0;
+    fly_and_compare(fmu, scratch, 0, 500, t);
+    ASSERT_EQ(Instance::api().fmi2Reset(fmu.c), fmi2OK);
+    fmu.start();
+    EXPECT_EQ(fmu.get("time"), 0.0);
+    for (const char* name : {"roll_kp", "nz_max", "thr_table[5,4]"}) {
+        EXPECT_TRUE(
+            same_bits(fmu.get(name),
+                      parse_double(package().var[name].child("Real").attribute("start").value())))
+            << name;
+    }
+    // From here it flies as a fresh instance does.
+    GuideWInstance* fresh = GuideW_instance_create();
+    t = 0.0;
+    fly_and_compare(fmu, fresh, 0, 500, t);
+    GuideW_instance_destroy(scratch);
+    GuideW_instance_destroy(fresh);
+}
+
+// ---- Misuse --------------------------------------------------------------------------
+
+enum class Start { instantiated, stepping, terminated };
+
+struct Misuse {
+    const char* situation;
+    Start from;
+    std::function<fmi2Status(fmi2Component)> call;
+    const char* reason;  // part of the logged message
+};
+
+// One-value calls by variable name, for the table below.
+fmi2Status get_real(fmi2Component c, fmi2ValueReference r) {
+    double v;
+    return Instance::api().fmi2GetReal(c, &r, 1, &v);
+}
+fmi2Status set_real(fmi2Component c, const char* name, double v) {
+    const fmi2ValueReference r = vr_of(name);
+    return Instance::api().fmi2SetReal(c, &r, 1, &v);
+}
+fmi2Status step(fmi2Component c, double t, double h) {
+    return Instance::api().fmi2DoStep(c, t, h, fmi2True);
+}
+
+TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
+    Fmi2& f = Instance::api();
+    static fmi2FMUstate not_a_state = &not_a_state;
+    const Misuse rows[] = {
+        {"unknown value reference", Start::stepping,
+         [](fmi2Component c) { return get_real(c, 99999); },
+         "no variable has value reference 99999"},
+        {"writing an output", Start::stepping,
+         [](fmi2Component c) { return set_real(c, "nz_cmd", 1.0); }, "is an output"},
+        {"writing a state", Start::stepping,
+         [](fmi2Component c) { return set_real(c, "turn_sign", -1.0); }, "local variable"},
+        {"writing an input as a parameter, before initialisation", Start::instantiated,
+         [](fmi2Component c) { return set_real(c, "tas", 200.0); }, "only parameters"},
+        {"writing the time", Start::stepping,
+         [](fmi2Component c) { return set_real(c, "time", 5.0); }, "independent"},
+        {"a Real read as an Integer", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("roll_kp");
+             fmi2Integer v;
+             return f.fmi2GetInteger(c, &r, 1, &v);
+         },
+         "is a Real variable"},
+        {"a negative table index", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("thr_max_index[2]");
+             const fmi2Integer v = -1;
+             return f.fmi2SetInteger(c, &r, 1, &v);
+         },
+         "cannot be negative"},
+        {"a String that does not exist", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = 100;
+             fmi2String v;
+             return f.fmi2GetString(c, &r, 1, &v);
+         },
+         "no String variable"},
+        {"null value array", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("tas");
+             return f.fmi2GetReal(c, &r, 1, nullptr);
+         },
+         "value array is null"},
+        {"null value reference array", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2Real v[2] = {};
+             return f.fmi2SetReal(c, nullptr, 2, v);
+         },
+         "value reference array is null"},
+        {"step of 0.015 s", Start::stepping, [](fmi2Component c) { return step(c, 0.0, 0.015); },
+         "whole multiple"},
+        {"step of zero", Start::stepping, [](fmi2Component c) { return step(c, 0.0, 0.0); },
+         "whole multiple"},
+        {"step backwards", Start::stepping, [](fmi2Component c) { return step(c, 0.0, -0.01); },
+         "whole multiple"},
+        {"step of NaN", Start::stepping, [](fmi2Component c) { return step(c, 0.0, NAN); },
+         "whole multiple"},
+        {"step from another time", Start::stepping,
+         [](fmi2Component c) { return step(c, 0.5, 0.01); }, "not the FMU's time"},
+        {"stepping before initialisation", Start::instantiated,
+         [](fmi2Component c) { return step(c, 0.0, 0.01); }, "not allowed in Instantiated"},
+        {"setting up the experiment twice", Start::stepping,
+         [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0); },
+         "not allowed in"},
+        {"leaving initialisation twice", Start::stepping,
+         [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); }, "not allowed in"},
+        {"stop time before start time", Start::instantiated,
+         [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 10, fmi2True, 5); },
+         "stopTime"},
+        {"writing an input after termination", Start::terminated,
+         [](fmi2Component c) { return set_real(c, "tas", 1.0); }, "not allowed in Terminated"},
+        {"stepping after termination", Start::terminated,
+         [](fmi2Component c) { return step(c, 0.0, 0.01); }, "not allowed in Terminated"},
+        {"restoring something that is not a state", Start::stepping,
+         [&](fmi2Component c) { return f.fmi2SetFMUstate(c, not_a_state); },
+         "not a state of this instance"},
+        {"freeing something that is not a state", Start::stepping,
+         [&](fmi2Component c) {
+             fmi2FMUstate s = not_a_state;
+             return f.fmi2FreeFMUstate(c, &s);
+         },
+         "not a state of this instance"},
+        {"deserialising ten bytes", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2Byte b[10] = {};
+             fmi2FMUstate s = nullptr;
+             return f.fmi2DeSerializeFMUstate(c, b, 10, &s);
+         },
+         "not a GuideW FMU state"},
+        {"an unknown log category", Start::stepping,
+         [&](fmi2Component c) {
+             const fmi2String category[] = {"logBogus"};
+             return f.fmi2SetDebugLogging(c, fmi2True, 1, category);
+         },
+         "unknown log category 'logBogus'"},
+        {"a Model Exchange call", Start::stepping,
+         [&](fmi2Component c) { return f.fmi2EnterEventMode(c); }, "Co-Simulation only"},
+    };
+    for (const Misuse& m : rows) {
+        SCOPED_TRACE(m.situation);
+        Instance fmu("misused");
+        ASSERT_NE(fmu.c, nullptr);
+        if (m.from != Start::instantiated) fmu.start();
+        if (m.from == Start::terminated) ASSERT_EQ(Instance::api().fmi2Terminate(fmu.c), fmi2OK);
+        EXPECT_EQ(m.call(fmu.c), fmi2Error);
+        ASSERT_FALSE(fmu.log.records.empty());
+        const LogRecord& r = fmu.log.records.back();
+        EXPECT_EQ(r.status, fmi2Error);
+        EXPECT_EQ(r.category, "logStatusError");
+        EXPECT_NE(r.message.find(m.reason), std::string::npos) << r.message;
+        // After an error the standard allows reading and reset, not stepping.
+        EXPECT_EQ(Instance::api().fmi2DoStep(fmu.c, 0.0, 0.01, fmi2True), fmi2Error);
+        EXPECT_EQ(Instance::api().fmi2Reset(fmu.c), fmi2OK);
+        fmu.start();
+        EXPECT_EQ(Instance::api().fmi2DoStep(fmu.c, 0.0, 0.01, fmi2True), fmi2OK) << fmu.log.last();
+    }
+}
+
+TEST(Fmi2Misuse, InstantiationRefusesWrongIdentityAndBadInstancePointersAreErrors) {
+    Fmi2& f = Instance::api();
+    LogBook log;
+    const fmi2CallbackFunctions cb = {record_log, nullptr, nullptr, nullptr, &log};
+    const std::string guid = package().guid;
+    struct Refusal {
+        const char* situation;
+        const char* name;
+        fmi2Type type;
+        const char* guid;
+        const char* reason;
+    };
+    const Refusal rows[] = {
+        {"another model's GUID", "a", fmi2CoSimulation, "{00000000-0000-0000-0000-000000000000}",
+         "GUID"},
+        {"no GUID", "a", fmi2CoSimulation, nullptr, "GUID"},
+        {"Model Exchange", "a", fmi2ModelExchange, guid.c_str(), "Co-Simulation only"},
+        {"no instance name", nullptr, fmi2CoSimulation, guid.c_str(), "instanceName"},
+    };
+    for (const Refusal& r : rows) {
+        log.records.clear();
+        EXPECT_EQ(f.fmi2Instantiate(r.name, r.type, r.guid, "", &cb, fmi2False, fmi2False), nullptr)
+            << r.situation;
+        EXPECT_TRUE(log.any_containing(r.reason)) << r.situation << ": " << log.last();
+    }
+    EXPECT_EQ(
+        f.fmi2Instantiate("a", fmi2CoSimulation, guid.c_str(), "", nullptr, fmi2False, fmi2False),
+        nullptr);
+    // Null, freed and made-up instance pointers are refused, never followed.
+    fmi2Component freed =
+        f.fmi2Instantiate("freed", fmi2CoSimulation, guid.c_str(), "", &cb, fmi2False, fmi2False);
+    ASSERT_NE(freed, nullptr);
+    f.fmi2FreeInstance(freed);
+    int made_up = 0;
+    for (fmi2Component c : {fmi2Component{nullptr}, freed, fmi2Component{&made_up}}) {
+        EXPECT_EQ(f.fmi2DoStep(c, 0.0, 0.01, fmi2True), fmi2Error);
+        EXPECT_EQ(f.fmi2Reset(c), fmi2Error);
+        f.fmi2FreeInstance(c);  // ignored
+    }
+}
+
+TEST(Fmi2Logging, DebugLoggingSwitchesTheEventCategoryOnAndOff) {
+    Instance fmu("logged");
+    fmu.start();
+    EXPECT_TRUE(fmu.log.records.empty()) << "logging was not asked for";
+    ASSERT_EQ(Instance::api().fmi2SetDebugLogging(fmu.c, fmi2True, 0, nullptr), fmi2OK);
+    ASSERT_EQ(Instance::api().fmi2Terminate(fmu.c), fmi2OK);
+    ASSERT_FALSE(fmu.log.records.empty());
+    EXPECT_EQ(fmu.log.records.back().category, "logEvents");
+    EXPECT_EQ(fmu.log.records.back().status, fmi2OK);
+    const fmi2String events[] = {"logEvents"};
+    ASSERT_EQ(Instance::api().fmi2SetDebugLogging(fmu.c, fmi2False, 1, events), fmi2OK);
+    const size_t before = fmu.log.records.size();
+    ASSERT_EQ(Instance::api().fmi2Reset(fmu.c), fmi2OK);
+    EXPECT_EQ(fmu.log.records.size(), before);
+}
+
+}  // namespace

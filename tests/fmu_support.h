@@ -1,0 +1,82 @@
+// A small FMU importer for the FMU tests: unpacks the zip, parses the model
+// description, loads the binary, collects log messages; and the varied
+// flight the life-cycle tests fly.
+#ifndef FMU_SUPPORT_H
+#define FMU_SUPPORT_H
+
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "GuideW_instance.h"
+
+namespace fmu_test {
+
+// The FMU unpacked into a fresh temporary directory (removed afterwards).
+class Unpacked {
+public:
+    explicit Unpacked(const std::string& fmu_path);
+    ~Unpacked();
+    const std::string& dir() const { return dir_; }
+    const std::vector<std::string>& entries() const { return entries_; }
+    std::string path(const std::string& entry) const { return dir_ + "/" + entry; }
+
+private:
+    std::string dir_;
+    std::vector<std::string> entries_;
+};
+
+// The binary, loaded as an importer loads it; sym() fails the test when a
+// function is missing.
+class Binary {
+public:
+    explicit Binary(const std::string& so_path);
+    ~Binary();
+    void* raw(const char* name) const;
+    template <class F>
+    F sym(const char* name) const {
+        return reinterpret_cast<F>(raw(name));
+    }
+
+private:
+    void* handle_;
+};
+
+// The names in the binary's dynamic symbol table that it defines, and the
+// libraries it needs (readelf/nm output).
+std::vector<std::string> exported_symbols(const std::string& so_path);
+std::vector<std::string> needed_libraries(const std::string& so_path);
+
+// Log messages a test instance received.
+struct LogRecord {
+    int status;
+    std::string category;
+    std::string message;
+};
+struct LogBook {
+    std::vector<LogRecord> records;
+    bool any_containing(const std::string& text) const;
+    std::string last() const { return records.empty() ? "" : records.back().message; }
+};
+
+// ---- The varied flight ---------------------------------------------------------------
+// Inputs for step k of a flight that visits every mode, turns through
+// north (azimuth wrap), flies fast and slow, high and low, upright and
+// inverted, with the external commands mixed in; deterministic.
+GuideWInputs flight_inputs(int k);
+
+// Reads a double written by the model description (shortest round-trip
+// text) back to the same bits.
+double parse_double(const char* text);
+std::vector<double> parse_doubles(const char* text);
+
+bool same_bits(double a, double b);
+
+}  // namespace fmu_test
+
+#endif
