@@ -36,28 +36,47 @@ GuidanceResults pursue_geometry(double az_err, double roll, double cos_gamma, Gu
 }
 }  // namespace
 
-TEST(Pursuit, TypicalClimbingTurnToTheRight) {
-    Model m;
-    m.u.azim_cmd = 30; m.u.elev_cmd = 5; m.u.speed_cmd = 220; m.u.altitude = 3000;
-    const GuidanceResults r = pursue(m);
-    EXPECT_EQ(r.nz_guid_g, condition_flight_state(m.u).n_lim_g);  // 3.64 g wanted
-    EXPECT_NEAR(r.nz_guid_g, 3.4805, 5e-5);
-    EXPECT_NEAR(r.bank_guid_deg, 71.217, 5e-4);
-    EXPECT_EQ(m.dw.front_roll_err, r.bank_guid_deg);  // from wings level
-    EXPECT_EQ(r.speed_ref_mps, 220.0);
+// Level at 200 m/s, commanded 10 deg down: the path must bend down (about
+// -1.43 g of vertical demand) while the command also lies about 10 deg off in
+// azimuth (about 1.19 g of turn). A push (about -1.86 g, both demands) is
+// asked for only within 10 deg of the target in azimuth and of wings level;
+// otherwise the turn alone is flown. Due north the 10 deg command is exact.
+TEST(Pursuit, PushOnlyWithin10DegOfTheTargetAndOfWingsLevel) {
+    struct { const char* situation; double track, azim, roll; bool push; } cases[] = {
+        {"due north, command 9.99 right", 0, 9.99, 0, true},
+        {"due north, command exactly 10 right", 0, 10, 0, false},
+        {"track 200, command 9.9 right", 200, 209.9, 0, true},
+        {"track 200, command 10.1 right", 200, 210.1, 0, false},
+        {"track 200, command 9.9 left", 200, 190.1, 0, true},
+        {"track 200, command 10.1 left", 200, 189.9, 0, false},
+        {"track 200, 9.9 right, rolled 9.9 left", 200, 209.9, -9.9, true},
+        {"track 200, 9.9 right, rolled exactly 10 left", 200, 209.9, -10, false},
+        {"track 200, 9.9 right, rolled exactly 10 right", 200, 209.9, 10, false}};
+    for (const auto& c : cases) {
+        Model m;
+        fly_along(m.u, 200, c.track, 0);
+        m.u.azim_cmd = c.azim; m.u.elev_cmd = -10; m.u.roll = c.roll;
+        const double nz = m.step().nz_cmd;
+        if (c.push) EXPECT_NEAR(nz, -1.86, 0.02) << c.situation;
+        else EXPECT_NEAR(nz, 1.19, 0.02) << c.situation;
+    }
 }
 
-// With no vertical demand at all (vertical flight path, no elevation error)
-// a push is asked for only when nearly on target with the wings nearly level.
-TEST(Pursuit, PushOnlyNearTargetWithWingsLevel) {
-    struct { const char* situation; double az_err, roll, sign; } cases[] = {
-        {"0.1 rad right, 5 roll", 0.1, 5, -1}, {"0.1 rad left, 5 left roll", -0.1, -5, -1},
-        {"0.1 rad right, 10 roll", 0.1, 10, 1}, {"0.2 rad left, 5 roll", -0.2, 5, 1}};
-    for (auto c : cases) {
-        GuideWStates dw = kFreshStates;
-        const double n_h = ((c.az_err / 3) * 200) / 9.81;
-        const double nz = pursue_geometry(c.az_err, c.roll, 0, dw).nz_guid_g;
-        EXPECT_NEAR(nz, c.sign * std::fabs(n_h), 1e-12) << c.situation;
+// The nose exactly vertical, flying straight up or straight down, command
+// level ahead: bend the path through 90 deg on a flight-path time constant of
+// 6 units of 1.1 s, i.e. 200 m/s x (pi/2) / 6.6 s / g = 4.852 g; push over
+// from the climb, pull out of the dive. No turn exists to bank for.
+TEST(Pursuit, NoseExactlyVerticalBendsThePathBackToLevel) {
+    struct { const char* situation; double gamma, yaw, nz; } cases[] = {
+        {"straight up: push over", 90, 0, -4.8522}, {"straight up, yaw 30: push over", 90, 30, -4.8522},
+        {"straight down: pull out", -90, 0, 4.8522}, {"straight down, yaw 250: pull out", -90, 250, 4.8522}};
+    for (const auto& c : cases) {
+        Model m;
+        fly_along(m.u, 200, 0, c.gamma);
+        m.u.yaw = c.yaw; m.u.azim_cmd = 0; m.u.elev_cmd = 0;
+        const GuideWOutputs& y = m.step();
+        EXPECT_NEAR(y.nz_cmd, c.nz, 1e-4) << c.situation;
+        EXPECT_NEAR(y.lat_cmd, 0.0, 1e-9) << c.situation;
     }
 }
 

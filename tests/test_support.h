@@ -4,6 +4,8 @@
 #ifndef TEST_SUPPORT_H
 #define TEST_SUPPORT_H
 
+#include <cmath>
+
 #include "GuideW.h"
 #include "guidance_stages.h"
 
@@ -16,6 +18,17 @@ inline GuideWInputs level_flight() {
     u.tas = 200.0;
     u.vel_north = 200.0;
     return u;
+}
+
+// Flying at v_mps along track_deg (azimuth, deg), climbing at gamma_deg,
+// with the nose along the flight path and the wings level.
+inline void fly_along(GuideWInputs& u, double v_mps, double track_deg, double gamma_deg) {
+    const double rad = 3.141592653589793 / 180.0;
+    const double v_h = v_mps * std::cos(gamma_deg * rad);
+    u.vel_north = v_h * std::cos(track_deg * rad);
+    u.vel_east = v_h * std::sin(track_deg * rad);
+    u.vel_up = v_mps * std::sin(gamma_deg * rad);
+    u.yaw = track_deg; u.pitch = gamma_deg; u.roll = 0.0;
 }
 
 // One model with records of its own, defaults for the parameters.
