@@ -126,9 +126,24 @@ GuidanceResults climb_step(double turn_rate_max, double cos_gamma, double tilt_d
     return res;
 }
 
+// Climbing steeper than a level command 120 deg behind (track 40): the
+// vertical demand is negative, so the load is signed like it (a push) unless
+// the turn asks for more than 3.5 g and more than twice the vertical demand.
 TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
-    EXPECT_NEAR(climb_step(0.1, -1.0, 0, 100).nz_guid_g, 4.1231, 5e-5);     // 4 g vs -1 g
-    EXPECT_NEAR(climb_step(0.075, -1.0, 0, 100).nz_guid_g, -3.1623, 5e-5);  // 3 g vs -1 g
+    struct { const char* situation; double v, gamma; bool pulls; } cases[] = {
+        {"turn 3.96 g, 2.02 times the push", 200, 13.0, true},
+        {"turn 3.96 g, 1.99 times the push", 200, 13.2, false},
+        {"turn 3.52 g, 4.4 times the push", 175, 8, true},
+        {"turn 3.48 g, 4.5 times the push", 173, 8, false}};
+    for (const auto& c : cases) {
+        Model m;
+        fly_along(m.u, c.v, 40, c.gamma);
+        m.u.tas = 400;  // 9 g available
+        m.u.azim_cmd = 160; m.u.elev_cmd = 0;
+        const double nz = m.step().nz_cmd;
+        EXPECT_EQ(nz > 0, c.pulls) << c.situation << ": " << nz;
+        EXPECT_GT(std::fabs(nz), 3.4) << c.situation;
+    }
 }
 
 TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
@@ -151,7 +166,8 @@ TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
 
 // Never slow down to turn around; above 600 m/s of equivalent airspeed hold 600.
 TEST(RearSpeedReference, LargerOfCommandAndPresentSpeedUpTo600) {
-    const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {300, 250, 300}, {300, 700, 700}};
+    const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {600, 650, 600}, {300, 250, 300},
+                               {300, 700, 700}, {599, 650, 650}};
     for (const auto& c : cases) {
         for (double elev_cmd : {-10.0, 10.0}) {
             GuideWStates dw = kFreshStates;
