@@ -38,16 +38,19 @@ TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
     }
 }
 
-TEST(Conditioning, DensityRatioRootFallsSmoothlyIntoTheStratosphere) {
-    GuideWInputs u = level_flight();
-    EXPECT_EQ(condition_flight_state(u).sigma_root, 1.0);
-    u.altitude = 9000;  // exponent factor formed first, then times the altitude
-    EXPECT_EQ(condition_flight_state(u).sigma_root, 0.5119971642856534);
-    u.altitude = 11000;
-    const double at_tropopause = condition_flight_state(u).sigma_root;
-    EXPECT_NEAR(at_tropopause, 0.42, 0.005);
-    u.altitude = std::nextafter(11000.0, 0.0);
-    EXPECT_NEAR(condition_flight_state(u).sigma_root, at_tropopause, 1e-12);
+// The air column at the local temperature, 288.15 K less 6.5 K per km, and
+// 216.65 K from the tropopause (11000 m) up: sqrt(exp(-g h / (R T))) with
+// g 9.80665, R 287.05, worked out apart from the law. At exactly 11000 m the
+// stratosphere's 216.65 K applies: the lapse formula gives 3e-14 K less there,
+// and another last bit.
+TEST(Conditioning, DensityRatioRootOfTheIsothermalColumn) {
+    const double cases[][2] = {{0, 1.0}, {9000, 0.5119971642856534}, {11000, 0.42008611423348485},
+                               {15000, 0.3064576345188437}};
+    for (const auto& c : cases) {
+        GuideWInputs u = level_flight();
+        u.altitude = c[0];
+        EXPECT_EQ(condition_flight_state(u).sigma_root, c[1]) << c[0] << " m";
+    }
 }
 
 // Guidance off: whatever is commanded, hold 1 g, the present bank and the
@@ -59,8 +62,8 @@ TEST(GuidanceOff, StepHoldsPresentFlightAndLeavesManoeuvreStates) {
         m.p.guide_ref = 0;
         m.u.azim_cmd = d[0]; m.u.elev_cmd = d[1]; m.u.speed_cmd = 300;
         m.u.pitch = 100; m.u.roll = 20;  // seen the other way round: roll -160
-        double state[16];
-        for (int i = 0; i < 16; ++i) state[i] = 0.25 * (i + 1);
+        double state[GUIDEW_STATE_COUNT];
+        for (int i = 0; i < GUIDEW_STATE_COUNT; ++i) state[i] = 0.25 * (i + 1);
         std::memcpy(&m.dw, state, sizeof state);
         m.dw.orbit_latched = 0;  // mode 1 releases the orbit references
         const GuideWStates before = m.dw;
