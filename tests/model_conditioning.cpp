@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "test_support.h"
 
@@ -50,28 +49,5 @@ TEST(Conditioning, DensityRatioRootOfTheIsothermalColumn) {
         GuideWInputs u = level_flight();
         u.altitude = c[0];
         EXPECT_EQ(condition_flight_state(u).sigma_root, c[1]) << c[0] << " m";
-    }
-}
-
-// Guidance off: whatever is commanded, hold 1 g, the present bank and the
-// present equivalent airspeed, and leave a manoeuvre in progress untouched.
-TEST(GuidanceOff, StepHoldsPresentFlightAndLeavesManoeuvreStates) {
-    const double directions[][2] = {{0, 0}, {30, 5}, {180, 0}, {170, -80}, {270, 45}};
-    for (const auto& d : directions) {
-        Model m;
-        m.p.guide_ref = 0;
-        m.u.azim_cmd = d[0]; m.u.elev_cmd = d[1]; m.u.speed_cmd = 300;
-        m.u.pitch = 100; m.u.roll = 20;  // seen the other way round: roll -160
-        double state[GUIDEW_STATE_COUNT];
-        for (int i = 0; i < GUIDEW_STATE_COUNT; ++i) state[i] = 0.25 * (i + 1);
-        std::memcpy(&m.dw, state, sizeof state);
-        m.dw.orbit_latched = 0;  // mode 1 releases the orbit references
-        const GuideWStates before = m.dw;
-        const GuideWOutputs& y = m.step();
-        EXPECT_EQ(y.nz_cmd, 1.0) << d[0] << "/" << d[1];
-        EXPECT_EQ(y.lat_cmd, 0.0) << d[0] << "/" << d[1];
-        // Speed held at eas = v_mag = 200 m/s: only the trim throttle remains.
-        EXPECT_EQ(y.throttle_cmd, 0.01 * 0.339905) << d[0] << "/" << d[1];
-        EXPECT_EQ(std::memcmp(&before, &m.dw, sizeof before), 0) << d[0] << "/" << d[1];
     }
 }

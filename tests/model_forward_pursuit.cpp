@@ -152,19 +152,3 @@ TEST(HandOver, RollWhenCommandComesAheadIsCapturedOnce) {
     EXPECT_EQ(pursue(m).bank_guid_deg, 40.0);
     EXPECT_EQ(m.dw.upright_latch, 0.0); EXPECT_EQ(m.dw.front_roll_err, roll_err);
 }
-
-TEST(RearLatches, SplitsClearedOnlyUprightForcedTurnAlways) {
-    Model m;
-    m.u.roll = 180;
-    m.dw.splits_active = m.dw.splits_pull = m.dw.inverted_latch = 1;
-    m.dw.sign_latch = m.dw.bank_captured = 1;
-    pursue(m);
-    EXPECT_EQ(m.dw.splits_active, 1.0); EXPECT_EQ(m.dw.splits_pull, 1.0);
-    EXPECT_EQ(m.dw.inverted_latch, 1.0);
-    EXPECT_EQ(m.dw.sign_latch, 0.0); EXPECT_EQ(m.dw.bank_captured, 0.0);
-    m.u.roll = 0;
-    m.dw.bank_captured = 1;  // a bank capture without a forced turn survives
-    pursue(m);
-    EXPECT_EQ(m.dw.splits_active, 0.0); EXPECT_EQ(m.dw.splits_pull, 0.0);
-    EXPECT_EQ(m.dw.inverted_latch, 0.0); EXPECT_EQ(m.dw.bank_captured, 1.0);
-}

@@ -60,10 +60,7 @@ TEST(Geometry, ReferenceErrorsAndHemisphere) {
     } cases[] = {
         {"command dead ahead", 1, 0, 0, 0, 0, 0, 200, 0, 0, false, 0, 0},
         {"track 30, command 100: velocity 70 off", 1, 100, 0, 0, 0, 0, kN30, 0, 100, false, 70, 0},
-        {"guide_ref 2 steers the velocity like 1", 2, 100, 0, 0, 0, 0, kN30, 0, 100, false, 70, 0},
         {"guide_ref 3 steers the nose: 100 off", 3, 100, 0, 0, 0, 0, kN30, 0, 100, true, 100, 0},
-        {"guide_ref 0.5 steers the nose", 0.5, 100, 0, 0, 0, 0, kN30, 0, 100, true, 100, 0},
-        {"guide_ref -1 steers the nose", -1, 100, 0, 0, 0, 0, kN30, 0, 100, true, 100, 0},
         {"negative command azimuth wraps once", 1, -200, 0, 0, 0, 0, 200, 0, 0, true, 160, 0},
         // Shifted once to 640, wrapped once to 280; the true off-angle is 80.
         {"azimuth 1000 stays out of range", 1, 1000, 0, 0, 0, 0, 200, 0, 0, true, 280, 80},
@@ -149,16 +146,21 @@ TEST(Geometry, OffTheAxesTheFullAnglesAreThoseOfTheSphere) {
 }
 
 // The whole step for every kind of reference. Level at 200 m/s on track 40,
-// the nose at 70 (crabbing 30 deg), command at 80: the velocity is 40 deg
-// off it, turned at 10 deg/s (time constant 4 s), the nose 10 deg off,
-// turned at 10/3 deg/s (3 s). A level turn at rate w needs the bank
+// the nose at 70 (crabbing 30 deg), command at 80 and 300 m/s: the velocity
+// is 40 deg off it, turned at 10 deg/s (time constant 4 s), the nose 10 deg
+// off, turned at 10/3 deg/s (3 s). A level turn at rate w needs the bank
 // atan(w V / g) and the load sqrt(1 + (w V / g)^2); beyond 60 deg of bank
-// error the roll law commands its bound, 150.
+// error the roll law commands its bound, 150. Guided, the throttle chases
+// 300 m/s (5 x the error, held at 20, plus the trim at 200 m/s); with
+// guidance off it holds 1 g, the present bank (rolled 20 with the nose past
+// the vertical, i.e. -160) and the present 200 m/s: the trim alone.
 TEST(Reference, EveryGuideRefValueThroughTheWholeStep) {
     const double velocity_turn = (40 * kRadPerDeg / 4.0) * 200 / 9.81;
     const double nose_turn = (10 * kRadPerDeg / 3.0) * 200 / 9.81;
-    const struct { double lat, nz; } off{0, 1}, velocity{150, std::hypot(1.0, velocity_turn)},
-        nose{std::atan(nose_turn) / kRadPerDeg, std::hypot(1.0, nose_turn)};
+    const double trim = GuideW_P.thr_table[2 * 11];  // sea level, 200 m/s
+    const struct { double lat, nz, throttle; } off{0, 1, 0.01 * trim},
+        velocity{150, std::hypot(1.0, velocity_turn), 0.01 * (100 + trim)},
+        nose{std::atan(nose_turn) / kRadPerDeg, std::hypot(1.0, nose_turn), 0.01 * (100 + trim)};
     const struct { const char* situation; double guide_ref; decltype(off) expect; } cases[] = {
         {"0: guidance off", 0, off}, {"-0: guidance off", -0.0, off}, {"1: velocity", 1, velocity},
         {"2: velocity", 2, velocity}, {"3: nose", 3, nose}, {"0.5: nose", 0.5, nose}, {"-1: nose", -1, nose},
@@ -166,10 +168,12 @@ TEST(Reference, EveryGuideRefValueThroughTheWholeStep) {
     for (const auto& c : cases) {
         Model m;
         fly_along(m.u, 200, 40, 0);
-        m.u.yaw = 70; m.u.azim_cmd = 80;
+        m.u.yaw = 70; m.u.azim_cmd = 80; m.u.speed_cmd = 300;
         m.p.guide_ref = c.guide_ref;
+        if (c.guide_ref == 0) { m.u.pitch = 100; m.u.roll = 20; }
         const GuideWOutputs& y = m.step();
         EXPECT_NEAR(y.lat_cmd, c.expect.lat, 1e-9) << c.situation;
         EXPECT_NEAR(y.nz_cmd, c.expect.nz, 1e-9) << c.situation;
+        EXPECT_NEAR(y.throttle_cmd, c.expect.throttle, 1e-12) << c.situation;
     }
 }

@@ -104,28 +104,6 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     EXPECT_EQ(half.splits_pull, 0.5);
 }
 
-// Climbing command 114.6 deg off with the elevation on target, 9 g available.
-// A turn_rate_max below 0.19 limits the turn rate, so n_h = 40 turn_rate_max.
-GuidanceResults climb_step(double turn_rate_max, double cos_gamma, double tilt_deg,
-                           double ang_nose_deg) {
-    GuidanceGeometry g{};
-    g.errors.behind = true;
-    g.errors.az_err_rad = g.errors.az_err_abs_rad = g.errors.az_err_body_rad = 2.0;
-    g.errors.elev_cmd_rad = 0.1;
-    g.attitude.ang_nose_deg = ang_nose_deg;
-    g.attitude.tilt_deg = tilt_deg;
-    g.attitude.upright = !(g.attitude.inverted = tilt_deg > 90);
-    g.path.v_h_mps = g.path.v_tot_mps = 392.4;
-    g.path.cos_gamma = cos_gamma;
-    g.attitude.cos_pitch = g.attitude.cos_roll = 1.0;
-    g.path.turn_rate_max_radps = turn_rate_max;
-    const FlightState fs{0, 0, 0, 1.0, 400.0, 9.0, 392.4};
-    GuidanceResults res = guidance_entry_values(fs);
-    GuideWStates dw = kFreshStates;
-    rear_manoeuvres(behind(10), fs, g, dw, res);
-    return res;
-}
-
 // Climbing steeper than a level command 120 deg behind (track 40): the
 // vertical demand is negative, so the load is signed like it (a push) unless
 // the turn asks for more than 3.5 g and more than twice the vertical demand.
@@ -146,11 +124,23 @@ TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
     }
 }
 
+// Level on track 0, a climbing command behind. Inverted, with the nose less
+// than 30 deg from the command (but not exactly on it), fly wings level: from
+// 180 deg of roll the roll law is driven to its lower bound. Otherwise the
+// climbing turn's bank (about 78 deg, mirrored while inverted) drives it to
+// the upper bound. Yaw 132.10 puts the nose 29.5 deg from (160, 10 up).
 TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
-    EXPECT_EQ(climb_step(1.0, 1.0, 180, 20).bank_guid_deg, 0.0);
-    EXPECT_NE(climb_step(1.0, 1.0, 180, 0).bank_guid_deg, 0.0);  // nose exactly on it
-    EXPECT_NE(climb_step(1.0, 1.0, 180, 30).bank_guid_deg, 0.0);
-    EXPECT_NE(climb_step(1.0, 1.0, 0, 20).bank_guid_deg, 0.0);   // upright
+    struct { const char* situation; double azim, elev, yaw, roll, lat; } cases[] = {
+        {"inverted, nose 14 off", 160, 10, 150.15171309293632, 180, -150},
+        {"inverted, nose 29.5 off", 160, 10, 132.10204556265833, 180, -150},
+        {"inverted, nose 30.5 off", 160, 10, 131.03564857273392, 180, 150},
+        {"inverted, nose exactly on it, dead astern", 180, 0, 180, 180, 150},
+        {"upright, nose 14 off", 160, 10, 150.15171309293632, 0, 150}};
+    for (const auto& c : cases) {
+        Model m;
+        m.u.azim_cmd = c.azim; m.u.elev_cmd = c.elev; m.u.yaw = c.yaw; m.u.roll = c.roll;
+        EXPECT_EQ(m.step().lat_cmd, c.lat) << c.situation;
+    }
 }
 
 TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
