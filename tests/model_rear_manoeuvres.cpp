@@ -149,7 +149,8 @@ TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
     const double e = s.geo.errors.elev_err_rad;  // the 150 deg off-angle
     EXPECT_NEAR(e, 150 * kRadPerDeg, 1e-12);
     EXPECT_EQ(s.res.bank_guid_deg, 0.0);
-    EXPECT_DOUBLE_EQ(s.res.nz_guid_g, 1.0 + ((e / GuideW_T_pitch_cal(e, 1.0)) * 200.0) / 9.81);
+    // 150 deg over the pitch schedule's 10 units of 1.1 s, at 200 m/s.
+    EXPECT_NEAR(s.res.nz_guid_g, 1.0 + (150 * kRadPerDeg / 11.0) * 200.0 / 9.81, 1e-12);
     // Only 3 deg off in elevation: the turn stays.
     EXPECT_NEAR(rear_step(behind(3, 0, 180), dw).res.bank_guid_deg, 79.39, 0.01);
 }
