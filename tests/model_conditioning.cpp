@@ -25,9 +25,11 @@ TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
 }
 
 TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
-    // {tas at sea level, n_lim}: slow, rising segment, 5 g exactly where the
-    // upper segment starts, fast, unknown airspeed (no range matches).
-    const double cases[][2] = {{100, 1.5}, {150, 30 / 22.857 + 1.5}, {200, 5}, {500, 9}, {NAN, 9}};
+    // {tas at sea level, n_lim}: slow, each end of the rising segments, 5 g
+    // exactly where the upper segment starts, fast, unknown airspeed (no
+    // range matches).
+    const double cases[][2] = {{100, 1.5}, {119, 1.5}, {121, 1 / 22.857 + 1.5}, {150, 30 / 22.857 + 1.5},
+                               {200, 5}, {399, 8.98}, {401, 9}, {500, 9}, {NAN, 9}};
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
         u.tas = c[0];
