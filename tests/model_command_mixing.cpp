@@ -97,16 +97,6 @@ TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
     }
 }
 
-TEST(Orbit, FirstStepCapturesReferencesAndFliesTheTurnBank) {
-    Mixer m;
-    m.u.mode = 3; m.u.ext_nz = 2; m.u.altitude = 3000; m.u.elev_cmd = 10;
-    m.fs.yaw_n_deg = 40; m.fs.roll_n_deg = 50; m.fs.v_mag_mps = 210;
-    m.mix();
-    EXPECT_EQ(m.dw.orbit_latched, 1); EXPECT_EQ(m.dw.orbit_yaw_ref, 40); EXPECT_EQ(m.dw.orbit_alt_ref, 3000);
-    EXPECT_NEAR(m.y.lat_cmd, 10, 1e-12);  // 60 deg bank of a 2 g turn
-    EXPECT_NEAR(m.y.nz_cmd, 2.4, 1e-15);  // 10 m/s fast adds 0.4 g
-}
-
 // Rolled to the 60 deg of a 2 g turn at 200 m/s: on the altitude profile the
 // lateral command vanishes. The profile rises by the turn radius times
 // sin(elev_cmd), converted with 57.3, for every 90 deg of heading turned.
