@@ -8,6 +8,7 @@
 
 #include "GuideW.h"
 #include "guidance_stages.h"
+#include "law_constants.h"
 
 // Level, wings-level flight at 200 m/s towards azimuth 0 at sea level,
 // guidance in mode 1 with no external weight, command straight ahead.
@@ -23,11 +24,10 @@ inline GuideWInputs level_flight() {
 // Flying at v_mps along track_deg (azimuth, deg), climbing at gamma_deg,
 // with the nose along the flight path and the wings level.
 inline void fly_along(GuideWInputs& u, double v_mps, double track_deg, double gamma_deg) {
-    const double rad = 3.141592653589793 / 180.0;
-    const double v_h = v_mps * std::cos(gamma_deg * rad);
-    u.vel_north = v_h * std::cos(track_deg * rad);
-    u.vel_east = v_h * std::sin(track_deg * rad);
-    u.vel_up = v_mps * std::sin(gamma_deg * rad);
+    const double v_h = v_mps * std::cos(gamma_deg * kRadPerDeg);
+    u.vel_north = v_h * std::cos(track_deg * kRadPerDeg);
+    u.vel_east = v_h * std::sin(track_deg * kRadPerDeg);
+    u.vel_up = v_mps * std::sin(gamma_deg * kRadPerDeg);
     u.yaw = track_deg; u.pitch = gamma_deg; u.roll = 0.0;
 }
 
