@@ -12,12 +12,9 @@
 namespace {
 // One guided step of m up to the guidance results, for a command ahead.
 GuidanceResults pursue(Model& m) {
-    const FlightState fs = condition_flight_state(m.u);
-    const GuidanceGeometry geo = guidance_geometry(m.u, m.p, m.dw, fs);
-    GuidanceResults res = guidance_entry_values(fs);
-    EXPECT_FALSE(geo.errors.behind);
-    forward_pursuit(m.u, fs, geo, m.dw, res);
-    return res;
+    const GuidedStep s = guided_step(m.u, m.p, m.dw);
+    EXPECT_FALSE(s.geo.errors.behind);
+    return s.res;
 }
 
 }  // namespace

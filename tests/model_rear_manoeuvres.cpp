@@ -9,13 +9,9 @@
 
 namespace {
 
-struct RearStep { GuidanceGeometry geo; GuidanceResults res; };
-
-RearStep rear_step(const GuideWInputs& u, GuideWStates& dw) {
-    const FlightState fs = condition_flight_state(u);
-    RearStep s{guidance_geometry(u, GuideW_P, dw, fs), guidance_entry_values(fs)};
+GuidedStep rear_step(const GuideWInputs& u, GuideWStates& dw) {
+    const GuidedStep s = guided_step(u, GuideW_P, dw);
     EXPECT_TRUE(s.geo.errors.behind);
-    rear_manoeuvres(u, fs, s.geo, dw, s.res);
     return s;
 }
 
@@ -43,7 +39,7 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
         SCOPED_TRACE(c.situation);
         GuideWStates dw = kFreshStates;
         dw.bank_captured = c.captured;
-        const RearStep s = rear_step(behind(c.elev_cmd, c.roll), dw);
+        const GuidedStep s = rear_step(behind(c.elev_cmd, c.roll), dw);
         EXPECT_EQ(s.geo.errors.az_err_rad, 2.0943951023931953);
         EXPECT_NEAR(s.res.nz_guid_g, c.nz, c.nz_tol);
         EXPECT_NEAR(s.res.bank_guid_deg, c.bank, c.bank_tol);
@@ -68,7 +64,7 @@ TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
         GuideWStates dw = kFreshStates;
-        const RearStep s = rear_step(behind(-45, c.roll, c.azim_cmd), dw);
+        const GuidedStep s = rear_step(behind(-45, c.roll, c.azim_cmd), dw);
         EXPECT_EQ(dw.splits_active, 1.0);
         EXPECT_EQ(dw.splits_pull, 0.0);
         EXPECT_EQ(dw.splits_timer, 0.01);
@@ -84,7 +80,7 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     // Half-latched: no law runs and the step's entry values stand.
     GuideWStates dw = kFreshStates;
     dw.splits_active = 0.5;
-    RearStep s = rear_step(behind(-60, 20), dw);
+    GuidedStep s = rear_step(behind(-60, 20), dw);
     EXPECT_EQ(s.res.nz_guid_g, 1.0);
     EXPECT_EQ(s.res.bank_guid_deg, 20.0);
 
@@ -95,7 +91,7 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     pull.splits_timer = 1.0;
     GuideWStates half = pull;
     half.splits_pull = 0.5;
-    const RearStep p = rear_step(behind(-60), pull);
+    const GuidedStep p = rear_step(behind(-60), pull);
     s = rear_step(behind(-60), half);
     EXPECT_EQ(s.res.nz_guid_g, p.res.nz_guid_g);
     EXPECT_NE(s.res.nz_guid_g, 1.0);  // not the roll phase's level-flight load
@@ -145,7 +141,7 @@ TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
 
 TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
     GuideWStates dw = kFreshStates;
-    const RearStep s = rear_step(behind(30, 0, 180), dw);
+    const GuidedStep s = rear_step(behind(30, 0, 180), dw);
     const double e = s.geo.errors.elev_err_rad;  // the 150 deg off-angle
     EXPECT_NEAR(e, 150 * kRadPerDeg, 1e-12);
     EXPECT_EQ(s.res.bank_guid_deg, 0.0);
