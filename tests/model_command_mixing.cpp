@@ -27,6 +27,7 @@ TEST(RollLaw, BankErrorInsideTheBandBoundOutside) {
     const double cases[][4] = {{30, 0, 0, 30}, {59, 0, 0, 59}, {61, 0, 0, 150}, {-70, 0, 0, -150},
                                {30, 0, 100, 30},        // rolling towards the bank: damped, error passes
                                {180, 0, 1200, 180},     // damped exactly onto the bound: still inside
+                               {180, 0, 1199, 150},     // damped a little less: beyond it
                                {170, -170, 0, -20}, {-170, 170, 0, 20}};  // inverted: the short way round
     for (const auto& c : cases) {
         Mixer m;
@@ -55,7 +56,9 @@ struct TakeoverCase { const char* situation; double mode, weight, roll; bool lat
 TEST(ExternalBank, TakesOverOnlyInMode2InsideTheWeightWindow) {
     const TakeoverCase cases[] = {
         {"opposing, half weight", 2, 0.5, -10, true}, {"guidance weight exactly 0.95", 2, 0.05, -10, false},
-        {"guidance weight a hair above 0.05", 2, 0.95, -10, true}, {"wings level", 2, 0.5, 0, false},
+        {"guidance weight a hair above 0.05", 2, 0.95, -10, true},
+        {"guidance weight a hair below 0.05", 2, 0.9500000000000001, -10, false},
+        {"guidance weight a hair below 0.95", 2, 0.050000000000000155, -10, true}, {"wings level", 2, 0.5, 0, false},
         {"already on the external side", 2, 0.5, 10, false}, {"mode 1", 1, 0.5, -10, false},
         {"mode exactly 1.5", 1.5, 0.5, -10, false}};
     for (const TakeoverCase& c : cases) {
@@ -71,29 +74,27 @@ TEST(ExternalBank, TakesOverOnlyInMode2InsideTheWeightWindow) {
 }
 
 // Once latched the bank stays external while the roll crosses over (the load
-// returns to the blend) and through a spell in mode 1, until the weight
-// leaves the window in mode 2.
+// returns to the blend) and through a spell in mode 1, until the guidance
+// weight leaves (0.05, 0.95) in mode 2.
 TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
     Mixer m;
     m.u.ext_bank = 30; m.u.ext_nz = 3;
-    // {mode, weight, roll, lat_cmd, nz_cmd}
-    const double steps[][5] = {{2, 0.5, -10, 40, std::cos((-10.0 / 180) * M_PI)}, {2, 0.5, 10, 20, 2},
-                               {1, 0, 10, 0, 1}, {2, 0.5, 10, 20, 2}, {2, 0, 10, 0, 1}};
+    const double opposing = std::cos((-10.0 / 180) * M_PI);
+    struct { const char* situation; double mode, weight, roll, lat, nz; } steps[] = {
+        {"opposing: latched", 2, 0.5, -10, 40, opposing}, {"roll crosses over", 2, 0.5, 10, 20, 2},
+        {"mode 1", 1, 0, 10, 0, 1}, {"exactly 1.5: the blend", 1.5, 0.5, 10, 10, 2},
+        {"back in mode 2", 2, 0.5, 10, 20, 2},
+        {"guidance weight a hair above 0.05", 2, 0.95, 10, 20, 2.9},
+        {"guidance weight a hair below 0.95", 2, 0.050000000000000155, 10, 20, 1.1},
+        {"guidance weight a hair below 0.05: released", 2, 0.9500000000000001, 10, 19, 2.9},
+        {"opposing again: latched", 2, 0.5, -10, 40, opposing},
+        {"guidance weight exactly 0.95: released", 2, 0.05, 10, 1, 1.1},
+        {"stays released", 2, 0.5, 10, 10, 2}};
     for (const auto& s : steps) {
-        m.u.mode = s[0]; m.u.ext_weight = s[1]; m.fs.roll_n_deg = m.res.bank_guid_deg = s[2];
-        EXPECT_EQ(m.mix().lat_cmd, s[3]) << "mode " << s[0] << " weight " << s[1] << " roll " << s[2];
-        EXPECT_EQ(m.y.nz_cmd, s[4]) << "mode " << s[0] << " weight " << s[1] << " roll " << s[2];
+        m.u.mode = s.mode; m.u.ext_weight = s.weight; m.fs.roll_n_deg = m.res.bank_guid_deg = s.roll;
+        EXPECT_NEAR(m.mix().lat_cmd, s.lat, 1e-12) << s.situation;
+        EXPECT_NEAR(m.y.nz_cmd, s.nz, 1e-12) << s.situation;
     }
-}
-
-TEST(Orbit, FirstStepCapturesReferencesAndFliesTheTurnBank) {
-    Mixer m;
-    m.u.mode = 3; m.u.ext_nz = 2; m.u.altitude = 3000; m.u.elev_cmd = 10;
-    m.fs.yaw_n_deg = 40; m.fs.roll_n_deg = 50; m.fs.v_mag_mps = 210;
-    m.mix();
-    EXPECT_EQ(m.dw.orbit_latched, 1); EXPECT_EQ(m.dw.orbit_yaw_ref, 40); EXPECT_EQ(m.dw.orbit_alt_ref, 3000);
-    EXPECT_NEAR(m.y.lat_cmd, 10, 1e-12);  // 60 deg bank of a 2 g turn
-    EXPECT_NEAR(m.y.nz_cmd, 2.4, 1e-15);  // 10 m/s fast adds 0.4 g
 }
 
 // Rolled to the 60 deg of a 2 g turn at 200 m/s: on the altitude profile the
@@ -150,12 +151,35 @@ TEST(Orbit, ReferencesKeptThroughMode4AndRetakenAfterALowerMode) {
     }
 }
 
-TEST(Modes, BoundaryLevelsTheWingsAndMode4PassesCommandsThrough) {
-    Mixer m;
-    m.u.mode = 2.5; m.u.ext_nz = 1; m.fs.roll_n_deg = 20; m.fs.v_mag_mps = 210;
-    EXPECT_EQ(m.mix().lat_cmd, -20);
-    EXPECT_EQ(m.y.nz_cmd, 1.4);
-    m.u.mode = 4; m.u.ext_lat = 300; m.u.ext_nz = 12;
-    EXPECT_EQ(m.mix().lat_cmd, 300);
-    EXPECT_EQ(m.y.nz_cmd, 12);
+// The whole step across the mode bands, each edge approached from both sides.
+// On course (track 40) at 210 m/s, rolled 20 right, 220 m/s wanted, the
+// external source asking for 30 deg left, 2 g, throttle 40 and lat 300 at half
+// weight. Below 1.5 the blend (bank -15) and the speed hold (10 m/s slow:
+// 5 x 10 plus the trim at sea level and 210 m/s); from 1.5 on the external
+// throttle. In mode 2 the opposing external bank takes over with the load of
+// level flight at 20 deg of roll; at 2.5 wings level; up to 3.5 the 60 deg of
+// a 2 g orbit; beyond, the external commands, unlimited.
+TEST(Modes, EveryBandAndEdgeThroughTheWholeStep) {
+    enum Band { blend, blend_external_throttle, takeover, wings_level, orbit, direct };
+    const double speed_hold = 0.01 * (50 + 0.339905 + 0.2 * (0.546143 - 0.339905));
+    const struct { double lat, nz, throttle; } expect[] = {
+        {-35, 1.5, speed_hold}, {-35, 1.5, 0.4}, {-50, std::cos(20 * M_PI / 180), 0.4},
+        {-20, 1.6, 0.4}, {40, 1.6, 0.4}, {300, 2, 0.4}};
+    struct { const char* situation; double mode; Band band; } cases[] = {
+        {"mode 0", 0, blend}, {"mode 1", 1, blend}, {"a hair below 1.5", std::nextafter(1.5, 0), blend},
+        {"exactly 1.5", 1.5, blend_external_throttle}, {"a hair above 1.5", std::nextafter(1.5, 2), takeover},
+        {"mode 2", 2, takeover}, {"a hair below 2.5", std::nextafter(2.5, 0), takeover},
+        {"exactly 2.5", 2.5, wings_level}, {"a hair above 2.5", std::nextafter(2.5, 3), orbit},
+        {"mode 3", 3, orbit}, {"exactly 3.5", 3.5, orbit}, {"a hair above 3.5", std::nextafter(3.5, 4), direct},
+        {"mode 4", 4, direct}};
+    for (const auto& c : cases) {
+        Model m;
+        fly_along(m.u, 210, 40, 0);
+        m.u.tas = 210; m.u.roll = 20; m.u.speed_cmd = 220; m.u.azim_cmd = 40; m.u.mode = c.mode;
+        m.u.ext_weight = 0.5; m.u.ext_bank = -30; m.u.ext_nz = 2; m.u.ext_lat = 300; m.u.ext_throttle = 40;
+        const GuideWOutputs& y = m.step();
+        EXPECT_NEAR(y.lat_cmd, expect[c.band].lat, 1e-9) << c.situation;
+        EXPECT_NEAR(y.nz_cmd, expect[c.band].nz, 1e-9) << c.situation;
+        EXPECT_NEAR(y.throttle_cmd, expect[c.band].throttle, 1e-12) << c.situation;
+    }
 }

@@ -98,9 +98,9 @@ std::string describe(const GuideWInputs& u, const GuideWStates& dw, double guide
     const double* st = &dw.splits_active;
     std::string s = "guide_ref " + std::to_string(guide_ref) + "\ninputs:";
     char buf[40];
-    for (int i = 0; i < 19; ++i) std::snprintf(buf, sizeof buf, " %.17g", in[i]), s += buf;
+    for (int i = 0; i < GUIDEW_INPUT_COUNT; ++i) std::snprintf(buf, sizeof buf, " %.17g", in[i]), s += buf;
     s += "\nstates before the step:";
-    for (int i = 0; i < 16; ++i) std::snprintf(buf, sizeof buf, " %.17g", st[i]), s += buf;
+    for (int i = 0; i < GUIDEW_STATE_COUNT; ++i) std::snprintf(buf, sizeof buf, " %.17g", st[i]), s += buf;
     return s;
 }
 
@@ -127,10 +127,10 @@ TEST(FiniteOutputs, RandomFlightsInTheEnvelopeCommandOnlyFiniteValues) {
             const GuideWOutputs& y = fl.m.step();
             const double* out = &y.lat_cmd;
             const double* st = &fl.m.dw.splits_active;
-            for (int i = 0; i < 4; ++i)
+            for (int i = 0; i < GUIDEW_OUTPUT_COUNT; ++i)
                 ASSERT_TRUE(std::isfinite(out[i])) << "output " << i << " = " << out[i] << " in flight " << f
                                                    << ", step " << k << "\n" << describe(fl.m.u, before, fl.m.p.guide_ref);
-            for (int i = 0; i < 16; ++i)
+            for (int i = 0; i < GUIDEW_STATE_COUNT; ++i)
                 ASSERT_TRUE(std::isfinite(st[i])) << "state " << i << " = " << st[i] << " in flight " << f
                                                   << ", step " << k << "\n" << describe(fl.m.u, before, fl.m.p.guide_ref);
             const double flags[8] = {fl.m.dw.splits_active, fl.m.dw.splits_pull, fl.m.dw.inverted_latch,

@@ -60,10 +60,7 @@ TEST(Geometry, ReferenceErrorsAndHemisphere) {
     } cases[] = {
         {"command dead ahead", 1, 0, 0, 0, 0, 0, 200, 0, 0, false, 0, 0},
         {"track 30, command 100: velocity 70 off", 1, 100, 0, 0, 0, 0, kN30, 0, 100, false, 70, 0},
-        {"guide_ref 2 steers the velocity like 1", 2, 100, 0, 0, 0, 0, kN30, 0, 100, false, 70, 0},
         {"guide_ref 3 steers the nose: 100 off", 3, 100, 0, 0, 0, 0, kN30, 0, 100, true, 100, 0},
-        {"guide_ref 0.5 steers the nose", 0.5, 100, 0, 0, 0, 0, kN30, 0, 100, true, 100, 0},
-        {"guide_ref -1 steers the nose", -1, 100, 0, 0, 0, 0, kN30, 0, 100, true, 100, 0},
         {"negative command azimuth wraps once", 1, -200, 0, 0, 0, 0, 200, 0, 0, true, 160, 0},
         // Shifted once to 640, wrapped once to 280; the true off-angle is 80.
         {"azimuth 1000 stays out of range", 1, 1000, 0, 0, 0, 0, 200, 0, 0, true, 280, 80},
@@ -106,11 +103,77 @@ TEST(Geometry, ExactBoundaries) {
     EXPECT_TRUE(climb.attitude.upright); EXPECT_FALSE(climb.attitude.inverted);
 }
 
-TEST(Geometry, TypicalClimbingTurnToTheRight) {
-    GuideWInputs u = level_flight();
-    u.azim_cmd = 30; u.elev_cmd = 5; u.altitude = 3000;
-    const GuidanceGeometry g = geometry_of(u, 1);
-    EXPECT_FALSE(g.errors.behind);
-    EXPECT_EQ(g.errors.az_err_rad, 30 * kRadPerDeg); EXPECT_EQ(g.errors.elev_err_rad, 5 * kRadPerDeg);
-    EXPECT_NEAR(g.path.turn_rate_max_radps, 0.56064, 5e-6);
+namespace {
+// Angle (deg) between two directions given by azimuth and elevation (deg),
+// by the spherical law of cosines.
+double off_angle_deg(double az1, double el1, double az2, double el2) {
+    const double r = kRadPerDeg;
+    return std::acos(std::sin(el1 * r) * std::sin(el2 * r) +
+                     std::cos(el1 * r) * std::cos(el2 * r) * std::cos((az1 - az2) * r)) / r;
+}
+}  // namespace
+
+// Headings and attitudes off the axes, so that a direction mirrored east for
+// west shows: the full off-angles against the spherical law of cosines.
+TEST(Geometry, OffTheAxesTheFullAnglesAreThoseOfTheSphere) {
+    struct {
+        const char* situation;
+        double guide_ref, track, yaw, pitch, roll, azim, elev;
+        bool behind;
+        double az_err_deg, elev_err_deg;
+    } cases[] = {
+        {"track 220, command 170 off and 30 up: full angle", 1, 220, 220, 0, 0, 50, 30,
+         true, -170, off_angle_deg(220, 0, 50, 30)},
+        {"track 250, command 100 off and diving 50: the velocity's angle", 1, 250, 250, 0, 0, 350, -50,
+         true, 100, off_angle_deg(250, 0, 350, -50)},
+        {"nose 110 and 20 up, command 250 and 25 up: nose's full angle", 3, 110, 110, 20, 0, 250, 25,
+         true, 140, off_angle_deg(110, 20, 250, 25)},
+        {"nose 110 crabbing off track 80, command 60 off the nose", 3, 80, 110, 0, 0, 170, 0, false, 60, 0},
+        {"track 300, pitch 30, rolled 95: inverted, full angle", 1, 300, 300, 30, 95, 330, 10,
+         false, 30, off_angle_deg(300, 0, 330, 10)},
+        {"track 300, pitch 30, rolled 85: upright, plain error", 1, 300, 300, 30, 85, 330, 10, false, 30, 10},
+        {"track 120, pitch -20, rolled -100: inverted, full angle", 1, 120, 120, -20, -100, 80, -5,
+         false, -40, off_angle_deg(120, 0, 80, -5)}};
+    for (const auto& c : cases) {
+        GuideWInputs u = level_flight();
+        fly_along(u, 200, c.track, 0);
+        u.yaw = c.yaw; u.pitch = c.pitch; u.roll = c.roll; u.azim_cmd = c.azim; u.elev_cmd = c.elev;
+        const GuidanceGeometry g = geometry_of(u, c.guide_ref);
+        EXPECT_EQ(g.errors.behind, c.behind) << c.situation;
+        EXPECT_NEAR(g.errors.az_err_rad, c.az_err_deg * kRadPerDeg, 1e-12) << c.situation;
+        EXPECT_NEAR(g.errors.elev_err_rad, c.elev_err_deg * kRadPerDeg, 1e-12) << c.situation;
+    }
+}
+
+// The whole step for every kind of reference. Level at 200 m/s on track 40,
+// the nose at 70 (crabbing 30 deg), command at 80 and 300 m/s: the velocity
+// is 40 deg off it, turned at 10 deg/s (time constant 4 s), the nose 10 deg
+// off, turned at 10/3 deg/s (3 s). A level turn at rate w needs the bank
+// atan(w V / g) and the load sqrt(1 + (w V / g)^2); beyond 60 deg of bank
+// error the roll law commands its bound, 150. Guided, the throttle chases
+// 300 m/s (5 x the error, held at 20, plus the trim at 200 m/s); with
+// guidance off it holds 1 g, the present bank (rolled 20 with the nose past
+// the vertical, i.e. -160) and the present 200 m/s: the trim alone.
+TEST(Reference, EveryGuideRefValueThroughTheWholeStep) {
+    const double velocity_turn = (40 * kRadPerDeg / 4.0) * 200 / 9.81;
+    const double nose_turn = (10 * kRadPerDeg / 3.0) * 200 / 9.81;
+    const double trim = GuideW_P.thr_table[2 * 11];  // sea level, 200 m/s
+    const struct { double lat, nz, throttle; } off{0, 1, 0.01 * trim},
+        velocity{150, std::hypot(1.0, velocity_turn), 0.01 * (100 + trim)},
+        nose{std::atan(nose_turn) / kRadPerDeg, std::hypot(1.0, nose_turn), 0.01 * (100 + trim)};
+    const struct { const char* situation; double guide_ref; decltype(off) expect; } cases[] = {
+        {"0: guidance off", 0, off}, {"-0: guidance off", -0.0, off}, {"1: velocity", 1, velocity},
+        {"2: velocity", 2, velocity}, {"3: nose", 3, nose}, {"0.5: nose", 0.5, nose}, {"-1: nose", -1, nose},
+        {"a hair above 1: nose", std::nextafter(1.0, 2.0), nose}, {"NaN: nose", NAN, nose}};
+    for (const auto& c : cases) {
+        Model m;
+        fly_along(m.u, 200, 40, 0);
+        m.u.yaw = 70; m.u.azim_cmd = 80; m.u.speed_cmd = 300;
+        m.p.guide_ref = c.guide_ref;
+        if (c.guide_ref == 0) { m.u.pitch = 100; m.u.roll = 20; }
+        const GuideWOutputs& y = m.step();
+        EXPECT_NEAR(y.lat_cmd, c.expect.lat, 1e-9) << c.situation;
+        EXPECT_NEAR(y.nz_cmd, c.expect.nz, 1e-9) << c.situation;
+        EXPECT_NEAR(y.throttle_cmd, c.expect.throttle, 1e-12) << c.situation;
+    }
 }

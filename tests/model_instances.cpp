@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <thread>
 #include <vector>
@@ -84,7 +85,7 @@ double fly_side_by_side(Flight& f, int steps, double nonfinite_rate, GuideWState
     double behind = 0.0;
     for (int k = 0; k < steps && !::testing::Test::HasFailure(); ++k) {
         GuideWInputs u = f.next();
-        if (f.odds(nonfinite_rate)) field(&u, f.rng() % 19) = f.pick({kNaN, -kNaN, kInf, -kInf});
+        if (f.odds(nonfinite_rate)) field(&u, f.rng() % GUIDEW_INPUT_COUNT) = f.pick({kNaN, -kNaN, kInf, -kInf});
         if (nonfinite_rate > 0 && k % 700 == 0) { GuideW_initialize(); GuideW_instance_initialize(m); }
         GuideW_P.guide_ref = GuideW_instance_params(m)->guide_ref = f.guide_ref;
         GuideW_U = u; GuideW_step();
@@ -95,7 +96,7 @@ double fly_side_by_side(Flight& f, int steps, double nonfinite_rate, GuideWState
         EXPECT_TRUE(same(GuideW_Y, out)) << "outputs, step " << k;
         EXPECT_TRUE(same(GuideW_DW, *GuideW_instance_states(m))) << "states, step " << k;
         f.follow(&out.lat_cmd);
-        for (size_t i = 0; i < 16; ++i) if (field(&GuideW_DW, i) == 1.0) field(&seen, i) = 1.0;
+        for (size_t i = 0; i < GUIDEW_STATE_COUNT; ++i) if (field(&GuideW_DW, i) == 1.0) field(&seen, i) = 1.0;
         const double ce = u.elev_cmd * kRad, ca = u.azim_cmd * kRad;
         behind += std::cos(ce) * (std::cos(ca) * u.vel_north + std::sin(ca) * u.vel_east) + std::sin(ce) * u.vel_up < 0.0;
     }
@@ -126,7 +127,6 @@ TEST(NewInstance, StartsFromBuildDefaultsNotFromTheRetunedStaticRecord) {
     GuideWParams defaults; GuideW_default_params(&defaults);
     EXPECT_TRUE(same(*GuideW_instance_params(m), defaults));
     EXPECT_TRUE(same(saved, defaults));  // what the static record loads with
-    EXPECT_EQ(defaults.guide_ref, 1.0); EXPECT_EQ(defaults.roll_kp, 2.5); EXPECT_EQ(defaults.thr_max_index[1], 11);
     const GuideWStates fresh = kFreshStates;
     EXPECT_TRUE(same(*GuideW_instance_states(m), fresh));
     EXPECT_EQ(GuideW_instance_error_status(m), nullptr);
@@ -158,9 +158,9 @@ struct Fleet {
     ~Fleet() { for (GuideWInstance* p : m) GuideW_instance_destroy(p); }
     void fly(size_t i, int steps, std::vector<double>& trace) {  // appends every output
         for (int k = 0; k < steps; ++k) {
-            double y[4];
+            double y[GUIDEW_OUTPUT_COUNT];
             GuideW_instance_one_step(m[i], &f[i].next().speed_cmd, y);
-            f[i].follow(y); trace.insert(trace.end(), y, y + 4);
+            f[i].follow(y); trace.insert(trace.end(), y, y + GUIDEW_OUTPUT_COUNT);
         }
     }
     const GuideWStates& dw(size_t i) const { return *GuideW_instance_states(m[i]); }
@@ -186,13 +186,13 @@ TEST(BatchStep, AgreesWithSingleStepsForAnyThreadCountAndBatchSize) {
     for (unsigned threads : {0u, 1u, 2u, 3u, 8u})
         for (size_t n : {1, 63, 64, 65, 1000}) {
             Fleet batch(n, 100), single(n, 100);
-            std::vector<double> in(19 * n), out(4 * n), ref(4 * n);
+            std::vector<double> in(GUIDEW_INPUT_COUNT * n), out(GUIDEW_OUTPUT_COUNT * n), ref(GUIDEW_OUTPUT_COUNT * n);
             for (int round = 0; round < 30; ++round) {
-                for (size_t i = 0; i < n; ++i) std::memcpy(&in[19 * i], &batch.f[i].next(), 19 * 8);
+                for (size_t i = 0; i < n; ++i) std::memcpy(&in[GUIDEW_INPUT_COUNT * i], &batch.f[i].next(), GUIDEW_INPUT_COUNT * 8);
                 ASSERT_EQ(GuideW_step_batch(batch.m.data(), n, in.data(), out.data(), threads), 0);
                 for (size_t i = 0; i < n; ++i) {
-                    GuideW_instance_one_step(single.m[i], &in[19 * i], &ref[4 * i]);
-                    batch.f[i].follow(&ref[4 * i]);
+                    GuideW_instance_one_step(single.m[i], &in[GUIDEW_INPUT_COUNT * i], &ref[GUIDEW_OUTPUT_COUNT * i]);
+                    batch.f[i].follow(&ref[GUIDEW_OUTPUT_COUNT * i]);
                     ASSERT_TRUE(same(batch.dw(i), single.dw(i))) << threads << " threads, row " << i << "/" << n;
                 }
                 ASSERT_TRUE(same(out, ref)) << threads << " threads, " << n << " rows";
@@ -202,8 +202,8 @@ TEST(BatchStep, AgreesWithSingleStepsForAnyThreadCountAndBatchSize) {
 
 TEST(BatchStep, MissingArrayOrAircraftStepsNothing) {
     Fleet fleet(3);
-    double in[3 * 19], out[3 * 4];
-    std::fill(in, in + 57, 1.0); std::fill(out, out + 12, -123.0);
+    double in[3 * GUIDEW_INPUT_COUNT], out[3 * GUIDEW_OUTPUT_COUNT];
+    std::fill(std::begin(in), std::end(in), 1.0); std::fill(std::begin(out), std::end(out), -123.0);
     GuideWInstance* holed[3] = {fleet.m[0], fleet.m[1], nullptr};
     EXPECT_EQ(GuideW_step_batch(nullptr, 3, in, out, 1), -1);
     EXPECT_EQ(GuideW_step_batch(fleet.m.data(), 3, nullptr, out, 1), -1);
@@ -213,9 +213,9 @@ TEST(BatchStep, MissingArrayOrAircraftStepsNothing) {
     for (double y : out) EXPECT_EQ(y, -123.0);
     for (GuideWInstance* m : fleet.m) EXPECT_EQ(GuideW_instance_inputs(m)->aux_in, 0.0);
     GuideWInstance* twice[2] = {fleet.m[0], fleet.m[0]};  // one thread: steps twice, in order
-    in[19 + 18] = 2.0;  // aux_in of the second row
+    in[2 * GUIDEW_INPUT_COUNT - 1] = 2.0;  // aux_in of the second row
     EXPECT_EQ(GuideW_step_batch(twice, 2, in, out, 1), 0);
-    EXPECT_EQ(out[3], 1.0); EXPECT_EQ(out[7], 2.0);
+    EXPECT_EQ(out[GUIDEW_OUTPUT_COUNT - 1], 1.0); EXPECT_EQ(out[2 * GUIDEW_OUTPUT_COUNT - 1], 2.0);
     EXPECT_EQ(GuideW_instance_error_status(fleet.m[0]), nullptr);
 }
 
@@ -223,8 +223,8 @@ TEST(BatchStep, MissingArrayOrAircraftStepsNothing) {
 // is skipped and reported; another aircraft stepped meanwhile is unaffected.
 TEST(OverrunGuard, StepEnteredDuringTheSameAircraftsStepIsSkipped) {
     static Fleet fleet(4);  // aircraft 0 and 3 fly the same law
-    static double in2[19], out2[4] = {-1, -1, -1, -1}, out_b[4];
-    std::fill(in2, in2 + 19, 2.0);
+    static double in2[GUIDEW_INPUT_COUNT], out2[GUIDEW_OUTPUT_COUNT] = {-1, -1, -1, -1}, out_b[GUIDEW_OUTPUT_COUNT];
+    std::fill(in2, in2 + GUIDEW_INPUT_COUNT, 2.0);
     for (GuideWInstance* m : fleet.m) GuideW_instance_initialize(m);
     g_inside_step = [] {
         GuideW_instance_one_step(fleet.m[0], in2, out2);
@@ -232,7 +232,7 @@ TEST(OverrunGuard, StepEnteredDuringTheSameAircraftsStepIsSkipped) {
         GuideW_instance_one_step(fleet.m[1], in2, out_b);
     };
     GuideWInputs u = fleet.f[0].next();
-    double out[4], ref[4];
+    double out[GUIDEW_OUTPUT_COUNT], ref[GUIDEW_OUTPUT_COUNT];
     GuideW_instance_one_step(fleet.m[0], &u.speed_cmd, out);
     ASSERT_EQ(g_inside_step, nullptr);  // the hook did run inside the step
     GuideW_instance_one_step(fleet.m[3], &u.speed_cmd, ref);

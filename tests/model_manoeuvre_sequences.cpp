@@ -31,11 +31,7 @@ void fly(Model& m, double azim_cmd, double elev_cmd, double roll, int n = 1) {
 GuidanceResults guided(Model& m, double azim_cmd, double elev_cmd, double roll) {
     fly(m, azim_cmd, elev_cmd, roll, 0);
     GuideWStates dw = m.dw;
-    const FlightState fs = condition_flight_state(m.u);
-    GuidanceResults res = guidance_entry_values(fs);
-    const GuidanceGeometry geo = guidance_geometry(m.u, m.p, dw, fs);
-    if (geo.errors.behind) rear_manoeuvres(m.u, fs, geo, dw, res);
-    else forward_pursuit(m.u, fs, geo, dw, res);
+    const GuidanceResults res = guided_step(m.u, m.p, dw).res;
     m.step();
     return res;
 }

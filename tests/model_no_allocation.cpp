@@ -122,7 +122,7 @@ std::vector<GuideWInputs> long_flight() {
             u.vel_up = -10.0;
             u.vel_north = (i % 50 == 0) ? 0.5 : 200.0;
             GuideWInputs k = u;
-            if (i % 97 == 0) (&k.speed_cmd)[(s + i) % 19] = bad[i % 3];
+            if (i % 97 == 0) (&k.speed_cmd)[(s + i) % GUIDEW_INPUT_COUNT] = bad[i % 3];
             steps.push_back(k);
         }
     }
@@ -165,7 +165,7 @@ TEST(NoAllocation, NoStepAllocatesThroughAnyEntryPoint) {
     GuideW_instance_params(fleet[1])->guide_ref = 3.0;  // steer the nose
     GuideW_initialize();
     const std::vector<GuideWInputs>& steps = flight();
-    std::vector<double> outputs(fleet.size() * 4);
+    std::vector<double> outputs(fleet.size() * GUIDEW_OUTPUT_COUNT);
     const auto fly_static_model = [&] {
         for (const GuideWInputs& u : steps) {
             GuideW_U = u;
@@ -187,7 +187,7 @@ TEST(NoAllocation, NoStepAllocatesThroughAnyEntryPoint) {
              }
          }},
         {"instance, GuideW_instance_one_step with arrays", [&] {
-             double out[4];
+             double out[GUIDEW_OUTPUT_COUNT];
              for (const GuideWInputs& u : steps) {
                  GuideW_instance_one_step(fleet[1], &u.speed_cmd, out);
              }

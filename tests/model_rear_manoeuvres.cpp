@@ -9,13 +9,9 @@
 
 namespace {
 
-struct RearStep { GuidanceGeometry geo; GuidanceResults res; };
-
-RearStep rear_step(const GuideWInputs& u, GuideWStates& dw) {
-    const FlightState fs = condition_flight_state(u);
-    RearStep s{guidance_geometry(u, GuideW_P, dw, fs), guidance_entry_values(fs)};
+GuidedStep rear_step(const GuideWInputs& u, GuideWStates& dw) {
+    const GuidedStep s = guided_step(u, GuideW_P, dw);
     EXPECT_TRUE(s.geo.errors.behind);
-    rear_manoeuvres(u, fs, s.geo, dw, s.res);
     return s;
 }
 
@@ -43,7 +39,7 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
         SCOPED_TRACE(c.situation);
         GuideWStates dw = kFreshStates;
         dw.bank_captured = c.captured;
-        const RearStep s = rear_step(behind(c.elev_cmd, c.roll), dw);
+        const GuidedStep s = rear_step(behind(c.elev_cmd, c.roll), dw);
         EXPECT_EQ(s.geo.errors.az_err_rad, 2.0943951023931953);
         EXPECT_NEAR(s.res.nz_guid_g, c.nz, c.nz_tol);
         EXPECT_NEAR(s.res.bank_guid_deg, c.bank, c.bank_tol);
@@ -68,7 +64,7 @@ TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
         GuideWStates dw = kFreshStates;
-        const RearStep s = rear_step(behind(-45, c.roll, c.azim_cmd), dw);
+        const GuidedStep s = rear_step(behind(-45, c.roll, c.azim_cmd), dw);
         EXPECT_EQ(dw.splits_active, 1.0);
         EXPECT_EQ(dw.splits_pull, 0.0);
         EXPECT_EQ(dw.splits_timer, 0.01);
@@ -84,7 +80,7 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     // Half-latched: no law runs and the step's entry values stand.
     GuideWStates dw = kFreshStates;
     dw.splits_active = 0.5;
-    RearStep s = rear_step(behind(-60, 20), dw);
+    GuidedStep s = rear_step(behind(-60, 20), dw);
     EXPECT_EQ(s.res.nz_guid_g, 1.0);
     EXPECT_EQ(s.res.bank_guid_deg, 20.0);
 
@@ -95,7 +91,7 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     pull.splits_timer = 1.0;
     GuideWStates half = pull;
     half.splits_pull = 0.5;
-    const RearStep p = rear_step(behind(-60), pull);
+    const GuidedStep p = rear_step(behind(-60), pull);
     s = rear_step(behind(-60), half);
     EXPECT_EQ(s.res.nz_guid_g, p.res.nz_guid_g);
     EXPECT_NE(s.res.nz_guid_g, 1.0);  // not the roll phase's level-flight load
@@ -104,54 +100,61 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     EXPECT_EQ(half.splits_pull, 0.5);
 }
 
-// Climbing command 114.6 deg off with the elevation on target, 9 g available.
-// A turn_rate_max below 0.19 limits the turn rate, so n_h = 40 turn_rate_max.
-GuidanceResults climb_step(double turn_rate_max, double cos_gamma, double tilt_deg,
-                           double ang_nose_deg) {
-    GuidanceGeometry g{};
-    g.errors.behind = true;
-    g.errors.az_err_rad = g.errors.az_err_abs_rad = g.errors.az_err_body_rad = 2.0;
-    g.errors.elev_cmd_rad = 0.1;
-    g.attitude.ang_nose_deg = ang_nose_deg;
-    g.attitude.tilt_deg = tilt_deg;
-    g.attitude.upright = !(g.attitude.inverted = tilt_deg > 90);
-    g.path.v_h_mps = g.path.v_tot_mps = 392.4;
-    g.path.cos_gamma = cos_gamma;
-    g.attitude.cos_pitch = g.attitude.cos_roll = 1.0;
-    g.path.turn_rate_max_radps = turn_rate_max;
-    const FlightState fs{0, 0, 0, 1.0, 400.0, 9.0, 392.4};
-    GuidanceResults res = guidance_entry_values(fs);
-    GuideWStates dw = kFreshStates;
-    rear_manoeuvres(behind(10), fs, g, dw, res);
-    return res;
-}
-
+// Climbing steeper than a level command 120 deg behind (track 40): the
+// vertical demand is negative, so the load is signed like it (a push) unless
+// the turn asks for more than 3.5 g and more than twice the vertical demand.
 TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
-    EXPECT_NEAR(climb_step(0.1, -1.0, 0, 100).nz_guid_g, 4.1231, 5e-5);     // 4 g vs -1 g
-    EXPECT_NEAR(climb_step(0.075, -1.0, 0, 100).nz_guid_g, -3.1623, 5e-5);  // 3 g vs -1 g
+    struct { const char* situation; double v, gamma; bool pulls; } cases[] = {
+        {"turn 3.96 g, 2.02 times the push", 200, 13.0, true},
+        {"turn 3.96 g, 1.99 times the push", 200, 13.2, false},
+        {"turn 3.52 g, 4.4 times the push", 175, 8, true},
+        {"turn 3.48 g, 4.5 times the push", 173, 8, false}};
+    for (const auto& c : cases) {
+        Model m;
+        fly_along(m.u, c.v, 40, c.gamma);
+        m.u.tas = 400;  // 9 g available
+        m.u.azim_cmd = 160; m.u.elev_cmd = 0;
+        const double nz = m.step().nz_cmd;
+        EXPECT_EQ(nz > 0, c.pulls) << c.situation << ": " << nz;
+        EXPECT_GT(std::fabs(nz), 3.4) << c.situation;
+    }
 }
 
+// Level on track 0, a climbing command behind. Inverted, with the nose less
+// than 30 deg from the command (but not exactly on it), fly wings level: from
+// 180 deg of roll the roll law is driven to its lower bound. Otherwise the
+// climbing turn's bank (about 78 deg, mirrored while inverted) drives it to
+// the upper bound. Yaw 132.10 puts the nose 29.5 deg from (160, 10 up).
 TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
-    EXPECT_EQ(climb_step(1.0, 1.0, 180, 20).bank_guid_deg, 0.0);
-    EXPECT_NE(climb_step(1.0, 1.0, 180, 0).bank_guid_deg, 0.0);  // nose exactly on it
-    EXPECT_NE(climb_step(1.0, 1.0, 180, 30).bank_guid_deg, 0.0);
-    EXPECT_NE(climb_step(1.0, 1.0, 0, 20).bank_guid_deg, 0.0);   // upright
+    struct { const char* situation; double azim, elev, yaw, roll, lat; } cases[] = {
+        {"inverted, nose 14 off", 160, 10, 150.15171309293632, 180, -150},
+        {"inverted, nose 29.5 off", 160, 10, 132.10204556265833, 180, -150},
+        {"inverted, nose 30.5 off", 160, 10, 131.03564857273392, 180, 150},
+        {"inverted, nose exactly on it, dead astern", 180, 0, 180, 180, 150},
+        {"upright, nose 14 off", 160, 10, 150.15171309293632, 0, 150}};
+    for (const auto& c : cases) {
+        Model m;
+        m.u.azim_cmd = c.azim; m.u.elev_cmd = c.elev; m.u.yaw = c.yaw; m.u.roll = c.roll;
+        EXPECT_EQ(m.step().lat_cmd, c.lat) << c.situation;
+    }
 }
 
 TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
     GuideWStates dw = kFreshStates;
-    const RearStep s = rear_step(behind(30, 0, 180), dw);
+    const GuidedStep s = rear_step(behind(30, 0, 180), dw);
     const double e = s.geo.errors.elev_err_rad;  // the 150 deg off-angle
     EXPECT_NEAR(e, 150 * kRadPerDeg, 1e-12);
     EXPECT_EQ(s.res.bank_guid_deg, 0.0);
-    EXPECT_DOUBLE_EQ(s.res.nz_guid_g, 1.0 + ((e / GuideW_T_pitch_cal(e, 1.0)) * 200.0) / 9.81);
+    // 150 deg over the pitch schedule's 10 units of 1.1 s, at 200 m/s.
+    EXPECT_NEAR(s.res.nz_guid_g, 1.0 + (150 * kRadPerDeg / 11.0) * 200.0 / 9.81, 1e-12);
     // Only 3 deg off in elevation: the turn stays.
     EXPECT_NEAR(rear_step(behind(3, 0, 180), dw).res.bank_guid_deg, 79.39, 0.01);
 }
 
 // Never slow down to turn around; above 600 m/s of equivalent airspeed hold 600.
 TEST(RearSpeedReference, LargerOfCommandAndPresentSpeedUpTo600) {
-    const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {300, 250, 300}, {300, 700, 700}};
+    const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {600, 650, 600}, {300, 250, 300},
+                               {300, 700, 700}, {599, 650, 650}};
     for (const auto& c : cases) {
         for (double elev_cmd : {-10.0, 10.0}) {
             GuideWStates dw = kFreshStates;

@@ -1,6 +1,7 @@
 // Trim-throttle lookup and the throttle command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "test_support.h"
@@ -20,7 +21,7 @@ TEST(TrimLookup, ClipsBelowHoldsAboveAndInterpolatesInside) {
         {"above both ranges", 25000, 700, 0.20141, 0}, {"slow, between 4000 and 6000 m", 5000, 50, 0.373352, 1e-12},
         {"below ground, between 100 and 150 m/s", -100, 125, 0.240573, 1e-6},
         {"above the ceiling, slow", 30000, 50, 0.404484, 0}, {"halfway in both", 1000, 125, 0.257701, 1e-12},
-        {"on interior breakpoints", 10000, 300, 0.203768, 0}, {"at the ceiling", 20000, 375, 0.404484, 0},
+        {"at the ceiling", 20000, 375, 0.404484, 0},
         {"at the top speed", 11000, 650, 0.668459, 1e-6}, {"speed unknown: top column", 9000, NAN, 0.890709, 1e-12},
         {"altitude unknown: ceiling row", NAN, 300, 0.404484, 0},
         {"between four entries: (upper - lower) x fraction + lower, to the bit", 5000, 240, 0.26496319999999995, 0}};
@@ -70,8 +71,9 @@ TEST(Throttle, SpeedErrorLimitsAndCrossedOutputLimits) {
     GuideWParams p = P;
     p.thr_min = -2;  // let negative demands through
     FlightState fs{}; fs.v_mag_mps = 240;
-    for (double ref : {260.0, 265.0}) EXPECT_EQ(throttle_command(u, p, fs, ref), 0.01 * (100 + trim(5000, 240))) << ref;
-    for (double ref : {220.0, 215.0}) EXPECT_EQ(throttle_command(u, p, fs, ref), 0.01 * (-100 + trim(5000, 240))) << ref;
+    const double trim_5000_240 = 0.2649632;  // between four entries, worked out by hand
+    for (double ref : {260.0, 265.0}) EXPECT_NEAR(throttle_command(u, p, fs, ref), 0.01 * (100 + trim_5000_240), 1e-15) << ref;
+    for (double ref : {220.0, 215.0}) EXPECT_NEAR(throttle_command(u, p, fs, ref), 0.01 * (-100 + trim_5000_240), 1e-15) << ref;
     u.mode = 2; p.thr_min = 0.5; p.thr_max = 0.3;
     u.ext_throttle = 40;
     EXPECT_EQ(throttle_command(u, p, fs, 0), 0.3);  // upper limit tested first
@@ -80,24 +82,54 @@ TEST(Throttle, SpeedErrorLimitsAndCrossedOutputLimits) {
 }
 
 // The trim table has a fixed size: larger maximum indices written by a host
-// must not make the step read past it. Holding the speed shows the trim alone.
+// must not make the step read past it. Holding the speed leaves the trim
+// alone, which at these points is one entry of the table (alt_i + 11 spd_i):
+// beyond the last breakpoint of a dimension its last entry is held.
 TEST(Throttle, OversizedTableIndicesAreCappedToTheTable) {
+    struct { const char* situation; double altitude, v; int alt_i, spd_i; } cases[] = {
+        {"above both ranges", 25000, 700, 10, 11}, {"at 10000 m, faster than the table", 10000, 700, 5, 11},
+        {"above the ceiling at 300 m/s", 30000, 300, 10, 4}, {"altitude unknown at 650 m/s", NAN, 650, 10, 11},
+        {"below ground, slower than the table", -100, 50, 0, 0}, {"at 12000 m and 650 m/s", 12000, 650, 6, 11}};
     GuideWInputs u = level_flight();
     u.mode = 0;
     GuideWParams p = P;
-    const double points[][2] = {{5000, 240}, {25000, 700}, {NAN, 300}, {19999, 649}, {-100, 50}};
-    for (const auto& pt : points) {
-        u.altitude = pt[0];
-        FlightState fs{}; fs.v_mag_mps = pt[1];
-        p.thr_max_index[0] = 10; p.thr_max_index[1] = 11;
-        const double reference = throttle_command(u, p, fs, pt[1]);
-        for (uint32_t index : {1000u, 0xFFFFFFFFu}) {
-            p.thr_max_index[0] = p.thr_max_index[1] = index;
-            EXPECT_EQ(throttle_command(u, p, fs, pt[1]), reference) << pt[0] << "," << pt[1] << " index " << index;
+    for (const auto& c : cases) {
+        u.altitude = c.altitude;
+        FlightState fs{}; fs.v_mag_mps = c.v;
+        for (uint32_t index : {10u, 11u, 1000u, 0xFFFFFFFFu}) {
+            p.thr_max_index[0] = std::max(index, 10u); p.thr_max_index[1] = std::max(index, 11u);
+            EXPECT_EQ(throttle_command(u, p, fs, c.v), P.thr_gain * P.thr_table[c.alt_i + 11 * c.spd_i])
+                << c.situation << ", index " << index;
         }
     }
     p.thr_max_index[0] = 5; p.thr_max_index[1] = 11;  // six altitudes: held at 10000 m
     u.altitude = 15000;
     FlightState fs{}; fs.v_mag_mps = 300;
-    EXPECT_EQ(throttle_command(u, p, fs, 300), 0.01 * 0.203768);
+    EXPECT_EQ(throttle_command(u, p, fs, 300), P.thr_gain * P.thr_table[5 + 11 * 4]);
+}
+
+// The aircraft's trim throttle on a grid of 2000 m by 50 m/s from sea level
+// and 100 m/s, read at every node: never beyond full throttle (1 where it
+// cannot fly trimmed), and at each altitude a drag bucket - falling to a
+// least-drag speed where about a fifth of full throttle holds it, rising
+// beyond - whose least-drag speed rises as the air thins.
+TEST(TrimTable, EveryEntryIsAPointOfTheAircraftsDragBucket) {
+    uint32_t least_drag_before = 0;
+    for (uint32_t i = 0; i < 11; ++i) {
+        EXPECT_EQ(P.thr_alt_bp[i], 2000.0 * i);
+        double row[12];
+        uint32_t least_drag = 0;
+        for (uint32_t j = 0; j < 12; ++j) {
+            if (i == 0) EXPECT_EQ(P.thr_spd_bp[j], 100.0 + 50.0 * j);
+            row[j] = trim(P.thr_alt_bp[i], P.thr_spd_bp[j]);
+            EXPECT_EQ(row[j], P.thr_table[i + 11 * j]) << P.thr_alt_bp[i] << " m, " << P.thr_spd_bp[j] << " m/s";
+            EXPECT_TRUE(row[j] > 0.2 && row[j] <= 1.0) << P.thr_alt_bp[i] << " m, " << P.thr_spd_bp[j] << " m/s";
+            if (row[j] < row[least_drag]) least_drag = j;
+        }
+        for (uint32_t j = 1; j < 12; ++j)
+            EXPECT_TRUE(j <= least_drag ? row[j] <= row[j - 1] : row[j] >= row[j - 1]) << P.thr_alt_bp[i] << " m, " << P.thr_spd_bp[j] << " m/s";
+        EXPECT_LT(row[least_drag], 0.215) << P.thr_alt_bp[i] << " m";
+        EXPECT_GE(least_drag, least_drag_before) << P.thr_alt_bp[i] << " m";
+        least_drag_before = least_drag;
+    }
 }

@@ -4,8 +4,11 @@
 #ifndef TEST_SUPPORT_H
 #define TEST_SUPPORT_H
 
+#include <cmath>
+
 #include "GuideW.h"
 #include "guidance_stages.h"
+#include "law_constants.h"
 
 // Level, wings-level flight at 200 m/s towards azimuth 0 at sea level,
 // guidance in mode 1 with no external weight, command straight ahead.
@@ -16,6 +19,27 @@ inline GuideWInputs level_flight() {
     u.tas = 200.0;
     u.vel_north = 200.0;
     return u;
+}
+
+// Flying at v_mps along track_deg (azimuth, deg), climbing at gamma_deg,
+// with the nose along the flight path and the wings level.
+inline void fly_along(GuideWInputs& u, double v_mps, double track_deg, double gamma_deg) {
+    const double v_h = v_mps * std::cos(gamma_deg * kRadPerDeg);
+    u.vel_north = v_h * std::cos(track_deg * kRadPerDeg);
+    u.vel_east = v_h * std::sin(track_deg * kRadPerDeg);
+    u.vel_up = v_mps * std::sin(gamma_deg * kRadPerDeg);
+    u.yaw = track_deg; u.pitch = gamma_deg; u.roll = 0.0;
+}
+
+// The guidance stages of one step up to what they hand the mixing and
+// throttle stages, advancing dw as the step does.
+struct GuidedStep { GuidanceGeometry geo; GuidanceResults res; };
+inline GuidedStep guided_step(const GuideWInputs& u, const GuideWParams& p, GuideWStates& dw) {
+    const FlightState fs = condition_flight_state(u);
+    GuidedStep s{guidance_geometry(u, p, dw, fs), guidance_entry_values(fs)};
+    if (s.geo.errors.behind) rear_manoeuvres(u, fs, s.geo, dw, s.res);
+    else forward_pursuit(u, fs, s.geo, dw, s.res);
+    return s;
 }
 
 // One model with records of its own, defaults for the parameters.
