@@ -31,19 +31,9 @@ std::string escaped(const std::string& text) {
     return out;
 }
 
-// Runs body on the live instance c; unknown instances and exceptions become
-// fmi2Error.
 template <class Body>
 fmi2Status on_instance(fmi2Component c, const char* fn, Body body) {
-    Slave* s = guidew_fmu::live_slave(c);
-    if (s == nullptr) return fmi2Error;  // nothing to log through
-    try {
-        return to_fmi2(body(*s));
-    } catch (const std::bad_alloc&) {
-        return to_fmi2(s->fail(fn, "out of memory"));
-    } catch (...) {
-        return to_fmi2(s->fail(fn, "internal error"));
-    }
+    return guidew_fmu::on_live_slave<fmi2Status>(c, fn, body);
 }
 
 fmi2Status not_supported(fmi2Component c, const char* fn, const char* why) {

@@ -23,15 +23,7 @@ fmi3Status to_fmi3(Status s) { return static_cast<fmi3Status>(s); }
 
 template <class Body>
 fmi3Status on_instance(fmi3Instance instance, const char* fn, Body body) {
-    Slave* s = guidew_fmu::live_slave(instance);
-    if (s == nullptr) return fmi3Error;  // nothing to log through
-    try {
-        return to_fmi3(body(*s));
-    } catch (const std::bad_alloc&) {
-        return to_fmi3(s->fail(fn, "out of memory"));
-    } catch (...) {
-        return to_fmi3(s->fail(fn, "internal error"));
-    }
+    return guidew_fmu::on_live_slave<fmi3Status>(instance, fn, body);
 }
 
 fmi3Status refuse(fmi3Instance instance, const char* fn, const char* why) {

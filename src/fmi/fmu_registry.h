@@ -5,6 +5,8 @@
 #ifndef GUIDEW_FMU_REGISTRY_H
 #define GUIDEW_FMU_REGISTRY_H
 
+#include <new>
+
 #include "fmu_slave.h"
 
 namespace guidew_fmu {
@@ -14,6 +16,23 @@ void register_slave(Slave* s);
 bool unregister_slave(Slave* s);
 // The live instance behind an FMI instance pointer, or null.
 Slave* live_slave(void* instance);
+
+// Runs body on the live instance behind an FMI instance pointer and returns
+// its status in the FMI version's own type (whose values are the same). An
+// unknown instance is an error with nothing to log through; no exception
+// leaves: out of memory and anything else become a logged error.
+template <class FmiStatus, class Body>
+FmiStatus on_live_slave(void* instance, const char* fn, Body body) {
+    Slave* s = live_slave(instance);
+    if (s == nullptr) return static_cast<FmiStatus>(Status::error);
+    try {
+        return static_cast<FmiStatus>(body(*s));
+    } catch (const std::bad_alloc&) {
+        return static_cast<FmiStatus>(s->fail(fn, "out of memory"));
+    } catch (...) {
+        return static_cast<FmiStatus>(s->fail(fn, "internal error"));
+    }
+}
 
 }  // namespace guidew_fmu
 
