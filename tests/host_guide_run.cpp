@@ -72,9 +72,7 @@ std::string flight_csv(const Row& columns) {
 
 // Outputs and then states after each step of kFlight, from the library itself.
 std::vector<std::vector<double>> fly_directly() {
-    static GuideLibrary lib;
-    std::string error;
-    if (lib.handle == nullptr && !load_guide_library(GUIDE_LIBRARY_PATH, lib, error)) ADD_FAILURE() << error;
+    static const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
     lib.initialize();
     std::vector<std::vector<double>> steps;
     for (const auto& in : kFlight) {

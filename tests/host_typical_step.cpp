@@ -5,16 +5,14 @@
 #include <cstring>
 #include <string>
 
+#include "guide_fields.h"
 #include "guide_library.h"
+#include "typical_flight.h"
 
 TEST(TypicalStep, LevelFlightTurningRightAndClimbingTowardsTheCommand) {
-    GuideLibrary lib;
-    std::string error;
-    ASSERT_TRUE(load_guide_library(GUIDE_LIBRARY_PATH, lib, error)) << error;
+    const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
     lib.initialize();
-    // speed_cmd 220, elev_cmd 5, azim_cmd 30, mode 1, tas 200, vel_north 200,
-    // altitude 3000, aux_in 7; everything else 0.
-    const double in[19] = {220, 5, 30, 0, 0, 0, 0, 1, 0, 0, 0, 200, 0, 200, 0, 0, 3000, 0, 7};
+    const double* const in = input_values(kTypicalFlight);
     double out[4] = {}, again[4] = {};
     lib.one_step(in);
     lib.get_output(out);
