@@ -267,5 +267,8 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
     sum.steers = steers;
     sum.ended_s = ended_s;
     if (!end_reason.empty()) sum.failed.insert(sum.failed.begin(), end_reason);
+    if (!steers && sc.expect.converge_within_s) {
+        sum.failed.push_back("converge_within_s asked of a flight the law does not steer (mode above 2.5 or guide_ref 0)");
+    }
     return sum;
 }

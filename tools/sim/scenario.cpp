@@ -296,6 +296,10 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
         const size_t at = what.find(": ", what.find("column"));
         ::fail(kExitFailed, origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
                                 ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
+    } catch (const json::exception& e) {  // a number beyond the double range
+        const std::string what = e.what();
+        const size_t at = what.find("] ");
+        ::fail(kExitFailed, origin + ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
     }
     std::vector<Scenario> out;
     try {
