@@ -11,22 +11,16 @@ const char* const kExitStatusHelp =
 
 void fail(int code, const std::string& message) { throw ToolError(code, message); }
 
-std::string quote_text(std::string_view text) {
-    std::string out = "\"";
-    size_t shown = 0;
-    for (const char c : text) {
-        if (shown == kQuotedMax) {
-            out += "...";
-            break;
-        }
-        ++shown;
-        const unsigned char b = static_cast<unsigned char>(c);
+namespace {
+
+void append_escaped(std::string& out, char c) {
+    const unsigned char b = static_cast<unsigned char>(c);
         switch (c) {
-            case '\r': out += "\\r"; continue;
-            case '\n': out += "\\n"; continue;
-            case '\t': out += "\\t"; continue;
-            case '"': out += "\\\""; continue;
-            case '\\': out += "\\\\"; continue;
+            case '\r': out += "\\r"; return;
+            case '\n': out += "\\n"; return;
+            case '\t': out += "\\t"; return;
+            case '"': out += "\\\""; return;
+            case '\\': out += "\\\\"; return;
             default: break;
         }
         if (b < 0x20 || b >= 0x7f) {
@@ -36,8 +30,34 @@ std::string quote_text(std::string_view text) {
         } else {
             out += c;
         }
+}
+
+}  // namespace
+
+std::string quote_text(std::string_view text) {
+    std::string out = "\"";
+    size_t shown = 0;
+    for (const char c : text) {
+        if (shown == kQuotedMax) {
+            out += "...";
+            break;
+        }
+        ++shown;
+        append_escaped(out, c);
     }
     return out + "\"";
+}
+
+std::string escape_text(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += c;
+        } else {
+            append_escaped(out, c);
+        }
+    }
+    return out;
 }
 
 int run_reporting_errors(const char* program, const std::function<void()>& body) {

@@ -36,6 +36,10 @@ public:
 constexpr size_t kQuotedMax = 40;
 std::string quote_text(std::string_view text);
 
+// text with the same escapes, neither quoted nor cut: for the messages of
+// libraries that echo what they read.
+std::string escape_text(std::string_view text);
+
 // Runs body and turns a ToolError (or any other exception, as status 1)
 // into its message on standard error and its exit status.
 int run_reporting_errors(const char* program, const std::function<void()>& body);

@@ -37,13 +37,23 @@ void only_keys(const json& obj, const std::string& where,
     }
 }
 
+// where.key, the key quoted when it holds more than a name's characters.
+std::string key_path(const std::string& where, const std::string& key) {
+    const bool plain = !key.empty() && key.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_[]") == std::string::npos;
+    return where + "." + (plain ? key : quote_text(key));
+}
+
+double finite_number(const json& v, const std::string& path) {
+    if (!v.is_number()) fail(path, "must be a number");
+    const double value = v.get<double>();
+    if (!std::isfinite(value)) fail(path, "must be a finite number");
+    return value;
+}
+
 double number(const json& obj, const char* key, const std::string& where) {
     if (!obj.contains(key)) fail(where, std::string("needs \"") + key + "\"");
-    const json& v = obj.at(key);
-    if (!v.is_number()) fail(where + "." + key, "must be a number");
-    const double value = v.get<double>();
-    if (!std::isfinite(value)) fail(where + "." + key, "must be a finite number");
-    return value;
+    return finite_number(obj.at(key), key_path(where, key));
 }
 
 void read_number(const json& obj, const char* key, const std::string& where, double& out) {
@@ -86,7 +96,7 @@ std::vector<InputChange> read_inputs(const json& obj, const std::string& where) 
             fail(where, "'" + item.key() + "' is sensed from the aircraft; set the start in \"initial\"");
         }
         const std::string wk = where + "." + item.key();
-        const double value = number(obj, item.key().c_str(), where);
+        const double value = finite_number(item.value(), wk);
         // A weight blends two commands; a mode is one of the bands from 1 up.
         if (item.key() == "ext_weight") check_range(value, 0.0, 1.0, wk);
         if (item.key() == "mode" && !(value >= 0.0)) fail(wk, "must not be negative");
@@ -161,11 +171,11 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string()) fail(where, "needs a \"name\" string");
     sc.name = obj.at("name").get<std::string>();
-    const std::string w = where + " (" + sc.name + ")";
     if (sc.name.empty() || sc.name.find_first_not_of(
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos) {
-        fail(w + ".name", "may hold only letters, digits, '_' and '-'");
+        fail(where + ".name", quote_text(sc.name) + ": may hold only letters, digits, '_' and '-'");
     }
+    const std::string w = where + " (" + sc.name + ")";
     if (obj.contains("description")) {
         if (!obj.at("description").is_string()) fail(w + ".description", "must be a string");
         sc.description = obj.at("description").get<std::string>();
@@ -206,7 +216,7 @@ Scenario read_scenario(const json& obj, const std::string& where) {
         if (!params.is_object()) fail(w + ".params", "must be an object of parameter names and numbers");
         GuideWParams probe{};
         for (const auto& item : params.items()) {
-            const double value = number(params, item.key().c_str(), w + ".params");
+            const double value = finite_number(item.value(), key_path(w + ".params", item.key()));
             try {
                 set_parameter(probe, item.key(), value);
             } catch (const ToolError& e) {
@@ -295,11 +305,11 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
         const std::string what = e.what();
         const size_t at = what.find(": ", what.find("column"));
         ::fail(kExitFailed, origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
-                                ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
+                                ": not valid JSON: " + escape_text(at == std::string::npos ? what : what.substr(at + 2)));
     } catch (const json::exception& e) {  // a number beyond the double range
         const std::string what = e.what();
         const size_t at = what.find("] ");
-        ::fail(kExitFailed, origin + ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
+        ::fail(kExitFailed, origin + ": not valid JSON: " + escape_text(at == std::string::npos ? what : what.substr(at + 2)));
     }
     std::vector<Scenario> out;
     try {
@@ -312,7 +322,7 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
             out.push_back(read_scenario(doc, origin + ": scenario"));
         }
     } catch (const json::exception& e) {
-        ::fail(kExitFailed, origin + ": " + e.what());
+        ::fail(kExitFailed, origin + ": " + escape_text(e.what()));
     }
     return out;
 }
