@@ -193,3 +193,22 @@ TEST_F(GuideSim, PicturesThatCannotBeDrawnAreAnEnvironmentFault) {
         EXPECT_NE(r.err.find("--no-plot"), std::string::npos);
     }
 }
+
+// The drawing script follows the tools' exit statuses and never answers a
+// missing file with a traceback.
+TEST_F(GuideSim, DrawingScriptExitsLikeTheTools) {
+    const std::string script = std::filesystem::path(GUIDE_SIM_PATH).parent_path() / "plot_trajectory.py";
+    const struct { const char* situation; std::vector<std::string> args; int status; const char* says; } cases[] = {
+        {"help", {"--help"}, 0, "Exit status"},
+        {"no such trajectory", {at("."), "nothing"}, 1, "nothing.csv"},
+        {"no folder given", {}, 2, "usage"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {script};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolResult r = run_program("/usr/bin/python3", args);
+        EXPECT_EQ(r.status, c.status) << c.situation << ": " << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.situation;
+        EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << c.situation;
+    }
+}

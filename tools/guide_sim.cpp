@@ -172,6 +172,12 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     j["converge_s"] = sum.converge_s ? nlohmann::json(*sum.converge_s) : nlohmann::json();
     j["ended_s"] = sum.ended_s ? nlohmann::json(*sum.ended_s) : nlohmann::json();
     j["latched"] = sc.expect.latched;
+    // The states that are flags, for the pictures' latch strips.
+    std::vector<std::string> flags;
+    for (const guidew_fields::Field& f : guidew_fields::kStates) {
+        if (std::string(f.description).rfind("flag:", 0) == 0) flags.push_back(f.name);
+    }
+    j["flags"] = flags;
     return j.dump(2) + "\n";
 }
 
