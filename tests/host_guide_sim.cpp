@@ -94,6 +94,7 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     write("slow.json", scenario(R"("initial": {"speed_mps": 1e-300}, "expect": {"max_load_g": 9})"));
     write("underground.json", scenario(R"("initial": {"altitude_m": -10})"));
     write("infinite.json", scenario(R"("inputs": {"azim_cmd": 1e999})"));
+    write("long_token.json", "{\"name\": \"x\", \"duration_s\": 5 " + std::string(5000, '\t') + "nope}");
     std::filesystem::create_directory(at("folder.json"));
     const struct {
         const char* situation;
@@ -117,6 +118,7 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
         {"starting underground", {at("underground.json")}, 1, "scenario (x).initial.altitude_m: must lie within"},
         {"infinite number", {at("infinite.json")}, 1, "infinite.json: not valid JSON: number overflow parsing '1e999'"},
         {"a folder", {at("folder.json")}, 1, "folder.json: cannot read: Is a directory"},
+        {"a long run of whitespace echoed by the JSON reader", {at("long_token.json")}, 1, "long_token.json:1:"},
         {"unknown scenario", {"no_such_one"}, 2, "unknown scenario \"no_such_one\""},
         {"unknown option", {"--fly-faster"}, 2, "--fly-faster"},
         {"library missing", {"--library", at("nope.so"), "typical"}, 3, "cannot load"},
@@ -128,6 +130,7 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
         EXPECT_EQ(r.status, c.status) << c.situation << ": " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.situation << ": " << r.err;
         EXPECT_EQ(r.out.find(" ok"), std::string::npos) << c.situation;
+        EXPECT_LT(r.err.size(), 600u) << c.situation;
     }
 }
 

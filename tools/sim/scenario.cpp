@@ -279,6 +279,16 @@ json::parser_callback_t refuse_duplicate_keys(const std::string& origin) {
     };
 }
 
+// The JSON library's own account of a fault, without its "[json.exception
+// ...]" tag, escaped and cut short: it echoes what it last read, which may
+// be any bytes and any length.
+constexpr size_t kLibraryMessageMax = 160;
+std::string library_message(const std::string& what, size_t from) {
+    std::string text = escape_text(from == std::string::npos ? what : what.substr(from));
+    if (text.size() > kLibraryMessageMax) text = text.substr(0, kLibraryMessageMax) + "...";
+    return text;
+}
+
 // Line and column of a byte offset, for parse errors.
 std::string position_of(const std::string& text, size_t byte) {
     size_t line = 1, col = 1;
@@ -305,11 +315,11 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
         const std::string what = e.what();
         const size_t at = what.find(": ", what.find("column"));
         ::fail(kExitFailed, origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
-                                ": not valid JSON: " + escape_text(at == std::string::npos ? what : what.substr(at + 2)));
+                                ": not valid JSON: " + library_message(what, at == std::string::npos ? at : at + 2));
     } catch (const json::exception& e) {  // a number beyond the double range
         const std::string what = e.what();
         const size_t at = what.find("] ");
-        ::fail(kExitFailed, origin + ": not valid JSON: " + escape_text(at == std::string::npos ? what : what.substr(at + 2)));
+        ::fail(kExitFailed, origin + ": not valid JSON: " + library_message(what, at == std::string::npos ? at : at + 2));
     }
     std::vector<Scenario> out;
     try {
@@ -322,7 +332,7 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
             out.push_back(read_scenario(doc, origin + ": scenario"));
         }
     } catch (const json::exception& e) {
-        ::fail(kExitFailed, origin + ": " + escape_text(e.what()));
+        ::fail(kExitFailed, origin + ": " + library_message(e.what(), 0));
     }
     return out;
 }
