@@ -24,6 +24,8 @@
 #include "guide_library.h"
 #include "tool_error.h"
 #include "tool_sandbox.h"
+#include "typical_flight.h"
+#include "values.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
@@ -32,10 +34,26 @@ using Row = std::vector<std::string>;
 namespace {
 
 const Row kInputs(kInputNames, kInputNames + kInputCount);
+
+std::array<double, kInputCount> typical_inputs() {
+    std::array<double, kInputCount> in;
+    std::copy(input_values(kTypicalFlight), input_values(kTypicalFlight) + kInputCount, in.begin());
+    return in;
+}
+
+// The typical flight as a CSV row of inputs, with input `name` written as
+// `text` instead.
+std::string typical_row(const std::string& name = "", const std::string& text = "") {
+    std::string row;
+    for (int k = 0; k < kInputCount; ++k) {
+        row += (k ? "," : "") + (kInputNames[k] == name ? text : number_text(input_values(kTypicalFlight)[k]));
+    }
+    return row + "\n";
+}
 // speed_cmd elev_cmd azim_cmd ext_weight ext_nz ext_bank ext_throttle mode yaw pitch roll tas
 // vel_up vel_north vel_east roll_rate altitude ext_lat aux_in
 const std::vector<std::array<double, kInputCount>> kFlight = {
-    {220, 5, 30, 0, 0, 0, 0, 1, 0, 0, 0, 200, 0, 200, 0, 0, 3000, 0, 7},               // level, turn right
+    typical_inputs(),                                                                 // level, turn right
     {220, 5, 60.1, 0, 0, 0, 0, 1, 3, 1, 20.5, 201, 3, 199, 10, 5.5, 3000.1, 0, 0.1},  // rolling in
     {250, -70, 175, 0, 0, 0, 0, 1, 10, 2, 45, 205, 5, 190, 40, 12, 3010, 0, 1e-300},  // dive behind: split
     {250, -70, 175, 0, 0, 0, 0, 1, 12, -5, 120, 210, -5, 185, 50, 30, 3005, 0, -2},   // pulling through
@@ -195,10 +213,11 @@ TEST_F(GuideRun, NumbersRoundTripToTheLastBit) {
         {" +2.50 ", "2.5"}, {"123456789012", "123456789012"}, {"nan", "nan"}, {"-nan", "nan"},
         {"inf", "inf"}, {"+INF", "inf"}, {"-Infinity", "-inf"}};
     std::string text = join(kInputs);
-    for (const auto& c : cases) text += "220,5,30,0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0," + c.first + "\n";
+    for (const auto& c : cases) text += typical_row("aux_in", c.first);
     // An infinite speed gives NaN commands, negative ones as the FPU makes
     // them; every NaN is written "nan". (CRLF line ending.)
-    write("numbers.csv", text + "220,5,30,0,0,0,0,1,0,0,0,200,0,inf,0,0,3000,0,7\r\n");
+    std::string infinite_speed = typical_row("vel_north", "inf");
+    write("numbers.csv", text + infinite_speed.insert(infinite_speed.size() - 1, "\r"));
     const Result r = run("numbers.csv");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto rows = parse_csv(r.out);
@@ -417,7 +436,7 @@ TEST_F(GuideRun, TimeSpacingOtherThanTheStepIsWarnedOnce) {
         for (int i = 0; i < 5; ++i) {
             char t[32];
             std::snprintf(t, sizeof t, "%.17g,", i * c.spacing_s);
-            text += t + join(Row{"220,5,30,0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0,7"});
+            text += t + typical_row();
         }
         write("in.csv", text);
         const Result r = run("in.csv");

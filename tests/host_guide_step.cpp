@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "guide_fields.h"
 #include "tool_sandbox.h"
 #include "typical_flight.h"
 #include "values.h"
@@ -68,9 +69,11 @@ TEST_F(GuideStep, ValuesFollowTheRulesOfEveryTool) {
         EXPECT_THAT(c.status == 0 ? r.out : r.err, HasSubstr(c.shows));
     }
     // The same file through guide-run: accepted or refused alike.
-    write("flight.csv", "speed_cmd,elev_cmd,azim_cmd,ext_weight,ext_nz,ext_bank,ext_throttle,mode,yaw,pitch,roll,"
-                        "tas,vel_up,vel_north,vel_east,roll_rate,altitude,ext_lat,aux_in\n"
-                        "220,5,30,0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0,7\n");
+    std::string flight;
+    for (int k = 0; k < kInputCount; ++k) flight += (k ? "," : "") + std::string(kInputNames[k]);
+    flight += "\n";
+    for (int k = 0; k < kInputCount; ++k) flight += (k ? "," : "") + number_text(input_values(kTypicalFlight)[k]);
+    write("flight.csv", flight + "\n");
     EXPECT_EQ(run_program(GUIDE_RUN_PATH, {"--params", at("bom.txt"), at("flight.csv")}).status, 0);
     EXPECT_EQ(run_program(GUIDE_RUN_PATH, {"--params", at("twice.txt"), at("flight.csv")}).status, 1);
 }
