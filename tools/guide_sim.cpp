@@ -7,6 +7,7 @@
 // summary, draws the pictures, and exits non-zero when a check fails.
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -97,6 +98,32 @@ public:
 private:
     OutputFile out_;
     bool orbit_;
+};
+
+// On a terminal, a long flight shows how far it has got (on standard
+// error, one line rewritten, cleared when done).
+class FlightProgress {
+public:
+    FlightProgress(const Scenario& sc)
+        : name_(sc.name), duration_s_(sc.duration_s),
+          shown_(isatty(STDERR_FILENO) && sc.duration_s >= kLongFlight_s) {}
+    ~FlightProgress() {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", 40 + static_cast<int>(name_.size()), "");
+    }
+    void at(double t_s) {
+        if (!shown_) return;
+        const int percent = static_cast<int>(100.0 * t_s / duration_s_);
+        if (percent == last_) return;
+        last_ = percent;
+        std::fprintf(stderr, "\rflying %s: %d%% of %.0f s", name_.c_str(), percent, duration_s_);
+    }
+
+private:
+    static constexpr double kLongFlight_s = 600.0;
+    std::string name_;
+    double duration_s_;
+    bool shown_;
+    int last_ = -1;
 };
 
 std::vector<Scenario> resolve_scenarios(const std::vector<std::string>& args) {
@@ -220,8 +247,14 @@ int simulate(const Options& opt) {
     print_summary_header();
     for (const Scenario& sc : scenarios) {
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
-        const FlightSummary sum =
-            fly_scenario(lib, sc, AircraftConfig{}, [&](const FlightSample& s) { writer.write(s); });
+        FlightSummary sum;
+        {
+            FlightProgress progress(sc);
+            sum = fly_scenario(lib, sc, AircraftConfig{}, [&](const FlightSample& s) {
+                writer.write(s);
+                progress.at(s.t_s);
+            });
+        }
         writer.commit();
         write_text_file((dir / (sc.name + ".params")).string(), parameter_text(scenario_parameters(lib, sc)));
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));

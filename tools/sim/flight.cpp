@@ -13,6 +13,9 @@
 namespace {
 
 constexpr double kConvergedDir_deg = 5.0;
+// An event at t_s happens at the first step not before it; the steps' times
+// are multiples of the step formed in floating point.
+constexpr double kEventTimeTolerance_s = 1e-9;
 constexpr double kBankSideThreshold_deg = 10.0;  // a bank clearly on one side
 
 __attribute__((format(printf, 1, 2))) std::string fmt(const char* format, ...) {
@@ -61,8 +64,8 @@ double input_or_output(const GuideWInputs& u, const GuideWOutputs& y, const char
 }
 
 double wrap180(double a) {
-    while (a > 180.0) a -= 360.0;
-    while (a < -180.0) a += 360.0;
+    while (a > kHalfTurn_deg) a -= kFullTurn_deg;
+    while (a < -kHalfTurn_deg) a += kFullTurn_deg;
     return a;
 }
 
@@ -121,7 +124,7 @@ private:
         }
         if (dw.splits_pull == 1.0 && !pull_seen_) {
             pull_seen_ = true;
-            pulled_after_roll_ = split_seen_ && split_roll_ >= 90.0;
+            pulled_after_roll_ = split_seen_ && split_roll_ >= kQuarterTurn_deg;
         }
     }
 
@@ -171,7 +174,7 @@ private:
         if (e_.passthrough && passthrough_misses_ > 0) {
             failed.push_back(fmt("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
         }
-        if (e_.ends_upright && !(std::fabs(last_roll_) < 90.0)) {
+        if (e_.ends_upright && !(std::fabs(last_roll_) < kQuarterTurn_deg)) {
             failed.push_back(fmt("ends with bank %.0f deg", last_roll_));
         }
         if (e_.final_bank && !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
@@ -234,7 +237,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
     const long steps = std::lround(sc.duration_s / kStep_s);
     for (long k = 0; k <= steps; ++k) {
         const double t = static_cast<double>(k) * kStep_s;
-        for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + 1e-9; ++next_event) {
+        for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + kEventTimeTolerance_s; ++next_event) {
             for (const InputChange& c : sc.events[next_event].changes) input_values(u)[c.index] = c.value;
         }
         sense(ac, u);

@@ -188,7 +188,7 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     if (obj.contains("initial")) sc.initial = read_initial(obj.at("initial"), w + ".initial");
 
     sc.commands.speed_cmd = sc.initial.speed_mps;
-    sc.commands.azim_cmd = sc.initial.heading_deg < 0.0 ? sc.initial.heading_deg + 360.0
+    sc.commands.azim_cmd = sc.initial.heading_deg < 0.0 ? sc.initial.heading_deg + kFullTurn_deg
                                                         : sc.initial.heading_deg;
     sc.commands.mode = 1.0;
     if (obj.contains("inputs")) {
