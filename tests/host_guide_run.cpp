@@ -343,19 +343,22 @@ TEST_F(GuideRun, OutputKeepsWhatItsPathIs) {
     EXPECT_TRUE(fs::is_fifo("fifo"));
 }
 
-// A file that cannot be read is an error that says why, never an empty file.
+// A file that cannot be read is bad data that says why, never an empty
+// file; one that cannot be written is a file system that cannot be used.
 TEST_F(GuideRun, UnreadableFilesAreRefusedWithTheReason) {
     write("flight.csv", flight_csv(kInputs));
     fs::create_directory("folder");
-    const struct { const char* situation; const char* args; const char* message; } cases[] = {
-        {"parameter file is a folder", "--params folder flight.csv", "folder: cannot read: Is a directory"},
-        {"input is a folder", "folder", "folder: cannot read: Is a directory"},
-        {"no parameter file", "--params none.txt flight.csv", "none.txt: cannot read: No such file or directory"},
+    const struct { const char* situation; const char* args; int status; const char* message; } cases[] = {
+        {"parameter file is a folder", "--params folder flight.csv", 1, "folder: cannot read: Is a directory"},
+        {"input is a folder", "folder", 1, "folder: cannot read: Is a directory"},
+        {"no parameter file", "--params none.txt flight.csv", 1, "none.txt: cannot read: No such file or directory"},
+        {"output into a missing folder", "-o none/out.csv flight.csv", 3, "none/out.csv: cannot create: No such file"},
+        {"output onto a folder", "-o folder flight.csv", 3, "folder: cannot write: Is a directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
         const Result r = run(c.args);
-        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.status, c.status);
         EXPECT_THAT(r.err, HasSubstr(c.message));
         EXPECT_EQ(r.out, "");
     }

@@ -13,8 +13,13 @@
 
 namespace {
 
+// A file that cannot be read is bad data (status 1); one that cannot be
+// written means the file system cannot be used (status 3).
 [[noreturn]] void fail_errno(const std::string& path, const char* what, int err) {
     fail(kExitFailed, path + ": " + what + ": " + std::strerror(err));
+}
+[[noreturn]] void fail_write(const std::string& path, const char* what, int err) {
+    fail(kExitEnvironment, path + ": " + what + ": " + std::strerror(err));
 }
 
 }  // namespace
@@ -99,11 +104,11 @@ std::string final_target(std::string path) {
         if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
         char target[PATH_MAX];
         const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-        if (n < 0) fail_errno(path, "cannot follow link", errno);
+        if (n < 0) fail_write(path, "cannot follow link", errno);
         const std::string t(target, static_cast<size_t>(n));
         path = t[0] == '/' ? t : directory_of(path) + t;
     }
-    fail_errno(path, "cannot follow link", ELOOP);
+    fail_write(path, "cannot follow link", ELOOP);
 }
 
 }  // namespace
@@ -119,11 +124,11 @@ void OutputFile::open(const std::string& path) {
     const std::string target = final_target(path);
     struct stat st;
     const bool exists = stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) fail_errno(path, "cannot write", EISDIR);
+    if (exists && S_ISDIR(st.st_mode)) fail_write(path, "cannot write", EISDIR);
     if (exists && !S_ISREG(st.st_mode)) {
         // A device, FIFO or socket: write into it, never replace it.
         fd_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd_ < 0) fail_errno(path, "cannot write", errno);
+        if (fd_ < 0) fail_write(path, "cannot write", errno);
         owns_fd_ = true;
         return;
     }
@@ -133,12 +138,12 @@ void OutputFile::open(const std::string& path) {
     temp_path_ = dir + "." + base + ".XXXXXX";
     if (temp_path_.size() >= sizeof g_temp_path) {
         temp_path_.clear();
-        fail_errno(path, "cannot create", ENAMETOOLONG);
+        fail_write(path, "cannot create", ENAMETOOLONG);
     }
     fd_ = mkstemp(temp_path_.data());
     if (fd_ < 0) {
         temp_path_.clear();
-        fail_errno(path, "cannot create", errno);
+        fail_write(path, "cannot create", errno);
     }
     owns_fd_ = true;
     std::memcpy(g_temp_path, temp_path_.c_str(), temp_path_.size() + 1);
@@ -160,7 +165,7 @@ void OutputFile::open(const std::string& path) {
 }
 
 void OutputFile::write_buffer() {
-    if (!write_all(fd_, buffer_.data(), buffer_.size())) fail_errno(path_, "cannot write", errno);
+    if (!write_all(fd_, buffer_.data(), buffer_.size())) fail_write(path_, "cannot write", errno);
     buffer_.clear();
 }
 
@@ -175,16 +180,16 @@ void OutputFile::commit() {
             const int fd = fd_;
             fd_ = -1;
             owns_fd_ = false;
-            if (close(fd) != 0) fail_errno(path_, "cannot write", errno);
+            if (close(fd) != 0) fail_write(path_, "cannot write", errno);
         }
         return;
     }
-    if (fsync(fd_) != 0) fail_errno(path_, "cannot write", errno);
+    if (fsync(fd_) != 0) fail_write(path_, "cannot write", errno);
     const int fd = fd_;
     fd_ = -1;
     owns_fd_ = false;
-    if (close(fd) != 0) fail_errno(path_, "cannot write", errno);
-    if (rename(temp_path_.c_str(), path_.c_str()) != 0) fail_errno(path_, "cannot replace", errno);
+    if (close(fd) != 0) fail_write(path_, "cannot write", errno);
+    if (rename(temp_path_.c_str(), path_.c_str()) != 0) fail_write(path_, "cannot replace", errno);
     temp_path_.clear();
     g_temp_pending = 0;
 }

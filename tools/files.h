@@ -33,8 +33,8 @@ bool is_live_path(const std::string& path);
 //                      rename would put a regular file in place of
 //                      /dev/null or of the reader's FIFO).
 // Text is appended to buffer() and written in large blocks; live() makes
-// every flush_row() write at once. Failures throw a ToolError (status 1,
-// "PATH: what went wrong").
+// every flush_row() write at once. Failures throw a ToolError (status 3:
+// the file system cannot be used; "PATH: what went wrong").
 class OutputFile {
 public:
     OutputFile() = default;

@@ -6,8 +6,8 @@
 const char* const kExitStatusHelp =
     "Exit status: 0 done (every check passed); 1 a check failed or a file\n"
     "held bad data (the message names the file and the place in it); 2 bad\n"
-    "command line; 3 the library, a file system or the plotting package\n"
-    "cannot be used.";
+    "command line; 3 the library, a file system (an output that cannot be\n"
+    "written) or the plotting package cannot be used.";
 
 void fail(int code, const std::string& message) { throw ToolError(code, message); }
 
