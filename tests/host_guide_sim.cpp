@@ -121,6 +121,7 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
         {"a long run of whitespace echoed by the JSON reader", {at("long_token.json")}, 1, "long_token.json:1:"},
         {"unknown scenario", {"no_such_one"}, 2, "unknown scenario \"no_such_one\""},
         {"unknown option", {"--fly-faster"}, 2, "--fly-faster"},
+        {"nothing to compare with", {"--compare", at("no_run"), "typical"}, 2, "no_run\": no such folder"},
         {"library missing", {"--library", at("nope.so"), "typical"}, 3, "cannot load"},
     };
     for (const auto& c : cases) {

@@ -235,10 +235,13 @@ int simulate(const Options& opt) {
         for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
         return kExitOk;
     }
+    std::error_code ec;
+    if (!opt.compare_dir.empty() && !fs::is_directory(opt.compare_dir, ec)) {
+        fail(kExitUsage, "--compare " + quote_text(opt.compare_dir) + ": no such folder");
+    }
     const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios);
     const GuideLibrary lib = load_guide_library(opt.library);
     const fs::path dir(opt.out_dir);
-    std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
