@@ -56,6 +56,7 @@ TEST_F(GuideStep, ValuesFollowTheRulesOfEveryTool) {
         {"not an input", {"azimuth=10"}, 2, "unknown input \"azimuth\"; inputs are: speed_cmd"},
         {"not NAME=VALUE", {"azim_cmd"}, 2, "expected NAME=VALUE"},
         {"a parameter twice", {"--set", "lat_max=100", "--set", "lat_max=90"}, 2, "\"lat_max\" is given twice"},
+        {"an element named loosely", {"--set", "thr_table[ +05]=0.5"}, 2, "thr_table needs an index in [0..131]"},
         {"parameter file with a byte-order mark", {"--params", at("bom.txt")}, 0, "lat_cmd          100\n"},
         {"parameter twice in a file", {"--params", at("twice.txt")}, 1, "twice.txt:2: \"lat_max\" is set twice"},
         {"the roll law at a softer gain", {"--set", "roll_kp=1", "--states"}, 0, "front_roll_err"},

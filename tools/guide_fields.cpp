@@ -31,7 +31,9 @@ using guidew_fields::ParamField;
 using guidew_fields::kParams;
 
 // Splits "base[index]" into its parts; index is -1 without brackets and -2
-// when the brackets hold no whole number.
+// when the brackets hold anything but a whole number written plainly
+// (digits only, no sign, space or leading zero), so that one element has
+// one name.
 void split_name(const std::string& name, std::string& base, long& index) {
     const size_t open = name.find('[');
     if (open == std::string::npos) {
@@ -41,11 +43,12 @@ void split_name(const std::string& name, std::string& base, long& index) {
     }
     base = name.substr(0, open);
     const std::string inner = name.substr(open + 1);
-    char* end = nullptr;
-    index = std::strtol(inner.c_str(), &end, 10);
-    if (inner.empty() || end == inner.c_str() || std::strcmp(end, "]") != 0 || index < 0) {
-        index = -2;
-    }
+    const size_t close = inner.find(']');
+    const std::string digits = inner.substr(0, close);
+    const bool plain = close != std::string::npos && close + 1 == inner.size() && !digits.empty() &&
+                       digits.size() <= 9 && digits.find_first_not_of("0123456789") == std::string::npos &&
+                       (digits[0] != '0' || digits.size() == 1);
+    index = plain ? std::strtol(digits.c_str(), nullptr, 10) : -2;
 }
 
 }  // namespace

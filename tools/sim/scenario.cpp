@@ -244,7 +244,7 @@ json::parser_callback_t refuse_duplicate_keys(const std::string& origin) {
         std::string p;
         for (size_t i = 0; i + 1 < levels->size(); ++i) {
             const Level& l = (*levels)[i];
-            p += l.is_object ? "." + l.key : "[" + std::to_string(l.index) + "]";
+            p = l.is_object ? key_path(p, l.key) : p + "[" + std::to_string(l.index) + "]";
         }
         return p;
     };
