@@ -36,11 +36,11 @@ void check_written_row(const ReplayLayout& layout, const std::vector<std::string
             fault("a passed column's text changed");
         }
     }
+    // Read as guide-run would read the written file.
     double again[kInputCount];
-    ReplayLayout as_input = layout;  // the written file's own input columns
     std::vector<std::string_view> names;
     split_fields(std::string_view(layout.header).substr(0, layout.header.size() - 1), names);
-    as_input = plan_layout(names, true, "written: ");
+    const ReplayLayout as_input = plan_layout(names, true, "written: ");
     read_row_inputs(as_input, back, again, "written: ");
     for (int k = 0; k < kInputCount; ++k) {
         if (std::isnan(u[k]) ? !std::isnan(again[k]) : bits(u[k]) != bits(again[k])) fault("an input changed");
