@@ -12,13 +12,12 @@ namespace {
 
 const GuideLibrary& library() {
     static const GuideLibrary lib = [] {
-        GuideLibrary l;
-        std::string error;
-        if (!load_guide_library(GUIDE_LIBRARY_PATH, l, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        try {
+            return load_guide_library(GUIDE_LIBRARY_PATH);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
             std::exit(1);
         }
-        return l;
     }();
     return lib;
 }

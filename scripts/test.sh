@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite, then the robustness
-# checks: a short fuzzing run (GUIDE_FUZZ_SECONDS, default 30) and the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer (preset
-# asan-ubsan, in build-asan/). GUIDE_TEST_QUICK=1 runs the first part only.
+# checks: a short fuzzing run of each of the four fuzz targets
+# (GUIDE_FUZZ_SECONDS each, default 30) and the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (preset asan-ubsan, in
+# build-asan/). GUIDE_TEST_QUICK=1 runs the first part only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${GUIDE_BUILD_DIR:-$root/build}

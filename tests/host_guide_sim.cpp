@@ -44,11 +44,11 @@ TEST_F(GuideSim, BuiltinScenariosPassAndReplayExactly) {
     EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
 
     for (const char* name : {"typical", "split_manoeuvre", "climb_behind", "orbit", "passthrough"}) {
-        const std::string recorded = read("out/" + std::string(name) + ".csv");
-        const ToolResult replay = run_program(GUIDE_RUN_PATH, {"--states", at("out/" + std::string(name) + ".csv")});
+        const std::string base = "out/" + std::string(name);
+        const ToolResult replay =
+            run_program(GUIDE_RUN_PATH, {"--states", "--params", at(base + ".params"), at(base + ".csv")});
         ASSERT_EQ(replay.status, 0) << replay.err;
-        for (const char* col : kOutputNames) EXPECT_EQ(column(replay.out, col), column(recorded, col)) << name << " " << col;
-        for (const char* col : kStateNames) EXPECT_EQ(column(replay.out, col), column(recorded, col)) << name << " " << col;
+        EXPECT_TRUE(replay.out == read(base + ".csv")) << name << " differs from its replay";
     }
 }
 
@@ -70,31 +70,149 @@ TEST_F(GuideSim, FailedCheckIsReportedAndExitsNonZero) {
     const ToolResult r = sim({"--no-plot", "-o", at("out"), at("hard.json")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("FAILED: converge within 1 s"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("never"), std::string::npos) << r.out;
 }
 
+// Bad data is status 1 and names the key path; a bad command line 2; a
+// library that cannot be loaded 3.
 TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
+    const auto scenario = [](const std::string& body) {
+        return "{\"name\": \"x\", \"duration_s\": 20, " + body + "}";
+    };
     write("broken.json", "{\"name\": \"x\",\n \"duration_s\": 5,,}");
-    write("typo.json", R"({"name": "x", "duration_s": 5, "expect": {"converge_in_s": 3}})");
-    write("sensed.json", R"({"name": "x", "duration_s": 5, "inputs": {"altitude": 3000}})");
+    write("typo.json", scenario(R"("expect": {"converge_in_s": 3})"));
+    write("sensed.json", scenario(R"("inputs": {"altitude": 3000})"));
     write("twice.json", R"([{"name": "x", "duration_s": 5}, {"name": "x", "duration_s": 6}])");
+    write("empty.json", "[]");
+    write("late.json", scenario(R"("events": [{"t_s": 25, "inputs": {"azim_cmd": 90}}])"));
+    write("early.json", scenario(R"("events": [{"t_s": -1, "inputs": {"azim_cmd": 90}}])"));
+    write("dup.json", scenario(R"("inputs": {"azim_cmd": 30, "azim_cmd": 60})"));
+    write("dup_nested.json", R"([{"name": "a", "duration_s": 5}, {"name": "b", "duration_s": 5, "name": "c"}])");
+    write("weight.json", scenario(R"("inputs": {"ext_weight": 1.5})"));
+    write("mode.json", scenario(R"("inputs": {"mode": -1})"));
+    write("fast.json", scenario(R"("initial": {"speed_mps": 1e200}, "expect": {"max_load_g": 9})"));
+    write("slow.json", scenario(R"("initial": {"speed_mps": 1e-300}, "expect": {"max_load_g": 9})"));
+    write("underground.json", scenario(R"("initial": {"altitude_m": -10})"));
+    write("infinite.json", scenario(R"("inputs": {"azim_cmd": 1e999})"));
+    write("long_token.json", "{\"name\": \"x\", \"duration_s\": 5 " + std::string(5000, '\t') + "nope}");
+    std::filesystem::create_directory(at("folder.json"));
     const struct {
         const char* situation;
         std::vector<std::string> args;
+        int status;
         const char* message;
     } cases[] = {
-        {"not JSON", {at("broken.json")}, "broken.json:2:18: not valid JSON: syntax error"},
-        {"misspelt key", {at("typo.json")}, "unknown key 'converge_in_s'"},
-        {"sensed input", {at("sensed.json")}, "'altitude' is sensed from the aircraft"},
-        {"duplicate names", {at("twice.json")}, "two scenarios are named 'x'"},
-        {"unknown scenario", {"no_such_one"}, "unknown scenario 'no_such_one'"},
-        {"unknown option", {"--fly-faster"}, "--fly-faster"},
-        {"library missing", {"--library", at("nope.so"), "typical"}, "cannot load"},
+        {"not JSON", {at("broken.json")}, 1, "broken.json:2:18: not valid JSON: syntax error"},
+        {"misspelt key", {at("typo.json")}, 1, "unknown key \"converge_in_s\""},
+        {"sensed input", {at("sensed.json")}, 1, "'altitude' is sensed from the aircraft"},
+        {"duplicate names", {at("twice.json")}, 1, "two scenarios are named 'x'"},
+        {"nothing to fly", {at("empty.json")}, 1, "empty.json: an empty list: no scenario to fly"},
+        {"event after the end", {at("late.json")}, 1, "scenario (x).events[0].t_s: must lie within [0, 20], not 25"},
+        {"event before the start", {at("early.json")}, 1, "scenario (x).events[0].t_s: must lie within [0, 20], not -1"},
+        {"key twice", {at("dup.json")}, 1, "dup.json: inputs: key \"azim_cmd\" given twice"},
+        {"key twice in a list's object", {at("dup_nested.json")}, 1, "dup_nested.json: [1]: key \"name\" given twice"},
+        {"weight above one", {at("weight.json")}, 1, "scenario (x).inputs.ext_weight: must lie within [0, 1]"},
+        {"negative mode", {at("mode.json")}, 1, "scenario (x).inputs.mode: must not be negative"},
+        {"faster than any aircraft", {at("fast.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
+        {"too slow to fly", {at("slow.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
+        {"starting underground", {at("underground.json")}, 1, "scenario (x).initial.altitude_m: must lie within"},
+        {"infinite number", {at("infinite.json")}, 1, "infinite.json: not valid JSON: number overflow parsing '1e999'"},
+        {"a folder", {at("folder.json")}, 1, "folder.json: cannot read: Is a directory"},
+        {"a long run of whitespace echoed by the JSON reader", {at("long_token.json")}, 1, "long_token.json:1:"},
+        {"unknown scenario", {"no_such_one"}, 2, "unknown scenario \"no_such_one\""},
+        {"unknown option", {"--fly-faster"}, 2, "--fly-faster"},
+        {"nothing to compare with", {"--compare", at("no_run"), "typical"}, 2, "no_run\": no such folder"},
+        {"library missing", {"--library", at("nope.so"), "typical"}, 3, "cannot load"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--no-plot", "-o", at("out")};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const ToolResult r = sim(args);
-        EXPECT_EQ(r.status, 2) << c.situation;
+        EXPECT_EQ(r.status, c.status) << c.situation << ": " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.situation << ": " << r.err;
+        EXPECT_EQ(r.out.find(" ok"), std::string::npos) << c.situation;
+        EXPECT_LT(r.err.size(), 600u) << c.situation;
+    }
+}
+
+// A flight that flies into the ground ends there and fails, unless the
+// scenario allows it; the converge column tells a mode that does not steer
+// from a command never reached.
+TEST_F(GuideSim, ImpossibleFlightsFailAndSaySo) {
+    const std::string dive = R"("duration_s": 120, "initial": {"altitude_m": 1500, "speed_mps": 200},
+        "inputs": {"azim_cmd": 0, "elev_cmd": -80, "speed_cmd": 200})";
+    write("dive.json", "{\"name\": \"dive\", " + dive + "}");
+    write("dive_ok.json", "{\"name\": \"dive_ok\", " + dive + R"(, "expect": {"may_reach_ground": true}})");
+    write("orbit.json", R"({"name": "orbiting", "duration_s": 5,
+        "inputs": {"mode": 3, "ext_nz": 2, "speed_cmd": 200}, "expect": {"converge_within_s": 4}})");
+    write("slow_turn.json", R"({"name": "slow_turn", "duration_s": 2, "inputs": {"azim_cmd": 180}})");
+    const struct {
+        const char* situation;
+        const char* file;
+        int status;
+        const char* row;  // what the summary row says
+    } cases[] = {
+        {"dive into the ground", "dive.json", 1, "FAILED: reached the ground at t = "},
+        {"dive the scenario allows", "dive_ok.json", 0, " ok"},
+        {"orbit does not steer to a direction", "orbit.json", 1, "n/a"},
+        {"command not reached in time", "slow_turn.json", 0, "never"},
+    };
+    for (const auto& c : cases) {
+        const ToolResult r = sim({"--no-plot", "-o", at("out"), at(c.file)});
+        EXPECT_EQ(r.status, c.status) << c.situation << ": " << r.out << r.err;
+        EXPECT_NE(r.out.find(c.row), std::string::npos) << c.situation << ": " << r.out;
+    }
+    // The trajectory stops where the ground was met, above it.
+    const std::vector<std::string> altitude = column(read("out/dive.csv"), "altitude");
+    ASSERT_FALSE(altitude.empty());
+    EXPECT_LT(altitude.size(), 12001u);
+    EXPECT_GT(std::stod(altitude.back()), 0.0);
+}
+
+// The one documented command reproduces any run byte for byte, tuned
+// parameters included; without them the replay differs.
+TEST_F(GuideSim, DocumentedReplayReproducesARunByteForByte) {
+    write("tuned.json", R"({"name": "tuned", "duration_s": 15,
+        "inputs": {"azim_cmd": 120, "elev_cmd": 10, "speed_cmd": 210},
+        "params": {"roll_kp": 1.5, "lat_max": 90, "thr_table[17]": 0.25}})");
+    ASSERT_EQ(sim({"--no-plot", "-o", at("out"), at("tuned.json")}).status, 0);
+    for (const char* name : {"tuned"}) {
+        const std::string recorded = at("out/" + std::string(name) + ".csv");
+        const std::string params = at("out/" + std::string(name) + ".params");
+        const ToolResult replay = run_program(GUIDE_RUN_PATH, {"--states", "--params", params, "-o", at("replay.csv"), recorded});
+        ASSERT_EQ(replay.status, 0) << replay.err;
+        EXPECT_EQ(run_program("/usr/bin/cmp", {at("replay.csv"), recorded}).status, 0) << name;
+    }
+    const ToolResult untuned = run_program(GUIDE_RUN_PATH, {"--states", at("out/tuned.csv")});
+    EXPECT_NE(untuned.out, read("out/tuned.csv"));
+}
+
+// Drawing needs Python with its plotting package: when it cannot be used the
+// status is 3, even though every check passed.
+TEST_F(GuideSim, PicturesThatCannotBeDrawnAreAnEnvironmentFault) {
+    for (const char* python : {"/no/such/python3", "/bin/false"}) {
+        const ToolResult r = sim({"-o", at("out"), "--python", python, "typical"});
+        EXPECT_EQ(r.status, 3) << python << ": " << r.err;
+        EXPECT_NE(r.out.find(" ok"), std::string::npos);
+        EXPECT_NE(r.err.find("--no-plot"), std::string::npos);
+    }
+}
+
+// The drawing script follows the tools' exit statuses and never answers a
+// missing file with a traceback.
+TEST_F(GuideSim, DrawingScriptExitsLikeTheTools) {
+    const std::string script = std::filesystem::path(GUIDE_SIM_PATH).parent_path() / "plot_trajectory.py";
+    const struct { const char* situation; std::vector<std::string> args; int status; const char* says; } cases[] = {
+        {"help", {"--help"}, 0, "Exit status"},
+        {"no such trajectory", {at("."), "nothing"}, 1, "nothing.csv"},
+        {"no folder given", {}, 2, "usage"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {script};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolResult r = run_program("/usr/bin/python3", args);
+        EXPECT_EQ(r.status, c.status) << c.situation << ": " << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.situation;
+        EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << c.situation;
     }
 }

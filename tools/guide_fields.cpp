@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tool_error.h"
+
 #define GUIDE_FIELD_NAME(name, unit, text) #name,
 const char* const kInputNames[kInputCount] = {GUIDEW_INPUT_FIELDS(GUIDE_FIELD_NAME)};
 const char* const kOutputNames[kOutputCount] = {GUIDEW_OUTPUT_FIELDS(GUIDE_FIELD_NAME)};
@@ -29,7 +31,9 @@ using guidew_fields::ParamField;
 using guidew_fields::kParams;
 
 // Splits "base[index]" into its parts; index is -1 without brackets and -2
-// when the brackets hold no whole number.
+// when the brackets hold anything but a whole number written plainly
+// (digits only, no sign, space or leading zero), so that one element has
+// one name.
 void split_name(const std::string& name, std::string& base, long& index) {
     const size_t open = name.find('[');
     if (open == std::string::npos) {
@@ -39,11 +43,12 @@ void split_name(const std::string& name, std::string& base, long& index) {
     }
     base = name.substr(0, open);
     const std::string inner = name.substr(open + 1);
-    char* end = nullptr;
-    index = std::strtol(inner.c_str(), &end, 10);
-    if (inner.empty() || end == inner.c_str() || std::strcmp(end, "]") != 0 || index < 0) {
-        index = -2;
-    }
+    const size_t close = inner.find(']');
+    const std::string digits = inner.substr(0, close);
+    const bool plain = close != std::string::npos && close + 1 == inner.size() && !digits.empty() &&
+                       digits.size() <= 9 && digits.find_first_not_of("0123456789") == std::string::npos &&
+                       (digits[0] != '0' || digits.size() == 1);
+    index = plain ? std::strtol(digits.c_str(), nullptr, 10) : -2;
 }
 
 }  // namespace
@@ -58,31 +63,31 @@ std::string parameter_name_list() {
     return list;
 }
 
-std::string set_parameter(GuideWParams& p, const std::string& name, double value) {
+void set_parameter(GuideWParams& p, const std::string& name, double value) {
     std::string base;
     long index;
     split_name(name, base, index);
     for (const ParamField& f : kParams) {
         if (base != f.name) continue;
         if (f.length == 0) {
-            if (index != -1) return "parameter " + base + " is not an array";
+            if (index != -1) fail(kExitFailed, "parameter " + base + " is not an array");
             std::memcpy(reinterpret_cast<char*>(&p) + f.offset, &value, sizeof value);
-            return "";
+            return;
         }
         if (index < 0 || index >= f.length) {
-            return "parameter " + base + " needs an index in [0.." +
-                   std::to_string(f.length - 1) + "], as in " + base + "[0]";
+            fail(kExitFailed, "parameter " + base + " needs an index in [0.." +
+                                  std::to_string(f.length - 1) + "], as in " + base + "[0]");
         }
         char* field = reinterpret_cast<char*>(&p) + f.offset;
         if (f.is_integer) {
             if (!(value >= 0.0 && value <= 4294967295.0) || std::floor(value) != value) {
-                return "parameter " + name + " takes a whole number in 0..4294967295";
+                fail(kExitFailed, "parameter " + name + " takes a whole number in 0..4294967295");
             }
             reinterpret_cast<uint32_t*>(field)[index] = static_cast<uint32_t>(value);
         } else {
             reinterpret_cast<double*>(field)[index] = value;
         }
-        return "";
+        return;
     }
-    return "unknown parameter '" + name + "'; parameters are: " + parameter_name_list();
+    fail(kExitFailed, "unknown parameter " + quote_text(name) + "; parameters are: " + parameter_name_list());
 }

@@ -29,9 +29,9 @@ const double* state_values(const GuideWStates& dw);
 
 // Sets one parameter by name: a scalar ("roll_kp"), an array element
 // ("thr_table[17]", "thr_max_index[0]"). thr_max_index takes a whole number
-// in 0..4294967295. Returns an empty string on success, otherwise a message
-// that names the problem (and, for an unknown name, lists the valid ones).
-std::string set_parameter(GuideWParams& p, const std::string& name, double value);
+// in 0..4294967295. Otherwise throws a ToolError (status 1) that names the
+// problem (and, for an unknown name, lists the valid ones).
+void set_parameter(GuideWParams& p, const std::string& name, double value);
 
 // Every name set_parameter accepts, arrays written as "thr_table[0..131]".
 std::string parameter_name_list();

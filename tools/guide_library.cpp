@@ -4,6 +4,8 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include "tool_error.h"
+
 std::string executable_dir() {
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -23,35 +25,31 @@ std::string default_library_path() {
 namespace {
 
 template <typename T>
-bool resolve(void* handle, const char* name, T& out, std::string& error) {
+void resolve(void* handle, const std::string& path, const char* name, T& out) {
     void* sym = dlsym(handle, name);
-    if (sym == nullptr) {
-        error = std::string("symbol ") + name + " not found";
-        return false;
-    }
+    if (sym == nullptr) fail(kExitEnvironment, path + ": symbol " + name + " not found");
     out = reinterpret_cast<T>(sym);
-    return true;
 }
 
 }  // namespace
 
-bool load_guide_library(const std::string& path, GuideLibrary& lib,
-                        std::string& error) {
+GuideLibrary load_guide_library(const std::string& path) {
+    GuideLibrary lib;
     lib.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (lib.handle == nullptr) {
         const char* why = dlerror();
-        error = "cannot load " + path + ": " + (why ? why : "unknown error");
-        return false;
+        fail(kExitEnvironment, "cannot load " + path + ": " + (why ? why : "unknown error"));
     }
     // The model functions carry C++ names; the wrapper's are plain C.
-    return resolve(lib.handle, "_Z17GuideW_initializev", lib.initialize, error) &&
-           resolve(lib.handle, "_Z11GuideW_stepv", lib.step, error) &&
-           resolve(lib.handle, "_Z16GuideW_terminatev", lib.terminate, error) &&
-           resolve(lib.handle, "Guide_OneStep", lib.one_step, error) &&
-           resolve(lib.handle, "Guide_GetOutput", lib.get_output, error) &&
-           resolve(lib.handle, "Guide_Exit", lib.guide_exit, error) &&
-           resolve(lib.handle, "GuideW_U", lib.inputs, error) &&
-           resolve(lib.handle, "GuideW_Y", lib.outputs, error) &&
-           resolve(lib.handle, "GuideW_P", lib.params, error) &&
-           resolve(lib.handle, "GuideW_DW", lib.states, error);
+    resolve(lib.handle, path, "_Z17GuideW_initializev", lib.initialize);
+    resolve(lib.handle, path, "_Z11GuideW_stepv", lib.step);
+    resolve(lib.handle, path, "_Z16GuideW_terminatev", lib.terminate);
+    resolve(lib.handle, path, "Guide_OneStep", lib.one_step);
+    resolve(lib.handle, path, "Guide_GetOutput", lib.get_output);
+    resolve(lib.handle, path, "Guide_Exit", lib.guide_exit);
+    resolve(lib.handle, path, "GuideW_U", lib.inputs);
+    resolve(lib.handle, path, "GuideW_Y", lib.outputs);
+    resolve(lib.handle, path, "GuideW_P", lib.params);
+    resolve(lib.handle, path, "GuideW_DW", lib.states);
+    return lib;
 }

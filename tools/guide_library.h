@@ -30,8 +30,7 @@ std::string executable_dir();
 std::string default_library_path();
 
 // Opens the library at path and resolves every entry point; on failure
-// returns false and says why in error.
-bool load_guide_library(const std::string& path, GuideLibrary& lib,
-                        std::string& error);
+// throws a ToolError (status 3: the library cannot be used) saying why.
+GuideLibrary load_guide_library(const std::string& path);
 
 #endif

@@ -1,12 +1,15 @@
 // guide-sim: the guidance law flying a point-mass aircraft in closed loop.
 //
 // Each scenario is flown through libGuide.so as loaded by the dynamic
-// loader. guide-sim prints a summary row per scenario, writes the trajectory
-// as CSV (the law's inputs and outputs under their own names, so guide-run
-// can replay it) and draws it, and exits non-zero when a check fails.
+// loader. guide-sim prints a summary row per scenario as it lands, writes
+// the trajectory as CSV (the law's inputs, outputs and states under their own
+// names, so guide-run can replay it), the parameters it flew with and a
+// summary, draws the pictures, and exits non-zero when a check fails.
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -14,11 +17,16 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
-#include "csv_stream.h"
+#include "files.h"
+#include "tool_options.h"
 #include "guide_fields.h"
 #include "guide_library.h"
+#include "law_constants.h"
 #include "sim/flight.h"
+#include "tool_error.h"
+#include "values.h"
 
 extern char** environ;
 
@@ -26,24 +34,43 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kExitChecksFailed = 1;
-constexpr int kExitUsage = 2;
+struct Options {
+    std::vector<std::string> scenarios;
+    std::string out_dir = "out/sim";
+    std::string library = default_library_path();
+    std::string python = "/usr/bin/python3";
+    std::string compare_dir;
+    bool no_plot = false, list = false;
+};
+
+// Flights in mode 3 carry the orbit's expected radius and altitude.
+bool flies_orbit(const Scenario& sc) {
+    const auto orbit = [](double mode) { return mode > kMode2To3 && mode <= kMode3To4; };
+    if (orbit(sc.commands.mode)) return true;
+    for (const TimedChange& e : sc.events) {
+        for (const InputChange& c : e.changes) {
+            if (kInputNames[c.index] == std::string("mode") && orbit(c.value)) return true;
+        }
+    }
+    return false;
+}
 
 // The trajectory file, written whole or not at all.
 class TrajectoryWriter {
 public:
-    bool open(const fs::path& path, std::string& error) {
-        if (!out_.open(path.string(), error)) return false;
+    TrajectoryWriter(const fs::path& path, bool orbit) : orbit_(orbit) {
+        out_.open(path.string());
         std::string& line = out_.buffer();
         line += "time";
         for (const char* n : kInputNames) line.append(",").append(n);
         for (const char* n : kOutputNames) line.append(",").append(n);
         for (const char* n : kStateNames) line.append(",").append(n);
-        line += ",x_north,z_east,load_flown,thrust_frac,dir_err_deg\n";
-        return true;
+        line += ",x_north,z_east,load_flown,thrust_frac,dir_err_deg";
+        if (orbit_) line += ",orbit_radius_m,orbit_alt_target_m";
+        line += '\n';
     }
 
-    bool write(const FlightSample& s, std::string& error) {
+    void write(const FlightSample& s) {
         std::string& line = out_.buffer();
         append_number(line, s.t_s);
         const auto put_all = [&](const double* v, int n) {
@@ -58,23 +85,51 @@ public:
         const double extra[] = {s.aircraft->position.x, s.aircraft->position.z,
                                 s.aircraft->load_g, s.aircraft->thrust_frac, s.dir_err_deg};
         put_all(extra, 5);
+        if (orbit_) {
+            const double orbit[] = {s.orbit_radius_m, s.orbit_alt_target_m};
+            put_all(orbit, 2);
+        }
         line += '\n';
-        return out_.flush_if_full(error);
+        out_.flush_row();
     }
 
-    bool commit(std::string& error) { return out_.commit(error); }
+    void commit() { out_.commit(); }
 
 private:
-    CsvOutput out_;
+    OutputFile out_;
+    bool orbit_;
 };
 
-bool resolve_scenarios(const std::vector<std::string>& args, std::vector<Scenario>& out,
-                       std::string& error) {
-    const std::vector<Scenario>& builtins = builtin_scenarios();
-    if (args.empty()) {
-        out = builtins;
-        return true;
+// On a terminal, a long flight shows how far it has got (on standard
+// error, one line rewritten, cleared when done).
+class FlightProgress {
+public:
+    FlightProgress(const Scenario& sc)
+        : name_(sc.name), duration_s_(sc.duration_s),
+          shown_(isatty(STDERR_FILENO) && sc.duration_s >= kLongFlight_s) {}
+    ~FlightProgress() {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", 40 + static_cast<int>(name_.size()), "");
     }
+    void at(double t_s) {
+        if (!shown_) return;
+        const int percent = static_cast<int>(100.0 * t_s / duration_s_);
+        if (percent == last_) return;
+        last_ = percent;
+        std::fprintf(stderr, "\rflying %s: %d%% of %.0f s", name_.c_str(), percent, duration_s_);
+    }
+
+private:
+    static constexpr double kLongFlight_s = 600.0;
+    std::string name_;
+    double duration_s_;
+    bool shown_;
+    int last_ = -1;
+};
+
+std::vector<Scenario> resolve_scenarios(const std::vector<std::string>& args) {
+    const std::vector<Scenario>& builtins = builtin_scenarios();
+    if (args.empty()) return builtins;
+    std::vector<Scenario> out;
     for (const std::string& arg : args) {
         bool found = false;
         for (const Scenario& sc : builtins) {
@@ -84,140 +139,178 @@ bool resolve_scenarios(const std::vector<std::string>& args, std::vector<Scenari
             }
         }
         if (found) continue;
-        if (!fs::exists(arg)) {
-            error = "unknown scenario '" + arg + "': no built-in of that name (see --list) and no such file";
-            return false;
+        std::error_code ec;
+        if (!fs::exists(arg, ec)) {
+            fail(kExitUsage, "unknown scenario " + quote_text(arg) +
+                                 ": no built-in of that name (see --list) and no such file");
         }
-        if (!load_scenario_file(arg, out, error)) return false;
+        for (Scenario& sc : load_scenario_file(arg)) out.push_back(std::move(sc));
     }
     std::map<std::string, int> seen;
     for (const Scenario& sc : out) {
         if (seen[sc.name]++ == 1) {
-            error = "two scenarios are named '" + sc.name + "'; their files would overwrite each other";
-            return false;
+            fail(kExitFailed, "two scenarios are named '" + sc.name + "'; their files would overwrite each other");
         }
     }
-    return true;
+    return out;
+}
+
+// value with the given decimals, for the summary table.
+std::string fixed(int decimals, double value) {
+    if (std::isnan(value)) return "nan";  // never "-nan"
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
 }
 
 void print_summary_header() {
-    std::printf("%-18s %10s %10s %9s %10s  %s\n", "scenario", "converge", "peak load",
-                "alt lost", "final dV", "result");
+    std::printf("%-18s %10s %10s %10s %11s  %s\n", "scenario", "converge", "peak load", "alt lost",
+                "final dV", "result");
+}
+
+// "n/a" when the mode does not steer towards the commanded direction,
+// "never" when it steers but never came within 5 deg.
+std::string converge_text(const FlightSummary& sum) {
+    if (!sum.steers) return "n/a";
+    return sum.converge_s ? fixed(2, *sum.converge_s) + " s" : "never";
 }
 
 void print_summary_row(const Scenario& sc, const FlightSummary& sum) {
-    // Above mode 2.5 the law does not steer towards the commanded direction.
-    char converge[32] = "-";
-    if (sum.converge_s && !(sc.commands.mode > 2.5)) std::snprintf(converge, sizeof converge, "%.2f s", *sum.converge_s);
     std::string result = "ok";
     if (!sum.failed.empty()) {
         result = "FAILED: ";
         for (size_t i = 0; i < sum.failed.size(); ++i) result += (i ? "; " : "") + sum.failed[i];
     }
-    std::printf("%-18s %10s %8.2f g %7.0f m %6.1f m/s  %s\n", sc.name.c_str(), converge,
-                sum.peak_load_g, sum.altitude_lost_m, sum.final_speed_err_mps, result.c_str());
+    std::printf("%-18s %10s %8s g %8s m %7s m/s  %s\n", sc.name.c_str(), converge_text(sum).c_str(),
+                fixed(2, sum.peak_load_g).c_str(), fixed(0, sum.altitude_lost_m).c_str(),
+                fixed(1, sum.final_speed_err_mps).c_str(), result.c_str());
+    std::fflush(stdout);
 }
 
-// Runs the plotting script on the named trajectories; returns its success.
-bool draw_pictures(const std::string& python, const fs::path& dir,
-                   const std::vector<std::string>& names) {
+// What the pictures' titles say, beside the trajectory.
+std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
+    nlohmann::json j;
+    j["name"] = sc.name;
+    j["description"] = sc.description;
+    j["duration_s"] = sc.duration_s;
+    j["passed"] = sum.failed.empty();
+    j["failed"] = sum.failed;
+    j["steers"] = sum.steers;
+    j["converge_s"] = sum.converge_s ? nlohmann::json(*sum.converge_s) : nlohmann::json();
+    j["ended_s"] = sum.ended_s ? nlohmann::json(*sum.ended_s) : nlohmann::json();
+    j["latched"] = sc.expect.latched;
+    // The states that are flags, for the pictures' latch strips.
+    std::vector<std::string> flags;
+    for (const guidew_fields::Field& f : guidew_fields::kStates) {
+        if (std::string(f.description).rfind("flag:", 0) == 0) flags.push_back(f.name);
+    }
+    j["flags"] = flags;
+    return j.dump(2) + "\n";
+}
+
+// Runs the plotting script on the named trajectories: status 3 when Python
+// or its plotting package cannot be used.
+void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     const std::string script = executable_dir() + "plot_trajectory.py";
-    std::vector<std::string> args = {python, script, dir.string()};
+    std::vector<std::string> args = {opt.python, script};
+    if (!opt.compare_dir.empty()) args.insert(args.end(), {"--compare", opt.compare_dir});
+    args.push_back(opt.out_dir);
     args.insert(args.end(), names.begin(), names.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid;
-    if (posix_spawn(&pid, python.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "guide-sim: cannot run %s for the pictures (use --no-plot to skip them)\n",
-                     python.c_str());
-        return false;
+    if (posix_spawn(&pid, opt.python.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        fail(kExitEnvironment, "cannot run " + opt.python + " for the pictures (use --no-plot to skip them)");
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fail(kExitEnvironment, "drawing the pictures failed (use --no-plot to skip them)");
+    }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{
-        "guide-sim: fly the guidance law in closed loop with a point-mass aircraft.\n"
-        "Flies each SCENARIO (a built-in name or a JSON scenario file; default: every\n"
-        "built-in), prints a summary row per scenario, writes OUT/NAME.csv (the law's\n"
-        "inputs, outputs and states under their own names, plus the aircraft) and\n"
-        "OUT/NAME.png, and exits with 1 when a scenario's checks fail, 2 on bad usage\n"
-        "or files."};
-    std::vector<std::string> scenario_args;
-    std::string out_dir = "out/sim";
-    std::string library = default_library_path();
-    std::string python = "/usr/bin/python3";
-    bool no_plot = false, list = false;
-    app.add_option("scenario", scenario_args, "built-in scenario name or JSON file");
-    app.add_option("-o,--out", out_dir, "folder for trajectories and pictures")->capture_default_str();
-    app.add_flag("--no-plot", no_plot, "write the trajectories but draw no pictures");
-    app.add_flag("--list", list, "list the built-in scenarios and exit");
-    app.add_option("--library", library, "libGuide.so to load")->capture_default_str();
-    app.add_option("--python", python, "Python with matplotlib, for the pictures")->capture_default_str();
-    app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return "guide-sim: " + std::string(e.what()) + "\nRun with --help for more information.\n";
-    });
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : kExitUsage;
+int simulate(const Options& opt) {
+    if (opt.list) {
+        for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
+        return kExitOk;
     }
-
-    if (list) {
-        for (const Scenario& sc : builtin_scenarios()) {
-            std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
-        }
-        return 0;
-    }
-
-    std::vector<Scenario> scenarios;
-    std::string error;
-    if (!resolve_scenarios(scenario_args, scenarios, error)) {
-        std::fprintf(stderr, "guide-sim: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    GuideLibrary lib;
-    if (!load_guide_library(library, lib, error)) {
-        std::fprintf(stderr, "guide-sim: %s\n", error.c_str());
-        return kExitUsage;
-    }
-    const fs::path dir(out_dir);
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        std::fprintf(stderr, "guide-sim: cannot create %s: %s\n", out_dir.c_str(), ec.message().c_str());
-        return kExitUsage;
+    if (!opt.compare_dir.empty() && !fs::is_directory(opt.compare_dir, ec)) {
+        fail(kExitUsage, "--compare " + quote_text(opt.compare_dir) + ": no such folder");
     }
+    const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios);
+    const GuideLibrary lib = load_guide_library(opt.library);
+    const fs::path dir(opt.out_dir);
+    fs::create_directories(dir, ec);
+    if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
     for (const Scenario& sc : scenarios) {
-        TrajectoryWriter writer;
-        bool write_ok = writer.open(dir / (sc.name + ".csv"), error);
-        const FlightSummary sum = fly_scenario(lib, sc, AircraftConfig{}, [&](const FlightSample& s) {
-            write_ok = write_ok && writer.write(s, error);
-        });
-        if (!write_ok || !writer.commit(error)) {
-            std::fprintf(stderr, "guide-sim: %s\n", error.c_str());
-            return kExitUsage;
+        TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
+        FlightSummary sum;
+        {
+            FlightProgress progress(sc);
+            sum = fly_scenario(lib, sc, AircraftConfig{}, [&](const FlightSample& s) {
+                writer.write(s);
+                progress.at(s.t_s);
+            });
         }
+        writer.commit();
+        write_text_file((dir / (sc.name + ".params")).string(), parameter_text(scenario_parameters(lib, sc)));
+        write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
         written.push_back(sc.name);
         print_summary_row(sc, sum);
         all_passed = all_passed && sum.failed.empty();
     }
-    std::fflush(stdout);
+    if (!opt.no_plot) draw_pictures(opt, written);
+    std::printf("trajectories%s in %s/\n", opt.no_plot ? "" : " and pictures", opt.out_dir.c_str());
+    return all_passed ? kExitOk : kExitFailed;
+}
 
-    if (!no_plot && !draw_pictures(python, dir, written)) {
-        std::fprintf(stderr, "guide-sim: drawing the pictures failed\n");
-        return kExitChecksFailed;
-    }
-    std::printf("trajectories%s in %s/\n", no_plot ? "" : " and pictures", out_dir.c_str());
-    return all_passed ? 0 : kExitChecksFailed;
+const char* const kDescription =
+    "guide-sim: fly the guidance law in closed loop with a point-mass aircraft.\n"
+    "Flies each SCENARIO (a built-in name or a JSON scenario file; default: every\n"
+    "built-in) and prints a summary row per scenario as it lands.";
+
+const char* const kFooter =
+    "For each scenario NAME it writes, each file whole or not at all:\n"
+    "  OUT/NAME.csv           the law's inputs, outputs and states under their\n"
+    "                         own names, then the aircraft (x_north, z_east,\n"
+    "                         load_flown, thrust_frac, dir_err_deg; in the orbit\n"
+    "                         also orbit_radius_m, orbit_alt_target_m)\n"
+    "  OUT/NAME.params        every parameter it flew with (guide-run --params)\n"
+    "  OUT/NAME.summary.json  the checks' verdict\n"
+    "  OUT/NAME.png           the pictures (not with --no-plot)\n"
+    "Any run is reproduced byte for byte by\n"
+    "  guide-run --states --params OUT/NAME.params -o replay.csv OUT/NAME.csv\n"
+    "  cmp replay.csv OUT/NAME.csv\n"
+    "\n"
+    "A flight ends early when the aircraft reaches the ground or a value turns\n"
+    "non-finite; both fail it. The converge column says n/a in modes that do\n"
+    "not steer to the commanded direction, never when it was not reached.\n"
+    "\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    CLI::App app{kDescription, "guide-sim"};
+    app.footer(std::string(kFooter) + kExitStatusHelp +
+               "\nA failure to draw (status 3) outranks a failed check (status 1).\n");
+    app.add_option("SCENARIO", opt.scenarios, "built-in scenario name or JSON file");
+    app.add_option("-o,--out", opt.out_dir, "folder for trajectories and pictures")->capture_default_str();
+    app.add_flag("--no-plot", opt.no_plot, "write the trajectories but draw no pictures");
+    app.add_option("--compare", opt.compare_dir,
+                   "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. another parameter set)")
+        ->type_name("DIR");
+    app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
+    app.add_option("--library", opt.library, "libGuide.so to load")->capture_default_str();
+    app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
+    parse_command_line(app, "guide-sim", argc, argv);
+    int status = kExitOk;
+    const int error = run_reporting_errors("guide-sim", [&] { status = simulate(opt); });
+    return error != kExitOk ? error : status;
 }

@@ -1,105 +1,96 @@
-// guide-step: load libGuide.so, run one step of the guidance law and print
-// the four outputs by name.
-#include <cerrno>
+// guide-step: load libGuide.so, run one step of the guidance law from the
+// typical flight (or inputs changed by name) and print the outputs by name.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "guide_fields.h"
 #include "guide_library.h"
+#include "tool_error.h"
+#include "tool_options.h"
+#include "typical_flight.h"
+#include "values.h"
 
 namespace {
 
-const char* const kUsage =
-    "usage: guide-step [--library PATH] [NAME=VALUE ...]\n"
-    "\n"
-    "Loads libGuide.so, initialises the model, runs one 0.01 s step and\n"
-    "prints lat_cmd, nz_cmd, throttle_cmd and aux_out.\n"
-    "\n"
-    "The default inputs fly level and wings level at 200 m/s towards\n"
-    "azimuth 0 at 3000 m, commanded 30 deg right and 5 deg up at 220 m/s\n"
-    "in mode 1. NAME=VALUE changes one input, for example azim_cmd=60.\n"
-    "\n"
-    "  --library PATH  the library to load (default: libGuide.so next to\n"
-    "                  this program)\n"
-    "  -h, --help      show this text\n";
+struct Options {
+    std::vector<std::string> inputs;  // NAME=VALUE
+    ParameterOptions params;
+    bool states = false;
+    std::string library = default_library_path();
+};
 
-// Level flight at 200 m/s heading 0, target 30 deg right and 5 deg up.
-void typical_inputs(double in[19]) {
-    const double typical[19] = {
-        220.0, 5.0, 30.0,          // speed_cmd, elev_cmd, azim_cmd
-        0.0, 0.0, 0.0, 0.0, 1.0,   // ext_weight, ext_nz, ext_bank, ext_throttle, mode
-        0.0, 0.0, 0.0, 200.0,      // yaw, pitch, roll, tas
-        0.0, 200.0, 0.0, 0.0,      // vel_up, vel_north, vel_east, roll_rate
-        3000.0, 0.0, 7.0};         // altitude, ext_lat, aux_in
-    std::memcpy(in, typical, sizeof typical);
+// The typical flight with the named inputs changed; each name once.
+GuideWInputs step_inputs(const std::vector<std::string>& assignments) {
+    GuideWInputs u = kTypicalFlight;
+    std::vector<Assignment> list;
+    for (const std::string& text : assignments) {
+        Assignment a;
+        try {
+            a = parse_assignment(text, quote_text(text));
+        } catch (const ToolError& e) {
+            fail(kExitUsage, e.what());
+        }
+        const int k = field_index(kInputNames, kInputCount, a.name);
+        if (k < 0) {
+            std::string names;
+            for (const char* n : kInputNames) names += std::string(names.empty() ? "" : ", ") + n;
+            fail(kExitUsage, "unknown input " + quote_text(a.name) + "; inputs are: " + names);
+        }
+        list.push_back(a);
+        input_values(u)[k] = a.value;
+    }
+    check_names_unique(list, "inputs");
+    return u;
 }
 
-bool parse_assignment(const char* arg, double in[19]) {
-    const char* eq = std::strchr(arg, '=');
-    if (eq == nullptr) {
-        std::fprintf(stderr, "guide-step: '%s' is not NAME=VALUE\n", arg);
-        return false;
-    }
-    const std::string name(arg, static_cast<size_t>(eq - arg));
-    const int idx = field_index(kInputNames, kInputCount, name);
-    if (idx < 0) {
-        std::fprintf(stderr, "guide-step: unknown input '%s'; inputs are:", name.c_str());
-        for (const char* n : kInputNames) std::fprintf(stderr, " %s", n);
-        std::fprintf(stderr, "\n");
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(eq + 1, &end);
-    if (end == eq + 1 || *end != '\0') {
-        std::fprintf(stderr, "guide-step: value of %s is not a number: '%s'\n",
-                     name.c_str(), eq + 1);
-        return false;
-    }
-    in[idx] = v;
-    return true;
+void print_field(const char* name, double value) {
+    std::printf("%-16s %s\n", name, number_text(value).c_str());
 }
+
+void run_step(const Options& opt) {
+    const GuideWInputs u = step_inputs(opt.inputs);
+    const std::vector<Assignment> params = read_parameter_options(opt.params);
+    GuideLibrary lib = load_guide_library(opt.library);
+    lib.initialize();
+    apply_parameters(*lib.params, params);
+    lib.one_step(input_values(u));
+    double out[kOutputCount];
+    lib.get_output(out);
+    for (int i = 0; i < kOutputCount; ++i) print_field(kOutputNames[i], out[i]);
+    if (opt.states) {
+        for (int i = 0; i < kStateCount; ++i) print_field(kStateNames[i], state_values(*lib.states)[i]);
+    }
+    lib.guide_exit();
+}
+
+const char* const kDescription =
+    "guide-step: loads libGuide.so, initialises the model, runs one 0.01 s\n"
+    "step and prints lat_cmd, nz_cmd, throttle_cmd and aux_out (and, with\n"
+    "--states, the 16 states after the step).";
+
+const char* const kFooter =
+    "The inputs are the typical flight: level and wings level at 200 m/s\n"
+    "towards azimuth 0 at 3000 m, commanded 30 deg right and 5 deg up at\n"
+    "220 m/s in mode 1, aux_in 7. NAME=VALUE changes one input, for example\n"
+    "azim_cmd=60 mode=4; each input at most once. Numbers are read as\n"
+    "guide-run reads them (decimal or exponent notation, nan, inf) and printed\n"
+    "in the shortest form that reads back to the same double.\n\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string library = default_library_path();
-    double in[19];
-    typical_inputs(in);
-
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--library") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "guide-step: --library needs a path\n");
-                return 2;
-            }
-            library = argv[++i];
-        } else if (!parse_assignment(argv[i], in)) {
-            return 2;
-        }
-    }
-
-    GuideLibrary lib;
-    std::string error;
-    if (!load_guide_library(library, lib, error)) {
-        std::fprintf(stderr, "guide-step: %s\n", error.c_str());
-        return 1;
-    }
-    lib.initialize();
-    lib.one_step(in);
-    double out[4];
-    lib.get_output(out);
-    lib.guide_exit();
-
-    for (int i = 0; i < 4; ++i) {
-        std::printf("%-13s %.17g\n", kOutputNames[i], out[i]);
-    }
-    return 0;
+    Options opt;
+    CLI::App app(kDescription, "guide-step");
+    app.footer(std::string(kFooter) + kExitStatusHelp + "\n\nExample:\n  guide-step --set roll_kp=1 azim_cmd=60");
+    app.add_option("INPUT", opt.inputs, "an input changed by name, e.g. azim_cmd=60")->type_name("NAME=VALUE");
+    app.add_flag("--states", opt.states, "also print the 16 states after the step");
+    add_parameter_options(app, opt.params);
+    app.add_option("--library", opt.library,
+                   "the library to load (default: libGuide.so next\nto this program)")
+        ->type_name("PATH");
+    parse_command_line(app, "guide-step", argc, argv);
+    return run_reporting_errors("guide-step", [&] { run_step(opt); });
 }

@@ -1,86 +1,346 @@
 """Draws the trajectories guide-sim wrote: one PNG per scenario.
 
-usage: plot_trajectory.py DIR NAME [NAME ...]
-Reads DIR/NAME.csv and writes DIR/NAME.png (through a temporary file, so a
-picture is either whole or absent).
+Reads DIR/NAME.csv (and DIR/NAME.summary.json, when there, for the title's
+description and verdict) and writes DIR/NAME.png through a temporary file,
+so a picture is either whole or absent. With --compare OTHER, the same
+scenario from OTHER/NAME.csv (an earlier run, e.g. with other parameters)
+is drawn dashed over this one.
+
+Long runs are thinned for drawing to at most MAX_POINTS rows (every k-th
+row, plus every row where a latch changes, so no switching is lost); the
+file is read once as a stream, so memory stays bounded whatever the length.
+
+Exit status: 0 drawn; 1 a trajectory is missing or unreadable; 2 bad command
+line; 3 matplotlib cannot be used.
 """
+import argparse
 import csv
+import json
+import math
 import os
 import sys
 
-try:
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-except ImportError:
-    sys.exit("plot_trajectory.py: matplotlib is missing for %s; install Debian's "
-             "python3-matplotlib (or run guide-sim with --no-plot)" % sys.executable)
+EXIT_BAD_DATA = 1
+EXIT_ENVIRONMENT = 3
+
+# Drawing more points than a picture has pixels across shows nothing more.
+MAX_POINTS = 20000
+# The direction error under which the flight counts as converged (deg).
+CONVERGED_DEG = 5.0
+
+# Columns the pictures use, and the states that are flags (from the
+# summary guide-sim writes beside the trajectory).
+USED = ["time", "speed_cmd", "elev_cmd", "azim_cmd", "yaw", "pitch", "roll", "tas", "altitude",
+        "lat_cmd", "nz_cmd", "throttle_cmd", "x_north", "z_east", "load_flown", "thrust_frac",
+        "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east"]
 
 
-def read_columns(path):
+def count_rows(path):
+    rows = 0
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            rows += block.count(b"\n")
+    return max(rows - 1, 0)
+
+
+def read_trajectory(path, flags):
+    """The used columns and flags of path as lists of floats, thinned to
+    MAX_POINTS rows."""
+    stride = max(1, math.ceil(count_rows(path) / MAX_POINTS))
     with open(path, newline="") as f:
         rows = csv.reader(f)
         header = next(rows)
-        cols = {name: [] for name in header}
-        for row in rows:
-            for name, value in zip(header, row):
-                cols[name].append(float(value))
+        wanted = [(n, i) for i, n in enumerate(header) if n in USED or n in flags]
+        flag_columns = [i for n, i in wanted if n in flags]
+        cols = {n: [] for n, _ in wanted}
+        last_flags = None
+        pending = None
+        for k, row in enumerate(rows):
+            now = [row[i] for i in flag_columns]
+            keep = k % stride == 0 or now != last_flags
+            last_flags = now
+            if keep:
+                for n, i in wanted:
+                    cols[n].append(float(row[i]))
+                pending = None
+            else:
+                pending = row
+        if pending is not None:  # always end where the flight ended
+            for n, i in wanted:
+                cols[n].append(float(pending[i]))
     return cols
 
 
-def plot(directory, name):
-    c = read_columns(os.path.join(directory, name + ".csv"))
+def read_summary(directory, name):
+    path = os.path.join(directory, name + ".summary.json")
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}
+
+
+def wrap360(values):
+    return [v % 360.0 for v in values]
+
+
+def track_radius(c):
+    """Radius of the ground track (m) from the turn rate of the track."""
+    t, yaw = c["time"], c["yaw"]
+    vh = [math.hypot(n, e) for n, e in zip(c["vel_north"], c["vel_east"])]
+    radius = [math.nan]
+    for k in range(1, len(t)):
+        dyaw = (yaw[k] - yaw[k - 1] + 180.0) % 360.0 - 180.0
+        rate = math.radians(abs(dyaw)) / max(t[k] - t[k - 1], 1e-9)
+        radius.append(vh[k] / rate if rate > 1e-6 else math.nan)
+    return radius
+
+
+def along_track(c):
+    """Distance flown over the ground (m) at each row."""
+    d, out = 0.0, [0.0]
+    n, e = c["x_north"], c["z_east"]
+    for k in range(1, len(n)):
+        d += math.hypot(n[k] - n[k - 1], e[k] - e[k - 1])
+        out.append(d)
+    return out
+
+
+def latch_strips(ax, c, flags, expected, other):
+    """Each flag as a bar of the times it was set; checked ones in green."""
     t = c["time"]
-    fig, ax = plt.subplots(3, 2, figsize=(12, 10), constrained_layout=True)
-    fig.suptitle(name)
+    names = [n for n in flags if n in c and any(v == 1.0 for v in c[n])]
+    never = [n for n in expected if n not in names]
+    for row, n in enumerate(names):
+        spans, start = [], None
+        for k, v in enumerate(c[n]):
+            if v == 1.0 and start is None:
+                start = t[k]
+            if v != 1.0 and start is not None:
+                spans.append((start, t[k] - start))
+                start = None
+        if start is not None:
+            spans.append((start, max(t[-1] - start, t[-1] * 0.002)))
+        colour = "tab:green" if n in expected else "tab:blue"
+        ax.broken_barh(spans, (row - 0.35, 0.7), color=colour)
+        if other is not None and n in other:
+            ot, ov = other["time"], other[n]
+            on = [ot[k] for k in range(len(ot)) if ov[k] == 1.0]
+            if on:
+                ax.plot(on, [row] * len(on), "k|", markersize=4, alpha=0.4)
+    ax.set_yticks(range(len(names)))
+    ax.set_yticklabels(names)
+    ax.set_ylim(-0.8, max(len(names), 1) - 0.2)
+    ax.set_xlim(t[0], t[-1])
+    ax.set_xlabel("time (s)")
+    title = "manoeuvre latches (set: bar; green: checked)"
+    if never:
+        title += "; never set: " + ", ".join(never)
+    ax.set_title(title)
+    if not names:
+        ax.text(0.5, 0.5, "no latch set", transform=ax.transAxes, ha="center", va="center")
 
-    a = ax[0][0]
-    a.plot(c["z_east"], c["x_north"])
+
+def below(ax, lines):
+    """A legend under the axes: with two vertical scales no place inside is
+    sure to be free of curves."""
+    ax.legend(lines, [ln.get_label() for ln in lines], loc="upper center", bbox_to_anchor=(0.5, -0.13),
+              ncol=len(lines), fontsize=8, frameon=False)
+
+
+def mark_convergence(ax, summary):
+    conv = summary.get("converge_s")
+    if summary.get("steers", True) and conv is not None:
+        ax.axvline(conv, color="tab:green", linestyle="--", linewidth=1)
+        ax.annotate("converged %.2f s" % conv, xy=(conv, 1.0), xycoords=("data", "axes fraction"),
+                    xytext=(3, -12), textcoords="offset points", color="tab:green", fontsize=9)
+
+
+def overlay(ax, other, x, y, **kw):
+    if other is not None and x in other and y in other:
+        ax.plot(other[x], other[y], color="0.45", linestyle="--", linewidth=1, **kw)
+
+
+def draw(plt, directory, name, compare_dir):
+    summary = read_summary(directory, name)
+    flags = summary.get("flags", [])
+    c = read_trajectory(os.path.join(directory, name + ".csv"), flags)
+    other = None
+    if compare_dir:
+        path = os.path.join(compare_dir, name + ".csv")
+        if os.path.exists(path):
+            other = read_trajectory(path, flags)
+    t = c["time"]
+    cmp_label = "compared: " + compare_dir if other is not None else None
+    not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
+
+    fig = plt.figure(figsize=(17, 17), constrained_layout=True)
+    grid = fig.add_gridspec(4, 3)
+    verdict = "passed" if summary.get("passed", True) else "FAILED: " + "; ".join(summary.get("failed", []))
+    title = name + (" - " + summary["description"] if summary.get("description") else "")
+    fig.suptitle(title + "\n" + verdict, fontsize=14,
+                 color="black" if summary.get("passed", True) else "darkred")
+
+    a = fig.add_subplot(grid[0, 0])
+    a.plot(c["z_east"], c["x_north"], label="flown")
+    overlay(a, other, "z_east", "x_north", label=cmp_label)
     a.plot(c["z_east"][:1], c["x_north"][:1], "go", label="start")
-    a.set_xlabel("east (m)"); a.set_ylabel("north (m)"); a.set_title("ground track")
-    a.set_aspect("equal", adjustable="datalim"); a.legend(loc="best")
+    a.plot(c["z_east"][-1:], c["x_north"][-1:], "rs", label="end")
+    a.set_xlabel("east (m)")
+    a.set_ylabel("north (m)")
+    a.set_title("ground track")
+    a.set_aspect("equal", adjustable="datalim")
+    a.legend(loc="best", fontsize=8)
 
-    a = ax[0][1]
-    a.plot(t, c["altitude"])
-    a.set_xlabel("time (s)"); a.set_ylabel("m"); a.set_title("altitude")
+    a = fig.add_subplot(grid[0, 1], projection="3d")
+    a.plot(c["z_east"], c["x_north"], c["altitude"])
+    if other is not None:
+        a.plot(other["z_east"], other["x_north"], other["altitude"], color="0.45", linestyle="--")
+    a.scatter(c["z_east"][:1], c["x_north"][:1], c["altitude"][:1], color="g")
+    a.set_xlabel("east (m)")
+    a.set_ylabel("north (m)")
+    a.set_zlabel("altitude (m)")
+    a.set_title("flight path")
 
-    a = ax[1][0]
+    a = fig.add_subplot(grid[0, 2])
+    a.plot(t, c["altitude"], label="flown")
+    overlay(a, other, "time", "altitude", label=cmp_label)
+    if "orbit_alt_target_m" in c:
+        a.plot(t, c["orbit_alt_target_m"], "k:", label="orbit profile (expected)")
+    if summary.get("ended_s") is not None:
+        a.axvline(summary["ended_s"], color="tab:red", linestyle=":", label="flight ended")
+    a.set_xlabel("time (s)")
+    a.set_ylabel("altitude (m)")
+    a.set_title("altitude")
+    a.legend(loc="best", fontsize=8)
+
+    a = fig.add_subplot(grid[1, 0])
+    a.plot(t, c["pitch"], label="flight-path elevation")
+    a.plot(t, c["elev_cmd"], "k:", label="elev_cmd")
+    overlay(a, other, "time", "pitch", label=cmp_label)
+    mark_convergence(a, summary)
+    a.set_xlabel("time (s)")
+    a.set_ylabel("elevation (deg)")
+    a.set_title("elevation of the velocity" + not_steered)
+    a.legend(loc="best", fontsize=8)
+
+    a = fig.add_subplot(grid[1, 1])
+    a.plot(t, wrap360(c["yaw"]), ".", markersize=1.5, label="track azimuth")
+    a.plot(t, wrap360(c["azim_cmd"]), "k:", label="azim_cmd")
+    if other is not None:
+        a.plot(other["time"], wrap360(other["yaw"]), ".", color="0.45", markersize=1, label=cmp_label)
+    mark_convergence(a, summary)
+    a.set_xlabel("time (s)")
+    a.set_ylabel("azimuth (deg, 0 = north)")
+    a.set_ylim(0, 360)
+    a.set_yticks(range(0, 361, 90))
+    a.set_title("azimuth of the velocity" + not_steered)
+    a.legend(loc="best", fontsize=8)
+
+    a = fig.add_subplot(grid[1, 2])
+    a.plot(t, c["dir_err_deg"], label="flown")
+    overlay(a, other, "time", "dir_err_deg", label=cmp_label)
+    a.axhline(CONVERGED_DEG, color="grey", linestyle=":", label="%g deg: converged" % CONVERGED_DEG)
+    mark_convergence(a, summary)
+    a.set_xlabel("time (s)")
+    a.set_ylabel("angle (deg)")
+    a.set_title("velocity to commanded direction" + not_steered)
+    a.legend(loc="best", fontsize=8)
+
+    a = fig.add_subplot(grid[2, 0])
     a.plot(t, c["roll"], label="bank (deg)")
-    a.plot(t, c["lat_cmd"], label="lat_cmd")
-    a.set_xlabel("time (s)"); a.set_title("bank and lateral command"); a.legend(loc="best")
+    overlay(a, other, "time", "roll", label=cmp_label)
+    a.set_xlabel("time (s)")
+    a.set_ylabel("bank (deg)")
+    b = a.twinx()
+    b.plot(t, c["lat_cmd"], color="tab:orange", linewidth=1, label="lat_cmd")
+    b.set_ylabel("lat_cmd (flown as roll rate, deg/s)")
+    a.set_title("bank and lateral command")
+    below(a, a.get_lines() + b.get_lines())
 
-    a = ax[1][1]
-    a.plot(t, c["nz_cmd"], label="commanded")
+    a = fig.add_subplot(grid[2, 1])
+    a.plot(t, c["nz_cmd"], label="nz_cmd")
     a.plot(t, c["load_flown"], label="flown")
-    a.set_xlabel("time (s)"); a.set_ylabel("g"); a.set_title("load factor"); a.legend(loc="best")
+    overlay(a, other, "time", "load_flown", label=cmp_label)
+    a.set_xlabel("time (s)")
+    a.set_ylabel("load factor (g)")
+    a.set_title("load factor")
+    a.legend(loc="best", fontsize=8)
 
-    a = ax[2][0]
+    a = fig.add_subplot(grid[2, 2])
     a.plot(t, c["throttle_cmd"], label="throttle_cmd")
-    a.plot(t, c["thrust_frac"], label="thrust (fraction of max)")
-    a.set_xlabel("time (s)"); a.set_title("throttle and speed"); a.legend(loc="upper left")
+    a.plot(t, c["thrust_frac"], label="thrust")
+    a.set_xlabel("time (s)")
+    a.set_ylabel("fraction of maximum thrust")
     b = a.twinx()
     b.plot(t, c["tas"], "k--", label="speed")
     b.plot(t, c["speed_cmd"], "k:", label="speed_cmd")
-    b.set_ylabel("m/s"); b.legend(loc="upper right")
+    if other is not None:
+        b.plot(other["time"], other["tas"], color="0.45", linestyle="--", label=cmp_label)
+    b.set_ylabel("speed (m/s)")
+    a.set_title("throttle and speed")
+    below(a, a.get_lines() + b.get_lines())
 
-    a = ax[2][1]
-    a.plot(t, c["dir_err_deg"])
-    a.axhline(5, color="grey", linestyle=":")
-    a.set_xlabel("time (s)"); a.set_ylabel("deg"); a.set_title("velocity to commanded direction")
+    a = fig.add_subplot(grid[3, 0:2])
+    latch_strips(a, c, flags, summary.get("latched", []), other)
+
+    a = fig.add_subplot(grid[3, 2])
+    if "orbit_radius_m" in c:
+        a.plot(t, track_radius(c), label="flown (ground track)")
+        if other is not None and "orbit_radius_m" in other:
+            a.plot(other["time"], track_radius(other), color="0.45", linestyle="--", label=cmp_label)
+        a.plot(t, c["orbit_radius_m"], "k:", label="expected")
+        finite = [r for r in c["orbit_radius_m"] if not math.isnan(r)]
+        if finite:
+            a.set_ylim(0, 2 * max(finite))
+        a.set_title("orbit radius")
+        a.legend(loc="best", fontsize=8)
+        a.set_ylabel("radius (m)")
+        a.set_xlabel("time (s)")
+    else:
+        a.plot(along_track(c), c["altitude"], label="flown")
+        if other is not None:
+            a.plot(along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label)
+        a.set_title("vertical profile")
+        a.set_xlabel("distance along the ground track (m)")
+        a.set_ylabel("altitude (m)")
+        a.legend(loc="best", fontsize=8)
 
     final = os.path.join(directory, name + ".png")
     tmp = final + ".tmp.png"
-    fig.savefig(tmp, dpi=80)
+    fig.savefig(tmp, dpi=72)
     plt.close(fig)
     os.replace(tmp, final)
 
 
 def main(argv):
-    if len(argv) < 3:
-        sys.exit(__doc__)
-    for name in argv[2:]:
-        plot(argv[1], name)
+    parser = argparse.ArgumentParser(
+        prog="plot_trajectory.py", description=__doc__.split("\n")[0],
+        epilog="Exit status: 0 drawn; 1 a trajectory missing or unreadable; 2 bad command line; "
+               "3 matplotlib cannot be used.")
+    parser.add_argument("--compare", metavar="OTHER", help="folder of an earlier run to draw dashed")
+    parser.add_argument("directory", metavar="DIR")
+    parser.add_argument("names", metavar="NAME", nargs="+")
+    args = parser.parse_args(argv[1:])
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("plot_trajectory.py: matplotlib is missing for %s; install Debian's "
+              "python3-matplotlib (or run guide-sim with --no-plot)" % sys.executable, file=sys.stderr)
+        return EXIT_ENVIRONMENT
+    for k, name in enumerate(args.names, 1):
+        print("drawing %s.png (%d of %d)" % (name, k, len(args.names)), flush=True)
+        try:
+            draw(plt, args.directory, name, args.compare)
+        except (OSError, ValueError, KeyError, StopIteration, IndexError) as e:
+            what = "missing column %s" % e if isinstance(e, KeyError) else str(e) or "empty file"
+            print("plot_trajectory.py: %s: %s" % (os.path.join(args.directory, name + ".csv"), what),
+                  file=sys.stderr)
+            return EXIT_BAD_DATA
+    return 0
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    sys.exit(main(sys.argv))

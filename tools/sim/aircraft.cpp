@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <cmath>
 
+#include "atmosphere.h"
+
 namespace {
 
-constexpr double kG0_mps2 = 9.80665;
-constexpr double kDegPerRad = 57.29577951308232;
-constexpr double kRadPerDeg = 0.017453292519943295;
+// The aircraft falls and lifts with standard gravity, as the law's
+// atmosphere does (the law's load demands use a rounded 9.81 of their own).
+constexpr double kG0_mps2 = kStandardGravity_mps2;
 // Below this horizontal speed the track azimuth is undefined; the last one
 // is kept.
 constexpr double kMinTrackSpeed_mps = 1e-6;
 
 double lag(double value, double target, double tau_s) {
-    return value + (target - value) * (kSimStep_s / tau_s);
+    return value + (target - value) * (kStep_s / tau_s);
 }
 
 // Wings-level up axis and right-wing axis of a path with heading chi and
@@ -32,16 +34,10 @@ double track_deg(const Aircraft& ac) {
 
 double dynamic_pressure(const Aircraft& ac) {
     const double v = norm(ac.velocity);
-    return 0.5 * air_density(ac.position.y) * v * v;
+    return 0.5 * air_density_kgpm3(ac.position.y) * v * v;
 }
 
 }  // namespace
-
-double air_density(double altitude_m) {
-    double temp_K = 288.15 - 0.0065 * altitude_m;
-    if (altitude_m >= 11000.0) temp_K = 216.65;
-    return 1.225 * std::exp((-9.80665 / (287.05 * temp_K)) * altitude_m);
-}
 
 Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init) {
     Aircraft ac;
@@ -93,7 +89,7 @@ void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac)
     // Roll the lift direction about the velocity; positive rolls right.
     const double p_cmd = std::clamp(cmd.lat_cmd, -cfg.max_roll_rate_dps, cfg.max_roll_rate_dps);
     ac.roll_rate_dps = lag(ac.roll_rate_dps, std::isfinite(p_cmd) ? p_cmd : 0.0, cfg.roll_lag_s);
-    const double dphi = ac.roll_rate_dps * kRadPerDeg * kSimStep_s;
+    const double dphi = ac.roll_rate_dps * kRadPerDeg * kStep_s;
     const V3 right = cross(along, ac.lift_dir);
     ac.lift_dir = std::cos(dphi) * ac.lift_dir + std::sin(dphi) * right;
 
@@ -114,8 +110,8 @@ void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac)
     const V3 accel = ((thrust - drag) / cfg.mass_kg) * along +
                      (ac.load_g * kG0_mps2) * ac.lift_dir + V3{0.0, -kG0_mps2, 0.0};
 
-    ac.velocity = ac.velocity + kSimStep_s * accel;
-    ac.position = ac.position + kSimStep_s * ac.velocity;
+    ac.velocity = ac.velocity + kStep_s * accel;
+    ac.position = ac.position + kStep_s * ac.velocity;
 
     // Keep the lift direction perpendicular to the new velocity.
     const V3 new_along = unit(ac.velocity);

@@ -15,6 +15,7 @@
 #define SIM_AIRCRAFT_H
 
 #include "GuideW.h"
+#include "law_constants.h"
 #include "vec3.h"
 
 struct AircraftConfig {
@@ -50,18 +51,13 @@ struct Aircraft {
     double heading_deg = 0.0;  // kept through vertical flight
 };
 
-constexpr double kSimStep_s = 0.01;
-
 Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init);
-
-// Air density at altitude, kg/m^3.
-double air_density(double altitude_m);
 
 // Fills the aircraft-state inputs of the law (attitude, speeds, roll rate,
 // altitude); the command inputs are left as they are.
 void sense(const Aircraft& ac, GuideWInputs& u);
 
-// Advances the aircraft by one step under the law's commands.
+// Advances the aircraft by one step of the law (kStep_s) under its commands.
 void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac);
 
 // Flight-path angle and bank in degrees, as sense() reports them.

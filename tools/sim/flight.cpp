@@ -7,12 +7,15 @@
 #include <cstring>
 
 #include "guide_fields.h"
+#include "law_constants.h"
+#include "orbit.h"
 
 namespace {
 
-constexpr double kDegPerRad = 57.29577951308232;
-constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kConvergedDir_deg = 5.0;
+// An event at t_s happens at the first step not before it; the steps' times
+// are multiples of the step formed in floating point.
+constexpr double kEventTimeTolerance_s = 1e-9;
 constexpr double kBankSideThreshold_deg = 10.0;  // a bank clearly on one side
 
 __attribute__((format(printf, 1, 2))) std::string fmt(const char* format, ...) {
@@ -31,9 +34,38 @@ double commanded_direction_error_deg(const GuideWInputs& u, const Aircraft& ac) 
     return std::acos(std::clamp(c, -1.0, 1.0)) * kDegPerRad;
 }
 
+double wrap180(double a);
+
+// The orbit's radius and altitude target from the law's own formulas (the
+// aircraft's track stands for the law's yaw); left NaN outside mode 3.
+void in_orbit(const GuideWInputs& u, const GuideWStates& dw, FlightSample& s) {
+    if (!(u.mode > kMode2To3 && u.mode <= kMode3To4) || dw.orbit_latched != 1.0) return;
+    const double nz = orbit_turn_load_g(u.ext_nz);
+    if (!(std::fabs(nz) > 1.0)) return;
+    s.orbit_radius_m = orbit_radius_m(u.speed_cmd, nz);
+    const double delta = wrap180(u.yaw - dw.orbit_yaw_ref);
+    s.orbit_alt_target_m = orbit_altitude_target_m(delta, s.orbit_radius_m, u.elev_cmd, dw.orbit_alt_ref);
+}
+
+// The first input or command that is not finite, by name; nullptr if none.
+const char* first_non_finite(const GuideWInputs& u, const GuideWOutputs& y) {
+    for (int i = 0; i < kInputCount; ++i) {
+        if (!std::isfinite(input_values(u)[i])) return kInputNames[i];
+    }
+    for (int i = 0; i < kOutputCount; ++i) {
+        if (!std::isfinite(output_values(y)[i])) return kOutputNames[i];
+    }
+    return nullptr;
+}
+
+double input_or_output(const GuideWInputs& u, const GuideWOutputs& y, const char* name) {
+    const int i = field_index(kInputNames, kInputCount, name);
+    return i >= 0 ? input_values(u)[i] : output_values(y)[field_index(kOutputNames, kOutputCount, name)];
+}
+
 double wrap180(double a) {
-    while (a > 180.0) a -= 360.0;
-    while (a < -180.0) a += 360.0;
+    while (a > kHalfTurn_deg) a -= kFullTurn_deg;
+    while (a < -kHalfTurn_deg) a += kFullTurn_deg;
     return a;
 }
 
@@ -51,8 +83,9 @@ public:
         const GuideWStates& dw = *s.states;
         const GuideWInputs& u = *s.inputs;
         const double alt = s.aircraft->position.y;
-        min_alt_ = std::min(min_alt_, alt);
-        peak_load_ = std::max(peak_load_, s.aircraft->load_g);
+        // NaN-safe: a value that is not a number is kept, so a check fails.
+        if (!(alt >= min_alt_)) min_alt_ = alt;
+        if (!(s.aircraft->load_g <= peak_load_)) peak_load_ = s.aircraft->load_g;
         for (auto& [idx, seen] : latched_) seen = seen || state_values(dw)[idx] == 1.0;
         if (!converge_s_ && s.dir_err_deg <= kConvergedDir_deg) converge_s_ = s.t_s;
 
@@ -91,7 +124,7 @@ private:
         }
         if (dw.splits_pull == 1.0 && !pull_seen_) {
             pull_seen_ = true;
-            pulled_after_roll_ = split_seen_ && split_roll_ >= 90.0;
+            pulled_after_roll_ = split_seen_ && split_roll_ >= kQuarterTurn_deg;
         }
     }
 
@@ -103,27 +136,24 @@ private:
         const double vh = std::hypot(u.vel_north, u.vel_east);
         if (orbit_started_) {
             orbit_turn_rad_ += std::fabs(wrap180(u.yaw - orbit_last_yaw_)) * kRadPerDeg;
-            orbit_dist_m_ += vh * kSimStep_s;
+            orbit_dist_m_ += vh * kStep_s;
         }
         orbit_started_ = true;
         orbit_last_yaw_ = u.yaw;
-        orbit_radius_formula_ = ((u.speed_cmd * u.speed_cmd) / 9.81) /
-                                std::sqrt(u.ext_nz * u.ext_nz - 1.0);
-        const double delta = wrap180(u.yaw - dw.orbit_yaw_ref);
-        const double target = (std::fabs(delta) / 90.0) *
-                                  (orbit_radius_formula_ * std::sin(u.elev_cmd / 57.3)) +
-                              dw.orbit_alt_ref;
-        orbit_alt_err_ = std::max(orbit_alt_err_, std::fabs(s.aircraft->position.y - target));
+        (void)dw;
+        orbit_radius_formula_ = s.orbit_radius_m;
+        const double err = std::fabs(s.aircraft->position.y - s.orbit_alt_target_m);
+        orbit_alt_err_ = std::isnan(err) ? err : std::max(orbit_alt_err_, err);
     }
 
     void judge(std::vector<std::string>& failed) const {
         if (e_.converge_within_s && !(converge_s_ && *converge_s_ <= *e_.converge_within_s)) {
             failed.push_back(fmt("converge within %.0f s", *e_.converge_within_s));
         }
-        if (e_.max_load_g && peak_load_ > *e_.max_load_g) {
+        if (e_.max_load_g && !(peak_load_ <= *e_.max_load_g)) {
             failed.push_back(fmt("load %.2f g above %.2f g", peak_load_, *e_.max_load_g));
         }
-        if (e_.min_altitude_m && min_alt_ < *e_.min_altitude_m) {
+        if (e_.min_altitude_m && !(min_alt_ >= *e_.min_altitude_m)) {
             failed.push_back(fmt("altitude %.0f m below %.0f m", min_alt_, *e_.min_altitude_m));
         }
         if (e_.final_speed_error_mps &&
@@ -144,7 +174,7 @@ private:
         if (e_.passthrough && passthrough_misses_ > 0) {
             failed.push_back(fmt("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
         }
-        if (e_.ends_upright && !(std::fabs(last_roll_) < 90.0)) {
+        if (e_.ends_upright && !(std::fabs(last_roll_) < kQuarterTurn_deg)) {
             failed.push_back(fmt("ends with bank %.0f deg", last_roll_));
         }
         if (e_.final_bank && !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
@@ -182,33 +212,66 @@ private:
 
 }  // namespace
 
+GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc) {
+    GuideWParams p = *lib.params;
+    for (const auto& [name, value] : sc.params) set_parameter(p, name, value);
+    return p;
+}
+
 FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
                            const AircraftConfig& cfg, const SampleSink& sink) {
     const GuideWParams saved_params = *lib.params;
     lib.initialize();
-    for (const auto& [name, value] : sc.params) set_parameter(*lib.params, name, value);
+    *lib.params = scenario_parameters(lib, sc);
+    const bool guidance_on = lib.params->guide_ref != 0.0;
 
     GuideWInputs u = sc.commands;
     GuideWOutputs y{};
     Aircraft ac = make_aircraft(cfg, sc.initial);
     CheckTracker checks(sc);
     size_t next_event = 0;
+    bool steers = guidance_on;
+    std::optional<double> ended_s;
+    std::string end_reason;
 
-    const long steps = std::lround(sc.duration_s / kSimStep_s);
+    const long steps = std::lround(sc.duration_s / kStep_s);
     for (long k = 0; k <= steps; ++k) {
-        const double t = static_cast<double>(k) * kSimStep_s;
-        for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + 1e-9; ++next_event) {
+        const double t = static_cast<double>(k) * kStep_s;
+        for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + kEventTimeTolerance_s; ++next_event) {
             for (const InputChange& c : sc.events[next_event].changes) input_values(u)[c.index] = c.value;
         }
         sense(ac, u);
         lib.one_step(input_values(u));
         lib.get_output(&y.lat_cmd);
+        // Above the mode-2/3 edge the law flies an orbit or passes external
+        // commands through: it does not steer towards the commanded direction.
+        steers = steers && !(u.mode > kMode2To3);
 
-        const FlightSample sample{t, &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac)};
+        FlightSample sample{t, &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac), NAN, NAN};
+        in_orbit(u, *lib.states, sample);
         checks.observe(sample);
         if (sink) sink(sample);
+
+        if (const char* bad = first_non_finite(u, y)) {
+            ended_s = t;
+            end_reason = std::string(bad) + " is " + (std::isnan(input_or_output(u, y, bad)) ? "nan" : "infinite") +
+                         fmt(" at t = %.2f s", t);
+            break;
+        }
         fly_step(cfg, y, ac);
+        if (!(ac.position.y > 0.0)) {
+            ended_s = t + kStep_s;
+            if (!sc.expect.may_reach_ground) end_reason = fmt("reached the ground at t = %.2f s", *ended_s);
+            break;
+        }
     }
     *lib.params = saved_params;
-    return checks.finish();
+    FlightSummary sum = checks.finish();
+    sum.steers = steers;
+    sum.ended_s = ended_s;
+    if (!end_reason.empty()) sum.failed.insert(sum.failed.begin(), end_reason);
+    if (!steers && sc.expect.converge_within_s) {
+        sum.failed.push_back("converge_within_s asked of a flight the law does not steer (mode above 2.5 or guide_ref 0)");
+    }
+    return sum;
 }

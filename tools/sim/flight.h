@@ -22,19 +22,33 @@ struct FlightSample {
     const GuideWStates* states;
     const Aircraft* aircraft;
     double dir_err_deg;  // angle between velocity and commanded direction
+    // In the orbit (mode 3), the radius of the level turn the law flies and
+    // the altitude its profile asks for now; NaN in the other modes.
+    double orbit_radius_m;
+    double orbit_alt_target_m;
 };
 
 struct FlightSummary {
+    bool steers = true;                // the mode steers towards the commanded direction
     std::optional<double> converge_s;  // first time within 5 deg of the command
     double peak_load_g = 0.0;          // flown
     double altitude_lost_m = 0.0;      // start minus lowest
     double final_speed_err_mps = 0.0;  // final speed minus speed_cmd
+    std::optional<double> ended_s;     // the flight ended early: ground reached, or a value not finite
     std::vector<std::string> failed;   // checks that failed, with figures
 };
 
 using SampleSink = std::function<void(const FlightSample&)>;
 
+// The parameters sc flies with: the library's present ones with the
+// scenario's changes.
+GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc);
+
 // Flies sc through lib. The library's parameters are restored afterwards.
+// The flight ends early when the aircraft reaches the ground (altitude 0)
+// or when an input the law sees or a command it gives is not finite; both
+// fail the run (the ground not, when the scenario allows it). No printing,
+// no files: sink sees each step.
 FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
                            const AircraftConfig& cfg, const SampleSink& sink);
 

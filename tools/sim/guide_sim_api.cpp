@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "instance_flight.h"
+#include "law_constants.h"
+#include "tool_error.h"
 
 using nlohmann::json;
 // Results keep their keys in the order written: metrics and checks read in
@@ -17,10 +19,6 @@ using nlohmann::json;
 using ordered_json = nlohmann::ordered_json;
 
 namespace {
-
-// Above this mode the law flies external commands, not the commanded
-// direction, so a convergence time would mean nothing (guide-sim prints "-").
-constexpr double kHighestSteeringMode = 2.5;
 
 struct Refusal {
     std::string message;
@@ -101,7 +99,9 @@ void apply_override(json& doc, const std::string& path, const json& value) {
 std::string check_of_failure(const std::string& failure) {
     const auto starts = [&](const char* prefix) { return failure.rfind(prefix, 0) == 0; };
     const auto has = [&](const char* part) { return failure.find(part) != std::string::npos; };
-    if (starts("converge within")) return "converge_within_s";
+    if (starts("converge within") || starts("converge_within_s asked")) return "converge_within_s";
+    if (starts("reached the ground")) return "ground";
+    if (has(" is nan at ") || has(" is infinite at ")) return "finite_values";
     if (starts("load ")) return "max_load_g";
     if (starts("altitude ") && has(" below ")) return "min_altitude_m";
     if (starts("altitude ") && has("orbit profile")) return "orbit";
@@ -174,13 +174,16 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
         for (const auto& item : changes.items()) apply_override(doc, item.key(), item.value());
     }
     std::vector<Scenario> parsed;
-    std::string error;
-    if (!parse_scenarios(doc.dump(), origin, parsed, error)) throw Refusal{error};
+    try {
+        parsed = parse_scenarios(doc.dump(), origin);
+    } catch (const ToolError& e) {
+        throw Refusal{e.what()};
+    }
     const Scenario& sc = parsed.front();
 
     const long path_every = path_interval_s > 0.0
-                                ? std::max(1L, std::lround(path_interval_s / kSimStep_s)) : 0;
-    const long last_step = std::lround(sc.duration_s / kSimStep_s);
+                                ? std::max(1L, std::lround(path_interval_s / kStep_s)) : 0;
+    const long last_step = std::lround(sc.duration_s / kStep_s);
     ExtraFigures extra;
     long step = 0;
     const FlightSummary sum = fly_scenario_in_instance(sc, AircraftConfig{}, [&](const FlightSample& s) {
@@ -194,7 +197,8 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     });
 
     ordered_json converge = nullptr;
-    if (sum.converge_s && !(sc.commands.mode > kHighestSteeringMode)) converge = *sum.converge_s;
+    // A convergence time means nothing where the law does not steer.
+    if (sum.converge_s && sum.steers) converge = *sum.converge_s;
     ordered_json out = {
         {"name", sc.name},
         {"scenario", doc},

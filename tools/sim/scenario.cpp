@@ -8,19 +8,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "files.h"
 #include "guide_fields.h"
+#include "law_constants.h"
+#include "tool_error.h"
+#include "values.h"
 
 using nlohmann::json;
 
 namespace {
 
-// A problem in a scenario, with the path of the offending key.
-struct ScenarioError {
-    std::string message;
-};
-
+// A problem in a scenario, with the path of the offending key: bad data.
 [[noreturn]] void fail(const std::string& where, const std::string& what) {
-    throw ScenarioError{where + ": " + what};
+    ::fail(kExitFailed, where + ": " + what);
 }
 
 void only_keys(const json& obj, const std::string& where,
@@ -32,16 +32,28 @@ void only_keys(const json& obj, const std::string& where,
         if (!known) {
             std::string list;
             for (const char* k : allowed) list += std::string(list.empty() ? "" : ", ") + k;
-            fail(where, "unknown key '" + item.key() + "' (expected one of: " + list + ")");
+            fail(where, "unknown key " + quote_text(item.key()) + " (expected one of: " + list + ")");
         }
     }
 }
 
+// where.key, the key quoted when it holds more than a name's characters.
+std::string key_path(const std::string& where, const std::string& key) {
+    const bool plain = !key.empty() && key.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_[]") == std::string::npos;
+    return where + "." + (plain ? key : quote_text(key));
+}
+
+double finite_number(const json& v, const std::string& path) {
+    if (!v.is_number()) fail(path, "must be a number");
+    const double value = v.get<double>();
+    if (!std::isfinite(value)) fail(path, "must be a finite number");
+    return value;
+}
+
 double number(const json& obj, const char* key, const std::string& where) {
     if (!obj.contains(key)) fail(where, std::string("needs \"") + key + "\"");
-    const json& v = obj.at(key);
-    if (!v.is_number()) fail(where + "." + key, "must be a number");
-    return v.get<double>();
+    return finite_number(obj.at(key), key_path(where, key));
 }
 
 void read_number(const json& obj, const char* key, const std::string& where, double& out) {
@@ -59,6 +71,13 @@ void read_flag(const json& obj, const char* key, const std::string& where, bool&
     out = obj.at(key).get<bool>();
 }
 
+// A number within [lo, hi], or the key is refused naming the range.
+void check_range(double value, double lo, double hi, const std::string& where) {
+    if (!(value >= lo && value <= hi)) {
+        fail(where, "must lie within [" + number_text(lo) + ", " + number_text(hi) + "], not " + number_text(value));
+    }
+}
+
 // Inputs the simulator senses from the aircraft cannot be commanded.
 bool is_sensed_input(int index) {
     static const std::set<std::string> sensed = {
@@ -72,12 +91,16 @@ std::vector<InputChange> read_inputs(const json& obj, const std::string& where) 
     std::vector<InputChange> changes;
     for (const auto& item : obj.items()) {
         const int idx = field_index(kInputNames, kInputCount, item.key());
-        if (idx < 0) fail(where, "unknown input '" + item.key() + "'");
+        if (idx < 0) fail(where, "unknown input " + quote_text(item.key()));
         if (is_sensed_input(idx)) {
             fail(where, "'" + item.key() + "' is sensed from the aircraft; set the start in \"initial\"");
         }
-        if (!item.value().is_number()) fail(where + "." + item.key(), "must be a number");
-        changes.push_back({idx, item.value().get<double>()});
+        const std::string wk = where + "." + item.key();
+        const double value = finite_number(item.value(), wk);
+        // A weight blends two commands; a mode is one of the bands from 1 up.
+        if (item.key() == "ext_weight") check_range(value, 0.0, 1.0, wk);
+        if (item.key() == "mode" && !(value >= 0.0)) fail(wk, "must not be negative");
+        changes.push_back({idx, value});
     }
     return changes;
 }
@@ -90,8 +113,11 @@ InitialFlight read_initial(const json& obj, const std::string& where) {
     read_number(obj, "heading_deg", where, init.heading_deg);
     read_number(obj, "path_deg", where, init.path_deg);
     read_number(obj, "bank_deg", where, init.bank_deg);
-    if (!(init.speed_mps > 0.0)) fail(where + ".speed_mps", "must be above 0");
-    if (!(std::fabs(init.path_deg) < 90.0)) fail(where + ".path_deg", "must lie within (-90, 90)");
+    check_range(init.altitude_m, kMinStartAltitude_m, kMaxStartAltitude_m, where + ".altitude_m");
+    check_range(init.speed_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps, where + ".speed_mps");
+    check_range(init.heading_deg, -kFullTurn_deg, kFullTurn_deg, where + ".heading_deg");
+    check_range(init.bank_deg, -kHalfTurn_deg, kHalfTurn_deg, where + ".bank_deg");
+    if (!(std::fabs(init.path_deg) < kQuarterTurn_deg)) fail(where + ".path_deg", "must lie within (-90, 90)");
     return init;
 }
 
@@ -99,7 +125,7 @@ Expectations read_expect(const json& obj, const std::string& where) {
     only_keys(obj, where,
               {"converge_within_s", "max_load_g", "min_altitude_m", "final_speed_error_mps",
                "latched", "rolls_before_pull", "turn_direction_latched", "passthrough",
-               "ends_upright", "final_bank_deg", "orbit"});
+               "ends_upright", "final_bank_deg", "orbit", "may_reach_ground"});
     Expectations e;
     read_optional(obj, "converge_within_s", where, e.converge_within_s);
     read_optional(obj, "max_load_g", where, e.max_load_g);
@@ -109,12 +135,13 @@ Expectations read_expect(const json& obj, const std::string& where) {
     read_flag(obj, "turn_direction_latched", where, e.turn_direction_latched);
     read_flag(obj, "passthrough", where, e.passthrough);
     read_flag(obj, "ends_upright", where, e.ends_upright);
+    read_flag(obj, "may_reach_ground", where, e.may_reach_ground);
     if (obj.contains("latched")) {
         const json& list = obj.at("latched");
         if (!list.is_array()) fail(where + ".latched", "must be a list of state names");
         for (const json& name : list) {
             if (!name.is_string() || field_index(kStateNames, kStateCount, name.get<std::string>()) < 0) {
-                fail(where + ".latched", "unknown state " + name.dump());
+                fail(where + ".latched", "unknown state " + quote_text(name.dump()));
             }
             e.latched.push_back(name.get<std::string>());
         }
@@ -144,24 +171,24 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string()) fail(where, "needs a \"name\" string");
     sc.name = obj.at("name").get<std::string>();
-    const std::string w = where + " (" + sc.name + ")";
     if (sc.name.empty() || sc.name.find_first_not_of(
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos) {
-        fail(w + ".name", "may hold only letters, digits, '_' and '-'");
+        fail(where + ".name", quote_text(sc.name) + ": may hold only letters, digits, '_' and '-'");
     }
+    const std::string w = where + " (" + sc.name + ")";
     if (obj.contains("description")) {
         if (!obj.at("description").is_string()) fail(w + ".description", "must be a string");
         sc.description = obj.at("description").get<std::string>();
     }
     if (!obj.contains("duration_s")) fail(w, "needs \"duration_s\"");
     sc.duration_s = number(obj, "duration_s", w);
-    if (!(sc.duration_s > 0.0 && sc.duration_s <= 36000.0)) {
-        fail(w + ".duration_s", "must lie within (0, 36000]");
+    if (!(sc.duration_s > 0.0 && sc.duration_s <= kMaxDuration_s)) {
+        fail(w + ".duration_s", "must lie within (0, " + number_text(kMaxDuration_s) + "]");
     }
     if (obj.contains("initial")) sc.initial = read_initial(obj.at("initial"), w + ".initial");
 
     sc.commands.speed_cmd = sc.initial.speed_mps;
-    sc.commands.azim_cmd = sc.initial.heading_deg < 0.0 ? sc.initial.heading_deg + 360.0
+    sc.commands.azim_cmd = sc.initial.heading_deg < 0.0 ? sc.initial.heading_deg + kFullTurn_deg
                                                         : sc.initial.heading_deg;
     sc.commands.mode = 1.0;
     if (obj.contains("inputs")) {
@@ -177,6 +204,7 @@ Scenario read_scenario(const json& obj, const std::string& where) {
             const std::string we = w + ".events[" + std::to_string(i) + "]";
             only_keys(events[i], we, {"t_s", "inputs"});
             TimedChange tc{number(events[i], "t_s", we), {}};
+            check_range(tc.t_s, 0.0, sc.duration_s, we + ".t_s");
             if (events[i].contains("inputs")) tc.changes = read_inputs(events[i].at("inputs"), we + ".inputs");
             sc.events.push_back(tc);
         }
@@ -188,14 +216,77 @@ Scenario read_scenario(const json& obj, const std::string& where) {
         if (!params.is_object()) fail(w + ".params", "must be an object of parameter names and numbers");
         GuideWParams probe{};
         for (const auto& item : params.items()) {
-            if (!item.value().is_number()) fail(w + ".params." + item.key(), "must be a number");
-            const std::string err = set_parameter(probe, item.key(), item.value().get<double>());
-            if (!err.empty()) fail(w + ".params", err);
-            sc.params.emplace_back(item.key(), item.value().get<double>());
+            const double value = finite_number(item.value(), key_path(w + ".params", item.key()));
+            try {
+                set_parameter(probe, item.key(), value);
+            } catch (const ToolError& e) {
+                fail(w + ".params", e.what());
+            }
+            sc.params.emplace_back(item.key(), value);
         }
     }
     if (obj.contains("expect")) sc.expect = read_expect(obj.at("expect"), w + ".expect");
     return sc;
+}
+
+// A parser callback that refuses a key given twice in one object (JSON
+// leaves the meaning open; the library would keep the last silently),
+// naming its path.
+json::parser_callback_t refuse_duplicate_keys(const std::string& origin) {
+    struct Level {
+        bool is_object;
+        std::set<std::string> keys;
+        std::string key;  // the object's key being read
+        size_t index;     // the list's element being read
+    };
+    auto levels = std::make_shared<std::vector<Level>>();
+    const auto path = [levels] {
+        std::string p;
+        for (size_t i = 0; i + 1 < levels->size(); ++i) {
+            const Level& l = (*levels)[i];
+            p = l.is_object ? key_path(p, l.key) : p + "[" + std::to_string(l.index) + "]";
+        }
+        return p;
+    };
+    return [levels, path, origin](int depth, json::parse_event_t event, json& parsed) {
+        (void)depth;
+        switch (event) {
+            case json::parse_event_t::object_start:
+            case json::parse_event_t::array_start:
+                if (!levels->empty() && !levels->back().is_object) ++levels->back().index;
+                levels->push_back({event == json::parse_event_t::object_start, {}, {}, static_cast<size_t>(-1)});
+                break;
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                levels->pop_back();
+                break;
+            case json::parse_event_t::key: {
+                Level& l = levels->back();
+                l.key = parsed.get<std::string>();
+                if (!l.keys.insert(l.key).second) {
+                    std::string p = path();
+                    if (!p.empty() && p[0] == '.') p.erase(0, 1);
+                    ::fail(kExitFailed, origin + ": " + (p.empty() ? "" : p + ": ") + "key " +
+                                            quote_text(l.key) + " given twice");
+                }
+                break;
+            }
+            case json::parse_event_t::value:
+                if (!levels->empty() && !levels->back().is_object) ++levels->back().index;
+                break;
+        }
+        return true;
+    };
+}
+
+// The JSON library's own account of a fault, without its "[json.exception
+// ...]" tag, escaped and cut short: it echoes what it last read, which may
+// be any bytes and any length.
+constexpr size_t kLibraryMessageMax = 160;
+std::string library_message(const std::string& what, size_t from) {
+    std::string text = escape_text(from == std::string::npos ? what : what.substr(from));
+    if (text.size() > kLibraryMessageMax) text = text.substr(0, kLibraryMessageMax) + "...";
+    return text;
 }
 
 // Line and column of a byte offset, for parse errors.
@@ -214,46 +305,38 @@ std::string position_of(const std::string& text, size_t byte) {
 
 }  // namespace
 
-bool parse_scenarios(const std::string& text, const std::string& origin,
-                     std::vector<Scenario>& out, std::string& error) {
+std::vector<Scenario> parse_scenarios(const std::string& text, const std::string& origin) {
     json doc;
     try {
-        doc = json::parse(text);
+        doc = json::parse(text, refuse_duplicate_keys(origin));
     } catch (const json::parse_error& e) {
         // The library's text reads "[json.exception.parse_error.101] parse
         // error at line L, column C: what"; keep the what.
         const std::string what = e.what();
         const size_t at = what.find(": ", what.find("column"));
-        error = origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
-                ": not valid JSON: " + (at == std::string::npos ? what : what.substr(at + 2));
-        return false;
+        ::fail(kExitFailed, origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
+                                ": not valid JSON: " + library_message(what, at == std::string::npos ? at : at + 2));
+    } catch (const json::exception& e) {  // a number beyond the double range
+        const std::string what = e.what();
+        const size_t at = what.find("] ");
+        ::fail(kExitFailed, origin + ": not valid JSON: " + library_message(what, at == std::string::npos ? at : at + 2));
     }
+    std::vector<Scenario> out;
     try {
         if (doc.is_array()) {
+            if (doc.empty()) ::fail(kExitFailed, origin + ": an empty list: no scenario to fly");
             for (size_t i = 0; i < doc.size(); ++i) {
                 out.push_back(read_scenario(doc[i], origin + ": scenario " + std::to_string(i)));
             }
         } else {
             out.push_back(read_scenario(doc, origin + ": scenario"));
         }
-    } catch (const ScenarioError& e) {
-        error = e.message;
-        return false;
     } catch (const json::exception& e) {
-        error = origin + ": " + e.what();
-        return false;
+        ::fail(kExitFailed, origin + ": " + library_message(e.what(), 0));
     }
-    return true;
+    return out;
 }
 
-bool load_scenario_file(const std::string& path, std::vector<Scenario>& out,
-                        std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open scenario file";
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_scenarios(text.str(), path, out, error);
+std::vector<Scenario> load_scenario_file(const std::string& path) {
+    return parse_scenarios(read_text_file(path), path);
 }

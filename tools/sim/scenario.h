@@ -15,7 +15,10 @@
 //     "expect": {"converge_within_s": 15, "max_load_g": 9, ...}
 //   }
 // "inputs" may name only the command inputs; the aircraft state inputs are
-// sensed from the simulated aircraft. Unknown keys are errors.
+// sensed from the simulated aircraft. Unknown keys, a key given twice, an
+// empty list and numbers that are not finite are errors. The envelope a
+// flight may start in, and the values an input may take, are the named
+// limits below; events happen within [0, duration_s].
 #ifndef SIM_SCENARIO_H
 #define SIM_SCENARIO_H
 
@@ -26,6 +29,16 @@
 
 #include "GuideW.h"
 #include "aircraft.h"
+
+// Where a simulated flight may start: above the ground and within the
+// altitudes the law's atmosphere describes, fast enough for the wing to
+// carry the aircraft and below any speed an aircraft flies.
+constexpr double kMinStartAltitude_m = 1.0;
+constexpr double kMaxStartAltitude_m = 30000.0;
+constexpr double kMinStartSpeed_mps = 30.0;
+constexpr double kMaxStartSpeed_mps = 1000.0;
+// Ten hours of flight: a million-and-a-half-row trajectory at most.
+constexpr double kMaxDuration_s = 36000.0;
 
 struct InputChange {
     int index;     // into the 19-value input array
@@ -59,6 +72,7 @@ struct Expectations {
     bool turn_direction_latched = false;        // bank keeps its side while the sign latch holds
     bool passthrough = false;                   // lat_cmd, nz_cmd equal ext_lat, ext_nz exactly
     bool ends_upright = false;
+    bool may_reach_ground = false;              // reaching altitude 0 ends the flight, and fails it unless set
     std::optional<BankExpectation> final_bank;
     std::optional<OrbitExpectation> orbit;
 };
@@ -74,13 +88,13 @@ struct Scenario {
     Expectations expect;
 };
 
-// Parses scenarios from JSON text; origin names the source in errors. On
-// failure returns false with a message naming the origin and the problem.
-bool parse_scenarios(const std::string& text, const std::string& origin,
-                     std::vector<Scenario>& out, std::string& error);
+// Parses scenarios from JSON text; origin names the source in errors. A
+// problem throws a ToolError (status 1) naming the origin, the key path and
+// what is wrong.
+std::vector<Scenario> parse_scenarios(const std::string& text, const std::string& origin);
 
-bool load_scenario_file(const std::string& path, std::vector<Scenario>& out,
-                        std::string& error);
+// The scenarios of a file; a file that cannot be read is refused as such.
+std::vector<Scenario> load_scenario_file(const std::string& path);
 
 // The scenarios built into the simulator, each showing one behaviour.
 const std::vector<Scenario>& builtin_scenarios();

@@ -1,0 +1,212 @@
+#include "files.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "tool_error.h"
+
+namespace {
+
+// A file that cannot be read is bad data (status 1); one that cannot be
+// written means the file system cannot be used (status 3).
+[[noreturn]] void fail_errno(const std::string& path, const char* what, int err) {
+    fail(kExitFailed, path + ": " + what + ": " + std::strerror(err));
+}
+[[noreturn]] void fail_write(const std::string& path, const char* what, int err) {
+    fail(kExitEnvironment, path + ": " + what + ": " + std::strerror(err));
+}
+
+}  // namespace
+
+void check_readable(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) fail_errno(path, "cannot read", errno);
+    if (S_ISDIR(st.st_mode)) fail_errno(path, "cannot read", EISDIR);
+    if (access(path.c_str(), R_OK) != 0) fail_errno(path, "cannot read", errno);
+}
+
+std::string read_text_file(const std::string& path) {
+    check_readable(path);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail_errno(path, "cannot read", errno);
+    std::string text;
+    char block[65536];
+    for (;;) {
+        const ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int err = errno;
+            close(fd);
+            fail_errno(path, "cannot read", err);
+        }
+        if (n == 0) break;
+        text.append(block, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+
+bool is_live_stream(int fd) {
+    struct stat st;
+    if (isatty(fd)) return true;
+    return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+bool is_live_path(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 &&
+           (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode));
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr size_t kBlockSize = 1 << 20;
+constexpr int kMaxLinkDepth = 40;
+
+// The temporary file a signal handler must remove: one output at a time.
+char g_temp_path[PATH_MAX];
+volatile std::sig_atomic_t g_temp_pending = 0;
+
+extern "C" void remove_temp_and_die(int sig) {
+    if (g_temp_pending) unlink(g_temp_path);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// The path a chain of symbolic links ends at (which need not exist yet).
+std::string final_target(std::string path) {
+    for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n < 0) fail_write(path, "cannot follow link", errno);
+        const std::string t(target, static_cast<size_t>(n));
+        path = t[0] == '/' ? t : directory_of(path) + t;
+    }
+    fail_write(path, "cannot follow link", ELOOP);
+}
+
+}  // namespace
+
+void OutputFile::open(const std::string& path) {
+    buffer_.reserve(kBlockSize + 4096);
+    if (path == "-") {
+        path_ = "<stdout>";
+        fd_ = STDOUT_FILENO;
+        return;
+    }
+    path_ = path;
+    const std::string target = final_target(path);
+    struct stat st;
+    const bool exists = stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) fail_write(path, "cannot write", EISDIR);
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device, FIFO or socket: write into it, never replace it.
+        fd_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0) fail_write(path, "cannot write", errno);
+        owns_fd_ = true;
+        return;
+    }
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    temp_path_ = dir + "." + base + ".XXXXXX";
+    if (temp_path_.size() >= sizeof g_temp_path) {
+        temp_path_.clear();
+        fail_write(path, "cannot create", ENAMETOOLONG);
+    }
+    fd_ = mkstemp(temp_path_.data());
+    if (fd_ < 0) {
+        temp_path_.clear();
+        fail_write(path, "cannot create", errno);
+    }
+    owns_fd_ = true;
+    std::memcpy(g_temp_path, temp_path_.c_str(), temp_path_.size() + 1);
+    g_temp_pending = 1;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temp_and_die);
+    path_ = target;
+
+    // mkstemp makes the file private; give it the mode a plain create would
+    // (or the mode of the file it replaces).
+    mode_t mode;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fchmod(fd_, mode);
+}
+
+void OutputFile::write_buffer() {
+    if (!write_all(fd_, buffer_.data(), buffer_.size())) fail_write(path_, "cannot write", errno);
+    buffer_.clear();
+}
+
+void OutputFile::flush_row() {
+    if (live_ || buffer_.size() >= kBlockSize) write_buffer();
+}
+
+void OutputFile::commit() {
+    write_buffer();
+    if (temp_path_.empty()) {
+        if (owns_fd_) {
+            const int fd = fd_;
+            fd_ = -1;
+            owns_fd_ = false;
+            if (close(fd) != 0) fail_write(path_, "cannot write", errno);
+        }
+        return;
+    }
+    if (fsync(fd_) != 0) fail_write(path_, "cannot write", errno);
+    const int fd = fd_;
+    fd_ = -1;
+    owns_fd_ = false;
+    if (close(fd) != 0) fail_write(path_, "cannot write", errno);
+    if (rename(temp_path_.c_str(), path_.c_str()) != 0) fail_write(path_, "cannot replace", errno);
+    temp_path_.clear();
+    g_temp_pending = 0;
+}
+
+void OutputFile::abandon() {
+    if (owns_fd_ && fd_ >= 0) close(fd_);
+    fd_ = -1;
+    owns_fd_ = false;
+    if (temp_path_.empty()) return;
+    unlink(temp_path_.c_str());
+    temp_path_.clear();
+    g_temp_pending = 0;
+}
+
+void write_text_file(const std::string& path, const std::string& text) {
+    OutputFile out;
+    out.open(path);
+    out.buffer() = text;
+    out.commit();
+}

@@ -1,0 +1,34 @@
+// The command-line conventions every tool shares (CLI11): the parameter
+// options --set and --params, the --library option, and the exit status of
+// a bad command line.
+#ifndef TOOL_OPTIONS_H
+#define TOOL_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "GuideW.h"
+#include "values.h"
+
+struct ParameterOptions {
+    std::vector<std::string> sets;  // --set NAME=VALUE, in order
+    std::string params_file;        // --params FILE
+};
+
+// Adds --set and --params to app.
+void add_parameter_options(CLI::App& app, ParameterOptions& opt);
+
+// The assignments of --params and then of --set (a later one wins): a bad
+// --set is a bad command line (status 2), a bad file bad data (status 1).
+std::vector<Assignment> read_parameter_options(const ParameterOptions& opt);
+
+// Applies assignments that read_parameter_options has checked.
+void apply_parameters(GuideWParams& p, const std::vector<Assignment>& list);
+
+// Parses argv; on --help prints it and exits 0, on a bad command line prints
+// "PROGRAM: what\nRun with --help..." and exits 2.
+void parse_command_line(CLI::App& app, const char* program, int argc, char** argv);
+
+#endif
