@@ -135,3 +135,7 @@ class ResultFiles(TypedDict):
     summary: str
     pictures: NotRequired[List[str]]
     report: NotRequired[str]
+
+
+# The flights whose scenario files were written: index -> (file, result).
+Flown = Dict[int, Tuple[str, FlightResult]]
