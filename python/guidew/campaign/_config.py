@@ -1,30 +1,6 @@
-"""Reading a campaign file (TOML).
-
-    [campaign]
-    name = "typical_dispersed"   # names the results; default: the file's name
-    samples = 400                # random flights (per grid point with a grid)
-    seed = 2026
-    flights_per_task = 50        # optional; default from the flight count
-
-    [scenario]
-    builtin = "typical"          # or: file = "my_flight.json" (beside this file)
-    duration_s = 30              # any scenario field overrides the base
-    [scenario.initial]
-    altitude_m = 3000
-
-    [dispersions]                # any initial, input, parameter or expect field
-    "initial.altitude_m" = { uniform = [2000, 5000] }
-    "initial.speed_mps"  = { normal = { mean = 200, sd = 15, min = 150, max = 260 } }
-    "params.roll_kp"     = { choice = [2, 3, 4] }
-    "inputs.elev_cmd"    = { grid = [-30, -15, 0, 15, 30] }   # or { grid = { from, to, steps } }
-
-    [report]
-    checks = ["converge_within_s", "max_load_g"]   # default: every check
-    metrics = ["converge_s", "peak_load_g"]        # default: every metric
-    worst = 5                                      # worst flights listed per metric
-    paths = 20                                     # sampled flights drawn in 3-D
-
-Every error names the file, the line and the key.
+"""Reading a campaign file (TOML), in the format the package's docstring
+shows (help(guidew.campaign)): its tables, keys and dispersions checked,
+every error naming the file, the line and the key.
 """
 
 from __future__ import annotations
