@@ -136,7 +136,7 @@ def grid_pass_rate(table: Table, grid: Sequence[Dispersion]) -> Tuple[
 
 def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
     """The pass rate over the grid: a map of two variables, or a curve of one."""
-    xv, yv, rates = grid_pass_rate(table, grid)
+    xv, _, rates = grid_pass_rate(table, grid)
     fig: _Figure
     ax: _Axes
     fig, ax = plt.subplots(figsize=(6.5, 5))
@@ -144,7 +144,8 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
         image = ax.imshow([[float("nan") if r is None else r for r in row] for row in rates],
                           origin="lower", aspect="auto", vmin=0, vmax=1, cmap="RdYlGn")
         ax.set_xticks(range(len(xv)), ["%g" % float(x) for x in xv], rotation=45, fontsize=8)
-        ax.set_yticks(range(len(yv)), ["%g" % float(y) for y in grid[1].values], fontsize=8)
+        yv = grid[1].values  # the rows of rates
+        ax.set_yticks(range(len(yv)), ["%g" % float(y) for y in yv], fontsize=8)
         ax.set_ylabel(grid[1].path)
         fig.colorbar(image, ax=ax, label="pass rate, all checks")
     else:
