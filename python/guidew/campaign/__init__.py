@@ -60,7 +60,19 @@ from ._config import Campaign, CampaignError, Dispersion
 from ._draws import draw
 from ._execute import Cluster, TaskDone
 from ._simlib import SimulatorError, builtin_scenarios, fly
-from ._types import Cell, FlightResult, Flown, Overrides, ResultFiles, Summary, Value
+from ._types import Cell, Flown, Overrides, Value
+# The shapes of the dicts the functions here take and return, for the type
+# annotations of code that uses them (guidew.campaign.Summary, ...).
+from ._types import BuiltinScenario as BuiltinScenario
+from ._types import CheckResult as CheckResult
+from ._types import CheckSummary as CheckSummary
+from ._types import DispersionFields as DispersionFields
+from ._types import FlightResult as FlightResult
+from ._types import MetricSummary as MetricSummary
+from ._types import PassRate as PassRate
+from ._types import Plan as Plan
+from ._types import ResultFiles as ResultFiles
+from ._types import Summary as Summary
 
 __all__ = ["run", "load", "validate", "flight_scenario", "Campaign", "CampaignError",
            "CampaignResult", "Cluster", "Dispersion", "SimulatorError", "builtin_scenarios",
@@ -84,13 +96,21 @@ def load(path: PathLike) -> Campaign:
 class CampaignResult:
     """What run returns.
 
+    campaign: the campaign as loaded; out_dir: the results folder.
     table: one dict per flight, the columns of flights.csv: "index", each
     dispersed field path, each metric, "check.NAME" (True/False, None where
     the check did not judge), "passed" and "failure" (empty, the failed
     checks, or why the simulator refused the flight).
-    summary: pass rates with their 95 % intervals, metric percentiles and
-    the worst flights per metric; summary_text is it as printed.
-    files: the paths written (ResultFiles).
+    summary (a Summary): {"flights", "refused" (flights the simulator
+    refused), "all_checks": {"passed", "rate", "ci95": (low, high)},
+    "checks": {NAME: {"passed", "flights", "rate", "ci95"}},
+    "metrics": {NAME: {"flights", "missing", "min", "max", "mean",
+    "percentiles": {5, 50, 95, 99: value}}}, "worst": {METRIC: [(index,
+    value), ...], worst first}}; ci95 is the 95 % Wilson interval of the
+    rate, a value None where no flight has one. summary_text is it printed.
+    files (a ResultFiles): the paths written: {"table", "summary",
+    "flights": {index: scenario file}, "pictures": [...], "report"}, the
+    last two when they were asked for.
     """
 
     campaign: Campaign

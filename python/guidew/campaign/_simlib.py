@@ -80,7 +80,10 @@ def _take_text(lib: ctypes.CDLL, pointer: int) -> str:
 
 def fly(scenario: str, overrides: Optional[Dict[str, object]] = None,
         path_interval_s: float = 0.0) -> FlightResult:
-    """Flies one scenario; returns the result as a dict (see guide_sim_api.h).
+    """Flies one scenario; returns the simulator's result (a FlightResult):
+    {"name", "scenario" (as flown), "metrics": {NAME: value or None},
+    "checks": [{"check", "passed", "failure"}, ...], "passed", and "path":
+    [[t_s, north_m, east_m, altitude_m], ...] when path_interval_s > 0}.
 
     scenario is a built-in name or the JSON text of one scenario; overrides
     maps field paths ("initial.altitude_m", "params.roll_kp") to values.
