@@ -106,6 +106,7 @@ _PART = re.compile(r"""\s*("[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)\s*""")
 
 
 def _split_key(text: str) -> List[str]:
+    """A dotted TOML key's parts, without their quotes."""
     return [p.strip("\"'") for p in _PART.findall(text)]
 
 
@@ -156,14 +157,17 @@ class _Reader:
         return "?"
 
     def fail(self, key: str, message: str) -> NoReturn:
+        """Raises the CampaignError of key."""
         raise CampaignError("%s:%s: %s: %s" % (self.path, self.line_of(key), key, message))
 
     def only(self, table: Mapping[str, object], prefix: str, allowed: Sequence[str]) -> None:
+        """Fails at the first key of table that is not allowed."""
         for key in table:
             if key not in allowed:
                 self.fail(prefix + key, "unknown key (expected one of: %s)" % ", ".join(allowed))
 
     def number(self, value: object, key: str, positive: bool = False) -> float:
+        """value as a finite float (above 0 when positive)."""
         if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
             self.fail(key, "must be a finite number, not %r" % (value,))
         if positive and not value > 0:
@@ -171,11 +175,13 @@ class _Reader:
         return float(value)
 
     def whole(self, value: object, key: str, low: int, high: int) -> int:
+        """value as a whole number in low..high."""
         if isinstance(value, bool) or not isinstance(value, int) or not low <= value <= high:
             self.fail(key, "must be a whole number in %d..%d, not %r" % (low, high, value))
         return value
 
     def names(self, value: object, key: str) -> List[str]:
+        """value as a list of names."""
         if not isinstance(value, list) or not all(isinstance(v, str) for v in value):
             self.fail(key, "must be a list of names")
         return list(value)
@@ -237,6 +243,7 @@ def _dispersions(reader: _Reader, table: Mapping[str, object]) -> List[Dispersio
     found: List[Dispersion] = []
 
     def walk(node: Mapping[str, object], prefix: str) -> None:
+        """Adds the dispersions of node; a table without a kind is a level of path."""
         for key, value in node.items():
             path = prefix + key
             if isinstance(value, dict) and not any(k in KINDS for k in value):

@@ -21,6 +21,7 @@ _STANDARD_NORMAL = NormalDist()
 
 
 def _stream(seed: int, index: int, path: str) -> random.Random:
+    """The generator of one variable of one flight."""
     # A string seed is hashed (SHA-512) into the generator's state: the same
     # on every machine and Python version that keeps seeding version 2.
     return random.Random("%d/%d/%s" % (seed, index, path))
