@@ -39,9 +39,9 @@ at its file, line and key, before anything is flown:
     paths = 20                                     # sampled flights drawn in 3-D
 
 A grid flies every combination of its values, samples random flights at
-each. Each flight's values depend on the seed and its index only (draw), so
-the results are the same whatever the workers, the cluster or the order the
-tasks finish in. The results folder holds flights.csv (one row per flight),
+each. A flight's values depend on the seed, its index and the field only
+(draw), so the results are the same whatever the workers, the cluster or
+the order the tasks finish in. The results folder holds flights.csv (one row per flight),
 summary.txt, pictures/, report.html, and flights/NAME_INDEX.json, the
 scenario of each worst and sampled flight, which guide-sim flies again.
 """
