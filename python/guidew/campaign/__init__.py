@@ -6,52 +6,131 @@ closed-loop flights, on all local cores or on a Dask cluster.
     print(result.summary_text)
     for row in result.table:           # one dict per flight
         ...
+    gc.flight_scenario("campaigns/example.toml", 42)   # row 42, for guide-sim
 
 The command line does the same: guide-campaign FILE [--workers N]
-[--scheduler ADDRESS] [--out DIR] [--resume]. See _config for the file.
+[--scheduler ADDRESS] [--out DIR] [--resume].
+
+A campaign file (TOML); every mistake in one is reported (CampaignError)
+at its file, line and key, before anything is flown:
+
+    [campaign]
+    name = "typical_dispersed"   # names the results; default: the file's name
+    samples = 400                # random flights (per grid point with a grid)
+    seed = 2026
+    flights_per_task = 50        # optional; default from the flight count
+
+    [scenario]
+    builtin = "typical"          # or: file = "my_flight.json" (beside this file)
+    duration_s = 30              # any scenario field overrides the base
+    [scenario.initial]
+    altitude_m = 3000
+
+    [dispersions]                # any initial, input, parameter or expect field
+    "initial.altitude_m" = { uniform = [2000, 5000] }
+    "initial.speed_mps"  = { normal = { mean = 200, sd = 15, min = 150, max = 260 } }
+    "params.roll_kp"     = { choice = [2, 3, 4] }
+    "inputs.elev_cmd"    = { grid = [-30, -15, 0, 15, 30] }   # or { grid = { from, to, steps } }
+
+    [report]
+    checks = ["converge_within_s", "max_load_g"]   # default: every check
+    metrics = ["converge_s", "peak_load_g"]        # default: every metric
+    worst = 5                                      # worst flights listed per metric
+    paths = 20                                     # sampled flights drawn in 3-D
+
+A grid flies every combination of its values, samples random flights at
+each. A flight's values depend on the seed, its index and the field only
+(draw), so the results are the same whatever the workers, the cluster or
+the order the tasks finish in. The results folder holds flights.csv (one row per flight),
+summary.txt, pictures/, report.html, and flights/NAME_INDEX.json, the
+scenario of each worst and sampled flight, which guide-sim flies again.
 """
 
+from __future__ import annotations
+
+import contextlib
 import json
 import os
 from dataclasses import dataclass
+from typing import Dict, Iterable, Iterator, List, Optional, Union
 
-from . import _config, _execute, _results, _simlib, _worker
+from .._library import PathLike
+from . import _config, _execute, _results, _worker
 from ._config import Campaign, CampaignError, Dispersion
 from ._draws import draw
+from ._execute import Cluster, TaskDone
 from ._simlib import SimulatorError, builtin_scenarios, fly
+from ._types import Cell, Flown, Overrides, Value
+# The shapes of the dicts the functions here take and return, for the type
+# annotations of code that uses them (guidew.campaign.Summary, ...).
+from ._types import BuiltinScenario as BuiltinScenario
+from ._types import CheckResult as CheckResult
+from ._types import CheckSummary as CheckSummary
+from ._types import DispersionFields as DispersionFields
+from ._types import FlightResult as FlightResult
+from ._types import MetricSummary as MetricSummary
+from ._types import PassRate as PassRate
+from ._types import Plan as Plan
+from ._types import ResultFiles as ResultFiles
+from ._types import Summary as Summary
 
-__all__ = ["run", "load", "flight_scenario", "Campaign", "CampaignError", "CampaignResult", "Dispersion",
-           "SimulatorError", "builtin_scenarios", "draw", "fly"]
+__all__ = ["run", "load", "validate", "flight_scenario", "Campaign", "CampaignError",
+           "CampaignResult", "Cluster", "Dispersion", "SimulatorError", "builtin_scenarios",
+           "draw", "fly"]
 
 # The validation flights only need the scenario read, not flown long.
 _PROBE_DURATION_S = 0.01
 PATH_INTERVAL_S = 0.5
 FLIGHTS_DIR = "flights"
 
+# What run and flight_scenario take: a campaign file's path or a loaded Campaign.
+CampaignArg = Union[Campaign, PathLike]
 
-def load(path):
+
+def load(path: PathLike) -> Campaign:
     """Reads and checks a campaign file; raises CampaignError."""
     return _config.load(path)
 
 
 @dataclass
 class CampaignResult:
+    """What run returns.
+
+    campaign: the campaign as loaded; out_dir: the results folder.
+    table: one dict per flight, the columns of flights.csv: "index", each
+    dispersed field path, each metric, "check.NAME" (True/False, None where
+    the check did not judge), "passed" and "failure" (empty, the failed
+    checks, or why the simulator refused the flight).
+    summary (a Summary): {"flights", "refused" (flights the simulator
+    refused), "all_checks": {"passed", "rate", "ci95": (low, high)},
+    "checks": {NAME: {"passed", "flights", "rate", "ci95"}},
+    "metrics": {NAME: {"flights", "missing", "min", "max", "mean",
+    "percentiles": {5, 50, 95, 99: value}}}, "worst": {METRIC: [(index,
+    value), ...], worst first}}; ci95 is the 95 % Wilson interval of the
+    rate, a value None where no flight has one. summary_text is it printed.
+    files (a ResultFiles): the paths written: {"table", "summary",
+    "flights": {index: scenario file}, "pictures": [...], "report"}, the
+    last two when they were asked for.
+    """
+
     campaign: Campaign
     out_dir: str
-    table: list          # one dict per flight: index, dispersed values, metrics, checks, failure
-    summary: dict
+    table: List[Dict[str, Cell]]
+    summary: Summary
     summary_text: str
-    files: dict          # what was written: table, summary, pictures, report, flights
+    files: ResultFiles
 
 
-def _probe(campaign, overrides, key):
+def _probe(campaign: Campaign, overrides: Overrides, key: str) -> FlightResult:
+    """An instant of flight, whose refusal is reported at key's line."""
     try:
         return fly(campaign.scenario, dict(overrides, duration_s=_PROBE_DURATION_S))
     except SimulatorError as exc:
         raise campaign.error(key, str(exc)) from None
 
 
-def _probe_values(d):
+def _probe_values(d: Dispersion) -> List[Value]:
+    """The values of a dispersion worth trying: its bounds, or every one."""
     if d.kind == "uniform":
         return [d.low, d.high]
     if d.kind == "normal":
@@ -59,7 +138,7 @@ def _probe_values(d):
     return list(d.values)
 
 
-def validate(campaign):
+def validate(campaign: Campaign) -> None:
     """Flies the base and each dispersion's values for an instant, so that a
     wrong field or value is reported at its line before anything runs."""
     base_key = "scenario.builtin" if "scenario.builtin" in campaign.lines else "scenario.file"
@@ -83,7 +162,7 @@ def validate(campaign):
                                      % (kind[:-1], name, ", ".join(known) or "none"))
 
 
-def flight_scenario(campaign, index):
+def flight_scenario(campaign: CampaignArg, index: int) -> Dict[str, object]:
     """The scenario flight index of a campaign (a file path or a loaded
     Campaign) flies, named NAME_INDEX, as a dict guide-sim reads as JSON:
     any row of the table can be flown again on its own."""
@@ -93,25 +172,30 @@ def flight_scenario(campaign, index):
         raise CampaignError("%s: flight %d does not exist (flights 0..%d)"
                             % (campaign.file, index, campaign.flights - 1))
     overrides, _ = _worker.flight_overrides(campaign.to_plan(), index)
-    overrides["name"] = "%s_%06d" % (campaign.name, index)
+    overrides["name"] = _flight_name(campaign, index)
     return fly(campaign.scenario, overrides)["scenario"]
 
 
-def _write_flight_files(campaign, out_dir, indices):
+def _flight_name(campaign: Campaign, index: int) -> str:
+    """NAME_INDEX: what a flight of the campaign is called on its own."""
+    return "%s_%06d" % (campaign.name, index)
+
+
+def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]) -> Flown:
     """The scenario of each listed flight as guide-sim reads it, named
     NAME_INDEX, with its sampled path; returns {index: (file, result)}."""
     plan = campaign.to_plan()
     folder = os.path.join(out_dir, FLIGHTS_DIR)
     os.makedirs(folder, exist_ok=True)
-    written = {}
+    written: Flown = {}
     for index in sorted(set(indices)):
         overrides, _ = _worker.flight_overrides(plan, index)
-        overrides["name"] = "%s_%06d" % (campaign.name, index)
+        name = overrides["name"] = _flight_name(campaign, index)
         try:
             result = fly(campaign.scenario, overrides, PATH_INTERVAL_S)
         except SimulatorError:
             continue
-        path = os.path.join(folder, overrides["name"] + ".json")
+        path = os.path.join(folder, name + ".json")
         with open(path, "w", encoding="utf-8") as f:
             json.dump(result["scenario"], f, indent=1)
             f.write("\n")
@@ -119,15 +203,21 @@ def _write_flight_files(campaign, out_dir, indices):
     return written
 
 
-def run(campaign, workers=None, scheduler=None, out=None, resume=False, progress=True,
-        pictures=True, report=True, on_task_done=None):
+def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optional[str] = None,
+        out: Optional[str] = None, resume: bool = False, progress: bool = True,
+        pictures: bool = True, report: bool = True,
+        on_task_done: Optional[TaskDone] = None) -> CampaignResult:
     """Runs a campaign (a file path or a loaded Campaign); returns a
     CampaignResult whose table has one dict per flight.
 
     workers: local worker processes (default: one per core); scheduler: the
     address of an existing Dask scheduler instead; out: the results folder
     (default out/campaign/NAME); resume: keep the finished tasks of an
-    interrupted run of the same campaign in out.
+    interrupted run of the same campaign in out; progress: a progress line
+    on stderr; pictures, report: draw the pictures (matplotlib) and write
+    report.html (plotly). on_task_done(task, cluster) is called after each
+    task's results are on disk; an exception it raises stops the run, and
+    the finished tasks are kept for resume.
     """
     if not isinstance(campaign, Campaign):
         campaign = load(campaign)
@@ -145,33 +235,37 @@ def run(campaign, workers=None, scheduler=None, out=None, resume=False, progress
     sample = sorted({k * n // campaign.paths for k in range(min(campaign.paths, n))})
     flown = _write_flight_files(campaign, out_dir, worst_indices + sample)
     text += _worst_text(summary, flown)
-    files = {"table": os.path.join(out_dir, _results.TABLE_FILE),
-             "flights": {i: p for i, (p, _) in flown.items()}}
     summary_path = os.path.join(out_dir, "summary.txt")
+    files: ResultFiles = {"table": os.path.join(out_dir, _results.TABLE_FILE),
+                          "flights": {i: p for i, (p, _) in flown.items()},
+                          "summary": summary_path}
     with open(summary_path, "w", encoding="utf-8") as f:
         f.write(text + "\n")
-    files["summary"] = summary_path
     if pictures:
-        _pictures = _optional("_pictures", "matplotlib", "python3-matplotlib")
+        with _needs("matplotlib", "python3-matplotlib"):
+            from . import _pictures
         files["pictures"] = _pictures.draw_all(table, summary, out_dir, campaign.grid)
     if report:
-        _report = _optional("_report", "plotly", "python3-plotly")
+        with _needs("plotly", "python3-plotly"):
+            from . import _report
         files["report"] = _report.write(campaign, table, summary, flown, sample, out_dir,
                                         files.get("pictures", []))
     return CampaignResult(campaign, out_dir, table.as_records(), summary, text, files)
 
 
-def _optional(module, package, debian):
-    """A module of this package that needs a library the core does not."""
-    import importlib
+@contextlib.contextmanager
+def _needs(package: str, debian: str) -> Iterator[None]:
+    """The import of a module of this package that needs a library the
+    core does not: its absence is a CampaignError saying what to install."""
     try:
-        return importlib.import_module("." + module, __name__)
+        yield
     except ImportError as exc:
         raise CampaignError("the pictures and the report need %s (%s); install Debian's %s, or run "
                             "with --no-pictures" % (package, exc, debian)) from None
 
 
-def _worst_text(summary, flown):
+def _worst_text(summary: Summary, flown: Flown) -> str:
+    """The worst flights of each ranked metric, and the first one's file."""
     lines = ["  worst flights (fly one again with: guide-sim FILE):"]
     for metric, ranked in summary["worst"].items():
         cells = []
@@ -181,3 +275,4 @@ def _worst_text(summary, flown):
         if ranked and ranked[0][0] in flown:
             lines.append("    %-22s %s" % ("", flown[ranked[0][0]][0]))
     return "\n" + "\n".join(lines)
+

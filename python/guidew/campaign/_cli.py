@@ -1,10 +1,14 @@
 """guide-campaign: a campaign of closed-loop flights from a TOML file."""
 
+from __future__ import annotations
+
 import argparse
 import json
 import os
 import signal
 import sys
+from types import FrameType
+from typing import NoReturn, Optional, Sequence
 
 EXIT_USAGE = 2
 EXIT_FAILED = 1
@@ -18,11 +22,16 @@ of the worst flights (guide-sim FILE flies one again). Results are written
 as tasks finish: --resume continues an interrupted run."""
 
 
-def _interrupt(signum, frame):
+def _interrupt(signum: int, frame: Optional[FrameType]) -> NoReturn:
+    """A signal handled as Ctrl-C is."""
     raise KeyboardInterrupt()
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """guide-campaign with the arguments argv (default: the command line's);
+    returns the exit status: 0 when the campaign ran (whatever its flights'
+    checks gave), 2 for a campaign the file or the simulator refuses, 130
+    when interrupted (the finished flights are kept for --resume)."""
     parser = argparse.ArgumentParser(prog="guide-campaign", description=DESCRIPTION)
     parser.add_argument("file", metavar="FILE", help="campaign file (TOML)")
     parser.add_argument("--workers", type=int, metavar="N",

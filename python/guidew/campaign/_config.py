@@ -1,37 +1,19 @@
-"""Reading a campaign file (TOML).
-
-    [campaign]
-    name = "typical_dispersed"   # names the results; default: the file's name
-    samples = 400                # random flights (per grid point with a grid)
-    seed = 2026
-    flights_per_task = 50        # optional; default from the flight count
-
-    [scenario]
-    builtin = "typical"          # or: file = "my_flight.json" (beside this file)
-    duration_s = 30              # any scenario field overrides the base
-    [scenario.initial]
-    altitude_m = 3000
-
-    [dispersions]                # any initial, input, parameter or expect field
-    "initial.altitude_m" = { uniform = [2000, 5000] }
-    "initial.speed_mps"  = { normal = { mean = 200, sd = 15, min = 150, max = 260 } }
-    "params.roll_kp"     = { choice = [2, 3, 4] }
-    "inputs.elev_cmd"    = { grid = [-30, -15, 0, 15, 30] }   # or { grid = { from, to, steps } }
-
-    [report]
-    checks = ["converge_within_s", "max_load_g"]   # default: every check
-    metrics = ["converge_s", "peak_load_g"]        # default: every metric
-    worst = 5                                      # worst flights listed per metric
-    paths = 20                                     # sampled flights drawn in 3-D
-
-Every error names the file, the line and the key.
+"""Reading a campaign file (TOML), in the format the package's docstring
+shows (help(guidew.campaign)): its tables, keys and dispersions checked,
+every error naming the file, the line and the key.
 """
+
+from __future__ import annotations
 
 import math
 import os
 import re
 import tomllib
 from dataclasses import dataclass, field
+from typing import Dict, List, Mapping, NoReturn, Optional, Sequence, Tuple, Union, cast
+
+from .._library import PathLike
+from ._types import DispersionFields, Overrides, Plan, Value
 
 KINDS = ("uniform", "normal", "choice", "grid")
 MAX_FLIGHTS = 10_000_000
@@ -43,11 +25,23 @@ class CampaignError(Exception):
     __module__ = "guidew.campaign"
 
 
+# A line number of the file, or "?" when the key is not written in it.
+Line = Union[int, str]
+
+
 @dataclass(frozen=True)
 class Dispersion:
+    """How one scenario field varies from flight to flight.
+
+    kind is "uniform" (between low and high), "normal" (mean and sd,
+    truncated to low..high, which may be -inf and inf), "choice" (one of
+    values, each as likely) or "grid" (every one of values in turn: the
+    campaign flies every grid point).
+    """
+
     path: str          # the scenario field, e.g. "initial.altitude_m"
     kind: str          # one of KINDS
-    values: tuple = ()  # choice and grid
+    values: Tuple[Value, ...] = ()  # choice and grid
     low: float = 0.0   # uniform bounds; normal truncation (or -inf, inf)
     high: float = 0.0
     mean: float = 0.0
@@ -56,41 +50,53 @@ class Dispersion:
 
 @dataclass
 class Campaign:
+    """A campaign file as read and checked (load): the base scenario, what
+    varies, how many flights, and what the report shows.
+
+    The flights are grid_points * samples: every grid point flies samples
+    random draws of the other dispersions. checks and metrics of None
+    report every one the scenario has; lines maps each key path of the file
+    to its line, for errors.
+    """
+
     file: str
     name: str
     scenario: str                      # built-in name or the JSON text of one scenario
     scenario_label: str                # what to call it in the report
-    base_overrides: dict               # scenario fields set for every flight
-    dispersions: list                  # of Dispersion, in file order
+    base_overrides: Overrides          # scenario fields set for every flight
+    dispersions: List[Dispersion]      # in file order
     samples: int                       # random flights per grid point
     seed: int
     flights_per_task: int = 0          # 0: chosen from the flight count and workers
-    checks: list = None                # reported checks (None: all)
-    metrics: list = None               # reported metrics (None: all)
-    worst: int = 5
-    paths: int = 20
-    lines: dict = field(default_factory=dict)  # key path -> line, for errors
+    checks: Optional[List[str]] = None   # reported checks (None: all)
+    metrics: Optional[List[str]] = None  # reported metrics (None: all)
+    worst: int = 5                     # worst flights listed per metric
+    paths: int = 20                    # sampled flights drawn in 3-D
+    lines: Dict[str, Line] = field(default_factory=dict)  # key path -> line, for errors
 
     @property
-    def grid(self):
+    def grid(self) -> List[Dispersion]:
+        """The grid dispersions, in file order (the first varies slowest)."""
         return [d for d in self.dispersions if d.kind == "grid"]
 
     @property
-    def grid_points(self):
+    def grid_points(self) -> int:
+        """How many points the grid has (1 without a grid)."""
         return math.prod(len(d.values) for d in self.grid)
 
     @property
-    def flights(self):
+    def flights(self) -> int:
+        """How many flights the campaign flies."""
         return self.grid_points * self.samples
 
-    def error(self, key, message):
+    def error(self, key: str, message: str) -> CampaignError:
         """A CampaignError at the line of key."""
         return CampaignError("%s:%s: %s: %s" % (self.file, self.lines.get(key, "?"), key, message))
 
-    def to_plan(self):
+    def to_plan(self) -> Plan:
         """What a worker needs to fly any flight of the campaign (picklable)."""
         return {"scenario": self.scenario, "base": dict(self.base_overrides),
-                "dispersions": [d.__dict__ for d in self.dispersions],
+                "dispersions": [cast(DispersionFields, d.__dict__) for d in self.dispersions],
                 "samples": self.samples, "seed": self.seed}
 
 
@@ -99,13 +105,15 @@ _KEY = re.compile(r"""^\s*((?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)(?:\s*\.\s*(?:"[^"
 _PART = re.compile(r"""\s*("[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)\s*""")
 
 
-def _split_key(text):
+def _split_key(text: str) -> List[str]:
+    """A dotted TOML key's parts, without their quotes."""
     return [p.strip("\"'") for p in _PART.findall(text)]
 
 
-def key_lines(text):
+def key_lines(text: str) -> Dict[str, int]:
     """Line number of each key path the text defines, e.g. "campaign.seed"."""
-    lines, table = {}, []
+    lines: Dict[str, int] = {}
+    table: List[str] = []
     for number, line in enumerate(text.splitlines(), 1):
         header = _HEADER.match(line)
         if header and "=" not in line.split("]")[0]:
@@ -119,9 +127,9 @@ def key_lines(text):
     return lines
 
 
-def _flatten(table, prefix=""):
+def _flatten(table: Mapping[str, object], prefix: str = "") -> Dict[str, object]:
     """Nested tables to {"a.b.c": value}; lists and scalars are values."""
-    flat = {}
+    flat: Dict[str, object] = {}
     for key, value in table.items():
         path = prefix + key
         if isinstance(value, dict):
@@ -132,11 +140,15 @@ def _flatten(table, prefix=""):
 
 
 class _Reader:
-    def __init__(self, path, text):
+    """Checks of the values read from one file; each failure raises a
+    CampaignError naming the file, the key and its line."""
+
+    def __init__(self, path: str, text: str) -> None:
         self.path = path
         self.lines = key_lines(text)
 
-    def line_of(self, key):
+    def line_of(self, key: str) -> Line:
+        """The line of key, or of the nearest table above it written."""
         parts = key.split(".")
         while parts:
             if ".".join(parts) in self.lines:
@@ -144,33 +156,39 @@ class _Reader:
             parts.pop()
         return "?"
 
-    def fail(self, key, message):
+    def fail(self, key: str, message: str) -> NoReturn:
+        """Raises the CampaignError of key."""
         raise CampaignError("%s:%s: %s: %s" % (self.path, self.line_of(key), key, message))
 
-    def only(self, table, prefix, allowed):
+    def only(self, table: Mapping[str, object], prefix: str, allowed: Sequence[str]) -> None:
+        """Fails at the first key of table that is not allowed."""
         for key in table:
             if key not in allowed:
                 self.fail(prefix + key, "unknown key (expected one of: %s)" % ", ".join(allowed))
 
-    def number(self, value, key, positive=False):
+    def number(self, value: object, key: str, positive: bool = False) -> float:
+        """value as a finite float (above 0 when positive)."""
         if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
             self.fail(key, "must be a finite number, not %r" % (value,))
         if positive and not value > 0:
             self.fail(key, "must be above 0")
         return float(value)
 
-    def whole(self, value, key, low, high):
+    def whole(self, value: object, key: str, low: int, high: int) -> int:
+        """value as a whole number in low..high."""
         if isinstance(value, bool) or not isinstance(value, int) or not low <= value <= high:
             self.fail(key, "must be a whole number in %d..%d, not %r" % (low, high, value))
         return value
 
-    def names(self, value, key):
+    def names(self, value: object, key: str) -> List[str]:
+        """value as a list of names."""
         if not isinstance(value, list) or not all(isinstance(v, str) for v in value):
             self.fail(key, "must be a list of names")
         return list(value)
 
 
-def _dispersion(reader, path, entry):
+def _dispersion(reader: _Reader, path: str, entry: object) -> Dispersion:
+    """One entry of [dispersions], checked."""
     key = "dispersions." + path
     if not isinstance(entry, dict):
         reader.fail(key, "must be a table with one of: %s" % ", ".join(KINDS))
@@ -179,7 +197,8 @@ def _dispersion(reader, path, entry):
     if len(kinds) != 1:
         reader.fail(key, "needs exactly one of: %s" % ", ".join(KINDS))
     kind = kinds[0]
-    value, where = entry[kind], key + "." + kind
+    value: object = entry[kind]
+    where = key + "." + kind
     if kind == "uniform":
         if not isinstance(value, list) or len(value) != 2:
             reader.fail(where, "must be [low, high]")
@@ -219,11 +238,12 @@ def _dispersion(reader, path, entry):
     return Dispersion(path, kind, values=tuple(value))
 
 
-def _dispersions(reader, table):
+def _dispersions(reader: _Reader, table: Mapping[str, object]) -> List[Dispersion]:
     """Dispersions by field path; nested tables ([dispersions.initial]) too."""
-    found = []
+    found: List[Dispersion] = []
 
-    def walk(node, prefix):
+    def walk(node: Mapping[str, object], prefix: str) -> None:
+        """Adds the dispersions of node; a table without a kind is a level of path."""
         for key, value in node.items():
             path = prefix + key
             if isinstance(value, dict) and not any(k in KINDS for k in value):
@@ -235,7 +255,7 @@ def _dispersions(reader, table):
     return found
 
 
-def load(path):
+def load(path: PathLike) -> Campaign:
     """Reads and checks a campaign file; raises CampaignError."""
     path = os.fspath(path)
     try:
@@ -252,11 +272,14 @@ def load(path):
         raise CampaignError("%s: not valid TOML: %s" % (path, exc)) from None
     reader = _Reader(path, text)
     reader.only(doc, "", ("campaign", "scenario", "dispersions", "report"))
+    tables: Dict[str, Dict[str, object]] = {}
     for table in ("campaign", "scenario", "dispersions", "report"):
-        if table in doc and not isinstance(doc[table], dict):
+        content = doc.get(table, {})
+        if not isinstance(content, dict):
             reader.fail(table, "must be a table")
+        tables[table] = content
 
-    head = doc.get("campaign", {})
+    head = tables["campaign"]
     reader.only(head, "campaign.", ("name", "samples", "seed", "flights_per_task"))
     name = head.get("name", os.path.splitext(os.path.basename(path))[0])
     if not isinstance(name, str) or not re.fullmatch(r"[A-Za-z0-9_\-]+", name):
@@ -264,7 +287,7 @@ def load(path):
     seed = reader.whole(head.get("seed", 0), "campaign.seed", 0, 2**63 - 1)
     per_task = reader.whole(head.get("flights_per_task", 0), "campaign.flights_per_task", 0, 100_000)
 
-    scenario_table = dict(doc.get("scenario", {}))
+    scenario_table = dict(tables["scenario"])
     sources = [k for k in ("builtin", "file") if k in scenario_table]
     if len(sources) != 1:
         reader.fail("scenario", "needs one of builtin = NAME or file = PATH")
@@ -283,7 +306,7 @@ def load(path):
         scenario, label = source, source
     base = _flatten(scenario_table)
 
-    dispersions = _dispersions(reader, doc.get("dispersions", {}))
+    dispersions = _dispersions(reader, tables["dispersions"])
     for d in dispersions:
         if d.path in base:
             reader.fail("dispersions." + d.path, "is also set in [scenario]; set it in one place")
@@ -297,7 +320,7 @@ def load(path):
         reader.fail("campaign", "needs samples = N (random flights%s)" %
                     (" per grid point" if has_grid else ""))
 
-    report = doc.get("report", {})
+    report = tables["report"]
     reader.only(report, "report.", ("checks", "metrics", "worst", "paths"))
     campaign = Campaign(
         file=path, name=name, scenario=scenario, scenario_label=label, base_overrides=base,

@@ -8,20 +8,26 @@ depend on the order flights are flown in, on which worker flies them, on
 how flights are grouped into tasks, nor on the other dispersions listed.
 """
 
+from __future__ import annotations
+
 import math
 import random
 from statistics import NormalDist
+from typing import Dict, List
+
+from ._types import DispersionFields, Plan, Value
 
 _STANDARD_NORMAL = NormalDist()
 
 
-def _stream(seed, index, path):
+def _stream(seed: int, index: int, path: str) -> random.Random:
+    """The generator of one variable of one flight."""
     # A string seed is hashed (SHA-512) into the generator's state: the same
     # on every machine and Python version that keeps seeding version 2.
     return random.Random("%d/%d/%s" % (seed, index, path))
 
 
-def _open_unit(rng):
+def _open_unit(rng: random.Random) -> float:
     """A uniform number in (0, 1): the inverse CDF is finite on it."""
     u = rng.random()
     while u == 0.0:
@@ -29,7 +35,7 @@ def _open_unit(rng):
     return u
 
 
-def _normal(d, rng):
+def _normal(d: DispersionFields, rng: random.Random) -> float:
     """Normal draw, truncated to [low, high] by inverting the CDF on the
     truncated range: no rejection loop, one uniform number per draw."""
     lo = 0.0 if d["low"] == -math.inf else _STANDARD_NORMAL.cdf((d["low"] - d["mean"]) / d["sd"])
@@ -41,19 +47,23 @@ def _normal(d, rng):
     return min(max(value, d["low"]), d["high"])
 
 
-def grid_coordinates(plan, index):
+def grid_coordinates(plan: Plan, index: int) -> List[int]:
     """The index into each grid dispersion's values for flight index."""
     point = index // plan["samples"]
-    coords = []
+    coords: List[int] = []
     for d in reversed([d for d in plan["dispersions"] if d["kind"] == "grid"]):
         point, k = divmod(point, len(d["values"]))
         coords.append(k)
     return coords[::-1]
 
 
-def draw(plan, index):
-    """{field path: value} of the dispersed fields of flight index."""
-    values = {}
+def draw(plan: Plan, index: int) -> Dict[str, Value]:
+    """{field path: value} of the dispersed fields of flight index.
+
+    plan is Campaign.to_plan(); the values depend on the seed, the index
+    and the dispersions only, never on other flights.
+    """
+    values: Dict[str, Value] = {}
     coords = iter(grid_coordinates(plan, index))
     for d in plan["dispersions"]:
         if d["kind"] == "grid":

@@ -2,16 +2,22 @@
 embedded, so it opens offline): the summary, interactive plots, the
 pictures, and 3-D paths of sampled flights and of the worst ones."""
 
+from __future__ import annotations
+
 import base64
 import html
 import os
+from typing import Collection, Iterable, List, Optional, Protocol, Sequence, Tuple
 
 import plotly.graph_objects as go
 import plotly.io as pio
 import plotly.offline
 from plotly.subplots import make_subplots
 
+from ._config import Campaign, Dispersion
 from ._pictures import grid_pass_rate, numeric
+from ._results import Table
+from ._types import Flown, Metric, Summary
 
 REPORT_FILE = "report.html"
 PASS_COLOUR, FAIL_COLOUR, WORST_COLOUR = "#1f77b4", "#d62728", "#ff7f0e"
@@ -26,7 +32,15 @@ th { background: #f0f0f0; } td.name { text-align: left; font-family: monospace; 
 """
 
 
-def _fmt(v):
+class _Figure(Protocol):
+    """The part of a plotly figure the report builds with."""
+
+    def add_trace(self, trace: object, *, row: int = ..., col: int = ...) -> object: ...
+    def update_layout(self, **layout: object) -> object: ...
+
+
+def _fmt(v: object) -> str:
+    """A table cell's value as HTML."""
     if v is None:
         return "&ndash;"
     if isinstance(v, float):
@@ -34,7 +48,8 @@ def _fmt(v):
     return html.escape(str(v))
 
 
-def _table(header, rows):
+def _table(header: Sequence[str], rows: Iterable[Sequence[object]]) -> str:
+    """An HTML table; a cell already in HTML (starting with '<') is kept."""
     out = ["<table><tr>%s</tr>" % "".join("<th>%s</th>" % html.escape(h) for h in header)]
     for row in rows:
         cells = []
@@ -46,7 +61,8 @@ def _table(header, rows):
     return "\n".join(out)
 
 
-def _summary_html(campaign, summary, flown):
+def _summary_html(campaign: Campaign, summary: Summary, flown: Flown) -> str:
+    """The pass rates, the metrics' percentiles and the worst flights."""
     a = summary["all_checks"]
     parts = ["<p>%d flights of <code>%s</code>, seed %d. All checks held in <b>%.1f %%</b> of the flights "
              "(95 %% confidence interval %.1f&ndash;%.1f %%).</p>"
@@ -67,7 +83,7 @@ def _summary_html(campaign, summary, flown):
                          for m, s in summary["metrics"].items()]))
     parts.append("<h3>Worst flights</h3><p>Each has its scenario file in <code>flights/</code>: "
                  "<code>guide-sim flights/FILE.json</code> flies it again.</p>")
-    rows = []
+    rows: List[Tuple[str, int, Metric, str]] = []
     for metric, ranked in summary["worst"].items():
         for index, value in ranked:
             name = os.path.basename(flown[index][0]) if index in flown else ""
@@ -76,17 +92,20 @@ def _summary_html(campaign, summary, flown):
     return "\n".join(parts)
 
 
-def _figure_html(fig, height=None):
+def _figure_html(fig: _Figure, height: Optional[int] = None) -> str:
+    """A figure as an HTML fragment, drawn by the page's one plotly script."""
     if height:
         fig.update_layout(height=height)
     fig.update_layout(margin=dict(l=50, r=20, t=40, b=40))
-    return pio.to_html(fig, include_plotlyjs=False, full_html=False)
+    fragment: str = pio.to_html(fig, include_plotlyjs=False, full_html=False)
+    return fragment
 
 
-def _histograms(table):
+def _histograms(table: Table) -> str:
+    """One histogram per metric."""
     cols = min(3, max(1, len(table.metrics)))
     rows = (len(table.metrics) + cols - 1) // cols
-    fig = make_subplots(rows=rows, cols=cols, subplot_titles=table.metrics)
+    fig: _Figure = make_subplots(rows=rows, cols=cols, subplot_titles=table.metrics)
     for k, metric in enumerate(table.metrics):
         values = [v for v in numeric(table.column("metrics", metric)) if v is not None and v == v]
         fig.add_trace(go.Histogram(x=values, name=metric, marker_color=PASS_COLOUR, nbinsx=40),
@@ -95,10 +114,11 @@ def _histograms(table):
     return _figure_html(fig, 280 * rows)
 
 
-def _scatter(table, variable):
+def _scatter(table: Table, variable: str) -> str:
+    """Each metric against one dispersed variable, failed flights marked x."""
     cols = min(3, max(1, len(table.metrics)))
     rows = (len(table.metrics) + cols - 1) // cols
-    fig = make_subplots(rows=rows, cols=cols, subplot_titles=table.metrics)
+    fig: _Figure = make_subplots(rows=rows, cols=cols, subplot_titles=table.metrics)
     xs = numeric(table.column("values", variable))
     index = [r["index"] for r in table.rows]
     for k, metric in enumerate(table.metrics):
@@ -113,9 +133,12 @@ def _scatter(table, variable):
     return _figure_html(fig, 280 * rows)
 
 
-def _heatmap(table, grid):
-    xv, yv, rates = grid_pass_rate(table, grid)
+def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
+    """The pass rate over the grid: a map of two variables, or a curve of one."""
+    xv, _, rates = grid_pass_rate(table, grid)
+    fig: _Figure
     if len(grid) > 1:
+        yv = grid[1].values  # the rows of rates
         fig = go.Figure(go.Heatmap(x=[float(x) for x in xv], y=[float(y) for y in yv], z=rates,
                                    zmin=0, zmax=1, colorscale="RdYlGn",
                                    colorbar=dict(title="pass rate")))
@@ -127,8 +150,9 @@ def _heatmap(table, grid):
     return _figure_html(fig, 450)
 
 
-def _paths(flown, sample, worst):
-    fig = go.Figure()
+def _paths(flown: Flown, sample: Collection[int], worst: Collection[int]) -> str:
+    """The 3-D paths of the sampled flights and of the worst ones."""
+    fig: _Figure = go.Figure()
     for index, (_, result) in sorted(flown.items()):
         path = result.get("path") or []
         is_worst = index in worst
@@ -144,13 +168,16 @@ def _paths(flown, sample, worst):
     return _figure_html(fig, 600)
 
 
-def _image(path):
+def _image(path: str) -> str:
+    """A picture embedded in the page."""
     with open(path, "rb") as f:
         data = base64.b64encode(f.read()).decode("ascii")
     return '<p><img alt="%s" src="data:image/png;base64,%s"></p>' % (html.escape(os.path.basename(path)), data)
 
 
-def write(campaign, table, summary, flown, sample, out_dir, pictures):
+def write(campaign: Campaign, table: Table, summary: Summary, flown: Flown, sample: Iterable[int],
+          out_dir: str, pictures: Sequence[str]) -> str:
+    """Writes OUT/report.html (aside, then renamed); returns its path."""
     worst = {i for ranked in summary["worst"].values() for i, _ in ranked}
     body = ["<h1>Campaign %s</h1>" % html.escape(campaign.name),
             "<h2>Summary</h2>", _summary_html(campaign, summary, flown),

@@ -1,10 +1,15 @@
 """The campaign's table (one row per flight) and its summary."""
 
+from __future__ import annotations
+
 import csv
 import math
 import os
+from typing import Collection, Dict, Iterable, List, Literal, Optional, Sequence, Tuple
 
-from ._execute import read_task
+from ._config import Campaign
+from ._execute import TaskRange, read_task
+from ._types import Cell, FlightRow, Metric, Summary
 
 TABLE_FILE = "flights.csv"
 # Two-sided 95 % quantile of the standard normal.
@@ -20,7 +25,7 @@ WORSE_WHEN = {
 }
 
 
-def wilson_interval(passes, n):
+def wilson_interval(passes: int, n: int) -> Tuple[float, float]:
     """95 % Wilson score interval of a pass rate: unlike the normal
     approximation it stays inside [0, 1] and is honest at 0 or n passes."""
     if n == 0:
@@ -32,7 +37,7 @@ def wilson_interval(passes, n):
     return (max(0.0, centre - half), min(1.0, centre + half))
 
 
-def percentile(ordered, q):
+def percentile(ordered: Sequence[float], q: float) -> Optional[float]:
     """Linear interpolation between the closest ranks of sorted values."""
     if not ordered:
         return None
@@ -43,20 +48,24 @@ def percentile(ordered, q):
 
 
 class Table:
-    """The merged rows, column by column, plus the names of each kind."""
+    """The merged rows, in flight order, and the names of the dispersed
+    variables, the metrics and the checks it reports, in column order."""
 
-    def __init__(self, variables, metrics, checks, rows):
+    def __init__(self, variables: List[str], metrics: List[str], checks: List[str],
+                 rows: List[FlightRow]) -> None:
         self.variables, self.metrics, self.checks = variables, metrics, checks
         self.rows = rows
 
-    def column(self, kind, name):
+    def column(self, kind: Literal["values", "metrics", "checks"], name: str) -> List[Optional[float]]:
+        """One variable, metric or check of every flight (None where a
+        flight has none; a check's verdict as True/False)."""
         return [row[kind].get(name) for row in self.rows]
 
-    def as_records(self):
+    def as_records(self) -> List[Dict[str, Cell]]:
         """One flat dict per flight, the CSV's columns."""
-        out = []
+        out: List[Dict[str, Cell]] = []
         for row in self.rows:
-            rec = {"index": row["index"]}
+            rec: Dict[str, Cell] = {"index": row["index"]}
             for v in self.variables:
                 rec[v] = row["values"].get(v)
             for m in self.metrics:
@@ -69,7 +78,8 @@ class Table:
         return out
 
 
-def _cell(value):
+def _cell(value: Cell) -> str:
+    """A table cell as the CSV writes it."""
     if value is None:
         return ""
     if isinstance(value, bool):
@@ -79,16 +89,19 @@ def _cell(value):
     return str(value)
 
 
-def merge(campaign, out_dir, tasks, checks_wanted=None, metrics_wanted=None):
+def merge(campaign: Campaign, out_dir: str, tasks: Iterable[TaskRange],
+          checks_wanted: Optional[Collection[str]] = None,
+          metrics_wanted: Optional[Collection[str]] = None) -> Table:
     """Reads every task file in flight order, writes the table, returns it."""
-    rows = []
+    rows: List[FlightRow] = []
     for task, first, count in tasks:
         part = read_task(out_dir, task)
         if [r["index"] for r in part] != list(range(first, first + count)):
             raise RuntimeError("task file %d does not hold flights %d..%d" % (task, first, first + count - 1))
         rows.extend(part)
     variables = [d.path for d in campaign.dispersions]
-    metrics, checks = [], []
+    metrics: List[str] = []
+    checks: List[str] = []
     for row in rows:
         for m in row["metrics"]:
             if m not in metrics and (metrics_wanted is None or m in metrics_wanted):
@@ -108,20 +121,22 @@ def merge(campaign, out_dir, tasks, checks_wanted=None, metrics_wanted=None):
     return table
 
 
-def _badness(kind, value):
+def _badness(kind: str, value: Metric) -> float:
+    """How bad a metric is, the larger the worse; no figure is the worst."""
     if value is None:
         return math.inf
     return {"high": value, "low": -value, "abs": abs(value)}[kind]
 
 
-def summarise(table, worst=5):
+def summarise(table: Table, worst: int = 5) -> Summary:
     """Pass rates with 95 % intervals, metric percentiles, worst flights."""
     n = len(table.rows)
-    summary = {"flights": n, "checks": {}, "metrics": {}, "worst": {}}
     all_passed = sum(1 for r in table.rows if r["passed"])
-    summary["all_checks"] = {"passed": all_passed, "rate": all_passed / n if n else 0.0,
-                             "ci95": wilson_interval(all_passed, n)}
-    summary["refused"] = sum(1 for r in table.rows if r.get("error"))
+    summary: Summary = {
+        "flights": n, "checks": {}, "metrics": {}, "worst": {},
+        "all_checks": {"passed": all_passed, "rate": all_passed / n if n else 0.0,
+                       "ci95": wilson_interval(all_passed, n)},
+        "refused": sum(1 for r in table.rows if r.get("error"))}
     for c in table.checks:
         results = [r["checks"].get(c) for r in table.rows]
         judged = [x for x in results if x is not None]
@@ -145,11 +160,12 @@ def summarise(table, worst=5):
     return summary
 
 
-def _num(v, fmt="%.3g"):
+def _num(v: Optional[float], fmt: str = "%.3g") -> str:
+    """A figure for the summary, "-" when there is none."""
     return "-" if v is None else fmt % v
 
 
-def format_summary(campaign, summary):
+def format_summary(campaign: Campaign, summary: Summary) -> str:
     """The summary as the command line prints it."""
     lines = ["campaign %s: %d flights of %s" % (campaign.name, summary["flights"], campaign.scenario_label)]
     a = summary["all_checks"]
@@ -162,9 +178,9 @@ def format_summary(campaign, summary):
         lines.append("    %-26s %5.1f %%  (95 %% CI %.1f-%.1f %%)  %d/%d"
                      % (c, 100 * s["rate"], 100 * s["ci95"][0], 100 * s["ci95"][1], s["passed"], s["flights"]))
     lines.append("  %-24s %12s %14s %14s %14s %14s" % ("metrics:", "p5", "p50", "p95", "p99", "max"))
-    for m, s in summary["metrics"].items():
-        p = s["percentiles"]
-        extra = "  (%d without a value)" % s["missing"] if s["missing"] else ""
+    for m, ms in summary["metrics"].items():
+        p = ms["percentiles"]
+        extra = "  (%d without a value)" % ms["missing"] if ms["missing"] else ""
         lines.append("    %-22s %12s %14s %14s %14s %14s%s" % (
-            m, _num(p[5]), _num(p[50]), _num(p[95]), _num(p[99]), _num(s["max"]), extra))
+            m, _num(p[5]), _num(p[50]), _num(p[95]), _num(p[99]), _num(ms["max"]), extra))
     return "\n".join(lines)

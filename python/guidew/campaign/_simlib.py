@@ -1,9 +1,14 @@
 """libguidesim.so through ctypes: one scenario flown per call, in-process."""
 
+from __future__ import annotations
+
 import ctypes
 import json
 import os
 import threading
+from typing import Dict, Iterator, List, Optional, Tuple, cast
+
+from ._types import BuiltinScenario, FlightResult
 
 SIM_LIBRARY_ENV = "GUIDESIM_LIBRARY"
 SIM_LIBRARY_NAME = "libguidesim.so"
@@ -17,7 +22,8 @@ class SimulatorError(Exception):
     __module__ = "guidew.campaign"
 
 
-def _candidates():
+def _candidates() -> Iterator[Tuple[str, str]]:
+    """(place, path or name) of each library to try, in order."""
     env = os.environ.get(SIM_LIBRARY_ENV)
     if env:
         yield SIM_LIBRARY_ENV, env
@@ -28,7 +34,7 @@ def _candidates():
     yield "system loader", SIM_LIBRARY_NAME
 
 
-def library_path():
+def library_path() -> str:
     """The path of the simulator library this process would load."""
     tried = []
     for place, path in _candidates():
@@ -39,11 +45,12 @@ def library_path():
                          "\nSet %s=/path/to/libguidesim.so." % SIM_LIBRARY_ENV)
 
 
-_lib = None
+_lib: Optional[ctypes.CDLL] = None
 _lock = threading.Lock()
 
 
-def _library():
+def _library() -> ctypes.CDLL:
+    """The simulator library, loaded once per process."""
     global _lib
     with _lock:
         if _lib is None:
@@ -63,15 +70,20 @@ def _library():
         return _lib
 
 
-def _take_text(lib, pointer):
+def _take_text(lib: ctypes.CDLL, pointer: int) -> str:
+    """The text the library returned at pointer, which is then released."""
     try:
         return ctypes.string_at(pointer).decode("utf-8")
     finally:
         lib.guide_sim_free(pointer)
 
 
-def fly(scenario, overrides=None, path_interval_s=0.0):
-    """Flies one scenario; returns the result as a dict (see guide_sim_api.h).
+def fly(scenario: str, overrides: Optional[Dict[str, object]] = None,
+        path_interval_s: float = 0.0) -> FlightResult:
+    """Flies one scenario; returns the simulator's result (a FlightResult):
+    {"name", "scenario" (as flown), "metrics": {NAME: value or None},
+    "checks": [{"check", "passed", "failure"}, ...], "passed", and "path":
+    [[t_s, north_m, east_m, altitude_m], ...] when path_interval_s > 0}.
 
     scenario is a built-in name or the JSON text of one scenario; overrides
     maps field paths ("initial.altitude_m", "params.roll_kp") to values.
@@ -87,10 +99,10 @@ def fly(scenario, overrides=None, path_interval_s=0.0):
     answer = _take_text(lib, result.value)
     if status != 0:
         raise SimulatorError(answer)
-    return json.loads(answer)
+    return cast(FlightResult, json.loads(answer))
 
 
-def builtin_scenarios():
+def builtin_scenarios() -> List[BuiltinScenario]:
     """The built-in scenarios as a list of {"name", "description"}."""
     lib = _library()
-    return json.loads(_take_text(lib, lib.guide_sim_builtin_list()))
+    return cast(List[BuiltinScenario], json.loads(_take_text(lib, lib.guide_sim_builtin_list())))

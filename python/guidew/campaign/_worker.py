@@ -1,35 +1,41 @@
 """What a worker runs: a task is a run of consecutive flights, flown one
 after the other in the worker's process through the simulator library."""
 
+from __future__ import annotations
+
+from typing import Dict, List, Optional, Tuple
+
 from . import _draws, _simlib
+from ._types import FlightResult, FlightRow, Overrides, Plan, Value
 
 
-def flight_overrides(plan, index):
+def flight_overrides(plan: Plan, index: int) -> Tuple[Overrides, Dict[str, Value]]:
     """The overrides flight index flies with, and its dispersed values."""
     values = _draws.draw(plan, index)
-    overrides = dict(plan["base"])
+    overrides: Overrides = dict(plan["base"])
     overrides.update(values)
     return overrides, values
 
 
-def fly_flight(plan, index, path_interval_s=0.0):
+def fly_flight(plan: Plan, index: int,
+               path_interval_s: float = 0.0) -> Tuple[FlightRow, Optional[FlightResult]]:
     """One flight as a table row; a scenario the simulator refuses (a drawn
     value out of its range) is a row with the refusal as its error."""
     overrides, values = flight_overrides(plan, index)
-    row = {"index": index, "values": values}
     try:
         result = _simlib.fly(plan["scenario"], overrides, path_interval_s)
     except _simlib.SimulatorError as exc:
-        row.update(metrics={}, checks={}, passed=False, failure="refused: %s" % exc, error=True)
-        return row, None
-    row.update(metrics=result["metrics"],
-               checks={c["check"]: c["passed"] for c in result["checks"]},
-               passed=result["passed"],
-               failure="; ".join(c["failure"] for c in result["checks"] if not c["passed"]),
-               error=False)
+        refused: FlightRow = {"index": index, "values": values, "metrics": {}, "checks": {},
+                              "passed": False, "failure": "refused: %s" % exc, "error": True}
+        return refused, None
+    row: FlightRow = {"index": index, "values": values, "metrics": result["metrics"],
+                      "checks": {c["check"]: c["passed"] for c in result["checks"]},
+                      "passed": result["passed"],
+                      "failure": "; ".join(c["failure"] for c in result["checks"] if not c["passed"]),
+                      "error": False}
     return row, result
 
 
-def fly_task(plan, first, count):
+def fly_task(plan: Plan, first: int, count: int) -> List[FlightRow]:
     """Rows of flights first .. first + count - 1."""
     return [fly_flight(plan, index)[0] for index in range(first, first + count)]
