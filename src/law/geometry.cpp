@@ -75,23 +75,32 @@ FlightPath flight_path(const GuideWInputs& u) {
     return f;
 }
 
+// Each angle's sine and cosine side by side, so that the compiler forms
+// both in one sincos call. The attitude's and the directions' azimuths turn
+// the other way from the yaw: their sines are negated, never taken of a
+// negated angle (the compiler rewrites cos(-a) as cos(a), which would part
+// the pair). The maths library's sine is odd and its cosine even to the
+// last bit, so either form gives the same values.
 AttitudeTrig attitude_trig(const FlightState& fs) {
     AttitudeTrig a;
     a.pitch_rad = kRadPerDeg * fs.pitch_n_deg;
     const double roll_rad = kRadPerDeg * fs.roll_n_deg;
-    const double yaw_neg_rad = (-fs.yaw_n_deg) * kRadPerDeg;
+    const double yaw_rad = kRadPerDeg * fs.yaw_n_deg;
     a.cos_pitch = std::cos(a.pitch_rad);
     a.sin_pitch = std::sin(a.pitch_rad);
     a.cos_roll = std::cos(roll_rad);
     a.sin_roll = std::sin(roll_rad);
-    a.cos_yaw_neg = std::cos(yaw_neg_rad);
-    a.sin_yaw_neg = std::sin(yaw_neg_rad);
+    a.cos_yaw_neg = std::cos(yaw_rad);
+    a.sin_yaw_neg = -std::sin(yaw_rad);
     return a;
 }
 
-// Direction of elevation el and azimuth az, given cos el.
+// Direction of elevation el and azimuth az, given cos el: the azimuth's
+// sine enters negated, as that of -az.
 Vec3 direction(double az_rad, double el_rad, double cos_el) {
-    return Vec3{std::cos(-az_rad) * cos_el, std::sin(el_rad), std::sin(-az_rad) * (-cos_el)};
+    const double sin_az = std::sin(az_rad);
+    const double cos_az = std::cos(az_rad);
+    return Vec3{cos_az * cos_el, std::sin(el_rad), (-sin_az) * (-cos_el)};
 }
 
 Directions directions(const CommandAngles& cmd, const FlightPath& path, const AttitudeTrig& a) {
