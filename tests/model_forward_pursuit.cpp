@@ -27,7 +27,7 @@ GuidanceResults pursue_geometry(double az_err, double roll, double cos_gamma, Gu
     GuidanceGeometry g{};
     g.errors.az_err_rad = az_err; g.errors.az_err_abs_rad = std::fabs(az_err); g.attitude.roll_abs_deg = std::fabs(roll);
     g.path.v_h_mps = g.path.v_tot_mps = v_h; g.path.cos_gamma = cos_gamma; g.path.turn_rate_max_radps = 112.12881309008883 / v_h;
-    g.attitude.cos_pitch = g.attitude.cos_roll = 1; g.attitude.tilt_deg = std::fabs(roll); g.attitude.upright = true;
+    g.attitude.cos_pitch = g.attitude.cos_roll = 1; g.attitude.upright = !(g.attitude.inverted = std::fabs(roll) > 90);
     FlightState fs{};
     fs.roll_n_deg = roll; fs.sigma_root = 1; fs.n_lim_g = 9;
     GuidanceResults res{1, roll, 200};

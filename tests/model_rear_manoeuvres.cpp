@@ -113,7 +113,6 @@ GuidanceResults climb_step(double turn_rate_max, double cos_gamma, double tilt_d
     g.errors.az_err_rad = g.errors.az_err_abs_rad = g.errors.az_err_body_rad = 2.0;
     g.errors.elev_cmd_rad = 0.1;
     g.attitude.ang_nose_deg = ang_nose_deg;
-    g.attitude.tilt_deg = tilt_deg;
     g.attitude.upright = !(g.attitude.inverted = tilt_deg > 90);
     g.path.v_h_mps = g.path.v_tot_mps = 392.4;
     g.path.cos_gamma = cos_gamma;
