@@ -10,7 +10,18 @@ namespace {
 
 // a - 360 floor(a / 360): [0, 360), except that a tiny negative angle rounds
 // to exactly 360, which the folds below bring back to 0.
+//
+// Most angles are already within one turn of the range, and there the
+// quotient's floor is known without dividing: 0 for (0, 360), where the
+// result is the angle itself, and -1 for (-360, 0), where it is a + 360
+// (the same rounding as a - (-360)). A negative angle so tiny that its
+// quotient underflows to -0 keeps its value, a zero its sign's rounding
+// (-0 - -0 is +0): those, a NaN and anything further out take the division.
+constexpr double kQuotientUnderflow_deg = 0x1p-1000;
+
 double mod360(double a_deg) {
+    if (a_deg > 0.0 && a_deg < kFullTurn_deg) return a_deg;
+    if (a_deg < -kQuotientUnderflow_deg && a_deg > -kFullTurn_deg) return a_deg + kFullTurn_deg;
     return a_deg - kFullTurn_deg * std::floor(a_deg / kFullTurn_deg);
 }
 
