@@ -37,8 +37,7 @@ namespace {
 constexpr size_t kPoolSize = 4096;     // a power of two: the index wraps by a mask
 constexpr size_t kFlightSteps = 16384;  // (b): 164 s of one flight, a power of two
 constexpr size_t kFleet = 1000;         // (c): aircraft
-constexpr size_t kFleetSteps = 128;     // (c): steps of each aircraft's flight
-constexpr double kCommandHold_s = 20.0; // a smooth flight's command changes this often
+constexpr size_t kFleetSteps = 128;    // (c): steps of each aircraft's flight
 
 // Demands of the size a step forms: a turn and a pull over time constants
 // typical of moderate errors.
@@ -95,45 +94,55 @@ const std::vector<GuideWInputs>& random_stream() {
     return pool;
 }
 
-// (b), (c) A smooth flight sampled every step: coordinated turns whose bank
-// swings slowly from side to side, gentle climbs and descents, the speed
-// drifting, a little wind between heading and track; every 20 s a new
-// command somewhere within 150 deg of the heading, mostly ahead. Mode 1, no
-// external weight. Each seed flies its own.
+// (b), (c) A smooth flight sampled every step, flown as a pilot follows the
+// commands: every 20 s a new command somewhere within 150 deg of the
+// heading; the aircraft rolls (at most 20 deg/s) into a coordinated turn
+// towards it, banked up to 60 deg, with a slow weave of a few degrees on
+// top, and pitches towards the commanded elevation. The speed drifts, a
+// little wind lies between heading and track. Mode 1, no external weight.
+// Each seed flies its own.
 std::vector<GuideWInputs> smooth_flight(uint64_t seed, size_t steps) {
+    constexpr double kHold_s = 20.0, kMaxRollRate_degps = 20.0, kMaxBank_deg = 60.0;
     Rng r{seed};
-    const double bank_amp_deg = r.uniform(10, 70);
-    const double bank_period_s = r.uniform(20, 90);
-    const double pitch_amp_deg = r.uniform(2, 15);
-    const double pitch_period_s = r.uniform(15, 60);
+    const double weave_deg = r.uniform(0, 5);
+    const double weave_period_s = r.uniform(5, 20);
     const double wind_deg = r.uniform(-5, 5);
     const double tas0 = r.uniform(150, 300);
-    const double phase = r.uniform(0, 2 * kPi);
     double yaw = r.uniform(-180, 180);
     double altitude = r.uniform(1000, 10000);
+    double roll = 0.0, pitch = 0.0;
+    const size_t hold_steps = size_t(kHold_s / kStep_s);
+    size_t next_command = size_t(r.uniform(0, double(hold_steps)));  // fleets out of step
 
     std::vector<GuideWInputs> flight(steps);
     GuideWInputs u = kTypicalFlight;
     u.aux_in = r.uniform(-1, 1);
     for (size_t k = 0; k < steps; ++k) {
         const double t = double(k) * kStep_s;
-        if (k % size_t(kCommandHold_s / kStep_s) == 0) {
+        if (k == next_command || k == 0) {
             u.azim_cmd = std::fmod(yaw + r.uniform(-150, 150) + kFullTurn_deg, kFullTurn_deg);
-            u.elev_cmd = r.uniform(-20, 20);
+            u.elev_cmd = r.uniform(-15, 15);
             u.speed_cmd = r.uniform(180, 300);
+            next_command = k + hold_steps;
         }
-        const double w_bank = 2 * kPi / bank_period_s, w_pitch = 2 * kPi / pitch_period_s;
-        u.roll = bank_amp_deg * std::sin(w_bank * t + phase);
-        u.roll_rate = bank_amp_deg * w_bank * std::cos(w_bank * t + phase);
-        u.pitch = pitch_amp_deg * std::sin(w_pitch * t);
+        const double az_err_deg = std::remainder(u.azim_cmd - yaw, kFullTurn_deg);
+        const double bank_deg = std::clamp(2.0 * az_err_deg, -kMaxBank_deg, kMaxBank_deg) +
+                                weave_deg * std::sin(2 * kPi * t / weave_period_s);
+        const double roll_rate = std::clamp((bank_deg - roll) / 0.5, -kMaxRollRate_degps,
+                                            kMaxRollRate_degps);
+        roll += roll_rate * kStep_s;
+        pitch += std::clamp((u.elev_cmd - pitch) / 2.0, -5.0, 5.0) * kStep_s;
+        u.roll = roll;
+        u.roll_rate = roll_rate;
+        u.pitch = pitch;
         u.tas = tas0 + 20 * std::sin(0.05 * t);
-        const double turn_degps = kDegPerRad * kGravity_mps2 * std::tan(u.roll * kRadPerDeg) / u.tas;
+        const double turn_degps = kDegPerRad * kGravity_mps2 * std::tan(roll * kRadPerDeg) / u.tas;
         yaw = std::remainder(yaw + turn_degps * kStep_s, kFullTurn_deg);
         u.yaw = yaw;
-        const double track = (yaw + wind_deg) * kRadPerDeg, pitch = u.pitch * kRadPerDeg;
-        u.vel_up = u.tas * std::sin(pitch);
-        u.vel_north = u.tas * std::cos(pitch) * std::cos(track);
-        u.vel_east = u.tas * std::cos(pitch) * std::sin(track);
+        const double track = (yaw + wind_deg) * kRadPerDeg, pitch_rad = pitch * kRadPerDeg;
+        u.vel_up = u.tas * std::sin(pitch_rad);
+        u.vel_north = u.tas * std::cos(pitch_rad) * std::cos(track);
+        u.vel_east = u.tas * std::cos(pitch_rad) * std::sin(track);
         altitude += u.vel_up * kStep_s;
         u.altitude = altitude;
         flight[k] = u;
@@ -147,13 +156,16 @@ const std::vector<GuideWInputs>& one_flight() {
 }
 
 // Row-major as GuideW_step_batch takes them: for each step of the fleet's
-// flights, one row per aircraft.
+// flights, one row per aircraft. Each aircraft is caught somewhere between
+// 10 and 40 s into its flight, so the fleet is spread over every phase of
+// following its commands.
 const std::vector<GuideWInputs>& fleet_rows() {
     static const std::vector<GuideWInputs> rows = [] {
         std::vector<GuideWInputs> all(kFleet * kFleetSteps);
         for (size_t a = 0; a < kFleet; ++a) {
-            const std::vector<GuideWInputs> f = smooth_flight(1000 + a, kFleetSteps);
-            for (size_t k = 0; k < kFleetSteps; ++k) all[k * kFleet + a] = f[k];
+            const size_t skip = 1000 + (a * 2971) % 3000;
+            const std::vector<GuideWInputs> f = smooth_flight(1000 + a, skip + kFleetSteps);
+            for (size_t k = 0; k < kFleetSteps; ++k) all[k * kFleet + a] = f[skip + k];
         }
         return all;
     }();
