@@ -3,6 +3,7 @@
 #include "batch_pool.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -35,6 +36,50 @@ inline void cpu_relax() {
 #endif
 }
 
+using Clock = std::chrono::steady_clock;
+
+// On a machine whose cores are busy with other work, a woken worker may be
+// descheduled while it holds a chunk, and the caller then waits for it far
+// longer than stepping every row itself would have taken. After two such
+// batches in a row the caller steps the next batches alone, 16 at first,
+// twice as many after every further probe that does not pay (up to 4096),
+// and tries the workers again after that. Which thread steps a row never
+// changes its result.
+class HelperBackoff {
+public:
+    bool helpers_wanted() {
+        if (solo_left_ == 0) return true;
+        --solo_left_;
+        return false;
+    }
+
+    // A batch with helpers took (done - started); the caller stepped `own`
+    // of `chunks` chunks in (own_done - started). Alone it would have
+    // taken about its own pace times all chunks.
+    void judge(Clock::time_point started, Clock::time_point own_done, Clock::time_point done,
+               size_t own, size_t chunks) {
+        const double own_ns = double((own_done - started).count());
+        const double alone_ns = own == 0 ? 0.0 : own_ns * double(chunks) / double(own);
+        const bool paid = own != 0 && double((done - started).count()) < alone_ns;
+        if (paid) {
+            losses_ = 0;
+            solo_batches_ = kFirstSoloBatches;
+        } else if (++losses_ >= kLossesBeforeSolo) {
+            losses_ = 0;
+            solo_left_ = solo_batches_;
+            if (solo_batches_ < kMaxSoloBatches) solo_batches_ *= 2;
+        }
+    }
+
+private:
+    static constexpr unsigned kLossesBeforeSolo = 2;
+    static constexpr unsigned kFirstSoloBatches = 16;
+    static constexpr unsigned kMaxSoloBatches = 4096;
+    unsigned losses_ = 0;
+    unsigned solo_left_ = 0;
+    unsigned solo_batches_ = kFirstSoloBatches;
+};
+
 class BatchPool {
 public:
     ~BatchPool() { stop(); }
@@ -55,7 +100,8 @@ public:
 
     void run(BatchRowsFn fn, const void* job, size_t count, size_t helpers) {
         std::unique_lock<std::mutex> serial(run_mutex_, std::try_to_lock);
-        if (!serial.owns_lock() || count / kRowsPerChunk >= kMaxChunks || start(helpers) == 0) {
+        if (!serial.owns_lock() || count / kRowsPerChunk >= kMaxChunks || start(helpers) == 0 ||
+            !backoff_.helpers_wanted()) {
             fn(job, 0, count);
             return;
         }
@@ -74,7 +120,17 @@ public:
         }
         wake_.notify_all();
 
-        run_chunks(generation, fn, job, count, chunks);
+        const Clock::time_point started = Clock::now();
+        const size_t own = run_chunks(generation, fn, job, count, chunks);
+        const Clock::time_point own_done = Clock::now();
+        wait_for(chunks);
+        backoff_.judge(started, own_done, Clock::now(), own, chunks);
+    }
+
+private:
+    // Until every chunk is done: polling for about as long as one chunk
+    // takes, then asleep until the last worker wakes the caller.
+    void wait_for(size_t chunks) {
         for (int i = 0; i < kPollsBeforeSleep; ++i) {
             if (done_.load(std::memory_order_acquire) == chunks) return;
             cpu_relax();
@@ -83,12 +139,12 @@ public:
         finished_.wait(lock, [&] { return done_.load(std::memory_order_acquire) == chunks; });
     }
 
-private:
     // Claims and steps chunks of this generation's batch until none is
-    // left. The claim counter carries the generation in its upper half, so
-    // a worker still holding an earlier batch claims nothing of a later one.
-    void run_chunks(uint32_t generation, BatchRowsFn fn, const void* job, size_t count,
-                    size_t chunks) {
+    // left, and returns how many it stepped. The claim counter carries the
+    // generation in its upper half, so a worker still holding an earlier
+    // batch claims nothing of a later one.
+    size_t run_chunks(uint32_t generation, BatchRowsFn fn, const void* job, size_t count,
+                      size_t chunks) {
         size_t stepped = 0;
         uint64_t claim = claim_.load(std::memory_order_acquire);
         for (;;) {
@@ -102,11 +158,12 @@ private:
             ++stepped;
             claim = claim_.load(std::memory_order_acquire);
         }
-        if (stepped == 0) return;
+        if (stepped == 0) return 0;
         if (done_.fetch_add(stepped, std::memory_order_acq_rel) + stepped == chunks) {
             std::lock_guard<std::mutex> lock(mutex_);
             finished_.notify_one();
         }
+        return stepped;
     }
 
     void work(size_t index) {
@@ -142,6 +199,7 @@ private:
     }
 
     std::mutex run_mutex_;  // one batch at a time uses the workers
+    HelperBackoff backoff_;  // under run_mutex_
 
     std::mutex mutex_;  // guards everything below but the two atomics
     std::condition_variable wake_;      // a new batch, or stop
