@@ -173,8 +173,8 @@ inline double GuideW_T_turn_cal(double err_rad, double sigma_root) {
 inline double GuideW_T_pitch_cal(double err_rad, double sigma_root) {
     const double e = std::fabs(err_rad);
     const double r = (e - kDeg30_rad) / kDeg30_rad;
-    const double k = pick(e < kDeg30_rad, r + kPitchScaleAt30,
-                          kPitchScaleSlopeBeyond30 * r + kPitchScaleAt30);
+    const double k = e < kDeg30_rad ? r + kPitchScaleAt30
+                                    : kPitchScaleSlopeBeyond30 * r + kPitchScaleAt30;
     return (k * kPitchTimeUnit_s) / sigma_root;
 }
 
