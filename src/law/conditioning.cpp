@@ -5,7 +5,6 @@
 #include "atmosphere.h"
 #include "guidance_stages.h"
 #include "law_constants.h"
-#include "numeric_helpers.h"
 
 namespace {
 
@@ -21,9 +20,8 @@ namespace {
 constexpr double kQuotientUnderflow_deg = 0x1p-1000;
 
 double mod360(double a_deg) {
-    const bool positive = (a_deg > 0.0) & (a_deg < kFullTurn_deg);
-    const bool negative = (a_deg < -kQuotientUnderflow_deg) & (a_deg > -kFullTurn_deg);
-    if (positive | negative) return a_deg - pick(negative, -kFullTurn_deg, 0.0);
+    if (a_deg > 0.0 && a_deg < kFullTurn_deg) return a_deg;
+    if (a_deg < -kQuotientUnderflow_deg && a_deg > -kFullTurn_deg) return a_deg + kFullTurn_deg;
     return a_deg - kFullTurn_deg * std::floor(a_deg / kFullTurn_deg);
 }
 
@@ -33,21 +31,19 @@ double mod360(double a_deg) {
 // half turn. Both fold tests are strict, so a pitch of exactly 270 (an input
 // of -90) stays 270; its sine and cosine are those of -90.
 void normalise_attitude(const GuideWInputs& u, FlightState& fs) {
-    // Which side each angle lies on varies from step to step without
-    // pattern, so each fold picks its result instead of branching; x - 0 is
-    // x to the last bit.
     double p = mod360(u.pitch);
     double r = mod360(u.roll);
     double y = mod360(u.yaw);
-    const bool beyond_vertical = (p > kQuarterTurn_deg) & (p < kThreeQuarterTurn_deg);
-    p = pick(beyond_vertical, kHalfTurn_deg - p, p);
-    r = pick(beyond_vertical, kHalfTurn_deg + r, r);
-    y = pick(beyond_vertical, kHalfTurn_deg + y, y);
-    p = p - pick(p > kThreeQuarterTurn_deg, kFullTurn_deg, 0.0);
+    if (p > kQuarterTurn_deg && p < kThreeQuarterTurn_deg) {
+        p = kHalfTurn_deg - p;
+        r = kHalfTurn_deg + r;
+        y = kHalfTurn_deg + y;
+    }
+    if (p > kThreeQuarterTurn_deg) p = p - kFullTurn_deg;
     r = mod360(r);
-    r = r - pick(r > kHalfTurn_deg, kFullTurn_deg, 0.0);
+    if (r > kHalfTurn_deg) r = r - kFullTurn_deg;
     y = mod360(y);
-    y = y - pick(y > kHalfTurn_deg, kFullTurn_deg, 0.0);
+    if (y > kHalfTurn_deg) y = y - kFullTurn_deg;
     fs.pitch_n_deg = p;
     fs.roll_n_deg = r;
     fs.yaw_n_deg = y;

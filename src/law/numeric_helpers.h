@@ -10,31 +10,12 @@
 #define NUMERIC_HELPERS_H
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 
 #include "law_constants.h"
 
 struct Vec3 {
     double x, y, z;
 };
-
-// ---- Choosing without branching ---------------------------------------------
-// Where the side a value falls on changes from one step to the next without
-// pattern (a command on either side, wings either way), a branch is
-// mispredicted half the time and costs more than forming both candidates.
-// pick() takes the bits of one of two values by a mask: the value chosen is
-// exactly the one a branch would have chosen, signed zeros and NaNs alike.
-inline double pick(bool take_a, double a, double b) {
-    uint64_t ua, ub;
-    std::memcpy(&ua, &a, sizeof ua);
-    std::memcpy(&ub, &b, sizeof ub);
-    const uint64_t mask = 0u - static_cast<uint64_t>(take_a);
-    const uint64_t r = (ua & mask) | (ub & ~mask);
-    double out;
-    std::memcpy(&out, &r, sizeof out);
-    return out;
-}
 
 // ---- Limits -----------------------------------------------------------------
 // The law limits values in three orders. The order is part of the result:
@@ -78,38 +59,42 @@ inline double limit_lower_first_strict(double x, double lo, double hi) {
 
 // ---- Angles -----------------------------------------------------------------
 
-// The corrections below subtract a turn picked without branching, and 0
-// where none is due: x - 0 is x to the last bit (-0 stays -0, where x + 0
-// would give +0), and x - (-turn) rounds as x + turn.
-
 // One correction by a full turn into [-pi, pi]; exactly +-pi is kept, and an
 // error of more than three half turns stays out of range.
 inline double wrap_once_rad(double err_rad) {
-    return err_rad - pick(err_rad > kPi, kTwoPi, pick(err_rad < -kPi, -kTwoPi, 0.0));
+    if (err_rad > kPi) return err_rad - kTwoPi;
+    if (err_rad < -kPi) return kTwoPi + err_rad;
+    return err_rad;
 }
 
-// One correction by a full turn into [-180, 180]: down first, then up (the
-// second test sees the first's result).
+// One correction by a full turn into [-180, 180]: down first, then up.
 inline double wrap_once_deg(double a_deg) {
-    a_deg = a_deg - pick(a_deg > kHalfTurn_deg, kFullTurn_deg, 0.0);
-    return a_deg - pick(a_deg < -kHalfTurn_deg, -kFullTurn_deg, 0.0);
+    if (a_deg > kHalfTurn_deg) a_deg = a_deg - kFullTurn_deg;
+    if (a_deg < -kHalfTurn_deg) a_deg = a_deg + kFullTurn_deg;
+    return a_deg;
 }
 
 // An azimuth in degrees as radians, shifted once from (180, 360] to
 // (-180, 0]; a negative azimuth, or one beyond 540, is converted unchanged.
 inline double signed_azimuth_rad(double azimuth_deg) {
-    return (azimuth_deg - pick(azimuth_deg > kHalfTurn_deg, kFullTurn_deg, 0.0)) * kRadPerDeg;
+    if (azimuth_deg > kHalfTurn_deg) return (azimuth_deg - kFullTurn_deg) * kRadPerDeg;
+    return kRadPerDeg * azimuth_deg;
 }
 
 // Azimuth in degrees, 0..360, of a horizontal vector with component x along
 // azimuth 90 and y along azimuth 0. Near-zero x is kept off the divisor, and
 // a vector with |x| < 0.001 counts as due north or due south.
 inline double GuideW_azimuth360_deg(double x, double y) {
-    const double d = pick(x < kTinyHorizontal_mps && x >= 0.0, kTinyHorizontal_mps,
-                          pick(x > -kTinyHorizontal_mps && x <= 0.0, -kTinyHorizontal_mps, x));
+    double d = x;
+    if (x < kTinyHorizontal_mps && x >= 0.0) {
+        d = kTinyHorizontal_mps;
+    } else if (x > -kTinyHorizontal_mps && x <= 0.0) {
+        d = -kTinyHorizontal_mps;
+    }
     const double a = std::atan(y / d) * kDegPerRad;
     if (std::fabs(x) < kTinyHorizontal_mps) return y < 0.0 ? kHalfTurn_deg : 0.0;
-    return pick(x < 0.0, kThreeQuarterTurn_deg, kQuarterTurn_deg) - a;
+    if (x < 0.0) return kThreeQuarterTurn_deg - a;
+    return kQuarterTurn_deg - a;
 }
 
 // ---- Vectors ----------------------------------------------------------------
