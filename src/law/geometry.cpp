@@ -242,17 +242,16 @@ OffAngles off_angles(const AnglesNeeded& need, const FlightState& fs, const Comm
 
 double substituted_elevation_error(Substitution sub, const CommandErrors& e,
                                    const ReferenceErrors& ref, const OffAngles& off) {
+    // Tests, not a switch: a jump table's indirect branch is mispredicted
+    // whenever the substitution changes.
     const double off_angle_rad = ref.steer_velocity ? off.vel_rad : off.nose_rad;
-    switch (sub) {
-        case Substitution::velocity_angle: return off.vel_rad;
-        case Substitution::reference_angle: return off_angle_rad;
-        case Substitution::reference_angle_if_off_plane:
-            if (!(std::fabs(off_angle_rad - e.az_err_abs_rad) < kLevelTargetTolerance_rad)) {
-                return off_angle_rad;
-            }
-            return ref.elev_err_rad;
-        default: return ref.elev_err_rad;
+    if (sub == Substitution::none) return ref.elev_err_rad;
+    if (sub == Substitution::velocity_angle) return off.vel_rad;
+    if (sub == Substitution::reference_angle) return off_angle_rad;
+    if (!(std::fabs(off_angle_rad - e.az_err_abs_rad) < kLevelTargetTolerance_rad)) {
+        return off_angle_rad;
     }
+    return ref.elev_err_rad;
 }
 
 }  // namespace
