@@ -55,23 +55,9 @@ struct BatchJob {
     double* outputs;
 };
 
-// A fleet's records outgrow the processor's nearer caches; a row's records
-// are fetched while the rows before it are stepped, so the step does not
-// wait for them.
-constexpr size_t kPrefetchRowsAhead = 2;
-constexpr size_t kCacheLine = 64;
-
-void prefetch_records(const GuideWInstance* inst) {
-    const char* bytes = reinterpret_cast<const char*>(inst);
-    for (size_t at = 0; at < sizeof(GuideWInstance); at += kCacheLine) {
-        __builtin_prefetch(bytes + at, 1);
-    }
-}
-
 void step_rows(const void* job, size_t begin, size_t end) {
     const BatchJob& b = *static_cast<const BatchJob*>(job);
     for (size_t i = begin; i < end; ++i) {
-        if (i + kPrefetchRowsAhead < end) prefetch_records(b.models[i + kPrefetchRowsAhead]);
         guarded_step(*b.models[i], b.inputs + i * GUIDEW_INPUT_COUNT,
                      b.outputs + i * GUIDEW_OUTPUT_COUNT);
     }
