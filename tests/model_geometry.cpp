@@ -113,3 +113,27 @@ TEST(Geometry, TypicalClimbingTurnToTheRight) {
     EXPECT_EQ(g.errors.az_err_rad, 30 * kRadPerDeg); EXPECT_EQ(g.errors.elev_err_rad, 5 * kRadPerDeg);
     EXPECT_NEAR(g.path.turn_rate_max_radps, 0.56064, 5e-6);
 }
+
+// Upright or inverted: the side of 90 deg the body's up axis lies on. Exactly
+// on a knife edge counts as upright; an attitude that cannot be known (a NaN
+// yaw leaves the up axis undefined) counts as both, so that neither branch
+// is skipped on its account.
+TEST(Geometry, UprightOrInvertedByTheTilt) {
+    struct { const char* situation; double yaw, pitch, roll; bool upright, inverted; } cases[] = {
+        {"wings level", 0, 0, 0, true, false},
+        {"knife edge, right wing down", 30, 0, 90, true, false},
+        {"knife edge, left wing down", -30, 0, -90, true, false},
+        {"just past the knife edge", 0, 0, 90.001, false, true},
+        {"on its back", 0, 0, 180, false, true},
+        {"nose 10 up, banked 60", 120, 10, 60, true, false},
+        {"nose 80 down, rolled 100", -60, -80, 100, false, true},
+        {"yaw not a number", NAN, 0, 0, true, true},
+    };
+    for (const auto& c : cases) {
+        GuideWInputs u = level_flight();
+        u.yaw = c.yaw; u.pitch = c.pitch; u.roll = c.roll;
+        const GuidanceGeometry g = geometry_of(u, 1);
+        EXPECT_EQ(g.attitude.upright, c.upright) << c.situation;
+        EXPECT_EQ(g.attitude.inverted, c.inverted) << c.situation;
+    }
+}
