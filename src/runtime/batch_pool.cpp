@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -90,8 +89,10 @@ public:
         while (started_ < helpers && !stopping_) {
             try {
                 threads_[started_] = std::thread(&BatchPool::work, this, started_);
-            } catch (const std::system_error&) {
-                break;  // no thread left: the rows run on the threads there are
+            } catch (...) {
+                // No thread or no memory left: the rows run on the threads
+                // there are, and no exception reaches the C caller.
+                break;
             }
             ++started_;
         }
