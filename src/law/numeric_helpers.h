@@ -59,18 +59,12 @@ inline double limit_lower_first_strict(double x, double lo, double hi) {
 
 // ---- Angles -----------------------------------------------------------------
 
-// The corrections below subtract a turn chosen as a value, 0 where none is
-// due, which the compiler forms as a mask rather than a branch (on which
-// side of the cut an angle lies changes without pattern from one step to
-// the next). x - 0 is x to the last bit (-0 stays -0, where x + 0 would
-// give +0), and x - (-turn) rounds as x + turn.
-
 // One correction by a full turn into [-pi, pi]; exactly +-pi is kept, and an
 // error of more than three half turns stays out of range.
 inline double wrap_once_rad(double err_rad) {
-    const double down = err_rad > kPi ? kTwoPi : 0.0;
-    const double up = err_rad < -kPi ? kTwoPi : 0.0;
-    return (err_rad - down) - (0.0 - up);
+    if (err_rad > kPi) return err_rad - kTwoPi;
+    if (err_rad < -kPi) return kTwoPi + err_rad;
+    return err_rad;
 }
 
 // One correction by a full turn into [-180, 180]: down first, then up.
@@ -83,7 +77,8 @@ inline double wrap_once_deg(double a_deg) {
 // An azimuth in degrees as radians, shifted once from (180, 360] to
 // (-180, 0]; a negative azimuth, or one beyond 540, is converted unchanged.
 inline double signed_azimuth_rad(double azimuth_deg) {
-    return (azimuth_deg - (azimuth_deg > kHalfTurn_deg ? kFullTurn_deg : 0.0)) * kRadPerDeg;
+    if (azimuth_deg > kHalfTurn_deg) return (azimuth_deg - kFullTurn_deg) * kRadPerDeg;
+    return kRadPerDeg * azimuth_deg;
 }
 
 // Azimuth in degrees, 0..360, of a horizontal vector with component x along
@@ -98,8 +93,8 @@ inline double GuideW_azimuth360_deg(double x, double y) {
     }
     const double a = std::atan(y / d) * kDegPerRad;
     if (std::fabs(x) < kTinyHorizontal_mps) return y < 0.0 ? kHalfTurn_deg : 0.0;
-    // The quadrant's offset chosen as a value, not by a branch.
-    return (x < 0.0 ? kThreeQuarterTurn_deg : kQuarterTurn_deg) - a;
+    if (x < 0.0) return kThreeQuarterTurn_deg - a;
+    return kQuarterTurn_deg - a;
 }
 
 // ---- Vectors ----------------------------------------------------------------
