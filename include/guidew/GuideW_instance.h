@@ -84,9 +84,9 @@ GUIDEW_API int GuideW_step_batch(GuideWInstance* const* models, size_t count,
  * batch pays no thread start. Optional: a batch asking for more threads than
  * are running starts the missing ones itself. The workers are shared by
  * every batch, live until the library is unloaded, and wait asleep between
- * batches. Returns the number of threads batches can now use, caller's
- * included: less than asked when the system cannot start more threads or
- * beyond 64. */
+ * batches. Returns once every worker is ready, with the number of threads
+ * batches can now use, caller's included: less than asked when the system
+ * cannot start more threads or beyond 64. */
 GUIDEW_API unsigned GuideW_batch_start(unsigned threads);
 
 /* The build-time parameter defaults. */

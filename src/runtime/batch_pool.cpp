@@ -85,7 +85,7 @@ public:
 
     size_t start(size_t helpers) {
         if (helpers > kMaxHelpers) helpers = kMaxHelpers;
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         while (started_ < helpers && !stopping_) {
             try {
                 threads_[started_] = std::thread(&BatchPool::work, this, started_);
@@ -96,6 +96,10 @@ public:
             }
             ++started_;
         }
+        // Back only once every worker waits for work: whatever a new thread
+        // sets up for itself (its stack, its thread-local storage) is done
+        // before the first batch is counted on it.
+        ready_.wait(lock, [&] { return waiting_ == started_; });
         return started_;
     }
 
@@ -168,7 +172,13 @@ private:
     }
 
     void work(size_t index) {
-        uint32_t seen = 0;
+        uint32_t seen;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen = generation_;  // batches before this worker was ready are not its own
+            ++waiting_;
+        }
+        ready_.notify_all();
         for (;;) {
             BatchRowsFn fn;
             const void* job;
@@ -205,6 +215,8 @@ private:
     std::mutex mutex_;  // guards everything below but the two atomics
     std::condition_variable wake_;      // a new batch, or stop
     std::condition_variable finished_;  // the last chunk of a batch is done
+    std::condition_variable ready_;     // a new worker waits for work
+    size_t waiting_ = 0;                // workers that have reached their loop
     std::thread threads_[kMaxHelpers];
     size_t started_ = 0;
     bool stopping_ = false;
