@@ -39,11 +39,12 @@ using Clock = std::chrono::steady_clock;
 
 // On a machine whose cores are busy with other work, a woken worker may be
 // descheduled while it holds a chunk, and the caller then waits for it far
-// longer than stepping every row itself would have taken. After two such
-// batches in a row the caller steps the next batches alone, 16 at first,
-// twice as many after every further probe that does not pay (up to 4096),
-// and tries the workers again after that. Which thread steps a row never
-// changes its result.
+// longer than stepping every row itself would have taken. The caller keeps
+// a balance of the time the workers saved (its own pace times the chunks
+// others stepped, less the time it waited), and once it falls below zero
+// steps the next batches alone: 16 at first, twice as many after every
+// further loss (up to 4096), half as many again after the workers pay.
+// Which thread steps a row never changes its result.
 class HelperBackoff {
 public:
     bool helpers_wanted() {
@@ -53,28 +54,33 @@ public:
     }
 
     // A batch with helpers took (done - started); the caller stepped `own`
-    // of `chunks` chunks in (own_done - started). Alone it would have
-    // taken about its own pace times all chunks.
+    // of `chunks` chunks in (own_done - started).
     void judge(Clock::time_point started, Clock::time_point own_done, Clock::time_point done,
                size_t own, size_t chunks) {
         const double own_ns = double((own_done - started).count());
-        const double alone_ns = own == 0 ? 0.0 : own_ns * double(chunks) / double(own);
-        const bool paid = own != 0 && double((done - started).count()) < alone_ns;
-        if (paid) {
-            losses_ = 0;
-            solo_batches_ = kFirstSoloBatches;
-        } else if (++losses_ >= kLossesBeforeSolo) {
-            losses_ = 0;
-            solo_left_ = solo_batches_;
-            if (solo_batches_ < kMaxSoloBatches) solo_batches_ *= 2;
+        const double elapsed_ns = double((done - started).count());
+        // Alone, the caller would have stepped every chunk at its own pace.
+        const double alone_ns = own == 0 ? elapsed_ns : own_ns * double(chunks) / double(own);
+        balance_ns_ += alone_ns - elapsed_ns;
+        if (balance_ns_ >= 0.0) {
+            if (balance_ns_ > kBalanceCap_ns) {
+                balance_ns_ = kBalanceCap_ns;
+                if (solo_batches_ > kFirstSoloBatches) solo_batches_ /= 2;
+            }
+            return;
         }
+        balance_ns_ = 0.0;
+        solo_left_ = solo_batches_;
+        if (solo_batches_ < kMaxSoloBatches) solo_batches_ *= 2;
     }
 
 private:
-    static constexpr unsigned kLossesBeforeSolo = 2;
     static constexpr unsigned kFirstSoloBatches = 16;
     static constexpr unsigned kMaxSoloBatches = 4096;
-    unsigned losses_ = 0;
+    // Savings banked at most: a long good spell must not hide a machine
+    // that has since become busy.
+    static constexpr double kBalanceCap_ns = 1e6;
+    double balance_ns_ = 0.0;
     unsigned solo_left_ = 0;
     unsigned solo_batches_ = kFirstSoloBatches;
 };
