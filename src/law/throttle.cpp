@@ -27,10 +27,10 @@ double trim_throttle(const GuideWParams& p, double altitude_m, double v_mps) {
 
 double throttle_command(const GuideWInputs& u, const GuideWParams& p, const FlightState& fs,
                         double speed_ref_mps) {
-    const double thr_trim = trim_throttle(p, u.altitude, fs.v_mag_mps);
-
+    // The trim lookup only where the speed hold uses it.
     double thr_demand;
     if (u.mode < kMode1To2) {
+        const double thr_trim = trim_throttle(p, u.altitude, fs.v_mag_mps);
         const double speed_err_mps = limit_lower_first_strict(
             speed_ref_mps - fs.v_mag_mps, -kMaxSpeedErr_mps, kMaxSpeedErr_mps);
         thr_demand = kSpeedErrThrottleGain_permps * speed_err_mps + thr_trim;

@@ -5,9 +5,8 @@
 #include <atomic>
 #include <cstring>
 #include <new>
-#include <thread>
-#include <vector>
 
+#include "batch_pool.h"
 #include "guidance_defaults.h"
 #include "guidance_stages.h"
 
@@ -26,8 +25,8 @@ namespace {
 
 const char* const kOverrunText = "Overrun";
 
-// Below this many instances per thread, starting a thread costs more than
-// it saves.
+// Below this many instances per thread, handing rows to a worker costs more
+// than it saves.
 constexpr size_t kMinInstancesPerThread = 64;
 
 void copy_in(GuideWInputs& u, const double* inputs) {
@@ -49,11 +48,29 @@ void guarded_step(GuideWInstance& inst, const double* inputs, double* outputs) {
     inst.busy.store(false, std::memory_order_release);
 }
 
-void step_rows(GuideWInstance* const* models, size_t begin, size_t end,
-               const double* inputs, double* outputs) {
+// One batch call's arrays.
+struct BatchJob {
+    GuideWInstance* const* models;
+    const double* inputs;
+    double* outputs;
+};
+
+void step_rows(const void* job, size_t begin, size_t end) {
+    const BatchJob& b = *static_cast<const BatchJob*>(job);
     for (size_t i = begin; i < end; ++i) {
-        guarded_step(*models[i], inputs + i * GUIDEW_INPUT_COUNT, outputs + i * GUIDEW_OUTPUT_COUNT);
+        guarded_step(*b.models[i], b.inputs + i * GUIDEW_INPUT_COUNT,
+                     b.outputs + i * GUIDEW_OUTPUT_COUNT);
     }
+}
+
+// Worker threads worth waking besides the caller's: below
+// kMinInstancesPerThread rows per thread, the hand-over costs more than it
+// saves.
+size_t batch_helpers(size_t count, unsigned threads) {
+    size_t wanted = threads == 0 ? 1 : threads;
+    const size_t useful = (count + kMinInstancesPerThread - 1) / kMinInstancesPerThread;
+    if (wanted > useful) wanted = useful;
+    return wanted - 1;
 }
 
 }  // namespace
@@ -105,35 +122,19 @@ int GuideW_step_batch(GuideWInstance* const* models, size_t count, const double*
         if (models[i] == nullptr) return -1;
     }
 
-    size_t workers = threads == 0 ? 1 : threads;
-    const size_t useful = (count + kMinInstancesPerThread - 1) / kMinInstancesPerThread;
-    if (workers > useful) workers = useful;
-    if (workers <= 1) {
-        step_rows(models, 0, count, inputs, outputs);
-        return 0;
+    const BatchJob job{models, inputs, outputs};
+    const size_t helpers = batch_helpers(count, threads);
+    if (helpers == 0) {
+        step_rows(&job, 0, count);
+    } else {
+        batch_pool_run(step_rows, &job, count, helpers);
     }
-
-    // Contiguous shares of rows. This thread takes the first share, and the
-    // rows of any share whose thread cannot be started (no memory, no thread
-    // left), so that no exception crosses the C boundary.
-    const size_t share = (count + workers - 1) / workers;
-    const size_t first_end = share < count ? share : count;
-    std::vector<std::thread> pool;
-    size_t taken = first_end;  // rows below this have an owner
-    try {
-        pool.reserve(workers - 1);
-        while (pool.size() + 1 < workers && taken < count) {
-            const size_t end = taken + share < count ? taken + share : count;
-            pool.emplace_back(step_rows, models, taken, end, inputs, outputs);
-            taken = end;
-        }
-    } catch (...) {
-        // Rows from `taken` on are stepped below, on this thread.
-    }
-    step_rows(models, 0, first_end, inputs, outputs);
-    step_rows(models, taken, count, inputs, outputs);
-    for (std::thread& t : pool) t.join();
     return 0;
+}
+
+unsigned GuideW_batch_start(unsigned threads) {
+    const size_t wanted = threads == 0 ? 0 : threads - 1u;
+    return static_cast<unsigned>(batch_pool_start(wanted) + 1u);
 }
 
 void GuideW_default_params(GuideWParams* out) {
