@@ -166,9 +166,7 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_flag("--states", opt.states, "also write the 16 states after each step");
     add_parameter_options(app, opt.params);
-    app.add_option("--library", opt.library,
-                   "the library to load (default: libGuide.so next\nto this program)")
-        ->type_name("PATH");
+    add_library_option(app, opt.library);
     parse_command_line(app, "guide-run", argc, argv);
     return run_reporting_errors("guide-run", [&] { replay(opt); });
 }

@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
                    "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. another parameter set)")
         ->type_name("DIR");
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
-    app.add_option("--library", opt.library, "libGuide.so to load")->capture_default_str();
+    add_library_option(app, opt.library);
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
     int status = kExitOk;

@@ -88,9 +88,7 @@ int main(int argc, char** argv) {
     app.add_option("INPUT", opt.inputs, "an input changed by name, e.g. azim_cmd=60")->type_name("NAME=VALUE");
     app.add_flag("--states", opt.states, "also print the 16 states after the step");
     add_parameter_options(app, opt.params);
-    app.add_option("--library", opt.library,
-                   "the library to load (default: libGuide.so next\nto this program)")
-        ->type_name("PATH");
+    add_library_option(app, opt.library);
     parse_command_line(app, "guide-step", argc, argv);
     return run_reporting_errors("guide-step", [&] { run_step(opt); });
 }

@@ -18,6 +18,12 @@ void add_parameter_options(CLI::App& app, ParameterOptions& opt) {
         ->type_name("FILE");
 }
 
+void add_library_option(CLI::App& app, std::string& library) {
+    app.add_option("--library", library,
+                   "the library to load (default: libGuide.so next\nto this program)")
+        ->type_name("PATH");
+}
+
 std::vector<Assignment> read_parameter_options(const ParameterOptions& opt) {
     std::vector<Assignment> list;
     if (!opt.params_file.empty()) list = parse_parameter_text(read_text_file(opt.params_file), opt.params_file);

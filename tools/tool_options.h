@@ -20,6 +20,10 @@ struct ParameterOptions {
 // Adds --set and --params to app.
 void add_parameter_options(CLI::App& app, ParameterOptions& opt);
 
+// Adds --library PATH to app: the libGuide.so to load, by default the one
+// next to the program (library must hold that default already).
+void add_library_option(CLI::App& app, std::string& library);
+
 // The assignments of --params and then of --set (a later one wins): a bad
 // --set is a bad command line (status 2), a bad file bad data (status 1).
 std::vector<Assignment> read_parameter_options(const ParameterOptions& opt);

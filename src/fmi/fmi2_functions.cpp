@@ -88,18 +88,8 @@ fmi2Component fmi2Instantiate(fmi2String instanceName, fmi2Type fmuType, fmi2Str
                 logger(env, name.c_str(), to_fmi2(st), category, escaped(m).c_str());
             }
         };
-        Slave* s = new Slave(kVersion, name, sink, loggingOn != fmi2False);
-        if (!s->created()) {
-            delete s;
-            return refuse("out of memory");
-        }
-        try {
-            guidew_fmu::register_slave(s);
-        } catch (...) {
-            delete s;
-            throw;
-        }
-        return s;
+        Slave* s = guidew_fmu::create_registered_slave(kVersion, name, sink, loggingOn != fmi2False);
+        return s != nullptr ? s : refuse("out of memory");
     } catch (...) {
         return refuse("out of memory");
     }

@@ -97,18 +97,8 @@ fmi3Instance fmi3InstantiateCoSimulation(
         auto sink = [logMessage, env](Status st, const char* category, const std::string& m) {
             if (logMessage != nullptr) logMessage(env, to_fmi3(st), category, m.c_str());
         };
-        Slave* s = new Slave(kVersion, instanceName, sink, loggingOn);
-        if (!s->created()) {
-            delete s;
-            return refused("out of memory");
-        }
-        try {
-            guidew_fmu::register_slave(s);
-        } catch (...) {
-            delete s;
-            throw;
-        }
-        return s;
+        Slave* s = guidew_fmu::create_registered_slave(kVersion, instanceName, sink, loggingOn);
+        return s != nullptr ? s : refused("out of memory");
     } catch (...) {
         return refused("out of memory");
     }

@@ -1,6 +1,9 @@
 #include "fmu_registry.h"
 
+#include <memory>
 #include <mutex>
+#include <new>
+#include <utility>
 #include <unordered_set>
 
 namespace guidew_fmu {
@@ -18,9 +21,17 @@ std::unordered_set<Slave*>& registry() {
 
 }  // namespace
 
-void register_slave(Slave* s) {
-    std::lock_guard<std::mutex> lock(registry_mutex());
-    registry().insert(s);
+Slave* create_registered_slave(FmiVersion version, const std::string& name, LogSink sink,
+                               bool logging_on) {
+    std::unique_ptr<Slave> s(new (std::nothrow) Slave(version, name, std::move(sink), logging_on));
+    if (s == nullptr || !s->created()) return nullptr;
+    try {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        registry().insert(s.get());
+    } catch (...) {
+        return nullptr;
+    }
+    return s.release();
 }
 
 bool unregister_slave(Slave* s) {

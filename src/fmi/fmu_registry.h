@@ -11,7 +11,10 @@
 
 namespace guidew_fmu {
 
-void register_slave(Slave* s);
+// A new instance, registered as live; null when memory runs out (nothing is
+// left behind then).
+Slave* create_registered_slave(FmiVersion version, const std::string& name, LogSink sink,
+                               bool logging_on);
 // Removes s from the live set; false when it was not there.
 bool unregister_slave(Slave* s);
 // The live instance behind an FMI instance pointer, or null.
