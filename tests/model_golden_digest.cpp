@@ -148,24 +148,33 @@ void add_values(Fnv1a& digest, const Record& rec) {
     }
 }
 
+// One segment of a coherent flight, at most `room` steps of it, folded into
+// the digest; now and then fresh states first, and inputs poisoned for one
+// step with the given chance. Returns the steps flown.
+long fly_segment(Rng& r, Model& m, Fnv1a& digest, double poison_chance, long room) {
+    if (r.chance(0.1)) m.dw = kFreshStates;
+    const Motion mo = start_segment(r, m.u, m.p);
+    const int n = r.chance(0.2) ? int(r.uniform(200, 400)) : int(r.uniform(1, 40));
+    long i = 0;
+    for (; i < n && i < room; ++i) {
+        advance(r, m.u, mo);
+        const GuideWInputs clean = m.u;
+        if (r.chance(poison_chance)) poison(r, m.u);
+        m.step();
+        m.u = clean;
+        add_values(digest, m.y);
+        add_values(digest, m.dw);
+    }
+    return i;
+}
+
 TEST(GoldenDigest, LongMixedFlightGivesTheRecordedBitsEveryStep) {
     Rng r{20240611};
     Model m;
     Fnv1a digest;
     long steps = 0;
     for (int seg = 0; seg < kSegments; ++seg) {
-        if (r.chance(0.1)) m.dw = kFreshStates;
-        const Motion mo = start_segment(r, m.u, m.p);
-        const int n = r.chance(0.2) ? int(r.uniform(200, 400)) : int(r.uniform(1, 40));
-        for (int i = 0; i < n; ++i, ++steps) {
-            advance(r, m.u, mo);
-            const GuideWInputs clean = m.u;
-            if (r.chance(0.05)) poison(r, m.u);
-            m.step();
-            m.u = clean;
-            add_values(digest, m.y);
-            add_values(digest, m.dw);
-        }
+        steps += fly_segment(r, m, digest, 0.05, std::numeric_limits<long>::max());
     }
     EXPECT_EQ(steps, 77795);  // otherwise the flight changed, not the law
     EXPECT_EQ(digest.h, kRecordedDigest) << std::hex << "digest 0x" << digest.h;
@@ -297,21 +306,9 @@ uint64_t stream_digest(Stream kind, uint64_t seed, long steps) {
     const GuideWParams defaults = m.p;
     Fnv1a digest;
     if (kind == Stream::coherent) {
-        long done = 0;
-        while (done < steps) {
-            if (r.chance(0.1)) m.dw = kFreshStates;
+        for (long done = 0; done < steps;) {
             m.p = defaults;
-            const Motion mo = start_segment(r, m.u, m.p);
-            const int n = r.chance(0.2) ? int(r.uniform(200, 400)) : int(r.uniform(1, 40));
-            for (int i = 0; i < n && done < steps; ++i, ++done) {
-                advance(r, m.u, mo);
-                const GuideWInputs clean = m.u;
-                if (r.chance(0.02)) poison(r, m.u);
-                m.step();
-                m.u = clean;
-                add_values(digest, m.y);
-                add_values(digest, m.dw);
-            }
+            done += fly_segment(r, m, digest, 0.02, steps - done);
         }
         return digest.h;
     }
