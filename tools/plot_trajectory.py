@@ -141,6 +141,15 @@ def latch_strips(ax, c, flags, expected, other):
         ax.text(0.5, 0.5, "no latch set", transform=ax.transAxes, ha="center", va="center")
 
 
+def label(ax, title, ylabel, xlabel="time (s)"):
+    """A panel's title, its axes named with their units, and a legend where
+    it hides least."""
+    ax.set_title(title)
+    ax.set_xlabel(xlabel)
+    ax.set_ylabel(ylabel)
+    ax.legend(loc="best", fontsize=8)
+
+
 def below(ax, lines):
     """A legend under the axes: with two vertical scales no place inside is
     sure to be free of curves."""
@@ -209,20 +218,14 @@ def draw(plt, directory, name, compare_dir):
         a.plot(t, c["orbit_alt_target_m"], "k:", label="orbit profile (expected)")
     if summary.get("ended_s") is not None:
         a.axvline(summary["ended_s"], color="tab:red", linestyle=":", label="flight ended")
-    a.set_xlabel("time (s)")
-    a.set_ylabel("altitude (m)")
-    a.set_title("altitude")
-    a.legend(loc="best", fontsize=8)
+    label(a, "altitude", "altitude (m)")
 
     a = fig.add_subplot(grid[1, 0])
     a.plot(t, c["pitch"], label="flight-path elevation")
     a.plot(t, c["elev_cmd"], "k:", label="elev_cmd")
     overlay(a, other, "time", "pitch", label=cmp_label)
     mark_convergence(a, summary)
-    a.set_xlabel("time (s)")
-    a.set_ylabel("elevation (deg)")
-    a.set_title("elevation of the velocity" + not_steered)
-    a.legend(loc="best", fontsize=8)
+    label(a, "elevation of the velocity" + not_steered, "elevation (deg)")
 
     a = fig.add_subplot(grid[1, 1])
     a.plot(t, wrap360(c["yaw"]), ".", markersize=1.5, label="track azimuth")
@@ -230,22 +233,16 @@ def draw(plt, directory, name, compare_dir):
     if other is not None:
         a.plot(other["time"], wrap360(other["yaw"]), ".", color="0.45", markersize=1, label=cmp_label)
     mark_convergence(a, summary)
-    a.set_xlabel("time (s)")
-    a.set_ylabel("azimuth (deg, 0 = north)")
     a.set_ylim(0, 360)
     a.set_yticks(range(0, 361, 90))
-    a.set_title("azimuth of the velocity" + not_steered)
-    a.legend(loc="best", fontsize=8)
+    label(a, "azimuth of the velocity" + not_steered, "azimuth (deg, 0 = north)")
 
     a = fig.add_subplot(grid[1, 2])
     a.plot(t, c["dir_err_deg"], label="flown")
     overlay(a, other, "time", "dir_err_deg", label=cmp_label)
     a.axhline(CONVERGED_DEG, color="grey", linestyle=":", label="%g deg: converged" % CONVERGED_DEG)
     mark_convergence(a, summary)
-    a.set_xlabel("time (s)")
-    a.set_ylabel("angle (deg)")
-    a.set_title("velocity to commanded direction" + not_steered)
-    a.legend(loc="best", fontsize=8)
+    label(a, "velocity to commanded direction" + not_steered, "angle (deg)")
 
     a = fig.add_subplot(grid[2, 0])
     a.plot(t, c["roll"], label="bank (deg)")
@@ -262,10 +259,7 @@ def draw(plt, directory, name, compare_dir):
     a.plot(t, c["nz_cmd"], label="nz_cmd")
     a.plot(t, c["load_flown"], label="flown")
     overlay(a, other, "time", "load_flown", label=cmp_label)
-    a.set_xlabel("time (s)")
-    a.set_ylabel("load factor (g)")
-    a.set_title("load factor")
-    a.legend(loc="best", fontsize=8)
+    label(a, "load factor", "load factor (g)")
 
     a = fig.add_subplot(grid[2, 2])
     a.plot(t, c["throttle_cmd"], label="throttle_cmd")
@@ -293,18 +287,12 @@ def draw(plt, directory, name, compare_dir):
         finite = [r for r in c["orbit_radius_m"] if not math.isnan(r)]
         if finite:
             a.set_ylim(0, 2 * max(finite))
-        a.set_title("orbit radius")
-        a.legend(loc="best", fontsize=8)
-        a.set_ylabel("radius (m)")
-        a.set_xlabel("time (s)")
+        label(a, "orbit radius", "radius (m)")
     else:
         a.plot(along_track(c), c["altitude"], label="flown")
         if other is not None:
             a.plot(along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label)
-        a.set_title("vertical profile")
-        a.set_xlabel("distance along the ground track (m)")
-        a.set_ylabel("altitude (m)")
-        a.legend(loc="best", fontsize=8)
+        label(a, "vertical profile", "altitude (m)", xlabel="distance along the ground track (m)")
 
     final = os.path.join(directory, name + ".png")
     tmp = final + ".tmp.png"
