@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "record_fields.h"
+
 namespace fmu_test {
 
 Unpacked::Unpacked(const std::string& fmu_path) {
@@ -135,6 +137,25 @@ GuideWInputs flight_inputs(int k) {
     u.ext_lat = 0.4 * std::sin(0.5 * t);
     u.aux_in = 1000.0 + k;
     return u;
+}
+
+double* record_slot(GuideWInstance* m, const std::string& name) {
+    for (size_t i = 0; i < std::size(guidew_fields::kInputs); ++i) {
+        if (name == guidew_fields::kInputs[i].name) return &GuideW_instance_inputs(m)->speed_cmd + i;
+    }
+    const size_t bracket = name.find('[');
+    const std::string base = name.substr(0, bracket);
+    for (const guidew_fields::ParamField& f : guidew_fields::kParams) {
+        if (base != f.name || f.is_integer) continue;
+        double* at = reinterpret_cast<double*>(
+            reinterpret_cast<unsigned char*>(GuideW_instance_params(m)) + f.offset);
+        if (bracket == std::string::npos) return at;
+        int first = 0, second = 0;
+        const int n = std::sscanf(name.c_str() + bracket, "[%d,%d]", &first, &second);
+        if (n == 2) return at + (second - 1) + 11 * (first - 1);  // thr_table[s,a]
+        if (n == 1) return at + (first - 1);
+    }
+    throw std::runtime_error("no Real record field for " + name);
 }
 
 double parse_double(const char* text) { return std::strtod(text, nullptr); }

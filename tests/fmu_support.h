@@ -70,6 +70,12 @@ struct LogBook {
 // inverted, with the external commands mixed in; deterministic.
 GuideWInputs flight_inputs(int k);
 
+// Where a variable named as in the FMU lives in a reference instance of the
+// instance API: an input, a scalar parameter, a whole parameter array (FMI
+// 3.0: the record's order), or one FMI 2.0 element "name[i]" /
+// "thr_table[s,a]" (1-based). Throws for any other name.
+double* record_slot(GuideWInstance* m, const std::string& name);
+
 // Reads a double written by the model description (shortest round-trip
 // text) back to the same bits.
 double parse_double(const char* text);
