@@ -170,8 +170,8 @@ void expect_only_glibc(const std::string& so_path, const std::string& readme_pat
     ASSERT_FALSE(stated.empty()) << "the README's FMU section states no \"glibc X.Y or later\"";
     const std::vector<int> needed = highest_glibc(versions);
     ASSERT_FALSE(needed.empty());
-    EXPECT_LE(needed, stated) << "the binary needs glibc " << needed[0] << "." << needed[1] << "."
-                              << needed[2];
+    EXPECT_EQ(needed, stated) << "the binary needs glibc " << needed[0] << "." << needed[1]
+                              << "." << needed[2];
 }
 
 bool LogBook::any_containing(const std::string& text) const {

@@ -60,8 +60,8 @@ std::vector<int> highest_glibc(const std::vector<std::string>& versions);
 // FMU section), as {X, Y}; {} when it states none.
 std::vector<int> readme_glibc(const std::string& readme_path);
 // Checks what both FMU binaries must hold to travel: only glibc's own
-// libraries needed, no C++ or GCC runtime version asked for, and no glibc
-// newer than the README states.
+// libraries needed, no C++ or GCC runtime version asked for, and exactly
+// the glibc the README states as the highest version asked for.
 void expect_only_glibc(const std::string& so_path, const std::string& readme_path);
 
 // Log messages a test instance received.
