@@ -126,22 +126,34 @@ bool Slave::in_phase(const char* fn, std::initializer_list<Phase> allowed) {
     return false;
 }
 
+Status Slave::refuse(const char* fn, const std::string& why) {
+    log(Status::error, kLogStatusError, std::string(fn) + ": " + why);
+    return Status::error;
+}
+
+// A wrong category list changes nothing: the call is refused as a whole and
+// the instance stays where it was, since switching messages on or off does
+// not touch the simulation. The names accepted are those the model
+// description declares, logAll included.
 Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* const names[]) {
-    if (n > 0 && names == nullptr) return fail(fn, "categories is null but nCategories > 0");
+    if (n > 0 && names == nullptr) return refuse(fn, "categories is null but nCategories > 0");
     bool chosen[kCategoryCount] = {};
     for (size_t i = 0; i < n; ++i) {
-        if (names[i] == nullptr) return fail(fn, format("category %zu is null", i));
-        bool known = false;
+        if (names[i] == nullptr) return refuse(fn, format("category %zu is null", i));
+        const bool all = std::strcmp(names[i], kLogAll) == 0;
+        bool known = all;
         for (unsigned c = 0; c < kCategoryCount; ++c) {
-            if (std::strcmp(names[i], kLogAll) == 0 ||
-                std::strcmp(names[i], category_name(static_cast<Category>(c))) == 0) {
+            if (all || std::strcmp(names[i], category_name(static_cast<Category>(c))) == 0) {
                 chosen[c] = known = true;
             }
         }
         if (!known) {
-            return fail(fn, format("unknown log category '%s' (known: logEvents, logStatusWarning, "
-                                   "logStatusError, logAll)",
-                                   names[i]));
+            std::string list;
+            for (unsigned c = 0; c < kCategoryCount; ++c) {
+                list += std::string(category_name(static_cast<Category>(c))) + ", ";
+            }
+            return refuse(fn, format("unknown log category '%s' (known: %s%s); nothing changed",
+                                     names[i], list.c_str(), kLogAll));
         }
     }
     for (unsigned c = 0; c < kCategoryCount; ++c) {
@@ -199,7 +211,11 @@ Status Slave::reset(const char* fn) {
 }
 
 Status Slave::require_readable(const char* fn) {
-    return in_phase(fn, {Phase::initialization, Phase::stepping, Phase::terminated, Phase::error})
+    // Instantiated included: importers read the start values back before
+    // initialisation (the parameters' and inputs' start values, the start
+    // time; outputs and states are 0 until the first step).
+    return in_phase(fn, {Phase::instantiated, Phase::initialization, Phase::stepping,
+                         Phase::terminated, Phase::error})
                ? Status::ok
                : Status::error;
 }
@@ -330,19 +346,15 @@ Status Slave::get_boolean(const char* fn, const uint32_t* vr, size_t nvr, bool* 
 namespace {
 
 // Why a variable cannot be written by the tool, or null when it can.
-// Before initialisation the standard lets a tool set only the variables
-// whose start value is exact: the parameters. Inputs follow from
-// Initialization Mode on.
-const char* why_not_settable(Causality c, Phase phase) {
+// Parameters and inputs both carry start values; an importer writes a
+// user's start values right after instantiation, inputs included, and from
+// then on between steps. Everything else the law or the FMU computes.
+const char* why_not_settable(Causality c) {
     switch (c) {
         case Causality::independent: return "is the independent variable: it advances by stepping";
         case Causality::output: return "is an output: the law computes it";
         case Causality::local: return "is a local variable: the law keeps it";
         case Causality::input:
-            return phase == Phase::instantiated
-                       ? "is an input: in Instantiated only parameters can be set, inputs from "
-                         "Initialization Mode on"
-                       : nullptr;
         case Causality::parameter: return nullptr;
     }
     return "cannot be set";
@@ -360,7 +372,7 @@ Status Slave::set_real(const char* fn, const uint32_t* vr, size_t nvr, const dou
     if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
         return Status::error;
     for (const Variable* v : found) {
-        if (const char* why = why_not_settable(v->causality, phase_)) {
+        if (const char* why = why_not_settable(v->causality)) {
             return fail(
                 fn, format("%s (value reference %u) %s", v->name.c_str(), v->value_reference, why));
         }

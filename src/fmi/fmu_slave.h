@@ -7,7 +7,9 @@
 // message says which call went wrong. Each refusal logs a message under
 // logStatusError and leaves the instance in the error state, as both
 // standards ask after an error status; from there only reading values,
-// restoring a saved state, reset and freeing are accepted.
+// restoring a saved state, reset and freeing are accepted. The one
+// exception is a refused debug-logging request, which changes nothing and
+// leaves the instance usable.
 #ifndef GUIDEW_FMU_SLAVE_H
 #define GUIDEW_FMU_SLAVE_H
 
@@ -59,6 +61,9 @@ public:
 
     // Logs and returns Status::error, entering the error state.
     Status fail(const char* fn, const std::string& why);
+    // Logs and returns Status::error, leaving the state as it was: for a call
+    // that changed nothing and cannot harm the simulation.
+    Status refuse(const char* fn, const std::string& why);
     void log(Status s, Category c, const std::string& message);
     Status set_debug_logging(const char* fn, bool on, size_t n, const char* const names[]);
 

@@ -45,6 +45,10 @@ constexpr LogCategory kCategories[] = {
     {"logEvents", "life-cycle events: initialised, terminated, reset"},
     {"logStatusWarning", "calls answered with a warning or discard"},
     {"logStatusError", "refused calls and why (always on unless switched off)"},
+    // Not a category of its own messages: the name that switches all three
+    // at once in fmi2SetDebugLogging / fmi3SetDebugLogging, declared so that
+    // an importer offering the declared names offers it too.
+    {"logAll", "all of the above at once"},
 };
 
 constexpr const char* kModelText =
