@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string>
 
 #include "tool_error.h"
 
@@ -26,7 +27,13 @@ namespace {
 
 void check_readable(const std::string& path) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) fail_errno(path, "cannot read", errno);
+    if (stat(path.c_str(), &st) != 0) {
+        // A file that is not there is a mistake on the command line (a
+        // misspelt name), not bad data in a file.
+        const int err = errno;
+        if (err == ENOENT) fail(kExitUsage, path + ": cannot read: " + std::strerror(err));
+        fail_errno(path, "cannot read", err);
+    }
     if (S_ISDIR(st.st_mode)) fail_errno(path, "cannot read", EISDIR);
     if (access(path.c_str(), R_OK) != 0) fail_errno(path, "cannot read", errno);
 }
@@ -111,7 +118,53 @@ std::string final_target(std::string path) {
     fail_write(path, "cannot follow link", ELOOP);
 }
 
+// The descriptor a path names when it is one of the program's own open
+// descriptors (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N,
+// /proc/PID/fd/N of this process); -1 for any other path.
+int descriptor_alias(const std::string& path) {
+    if (path == "/dev/stdout") return STDOUT_FILENO;
+    if (path == "/dev/stderr") return STDERR_FILENO;
+    const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
+    for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", own.c_str()}) {
+        if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = path.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+        return std::stoi(digits);
+    }
+    return -1;
+}
+
+// The descriptor alias met along path's chain of symbolic links, or -1.
+// /dev/stdout leads through /proc/self/fd/1 to whatever the shell opened
+// (a pipe, a terminal, the file of "> log" or ">> log"): that open file is
+// where the output belongs, at its offset and in its append mode; opening
+// or replacing the file it names would overwrite what the shell wrote
+// before, or cut the reader of the pipe off.
+int descriptor_along(std::string path) {
+    for (int depth = 0; depth < kMaxLinkDepth; ++depth) {
+        const int fd = descriptor_alias(path);
+        if (fd >= 0) return fd;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return -1;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0) return -1;
+        const std::string t(target, static_cast<size_t>(n));
+        path = t[0] == '/' ? t : directory_of(path) + t;
+    }
+    return -1;
+}
+
 }  // namespace
+
+void check_replaceable(const std::string& path, const std::string& target) {
+    // Renaming over a file needs only the folder's permission; the file's
+    // own mode is what "> file" in a shell obeys, so a read-only file is
+    // refused as the shell refuses it (root may write it there too).
+    if (access(target.c_str(), F_OK) == 0 && access(target.c_str(), W_OK) != 0) {
+        fail_write(path, "cannot write", errno);
+    }
+}
 
 void OutputFile::open(const std::string& path) {
     buffer_.reserve(kBlockSize + 4096);
@@ -121,10 +174,17 @@ void OutputFile::open(const std::string& path) {
         return;
     }
     path_ = path;
+    if (const int alias = descriptor_along(path); alias >= 0) {
+        fd_ = fcntl(alias, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) fail_write(path, "cannot write", errno);
+        owns_fd_ = true;
+        return;
+    }
     const std::string target = final_target(path);
     struct stat st;
     const bool exists = stat(target.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) fail_write(path, "cannot write", EISDIR);
+    if (exists && S_ISREG(st.st_mode)) check_replaceable(path, target);
     if (exists && !S_ISREG(st.st_mode)) {
         // A device, FIFO or socket: write into it, never replace it.
         fd_ = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
