@@ -2,8 +2,11 @@
 // as a user would: every built-in scenario must pass its own checks, its
 // recorded flights must replay bit for bit through guide-run, and bad
 // scenarios and options must be refused clearly.
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "guide_fields.h"
 #include "tool_sandbox.h"
@@ -215,4 +218,117 @@ TEST_F(GuideSim, DrawingScriptExitsLikeTheTools) {
         EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.situation;
         EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << c.situation;
     }
+}
+
+// The convergence time is when the direction error last entered the 5 deg
+// band and stayed in it; the first entry is kept beside it. Checked against
+// the recorded error of flights that overshoot back out of the band
+// (climb_behind), never settle (external_bank's error grows to 50 deg) and
+// settle once (typical).
+TEST_F(GuideSim, ConvergenceIsTheLastEntryIntoTheBand) {
+    const ToolResult r = sim({"--no-plot", "-o", at("out"), "typical", "climb_behind", "external_bank"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const struct { const char* flight; const char* shown; } cases[] = {
+        {"typical", "6.49 s"}, {"climb_behind", "20.34 s"}, {"external_bank", "never"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flight);
+        const std::string csv = read("out/" + std::string(c.flight) + ".csv");
+        const std::vector<std::string> t = column(csv, "time"), err = column(csv, "dir_err_deg");
+        std::optional<double> first, entered;
+        for (size_t k = 0; k < t.size(); ++k) {
+            const bool inside = std::stod(err[k]) <= 5.0;
+            if (inside && !first) first = std::stod(t[k]);
+            if (inside && !entered) entered = std::stod(t[k]);
+            if (!inside) entered.reset();
+        }
+        const nlohmann::json summary = nlohmann::json::parse(read("out/" + std::string(c.flight) + ".summary.json"));
+        EXPECT_EQ(summary["converge_s"].is_null(), !entered);
+        if (entered) EXPECT_DOUBLE_EQ(summary["converge_s"].get<double>(), *entered);
+        ASSERT_EQ(summary["first_within_s"].is_null(), !first);
+        if (first) EXPECT_DOUBLE_EQ(summary["first_within_s"].get<double>(), *first);
+        EXPECT_NE(r.out.find(std::string(c.flight) + " "), std::string::npos);
+        const size_t row = r.out.find(c.flight);
+        EXPECT_NE(r.out.substr(row, r.out.find('\n', row) - row).find(c.shown), std::string::npos) << r.out;
+    }
+}
+
+// --compare with a damaged earlier run names that run's file and what is
+// wrong, as bad data (1), and still draws nothing stale.
+TEST_F(GuideSim, CompareNamesTheBadFileItWasGiven) {
+    std::filesystem::create_directory(at("badcmp"));
+    const struct { const char* situation; std::string csv; const char* says; } cases[] = {
+        {"garbage", "garbage\n\x01\x02\n", "badcmp/typical.csv: line 1: not a guide-sim trajectory: no column time"},
+        {"empty", "", "badcmp/typical.csv: empty file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        write("badcmp/typical.csv", c.csv);
+        const ToolResult r = sim({"-o", at("out"), "--compare", at("badcmp"), "typical"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("out/typical.csv"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(at("out/typical.png")));
+    }
+    // A row cut short is named by its line.
+    const ToolResult good = sim({"--no-plot", "-o", at("good"), "typical"});
+    ASSERT_EQ(good.status, 0) << good.err;
+    std::string cut = read("good/typical.csv");
+    cut = cut.substr(0, cut.find('\n', cut.find('\n', cut.find('\n') + 1) + 1));
+    cut = cut.substr(0, cut.rfind(',')) + "\n";
+    write("badcmp/typical.csv", cut);
+    const ToolResult r = sim({"-o", at("out"), "--compare", at("badcmp"), "typical"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("badcmp/typical.csv: line 3: "), std::string::npos) << r.err;
+}
+
+// A picture belongs to the flight it was drawn from: a new flight of the
+// same name written without pictures, or whose drawing fails, leaves no
+// picture of the old one beside its verdict.
+TEST_F(GuideSim, OldPicturesGoWhenTheirFlightIsFlownAgain) {
+    write("typical.json", R"({"name": "typical", "duration_s": 3, "expect": {"converge_within_s": 0.5},
+        "inputs": {"azim_cmd": 90}})");
+    const struct { const char* situation; std::vector<std::string> rerun; int status; } cases[] = {
+        {"flown again without pictures", {"--no-plot"}, 1},
+        {"drawing fails", {"--python", "/bin/false"}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        ASSERT_EQ(sim({"-o", at("out"), "typical"}).status, 0);
+        ASSERT_TRUE(std::filesystem::exists(at("out/typical.png")));
+        std::vector<std::string> args = {"-o", at("out"), at("typical.json")};
+        args.insert(args.end(), c.rerun.begin(), c.rerun.end());
+        const ToolResult r = sim(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.out.find("FAILED"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(at("out/typical.png")));
+        for (const auto& f : std::filesystem::directory_iterator(at("out"))) {
+            EXPECT_EQ(f.path().filename().string().find(".tmp"), std::string::npos) << f.path();
+        }
+    }
+}
+
+// --params and --set retune every scenario flown, after the scenario's own
+// parameters, and the .params file written says so (so the replay holds).
+TEST_F(GuideSim, CommandLineParametersRetuneEveryFlight) {
+    write("tuned.json", R"({"name": "tuned", "duration_s": 5, "params": {"roll_kp": 3, "roll_kd": 0.5}})");
+    write("p.txt", "roll_kd = 0.125\n");
+    const ToolResult r = sim({"--no-plot", "-o", at("out"), "--params", at("p.txt"), "--set", "roll_kp=1.5",
+                              "typical", at("tuned.json")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"typical", "tuned"}) {
+        SCOPED_TRACE(name);
+        const std::string params = read("out/" + std::string(name) + ".params");
+        EXPECT_NE(params.find("\nroll_kp = 1.5\n"), std::string::npos) << params;
+        EXPECT_NE(params.find("\nroll_kd = 0.125\n"), std::string::npos) << params;
+        const ToolResult replay = run_program(GUIDE_RUN_PATH, {"--states", "--params", at("out/" + std::string(name) + ".params"),
+                                                               at("out/" + std::string(name) + ".csv")});
+        EXPECT_TRUE(replay.out == read("out/" + std::string(name) + ".csv"));
+    }
+    const ToolResult plain = sim({"--no-plot", "-o", at("plain"), "typical"});
+    EXPECT_NE(read("plain/typical.csv"), read("out/typical.csv"));
+    const ToolResult bad = sim({"--no-plot", "-o", at("out"), "--set", "roll_kq=1", "typical"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("unknown parameter \"roll_kq\""), std::string::npos) << bad.err;
 }

@@ -35,6 +35,17 @@ USED = ["time", "speed_cmd", "elev_cmd", "azim_cmd", "yaw", "pitch", "roll", "ta
         "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east"]
 
 
+# Columns every trajectory holds (the orbit's two only in mode 3).
+REQUIRED = [n for n in USED if not n.startswith("orbit_")]
+
+
+class BadTrajectory(Exception):
+    """A trajectory that cannot be drawn: the file and what is wrong."""
+
+    def __init__(self, path, what):
+        super().__init__("%s: %s" % (path, what))
+
+
 def count_rows(path):
     rows = 0
     with open(path, "rb") as f:
@@ -45,29 +56,57 @@ def count_rows(path):
 
 def read_trajectory(path, flags):
     """The used columns and flags of path as lists of floats, thinned to
-    MAX_POINTS rows."""
+    MAX_POINTS rows; a BadTrajectory naming path when it cannot be."""
+    try:
+        return read_columns(path, flags)
+    except BadTrajectory:
+        raise
+    except StopIteration:
+        raise BadTrajectory(path, "empty file")
+    except UnicodeDecodeError:
+        raise BadTrajectory(path, "not a text file")
+    except OSError as e:
+        raise BadTrajectory(path, "cannot read: %s" % (e.strerror or e))
+    except (ValueError, IndexError, csv.Error) as e:
+        raise BadTrajectory(path, "bad row: %s" % e)
+
+
+def read_columns(path, flags):
     stride = max(1, math.ceil(count_rows(path) / MAX_POINTS))
     with open(path, newline="") as f:
         rows = csv.reader(f)
         header = next(rows)
+        missing = [n for n in REQUIRED if n not in header]
+        if missing:
+            shown = ", ".join(missing[:3]) + (" and %d more" % (len(missing) - 3) if len(missing) > 3 else "")
+            raise BadTrajectory(path, "line 1: not a guide-sim trajectory: no column %s" % shown)
         wanted = [(n, i) for i, n in enumerate(header) if n in USED or n in flags]
         flag_columns = [i for n, i in wanted if n in flags]
         cols = {n: [] for n, _ in wanted}
+
+        def keep(line, row):
+            if len(row) != len(header):
+                raise BadTrajectory(path, "line %d: %d fields, but the header has %d" % (line, len(row), len(header)))
+            try:
+                for n, i in wanted:
+                    cols[n].append(float(row[i]))
+            except ValueError as e:
+                raise BadTrajectory(path, "line %d: %s" % (line, e))
+
         last_flags = None
         pending = None
         for k, row in enumerate(rows):
-            now = [row[i] for i in flag_columns]
-            keep = k % stride == 0 or now != last_flags
-            last_flags = now
-            if keep:
-                for n, i in wanted:
-                    cols[n].append(float(row[i]))
+            now = [row[i] for i in flag_columns if i < len(row)]
+            if k % stride == 0 or now != last_flags:
+                keep(k + 2, row)
                 pending = None
             else:
-                pending = row
+                pending = (k + 2, row)
+            last_flags = now
         if pending is not None:  # always end where the flight ended
-            for n, i in wanted:
-                cols[n].append(float(pending[i]))
+            keep(*pending)
+    if not cols["time"]:
+        raise BadTrajectory(path, "no rows")
     return cols
 
 
@@ -294,11 +333,20 @@ def draw(plt, directory, name, compare_dir):
             a.plot(along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label)
         label(a, "vertical profile", "altitude (m)", xlabel="distance along the ground track (m)")
 
-    final = os.path.join(directory, name + ".png")
+    save_whole(plt, fig, os.path.join(directory, name + ".png"))
+
+
+def save_whole(plt, fig, final):
+    """Writes the picture under a temporary name and renames it: a picture
+    is whole or absent, never half-drawn."""
     tmp = final + ".tmp.png"
-    fig.savefig(tmp, dpi=72)
-    plt.close(fig)
-    os.replace(tmp, final)
+    try:
+        fig.savefig(tmp, dpi=72)
+        os.replace(tmp, final)
+    finally:
+        plt.close(fig)
+        if os.path.exists(tmp):
+            os.remove(tmp)
 
 
 def main(argv):
@@ -307,6 +355,9 @@ def main(argv):
         epilog="Exit status: 0 drawn; 1 a trajectory missing or unreadable; 2 bad command line; "
                "3 matplotlib cannot be used.")
     parser.add_argument("--compare", metavar="OTHER", help="folder of an earlier run to draw dashed")
+    parser.add_argument("--bad-data-exit", type=int, default=EXIT_BAD_DATA, metavar="N",
+                        help="exit status for a bad trajectory (guide-sim asks for one that a crash "
+                             "of the interpreter cannot give)")
     parser.add_argument("directory", metavar="DIR")
     parser.add_argument("names", metavar="NAME", nargs="+")
     args = parser.parse_args(argv[1:])
@@ -318,16 +369,20 @@ def main(argv):
         print("plot_trajectory.py: matplotlib is missing for %s; install Debian's "
               "python3-matplotlib (or run guide-sim with --no-plot)" % sys.executable, file=sys.stderr)
         return EXIT_ENVIRONMENT
+    status = 0
     for k, name in enumerate(args.names, 1):
         print("drawing %s.png (%d of %d)" % (name, k, len(args.names)), flush=True)
         try:
             draw(plt, args.directory, name, args.compare)
-        except (OSError, ValueError, KeyError, StopIteration, IndexError) as e:
-            what = "missing column %s" % e if isinstance(e, KeyError) else str(e) or "empty file"
-            print("plot_trajectory.py: %s: %s" % (os.path.join(args.directory, name + ".csv"), what),
-                  file=sys.stderr)
-            return EXIT_BAD_DATA
-    return 0
+        except BadTrajectory as e:
+            # The others are still drawn; the run says which one failed.
+            print("plot_trajectory.py: %s" % e, file=sys.stderr)
+            status = args.bad_data_exit
+        except OSError as e:
+            print("plot_trajectory.py: %s: cannot write: %s" % (
+                os.path.join(args.directory, name + ".png"), e.strerror or e), file=sys.stderr)
+            return EXIT_ENVIRONMENT
+    return status
 
 
 if __name__ == "__main__":
