@@ -93,6 +93,13 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     write("dup_nested.json", R"([{"name": "a", "duration_s": 5}, {"name": "b", "duration_s": 5, "name": "c"}])");
     write("weight.json", scenario(R"("inputs": {"ext_weight": 1.5})"));
     write("mode.json", scenario(R"("inputs": {"mode": -1})"));
+    write("reverse.json", scenario(R"("inputs": {"speed_cmd": -500})"));
+    write("warp.json", scenario(R"("events": [{"t_s": 1, "inputs": {"speed_cmd": 1e200}}])"));
+    write("over.json", scenario(R"("inputs": {"elev_cmd": 95})"));
+    write("nz.json", scenario(R"("inputs": {"mode": 4, "ext_nz": 50})"));
+    write("orbit_tol.json", scenario(R"("inputs": {"mode": 3, "ext_nz": 2}, "expect": {"orbit": {"radius_tolerance": -0.1}})"));
+    write("bank_tol.json", scenario(R"("expect": {"final_bank_deg": {"value": 0, "tolerance": -1}})"));
+    write("load.json", scenario(R"("expect": {"max_load_g": -1})"));
     write("fast.json", scenario(R"("initial": {"speed_mps": 1e200}, "expect": {"max_load_g": 9})"));
     write("slow.json", scenario(R"("initial": {"speed_mps": 1e-300}, "expect": {"max_load_g": 9})"));
     write("underground.json", scenario(R"("initial": {"altitude_m": -10})"));
@@ -115,7 +122,16 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
         {"key twice", {at("dup.json")}, 1, "dup.json: inputs: key \"azim_cmd\" given twice"},
         {"key twice in a list's object", {at("dup_nested.json")}, 1, "dup_nested.json: [1]: key \"name\" given twice"},
         {"weight above one", {at("weight.json")}, 1, "scenario (x).inputs.ext_weight: must lie within [0, 1]"},
-        {"negative mode", {at("mode.json")}, 1, "scenario (x).inputs.mode: must not be negative"},
+        {"negative mode", {at("mode.json")}, 1, "scenario (x).inputs.mode: must lie within [0, 5], not -1"},
+        {"negative commanded speed", {at("reverse.json")}, 1, "scenario (x).inputs.speed_cmd: must lie within [30, 1000], not -500"},
+        {"commanded speed beyond any aircraft", {at("warp.json")}, 1,
+         "scenario (x).events[0].inputs.speed_cmd: must lie within [30, 1000], not 1e+200"},
+        {"commanded straight past the vertical", {at("over.json")}, 1, "scenario (x).inputs.elev_cmd: must lie within [-90, 90]"},
+        {"external load beyond any airframe", {at("nz.json")}, 1, "scenario (x).inputs.ext_nz: must lie within [-10, 10]"},
+        {"negative orbit radius tolerance", {at("orbit_tol.json")}, 1,
+         "scenario (x).expect.orbit.radius_tolerance: must lie within [0, 1], not -0.1"},
+        {"negative bank tolerance", {at("bank_tol.json")}, 1, "scenario (x).expect.final_bank_deg.tolerance: must lie within [0, 180]"},
+        {"negative load limit", {at("load.json")}, 1, "scenario (x).expect.max_load_g: must lie within [0, 20]"},
         {"faster than any aircraft", {at("fast.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
         {"too slow to fly", {at("slow.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
         {"starting underground", {at("underground.json")}, 1, "scenario (x).initial.altitude_m: must lie within"},
