@@ -51,6 +51,11 @@ class Azimuths(unittest.TestCase):
         self.assertEqual(pt.beside([10.0, 10.0], [365.0, 370.0]), [370.0, 370.0])
         self.assertEqual(pt.beside([300.0], [-10.0]), [-60.0])
 
+    def test_an_orbit_half_a_turn_from_the_command_draws_no_jump(self):
+        track = [0.5 * k for k in range(400)]  # 0 .. 199.5 deg
+        command = pt.beside([0.0] * 400, track)
+        self.assertEqual(len(set(command)), 1)
+
     def test_nan_is_kept_and_does_not_break_the_rest(self):
         out = pt.unwrap([350.0, math.nan, 5.0])
         self.assertTrue(math.isnan(out[1]))

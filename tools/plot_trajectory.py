@@ -139,10 +139,18 @@ def unwrap(values):
 
 
 def beside(values, reference):
-    """Each azimuth moved by whole turns to lie within half a turn of the
-    reference at the same row: the command drawn next to the track."""
-    return [v + 360.0 * round((r - v) / 360.0) if not (math.isnan(v) or math.isnan(r)) else v
-            for v, r in zip(values, reference)]
+    """The azimuths made continuous and moved by the whole number of turns
+    that brings them closest to the reference over the flight: the command
+    drawn next to the track, without a jump where the two lie half a turn
+    apart."""
+    out = unwrap(values)
+    pairs = [(v, r) for v, r in zip(out, reference) if not (math.isnan(v) or math.isnan(r))]
+    if not pairs:
+        return out
+    mean = sum(r - v for v, r in pairs) / len(pairs)
+    turns = min((round(mean / 360.0) + k for k in (-1, 0, 1)),
+                key=lambda n: sum(abs(r - v - 360.0 * n) for v, r in pairs))
+    return [v + 360.0 * turns for v in out]
 
 
 def used_externally(c, name):
@@ -160,8 +168,9 @@ def align_zeros(a, b):
         lo, hi = ax.get_ylim()
         lo, hi = min(lo, 0.0), max(hi, 0.0)
         span = hi - lo or 1.0
-        # Room on both sides of zero, so the shared line is inside the panel.
-        lims.append((min(lo, -0.05 * span), max(hi, 0.05 * span)))
+        # Room beyond the curves and on both sides of zero: a flat curve at
+        # the edge would hide in the frame.
+        lims.append((lo - 0.05 * span, hi + 0.05 * span))
     below_zero = max(-lo / (hi - lo) for lo, hi in lims)
     for ax, (lo, hi) in zip((a, b), lims):
         ax.set_ylim(min(lo, -below_zero / (1.0 - below_zero) * hi),
