@@ -2,6 +2,9 @@
 // as a user would: every built-in scenario must pass its own checks, its
 // recorded flights must replay bit for bit through guide-run, and bad
 // scenarios and options must be refused clearly.
+#include <signal.h>
+#include <unistd.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -347,4 +350,34 @@ TEST_F(GuideSim, CommandLineParametersRetuneEveryFlight) {
     const ToolResult bad = sim({"--no-plot", "-o", at("out"), "--set", "roll_kq=1", "typical"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("unknown parameter \"roll_kq\""), std::string::npos) << bad.err;
+}
+
+// Ctrl-C during a long flight ends guide-sim at once with status 130 and one
+// line, and leaves no half-written file behind.
+TEST_F(GuideSim, CtrlCEndsWithOneLineAndNoHalfWrittenFile) {
+    write("long.json", R"({"name": "long", "duration_s": 36000, "inputs": {"azim_cmd": 90}})");
+    const std::string out = base / "stdout", err = base / "stderr";
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    posix_spawn_file_actions_addopen(&io, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&io, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> args = {GUIDE_SIM_PATH, "--no-plot", "-o", at("out"), at("long.json")};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&io);
+    // Wait until the trajectory is being written, then interrupt.
+    const auto writing = [&] { return std::filesystem::exists(at("out")) && !std::filesystem::is_empty(at("out")); };
+    for (int i = 0; i < 500 && !writing(); ++i) usleep(10000);
+    ASSERT_TRUE(writing());
+    usleep(100000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(slurp(err), "guide-sim: interrupted\n");
+    for (const auto& f : std::filesystem::directory_iterator(at("out"))) ADD_FAILURE() << "left behind: " << f.path();
 }

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -82,10 +84,29 @@ constexpr int kMaxLinkDepth = 40;
 char g_temp_path[PATH_MAX];
 volatile std::sig_atomic_t g_temp_pending = 0;
 
-extern "C" void remove_temp_and_die(int sig) {
+// "PROGRAM: interrupted\n", written by the handler (which may not allocate).
+char g_interrupted_line[128];
+size_t g_interrupted_length = 0;
+bool g_handlers_installed = false;
+
+// Ctrl-C: the half-written output goes, one line says so, and the status
+// is 130 as for every tool. SIGTERM and SIGHUP: the output goes and the
+// program ends by that signal, as its sender expects.
+extern "C" void remove_temp_and_end(int sig) {
     if (g_temp_pending) unlink(g_temp_path);
+    if (sig == SIGINT && g_interrupted_length > 0) {
+        const ssize_t ignored = write(STDERR_FILENO, g_interrupted_line, g_interrupted_length);
+        (void)ignored;
+        _exit(kExitInterrupted);
+    }
     std::signal(sig, SIG_DFL);
     std::raise(sig);
+}
+
+void install_signal_handlers() {
+    if (g_handlers_installed) return;
+    g_handlers_installed = true;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temp_and_end);
 }
 
 bool write_all(int fd, const char* data, size_t size) {
@@ -166,6 +187,12 @@ void check_replaceable(const std::string& path, const std::string& target) {
     }
 }
 
+void end_cleanly_on_interrupt(const char* program) {
+    const int n = std::snprintf(g_interrupted_line, sizeof g_interrupted_line, "%s: interrupted\n", program);
+    g_interrupted_length = n > 0 ? std::min(static_cast<size_t>(n), sizeof g_interrupted_line - 1) : 0;
+    install_signal_handlers();
+}
+
 void OutputFile::open(const std::string& path) {
     buffer_.reserve(kBlockSize + 4096);
     if (path == "-") {
@@ -208,7 +235,7 @@ void OutputFile::open(const std::string& path) {
     owns_fd_ = true;
     std::memcpy(g_temp_path, temp_path_.c_str(), temp_path_.size() + 1);
     g_temp_pending = 1;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temp_and_die);
+    install_signal_handlers();
     path_ = target;
 
     // mkstemp makes the file private; give it the mode a plain create would

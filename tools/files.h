@@ -76,6 +76,11 @@ private:
 // this user may not write, before anything is written beside it.
 void check_replaceable(const std::string& path, const std::string& target);
 
+// Ctrl-C ends the program at once with status 130 and the one line
+// "PROGRAM: interrupted", after removing a half-written output file; SIGTERM
+// and SIGHUP remove it too and end the program by their signal.
+void end_cleanly_on_interrupt(const char* program);
+
 // Writes text to path whole or not at all, as OutputFile does.
 void write_text_file(const std::string& path, const std::string& text);
 

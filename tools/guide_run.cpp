@@ -170,5 +170,6 @@ int main(int argc, char** argv) {
     add_library_option(app, opt.library);
     add_version_option(app, "guide-run");
     parse_command_line(app, "guide-run", argc, argv);
+    end_cleanly_on_interrupt("guide-run");
     return run_reporting_errors("guide-run", [&] { replay(opt); });
 }

@@ -349,6 +349,7 @@ int main(int argc, char** argv) {
     add_version_option(app, "guide-sim");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
+    end_cleanly_on_interrupt("guide-sim");
     int status = kExitOk;
     const int error = run_reporting_errors("guide-sim", [&] { status = simulate(opt); });
     return error != kExitOk ? error : status;

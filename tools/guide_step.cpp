@@ -99,5 +99,6 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     add_version_option(app, "guide-step");
     parse_command_line(app, "guide-step", argc, argv);
+    end_cleanly_on_interrupt("guide-step");
     return run_reporting_errors("guide-step", [&] { run_step(opt); });
 }

@@ -477,4 +477,9 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    try:
+        sys.exit(main(sys.argv))
+    except KeyboardInterrupt:
+        # Ctrl-C reaches guide-sim too, which says so; a half-drawn picture
+        # has been removed on the way out.
+        sys.exit(130)
