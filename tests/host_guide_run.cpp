@@ -414,6 +414,7 @@ TEST_F(GuideRun, UnreadableFilesAreRefusedWithTheReason) {
         {"no parameter file", "--params none.txt flight.csv", 2, "none.txt: cannot read: No such file or directory"},
         {"output into a missing folder", "-o none/out.csv flight.csv", 3, "none/out.csv: cannot create: No such file"},
         {"output onto a folder", "-o folder flight.csv", 3, "folder: cannot write: Is a directory"},
+        {"a missing file whose name holds a line break", "'none\nfile.csv'", 2, "none\\nfile.csv: cannot read: No such file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);

@@ -18,11 +18,13 @@ namespace {
 
 // A file that cannot be read is bad data (status 1); one that cannot be
 // written means the file system cannot be used (status 3).
+// A path is shown with its control characters escaped: a file name may
+// hold any byte but a message stays one readable line.
 [[noreturn]] void fail_errno(const std::string& path, const char* what, int err) {
-    fail(kExitFailed, path + ": " + what + ": " + std::strerror(err));
+    fail(kExitFailed, escape_text(path) + ": " + what + ": " + std::strerror(err));
 }
 [[noreturn]] void fail_write(const std::string& path, const char* what, int err) {
-    fail(kExitEnvironment, path + ": " + what + ": " + std::strerror(err));
+    fail(kExitEnvironment, escape_text(path) + ": " + what + ": " + std::strerror(err));
 }
 
 }  // namespace
@@ -33,7 +35,7 @@ void check_readable(const std::string& path) {
         // A file that is not there is a mistake on the command line (a
         // misspelt name), not bad data in a file.
         const int err = errno;
-        if (err == ENOENT) fail(kExitUsage, path + ": cannot read: " + std::strerror(err));
+        if (err == ENOENT) fail(kExitUsage, escape_text(path) + ": cannot read: " + std::strerror(err));
         fail_errno(path, "cannot read", err);
     }
     if (S_ISDIR(st.st_mode)) fail_errno(path, "cannot read", EISDIR);
