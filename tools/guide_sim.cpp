@@ -41,6 +41,7 @@ struct Options {
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
     bool no_plot = false, list = false;
+    ParameterOptions params;
 };
 
 // Flights in mode 3 carry the orbit's expected radius and altitude.
@@ -126,7 +127,20 @@ private:
     int last_ = -1;
 };
 
-std::vector<Scenario> resolve_scenarios(const std::vector<std::string>& args) {
+std::vector<Scenario> named_scenarios(const std::vector<std::string>& args);
+
+// The scenarios named on the command line, each with the parameters of
+// --params and --set after its own (the command line retunes every flight).
+std::vector<Scenario> resolve_scenarios(const std::vector<std::string>& args,
+                                        const std::vector<Assignment>& params) {
+    std::vector<Scenario> out = named_scenarios(args);
+    for (Scenario& sc : out) {
+        for (const Assignment& a : params) sc.params.emplace_back(a.name, a.value);
+    }
+    return out;
+}
+
+std::vector<Scenario> named_scenarios(const std::vector<std::string>& args) {
     const std::vector<Scenario>& builtins = builtin_scenarios();
     if (args.empty()) return builtins;
     std::vector<Scenario> out;
@@ -169,7 +183,7 @@ void print_summary_header() {
 }
 
 // "n/a" when the mode does not steer towards the commanded direction,
-// "never" when it steers but never came within 5 deg.
+// "never" when it steers but the flight ends outside the 5 deg band.
 std::string converge_text(const FlightSummary& sum) {
     if (!sum.steers) return "n/a";
     return sum.converge_s ? fixed(2, *sum.converge_s) + " s" : "never";
@@ -197,6 +211,7 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     j["failed"] = sum.failed;
     j["steers"] = sum.steers;
     j["converge_s"] = sum.converge_s ? nlohmann::json(*sum.converge_s) : nlohmann::json();
+    j["first_within_s"] = sum.first_within_s ? nlohmann::json(*sum.first_within_s) : nlohmann::json();
     j["ended_s"] = sum.ended_s ? nlohmann::json(*sum.ended_s) : nlohmann::json();
     j["latched"] = sc.expect.latched;
     // The states that are flags, for the pictures' latch strips.
@@ -208,11 +223,16 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     return j.dump(2) + "\n";
 }
 
+// The status the plotting script is asked to give for a trajectory it cannot
+// read: neither the interpreter's 1 for a crash nor another program's 1
+// (--python naming something else) can be taken for it.
+constexpr int kScriptBadData = 65;
+
 // Runs the plotting script on the named trajectories: status 3 when Python
-// or its plotting package cannot be used.
+// or its plotting package cannot be used, 1 when a trajectory is bad.
 void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     const std::string script = executable_dir() + "plot_trajectory.py";
-    std::vector<std::string> args = {opt.python, script};
+    std::vector<std::string> args = {opt.python, script, "--bad-data-exit", std::to_string(kScriptBadData)};
     if (!opt.compare_dir.empty()) args.insert(args.end(), {"--compare", opt.compare_dir});
     args.push_back(opt.out_dir);
     args.insert(args.end(), names.begin(), names.end());
@@ -225,6 +245,11 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     }
     int status = 0;
     waitpid(pid, &status, 0);
+    // The script has named the file and what is wrong with it: a trajectory
+    // (this run's or the one compared) that holds bad data is status 1.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kScriptBadData) {
+        fail(kExitFailed, "a trajectory could not be drawn (see above)");
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fail(kExitEnvironment, "drawing the pictures failed (use --no-plot to skip them)");
     }
@@ -239,7 +264,7 @@ int simulate(const Options& opt) {
     if (!opt.compare_dir.empty() && !fs::is_directory(opt.compare_dir, ec)) {
         fail(kExitUsage, "--compare " + quote_text(opt.compare_dir) + ": no such folder");
     }
-    const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios);
+    const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios, read_parameter_options(opt.params));
     const GuideLibrary lib = load_guide_library(opt.library);
     const fs::path dir(opt.out_dir);
     fs::create_directories(dir, ec);
@@ -249,6 +274,11 @@ int simulate(const Options& opt) {
     std::vector<std::string> written;
     print_summary_header();
     for (const Scenario& sc : scenarios) {
+        // The old picture belongs to the old flight: it goes before the new
+        // flight is written, so a run without pictures, or whose drawing
+        // fails, never leaves it beside the new verdict.
+        const fs::path picture = dir / (sc.name + ".png");
+        if (fs::remove(picture, ec); ec) fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         {
@@ -283,14 +313,18 @@ const char* const kFooter =
     "                         also orbit_radius_m, orbit_alt_target_m)\n"
     "  OUT/NAME.params        every parameter it flew with (guide-run --params)\n"
     "  OUT/NAME.summary.json  the checks' verdict\n"
-    "  OUT/NAME.png           the pictures (not with --no-plot)\n"
+    "  OUT/NAME.png           the pictures (not with --no-plot; an old one is\n"
+    "                         removed when its flight is written again)\n"
     "Any run is reproduced byte for byte by\n"
     "  guide-run --states --params OUT/NAME.params -o replay.csv OUT/NAME.csv\n"
     "  cmp replay.csv OUT/NAME.csv\n"
     "\n"
     "A flight ends early when the aircraft reaches the ground or a value turns\n"
-    "non-finite; both fail it. The converge column says n/a in modes that do\n"
-    "not steer to the commanded direction, never when it was not reached.\n"
+    "non-finite; both fail it. The converge column is the time the velocity\n"
+    "last came within 5 deg of the commanded direction and stayed there to the\n"
+    "end: n/a in modes that do not steer to it, never when the flight ends\n"
+    "outside the band (summary.json also holds the first entry, first_within_s).\n"
+    "--params and --set apply to every scenario, after the scenario's own params.\n"
     "\n";
 
 }  // namespace
@@ -301,15 +335,21 @@ int main(int argc, char** argv) {
     app.footer(std::string(kFooter) + kExitStatusHelp +
                "\nA failure to draw (status 3) outranks a failed check (status 1).\n");
     app.add_option("SCENARIO", opt.scenarios, "built-in scenario name or JSON file");
-    app.add_option("-o,--out", opt.out_dir, "folder for trajectories and pictures")->capture_default_str();
+    add_output_option(app, opt.out_dir, "folder for trajectories and pictures")
+        ->type_name("DIR")
+        ->capture_default_str();
+    app.add_option("--out", opt.out_dir)->group("");  // the older name of --output
     app.add_flag("--no-plot", opt.no_plot, "write the trajectories but draw no pictures");
     app.add_option("--compare", opt.compare_dir,
                    "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. another parameter set)")
         ->type_name("DIR");
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
+    add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
+    add_version_option(app, "guide-sim");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
+    end_cleanly_on_interrupt("guide-sim");
     int status = kExitOk;
     const int error = run_reporting_errors("guide-sim", [&] { status = simulate(opt); });
     return error != kExitOk ? error : status;
