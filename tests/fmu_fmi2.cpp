@@ -64,7 +64,11 @@ struct Fmi2 {
     FMI2_FN(fmi2SetReal);
     FMI2_FN(fmi2GetInteger);
     FMI2_FN(fmi2SetInteger);
+    FMI2_FN(fmi2GetBoolean);
+    FMI2_FN(fmi2SetBoolean);
     FMI2_FN(fmi2GetString);
+    FMI2_FN(fmi2SetString);
+    FMI2_FN(fmi2GetRealStatus);
     FMI2_FN(fmi2GetFMUstate);
     FMI2_FN(fmi2SetFMUstate);
     FMI2_FN(fmi2FreeFMUstate);
@@ -620,7 +624,36 @@ TEST(Fmi2Importer, TheReadmeRetuneChangesWhatTheExampleFlightCommands) {
 
 // ---- Misuse --------------------------------------------------------------------------
 
-enum class Start { instantiated, stepping, terminated };
+// The states of the standard's Co-Simulation machine a test starts from.
+enum class Start { instantiated, initialization, stepping, terminated, error };
+const Start kEveryStart[] = {Start::instantiated, Start::initialization, Start::stepping,
+                             Start::terminated, Start::error};
+
+// The instance's name for the state, as its messages give it.
+const char* state_name(Start s) {
+    switch (s) {
+        case Start::instantiated: return "Instantiated";
+        case Start::initialization: return "Initialization Mode";
+        case Start::stepping: return "Step Mode (step complete)";
+        case Start::terminated: return "Terminated";
+        case Start::error: return "the error state";
+    }
+    return "?";
+}
+
+// Brings a fresh instance to a state by the standard's calling sequence
+// (the error state: by a step of a size that is no whole number of law
+// steps).
+void bring_to(Instance& fmu, Start s) {
+    Fmi2& f = Instance::api();
+    if (s == Start::instantiated) return;
+    ASSERT_EQ(f.fmi2SetupExperiment(fmu.c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+    ASSERT_EQ(f.fmi2EnterInitializationMode(fmu.c), fmi2OK);
+    if (s == Start::initialization) return;
+    ASSERT_EQ(f.fmi2ExitInitializationMode(fmu.c), fmi2OK);
+    if (s == Start::terminated) ASSERT_EQ(f.fmi2Terminate(fmu.c), fmi2OK);
+    if (s == Start::error) ASSERT_EQ(f.fmi2DoStep(fmu.c, 0.0, 0.015, fmi2True), fmi2Error);
+}
 
 struct Misuse {
     const char* situation;
@@ -737,8 +770,7 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
         SCOPED_TRACE(m.situation);
         Instance fmu("misused");
         ASSERT_NE(fmu.c, nullptr);
-        if (m.from != Start::instantiated) fmu.start();
-        if (m.from == Start::terminated) ASSERT_EQ(Instance::api().fmi2Terminate(fmu.c), fmi2OK);
+        bring_to(fmu, m.from);
         EXPECT_EQ(m.call(fmu.c), fmi2Error);
         ASSERT_FALSE(fmu.log.records.empty());
         const LogRecord& r = fmu.log.records.back();
@@ -750,6 +782,87 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
         EXPECT_EQ(Instance::api().fmi2Reset(fmu.c), fmi2OK);
         fmu.start();
         EXPECT_EQ(Instance::api().fmi2DoStep(fmu.c, 0.0, 0.01, fmi2True), fmi2OK) << fmu.log.last();
+    }
+}
+
+// The standard's state machine, call by call: each call is answered in the
+// states listed and refused in every other with an error naming the state.
+// Values are read in every state (start values before initialisation, the
+// last values after an error); start values and inputs are written from
+// instantiation until termination.
+TEST(Fmi2CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhere) {
+    Fmi2& f = Instance::api();
+    const std::set<Start> every(std::begin(kEveryStart), std::end(kEveryStart));
+    const std::set<Start> writable = {Start::instantiated, Start::initialization,
+                                      Start::stepping};
+    struct Rule {
+        const char* call;
+        std::set<Start> accepted;
+        std::function<fmi2Status(fmi2Component)> make;
+    };
+    const Rule rules[] = {
+        {"fmi2SetupExperiment", {Start::instantiated},
+         [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0); }},
+        {"fmi2EnterInitializationMode", {Start::instantiated},
+         [&](fmi2Component c) { return f.fmi2EnterInitializationMode(c); }},
+        {"fmi2ExitInitializationMode", {Start::initialization},
+         [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); }},
+        {"fmi2Terminate", {Start::stepping}, [&](fmi2Component c) { return f.fmi2Terminate(c); }},
+        {"fmi2DoStep", {Start::stepping}, [](fmi2Component c) { return step(c, 0.0, 0.01); }},
+        {"fmi2SetReal of an input", writable,
+         [](fmi2Component c) { return set_real(c, "tas", 180.0); }},
+        {"fmi2SetInteger of a table index", writable,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("thr_max_index[1]");
+             const fmi2Integer v = 3;
+             return f.fmi2SetInteger(c, &r, 1, &v);
+         }},
+        {"fmi2GetReal of the time", every,
+         [](fmi2Component c) { return get_real(c, vr_of("time")); }},
+        {"fmi2GetInteger of a table index", every,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("thr_max_index[1]");
+             fmi2Integer v;
+             return f.fmi2GetInteger(c, &r, 1, &v);
+         }},
+        {"fmi2GetBoolean of overrun", every,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("overrun");
+             fmi2Boolean v;
+             return f.fmi2GetBoolean(c, &r, 1, &v);
+         }},
+        {"fmi2GetString of nothing", every,
+         [&](fmi2Component c) { return f.fmi2GetString(c, nullptr, 0, nullptr); }},
+        {"fmi2GetRealStatus of the last successful time", every,
+         [&](fmi2Component c) {
+             fmi2Real t;
+             return f.fmi2GetRealStatus(c, fmi2LastSuccessfulTime, &t);
+         }},
+        {"fmi2GetFMUstate", every,
+         [&](fmi2Component c) {
+             fmi2FMUstate s = nullptr;
+             return f.fmi2GetFMUstate(c, &s);
+         }},
+        {"fmi2SetDebugLogging", every,
+         [&](fmi2Component c) { return f.fmi2SetDebugLogging(c, fmi2False, 0, nullptr); }},
+        {"fmi2Reset", every, [&](fmi2Component c) { return f.fmi2Reset(c); }},
+    };
+    for (const Rule& rule : rules) {
+        for (Start from : kEveryStart) {
+            SCOPED_TRACE(std::string(rule.call) + " in " + state_name(from));
+            Instance fmu("ruled");
+            bring_to(fmu, from);
+            fmu.log.records.clear();
+            if (rule.accepted.count(from) != 0) {
+                EXPECT_EQ(rule.make(fmu.c), fmi2OK) << fmu.log.last();
+                continue;
+            }
+            EXPECT_EQ(rule.make(fmu.c), fmi2Error);
+            EXPECT_NE(fmu.log.last().find(std::string("not allowed in ") + state_name(from)),
+                      std::string::npos)
+                << fmu.log.last();
+            EXPECT_EQ(step(fmu.c, 0.0, 0.01), fmi2Error) << "not in the error state";
+        }
     }
 }
 
