@@ -688,6 +688,13 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
          [](fmi2Component c) { return set_real(c, "turn_sign", -1.0); }, "local variable"},
         {"writing an output before initialisation", Start::instantiated,
          [](fmi2Component c) { return set_real(c, "lat_cmd", 1.0); }, "is an output"},
+        {"writing overrun", Start::initialization,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("overrun");
+             const fmi2Boolean v = fmi2True;
+             return f.fmi2SetBoolean(c, &r, 1, &v);
+         },
+         "local variable"},
         {"writing the time", Start::stepping,
          [](fmi2Component c) { return set_real(c, "time", 5.0); }, "independent"},
         {"a Real read as an Integer", Start::stepping,
@@ -817,6 +824,11 @@ TEST(Fmi2CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhe
              const fmi2Integer v = 3;
              return f.fmi2SetInteger(c, &r, 1, &v);
          }},
+        // Writing nothing is still writing: not after termination either.
+        {"fmi2SetString of nothing", writable,
+         [&](fmi2Component c) { return f.fmi2SetString(c, nullptr, 0, nullptr); }},
+        {"fmi2SetBoolean of nothing", writable,
+         [&](fmi2Component c) { return f.fmi2SetBoolean(c, nullptr, 0, nullptr); }},
         {"fmi2GetReal of the time", every,
          [](fmi2Component c) { return get_real(c, vr_of("time")); }},
         {"fmi2GetInteger of a table index", every,

@@ -612,6 +612,11 @@ TEST(Fmi3CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhe
              const fmi3UInt32 v[2] = {3, 4};
              return api().fmi3SetUInt32(c, &index, 1, v, 2);
          }},
+        // Writing nothing is still writing: not after termination either.
+        {"fmi3SetInt32 of nothing", writable,
+         [](fmi3Instance c) { return api().fmi3SetInt32(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3SetBoolean of nothing", writable,
+         [](fmi3Instance c) { return api().fmi3SetBoolean(c, nullptr, 0, nullptr, 0); }},
         {"fmi3GetFloat64 of the time", every,
          [](fmi3Instance c) {
              const fmi3ValueReference r = vr_of("time");

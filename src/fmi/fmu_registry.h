@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "call_rules.h"
 #include "fmu_slave.h"
 
 namespace guidew_fmu {
@@ -20,20 +21,22 @@ bool unregister_slave(Slave* s);
 // The live instance behind an FMI instance pointer, or null.
 Slave* live_slave(void* instance);
 
-// Runs body on the live instance behind an FMI instance pointer and returns
-// its status in the FMI version's own type (whose values are the same). An
-// unknown instance is an error with nothing to log through; no exception
-// leaves: out of memory and anything else become a logged error.
+// Runs body(slave, name) on the live instance behind an FMI instance
+// pointer if the call's rule lets it be made in the instance's state, and
+// returns its status in the FMI version's own type (whose values are the
+// same). An unknown instance is an error with nothing to log through; no
+// exception leaves: out of memory and anything else become a logged error.
 template <class FmiStatus, class Body>
-FmiStatus on_live_slave(void* instance, const char* fn, Body body) {
+FmiStatus on_live_slave(void* instance, const CallRule& rule, Body body) {
     Slave* s = live_slave(instance);
     if (s == nullptr) return static_cast<FmiStatus>(Status::error);
     try {
-        return static_cast<FmiStatus>(body(*s));
+        if (s->admit(rule) != Status::ok) return static_cast<FmiStatus>(Status::error);
+        return static_cast<FmiStatus>(body(*s, rule.name));
     } catch (const std::bad_alloc&) {
-        return static_cast<FmiStatus>(s->fail(fn, "out of memory"));
+        return static_cast<FmiStatus>(s->fail(rule.name, "out of memory"));
     } catch (...) {
-        return static_cast<FmiStatus>(s->fail(fn, "internal error"));
+        return static_cast<FmiStatus>(s->fail(rule.name, "internal error"));
     }
 }
 
