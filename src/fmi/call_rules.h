@@ -33,6 +33,8 @@ using Phases = uint32_t;
 constexpr Phases only(Phase p) { return Phases{1} << static_cast<uint32_t>(p); }
 constexpr bool contains(Phases set, Phase p) { return (set & only(p)) != 0; }
 
+// The sets the entry point lists name.
+namespace call_states {
 inline constexpr Phases kInstantiated = only(Phase::instantiated);
 inline constexpr Phases kInitialization = only(Phase::initialization);
 inline constexpr Phases kStepping = only(Phase::stepping);
@@ -48,6 +50,7 @@ inline constexpr Phases kEveryState = kWritable | only(Phase::terminated) | only
 // Functions that make, free or describe an instance: there is no
 // instance's state to check.
 inline constexpr Phases kWithoutInstance = 0;
+}  // namespace call_states
 
 struct CallRule {
     const char* name;     // the entry point, as messages name it

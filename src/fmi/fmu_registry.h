@@ -6,6 +6,7 @@
 #define GUIDEW_FMU_REGISTRY_H
 
 #include <new>
+#include <utility>
 
 #include "call_rules.h"
 #include "fmu_slave.h"
@@ -16,8 +17,9 @@ namespace guidew_fmu {
 // left behind then).
 Slave* create_registered_slave(FmiVersion version, const std::string& name, LogSink sink,
                                bool logging_on);
-// Removes s from the live set; false when it was not there.
-bool unregister_slave(Slave* s);
+// Frees the live instance behind an FMI instance pointer; anything else
+// (null, freed, not an instance) is left alone.
+void free_registered_slave(void* instance);
 // The live instance behind an FMI instance pointer, or null.
 Slave* live_slave(void* instance);
 
@@ -38,6 +40,16 @@ FmiStatus on_live_slave(void* instance, const CallRule& rule, Body body) {
     } catch (...) {
         return static_cast<FmiStatus>(s->fail(rule.name, "internal error"));
     }
+}
+
+// The common case: a call the Slave answers with one member, which takes the
+// call's name and then the entry point's arguments.
+template <class FmiStatus, class... Params, class... Args>
+FmiStatus forward(void* instance, const CallRule& rule,
+                  Status (Slave::*member)(const char*, Params...), Args&&... args) {
+    return on_live_slave<FmiStatus>(instance, rule, [&](Slave& s, const char* fn) {
+        return (s.*member)(fn, std::forward<Args>(args)...);
+    });
 }
 
 }  // namespace guidew_fmu

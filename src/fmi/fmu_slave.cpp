@@ -127,8 +127,8 @@ Status Slave::admit(const CallRule& rule) {
             list += std::string(list.empty() ? "" : ", ") + phase_name(static_cast<Phase>(p));
         }
     }
-    return fail(rule.name,
-                std::string("not allowed in ") + phase_name(phase_) + " (allowed in: " + list + ")");
+    return fail(rule.name, std::string("not allowed in ") + phase_name(phase_) +
+                               " (allowed in: " + list + ")");
 }
 
 Status Slave::discard(const char* fn, const std::string& why) {
@@ -186,7 +186,7 @@ Status Slave::setup_experiment(const char* fn, double start_time, bool stop_defi
     return Status::ok;
 }
 
-Status Slave::enter_initialization() {
+Status Slave::enter_initialization(const char*) {
     phase_ = Phase::initialization;
     return Status::ok;
 }
@@ -258,8 +258,8 @@ const Variable* Slave::variable_of(const char* fn, uint32_t vr, Base base) {
     return v;
 }
 
-Status Slave::resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr,
-                      const void* values, size_t n_values, const Variable** found) {
+Status Slave::resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr, const void* values,
+                      size_t n_values, const Variable** found) {
     if (nvr > 0 && vr == nullptr) return fail(fn, "the value reference array is null");
     if (n_values > 0 && values == nullptr) return fail(fn, "the value array is null");
     size_t total = 0;

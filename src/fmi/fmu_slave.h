@@ -41,7 +41,7 @@ using LogSink = std::function<void(Status, const char* category, const std::stri
 struct Snapshot;
 
 class Slave {
-public:
+   public:
     Slave(FmiVersion version, std::string name, LogSink sink, bool logging_on);
     ~Slave();
     Slave(const Slave&) = delete;
@@ -68,7 +68,7 @@ public:
 
     // ---- Life cycle ---------------------------------------------------------
     Status setup_experiment(const char* fn, double start_time, bool stop_defined, double stop_time);
-    Status enter_initialization();
+    Status enter_initialization(const char* fn);
     Status exit_initialization(const char* fn);
     Status terminate(const char* fn);
     Status reset(const char* fn);
@@ -99,7 +99,7 @@ public:
     Status serialize(const char* fn, void* state, unsigned char* bytes, size_t size);
     Status deserialize(const char* fn, const unsigned char* bytes, size_t size, void** state);
 
-private:
+   private:
     // The variables behind vr, all of `base` and holding n_values elements
     // (logs otherwise).
     Status resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr, const void* values,

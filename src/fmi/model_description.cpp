@@ -166,23 +166,48 @@ std::string common_attributes(const Variable& v) {
            variability(v) + "\"" + initial(v);
 }
 
-std::string fmi2_document(const GuideWParams& defaults) {
-    const auto& vars = guidew_fmu::variables(FmiVersion::v2);
+// The CoSimulation element: what each version's importers may ask of the
+// binary.
+constexpr const char* kFmi2CoSimulation =
+    "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
+    " canHandleVariableCommunicationStepSize=\"true\" canInterpolateInputs=\"false\""
+    " maxOutputDerivativeOrder=\"0\" canRunAsynchronuously=\"false\""
+    " canBeInstantiatedOnlyOncePerProcess=\"false\""
+    " canNotUseMemoryManagementFunctions=\"true\" canGetAndSetFMUstate=\"true\""
+    " canSerializeFMUstate=\"true\" providesDirectionalDerivative=\"false\"/>\n";
+constexpr const char* kFmi3CoSimulation =
+    "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
+    " canBeInstantiatedOnlyOncePerProcess=\"false\" canGetAndSetFMUState=\"true\""
+    " canSerializeFMUState=\"true\" providesDirectionalDerivatives=\"false\""
+    " providesAdjointDerivatives=\"false\" providesPerElementDependencies=\"false\""
+    " canHandleVariableCommunicationStepSize=\"true\" fixedInternalStepSize=\"0.01\""
+    " maxOutputDerivativeOrder=\"0\" providesIntermediateUpdate=\"false\""
+    " mightReturnEarlyFromDoStep=\"false\" canReturnEarlyAfterIntermediateUpdate=\"false\""
+    " hasEventMode=\"false\" providesEvaluateDiscreteStates=\"false\"/>\n";
+
+// The document up to its variables: the root element with the token the
+// binary checks (FMI 2.0 guid, FMI 3.0 instantiationToken), the
+// co-simulation capabilities, the units, the log categories and the
+// default experiment.
+std::string document_head(FmiVersion v) {
+    const bool fmi2 = v == FmiVersion::v2;
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<fmiModelDescription fmiVersion=\"2.0\" modelName=\"GuideW\" guid=\"" +
-         guidew_fmu::model_token(FmiVersion::v2) + "\"\n  description=\"" + xml_text(kModelText) +
+    s += std::string("<fmiModelDescription fmiVersion=\"") + (fmi2 ? "2.0" : "3.0") +
+         "\" modelName=\"GuideW\" " + (fmi2 ? "guid" : "instantiationToken") + "=\"" +
+         guidew_fmu::model_token(v) + "\"\n  description=\"" + xml_text(kModelText) +
          "\"\n  generationTool=\"libGuide fmu-model-description\" version=\"" GUIDEW_VERSION
-         "\"\n  variableNamingConvention=\"structured\" numberOfEventIndicators=\"0\">\n";
-    s += "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
-         " canHandleVariableCommunicationStepSize=\"true\" canInterpolateInputs=\"false\""
-         " maxOutputDerivativeOrder=\"0\" canRunAsynchronuously=\"false\""
-         " canBeInstantiatedOnlyOncePerProcess=\"false\""
-         " canNotUseMemoryManagementFunctions=\"true\" canGetAndSetFMUstate=\"true\""
-         " canSerializeFMUstate=\"true\" providesDirectionalDerivative=\"false\"/>\n";
-    s += unit_definitions(FmiVersion::v2);
+         "\"\n  variableNamingConvention=\"structured\"" +
+         (fmi2 ? " numberOfEventIndicators=\"0\"" : "") + ">\n";
+    s += fmi2 ? kFmi2CoSimulation : kFmi3CoSimulation;
+    s += unit_definitions(v);
     s += log_categories();
     s += "  <DefaultExperiment startTime=\"0\" stepSize=\"0.01\"/>\n";
-    s += "  <ModelVariables>\n";
+    return s + "  <ModelVariables>\n";
+}
+
+std::string fmi2_document(const GuideWParams& defaults) {
+    const auto& vars = guidew_fmu::variables(FmiVersion::v2);
+    std::string s = document_head(FmiVersion::v2);
     std::string outputs;
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable& v = vars[i];
@@ -208,23 +233,7 @@ std::string fmi2_document(const GuideWParams& defaults) {
 
 std::string fmi3_document(const GuideWParams& defaults) {
     const auto& vars = guidew_fmu::variables(FmiVersion::v3);
-    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<fmiModelDescription fmiVersion=\"3.0\" modelName=\"GuideW\" instantiationToken=\"" +
-         guidew_fmu::model_token(FmiVersion::v3) + "\"\n  description=\"" + xml_text(kModelText) +
-         "\"\n  generationTool=\"libGuide fmu-model-description\" version=\"" GUIDEW_VERSION
-         "\"\n  variableNamingConvention=\"structured\">\n";
-    s += "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
-         " canBeInstantiatedOnlyOncePerProcess=\"false\" canGetAndSetFMUState=\"true\""
-         " canSerializeFMUState=\"true\" providesDirectionalDerivatives=\"false\""
-         " providesAdjointDerivatives=\"false\" providesPerElementDependencies=\"false\""
-         " canHandleVariableCommunicationStepSize=\"true\" fixedInternalStepSize=\"0.01\""
-         " maxOutputDerivativeOrder=\"0\" providesIntermediateUpdate=\"false\""
-         " mightReturnEarlyFromDoStep=\"false\" canReturnEarlyAfterIntermediateUpdate=\"false\""
-         " hasEventMode=\"false\" providesEvaluateDiscreteStates=\"false\"/>\n";
-    s += unit_definitions(FmiVersion::v3);
-    s += log_categories();
-    s += "  <DefaultExperiment startTime=\"0\" stepSize=\"0.01\"/>\n";
-    s += "  <ModelVariables>\n";
+    std::string s = document_head(FmiVersion::v3);
     std::string outputs, initial_unknowns;
     for (const Variable& v : vars) {
         const char* element = v.base == Base::real      ? "Float64"
