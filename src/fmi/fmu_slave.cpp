@@ -59,15 +59,6 @@ std::string format(const char* fmt, ...) {
     return text;
 }
 
-const char* base_name(FmiVersion v, Base b) {
-    switch (b) {
-        case Base::real: return v == FmiVersion::v2 ? "Real" : "Float64";
-        case Base::integer: return v == FmiVersion::v2 ? "Integer" : "UInt32";
-        case Base::boolean: return "Boolean";
-    }
-    return "?";
-}
-
 }  // namespace
 
 const char* category_name(Category c) {
@@ -252,7 +243,7 @@ const Variable* Slave::variable_of(const char* fn, uint32_t vr, Base base) {
     }
     if (v->base != base) {
         fail(fn, format("%s (value reference %u) is a %s variable, not %s", v->name.c_str(), vr,
-                        base_name(version_, v->base), base_name(version_, base)));
+                        type_name(version_, v->base), type_name(version_, base)));
         return nullptr;
     }
     return v;

@@ -211,9 +211,7 @@ std::string fmi2_document(const GuideWParams& defaults) {
     std::string outputs;
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable& v = vars[i];
-        const char* element = v.base == Base::real      ? "Real"
-                              : v.base == Base::integer ? "Integer"
-                                                        : "Boolean";
+        const char* element = guidew_fmu::type_name(FmiVersion::v2, v.base);
         s += "    <!-- " + std::to_string(i + 1) + " -->\n";
         s += "    <ScalarVariable " + common_attributes(v) + ">\n      <" + element;
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
@@ -236,9 +234,7 @@ std::string fmi3_document(const GuideWParams& defaults) {
     std::string s = document_head(FmiVersion::v3);
     std::string outputs, initial_unknowns;
     for (const Variable& v : vars) {
-        const char* element = v.base == Base::real      ? "Float64"
-                              : v.base == Base::integer ? "UInt32"
-                                                        : "Boolean";
+        const char* element = guidew_fmu::type_name(FmiVersion::v3, v.base);
         s += std::string("    <") + element + " " + common_attributes(v);
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
         s += start_attribute(defaults, v);

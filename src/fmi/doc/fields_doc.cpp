@@ -8,18 +8,8 @@
 namespace guidew_fields_doc {
 namespace {
 
-using guidew_fmu::Base;
 using guidew_fmu::FmiVersion;
 using guidew_fmu::Variable;
-
-const char* type_name(Base b, FmiVersion v) {
-    switch (b) {
-        case Base::real: return v == FmiVersion::v2 ? "Real" : "Float64";
-        case Base::integer: return v == FmiVersion::v2 ? "Integer" : "UInt32";
-        case Base::boolean: return "Boolean";
-    }
-    return "";
-}
 
 // An FMI 2.0 variable's record field: its name without the element index.
 std::string field_of(const Variable& v) { return v.name.substr(0, v.name.find('[')); }
@@ -42,10 +32,12 @@ std::vector<FmuVariable> fmu_variables() {
         const char* element = first.name.find('[') == std::string::npos   ? ""
                               : first.name.find(',') != std::string::npos ? "[s,a]"
                                                                           : "[i]";
-        out.push_back(FmuVariable{
-            v.name, guidew_fmu::causality_name(v.causality), type_name(first.base, FmiVersion::v2),
-            first.value_reference, scalars.back()->value_reference, scalars.size(), element,
-            type_name(v.base, FmiVersion::v3), v.dims, v.value_reference, v.unit, v.description});
+        out.push_back(FmuVariable{v.name, guidew_fmu::causality_name(v.causality),
+                                  guidew_fmu::type_name(FmiVersion::v2, first.base),
+                                  first.value_reference, scalars.back()->value_reference,
+                                  scalars.size(), element,
+                                  guidew_fmu::type_name(FmiVersion::v3, v.base), v.dims,
+                                  v.value_reference, v.unit, v.description});
     }
     return out;
 }
