@@ -622,6 +622,37 @@ TEST(Fmi2Importer, TheReadmeRetuneChangesWhatTheExampleFlightCommands) {
     EXPECT_GT(throttle_changed, 900u);
 }
 
+// ---- Values of every type -------------------------------------------------------
+
+// Table indices through FMI 2.0's signed Integer and the overrun flag
+// through its int Boolean, several at once: read back as written; a write
+// with one bad value, or one variable that cannot be written, writes none.
+TEST(Fmi2Values, IndicesAndFlagsKeepTheirValuesAndARefusedWriteChangesNothing) {
+    Fmi2& f = Instance::api();
+    Instance fmu("typed");
+    const fmi2ValueReference both[] = {vr_of("thr_max_index[1]"), vr_of("thr_max_index[2]")};
+    const fmi2Integer written[] = {3, 9};
+    ASSERT_EQ(f.fmi2SetInteger(fmu.c, both, 2, written), fmi2OK) << fmu.log.last();
+    fmi2Integer read[2] = {-1, -1};
+    ASSERT_EQ(f.fmi2GetInteger(fmu.c, both, 2, read), fmi2OK);
+    EXPECT_EQ(read[0], 3);
+    EXPECT_EQ(read[1], 9);
+    const fmi2ValueReference overrun = vr_of("overrun");
+    fmi2Boolean flag = 7;
+    ASSERT_EQ(f.fmi2GetBoolean(fmu.c, &overrun, 1, &flag), fmi2OK);
+    EXPECT_EQ(flag, fmi2False);
+
+    const fmi2Integer one_negative[] = {5, -1};
+    EXPECT_EQ(f.fmi2SetInteger(fmu.c, both, 2, one_negative), fmi2Error);
+    const fmi2ValueReference input_and_output[] = {vr_of("tas"), vr_of("nz_cmd")};
+    const fmi2Real values[] = {180.0, 1.0};
+    EXPECT_EQ(f.fmi2SetReal(fmu.c, input_and_output, 2, values), fmi2Error);
+    // Reading stays allowed in the error state.
+    ASSERT_EQ(f.fmi2GetInteger(fmu.c, both, 2, read), fmi2OK);
+    EXPECT_EQ(read[0], 3) << "written although the call was refused";
+    EXPECT_EQ(fmu.get("tas"), 0.0) << "written although the call was refused";
+}
+
 // ---- Misuse --------------------------------------------------------------------------
 
 // The states of the standard's Co-Simulation machine a test starts from.

@@ -513,6 +513,13 @@ TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
              return api().fmi3SetFloat64(c, &r, 1, &v, 1);
          },
          "is an output"},
+        {"writing overrun", true,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("overrun");
+             const bool v = true;
+             return api().fmi3SetBoolean(c, &r, 1, &v, 1);
+         },
+         "local variable"},
         {"writing an output before initialisation", false,
          [](fmi3Instance c) {
              const fmi3ValueReference r = vr_of("nz_cmd");
