@@ -61,16 +61,6 @@ std::string format(const char* fmt, ...) {
 
 }  // namespace
 
-const char* category_name(Category c) {
-    switch (c) {
-        case kLogEvents: return "logEvents";
-        case kLogStatusWarning: return "logStatusWarning";
-        case kLogStatusError: return "logStatusError";
-        case kCategoryCount: break;
-    }
-    return "";
-}
-
 const char* phase_name(Phase p) {
     switch (p) {
         case Phase::instantiated: return "Instantiated";
@@ -141,7 +131,7 @@ Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* c
     bool chosen[kCategoryCount] = {};
     for (size_t i = 0; i < n; ++i) {
         if (names[i] == nullptr) return refuse(fn, format("category %zu is null", i));
-        const bool all = std::strcmp(names[i], kLogAll) == 0;
+        const bool all = std::strcmp(names[i], kLogAll.name) == 0;
         bool known = all;
         for (unsigned c = 0; c < kCategoryCount; ++c) {
             if (all || std::strcmp(names[i], category_name(static_cast<Category>(c))) == 0) {
@@ -154,7 +144,7 @@ Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* c
                 list += std::string(category_name(static_cast<Category>(c))) + ", ";
             }
             return refuse(fn, format("unknown log category '%s' (known: %s%s); nothing changed",
-                                     names[i], list.c_str(), kLogAll));
+                                     names[i], list.c_str(), kLogAll.name));
         }
     }
     for (unsigned c = 0; c < kCategoryCount; ++c) {

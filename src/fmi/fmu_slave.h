@@ -24,16 +24,12 @@
 #include "GuideW_instance.h"
 #include "call_rules.h"
 #include "fmu_variables.h"
+#include "log_categories.h"
 
 namespace guidew_fmu {
 
 // The standards' status values (the same order in both).
 enum class Status { ok = 0, warning = 1, discard = 2, error = 3, fatal = 4 };
-
-// Log categories, as the model descriptions declare them.
-enum Category : unsigned { kLogEvents, kLogStatusWarning, kLogStatusError, kCategoryCount };
-const char* category_name(Category c);
-inline constexpr const char* kLogAll = "logAll";
 
 // Receives every message the instance logs (category enabled).
 using LogSink = std::function<void(Status, const char* category, const std::string& message)>;

@@ -15,6 +15,7 @@
 
 #include "GuideW_instance.h"
 #include "fmu_variables.h"
+#include "log_categories.h"
 
 namespace {
 
@@ -35,20 +36,6 @@ constexpr UnitDefinition kUnits[] = {
     {"deg", "rad=\"1\" factor=\"0.017453292519943295\""},
     {"deg/s", "rad=\"1\" s=\"-1\" factor=\"0.017453292519943295\""},
     {"g", "m=\"1\" s=\"-2\" factor=\"9.80665\""},
-};
-
-struct LogCategory {
-    const char* name;
-    const char* description;
-};
-constexpr LogCategory kCategories[] = {
-    {"logEvents", "life-cycle events: initialised, terminated, reset"},
-    {"logStatusWarning", "calls answered with a warning or discard"},
-    {"logStatusError", "refused calls and why (always on unless switched off)"},
-    // Not a category of its own messages: the name that switches all three
-    // at once in fmi2SetDebugLogging / fmi3SetDebugLogging, declared so that
-    // an importer offering the declared names offers it too.
-    {"logAll", "all of the above at once"},
 };
 
 constexpr const char* kModelText =
@@ -150,12 +137,15 @@ std::string unit_definitions(FmiVersion version) {
     return s + "  </UnitDefinitions>\n";
 }
 
+std::string category(const guidew_fmu::CategoryText& c) {
+    return std::string("    <Category name=\"") + c.name + "\" description=\"" +
+           xml_text(c.description) + "\"/>\n";
+}
+
 std::string log_categories() {
     std::string s = "  <LogCategories>\n";
-    for (const LogCategory& c : kCategories) {
-        s += std::string("    <Category name=\"") + c.name + "\" description=\"" +
-             xml_text(c.description) + "\"/>\n";
-    }
+    for (const guidew_fmu::CategoryText& c : guidew_fmu::kCategories) s += category(c);
+    s += category(guidew_fmu::kLogAll);
     return s + "  </LogCategories>\n";
 }
 
