@@ -37,7 +37,7 @@ using LogSink = std::function<void(Status, const char* category, const std::stri
 struct Snapshot;
 
 class Slave {
-   public:
+public:
     Slave(FmiVersion version, std::string name, LogSink sink, bool logging_on);
     ~Slave();
     Slave(const Slave&) = delete;
@@ -95,7 +95,7 @@ class Slave {
     Status serialize(const char* fn, void* state, unsigned char* bytes, size_t size);
     Status deserialize(const char* fn, const unsigned char* bytes, size_t size, void** state);
 
-   private:
+private:
     // The variables behind vr, all of `base` and holding n_values elements
     // (logs otherwise).
     Status resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr, const void* values,
