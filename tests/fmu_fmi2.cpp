@@ -64,7 +64,11 @@ struct Fmi2 {
     FMI2_FN(fmi2SetReal);
     FMI2_FN(fmi2GetInteger);
     FMI2_FN(fmi2SetInteger);
+    FMI2_FN(fmi2GetBoolean);
+    FMI2_FN(fmi2SetBoolean);
     FMI2_FN(fmi2GetString);
+    FMI2_FN(fmi2SetString);
+    FMI2_FN(fmi2GetRealStatus);
     FMI2_FN(fmi2GetFMUstate);
     FMI2_FN(fmi2SetFMUstate);
     FMI2_FN(fmi2FreeFMUstate);
@@ -618,9 +622,69 @@ TEST(Fmi2Importer, TheReadmeRetuneChangesWhatTheExampleFlightCommands) {
     EXPECT_GT(throttle_changed, 900u);
 }
 
+// ---- Values of every type -------------------------------------------------------
+
+// Table indices through FMI 2.0's signed Integer and the overrun flag
+// through its int Boolean, several at once: read back as written; a write
+// with one bad value, or one variable that cannot be written, writes none.
+TEST(Fmi2Values, IndicesAndFlagsKeepTheirValuesAndARefusedWriteChangesNothing) {
+    Fmi2& f = Instance::api();
+    Instance fmu("typed");
+    const fmi2ValueReference both[] = {vr_of("thr_max_index[1]"), vr_of("thr_max_index[2]")};
+    const fmi2Integer written[] = {3, 9};
+    ASSERT_EQ(f.fmi2SetInteger(fmu.c, both, 2, written), fmi2OK) << fmu.log.last();
+    fmi2Integer read[2] = {-1, -1};
+    ASSERT_EQ(f.fmi2GetInteger(fmu.c, both, 2, read), fmi2OK);
+    EXPECT_EQ(read[0], 3);
+    EXPECT_EQ(read[1], 9);
+    const fmi2ValueReference overrun = vr_of("overrun");
+    fmi2Boolean flag = 7;
+    ASSERT_EQ(f.fmi2GetBoolean(fmu.c, &overrun, 1, &flag), fmi2OK);
+    EXPECT_EQ(flag, fmi2False);
+
+    const fmi2Integer one_negative[] = {5, -1};
+    EXPECT_EQ(f.fmi2SetInteger(fmu.c, both, 2, one_negative), fmi2Error);
+    const fmi2ValueReference input_and_output[] = {vr_of("tas"), vr_of("nz_cmd")};
+    const fmi2Real values[] = {180.0, 1.0};
+    EXPECT_EQ(f.fmi2SetReal(fmu.c, input_and_output, 2, values), fmi2Error);
+    // Reading stays allowed in the error state.
+    ASSERT_EQ(f.fmi2GetInteger(fmu.c, both, 2, read), fmi2OK);
+    EXPECT_EQ(read[0], 3) << "written although the call was refused";
+    EXPECT_EQ(fmu.get("tas"), 0.0) << "written although the call was refused";
+}
+
 // ---- Misuse --------------------------------------------------------------------------
 
-enum class Start { instantiated, stepping, terminated };
+// The states of the standard's Co-Simulation machine a test starts from.
+enum class Start { instantiated, initialization, stepping, terminated, error };
+const Start kEveryStart[] = {Start::instantiated, Start::initialization, Start::stepping,
+                             Start::terminated, Start::error};
+
+// The instance's name for the state, as its messages give it.
+const char* state_name(Start s) {
+    switch (s) {
+        case Start::instantiated: return "Instantiated";
+        case Start::initialization: return "Initialization Mode";
+        case Start::stepping: return "Step Mode (step complete)";
+        case Start::terminated: return "Terminated";
+        case Start::error: return "the error state";
+    }
+    return "?";
+}
+
+// Brings a fresh instance to a state by the standard's calling sequence
+// (the error state: by a step of a size that is no whole number of law
+// steps).
+void bring_to(Instance& fmu, Start s) {
+    Fmi2& f = Instance::api();
+    if (s == Start::instantiated) return;
+    ASSERT_EQ(f.fmi2SetupExperiment(fmu.c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+    ASSERT_EQ(f.fmi2EnterInitializationMode(fmu.c), fmi2OK);
+    if (s == Start::initialization) return;
+    ASSERT_EQ(f.fmi2ExitInitializationMode(fmu.c), fmi2OK);
+    if (s == Start::terminated) ASSERT_EQ(f.fmi2Terminate(fmu.c), fmi2OK);
+    if (s == Start::error) ASSERT_EQ(f.fmi2DoStep(fmu.c, 0.0, 0.015, fmi2True), fmi2Error);
+}
 
 struct Misuse {
     const char* situation;
@@ -655,6 +719,13 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
          [](fmi2Component c) { return set_real(c, "turn_sign", -1.0); }, "local variable"},
         {"writing an output before initialisation", Start::instantiated,
          [](fmi2Component c) { return set_real(c, "lat_cmd", 1.0); }, "is an output"},
+        {"writing overrun", Start::initialization,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("overrun");
+             const fmi2Boolean v = fmi2True;
+             return f.fmi2SetBoolean(c, &r, 1, &v);
+         },
+         "local variable"},
         {"writing the time", Start::stepping,
          [](fmi2Component c) { return set_real(c, "time", 5.0); }, "independent"},
         {"a Real read as an Integer", Start::stepping,
@@ -737,8 +808,7 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
         SCOPED_TRACE(m.situation);
         Instance fmu("misused");
         ASSERT_NE(fmu.c, nullptr);
-        if (m.from != Start::instantiated) fmu.start();
-        if (m.from == Start::terminated) ASSERT_EQ(Instance::api().fmi2Terminate(fmu.c), fmi2OK);
+        bring_to(fmu, m.from);
         EXPECT_EQ(m.call(fmu.c), fmi2Error);
         ASSERT_FALSE(fmu.log.records.empty());
         const LogRecord& r = fmu.log.records.back();
@@ -750,6 +820,92 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
         EXPECT_EQ(Instance::api().fmi2Reset(fmu.c), fmi2OK);
         fmu.start();
         EXPECT_EQ(Instance::api().fmi2DoStep(fmu.c, 0.0, 0.01, fmi2True), fmi2OK) << fmu.log.last();
+    }
+}
+
+// The standard's state machine, call by call: each call is answered in the
+// states listed and refused in every other with an error naming the state.
+// Values are read in every state (start values before initialisation, the
+// last values after an error); start values and inputs are written from
+// instantiation until termination.
+TEST(Fmi2CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhere) {
+    Fmi2& f = Instance::api();
+    const std::set<Start> every(std::begin(kEveryStart), std::end(kEveryStart));
+    const std::set<Start> writable = {Start::instantiated, Start::initialization,
+                                      Start::stepping};
+    struct Rule {
+        const char* call;
+        std::set<Start> accepted;
+        std::function<fmi2Status(fmi2Component)> make;
+    };
+    const Rule rules[] = {
+        {"fmi2SetupExperiment", {Start::instantiated},
+         [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0); }},
+        {"fmi2EnterInitializationMode", {Start::instantiated},
+         [&](fmi2Component c) { return f.fmi2EnterInitializationMode(c); }},
+        {"fmi2ExitInitializationMode", {Start::initialization},
+         [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); }},
+        {"fmi2Terminate", {Start::stepping}, [&](fmi2Component c) { return f.fmi2Terminate(c); }},
+        {"fmi2DoStep", {Start::stepping}, [](fmi2Component c) { return step(c, 0.0, 0.01); }},
+        {"fmi2SetReal of an input", writable,
+         [](fmi2Component c) { return set_real(c, "tas", 180.0); }},
+        {"fmi2SetInteger of a table index", writable,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("thr_max_index[1]");
+             const fmi2Integer v = 3;
+             return f.fmi2SetInteger(c, &r, 1, &v);
+         }},
+        // Writing nothing is still writing: not after termination either.
+        {"fmi2SetString of nothing", writable,
+         [&](fmi2Component c) { return f.fmi2SetString(c, nullptr, 0, nullptr); }},
+        {"fmi2SetBoolean of nothing", writable,
+         [&](fmi2Component c) { return f.fmi2SetBoolean(c, nullptr, 0, nullptr); }},
+        {"fmi2GetReal of the time", every,
+         [](fmi2Component c) { return get_real(c, vr_of("time")); }},
+        {"fmi2GetInteger of a table index", every,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("thr_max_index[1]");
+             fmi2Integer v;
+             return f.fmi2GetInteger(c, &r, 1, &v);
+         }},
+        {"fmi2GetBoolean of overrun", every,
+         [&](fmi2Component c) {
+             const fmi2ValueReference r = vr_of("overrun");
+             fmi2Boolean v;
+             return f.fmi2GetBoolean(c, &r, 1, &v);
+         }},
+        {"fmi2GetString of nothing", every,
+         [&](fmi2Component c) { return f.fmi2GetString(c, nullptr, 0, nullptr); }},
+        {"fmi2GetRealStatus of the last successful time", every,
+         [&](fmi2Component c) {
+             fmi2Real t;
+             return f.fmi2GetRealStatus(c, fmi2LastSuccessfulTime, &t);
+         }},
+        {"fmi2GetFMUstate", every,
+         [&](fmi2Component c) {
+             fmi2FMUstate s = nullptr;
+             return f.fmi2GetFMUstate(c, &s);
+         }},
+        {"fmi2SetDebugLogging", every,
+         [&](fmi2Component c) { return f.fmi2SetDebugLogging(c, fmi2False, 0, nullptr); }},
+        {"fmi2Reset", every, [&](fmi2Component c) { return f.fmi2Reset(c); }},
+    };
+    for (const Rule& rule : rules) {
+        for (Start from : kEveryStart) {
+            SCOPED_TRACE(std::string(rule.call) + " in " + state_name(from));
+            Instance fmu("ruled");
+            bring_to(fmu, from);
+            fmu.log.records.clear();
+            if (rule.accepted.count(from) != 0) {
+                EXPECT_EQ(rule.make(fmu.c), fmi2OK) << fmu.log.last();
+                continue;
+            }
+            EXPECT_EQ(rule.make(fmu.c), fmi2Error);
+            EXPECT_NE(fmu.log.last().find(std::string("not allowed in ") + state_name(from)),
+                      std::string::npos)
+                << fmu.log.last();
+            EXPECT_EQ(step(fmu.c, 0.0, 0.01), fmi2Error) << "not in the error state";
+        }
     }
 }
 

@@ -40,6 +40,8 @@ struct Fmi3 {
     FMI3_FN(fmi3SetUInt32);
     FMI3_FN(fmi3GetBoolean);
     FMI3_FN(fmi3GetInt32);
+    FMI3_FN(fmi3SetInt32);
+    FMI3_FN(fmi3SetBoolean);
     FMI3_FN(fmi3GetFMUState);
     FMI3_FN(fmi3SetFMUState);
     FMI3_FN(fmi3FreeFMUState);
@@ -511,6 +513,13 @@ TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
              return api().fmi3SetFloat64(c, &r, 1, &v, 1);
          },
          "is an output"},
+        {"writing overrun", true,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("overrun");
+             const bool v = true;
+             return api().fmi3SetBoolean(c, &r, 1, &v, 1);
+         },
+         "local variable"},
         {"writing an output before initialisation", false,
          [](fmi3Instance c) {
              const fmi3ValueReference r = vr_of("nz_cmd");
@@ -552,6 +561,113 @@ TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
         EXPECT_EQ(fmu.log.records.back().category, "logStatusError");
         EXPECT_NE(fmu.log.last().find(m.reason), std::string::npos) << fmu.log.last();
         EXPECT_EQ(api().fmi3Reset(fmu.c), fmi3OK);
+    }
+}
+
+// The states of the standard's Co-Simulation machine (without event mode)
+// and the instance's names for them.
+enum class Start { instantiated, initialization, stepping, terminated, error };
+const std::pair<Start, const char*> kStates[] = {
+    {Start::instantiated, "Instantiated"},
+    {Start::initialization, "Initialization Mode"},
+    {Start::stepping, "Step Mode (step complete)"},
+    {Start::terminated, "Terminated"},
+    {Start::error, "the error state"},
+};
+
+// Brings a fresh instance to a state by the standard's calling sequence
+// (the error state: by a step from a time that is not the FMU's).
+void bring_to(Instance& fmu, Start s) {
+    if (s == Start::instantiated) return;
+    ASSERT_EQ(api().fmi3EnterInitializationMode(fmu.c, false, 0.0, 0.0, false, 0.0), fmi3OK);
+    if (s == Start::initialization) return;
+    ASSERT_EQ(api().fmi3ExitInitializationMode(fmu.c), fmi3OK);
+    if (s == Start::terminated) ASSERT_EQ(api().fmi3Terminate(fmu.c), fmi3OK);
+    if (s == Start::error) ASSERT_EQ(step(fmu.c, 1.0, 0.01), fmi3Error);
+}
+
+// The standard's state machine, call by call: each call is answered in the
+// states listed and refused in every other with an error naming the state.
+TEST(Fmi3CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhere) {
+    const std::set<Start> every = {Start::instantiated, Start::initialization, Start::stepping,
+                                   Start::terminated, Start::error};
+    const std::set<Start> writable = {Start::instantiated, Start::initialization,
+                                      Start::stepping};
+    const fmi3ValueReference index = vr_of("thr_max_index");
+    struct Rule {
+        const char* call;
+        std::set<Start> accepted;
+        std::function<fmi3Status(fmi3Instance)> make;
+    };
+    const Rule rules[] = {
+        {"fmi3EnterInitializationMode", {Start::instantiated},
+         [](fmi3Instance c) {
+             return api().fmi3EnterInitializationMode(c, false, 0.0, 0.0, false, 0.0);
+         }},
+        {"fmi3ExitInitializationMode", {Start::initialization},
+         [](fmi3Instance c) { return api().fmi3ExitInitializationMode(c); }},
+        {"fmi3Terminate", {Start::stepping}, [](fmi3Instance c) { return api().fmi3Terminate(c); }},
+        {"fmi3DoStep", {Start::stepping}, [](fmi3Instance c) { return step(c, 0.0, 0.01); }},
+        {"fmi3SetFloat64 of an input", writable,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("tas");
+             const double v = 180.0;
+             return api().fmi3SetFloat64(c, &r, 1, &v, 1);
+         }},
+        {"fmi3SetUInt32 of the table indices", writable,
+         [&](fmi3Instance c) {
+             const fmi3UInt32 v[2] = {3, 4};
+             return api().fmi3SetUInt32(c, &index, 1, v, 2);
+         }},
+        // Writing nothing is still writing: not after termination either.
+        {"fmi3SetInt32 of nothing", writable,
+         [](fmi3Instance c) { return api().fmi3SetInt32(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3SetBoolean of nothing", writable,
+         [](fmi3Instance c) { return api().fmi3SetBoolean(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3GetFloat64 of the time", every,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("time");
+             double v;
+             return api().fmi3GetFloat64(c, &r, 1, &v, 1);
+         }},
+        {"fmi3GetUInt32 of the table indices", every,
+         [&](fmi3Instance c) {
+             fmi3UInt32 v[2];
+             return api().fmi3GetUInt32(c, &index, 1, v, 2);
+         }},
+        {"fmi3GetBoolean of overrun", every,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("overrun");
+             bool v;
+             return api().fmi3GetBoolean(c, &r, 1, &v, 1);
+         }},
+        {"fmi3GetInt32 of nothing", every,
+         [](fmi3Instance c) { return api().fmi3GetInt32(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3GetFMUState", every,
+         [](fmi3Instance c) {
+             fmi3FMUState s = nullptr;
+             return api().fmi3GetFMUState(c, &s);
+         }},
+        {"fmi3SetDebugLogging", every,
+         [](fmi3Instance c) { return api().fmi3SetDebugLogging(c, false, 0, nullptr); }},
+        {"fmi3Reset", every, [](fmi3Instance c) { return api().fmi3Reset(c); }},
+    };
+    for (const Rule& rule : rules) {
+        for (const auto& [from, name] : kStates) {
+            SCOPED_TRACE(std::string(rule.call) + " in " + name);
+            Instance fmu("ruled");
+            bring_to(fmu, from);
+            fmu.log.records.clear();
+            if (rule.accepted.count(from) != 0) {
+                EXPECT_EQ(rule.make(fmu.c), fmi3OK) << fmu.log.last();
+                continue;
+            }
+            EXPECT_EQ(rule.make(fmu.c), fmi3Error);
+            EXPECT_NE(fmu.log.last().find(std::string("not allowed in ") + name),
+                      std::string::npos)
+                << fmu.log.last();
+            EXPECT_EQ(step(fmu.c, 0.0, 0.01), fmi3Error) << "not in the error state";
+        }
     }
 }
 
