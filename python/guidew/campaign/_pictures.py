@@ -167,7 +167,6 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
     for s in table.samples:
         groups.setdefault(outcome(s, table.checks), []).append(s)
     fig, axes = _grid_of_axes(len(table.metrics))
-    shown_passed = len(groups.get("passed", []))
     fig.suptitle("Metrics against %s: up to %d passed and %d failed flights of %d, coloured by the check failed"
                  % (labelled(variable), SAMPLE_PER_OUTCOME, SAMPLE_PER_OUTCOME, table.flights), fontsize=11)
     for ax, metric in zip(axes, table.metrics):
@@ -176,7 +175,7 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
                    if variable in s.values and metric in s.metrics and math.isfinite(s.metrics[metric])]
             if pts:
                 ax.scatter([p[0] for p in pts], [p[1] for p in pts], s=7, c=colour, marker="o",
-                           label=_legend(name, len(pts), table, shown_passed),
+                           label=_legend(name, len(pts), table),
                            linewidths=0.0, alpha=0.6, zorder=z)
         ax.set_xlabel(labelled(variable), fontsize=8)
         ax.set_ylabel(labelled(metric), fontsize=8)
@@ -186,7 +185,7 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
     return _save(fig, out_dir, "vs_%s.png" % file_part(variable))
 
 
-def _legend(name: str, shown: int, table: Table, shown_passed: int) -> str:
+def _legend(name: str, shown: int, table: Table) -> str:
     """An outcome's legend entry: how many are drawn, of how many passed."""
     if name == "passed":
         return "passed (%d of %d drawn)" % (shown, table.total.passed)

@@ -473,7 +473,7 @@ def _parse(kind: str, text: str) -> Cell:
     if text == "":
         return None
     if kind in ("check", "passed"):
-        return text == "pass" if kind == "check" else text == "true"
+        return text == "pass"
     if text in ("true", "false"):
         return text == "true"
     if kind == "index" or text.lstrip("-").isdigit():
@@ -504,7 +504,7 @@ def merge(campaign: Campaign, out_dir: str, tasks: Iterable[TaskRange],
                 writer.writerow([str(row["index"])] + [_cell(row["values"].get(v)) for v in variables] +
                                 [_cell(row["metrics"].get(m)) for m in metrics] +
                                 [_verdict_cell(x) for x in verdicts] +
-                                [_cell(ok), row["failure"]])
+                                [_verdict_cell(ok), row["failure"]])
         gatherer.finish()
         os.replace(path + ".partial", path)
     finally:
