@@ -45,7 +45,7 @@ class _Axes(Protocol):
     def imshow(self, data: Sequence[Sequence[float]], *, origin: str, aspect: str, vmin: float,
                vmax: float, cmap: str) -> object: ...
     def text(self, x: float, y: float, s: str, *, ha: str, va: str, fontsize: float,
-             transform: object = ...) -> object: ...
+             color: str = ...) -> object: ...
     def set_xticks(self, ticks: Iterable[float], labels: Sequence[str], *, rotation: float = ...,
                    fontsize: float = ...) -> object: ...
     def set_yticks(self, ticks: Iterable[float], labels: Sequence[str], *,
@@ -57,9 +57,6 @@ class _Axes(Protocol):
     def legend(self, *, fontsize: float, loc: str = ...) -> object: ...
     def set_visible(self, visible: bool, /) -> None: ...
     def grid(self, visible: bool, *, alpha: float) -> None: ...
-
-    @property
-    def transAxes(self) -> object: ...
 
 
 class _Figure(Protocol):
@@ -260,8 +257,10 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
             for j, row in enumerate(counts):
                 for i, c in enumerate(row):
                     if c is not None:
-                        ax.text(i, j, "%.0f%%\n%d/%d" % (100 * c[0] / c[1], c[0], c[1]),
-                                ha="center", va="center", fontsize=6)
+                        rate = c[0] / c[1]
+                        # White on the dark ends of the colour scale.
+                        ax.text(i, j, "%.0f%%\n%d/%d" % (100 * rate, c[0], c[1]), ha="center", va="center",
+                                fontsize=8, color="#ffffff" if not 0.25 <= rate <= 0.8 else "#000000")
         fig.colorbar(image, ax=ax, label="pass rate")
     else:
         pts = [(float(x), rate_with_interval(*c)) for x, c in zip(xv, counts[0]) if c is not None]

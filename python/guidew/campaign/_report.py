@@ -240,18 +240,22 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
             hovers.append(hover)
         xv, yv, _ = grid_pass_rate(table, grid)
         small = len(xv) * len(yv) <= 150
-        fig = go.Figure(go.Heatmap(x=[str(x) for x in xv], y=[str(y) for y in yv], z=zs[0], zmin=0, zmax=1,
+        # Cells at whole positions, labelled with the values: the grid's
+        # points evenly spaced whatever their values.
+        fig = go.Figure(go.Heatmap(x=list(range(len(xv))), y=list(range(len(yv))), z=zs[0], zmin=0, zmax=1,
                                    colorscale="RdYlGn", colorbar=dict(title="pass rate"),
                                    hovertext=hovers[0], hoverinfo="text"))
         if small:
-            fig.update_layout(annotations=_cell_labels(xv, yv, texts[0]))
+            fig.update_layout(annotations=_cell_labels(texts[0], zs[0]))
         buttons = [dict(label=label, method="update",
                         args=[{"z": [zs[k]], "hovertext": [hovers[k]]},
-                              {"annotations": _cell_labels(xv, yv, texts[k]) if small else [],
+                              {"annotations": _cell_labels(texts[k], zs[k]) if small else [],
                                "title": "Pass rate of %s over the grid" % label}])
                    for k, (label, _) in enumerate(choices)]
-        fig.update_layout(xaxis_title=labelled(grid[0].path), yaxis_title=labelled(grid[1].path),
-                          xaxis_type="category", yaxis_type="category")
+        fig.update_layout(xaxis=dict(title=labelled(grid[0].path), tickmode="array",
+                                     tickvals=list(range(len(xv))), ticktext=["%g" % float(x) for x in xv]),
+                          yaxis=dict(title=labelled(grid[1].path), tickmode="array",
+                                     tickvals=list(range(len(yv))), ticktext=["%g" % float(y or 0) for y in yv]))
     else:
         fig = go.Figure()
         for k, (label, check) in enumerate(choices):
@@ -282,10 +286,12 @@ def _cell_hover(counts: Optional[Tuple[int, int]]) -> str:
     return "%.1f %% (95 %% CI %.1f–%.1f %%), %d of %d flights" % (100 * rate, 100 * low, 100 * high, *counts)
 
 
-def _cell_labels(xv: Sequence[object], yv: Sequence[object], text: List[List[str]]) -> List[Dict[str, object]]:
-    """Each grid cell's rate and counts written in it."""
-    return [dict(x=str(x), y=str(y), text=t, showarrow=False, font=dict(size=10))
-            for y, row in zip(yv, text) for x, t in zip(xv, row) if t]
+def _cell_labels(text: List[List[str]], z: List[List[Optional[float]]]) -> List[Dict[str, object]]:
+    """Each grid cell's rate and counts written in it, white on the dark
+    ends of the colour scale."""
+    return [dict(x=i, y=j, text=t, showarrow=False,
+                 font=dict(size=11, color="#ffffff" if not 0.25 <= (rate or 0.0) <= 0.8 else "#000000"))
+            for j, (row, rates) in enumerate(zip(text, z)) for i, (t, rate) in enumerate(zip(row, rates)) if t]
 
 
 def _paths(flown: Flown, sample: Collection[int], worst: Collection[int]) -> str:
