@@ -294,20 +294,22 @@ def _cell_labels(text: List[List[str]], z: List[List[Optional[float]]]) -> List[
             for j, (row, rates) in enumerate(zip(text, z)) for i, (t, rate) in enumerate(zip(row, rates)) if t]
 
 
-def _paths(flown: Flown, sample: Collection[int], worst: Collection[int]) -> str:
-    """The 3-D paths of the sampled flights and of the worst ones."""
+def _paths(flown: Flown, sample: Collection[int], worst: Collection[int], checks: Collection[str]) -> str:
+    """The 3-D paths of the sampled flights and of the worst ones, coloured
+    by the reported checks."""
     fig: _Figure = go.Figure()
     for index, (_, result) in sorted(flown.items()):
         path = result.get("path") or []
         is_worst = index in worst
         if not path or not (is_worst or index in sample):
             continue
-        colour = WORST_COLOUR if is_worst else (PASS_COLOUR if result["passed"] else FAIL_COLOUR)
+        passed = all(c["passed"] for c in result["checks"] if c["check"] in checks)
+        colour = WORST_COLOUR if is_worst else (PASS_COLOUR if passed else FAIL_COLOUR)
         fig.add_trace(go.Scatter3d(
             x=[_short(p[1]) for p in path], y=[_short(p[2]) for p in path], z=[_short(p[3]) for p in path],
             mode="lines", line=dict(color=colour, width=4 if is_worst else 2),
             name="flight %d%s" % (index, " (worst)" if is_worst else "")))
-    fig.update_layout(title="Paths: sampled flights (blue passed every check of the scenario, red failed one) "
+    fig.update_layout(title="Paths: sampled flights (blue passed the reported checks, red failed one) "
                             "and the worst (orange)",
                       scene=dict(xaxis_title="north (m)", yaxis_title="east (m)", zaxis_title="altitude (m)",
                                  aspectmode="data"))
@@ -336,7 +338,7 @@ def write(campaign: Campaign, table: Table, summary: Summary, flown: Flown, samp
         body += [_scatter(table, variable) for variable in table.variables]
     if campaign.grid:
         body += ["<h2>Grid</h2>", _heatmap(table, campaign.grid)]
-    body += ["<h2>Paths in 3-D</h2>", _paths(flown, set(sample), worst)]
+    body += ["<h2>Paths in 3-D</h2>", _paths(flown, set(sample), worst, set(table.checks))]
     if pictures:
         body += ["<h2>Pictures</h2>", _picture_links(pictures, out_dir)]
     page = ('<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">\n<title>Campaign %s</title>\n'
