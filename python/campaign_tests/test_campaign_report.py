@@ -138,7 +138,14 @@ def synthetic_row(index, samples):
             "failure": "; ".join(c for c, ok in checks.items() if not ok), "error": False}
 
 
-def synthetic_campaign(folder, samples, report=""):
+def refused_row(index, samples):
+    """A flight the simulator refused: its drawn values, no figures."""
+    row = synthetic_row(index, samples)
+    row.update(metrics={}, checks={}, passed=False, failure="refused: speed_mps out of range", error=True)
+    return row
+
+
+def synthetic_campaign(folder, samples, report="", row=synthetic_row):
     """A campaign file and its task files, as if flown: 3 grid points of
     samples flights, 100 flights a task."""
     path = os.path.join(folder, "synthetic.toml")
@@ -148,15 +155,15 @@ def synthetic_campaign(folder, samples, report=""):
     os.makedirs(os.path.join(folder, _execute.TASKS_DIR), exist_ok=True)
     tasks = _execute.task_ranges(campaign.flights, 100)
     for task, first, count in tasks:
-        _execute.write_task(folder, task, [synthetic_row(i, samples) for i in range(first, first + count)])
+        _execute.write_task(folder, task, [row(i, samples) for i in range(first, first + count)])
     return campaign, tasks
 
 
 class Merge(unittest.TestCase):
-    def merged(self, samples, report=""):
+    def merged(self, samples, report="", row=synthetic_row):
         folder = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, folder)
-        campaign, tasks = synthetic_campaign(folder, samples, report)
+        campaign, tasks = synthetic_campaign(folder, samples, report, row)
         self.folder = folder
         table = _results.merge(campaign, folder, tasks, campaign.checks, campaign.metrics)
         return campaign, table, _results.summarise(table, campaign.worst)
@@ -197,6 +204,22 @@ class Merge(unittest.TestCase):
         self.assertEqual(summary["worst"]["converge_s"][:2], [(0, None), (40, None)])
         self.assertEqual(summary["worst"]["peak_load_g"][0], (12, 8.0))
         self.assertEqual(summary["worst"]["min_altitude_m"][0], (0, 100.0))
+
+    def test_refused_flights_fail_all_checks_and_are_judged_by_none(self):
+        def every_tenth_refused(index, samples):
+            return (refused_row if index % 10 == 9 else synthetic_row)(index, samples)
+
+        _, table, summary = self.merged(200, row=every_tenth_refused)
+        self.assertEqual(summary["refused"], 60)
+        # Flights 9, 19, ... are refused; of the 540 flown, 7, 57, ... reached the ground.
+        self.assertEqual((summary["checks"]["ground"]["passed"], summary["checks"]["ground"]["flights"]),
+                         (528, 540))
+        flown_passed = sum(1 for i in range(600) if i % 10 != 9 and synthetic_row(i, 200)["passed"])
+        self.assertEqual((summary["all_checks"]["passed"], summary["flights"]), (flown_passed, 600))
+        self.assertEqual(summary["metrics"]["converge_s"]["missing"], 60)
+        records = list(table.records())
+        self.assertEqual((records[9]["check.ground"], records[9]["passed"], records[9]["converge_s"]),
+                         (None, False, None))
 
     def test_table_reads_back_as_written(self):
         _, table, _ = self.merged(10)

@@ -136,24 +136,26 @@ class ValueRates:
     centres: List[float]              # where to draw each on a numeric axis
     tallies: List[Tally]
     edges: Optional[List[float]] = None   # bin edges, for a drawn variable
+    slots: Dict[Value, int] = field(default_factory=dict)   # a listed value's place
 
-    def slot(self, value: Value) -> int:
+    def slot(self, value: Value) -> Optional[int]:
         """Which value or bin a flight's value falls in (the edge bins take
-        a normal draw's far tails)."""
+        a normal draw's far tails); None for a value the file does not list."""
         if self.edges is None:
-            return self.labels.index(_label(value))
+            return self.slots.get(value)
         k = bisect.bisect_right(self.edges, float(value)) - 1
         return min(max(k, 0), len(self.tallies) - 1)
 
 
 def _label(value: Value) -> str:
-    return ("true" if value else "false") if isinstance(value, bool) else "%g" % value
+    return ("true" if value else "false") if isinstance(value, bool) else "%.6g" % value
 
 
 def _value_rates(d: Dispersion) -> ValueRates:
     if d.kind in ("choice", "grid"):
         labels = [_label(v) for v in d.values]
-        return ValueRates(d.path, labels, [float(v) for v in d.values], [Tally() for _ in labels])
+        return ValueRates(d.path, labels, [float(v) for v in d.values], [Tally() for _ in labels],
+                          slots={v: k for k, v in reversed(list(enumerate(d.values)))})
     low, high = d.low, d.high
     if d.kind == "normal":
         low = max(low, d.mean - NORMAL_SPAN_SD * d.sd)
@@ -300,8 +302,9 @@ class _Gatherer:
         ok, failed = verdict(row, self.checks)
         t.total.add(ok, failed, row["error"])
         for path, rates in t.by_value.items():
-            if path in row["values"]:
-                rates.tallies[rates.slot(row["values"][path])].add(ok, failed, row["error"])
+            k = rates.slot(row["values"][path]) if path in row["values"] else None
+            if k is not None:
+                rates.tallies[k].add(ok, failed, row["error"])
         if t.grid_axes:
             key = (row["values"][t.grid_axes[0].path],
                    row["values"][t.grid_axes[1].path] if len(t.grid_axes) > 1 else None)
