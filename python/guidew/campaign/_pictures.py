@@ -164,8 +164,8 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
     for s in table.samples:
         groups.setdefault(outcome(s, table.checks), []).append(s)
     fig, axes = _grid_of_axes(len(table.metrics))
-    fig.suptitle("Metrics against %s: up to %d passed and %d failed flights of %d, coloured by the check failed"
-                 % (labelled(variable), SAMPLE_PER_OUTCOME, SAMPLE_PER_OUTCOME, table.flights), fontsize=11)
+    fig.suptitle("Metrics against %s: %s, coloured by the check failed"
+                 % (labelled(variable), sample_words(table)), fontsize=11)
     for ax, metric in zip(axes, table.metrics):
         for z, (name, colour) in enumerate(colours.items()):
             pts = [(float(s.values[variable]), s.metrics[metric]) for s in groups.get(name, [])
@@ -180,6 +180,14 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
     if axes:
         axes[0].legend(fontsize=7, loc="best")
     return _save(fig, out_dir, "vs_%s.png" % file_part(variable))
+
+
+def sample_words(table: Table) -> str:
+    """Which flights a scatter plot shows."""
+    if len(table.samples) == table.flights:
+        return "all %d flights" % table.flights
+    return "%d of the %d flights (up to %d passed and %d failed, spread evenly)" % (
+        len(table.samples), table.flights, SAMPLE_PER_OUTCOME, SAMPLE_PER_OUTCOME)
 
 
 def _legend(name: str, shown: int, table: Table) -> str:

@@ -22,13 +22,16 @@ from plotly.subplots import make_subplots
 
 from ._config import Campaign, Dispersion
 from ._pictures import (PASS_COLOUR, grid_pass_rate, labelled, outcome, outcome_colours,
-                        rate_with_interval)
-from ._results import SAMPLE_PER_OUTCOME, Sampled, Table
+                        rate_with_interval, sample_words)
+from ._results import Sampled, Table
 from ._types import Flown, Metric, Summary
 
 REPORT_FILE = "report.html"
 FAIL_COLOUR, WORST_COLOUR = "#d62728", "#ff7f0e"
 PLOT_HEIGHT_PX = 300
+# Scatter figures drawn with WebGL (with the 3-D paths, under the dozen or
+# so live WebGL canvases browsers allow a page); more are drawn as SVG.
+MAX_WEBGL_FIGURES = 8
 # Figures in the page's data: more digits than any plot resolves only
 # weigh the page down (flights.csv keeps every digit).
 PLOT_DIGITS = "%.4g"
@@ -194,6 +197,9 @@ def _scatter(table: Table, variable: str) -> str:
     coloured by the check they failed, passed flights drawn last (on top)."""
     fig, rows, cols = _subplots(table.metrics)
     colours = outcome_colours(table.checks)
+    # WebGL draws thousands of points several times faster than SVG, but a
+    # browser keeps only some WebGL canvases alive at once.
+    scatter = go.Scattergl if len(table.variables) <= MAX_WEBGL_FIGURES else go.Scatter
     groups: Dict[str, List[Sampled]] = {}
     for s in table.samples:
         groups.setdefault(outcome(s, table.checks), []).append(s)
@@ -204,16 +210,15 @@ def _scatter(table: Table, variable: str) -> str:
             if not pts:
                 continue
             label = "failed " + name if name in table.checks else name
-            fig.add_trace(go.Scatter(x=[_short(float(s.values[variable])) for s in pts],
+            fig.add_trace(scatter(x=[_short(float(s.values[variable])) for s in pts],
                                      y=[_short(s.metrics[metric]) for s in pts], mode="markers",
                                      marker=dict(color=colour, size=4, opacity=0.6), name=label,
                                      legendgroup=label, showlegend=k == 0, customdata=[s.index for s in pts],
                                      hovertemplate="flight %{customdata}<br>%{x}, %{y}<extra>" + label + "</extra>"),
                           row=k // cols + 1, col=k % cols + 1)
         fig.update_xaxes(title_text=labelled(variable), title_font_size=10, row=k // cols + 1, col=k % cols + 1)
-    fig.update_layout(title="Metrics against %s: up to %d passed and %d failed flights of %d, "
-                            "coloured by the check failed" % (labelled(variable), SAMPLE_PER_OUTCOME,
-                                                              SAMPLE_PER_OUTCOME, table.flights))
+    fig.update_layout(title="Metrics against %s: %s, coloured by the check failed"
+                            % (labelled(variable), sample_words(table)))
     return _figure_html(fig, PLOT_HEIGHT_PX * rows + 80)
 
 
