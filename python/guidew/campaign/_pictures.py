@@ -18,7 +18,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 from ._config import Dispersion  # noqa: E402
-from ._results import SAMPLE_PER_OUTCOME, Sampled, Table, wilson_interval  # noqa: E402
+from ._results import SAMPLE_PER_OUTCOME, Sampled, Table, mix, wilson_interval  # noqa: E402
 from ._types import Summary, Value  # noqa: E402
 
 PICTURES_DIR = "pictures"
@@ -168,7 +168,7 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
                  % (labelled(variable), sample_words(table)), fontsize=11)
     for ax, metric in zip(axes, table.metrics):
         for z, (name, colour) in enumerate(colours.items()):
-            pts = [(float(s.values[variable]), s.metrics[metric]) for s in groups.get(name, [])
+            pts = [(scatter_x(table, variable, s), s.metrics[metric]) for s in groups.get(name, [])
                    if variable in s.values and metric in s.metrics and math.isfinite(s.metrics[metric])]
             if pts:
                 ax.scatter([p[0] for p in pts], [p[1] for p in pts], s=7, c=colour, marker="o",
@@ -177,9 +177,29 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
         ax.set_xlabel(labelled(variable), fontsize=8)
         ax.set_ylabel(labelled(metric), fontsize=8)
         ax.set_title(labelled(metric), fontsize=9)
+        ticks = table.by_value[variable]
+        if ticks.edges is None:
+            ax.set_xticks([float(k) for k in range(len(ticks.labels))], ticks.labels, fontsize=8)
     if axes:
         axes[0].legend(fontsize=7, loc="best")
     return _save(fig, out_dir, "vs_%s.png" % file_part(variable))
+
+
+# How far apart the flights of one choice or grid value are spread in a
+# scatter plot, in units of the spacing between values.
+JITTER = 0.6
+
+
+def scatter_x(table: Table, variable: str, s: Sampled) -> float:
+    """Where a sampled flight is drawn along a variable: its value, or for
+    a choice or grid, the value's place spread by a jitter fixed by the
+    flight's index, so the flights of one value do not hide each other."""
+    rates = table.by_value[variable]
+    if rates.edges is not None:
+        return float(s.values[variable])
+    place = rates.slot(s.values[variable])
+    spread = (mix(s.index) % 1000) / 1000.0 - 0.5
+    return float(place if place is not None else 0) + JITTER * spread
 
 
 def sample_words(table: Table) -> str:

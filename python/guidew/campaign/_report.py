@@ -22,7 +22,7 @@ from plotly.subplots import make_subplots
 
 from ._config import Campaign, Dispersion
 from ._pictures import (PASS_COLOUR, grid_pass_rate, labelled, outcome, outcome_colours,
-                        rate_with_interval, sample_words)
+                        rate_with_interval, sample_words, scatter_x)
 from ._results import Sampled, Table
 from ._types import Flown, Metric, Summary
 
@@ -210,13 +210,17 @@ def _scatter(table: Table, variable: str) -> str:
             if not pts:
                 continue
             label = "failed " + name if name in table.checks else name
-            fig.add_trace(scatter(x=[_short(float(s.values[variable])) for s in pts],
+            fig.add_trace(scatter(x=[round(scatter_x(table, variable, s), 4) for s in pts],
                                      y=[_short(s.metrics[metric]) for s in pts], mode="markers",
                                      marker=dict(color=colour, size=4, opacity=0.6), name=label,
                                      legendgroup=label, showlegend=k == 0, customdata=[s.index for s in pts],
-                                     hovertemplate="flight %{customdata}<br>%{x}, %{y}<extra>" + label + "</extra>"),
+                                     hovertemplate="flight %{customdata}: %{y}<extra>" + label + "</extra>"),
                           row=k // cols + 1, col=k % cols + 1)
         fig.update_xaxes(title_text=labelled(variable), title_font_size=10, row=k // cols + 1, col=k % cols + 1)
+        rates = table.by_value[variable]
+        if rates.edges is None:
+            fig.update_xaxes(tickmode="array", tickvals=list(range(len(rates.labels))), ticktext=rates.labels,
+                             row=k // cols + 1, col=k % cols + 1)
     fig.update_layout(title="Metrics against %s: %s, coloured by the check failed"
                             % (labelled(variable), sample_words(table)))
     return _figure_html(fig, PLOT_HEIGHT_PX * rows + 80)

@@ -88,7 +88,7 @@ def percentile(ordered: Union[Sequence[float], Floats], q: float) -> Optional[fl
     return a + (b - a) * (pos - lo)
 
 
-def _mix(index: int) -> int:
+def mix(index: int) -> int:
     """A flight's place in the sample: a 64-bit hash of its index
     (splitmix64), so the sample is the same on every run and spread
     evenly over the grid and the draws."""
@@ -344,7 +344,7 @@ class _Gatherer:
         """Keeps the flights of smallest hash, per outcome: a fixed-size,
         evenly spread sample of each whatever the campaign's size."""
         heap = self.sample_heaps[ok]
-        key = -_mix(row["index"])
+        key = -mix(row["index"])
         if len(heap) >= SAMPLE_PER_OUTCOME and key <= heap[0][0]:
             return
         kept = Sampled(row["index"], dict(row["values"]),
