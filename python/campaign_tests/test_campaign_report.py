@@ -223,6 +223,8 @@ class Merge(unittest.TestCase):
 
     def test_table_reads_back_as_written(self):
         _, table, _ = self.merged(10)
+        # Nothing of the merge is left beside the results.
+        self.assertEqual(sorted(os.listdir(self.folder)), ["flights.csv", "synthetic.toml", "tasks"])
         records = table.records()
         self.assertEqual(len(records), 30)
         self.assertEqual(records[3], {

@@ -34,6 +34,7 @@ from ._types import Cell, FlightRow, Metric, MetricSummary, Ranked, Summary, Val
 
 Floats = npt.NDArray[np.float64]
 TABLE_FILE = "flights.csv"
+SCRATCH_PREFIX = ".merge-"
 # Two-sided 95 % quantile of the standard normal.
 Z95 = 1.959963984540054
 PERCENTILES = (5, 50, 95, 99)
@@ -494,7 +495,12 @@ def merge(campaign: Campaign, out_dir: str, tasks: Iterable[TaskRange],
     variables = [d.path for d in campaign.dispersions]
     path = os.path.join(out_dir, TABLE_FILE)
     table = Table(path, variables, metrics, checks, campaign.dispersions)
-    scratch = tempfile.mkdtemp(prefix=".merge-", dir=out_dir)
+    # Scratch files beside the results, not in /tmp (often memory); those of
+    # a merge that was killed are removed first.
+    for name in os.listdir(out_dir):
+        if name.startswith(SCRATCH_PREFIX):
+            shutil.rmtree(os.path.join(out_dir, name), ignore_errors=True)
+    scratch = tempfile.mkdtemp(prefix=SCRATCH_PREFIX, dir=out_dir)
     try:
         gatherer = _Gatherer(table, scratch, checks, campaign.worst)
         with open(path + ".partial", "w", newline="", encoding="utf-8") as f:
