@@ -60,7 +60,7 @@ HISTOGRAM_BINS = 40
 VALUE_BINS = 12
 NORMAL_SPAN_SD = 3.0
 # Flights whose figures are buffered before they go to the scratch files.
-FLUSH_FLIGHTS = 65536
+FLUSH_FLIGHTS = 4096
 
 
 def wilson_interval(passes: int, n: int) -> Tuple[float, float]:
