@@ -15,7 +15,7 @@ import tracemalloc
 import unittest
 
 import guidew.campaign as gc
-from guidew.campaign import _execute, _report, _results
+from guidew.campaign import _execute, _pictures, _report, _results
 import plotly.offline
 
 CAMPAIGN = """\
@@ -250,6 +250,19 @@ class Merge(unittest.TestCase):
         # (a row held in memory weighs some 2 kB).
         small, large = peak(1200), peak(6000)
         self.assertLess((large - small) / 14400, 50, (small, large))
+
+    def test_pictures_of_an_earlier_campaign_are_not_left_beside_new_ones(self):
+        campaign, table, summary = self.merged(10)
+        folder = os.path.join(self.folder, _pictures.PICTURES_DIR)
+        os.makedirs(folder)
+        for name in ("vs_initial.speed_mps.png", "grid_pass_rate.png.partial.png", "my notes.png"):
+            with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+                f.write("earlier")
+        drawn = _pictures.draw_all(table, summary, self.folder, campaign.grid)
+        self.assertEqual(sorted(os.listdir(folder)), sorted(
+            ["my notes.png", "histograms.png", "pass_rate_by_value.png", "grid_pass_rate.png",
+             "vs_inputs.elev_cmd.png", "vs_initial.altitude_m.png", "vs_params.roll_kp.png"]))
+        self.assertEqual(len(drawn), 6)
 
     def test_report_stays_light_at_twenty_thousand_flights(self):
         campaign, table, summary = self.merged(6667)

@@ -28,6 +28,8 @@ CHECK_COLOURS = ("#d62728", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#bcbd22
 # Units by a name's last part, as the simulator and the scenario fields are named.
 UNITS = {"s": "s", "g": "g", "m": "m", "mps": "m/s", "deg": "deg", "mps2": "m/s²", "rad": "rad",
          "dps": "deg/s", "ft": "ft", "kg": "kg", "n": "N", "pct": "%"}
+# The names of the pictures drawn here (and of their files while written).
+OUR_PICTURES = r"(histograms|pass_rate_by_value|grid_pass_rate|vs_.+)\.png(\.partial\.png)?"
 # Grid cells up to this many get their pass rate and counts written in.
 MAX_ANNOTATED_CELLS = 150
 
@@ -312,4 +314,16 @@ def draw_all(table: Table, summary: Summary, out_dir: str,
         paths.append(against_variable(table, variable, out_dir))
     if grid:
         paths.append(heatmap(table, grid, out_dir))
+    _remove_stale(out_dir, paths)
     return paths
+
+
+def _remove_stale(out_dir: str, drawn: Sequence[str]) -> None:
+    """Removes the pictures an earlier run drew that this one did not (a
+    variable no longer dispersed, a grid no longer swept), so that no
+    picture of other flights sits beside these; other files are kept."""
+    folder = os.path.join(out_dir, PICTURES_DIR)
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if path not in drawn and re.fullmatch(OUR_PICTURES, name):
+            os.remove(path)
