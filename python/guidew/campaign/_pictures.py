@@ -268,6 +268,11 @@ def grid_pass_rate(table: Table, grid: Sequence[Dispersion], check: Optional[str
     return xv, yv, counts
 
 
+def _every_kth(count: int, most: int = 25) -> List[int]:
+    """Tick positions: every value, or every k-th of a long grid."""
+    return list(range(0, count, max(1, -(-count // most))))
+
+
 def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
     """The pass rate over the grid: a map of two variables with each cell's
     rate and count, or a curve of one with its intervals."""
@@ -280,8 +285,9 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
     if len(grid) > 1:
         rates = [[math.nan if c is None or not c[1] else c[0] / c[1] for c in row] for row in counts]
         image = ax.imshow(rates, origin="lower", aspect="auto", vmin=0, vmax=1, cmap="RdYlGn")
-        ax.set_xticks(range(len(xv)), ["%g" % float(x) for x in xv], rotation=45, fontsize=8)
-        ax.set_yticks(range(len(yv)), ["%g" % float(y or 0) for y in yv], fontsize=8)
+        xs, ys = _every_kth(len(xv)), _every_kth(len(yv))
+        ax.set_xticks(xs, ["%.4g" % float(xv[k]) for k in xs], rotation=45, fontsize=8)
+        ax.set_yticks(ys, ["%.4g" % float(yv[k] or 0) for k in ys], fontsize=8)
         ax.set_ylabel(labelled(grid[1].path))
         if len(xv) * len(yv) <= MAX_ANNOTATED_CELLS:
             for j, row in enumerate(counts):

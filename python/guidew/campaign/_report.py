@@ -29,6 +29,9 @@ from ._types import Flown, Metric, Summary
 REPORT_FILE = "report.html"
 FAIL_COLOUR, WORST_COLOUR = "#d62728", "#ff7f0e"
 PLOT_HEIGHT_PX = 300
+# A grid of more points shows all checks only: a map per check would make
+# the page heavy (each cell carries its hover text).
+MAX_CELLS_PER_CHECK = 2000
 # Scatter figures drawn with WebGL (with the 3-D paths, under the dozen or
 # so live WebGL canvases browsers allow a page); more are drawn as SVG.
 MAX_WEBGL_FIGURES = 8
@@ -230,7 +233,9 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
     """The pass rate over the grid, of all checks or of one chosen from the
     menu: a map of two variables (rate and counts in each cell, the 95 %
     interval on hover), or a curve of one with its intervals."""
-    choices: List[Tuple[str, Optional[str]]] = [("all checks", None)] + [(c, c) for c in table.checks]
+    choices: List[Tuple[str, Optional[str]]] = [("all checks", None)]
+    if math.prod(len(d.values) for d in grid[:2]) <= MAX_CELLS_PER_CHECK:
+        choices += [(c, c) for c in table.checks]
     fig: _Figure
     if len(grid) > 1:
         zs, texts, hovers = [], [], []
@@ -262,9 +267,9 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
                                "title": "Pass rate of %s over the grid" % label}])
                    for k, (label, _) in enumerate(choices)]
         fig.update_layout(xaxis=dict(title=labelled(grid[0].path), tickmode="array",
-                                     tickvals=list(range(len(xv))), ticktext=["%g" % float(x) for x in xv]),
+                                     tickvals=list(range(len(xv))), ticktext=["%.4g" % float(x) for x in xv]),
                           yaxis=dict(title=labelled(grid[1].path), tickmode="array",
-                                     tickvals=list(range(len(yv))), ticktext=["%g" % float(y or 0) for y in yv]))
+                                     tickvals=list(range(len(yv))), ticktext=["%.4g" % float(y or 0) for y in yv]))
     else:
         fig = go.Figure()
         for k, (label, check) in enumerate(choices):
