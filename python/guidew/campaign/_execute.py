@@ -279,11 +279,16 @@ class Cluster:
             self.workers = max(1, len(known))
         else:
             _environment_for_workers()
+            host = listen or LOCAL_ADDRESS
+            # The scheduler and each worker serve HTTP (health, metrics) even
+            # without a dashboard, by default on every interface and the
+            # scheduler on 8787: both go to a free port of the same address.
+            http = "%s:0" % host
             with _ChildrenIgnoreCtrlC():
                 try:
                     self.cluster = LocalCluster(
-                        n_workers=workers, threads_per_worker=1, processes=True,
-                        host=listen or LOCAL_ADDRESS, dashboard_address=None,
+                        n_workers=workers, threads_per_worker=1, processes=True, host=host,
+                        dashboard_address=http, worker_dashboard_address=http,
                         scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL)
                 except Exception as exc:  # noqa: BLE001 - an address Dask cannot listen on
                     raise SetupError("cannot start the local cluster on %s: %s"
