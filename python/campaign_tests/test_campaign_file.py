@@ -256,6 +256,18 @@ class CommandLine(unittest.TestCase):
             with open(a_file, encoding="utf-8") as f:
                 self.assertEqual(f.read(), "mine\n")
 
+    def test_a_simulator_library_not_found_says_where_it_looked(self):
+        with tempfile.TemporaryDirectory() as folder:
+            good = write(folder, "g.toml", GOOD)
+            missing = os.path.join(folder, "nowhere", "libguidesim.so")
+            env = dict(os.environ, GUIDESIM_LIBRARY=missing)
+            done = subprocess.run([sys.executable, "-m", "guidew.campaign", good, "--quiet"],
+                                  capture_output=True, text=True, timeout=60, env=env)
+            self.assertEqual(done.returncode, 3, done.stderr)
+            self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
+            for words in (missing, "GUIDESIM_LIBRARY="):
+                self.assertIn(words, done.stderr)
+
     def test_help_and_version(self):
         helped = guide_campaign("--help")
         self.assertEqual(helped.returncode, 0)

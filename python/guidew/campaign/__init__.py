@@ -130,6 +130,8 @@ def _check(campaign: Campaign, overrides: Overrides, key: str) -> FlightResult:
     is reported at key's line."""
     try:
         return check(campaign.scenario, overrides)
+    except SimulatorLibraryError:
+        raise
     except SimulatorError as exc:
         raise campaign.error(key, str(exc)) from None
 
@@ -154,6 +156,8 @@ def validate(campaign: Campaign) -> None:
     base_key = "scenario.builtin" if "scenario.builtin" in campaign.lines else "scenario.file"
     try:
         base = check(campaign.scenario, dict(campaign.base_overrides))
+    except SimulatorLibraryError:
+        raise  # not the file's fault
     except SimulatorError as exc:
         # Name the override the simulator complains of, or else the base.
         named = [k for k in campaign.base_overrides if k in str(exc)]
