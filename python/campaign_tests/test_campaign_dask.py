@@ -66,6 +66,12 @@ def listening_sockets(pids):
     return found
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 class Interrupted(Exception):
     pass
 
@@ -203,6 +209,29 @@ class DaskCampaigns(unittest.TestCase):
         self.assertEqual(driver.returncode, 130, err)
         self.assertEqual([line for line in err.splitlines() if line.strip()],
                          ["guide-campaign: interrupted; finished flights are kept, continue with --resume"])
+
+    def test_workers_without_the_package_are_one_line_status_3(self):
+        # A cluster started by hand where guidew is not installed.
+        env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+        port = free_port()
+        address = "tcp://127.0.0.1:%d" % port
+        scheduler = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host",
+                                      "127.0.0.1", "--port", str(port), "--no-dashboard"],
+                                     env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", address, "--host",
+                                   "127.0.0.1", "--nthreads", "1", "--no-dashboard"],
+                                  env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            done = subprocess.run([sys.executable, "-m", "guidew.campaign", self.file, "-o", self.out("bare"),
+                                   "--scheduler", address, "--quiet", "--no-pictures"],
+                                  capture_output=True, text=True, timeout=120)
+        finally:
+            for process in (worker, scheduler):
+                process.terminate()
+                process.wait(timeout=30)
+        self.assertEqual(done.returncode, 3, done.stderr)
+        self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
+        self.assertIn("No module named 'guidew'", done.stderr)
 
     def test_cluster_failures_are_one_line_errors(self):
         from distributed import KilledWorker
