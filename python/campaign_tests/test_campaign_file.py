@@ -239,6 +239,7 @@ class CommandLine(unittest.TestCase):
                 ("key with non-ASCII letters, escaped", [umlaut], 1, ["h\\xc3\\xb6he_m"]),
                 ("campaign file missing", [bad + ".not"], 2, ["c.toml.not", "no such file"]),
                 ("unknown option", [good, "--fast"], 2, ["--fast"]),
+                ("flight index beyond the campaign", [good, "--flight", "10"], 2, ["--flight 10", "0..9"]),
                 ("campaign file is a folder", [folder], 1, [folder]),
                 ("output is an existing file", [good, "-o", a_file], 3, ["taken", "not a folder"]),
                 ("output folder cannot be made", [good, "-o", os.path.join(a_file, "sub")], 3, ["sub"]),

@@ -236,8 +236,8 @@ def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optiona
     if not isinstance(campaign, Campaign):
         campaign = load(campaign)
     out_dir = out or os.path.join("out", "campaign", campaign.name)
-    _folder.check_usable(out_dir)
     validate(campaign)
+    _folder.check_usable(out_dir)
     tasks = _execute.execute(campaign, out_dir, workers=workers, scheduler=scheduler,
                              resume=resume, progress=progress, on_task_done=on_task_done,
                              listen=listen)

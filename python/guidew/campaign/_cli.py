@@ -106,7 +106,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if not os.path.lexists(args.file):
         return _fail(EXIT_USAGE, "%s: no such file" % args.file)
 
-    from . import CampaignError, SetupError, SimulatorError, SimulatorLibraryError, flight_scenario, run
+    from . import CampaignError, SetupError, SimulatorError, SimulatorLibraryError, flight_scenario, load, run
     # Stopped by the system (SIGTERM) as by Ctrl-C: the local cluster is
     # shut down and the finished tasks are kept for --resume.
     signal.signal(signal.SIGTERM, _interrupt)
@@ -114,7 +114,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     try:
         if args.flight is not None:
-            print(json.dumps(flight_scenario(args.file, args.flight), indent=1))
+            campaign = load(args.file)
+            if not 0 <= args.flight < campaign.flights:
+                parser.error("--flight %d: the campaign has flights 0..%d" % (args.flight, campaign.flights - 1))
+            print(json.dumps(flight_scenario(campaign, args.flight), indent=1))
             return EXIT_DONE
         result = run(args.file, workers=args.workers, scheduler=args.scheduler, out=args.out,
                      resume=args.resume, progress=not args.quiet, listen=args.listen,
