@@ -269,6 +269,20 @@ class CommandLine(unittest.TestCase):
             for words in (missing, "GUIDESIM_LIBRARY="):
                 self.assertIn(words, done.stderr)
 
+    def test_exit_status_follows_the_flights(self):
+        # (situation, campaign file, exit status)
+        rows = [("every flight passes", PASSTHROUGH.replace("samples = 3", "samples = 2"), 0),
+                ("a check fails", PASSTHROUGH.replace("samples = 3", "samples = 2") +
+                 '[scenario.expect]\nmax_load_g = 1.2\n', 1)]
+        with tempfile.TemporaryDirectory() as folder:
+            for situation, text, status in rows:
+                with self.subTest(situation):
+                    path = write(folder, "c.toml", text)
+                    done = guide_campaign(path, "-o", os.path.join(folder, "out"), "--workers", "1",
+                                          "--quiet", "--no-pictures")
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    self.assertIn("campaign c: 2 flights", done.stdout)
+
     def test_help_and_version(self):
         helped = guide_campaign("--help")
         self.assertEqual(helped.returncode, 0)
