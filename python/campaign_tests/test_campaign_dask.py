@@ -66,6 +66,13 @@ def listening_sockets(pids):
     return found
 
 
+def task_spec_sizes(dask_scheduler):
+    """Bytes of each campaign task's definition the scheduler holds."""
+    import pickle
+    return {key: len(pickle.dumps(ts.run_spec)) for key, ts in dask_scheduler.tasks.items()
+            if str(key).startswith("flights-") and ts.run_spec is not None}
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -170,6 +177,25 @@ class DaskCampaigns(unittest.TestCase):
         self.assertLessEqual(max(in_flight), 1 + 3)
         self.assertEqual(read(result.files["table"]).replace("one_per_task", "small"),
                          read(self.one.files["table"]))
+
+    def test_a_task_does_not_carry_the_grid(self):
+        # 5,000 grid values: each flight task names the plan, sent once,
+        # instead of carrying a copy of every value.
+        big_grid = os.path.join(self.folder.name, "big_grid.toml")
+        with open(big_grid, "w", encoding="utf-8") as f:
+            f.write(CAMPAIGN.replace("samples = 24", "samples = 1").replace(
+                "[2, 4] }", "{ from = 1, to = 5, steps = 5000 } }"))
+        sizes = []
+
+        def measure(task, cluster):
+            sizes.append(cluster.client.run_on_scheduler(task_spec_sizes))
+            raise Interrupted()
+
+        with self.assertRaises(Interrupted):
+            gc.run(big_grid, workers=1, out=self.out("big_grid"), progress=False, on_task_done=measure)
+        flight_tasks = {k: n for k, n in sizes[0].items() if not k.endswith("-plan")}
+        self.assertTrue(flight_tasks)
+        self.assertLess(max(flight_tasks.values()), 4000, "bytes of the largest task")
 
     def test_nothing_listens_beyond_this_machine(self):
         seen = []
