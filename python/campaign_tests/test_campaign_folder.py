@@ -91,6 +91,16 @@ class ResultsFolder(unittest.TestCase):
                 for name, text in files.items():
                     self.assertEqual(read(os.path.join(out, name)), text)
 
+    def test_a_second_run_into_a_folder_in_use_is_refused(self):
+        from guidew.campaign import _folder
+        out = self.out("in_use")
+        self.run_campaign("A", out)
+        with _folder.claimed(out):
+            with self.assertRaisesRegex(gc.OutputError, "another campaign run"):
+                self.run_campaign("B", out)
+        self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["A"])
+        self.assertEqual(state(out)["status"], "complete")
+
     def test_a_new_run_leaves_nothing_of_the_last_one(self):
         out = self.out("replaced")
         self.run_campaign("A", out, pictures=True, report=True)

@@ -238,6 +238,15 @@ def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optiona
     out_dir = out or os.path.join("out", "campaign", campaign.name)
     validate(campaign)
     _folder.check_usable(out_dir)
+    with _folder.claimed(out_dir):
+        return _run_claimed(campaign, out_dir, workers, scheduler, resume, progress, pictures, report,
+                            on_task_done, listen)
+
+
+def _run_claimed(campaign: Campaign, out_dir: str, workers: Optional[int], scheduler: Optional[str],
+                 resume: bool, progress: bool, pictures: bool, report: bool,
+                 on_task_done: Optional[TaskDone], listen: Optional[str]) -> CampaignResult:
+    """run, in a folder held for it alone."""
     tasks = _execute.execute(campaign, out_dir, workers=workers, scheduler=scheduler,
                              resume=resume, progress=progress, on_task_done=on_task_done,
                              listen=listen)

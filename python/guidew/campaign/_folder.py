@@ -8,11 +8,13 @@ place, so a folder is never mistaken for a finished one: a run stopped at
 any point leaves it saying incomplete. Every file is written aside and
 renamed, so none is ever half-written under its own name. Only files a
 campaign writes are ever removed; a folder that is not a campaign's is
-refused.
+refused, and so is a second run into a folder another run is writing to.
 """
 
 from __future__ import annotations
 
+import contextlib
+import fcntl
 import json
 import os
 import re
@@ -21,6 +23,7 @@ from typing import Callable, Iterator, List, Optional, TextIO, TypedDict, cast
 from ._config import SetupError
 
 STATE_FILE = "campaign.json"
+LOCK_FILE = "campaign.lock"
 TASKS_DIR = "tasks"
 PARTIAL = ".partial"
 DAMAGED = ".damaged"
@@ -95,9 +98,22 @@ def check_usable(out_dir: str) -> None:
         raise OutputError("%s: cannot make the results folder: %s" % (out_dir, exc.strerror)) from None
     if not os.access(out_dir, os.W_OK | os.X_OK):
         raise OutputError("%s: cannot write in the results folder" % out_dir)
-    if read_state(out_dir) is None and os.listdir(out_dir):
+    if read_state(out_dir) is None and set(os.listdir(out_dir)) - {LOCK_FILE}:
         raise OutputError("%s: holds files and no campaign's results; give an empty or new folder"
                           % out_dir)
+
+
+@contextlib.contextmanager
+def claimed(out_dir: str) -> Iterator[None]:
+    """Holds the folder for one run: a second run into it at the same time
+    is refused rather than mixing its files with this one's. The lock goes
+    with the process, so a run that is killed leaves none behind."""
+    with open(os.path.join(out_dir, LOCK_FILE), "a") as lock:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise OutputError("%s: another campaign run is writing to this folder" % out_dir) from None
+        yield
 
 
 def _ours(out_dir: str, tasks: bool) -> Iterator[str]:
