@@ -243,7 +243,7 @@ class CommandLine(unittest.TestCase):
                 ("campaign file is a folder", [folder], 1, [folder]),
                 ("output is an existing file", [good, "-o", a_file], 3, ["taken", "not a folder"]),
                 ("output folder cannot be made", [good, "-o", os.path.join(a_file, "sub")], 3, ["sub"]),
-                ("scheduler address that is nonsense", [good, "--scheduler", "nonsense", "-o",
+                ("scheduler address that is nonsense", [good, "--scheduler", "nonsense", "--out",
                                                         os.path.join(folder, "s")], 3, ["nonsense"]),
             ]
             for situation, args, status, words in rows:

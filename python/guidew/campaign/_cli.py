@@ -72,8 +72,9 @@ def _parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("file", metavar="FILE", help="campaign file (TOML)")
-    parser.add_argument("-o", "--output", "--out", dest="out", metavar="DIR",
+    parser.add_argument("-o", "--output", dest="out", metavar="DIR",
                         help="results folder: new, empty, or a campaign's (default: out/campaign/NAME)")
+    parser.add_argument("--out", dest="out", help=argparse.SUPPRESS)  # its former name
     parser.add_argument("--workers", type=int, metavar="N",
                         help="local worker processes (default: one per core, %d here)" % (os.cpu_count() or 1))
     parser.add_argument("--scheduler", metavar="ADDRESS",
