@@ -214,9 +214,13 @@ class DaskCampaigns(unittest.TestCase):
             self.assertNotEqual(port, 8787)
 
     def test_ctrl_c_stops_with_one_line_and_status_130(self):
-        # Ctrl-C at a terminal reaches the driver and its workers alike.
+        # Ctrl-C at a terminal reaches the driver and its workers alike;
+        # 2,000 flights, so that it comes while they fly.
         out = self.out("ctrl_c")
-        driver = subprocess.Popen([sys.executable, "-m", "guidew.campaign", self.file, "-o", out,
+        long_file = os.path.join(self.folder.name, "long.toml")
+        with open(long_file, "w", encoding="utf-8") as f:
+            f.write(CAMPAIGN.replace("samples = 24", "samples = 1000"))
+        driver = subprocess.Popen([sys.executable, "-m", "guidew.campaign", long_file, "-o", out,
                                    "--workers", "2", "--quiet", "--no-pictures"],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                   start_new_session=True)

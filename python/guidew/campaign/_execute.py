@@ -289,7 +289,11 @@ class Cluster:
                     self.cluster = LocalCluster(
                         n_workers=workers, threads_per_worker=1, processes=True, host=host,
                         dashboard_address=http, worker_dashboard_address=http,
-                        scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL)
+                        scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL,
+                        # Workers without Dask's extensions (shuffling, which a
+                        # campaign never uses): the shuffle extension fails
+                        # with a traceback when a restarted worker closes.
+                        extensions={})
                 except Exception as exc:  # noqa: BLE001 - an address Dask cannot listen on
                     raise SetupError("cannot start the local cluster on %s: %s"
                                      % (listen or LOCAL_ADDRESS, exc)) from None
