@@ -245,15 +245,36 @@ def _dask() -> Tuple[Callable[..., DaskClient], Callable[..., _Closable]]:
 
 
 class _ChildrenIgnoreCtrlC:
-    """While a local cluster starts, SIGINT is ignored, and its worker
-    processes inherit that: Ctrl-C at the terminal reaches the whole process
-    group, and only the driver is to answer it (it shuts the cluster down)."""
+    """While a local cluster starts, SIGINT is ignored, and the worker
+    processes started then inherit that: Ctrl-C at the terminal reaches the
+    whole process group, and only the driver is to answer it (it shuts the
+    cluster down). The price: a Ctrl-C in the second or two the cluster
+    takes to start is not seen."""
 
     def __enter__(self) -> None:
         self.previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
 
     def __exit__(self, *exc: object) -> None:
         signal.signal(signal.SIGINT, self.previous)
+
+
+class _CtrlCWaits:
+    """Ctrl-C held back while the cluster shuts down (a shutdown cut
+    half-way leaves processes that keep the driver alive), and answered
+    once it is down."""
+
+    def __enter__(self) -> None:
+        self.pressed = False
+
+        def hold(signum: int, frame: object) -> None:
+            self.pressed = True
+
+        self.previous = signal.signal(signal.SIGINT, hold)
+
+    def __exit__(self, kind: Optional[type], *exc: object) -> None:
+        signal.signal(signal.SIGINT, self.previous)
+        if self.pressed and kind is None:
+            raise KeyboardInterrupt()
 
 
 class Cluster:
@@ -278,35 +299,46 @@ class Cluster:
             known = cast(Mapping[str, object], self.client.scheduler_info().get("workers", {}))
             self.workers = max(1, len(known))
         else:
-            _environment_for_workers()
-            host = listen or LOCAL_ADDRESS
-            # The scheduler and each worker serve HTTP (health, metrics) even
-            # without a dashboard, by default on every interface and the
-            # scheduler on 8787: both go to a free port of the same address.
-            http = "%s:0" % host
-            with _ChildrenIgnoreCtrlC():
-                try:
-                    self.cluster = LocalCluster(
-                        n_workers=workers, threads_per_worker=1, processes=True, host=host,
-                        dashboard_address=http, worker_dashboard_address=http,
-                        scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL,
-                        # Workers without Dask's extensions (shuffling, which a
-                        # campaign never uses): the shuffle extension fails
-                        # with a traceback when a restarted worker closes.
-                        extensions={})
-                except Exception as exc:  # noqa: BLE001 - an address Dask cannot listen on
-                    raise SetupError("cannot start the local cluster on %s: %s"
-                                     % (listen or LOCAL_ADDRESS, exc)) from None
-                self.client = Client(self.cluster)
+            try:
+                self._start_local(Client, LocalCluster, workers, listen or LOCAL_ADDRESS)
+            except BaseException:
+                # A Ctrl-C held back while the cluster started lands here.
+                self.close()
+                raise
             self.workers = workers
+
+    def _start_local(self, Client: Callable[..., DaskClient], LocalCluster: Callable[..., _Closable],
+                     workers: int, host: str) -> None:
+        """A local cluster of single-threaded worker processes on host, and
+        its client."""
+        _environment_for_workers()
+        # The scheduler and each worker serve HTTP (health, metrics) even
+        # without a dashboard, by default on every interface and the
+        # scheduler on 8787: both go to a free port of the same address.
+        http = "%s:0" % host
+        with _ChildrenIgnoreCtrlC():
+            try:
+                self.cluster = LocalCluster(
+                    n_workers=workers, threads_per_worker=1, processes=True, host=host,
+                    dashboard_address=http, worker_dashboard_address=http,
+                    scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL,
+                    # Workers without Dask's extensions (shuffling, which a
+                    # campaign never uses): the shuffle extension fails
+                    # with a traceback when a restarted worker closes.
+                    extensions={})
+            except Exception as exc:  # noqa: BLE001 - an address Dask cannot listen on
+                raise SetupError("cannot start the local cluster on %s: %s" % (host, exc)) from None
+            self.client = Client(self.cluster)
 
     def close(self) -> None:
         """Closes the client, and the local cluster when there is one."""
         # Workers stopped under a running task log it; nothing of that is news.
         logging.getLogger("distributed").setLevel(logging.CRITICAL)
-        self.client.close()
-        if self.cluster is not None:
-            self.cluster.close()
+        with _CtrlCWaits():
+            if hasattr(self, "client"):
+                self.client.close()
+            if self.cluster is not None:
+                self.cluster.close()
 
 
 # Called after each task's file is written, with the task's number and the

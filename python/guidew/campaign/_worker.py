@@ -47,3 +47,4 @@ def the_plan(plan: Plan) -> Plan:
     """The plan, as a task's result: sent to the cluster once, each flight
     task takes it as its argument instead of carrying a copy."""
     return plan
+
