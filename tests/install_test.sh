@@ -20,6 +20,7 @@ step "cmake --install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "install failed"; }
 for f in include/guidew/GuideW.h include/guidew/GuideW_types.h include/guidew/GuideW_instance.h \
          include/guidew/Guide.h bin/guide-run bin/guide-sim bin/guide-step bin/plot_trajectory.py \
+         bin/guide-campaign include/guidew/guide_sim_api.h \
          share/guidew/GuideW.fmu share/guidew/GuideW-fmi3.fmu; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done
@@ -55,4 +56,20 @@ with guidew.Instance() as m:
 prefix = os.path.realpath(sys.argv[1])
 assert os.path.realpath(guidew.load().path).startswith(prefix + "/"), guidew.load().path
 ' "$prefix") || fail "installed Python package failed"
+
+step "installed guide-campaign flies a campaign with the installed simulator"
+# A built-in flight with events, from a folder outside the source tree, and
+# nothing pointing at a library but the installation itself.
+printf '[campaign]\nsamples = 3\nseed = 1\n[scenario]\nbuiltin = "passthrough"\n[dispersions]\n"events[0].t_s" = { uniform = [1, 5] }\n' \
+  >"$tmp/events.toml"
+(cd "$tmp" && env -u GUIDESIM_LIBRARY -u GUIDEW_LIBRARY -u GUIDE_BUILD_DIR -u PYTHONPATH PYTHONDONTWRITEBYTECODE=1 \
+   "$prefix/bin/guide-campaign" events.toml -o "$tmp/campaign" --workers 1 --quiet --no-pictures \
+   >"$tmp/campaign.log" 2>&1) || { cat "$tmp/campaign.log"; fail "installed guide-campaign failed"; }
+grep -q '"status": "complete"' "$tmp/campaign/campaign.json" || fail "the campaign is not marked complete"
+[ "$(wc -l <"$tmp/campaign/flights.csv")" -eq 4 ] || fail "flights.csv does not hold 3 flights"
+(cd "$tmp" && env -u GUIDESIM_LIBRARY -u GUIDEW_LIBRARY -u GUIDE_BUILD_DIR PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
+   /usr/bin/python3 -c '
+import guidew.campaign as gc
+assert gc.fly("typical", {"duration_s": 1})["name"] == "typical"
+') || fail "guidew.campaign.fly of the installed package failed"
 echo "install_test: all passed"

@@ -5,9 +5,11 @@ again to the same figures."""
 
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import guidew.campaign as gc
@@ -33,6 +35,48 @@ duration_s = 15
 def read(path):
     with open(path, encoding="utf-8") as f:
         return f.read()
+
+
+def listening_sockets(pids):
+    """(address, port) of each listening TCP socket the processes hold."""
+    inodes = set()
+    for pid in pids:
+        fd_dir = "/proc/%d/fd" % pid
+        for fd in os.listdir(fd_dir):
+            try:
+                target = os.readlink(os.path.join(fd_dir, fd))
+            except OSError:
+                continue
+            if target.startswith("socket:["):
+                inodes.add(target[8:-1])
+    found = []
+    for table, family in (("/proc/net/tcp", socket.AF_INET), ("/proc/net/tcp6", socket.AF_INET6)):
+        with open(table, encoding="ascii") as f:
+            next(f)
+            for line in f:
+                fields = line.split()
+                local, state, inode = fields[1], fields[3], fields[9]
+                if state != "0A" or inode not in inodes:  # 0A: LISTEN
+                    continue
+                hex_address, hex_port = local.split(":")
+                raw = bytes.fromhex(hex_address)
+                # The kernel writes each 32-bit word in host (little-endian) order.
+                raw = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
+                found.append((socket.inet_ntop(family, raw), int(hex_port, 16)))
+    return found
+
+
+def task_spec_sizes(dask_scheduler):
+    """Bytes of each campaign task's definition the scheduler holds."""
+    import pickle
+    return {key: len(pickle.dumps(ts.run_spec)) for key, ts in dask_scheduler.tasks.items()
+            if str(key).startswith("flights-") and ts.run_spec is not None}
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 class Interrupted(Exception):
@@ -115,6 +159,133 @@ class DaskCampaigns(unittest.TestCase):
             f.write(CAMPAIGN.replace("seed = 11", "seed = 12"))
         with self.assertRaisesRegex(gc.CampaignError, "another campaign"):
             gc.run(changed, workers=1, out=out, resume=True, progress=False)
+
+    def test_a_few_tasks_in_flight_at_a_time(self):
+        # 48 tasks of one flight on one worker: the driver keeps only a few
+        # submitted (the plan's and three flights'), not all 48 at once.
+        in_flight = []
+
+        def count(task, cluster):
+            in_flight.append(len(cluster.client.futures))
+
+        one_per_task = os.path.join(self.folder.name, "one_per_task.toml")
+        with open(one_per_task, "w", encoding="utf-8") as f:
+            f.write(CAMPAIGN.replace("flights_per_task = 6", "flights_per_task = 1"))
+        result = gc.run(one_per_task, workers=1, out=self.out("window"), progress=False,
+                        pictures=False, report=False, on_task_done=count)
+        self.assertEqual(len(in_flight), 48)
+        self.assertLessEqual(max(in_flight), 1 + 3)
+        self.assertEqual(read(result.files["table"]).replace("one_per_task", "small"),
+                         read(self.one.files["table"]))
+
+    def test_a_task_does_not_carry_the_grid(self):
+        # 5,000 grid values: each flight task names the plan, sent once,
+        # instead of carrying a copy of every value.
+        big_grid = os.path.join(self.folder.name, "big_grid.toml")
+        with open(big_grid, "w", encoding="utf-8") as f:
+            f.write(CAMPAIGN.replace("samples = 24", "samples = 1").replace(
+                "[2, 4] }", "{ from = 1, to = 5, steps = 5000 } }"))
+        sizes = []
+
+        def measure(task, cluster):
+            sizes.append(cluster.client.run_on_scheduler(task_spec_sizes))
+            raise Interrupted()
+
+        with self.assertRaises(Interrupted):
+            gc.run(big_grid, workers=1, out=self.out("big_grid"), progress=False, on_task_done=measure)
+        flight_tasks = {k: n for k, n in sizes[0].items() if not k.endswith("-plan")}
+        self.assertTrue(flight_tasks)
+        self.assertLess(max(flight_tasks.values()), 4000, "bytes of the largest task")
+
+    def test_nothing_listens_beyond_this_machine(self):
+        seen = []
+
+        def listening(task, cluster):
+            if not seen:
+                pids = {os.getpid()} | set(cluster.client.run(os.getpid).values())
+                seen.extend(listening_sockets(pids))
+
+        gc.run(self.file, workers=2, out=self.out("listen"), progress=False,
+               pictures=False, report=False, on_task_done=listening)
+        # The scheduler, each worker, and their HTTP servers.
+        self.assertGreaterEqual(len(seen), 4, seen)
+        for address, port in seen:
+            self.assertEqual(address, "127.0.0.1", (address, port))
+            self.assertNotEqual(port, 8787)
+
+    def test_ctrl_c_stops_with_one_line_and_status_130(self):
+        # Ctrl-C at a terminal reaches the driver and its workers alike;
+        # 2,000 flights, so that it comes while they fly.
+        out = self.out("ctrl_c")
+        long_file = os.path.join(self.folder.name, "long.toml")
+        with open(long_file, "w", encoding="utf-8") as f:
+            f.write(CAMPAIGN.replace("samples = 24", "samples = 1000"))
+        driver = subprocess.Popen([sys.executable, "-m", "guidew.campaign", long_file, "-o", out,
+                                   "--workers", "2", "--quiet", "--no-pictures"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                  start_new_session=True)
+        try:
+            deadline = time.monotonic() + 60
+            while not os.path.exists(os.path.join(out, "tasks", "task_000000.jsonl")):
+                self.assertLess(time.monotonic(), deadline)
+                self.assertIsNone(driver.poll(), driver.stderr.read() if driver.poll() is not None else "")
+                time.sleep(0.05)
+            os.killpg(driver.pid, signal.SIGINT)
+            _, err = driver.communicate(timeout=60)
+        finally:
+            if driver.poll() is None:
+                os.killpg(driver.pid, signal.SIGKILL)
+                driver.wait()
+        self.assertEqual(driver.returncode, 130, err)
+        self.assertEqual([line for line in err.splitlines() if line.strip()],
+                         ["guide-campaign: interrupted; finished flights are kept, continue with --resume"])
+
+    def test_workers_without_the_package_are_one_line_status_3(self):
+        # A cluster started by hand where guidew is not installed.
+        env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+        port = free_port()
+        address = "tcp://127.0.0.1:%d" % port
+        scheduler = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host",
+                                      "127.0.0.1", "--port", str(port), "--no-dashboard"],
+                                     env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", address, "--host",
+                                   "127.0.0.1", "--nthreads", "1", "--no-dashboard"],
+                                  env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            done = subprocess.run([sys.executable, "-m", "guidew.campaign", self.file, "-o", self.out("bare"),
+                                   "--scheduler", address, "--quiet", "--no-pictures"],
+                                  capture_output=True, text=True, timeout=120)
+        finally:
+            for process in (worker, scheduler):
+                process.terminate()
+                process.wait(timeout=30)
+        self.assertEqual(done.returncode, 3, done.stderr)
+        self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
+        self.assertIn("No module named 'guidew'", done.stderr)
+
+    def test_cluster_failures_are_one_line_errors(self):
+        from distributed import KilledWorker
+
+        class Failing:
+            key = "k"
+
+            def __init__(self, exc):
+                self.exc = exc
+
+            def result(self):
+                raise self.exc
+
+        # (situation, what the task raised, the error, words of its message)
+        rows = [("workers keep dying", KilledWorker("k", "w", 3), gc.SetupError, "keep dying"),
+                ("workers without the package", ModuleNotFoundError("No module named 'guidew'"),
+                 gc.SetupError, "guidew"),
+                ("workers without the simulator", gc.SimulatorLibraryError("libguidesim.so could not"),
+                 gc.SimulatorLibraryError, "on a worker")]
+        from guidew.campaign import _execute
+        for situation, exc, error, words in rows:
+            with self.subTest(situation):
+                with self.assertRaisesRegex(error, words):
+                    _execute._rows(Failing(exc), 3)
 
     def test_guide_sim_flies_a_row_again_to_its_figures(self):
         worst, value = self.one.summary["worst"]["altitude_lost_m"][0]

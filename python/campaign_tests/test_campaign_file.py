@@ -27,6 +27,15 @@ duration_s = 5
 """
 
 
+# A built-in flight with events at 3, 10 and 13 s of its 20 s.
+PASSTHROUGH = """\
+[campaign]
+samples = 3
+[scenario]
+builtin = "passthrough"
+"""
+
+
 def write(folder, name, text):
     path = os.path.join(folder, name)
     with open(path, "w", encoding="utf-8") as f:
@@ -63,6 +72,24 @@ class CampaignFileErrors(unittest.TestCase):
          GOOD + '[dispersions.params]\nno_such_gain = { grid = [1, 2] }\n', ":12:", ["no_such_gain"]),
         ("report of a check the scenario lacks",
          GOOD + '[report]\nchecks = ["orbit"]\n', ":12:", ["report.checks", "orbit"]),
+        ("negative flight duration", GOOD.replace("duration_s = 5", "duration_s = -5"), ":7:",
+         ["scenario.duration_s", "must lie within"]),
+        ("zero flight duration", GOOD.replace("duration_s = 5", "duration_s = 0"), ":7:",
+         ["scenario.duration_s"]),
+        ("flight longer than ten hours", GOOD.replace("duration_s = 5", "duration_s = 50000"), ":7:",
+         ["scenario.duration_s", "36000"]),
+        ("duration given as text", GOOD.replace("duration_s = 5", 'duration_s = "40"'), ":7:",
+         ["scenario.duration_s", "number"]),
+        ("duration not a number", GOOD.replace("duration_s = 5", "duration_s = nan"), ":7:",
+         ["scenario.duration_s", "finite"]),
+        ("empty dispersion", GOOD + '"initial.speed_mps" = {}\n', ":11:",
+         ["dispersions.initial.speed_mps", "empty"]),
+        ("event time dispersed past the end of the flight",
+         PASSTHROUGH + '[dispersions]\n"events[0].t_s" = { uniform = [1, 25] }\n', ":6:",
+         ["dispersions.events[0].t_s", "25"]),
+        ("dispersed flight duration that ends before an event",
+         PASSTHROUGH + '[dispersions]\nduration_s = { choice = [20, 2] }\n', ":6:",
+         ["dispersions.duration_s", "t_s"]),
         ("field set in both scenario and dispersions",
          GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\naltitude_m = 1000"),
          ":12:", ["set in [scenario]"]),
@@ -89,6 +116,36 @@ class CampaignFileErrors(unittest.TestCase):
             quoted = gc.load(write(folder, "b.toml", GOOD))
             self.assertEqual(nested.dispersions, quoted.dispersions)
             self.assertEqual(nested.base_overrides, {"duration_s": 5})
+
+    def test_flights_with_events_and_their_dispersions_are_accepted(self):
+        # Each event, and each dispersion of an event's time or inputs,
+        # within the flight's own duration.
+        rows = [("built-in with events", PASSTHROUGH),
+                ("event time dispersed", PASSTHROUGH + '[dispersions]\n"events[0].t_s" = { uniform = [0, 20] }\n'),
+                ("event input dispersed",
+                 PASSTHROUGH + '[dispersions]\n"events[1].inputs.ext_lat" = { grid = [-30, 30] }\n'),
+                ("duration dispersed", PASSTHROUGH + '[dispersions]\nduration_s = { uniform = [14, 40] }\n')]
+        with tempfile.TemporaryDirectory() as folder:
+            for situation, text in rows:
+                with self.subTest(situation):
+                    gc.validate(gc.load(write(folder, "c.toml", text)))
+
+    def test_scenario_file_errors_keep_its_line_and_column(self):
+        with tempfile.TemporaryDirectory() as folder:
+            bad = write(folder, "left.json", '{"name": "left",\n "duration_s": 5,,\n}')
+            with self.assertRaises(gc.CampaignError) as caught:
+                gc.load(write(folder, "c.toml", GOOD.replace('builtin = "typical"', 'file = "left.json"')))
+            self.assertIn(bad + ":2:18:", str(caught.exception))
+
+    def test_names_from_awkward_file_names_and_a_byte_order_mark(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for file_name, name in (("v1.2.toml", "v1_2"), ("my flights.toml", "my_flights"),
+                                    ("plain-1_a.toml", "plain-1_a")):
+                with self.subTest(file_name):
+                    self.assertEqual(gc.load(write(folder, file_name, GOOD)).name, name)
+            with open(os.path.join(folder, "bom.toml"), "wb") as f:
+                f.write(b"\xef\xbb\xbf" + GOOD.encode("utf-8"))
+            self.assertEqual(gc.load(os.path.join(folder, "bom.toml")).samples, 10)
 
     def test_scenario_file_beside_the_campaign(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -164,18 +221,76 @@ class RefusedFlights(unittest.TestCase):
             self.assertIn("speed_mps", r["failure"])
 
 
+def guide_campaign(*args):
+    return subprocess.run([sys.executable, "-m", "guidew.campaign", *args],
+                          capture_output=True, text=True, timeout=120)
+
+
 class CommandLine(unittest.TestCase):
-    def test_bad_file_exits_2_naming_it(self):
+    def test_exit_status_and_one_line_per_situation(self):
         with tempfile.TemporaryDirectory() as folder:
-            path = write(folder, "c.toml", GOOD.replace("uniform", "uniformly"))
-            done = subprocess.run([sys.executable, "-m", "guidew.campaign", path, "--quiet"],
-                                  capture_output=True, text=True, timeout=60)
-            self.assertEqual(done.returncode, 2, done.stderr)
-            self.assertIn("c.toml:10: dispersions.initial.altitude_m.uniformly", done.stderr)
-            missing = subprocess.run([sys.executable, "-m", "guidew.campaign", path + ".not"],
-                                     capture_output=True, text=True, timeout=60)
-            self.assertEqual(missing.returncode, 2)
-            self.assertIn("cannot read", missing.stderr)
+            bad = write(folder, "c.toml", GOOD.replace("uniform", "uniformly"))
+            umlaut = write(folder, "u.toml", GOOD.replace("seed = 7", '"h\u00f6he_m" = 5'))
+            good = write(folder, "g.toml", GOOD)
+            a_file = write(folder, "taken", "mine\n")
+            # (situation, arguments, exit status, words on the one line)
+            rows = [
+                ("campaign file with a mistake", [bad], 1, ["c.toml:10: dispersions.initial.altitude_m.uniformly"]),
+                ("key with non-ASCII letters, escaped", [umlaut], 1, ["h\\xc3\\xb6he_m"]),
+                ("campaign file missing", [bad + ".not"], 2, ["c.toml.not", "no such file"]),
+                ("unknown option", [good, "--fast"], 2, ["--fast"]),
+                ("flight index beyond the campaign", [good, "--flight", "10"], 2, ["--flight 10", "0..9"]),
+                ("campaign file is a folder", [folder], 1, [folder]),
+                ("output is an existing file", [good, "-o", a_file], 3, ["taken", "not a folder"]),
+                ("output folder cannot be made", [good, "-o", os.path.join(a_file, "sub")], 3, ["sub"]),
+                ("scheduler address that is nonsense", [good, "--scheduler", "nonsense", "--out",
+                                                        os.path.join(folder, "s")], 3, ["nonsense"]),
+            ]
+            for situation, args, status, words in rows:
+                with self.subTest(situation):
+                    done = guide_campaign(*args, "--quiet", "--no-pictures")
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
+                    self.assertTrue(done.stderr.startswith("guide-campaign: "), done.stderr)
+                    for word in words:
+                        self.assertIn(word, done.stderr)
+            with open(a_file, encoding="utf-8") as f:
+                self.assertEqual(f.read(), "mine\n")
+
+    def test_a_simulator_library_not_found_says_where_it_looked(self):
+        with tempfile.TemporaryDirectory() as folder:
+            good = write(folder, "g.toml", GOOD)
+            missing = os.path.join(folder, "nowhere", "libguidesim.so")
+            env = dict(os.environ, GUIDESIM_LIBRARY=missing)
+            done = subprocess.run([sys.executable, "-m", "guidew.campaign", good, "--quiet"],
+                                  capture_output=True, text=True, timeout=60, env=env)
+            self.assertEqual(done.returncode, 3, done.stderr)
+            self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
+            for words in (missing, "GUIDESIM_LIBRARY="):
+                self.assertIn(words, done.stderr)
+
+    def test_exit_status_follows_the_flights(self):
+        # (situation, campaign file, exit status)
+        rows = [("every flight passes", PASSTHROUGH.replace("samples = 3", "samples = 2"), 0),
+                ("a check fails", PASSTHROUGH.replace("samples = 3", "samples = 2") +
+                 '[scenario.expect]\nmax_load_g = 1.2\n', 1)]
+        with tempfile.TemporaryDirectory() as folder:
+            for situation, text, status in rows:
+                with self.subTest(situation):
+                    path = write(folder, "c.toml", text)
+                    done = guide_campaign(path, "-o", os.path.join(folder, "out"), "--workers", "1",
+                                          "--quiet", "--no-pictures")
+                    self.assertEqual(done.returncode, status, done.stderr)
+                    self.assertIn("campaign c: 2 flights", done.stdout)
+
+    def test_help_and_version(self):
+        helped = guide_campaign("--help")
+        self.assertEqual(helped.returncode, 0)
+        for words in ("-o DIR, --output DIR", "--listen ADDRESS", "130", "exit status"):
+            self.assertIn(words, helped.stdout)
+        version = guide_campaign("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout, r"^guide-campaign \d+\.\d+")
 
 
 class Statistics(unittest.TestCase):

@@ -160,7 +160,8 @@ struct ExtraFigures {
     ordered_json path = ordered_json::array();
 };
 
-std::string fly(const std::string& scenario, const char* overrides, double path_interval_s) {
+std::string fly(const std::string& scenario, const char* overrides, double path_interval_s,
+                bool check_only = false) {
     std::string origin;
     json doc = base_scenario(scenario, origin);
     if (overrides != nullptr) {
@@ -179,7 +180,10 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     } catch (const ToolError& e) {
         throw Refusal{e.what()};
     }
-    const Scenario& sc = parsed.front();
+    Scenario& sc = parsed.front();
+    // A check flies one step: enough to name every metric and check. The
+    // scenario was read with its own duration, so its events stand checked.
+    if (check_only) sc.duration_s = kStep_s;
 
     const long path_every = path_interval_s > 0.0
                                 ? std::max(1L, std::lround(path_interval_s / kStep_s)) : 0;
@@ -230,6 +234,24 @@ int guide_sim_fly(const char* scenario, const char* overrides, double path_inter
     }
     try {
         *result = copy_out(fly(scenario, overrides, path_interval_s));
+        return 0;
+    } catch (const Refusal& r) {
+        *result = copy_out(r.message);
+    } catch (const std::exception& e) {
+        *result = copy_out(std::string("scenario: ") + e.what());
+    }
+    return 1;
+}
+
+int guide_sim_check(const char* scenario, const char* overrides, char** result) {
+    if (result == nullptr) return 2;
+    *result = nullptr;
+    if (scenario == nullptr) {
+        *result = copy_out("scenario: none given");
+        return 1;
+    }
+    try {
+        *result = copy_out(fly(scenario, overrides, 0.0, true));
         return 0;
     } catch (const Refusal& r) {
         *result = copy_out(r.message);

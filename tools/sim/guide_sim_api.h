@@ -57,6 +57,18 @@ extern "C" {
 GUIDE_SIM_API int guide_sim_fly(const char* scenario, const char* overrides,
                                 double path_interval_s, char** result);
 
+/* Checks one scenario as guide_sim_fly would fly it, without flying it.
+ *
+ * The scenario and overrides are read and checked exactly as guide_sim_fly
+ * reads them, with the scenario's own duration (an event late in a long
+ * flight is accepted, a bad duration refused), and then flown for a single
+ * step only. Returns what guide_sim_fly returns: 0 and the same JSON object
+ * (the scenario as it would be flown, and every metric and check named, the
+ * figures those of the single step and so meaningless), or 1 and the error
+ * message. A campaign checks every dispersion's bounds this way before it
+ * flies anything. */
+GUIDE_SIM_API int guide_sim_check(const char* scenario, const char* overrides, char** result);
+
 /* The built-in scenarios as a JSON array of {"name", "description"}. */
 GUIDE_SIM_API char* guide_sim_builtin_list(void);
 

@@ -9,7 +9,7 @@ closed-loop flights, on all local cores or on a Dask cluster.
     gc.flight_scenario("campaigns/example.toml", 42)   # row 42, for guide-sim
 
 The command line does the same: guide-campaign FILE [--workers N]
-[--scheduler ADDRESS] [--out DIR] [--resume].
+[--scheduler ADDRESS | --listen ADDRESS] [-o DIR] [--resume].
 
 A campaign file (TOML); every mistake in one is reported (CampaignError)
 at its file, line and key, before anything is flown:
@@ -43,23 +43,26 @@ each. A flight's values depend on the seed, its index and the field only
 (draw), so the results are the same whatever the workers, the cluster or
 the order the tasks finish in. The results folder holds flights.csv (one row per flight),
 summary.txt, pictures/, report.html, and flights/NAME_INDEX.json, the
-scenario of each worst and sampled flight, which guide-sim flies again.
+scenario of each worst and sampled flight, which guide-sim flies again;
+campaign.json says which campaign it holds and whether it is complete.
 """
 
 from __future__ import annotations
 
 import contextlib
 import json
+import math
 import os
 from dataclasses import dataclass
 from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
 from .._library import PathLike
-from . import _config, _execute, _results, _worker
-from ._config import Campaign, CampaignError, Dispersion
+from . import _config, _execute, _folder, _results, _worker
+from ._config import Campaign, CampaignError, Dispersion, SetupError
 from ._draws import draw
 from ._execute import Cluster, TaskDone
-from ._simlib import SimulatorError, builtin_scenarios, fly
+from ._folder import OutputError
+from ._simlib import SimulatorError, SimulatorLibraryError, builtin_scenarios, check, fly
 from ._types import Cell, Flown, Overrides, Value
 # The shapes of the dicts the functions here take and return, for the type
 # annotations of code that uses them (guidew.campaign.Summary, ...).
@@ -75,11 +78,12 @@ from ._types import ResultFiles as ResultFiles
 from ._types import Summary as Summary
 
 __all__ = ["run", "load", "validate", "flight_scenario", "Campaign", "CampaignError",
-           "CampaignResult", "Cluster", "Dispersion", "SimulatorError", "builtin_scenarios",
-           "draw", "fly"]
+           "CampaignResult", "Cluster", "Dispersion", "OutputError", "SetupError", "SimulatorError",
+           "SimulatorLibraryError", "builtin_scenarios", "check", "draw", "fly"]
 
-# The validation flights only need the scenario read, not flown long.
-_PROBE_DURATION_S = 0.01
+# Values of a long choice or grid beyond which only its extremes are checked:
+# the simulator's limits are ranges, so the extremes decide.
+_CHECK_EVERY_VALUE_UP_TO = 32
 PATH_INTERVAL_S = 0.5
 FLIGHTS_DIR = "flights"
 
@@ -121,38 +125,46 @@ class CampaignResult:
     files: ResultFiles
 
 
-def _probe(campaign: Campaign, overrides: Overrides, key: str) -> FlightResult:
-    """An instant of flight, whose refusal is reported at key's line."""
+def _check(campaign: Campaign, overrides: Overrides, key: str) -> FlightResult:
+    """The scenario with overrides, checked as it will be flown; a refusal
+    is reported at key's line."""
     try:
-        return fly(campaign.scenario, dict(overrides, duration_s=_PROBE_DURATION_S))
+        return check(campaign.scenario, overrides)
+    except SimulatorLibraryError:
+        raise
     except SimulatorError as exc:
         raise campaign.error(key, str(exc)) from None
 
 
-def _probe_values(d: Dispersion) -> List[Value]:
-    """The values of a dispersion worth trying: its bounds, or every one."""
+def _values_to_check(d: Dispersion) -> List[Value]:
+    """The values of a dispersion worth checking: its bounds (a normal's
+    finite truncation bounds and mean), or every value of a short list."""
     if d.kind == "uniform":
         return [d.low, d.high]
     if d.kind == "normal":
-        return [min(max(d.mean, d.low), d.high)]
-    return list(d.values)
+        return [v for v in (d.low, min(max(d.mean, d.low), d.high), d.high) if math.isfinite(v)]
+    distinct = list(dict.fromkeys(d.values))
+    if len(distinct) <= _CHECK_EVERY_VALUE_UP_TO or any(isinstance(v, bool) for v in distinct):
+        return distinct
+    return [min(distinct), max(distinct)]
 
 
 def validate(campaign: Campaign) -> None:
-    """Flies the base and each dispersion's values for an instant, so that a
-    wrong field or value is reported at its line before anything runs."""
+    """Checks the base scenario and each dispersion's values as they will be
+    flown (full duration, events and all, nothing flown), so that a wrong
+    field or value is reported at its line before anything runs."""
     base_key = "scenario.builtin" if "scenario.builtin" in campaign.lines else "scenario.file"
     try:
-        base = fly(campaign.scenario, dict(campaign.base_overrides, duration_s=_PROBE_DURATION_S))
+        base = check(campaign.scenario, dict(campaign.base_overrides))
+    except SimulatorLibraryError:
+        raise  # not the file's fault
     except SimulatorError as exc:
         # Name the override the simulator complains of, or else the base.
         named = [k for k in campaign.base_overrides if k in str(exc)]
         raise campaign.error("scenario." + named[0] if named else base_key, str(exc)) from None
     for d in campaign.dispersions:
-        for value in _probe_values(d):
-            if d.path == "duration_s":
-                continue
-            _probe(campaign, dict(campaign.base_overrides, **{d.path: value}), "dispersions." + d.path)
+        for value in _values_to_check(d):
+            _check(campaign, dict(campaign.base_overrides, **{d.path: value}), "dispersions." + d.path)
     check_names = [c["check"] for c in base["checks"]]
     for kind, wanted, known in (("checks", campaign.checks, check_names),
                                 ("metrics", campaign.metrics, list(base["metrics"]))):
@@ -196,9 +208,8 @@ def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]
         except SimulatorError:
             continue
         path = os.path.join(folder, name + ".json")
-        with open(path, "w", encoding="utf-8") as f:
-            json.dump(result["scenario"], f, indent=1)
-            f.write("\n")
+        scenario = result["scenario"]
+        _folder.write_atomically(path, lambda f: f.write(json.dumps(scenario, indent=1) + "\n"))
         written[index] = (path, result)
     return written
 
@@ -206,26 +217,39 @@ def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]
 def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optional[str] = None,
         out: Optional[str] = None, resume: bool = False, progress: bool = True,
         pictures: bool = True, report: bool = True,
-        on_task_done: Optional[TaskDone] = None) -> CampaignResult:
+        on_task_done: Optional[TaskDone] = None, listen: Optional[str] = None) -> CampaignResult:
     """Runs a campaign (a file path or a loaded Campaign); returns a
     CampaignResult whose table has one dict per flight.
 
     workers: local worker processes (default: one per core); scheduler: the
-    address of an existing Dask scheduler instead; out: the results folder
-    (default out/campaign/NAME); resume: keep the finished tasks of an
-    interrupted run of the same campaign in out; progress: a progress line
-    on stderr; pictures, report: draw the pictures (matplotlib) and write
-    report.html (plotly). on_task_done(task, cluster) is called after each
-    task's results are on disk; an exception it raises stops the run, and
-    the finished tasks are kept for resume.
+    address of an existing Dask scheduler instead; listen: the address the
+    local cluster listens on (default 127.0.0.1: this machine only); out:
+    the results folder (default out/campaign/NAME), new, empty or a
+    campaign's; resume: keep the finished tasks of an interrupted run of the
+    same campaign in out; progress: a progress line on stderr; pictures,
+    report: draw the pictures (matplotlib) and write report.html (plotly).
+    on_task_done(task, cluster) is called after each task's results are on
+    disk; an exception it raises stops the run, and the finished tasks are
+    kept for resume. The folder's campaign.json says "complete" only once
+    every result file is written.
     """
     if not isinstance(campaign, Campaign):
         campaign = load(campaign)
-    validate(campaign)
     out_dir = out or os.path.join("out", "campaign", campaign.name)
-    os.makedirs(out_dir, exist_ok=True)
+    validate(campaign)
+    _folder.check_usable(out_dir)
+    with _folder.claimed(out_dir):
+        return _run_claimed(campaign, out_dir, workers, scheduler, resume, progress, pictures, report,
+                            on_task_done, listen)
+
+
+def _run_claimed(campaign: Campaign, out_dir: str, workers: Optional[int], scheduler: Optional[str],
+                 resume: bool, progress: bool, pictures: bool, report: bool,
+                 on_task_done: Optional[TaskDone], listen: Optional[str]) -> CampaignResult:
+    """run, in a folder held for it alone."""
     tasks = _execute.execute(campaign, out_dir, workers=workers, scheduler=scheduler,
-                             resume=resume, progress=progress, on_task_done=on_task_done)
+                             resume=resume, progress=progress, on_task_done=on_task_done,
+                             listen=listen)
     table = _results.merge(campaign, out_dir, tasks, campaign.checks, campaign.metrics)
     summary = _results.summarise(table, campaign.worst)
     text = _results.format_summary(campaign, summary)
@@ -239,8 +263,6 @@ def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optiona
     files: ResultFiles = {"table": os.path.join(out_dir, _results.TABLE_FILE),
                           "flights": {i: p for i, (p, _) in flown.items()},
                           "summary": summary_path}
-    with open(summary_path, "w", encoding="utf-8") as f:
-        f.write(text + "\n")
     if pictures:
         with _needs("matplotlib", "python3-matplotlib"):
             from . import _pictures
@@ -250,6 +272,10 @@ def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optiona
             from . import _report
         files["report"] = _report.write(campaign, table, summary, flown, sample, out_dir,
                                         files.get("pictures", []))
+    # The summary last, then the folder marked complete: a folder holding a
+    # summary.txt without the mark was stopped on its very last step.
+    _folder.write_atomically(summary_path, lambda f: f.write(text + "\n"))
+    _folder.finish(out_dir)
     return CampaignResult(campaign, out_dir, table.as_records(), summary, text, files)
 
 

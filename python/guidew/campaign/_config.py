@@ -5,6 +5,7 @@ every error naming the file, the line and the key.
 
 from __future__ import annotations
 
+import json
 import math
 import os
 import re
@@ -16,11 +17,20 @@ from .._library import PathLike
 from ._types import DispersionFields, Overrides, Plan, Value
 
 KINDS = ("uniform", "normal", "choice", "grid")
+# What a campaign's name may hold: it names files and Dask tasks.
+_NAME = re.compile(r"[A-Za-z0-9_\-]+")
 MAX_FLIGHTS = 10_000_000
 
 
 class CampaignError(Exception):
     """A campaign file that cannot be run, with file, line and key."""
+
+    __module__ = "guidew.campaign"
+
+
+class SetupError(CampaignError):
+    """What the campaign needs around it is missing or failing: the results
+    folder, Dask, the scheduler, the workers."""
 
     __module__ = "guidew.campaign"
 
@@ -187,6 +197,30 @@ class _Reader:
         return list(value)
 
 
+def _scenario_text(reader: _Reader, path: str) -> str:
+    """The text of a scenario file, checked to be JSON: a syntax error is
+    reported at the scenario file's own line and column."""
+    try:
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8-sig")
+    except OSError as exc:
+        reader.fail("scenario.file", "cannot read %s: %s" % (path, exc.strerror))
+    except UnicodeDecodeError as exc:
+        reader.fail("scenario.file", "%s: not UTF-8 text (byte %d)" % (path, exc.start))
+    try:
+        json.loads(text)
+    except json.JSONDecodeError as exc:
+        raise CampaignError("%s:%d:%d: not valid JSON: %s" % (path, exc.lineno, exc.colno, exc.msg)) from None
+    return text
+
+
+def name_from_file(path: str) -> str:
+    """A campaign's default name, from its file's: the characters a name may
+    not hold ("v1.2", "my flights") become '_'."""
+    stem = os.path.splitext(os.path.basename(path))[0]
+    return re.sub(r"[^A-Za-z0-9_\-]", "_", stem) or "campaign"
+
+
 def _dispersion(reader: _Reader, path: str, entry: object) -> Dispersion:
     """One entry of [dispersions], checked."""
     key = "dispersions." + path
@@ -246,6 +280,8 @@ def _dispersions(reader: _Reader, table: Mapping[str, object]) -> List[Dispersio
         """Adds the dispersions of node; a table without a kind is a level of path."""
         for key, value in node.items():
             path = prefix + key
+            if value == {}:
+                reader.fail("dispersions." + path, "is empty; needs one of: %s" % ", ".join(KINDS))
             if isinstance(value, dict) and not any(k in KINDS for k in value):
                 walk(value, path + ".")
             else:
@@ -264,7 +300,8 @@ def load(path: PathLike) -> Campaign:
     except OSError as exc:
         raise CampaignError("%s: cannot read: %s" % (path, exc.strerror)) from None
     try:
-        text = raw.decode("utf-8")
+        # A byte-order mark, as some editors write, is not part of the text.
+        text = raw.decode("utf-8-sig")
         doc = tomllib.loads(text)
     except UnicodeDecodeError:
         raise CampaignError("%s: not UTF-8 text" % path) from None
@@ -281,9 +318,12 @@ def load(path: PathLike) -> Campaign:
 
     head = tables["campaign"]
     reader.only(head, "campaign.", ("name", "samples", "seed", "flights_per_task"))
-    name = head.get("name", os.path.splitext(os.path.basename(path))[0])
-    if not isinstance(name, str) or not re.fullmatch(r"[A-Za-z0-9_\-]+", name):
-        reader.fail("campaign.name", "may hold only letters, digits, '_' and '-'")
+    if "name" in head:
+        name = head["name"]
+        if not isinstance(name, str) or not _NAME.fullmatch(name):
+            reader.fail("campaign.name", "may hold only letters, digits, '_' and '-'")
+    else:
+        name = name_from_file(path)
     seed = reader.whole(head.get("seed", 0), "campaign.seed", 0, 2**63 - 1)
     per_task = reader.whole(head.get("flights_per_task", 0), "campaign.flights_per_task", 0, 100_000)
 
@@ -296,15 +336,15 @@ def load(path: PathLike) -> Campaign:
         reader.fail("scenario." + sources[0], "must be a string")
     if sources[0] == "file":
         scenario_path = os.path.join(os.path.dirname(os.path.abspath(path)), source)
-        try:
-            with open(scenario_path, encoding="utf-8") as f:
-                scenario = f.read()
-        except OSError as exc:
-            reader.fail("scenario.file", "cannot read %s: %s" % (scenario_path, exc.strerror))
+        scenario = _scenario_text(reader, scenario_path)
         label = os.path.basename(source)
     else:
         scenario, label = source, source
     base = _flatten(scenario_table)
+    for key, value in base.items():
+        # JSON, the simulator's language, has no nan or inf.
+        if isinstance(value, float) and not math.isfinite(value):
+            reader.fail("scenario." + key, "must be a finite number, not %r" % value)
 
     dispersions = _dispersions(reader, tables["dispersions"])
     for d in dispersions:

@@ -5,7 +5,14 @@ each finished task's rows to a file of its own (written aside and renamed,
 so a file under its final name is always whole) and keeps nothing of them.
 A task whose worker dies is flown again by Dask on another worker; its file
 is written once, when its one future completes, so no flight is lost or
-duplicated. --resume skips the tasks whose files exist.
+duplicated. --resume skips the tasks whose files exist and hold what they
+should; a damaged one is set aside and its flights flown again.
+
+However many flights, the driver keeps only a few tasks per worker in
+flight, submitting the next as each comes back, and the plan (with every
+grid value) travels to the cluster once, as a task of its own that each
+flight task takes as its argument: the scheduler and the driver hold a
+bounded number of small tasks, and the first flights start at once.
 """
 
 from __future__ import annotations
@@ -14,23 +21,29 @@ import hashlib
 import json
 import logging
 import os
-import shutil
+import signal
 import sys
 import time
-from typing import (Callable, Dict, Iterable, Iterator, List, Mapping, Optional, Protocol, Set, TextIO,
-                    Tuple, TypedDict, TypeVar, cast)
+from typing import (Callable, Dict, Iterable, Iterator, List, Mapping, Optional, Protocol, TextIO,
+                    Tuple, TypeVar, cast)
 
-from . import _worker
-from ._config import Campaign, CampaignError
+from . import _draws, _folder, _worker
+from ._config import Campaign, CampaignError, SetupError
+from ._simlib import SimulatorLibraryError
 from ._types import FlightRow, Plan
 
-TASKS_DIR = "tasks"
-STATE_FILE = "campaign.json"
+TASKS_DIR = _folder.TASKS_DIR
+STATE_FILE = _folder.STATE_FILE
 # Flights per task: enough that Dask's cost per task (a few milliseconds)
 # is small beside the task's flying, few enough that each worker gets many
 # tasks (even sharing, progress, and little lost when a worker dies).
 MAX_FLIGHTS_PER_TASK = 100
 TASKS_PER_WORKER = 10
+# Tasks submitted and not yet back, per worker: one flying, one queued
+# behind it so a worker never waits for the driver, one spare.
+TASKS_IN_FLIGHT_PER_WORKER = 3
+# Where a local cluster listens unless asked otherwise: this machine only.
+LOCAL_ADDRESS = "127.0.0.1"
 
 # (task, first flight, flights): a task flies flights first .. first + flights - 1.
 TaskRange = Tuple[int, int, int]
@@ -51,26 +64,24 @@ class DaskClient(Protocol):
     run(function) calls function on every worker and returns its results
     by worker address."""
 
-    def submit(self, function: Callable[..., List[FlightRow]], /, *args: object, key: str,
+    def submit(self, function: Callable[..., object], /, *args: object, key: str,
                pure: bool) -> DaskFuture: ...
     def scheduler_info(self) -> Mapping[str, object]: ...
     def run(self, function: Callable[..., _T], /, *args: object) -> Dict[str, _T]: ...
     def close(self) -> None: ...
 
 
+class _AsCompleted(Protocol):
+    """distributed.as_completed: futures as they finish, more added on the way."""
+
+    def add(self, future: DaskFuture) -> None: ...
+    def __iter__(self) -> Iterator[DaskFuture]: ...
+
+
 class _Closable(Protocol):
     """A local cluster, as far as a campaign uses it."""
 
     def close(self) -> None: ...
-
-
-class _State(TypedDict):
-    """campaign.json in the results folder: what a resumed run checks."""
-
-    name: str
-    flights: int
-    fingerprint: str
-    flights_per_task: int
 
 
 def fingerprint(plan: Plan) -> str:
@@ -93,19 +104,55 @@ def task_file(out_dir: str, task: int) -> str:
 
 def write_task(out_dir: str, task: int, rows: Iterable[FlightRow]) -> None:
     """Writes a task's file aside, then renames it: never half-written."""
-    path = task_file(out_dir, task)
-    partial = path + ".partial"
-    with open(partial, "w", encoding="utf-8") as f:
+    def lines(f: TextIO) -> None:
         for row in rows:
             f.write(json.dumps(row, allow_nan=True))
             f.write("\n")
-    os.replace(partial, path)
+    _folder.write_atomically(task_file(out_dir, task), lines)
 
 
 def read_task(out_dir: str, task: int) -> List[FlightRow]:
     """The rows of a finished task, in flight order."""
     with open(task_file(out_dir, task), encoding="utf-8") as f:
         return [cast(FlightRow, json.loads(line)) for line in f]
+
+
+def task_damage(out_dir: str, plan: Plan, task: TaskRange) -> Optional[str]:
+    """Why a task's file cannot be used (unreadable, not one row per flight
+    of its range in order, or another campaign's flights), or None."""
+    number, first, count = task
+    try:
+        rows = read_task(out_dir, number)
+    except (OSError, UnicodeDecodeError, ValueError) as exc:
+        return "unreadable (%s)" % exc
+    if not all(isinstance(r, dict) and isinstance(r.get("values"), dict) for r in rows):
+        return "a line is not a flight's row"
+    if [r.get("index") for r in rows] != list(range(first, first + count)):
+        return "does not hold flights %d..%d in order" % (first, first + count - 1)
+    # A flight's values follow from the campaign alone: another campaign's
+    # (or an older file's) rows draw other values.
+    if count and rows[0]["values"] != _draws.draw(plan, first):
+        return "holds another campaign's flights"
+    return None
+
+
+def resumable_tasks(out_dir: str, plan: Plan, tasks: List[TaskRange],
+                    notice: TextIO = sys.stderr) -> List[int]:
+    """The tasks of an interrupted run whose files hold what they should.
+    A damaged file is named, set aside (NAME.damaged) and its flights
+    flown again: one bad file never blocks the campaign."""
+    _folder.remove_partial_tasks(out_dir)
+    good = []
+    for number in _folder.task_numbers(out_dir):
+        damage = (task_damage(out_dir, plan, tasks[number]) if number < len(tasks)
+                  else "no such task (the campaign has %d)" % len(tasks))
+        if damage is None:
+            good.append(number)
+            continue
+        aside = _folder.set_aside(task_file(out_dir, number))
+        notice.write("guide-campaign: %s: %s; set aside as %s, its flights are flown again\n"
+                     % (task_file(out_dir, number), damage, os.path.basename(aside)))
+    return good
 
 
 class Progress:
@@ -154,33 +201,19 @@ class Progress:
             self.last_shown = now
 
 
-def _prepare_out(out_dir: str, state: _State, resume: bool) -> Set[int]:
-    """The tasks already done (resume), after checking they belong here."""
-    tasks_dir = os.path.join(out_dir, TASKS_DIR)
-    state_path = os.path.join(out_dir, STATE_FILE)
-    if resume and os.path.exists(state_path):
-        with open(state_path, encoding="utf-8") as f:
-            old = cast(_State, json.load(f))
+def _prepare_out(out_dir: str, state: _folder.State, resume: bool) -> bool:
+    """Claims the folder for this run (incomplete, the last run's results
+    removed); True when an interrupted run's tasks are to be kept."""
+    old = _folder.read_state(out_dir)
+    keep = resume and old is not None
+    if old is not None and keep:
         if old.get("fingerprint") != state["fingerprint"]:
-            raise CampaignError("%s holds the results of another campaign (or of this file "
-                                "before a change); use another --out, or run without --resume "
-                                "to replace them" % out_dir)
+            raise _folder.OutputError(
+                "%s holds the results of another campaign (or of this file before a change); "
+                "use another --output, or run without --resume to replace them" % out_dir)
         state["flights_per_task"] = old["flights_per_task"]
-    else:
-        if os.path.isdir(tasks_dir):
-            shutil.rmtree(tasks_dir)
-    os.makedirs(tasks_dir, exist_ok=True)
-    partial = state_path + ".partial"
-    with open(partial, "w", encoding="utf-8") as f:
-        json.dump(state, f, indent=1)
-    os.replace(partial, state_path)
-    done: Set[int] = set()
-    for name in os.listdir(tasks_dir):
-        if name.endswith(".partial"):
-            os.remove(os.path.join(tasks_dir, name))
-        elif name.startswith("task_") and name.endswith(".jsonl"):
-            done.add(int(name[5:-6]))
-    return done
+    _folder.start(out_dir, state, keep)
+    return keep
 
 
 def task_ranges(flights: int, per_task: int) -> List[TaskRange]:
@@ -201,25 +234,59 @@ def _environment_for_workers() -> None:
 
 
 def _dask() -> Tuple[Callable[..., DaskClient], Callable[..., _Closable]]:
-    """Dask's Client and LocalCluster, or a CampaignError naming the package."""
+    """Dask's Client and LocalCluster, or a SetupError naming the package."""
     try:
         from distributed import Client, LocalCluster
     except ImportError as exc:
-        raise CampaignError("campaigns run on Dask, which this Python lacks (%s); install Debian's "
-                            "python3-distributed (scripts/setup.sh does) and run /usr/bin/python3"
-                            % exc) from None
+        raise SetupError("campaigns run on Dask, which this Python lacks (%s); install Debian's "
+                         "python3-distributed (scripts/setup.sh does) and run /usr/bin/python3"
+                         % exc) from None
     return Client, LocalCluster
+
+
+class _ChildrenIgnoreCtrlC:
+    """While a local cluster starts, SIGINT is ignored, and the worker
+    processes started then inherit that: Ctrl-C at the terminal reaches the
+    whole process group, and only the driver is to answer it (it shuts the
+    cluster down). The price: a Ctrl-C in the second or two the cluster
+    takes to start is not seen."""
+
+    def __enter__(self) -> None:
+        self.previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+    def __exit__(self, *exc: object) -> None:
+        signal.signal(signal.SIGINT, self.previous)
+
+
+class _CtrlCWaits:
+    """Ctrl-C held back while the cluster shuts down (a shutdown cut
+    half-way leaves processes that keep the driver alive), and answered
+    once it is down."""
+
+    def __enter__(self) -> None:
+        self.pressed = False
+
+        def hold(signum: int, frame: object) -> None:
+            self.pressed = True
+
+        self.previous = signal.signal(signal.SIGINT, hold)
+
+    def __exit__(self, kind: Optional[type], *exc: object) -> None:
+        signal.signal(signal.SIGINT, self.previous)
+        if self.pressed and kind is None:
+            raise KeyboardInterrupt()
 
 
 class Cluster:
     """Where a campaign runs: a Dask client on an existing scheduler, or on
     a local cluster of single-threaded worker processes that lives as long
     as the campaign. ``client`` is the Dask client, ``workers`` how many
-    workers share the tasks."""
+    workers share the tasks. A local cluster listens on ``listen`` (default
+    127.0.0.1, this machine only) and serves no dashboard."""
 
     __module__ = "guidew.campaign"
 
-    def __init__(self, workers: int, scheduler: Optional[str]) -> None:
+    def __init__(self, workers: int, scheduler: Optional[str], listen: Optional[str] = None) -> None:
         Client, LocalCluster = _dask()
         self.cluster: Optional[_Closable] = None
         self.client: DaskClient
@@ -227,22 +294,51 @@ class Cluster:
         if scheduler:
             try:
                 self.client = Client(scheduler, timeout=10)
-            except (OSError, TimeoutError) as exc:
-                raise CampaignError("cannot reach the scheduler at %s: %s" % (scheduler, exc)) from None
+            except Exception as exc:  # noqa: BLE001 - Dask raises many kinds for a bad address
+                raise SetupError("cannot reach the scheduler at %s: %s" % (scheduler, exc)) from None
             known = cast(Mapping[str, object], self.client.scheduler_info().get("workers", {}))
             self.workers = max(1, len(known))
         else:
-            _environment_for_workers()
-            self.cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                        dashboard_address=None, silence_logs=logging.ERROR)
-            self.client = Client(self.cluster)
+            try:
+                self._start_local(Client, LocalCluster, workers, listen or LOCAL_ADDRESS)
+            except BaseException:
+                # A Ctrl-C held back while the cluster started lands here.
+                self.close()
+                raise
             self.workers = workers
+
+    def _start_local(self, Client: Callable[..., DaskClient], LocalCluster: Callable[..., _Closable],
+                     workers: int, host: str) -> None:
+        """A local cluster of single-threaded worker processes on host, and
+        its client."""
+        _environment_for_workers()
+        # The scheduler and each worker serve HTTP (health, metrics) even
+        # without a dashboard, by default on every interface and the
+        # scheduler on 8787: both go to a free port of the same address.
+        http = "%s:0" % host
+        with _ChildrenIgnoreCtrlC():
+            try:
+                self.cluster = LocalCluster(
+                    n_workers=workers, threads_per_worker=1, processes=True, host=host,
+                    dashboard_address=http, worker_dashboard_address=http,
+                    scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL,
+                    # Workers without Dask's extensions (shuffling, which a
+                    # campaign never uses): the shuffle extension fails
+                    # with a traceback when a restarted worker closes.
+                    extensions={})
+            except Exception as exc:  # noqa: BLE001 - an address Dask cannot listen on
+                raise SetupError("cannot start the local cluster on %s: %s" % (host, exc)) from None
+            self.client = Client(self.cluster)
 
     def close(self) -> None:
         """Closes the client, and the local cluster when there is one."""
-        self.client.close()
-        if self.cluster is not None:
-            self.cluster.close()
+        # Workers stopped under a running task log it; nothing of that is news.
+        logging.getLogger("distributed").setLevel(logging.CRITICAL)
+        with _CtrlCWaits():
+            if hasattr(self, "client"):
+                self.client.close()
+            if self.cluster is not None:
+                self.cluster.close()
 
 
 # Called after each task's file is written, with the task's number and the
@@ -250,40 +346,76 @@ class Cluster:
 TaskDone = Callable[[int, Cluster], object]
 
 
+def _rows(future: DaskFuture, task: int) -> List[FlightRow]:
+    """A finished task's rows; the ways a cluster fails, as one-line errors."""
+    from distributed import KilledWorker
+    try:
+        return future.result()
+    except SimulatorLibraryError as exc:
+        raise SimulatorLibraryError("on a worker: %s" % exc) from None
+    except ImportError as exc:
+        raise SetupError("the workers cannot import what a task needs (%s); install guidew on "
+                         "every worker or put it on their PYTHONPATH" % exc) from None
+    except KilledWorker:
+        raise SetupError("workers keep dying: task %d was started on several workers and each "
+                         "died (out of memory? killed?); the finished flights are kept, continue "
+                         "with --resume" % task) from None
+
+
 def execute(campaign: Campaign, out_dir: str, workers: Optional[int] = None,
             scheduler: Optional[str] = None, resume: bool = False, progress: bool = True,
-            on_task_done: Optional[TaskDone] = None) -> List[TaskRange]:
+            on_task_done: Optional[TaskDone] = None, listen: Optional[str] = None) -> List[TaskRange]:
     """Flies every flight not yet on disk; returns the task ranges."""
     # The cluster first: a scheduler out of reach leaves earlier results be.
-    cluster = Cluster(workers or os.cpu_count() or 1, scheduler)
+    cluster = Cluster(workers or os.cpu_count() or 1, scheduler, listen)
     try:
         plan = campaign.to_plan()
-        state: _State = {"name": campaign.name, "flights": campaign.flights,
-                 "fingerprint": fingerprint(plan),
-                 "flights_per_task": flights_per_task(campaign, cluster.workers)}
-        done = _prepare_out(out_dir, state, resume)
-        tasks = task_ranges(campaign.flights, state["flights_per_task"])
-        todo = [t for t in tasks if t[0] not in done]
-        bar = Progress(campaign.flights, sum(t[2] for t in tasks if t[0] in done), enabled=progress)
-        bar.update(0)
-        prefix = "flights-%s-%s" % (campaign.name, state["fingerprint"][:12])
-        futures: Dict[str, Tuple[int, int]] = {}
-        submitted: List[DaskFuture] = []
-        for task, first, count in todo:
-            future = cluster.client.submit(_worker.fly_task, plan, first, count,
-                                           key="%s-%d" % (prefix, task), pure=False)
-            futures[future.key] = (task, count)
-            submitted.append(future)
-        from distributed import as_completed
-        finished = cast(Callable[[List[DaskFuture]], Iterator[DaskFuture]], as_completed)
-        for future in finished(submitted):
-            task, count = futures[future.key]
-            rows = future.result()
-            write_task(out_dir, task, rows)
-            future.release()
-            bar.update(count)
-            if on_task_done is not None:
-                on_task_done(task, cluster)
+        claimed: _folder.State = {"name": campaign.name, "flights": campaign.flights,
+                                  "fingerprint": fingerprint(plan),
+                                  "flights_per_task": flights_per_task(campaign, cluster.workers),
+                                  "status": _folder.INCOMPLETE}
+        keep = _prepare_out(out_dir, claimed, resume)
+        tasks = task_ranges(campaign.flights, claimed["flights_per_task"])
+        done = set(resumable_tasks(out_dir, plan, tasks)) if keep else set()
+        _fly(cluster, plan, "flights-%s-%s" % (campaign.name, claimed["fingerprint"][:12]),
+             [t for t in tasks if t[0] not in done], out_dir,
+             Progress(campaign.flights, sum(tasks[t][2] for t in done), enabled=progress),
+             on_task_done)
     finally:
         cluster.close()
     return tasks
+
+
+def _fly(cluster: Cluster, plan: Plan, prefix: str, todo: List[TaskRange], out_dir: str,
+         bar: "Progress", on_task_done: Optional[TaskDone]) -> None:
+    """Flies the tasks todo, a few per worker at a time, each task's rows
+    written to its file as it comes back."""
+    from distributed import as_completed
+    AsCompleted = cast(Callable[[], _AsCompleted], as_completed)
+    bar.update(0)
+    # The plan goes to the cluster once; a worker that loses it computes it again.
+    plan_future = cluster.client.submit(_worker.the_plan, plan, key=prefix + "-plan", pure=False)
+    waiting = iter(todo)
+    in_flight: Dict[str, Tuple[int, int]] = {}
+    finished = AsCompleted()
+
+    def submit_next() -> None:
+        """Submits the next task, if any is left."""
+        for task, first, count in waiting:
+            future = cluster.client.submit(_worker.fly_task, plan_future, first, count,
+                                           key="%s-%d" % (prefix, task), pure=False)
+            in_flight[future.key] = (task, count)
+            finished.add(future)
+            return
+
+    for _ in range(TASKS_IN_FLIGHT_PER_WORKER * cluster.workers):
+        submit_next()
+    for future in finished:
+        task, count = in_flight.pop(future.key)
+        write_task(out_dir, task, _rows(future, task))
+        future.release()
+        bar.update(count)
+        if on_task_done is not None:
+            on_task_done(task, cluster)
+        submit_next()
+    plan_future.release()

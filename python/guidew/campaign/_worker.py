@@ -24,6 +24,8 @@ def fly_flight(plan: Plan, index: int,
     overrides, values = flight_overrides(plan, index)
     try:
         result = _simlib.fly(plan["scenario"], overrides, path_interval_s)
+    except _simlib.SimulatorLibraryError:
+        raise  # no flight can be flown here: the campaign stops
     except _simlib.SimulatorError as exc:
         refused: FlightRow = {"index": index, "values": values, "metrics": {}, "checks": {},
                               "passed": False, "failure": "refused: %s" % exc, "error": True}
@@ -39,3 +41,10 @@ def fly_flight(plan: Plan, index: int,
 def fly_task(plan: Plan, first: int, count: int) -> List[FlightRow]:
     """Rows of flights first .. first + count - 1."""
     return [fly_flight(plan, index)[0] for index in range(first, first + count)]
+
+
+def the_plan(plan: Plan) -> Plan:
+    """The plan, as a task's result: sent to the cluster once, each flight
+    task takes it as its argument instead of carrying a copy."""
+    return plan
+

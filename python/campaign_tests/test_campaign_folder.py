@@ -1,0 +1,240 @@
+"""The results folder: never mistaken for a finished campaign, never mixing
+two campaigns' files, never losing a user's files, and never blocked by a
+damaged task file; a driver killed at any moment leaves it saying so."""
+
+import json
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import guidew.campaign as gc
+
+CAMPAIGN = """\
+[campaign]
+name = "folder"
+samples = {samples}
+seed = {seed}
+flights_per_task = 4
+
+[scenario]
+builtin = "typical"
+duration_s = 4
+
+[dispersions]
+"initial.altitude_m" = {{ uniform = [2000, 4000] }}
+"""
+# Two campaigns that share a folder: as many flights, other seeds.
+A = dict(samples=24, seed=1)
+B = dict(samples=16, seed=2)
+FINISHED_FILES = ("summary.txt", "flights.csv", "report.html")
+
+
+def read(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+def state(out):
+    path = os.path.join(out, "campaign.json")
+    return json.loads(read(path)) if os.path.exists(path) else None
+
+
+class Stop(Exception):
+    pass
+
+
+class ResultsFolder(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+        cls.files, cls.tables = {}, {}
+        for label, values in (("A", A), ("B", B)):
+            cls.files[label] = os.path.join(cls.folder.name, label + ".toml")
+            with open(cls.files[label], "w", encoding="utf-8") as f:
+                f.write(CAMPAIGN.format(**values))
+            done = gc.run(cls.files[label], workers=1, out=cls.out("reference_" + label),
+                          progress=False, pictures=False, report=False)
+            cls.tables[label] = read(done.files["table"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    @classmethod
+    def out(cls, name):
+        return os.path.join(cls.folder.name, name)
+
+    def run_campaign(self, label, out, **options):
+        options.setdefault("pictures", False)
+        options.setdefault("report", False)
+        return gc.run(self.files[label], workers=1, out=out, progress=False, **options)
+
+    def test_a_folder_that_is_not_a_campaigns_is_refused_untouched(self):
+        # (situation, files in the folder before the run)
+        rows = [("notes in a tasks folder", {"tasks/todo.txt": "notes\n"}),
+                ("a user's own files", {"thesis.tex": "text\n", "flights.csv": "mine\n"})]
+        for situation, files in rows:
+            with self.subTest(situation):
+                out = self.out(situation.replace(" ", "_"))
+                for name, text in files.items():
+                    os.makedirs(os.path.dirname(os.path.join(out, name)), exist_ok=True)
+                    with open(os.path.join(out, name), "w", encoding="utf-8") as f:
+                        f.write(text)
+                with self.assertRaisesRegex(gc.OutputError, "no campaign's results"):
+                    self.run_campaign("A", out)
+                for name, text in files.items():
+                    self.assertEqual(read(os.path.join(out, name)), text)
+
+    def test_a_second_run_into_a_folder_in_use_is_refused(self):
+        from guidew.campaign import _folder
+        out = self.out("in_use")
+        self.run_campaign("A", out)
+        with _folder.claimed(out):
+            with self.assertRaisesRegex(gc.OutputError, "another campaign run"):
+                self.run_campaign("B", out)
+        self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["A"])
+        self.assertEqual(state(out)["status"], "complete")
+
+    def test_a_new_run_leaves_nothing_of_the_last_one(self):
+        out = self.out("replaced")
+        self.run_campaign("A", out, pictures=True, report=True)
+        with open(os.path.join(out, "notes.txt"), "w", encoding="utf-8") as f:
+            f.write("mine\n")
+        a_flights = set(os.listdir(os.path.join(out, "flights")))
+
+        def stop(task, cluster):
+            raise Stop()
+
+        # Another campaign, stopped after its first task: nothing finished
+        # of the first may remain to pass for its results.
+        with self.assertRaises(Stop):
+            self.run_campaign("B", out, on_task_done=stop)
+        self.assertEqual(state(out)["status"], "incomplete")
+        for name in FINISHED_FILES:
+            self.assertFalse(os.path.exists(os.path.join(out, name)), name)
+        self.assertEqual(os.listdir(os.path.join(out, "flights")), [])
+        self.assertEqual(os.listdir(os.path.join(out, "pictures")), [])
+        self.assertEqual(len(os.listdir(os.path.join(out, "tasks"))), 1)
+
+        done = self.run_campaign("B", out, resume=True)
+        self.assertEqual(state(out)["status"], "complete")
+        self.assertEqual(read(done.files["table"]), self.tables["B"])
+        self.assertEqual(sorted(os.listdir(os.path.join(out, "flights"))),
+                         sorted(os.path.basename(p) for p in done.files["flights"].values()))
+        self.assertTrue(a_flights)
+        self.assertEqual(read(os.path.join(out, "notes.txt")), "mine\n")
+
+    def test_resume_sets_damaged_task_files_aside_and_flies_them_again(self):
+        out = self.out("damaged")
+        finished = []
+
+        def stop_after_four(task, cluster):
+            finished.append(task)
+            if len(finished) == 4:
+                raise Stop()
+
+        with self.assertRaises(Stop):
+            self.run_campaign("A", out, on_task_done=stop_after_four)
+        tasks = os.path.join(out, "tasks")
+        names = sorted(os.listdir(tasks))
+        other = self.out("other")
+        self.run_campaign("B", other)
+        # How each of three files is damaged: cut short mid-line, emptied,
+        # and replaced by another campaign's task of the same number.
+        with open(os.path.join(tasks, names[0]), "r+b") as f:
+            f.truncate(30)
+        with open(os.path.join(tasks, names[1]), "wb"):
+            pass
+        shutil.copy(os.path.join(other, "tasks", names[2]), os.path.join(tasks, names[2]))
+        # A file of a task the campaign does not have.
+        with open(os.path.join(tasks, "task_000099.jsonl"), "w", encoding="utf-8") as f:
+            f.write("{}\n")
+
+        done = subprocess.run([sys.executable, "-m", "guidew.campaign", self.files["A"], "-o", out,
+                               "--resume", "--quiet", "--no-pictures", "--workers", "1"],
+                              capture_output=True, text=True, timeout=120)
+        self.assertIn(done.returncode, (0, 1), done.stderr)
+        self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["A"])
+        for name in names[:3] + ["task_000099.jsonl"]:
+            self.assertIn(os.path.join(tasks, name), done.stderr)
+            self.assertTrue(os.path.exists(os.path.join(tasks, name + ".damaged")), name)
+        self.assertNotIn(names[3], done.stderr)
+        self.assertEqual(state(out)["status"], "complete")
+
+    def test_a_driver_killed_at_any_moment_leaves_a_folder_that_says_so(self):
+        # Runs of the two campaigns into one folder, fresh or resumed, each
+        # killed (with its workers) at a random moment; whatever is left
+        # says incomplete, or says complete and holds exactly its rows.
+        seed = int(os.environ.get("CAMPAIGN_KILL_SEED", time.time()))
+        rng = random.Random(seed)
+        out = self.out("killed")
+        started = time.monotonic()
+        self.drive("A", out, None)
+        full_run_s = time.monotonic() - started
+        outcomes = []
+        for run in range(10):
+            label = rng.choice("AB")
+            resume = rng.random() < 0.5
+            outcomes.append(self.drive(label, out, rng.uniform(0.2, 1.2) * full_run_s, resume))
+            with self.subTest(run=run, seed=seed, label=label, resume=resume):
+                self.assert_folder_honest(out)
+        # A last run that is let finish: complete, with its own rows.
+        self.drive("B", out, None)
+        self.assertEqual(state(out)["status"], "complete")
+        self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["B"])
+        # The moments covered both stopped and finished runs.
+        self.assertIn("killed", outcomes)
+
+    def drive(self, label, out, kill_after_s, resume=False):
+        """Runs guide-campaign; kills it and its workers after kill_after_s."""
+        args = [sys.executable, "-m", "guidew.campaign", self.files[label], "-o", out,
+                "--workers", "1", "--quiet"] + (["--resume"] if resume else [])
+        driver = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  start_new_session=True)
+        try:
+            driver.wait(timeout=kill_after_s or 120)
+            outcome = "finished"
+        except subprocess.TimeoutExpired:
+            os.killpg(driver.pid, signal.SIGKILL)
+            driver.wait()
+            outcome = "killed"
+        finally:
+            driver.stderr.close()
+            if driver.poll() is None:
+                os.killpg(driver.pid, signal.SIGKILL)
+                driver.wait()
+        return outcome
+
+    def assert_folder_honest(self, out):
+        """Complete with exactly the right rows, or saying incomplete."""
+        claimed = state(out)
+        if claimed is None:  # killed before it claimed the folder
+            return
+        table = os.path.join(out, "flights.csv")
+        expected = self.tables["A" if claimed["flights"] == 24 else "B"]
+        if claimed["status"] == "complete":
+            self.assertEqual(read(table), expected)
+            for name in ("summary.txt", "report.html"):
+                self.assertTrue(os.path.exists(os.path.join(out, name)), name)
+        else:
+            self.assertEqual(claimed["status"], "incomplete")
+        # A table present is always this campaign's, never the last one's.
+        if os.path.exists(table):
+            self.assertEqual(read(table), expected)
+        tasks = os.path.join(out, "tasks")
+        for name in os.listdir(tasks) if os.path.isdir(tasks) else []:
+            if name.endswith(".jsonl"):
+                with open(os.path.join(out, "tasks", name), encoding="utf-8") as f:
+                    rows = [json.loads(line) for line in f]
+                first = int(name[5:11]) * 4
+                self.assertEqual([r["index"] for r in rows], list(range(first, first + len(rows))))
+
+
+if __name__ == "__main__":
+    unittest.main()
