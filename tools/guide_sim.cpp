@@ -24,6 +24,7 @@
 #include "guide_fields.h"
 #include "guide_library.h"
 #include "law_constants.h"
+#include "sim/aircraft_catalog.h"
 #include "sim/flight.h"
 #include "tool_error.h"
 #include "values.h"
@@ -40,7 +41,8 @@ struct Options {
     std::string library = default_library_path();
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
-    bool no_plot = false, list = false;
+    std::string aircraft;  // overrides every scenario's own
+    bool no_plot = false, list = false, aircraft_log = false;
 };
 
 // Flights in mode 3 carry the orbit's expected radius and altitude.
@@ -230,6 +232,16 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     }
 }
 
+// The aircraft named, loaded once; a name that is not an aircraft is a bad
+// option value (from the command line) or bad scenario content.
+AircraftModel& aircraft_for(const std::string& name, int unknown_status) {
+    try {
+        return aircraft_model(name);
+    } catch (const AircraftError& e) {
+        fail(e.kind() == AircraftError::kUnknown ? unknown_status : kExitFailed, e.what());
+    }
+}
+
 int simulate(const Options& opt) {
     if (opt.list) {
         for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
@@ -245,19 +257,27 @@ int simulate(const Options& opt) {
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
+    if (!opt.aircraft.empty()) aircraft_for(opt.aircraft, kExitUsage);
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
     for (const Scenario& sc : scenarios) {
+        AircraftModel& aircraft = aircraft_for(opt.aircraft.empty() ? sc.aircraft : opt.aircraft, kExitFailed);
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
-        {
+        try {
             FlightProgress progress(sc);
-            sum = fly_scenario(lib, sc, AircraftConfig{}, [&](const FlightSample& s) {
+            sum = fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
                 writer.write(s);
                 progress.at(s.t_s);
             });
+        } catch (const AircraftError& e) {  // no trim at the start: the scenario fails, nothing written
+            sum.failed.push_back(e.what());
+            print_summary_row(sc, sum);
+            all_passed = false;
+            continue;
         }
+        if (opt.aircraft_log) std::fputs(aircraft.log().c_str(), stderr);
         writer.commit();
         write_text_file((dir / (sc.name + ".params")).string(), parameter_text(scenario_parameters(lib, sc)));
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
@@ -271,7 +291,7 @@ int simulate(const Options& opt) {
 }
 
 const char* const kDescription =
-    "guide-sim: fly the guidance law in closed loop with a point-mass aircraft.\n"
+    "guide-sim: fly the guidance law in closed loop with an aircraft (by default our\npoint mass; JSBSim aircraft with --aircraft or a scenario's \"aircraft\").\n"
     "Flies each SCENARIO (a built-in name or a JSON scenario file; default: every\n"
     "built-in) and prints a summary row per scenario as it lands.";
 
@@ -308,6 +328,10 @@ int main(int argc, char** argv) {
         ->type_name("DIR");
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
     add_library_option(app, opt.library);
+    app.add_option("--aircraft", opt.aircraft,
+                   "fly every scenario on this aircraft instead of its own:\n" + available_aircraft())
+        ->type_name("NAME");
+    app.add_flag("--aircraft-log", opt.aircraft_log, "show the flight-dynamics model's own messages");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
     int status = kExitOk;
