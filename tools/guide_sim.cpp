@@ -26,6 +26,7 @@
 #include "law_constants.h"
 #include "sim/aircraft_catalog.h"
 #include "sim/flight.h"
+#include "sim/tracking.h"
 #include "tool_error.h"
 #include "values.h"
 
@@ -42,7 +43,7 @@ struct Options {
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
     std::string aircraft;  // overrides every scenario's own
-    bool no_plot = false, list = false, aircraft_log = false;
+    bool no_plot = false, list = false, aircraft_log = false, tracking = false;
 };
 
 // Flights in mode 3 carry the orbit's expected radius and altitude.
@@ -189,6 +190,14 @@ void print_summary_row(const Scenario& sc, const FlightSummary& sum) {
     std::fflush(stdout);
 }
 
+void print_tracking_row(const std::string& aircraft, const Tracking& t) {
+    std::printf("  %s tracking: load error %.3f g rms, peak %.2f g flown for %.2f g commanded (%+.1f %%), "
+                "worst excess %.2f g; roll-rate error %.1f deg/s rms\n",
+                aircraft.c_str(), t.rms_load_error_g, t.peak_flown_g, t.peak_commanded_g,
+                t.peak_overshoot_percent(), t.worst_excess_g, t.rms_roll_rate_error_dps);
+    std::fflush(stdout);
+}
+
 // What the pictures' titles say, beside the trajectory.
 std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     nlohmann::json j;
@@ -265,11 +274,13 @@ int simulate(const Options& opt) {
         AircraftModel& aircraft = aircraft_for(opt.aircraft.empty() ? sc.aircraft : opt.aircraft, kExitFailed);
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
+        TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
         try {
             FlightProgress progress(sc);
             sum = fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
                 writer.write(s);
                 progress.at(s.t_s);
+                tracking.observe(s);
             });
         } catch (const AircraftError& e) {  // no trim at the start: the scenario fails, nothing written
             sum.failed.push_back(e.what());
@@ -283,6 +294,7 @@ int simulate(const Options& opt) {
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
         written.push_back(sc.name);
         print_summary_row(sc, sum);
+        if (opt.tracking) print_tracking_row(aircraft.name(), tracking.result());
         all_passed = all_passed && sum.failed.empty();
     }
     if (!opt.no_plot) draw_pictures(opt, written);
@@ -332,6 +344,8 @@ int main(int argc, char** argv) {
                    "fly every scenario on this aircraft instead of its own:\n" + available_aircraft())
         ->type_name("NAME");
     app.add_flag("--aircraft-log", opt.aircraft_log, "show the flight-dynamics model's own messages");
+    app.add_flag("--tracking", opt.tracking,
+                 "print how closely the aircraft flew the commanded load factor and roll rate");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
     int status = kExitOk;

@@ -38,6 +38,7 @@ struct AircraftLimits {
     double max_load_g = INFINITY;    // structural positive limit
     double min_load_g = -INFINITY;   // structural negative limit
     double max_alpha_deg = INFINITY; // angle of attack the data reach
+    double max_roll_rate_dps = INFINITY; // the roll-rate demand it follows at most
 };
 
 class AircraftModel {

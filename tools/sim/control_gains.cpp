@@ -30,6 +30,7 @@ std::vector<ControlGains> parse() {
         g.n_kp = number_or(a, "n_kp", 0.0);
         g.n_ki = number_or(a, "n_ki", 0.0);
         g.q_kd = number_or(a, "q_kd", 0.0);
+        g.n_kd = number_or(a, "n_kd", 0.0);
         g.p_kp = number_or(a, "p_kp", 0.0);
         g.max_roll_rate_dps = number_or(a, "max_roll_rate_dps", g.max_roll_rate_dps);
         all.push_back(g);

@@ -35,6 +35,7 @@ struct ControlGains {
     // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
     // rate error to aileron (per rad/s).
     double n_kp = 0.0, n_ki = 0.0, q_kd = 0.0, p_kp = 0.0;
+    double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
     double max_roll_rate_dps = 180.0;
 };
 

@@ -11,6 +11,7 @@
 #include "initialization/FGTrim.h"
 #include "input_output/FGLog.h"
 #include "input_output/FGPropertyManager.h"
+#include "models/FGPropulsion.h"
 #include "law_constants.h"
 
 namespace {
@@ -113,6 +114,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                          const std::string& aircraft_dir, const std::string& model,
                          const ControlGains& gains)
     : name_(name), gains_(gains), impl_(std::make_unique<Impl>()) {
+    gains_.limits.max_roll_rate_dps = gains.max_roll_rate_dps;
     const double substeps = gains.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
     if (substeps_ < 1 || std::fabs(substeps - substeps_) > 1e-9) {
@@ -198,6 +200,8 @@ void JsbsimModel::reset(const InitialFlight& init) {
     for (auto* t : m.throttles) t->setDoubleValue(0.5);
     try {
         m.fdm->ResetToInitialConditions(0);
+        // In the air the engines run from the start (JSBSim starts them off).
+        m.fdm->GetPropulsion()->InitRunning(-1);
         m.fdm->DoTrim(JSBSim::tLongitudinal);
     } catch (const std::exception& e) {
         throw AircraftError(AircraftError::kTrim, "aircraft " + name_ + ": no trim in straight flight at " +
@@ -219,6 +223,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
         m.fdm->RunIC();
     }
     read_state();
+    last_load_g_ = ac_.load_g;
 }
 
 void JsbsimModel::read_state() {
@@ -241,9 +246,18 @@ void JsbsimModel::read_state() {
 
 void JsbsimModel::sense(GuideWInputs& u) const {
     const Impl& m = *impl_;
-    u.yaw = wrap180(m.get(m.psi));
-    u.pitch = m.get(m.theta);
-    u.roll = m.get(m.phi);
+    // The law steers the velocity: its attitude inputs are the velocity's
+    // angles (track, flight-path angle, bank of the lift about the
+    // velocity) as the point mass senses them, not the body's Euler angles,
+    // which differ by the angle of attack and flip through the vertical.
+    Aircraft a = ac_;
+    const V3 along = unit(a.velocity);
+    a.lift_dir = unit(a.lift_dir - dot(a.lift_dir, along) * along);
+    GuideWInputs path{};
+    ::sense(a, path);
+    u.yaw = path.yaw;
+    u.pitch = path.pitch;
+    u.roll = path.roll;
     u.tas = m.get(m.vt) * kMetresPerFoot;
     u.vel_up = ac_.velocity.y;
     u.vel_north = ac_.velocity.x;
@@ -272,8 +286,16 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
         const double in = m.get(m.sched_in);
         if (std::fabs(in) > kStickForRatio) m.sched_ratio = std::max(m.get(m.sched_out) / in, 0.11);
+        // The load error closes through the pitch rate too: n_kp g/V of
+        // pitch rate per g of error turns the angle of attack (and with it
+        // the load) towards the command in a fraction of a second.
+        const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
         const double ff = -dn * (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) / m.sched_ratio;
-        stick = ff - gains_.n_kp * n_err - gains_.n_ki * n_integral_;
+        // The flown load's rate damps the loop: a pull that is still
+        // building counts as already that much nearer the command.
+        const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
+        stick = ff - stick_per_q * (kG0_mps2 / v) *
+                         (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
     } else {
         aileron = gains_.p_kp * (p_cmd - m.get(m.p));
         stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ + gains_.q_kd * m.get(m.q);
@@ -284,6 +306,7 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     const bool winds_up = (stick < -1.0 && n_err > 0.0) || (stick > 1.0 && n_err < 0.0);
     if (!winds_up) n_integral_ += n_err * kStep_s;
     m.elevator->setDoubleValue(clamped);
+    last_load_g_ = ac_.load_g;
     m.aileron->setDoubleValue(std::clamp(aileron, -1.0, 1.0));
 }
 

@@ -60,6 +60,7 @@ private:
     double alpha_deg_ = 0.0;
     double trim_throttle_ = 0.0;
     double n_integral_ = 0.0;   // the load-factor loop's integral, g*s
+    double last_load_g_ = 1.0;  // flown at the step before
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;

@@ -15,6 +15,11 @@ public:
     void sense(GuideWInputs& u) const override { ::sense(ac_, u); }
     void step(const GuideWOutputs& cmd) override { fly_step(cfg_, cmd, ac_); }
     const Aircraft& state() const override { return ac_; }
+    AircraftLimits limits() const override {
+        AircraftLimits l;
+        l.max_roll_rate_dps = cfg_.max_roll_rate_dps;
+        return l;
+    }
 
 private:
     std::string name_ = "point_mass";
