@@ -26,6 +26,7 @@
 #include "law_constants.h"
 #include "sim/aircraft_catalog.h"
 #include "sim/flight.h"
+#include "sim/throttle_calibration.h"
 #include "sim/tracking.h"
 #include "tool_error.h"
 #include "values.h"
@@ -43,6 +44,8 @@ struct Options {
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
     std::string aircraft;  // overrides every scenario's own
+    std::string calibrate_out;  // --calibrate-throttle FILE
+    ParameterOptions params;
     bool no_plot = false, list = false, aircraft_log = false, tracking = false;
 };
 
@@ -251,6 +254,21 @@ AircraftModel& aircraft_for(const std::string& name, int unknown_status) {
     }
 }
 
+// Trims the aircraft at every breakpoint of the trim-throttle table and
+// writes the parameters with its table; lists the cells filled by the rule.
+int calibrate(const Options& opt, const GuideLibrary& lib) {
+    const std::string name = opt.aircraft.empty() ? kPointMassName : opt.aircraft;
+    AircraftModel& aircraft = aircraft_for(name, kExitUsage);
+    const ThrottleCalibration cal = calibrate_trim_throttle(aircraft, *lib.params);
+    write_text_file(opt.calibrate_out, parameter_text(cal.params));
+    std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s\n", name.c_str(), cal.trimmed,
+                static_cast<size_t>(cal.trimmed) + cal.filled.size(), opt.calibrate_out.c_str());
+    for (const FilledCell& f : cal.filled) {
+        std::printf("  no trim at %5.0f m, %3.0f m/s: %s\n", f.altitude_m, f.speed_mps, f.rule.c_str());
+    }
+    return kExitOk;
+}
+
 int simulate(const Options& opt) {
     if (opt.list) {
         for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
@@ -261,7 +279,11 @@ int simulate(const Options& opt) {
         fail(kExitUsage, "--compare " + quote_text(opt.compare_dir) + ": no such folder");
     }
     const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios);
+    const std::vector<Assignment> params = read_parameter_options(opt.params);
     const GuideLibrary lib = load_guide_library(opt.library);
+    lib.initialize();
+    apply_parameters(*lib.params, params);
+    if (!opt.calibrate_out.empty()) return calibrate(opt, lib);
     const fs::path dir(opt.out_dir);
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
@@ -344,6 +366,10 @@ int main(int argc, char** argv) {
                    "fly every scenario on this aircraft instead of its own:\n" + available_aircraft())
         ->type_name("NAME");
     app.add_flag("--aircraft-log", opt.aircraft_log, "show the flight-dynamics model's own messages");
+    app.add_option("--calibrate-throttle", opt.calibrate_out,
+                   "trim the aircraft (--aircraft) level at every breakpoint of the\ntrim-throttle table and write the parameters with its table\nto FILE (for --params of every tool)")
+        ->type_name("FILE");
+    add_parameter_options(app, opt.params);
     app.add_flag("--tracking", opt.tracking,
                  "print how closely the aircraft flew the commanded load factor and roll rate");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();

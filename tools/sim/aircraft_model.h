@@ -66,6 +66,9 @@ public:
 
     virtual AircraftLimits limits() const { return {}; }
 
+    // The throttle the last reset() trimmed to (NaN where it does not trim).
+    virtual double trim_throttle() const { return NAN; }
+
     // Angle of attack now, degrees (0 for a model without one).
     virtual double alpha_deg() const { return 0.0; }
 

@@ -18,6 +18,7 @@ namespace {
 
 constexpr double kMetresPerFoot = 0.3048;
 constexpr double kG0_mps2 = 9.80665;
+constexpr double kTerrainBelowSeaLevel_m = -1000.0;
 // An angle of attack beyond this is outside every aircraft's aerodynamic
 // tables: the model no longer means anything.
 constexpr double kAlphaOutOfData_deg = 90.0;
@@ -185,6 +186,10 @@ void JsbsimModel::reset(const InitialFlight& init) {
     m.steps = 0;
     m.sched_ratio = 1.0;
     auto ic = m.fdm->GetIC();
+    // The ground lies far below sea level: the law's ground is altitude 0,
+    // where the simulator ends a flight, and a trim at 0 m must not put the
+    // wheels on a runway.
+    ic->SetTerrainElevationFtIC(kTerrainBelowSeaLevel_m / kMetresPerFoot);
     ic->SetLatitudeDegIC(0.0);
     ic->SetLongitudeDegIC(0.0);
     ic->SetAltitudeASLFtIC(init.altitude_m / kMetresPerFoot);

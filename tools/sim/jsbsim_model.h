@@ -45,8 +45,7 @@ public:
     // Seconds the loading took (wall clock, measured once; no flight reads it).
     double load_seconds() const { return load_s_; }
 
-    // The trim at the last reset: throttle and whether it converged.
-    double trim_throttle() const { return trim_throttle_; }
+    double trim_throttle() const override { return trim_throttle_; }
 
 private:
     struct Impl;

@@ -15,6 +15,7 @@ public:
     void sense(GuideWInputs& u) const override { ::sense(ac_, u); }
     void step(const GuideWOutputs& cmd) override { fly_step(cfg_, cmd, ac_); }
     const Aircraft& state() const override { return ac_; }
+    double trim_throttle() const override { return ac_.thrust_frac; }
     AircraftLimits limits() const override {
         AircraftLimits l;
         l.max_roll_rate_dps = cfg_.max_roll_rate_dps;
