@@ -25,6 +25,7 @@
 #include "guide_library.h"
 #include "law_constants.h"
 #include "sim/aircraft_catalog.h"
+#include "sim/aircraft_scenarios.h"
 #include "sim/flight.h"
 #include "sim/throttle_calibration.h"
 #include "sim/tracking.h"
@@ -292,8 +293,10 @@ int simulate(const Options& opt) {
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
-    for (const Scenario& sc : scenarios) {
-        AircraftModel& aircraft = aircraft_for(opt.aircraft.empty() ? sc.aircraft : opt.aircraft, kExitFailed);
+    for (const Scenario& given : scenarios) {
+        const std::string aircraft_name = opt.aircraft.empty() ? given.aircraft : opt.aircraft;
+        AircraftModel& aircraft = aircraft_for(aircraft_name, kExitFailed);
+        const Scenario sc = suited_to(given, aircraft_name);
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);

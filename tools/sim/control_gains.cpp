@@ -31,8 +31,10 @@ std::vector<ControlGains> parse() {
         g.n_ki = number_or(a, "n_ki", 0.0);
         g.q_kd = number_or(a, "q_kd", 0.0);
         g.n_kd = number_or(a, "n_kd", 0.0);
+        g.p_ki = number_or(a, "p_ki", 0.0);
         g.p_kp = number_or(a, "p_kp", 0.0);
         g.max_roll_rate_dps = number_or(a, "max_roll_rate_dps", g.max_roll_rate_dps);
+        if (a.contains("scenario_changes")) g.scenario_changes = a.at("scenario_changes").dump();
         all.push_back(g);
     }
     return all;

@@ -35,8 +35,13 @@ struct ControlGains {
     // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
     // rate error to aileron (per rad/s).
     double n_kp = 0.0, n_ki = 0.0, q_kd = 0.0, p_kp = 0.0;
+    double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
     double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
     double max_roll_rate_dps = 180.0;
+    // Built-in scenarios as this aircraft flies them: per scenario name, a
+    // JSON merge patch (inputs the point mass was set up for, such as an
+    // external throttle, and tolerances stated for this aircraft).
+    std::string scenario_changes = "{}";
 };
 
 // Every aircraft the data file names, in its order.

@@ -81,6 +81,15 @@ private:
     std::string* out_ref_ = nullptr;
 };
 
+// JSBSim's messages span lines; an error is one.
+std::string one_line(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    for (char& c : text) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    return text;
+}
+
 double wrap180(double a) {
     while (a > kHalfTurn_deg) a -= kFullTurn_deg;
     while (a <= -kHalfTurn_deg) a += kFullTurn_deg;
@@ -136,7 +145,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         } catch (const AircraftError&) {
             throw;
         } catch (const std::exception& e) {
-            throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim could not load it: " + e.what());
+            throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim could not load it: " + one_line(e.what()));
         }
     }
     load_s_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -183,9 +192,15 @@ void JsbsimModel::reset(const InitialFlight& init) {
     Quiet quiet(m.log, true);
     fault_.clear();
     n_integral_ = 0.0;
+    p_integral_ = 0.0;
     m.steps = 0;
     m.sched_ratio = 1.0;
     auto ic = m.fdm->GetIC();
+    // Every initial condition from scratch: the trim iterates from the
+    // state the conditions hold, and a start left over from the last flight
+    // would change its result in the last bits.
+    ic->ResetIC(init.speed_mps / kMetresPerFoot, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
+                (init.altitude_m - kTerrainBelowSeaLevel_m) / kMetresPerFoot, 0.0);
     // The ground lies far below sea level: the law's ground is altitude 0,
     // where the simulator ends a flight, and a trim at 0 m must not put the
     // wheels on a runway.
@@ -211,7 +226,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
     } catch (const std::exception& e) {
         throw AircraftError(AircraftError::kTrim, "aircraft " + name_ + ": no trim in straight flight at " +
                             std::to_string(static_cast<int>(init.altitude_m)) + " m, " +
-                            std::to_string(static_cast<int>(init.speed_mps)) + " m/s (" + e.what() + ")");
+                            std::to_string(static_cast<int>(init.speed_mps)) + " m/s (" + one_line(e.what()) + ")");
     }
     trim_throttle_ = m.throttles.empty() ? 0.0 : m.get(m.throttles[0]);
     if (gains_.fcs) {
@@ -282,7 +297,13 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
 
     double stick, aileron;
     if (gains_.fcs) {
-        aileron = p_cmd * gains_.fcs_roll_gain;
+        // The FCS's roll loop is proportional: where a steady turn needs
+        // aileron it settles off the demand; an integral of ours takes the
+        // rest, so that the law's bank loop settles on its command.
+        const double p_err = p_cmd - m.get(m.p);
+        const double stop = 1.0 / gains_.fcs_roll_gain;
+        if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
+        aileron = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
         // In a steady pull the pitch rate is g (n - cos theta cos phi) / V;
         // the FCS's pitch channel is neutral when its stick, pitch-rate and
         // load terms cancel, so this stick holds n_cmd.

@@ -60,6 +60,7 @@ private:
     double trim_throttle_ = 0.0;
     double n_integral_ = 0.0;   // the load-factor loop's integral, g*s
     double last_load_g_ = 1.0;  // flown at the step before
+    double p_integral_ = 0.0;   // the roll-rate loop's integral, rad
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;
