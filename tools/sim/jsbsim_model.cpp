@@ -336,6 +336,10 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     m.aileron->setDoubleValue(std::clamp(aileron, -1.0, 1.0));
 }
 
+void JsbsimModel::step_jsbsim_only() {
+    for (int i = 0; i < substeps_; ++i) impl_->fdm->Run();
+}
+
 void JsbsimModel::step(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     if (!fault_.empty()) return;

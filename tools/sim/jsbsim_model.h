@@ -42,6 +42,10 @@ public:
     // JSBSim's own messages since the model was made.
     std::string log() const override;
 
+    // One law step of JSBSim alone: its own steps under the controls as
+    // they are, nothing read or judged (the benchmark's reference).
+    void step_jsbsim_only();
+
     // Seconds the loading took (wall clock, measured once; no flight reads it).
     double load_seconds() const { return load_s_; }
 
