@@ -59,7 +59,7 @@ Totals fly_all(const GuideLibrary& lib, AircraftModel& aircraft, const std::stri
     const double c0 = cpu_s(), w0 = wall_s();
     for (int r = 0; r < repeats; ++r) {
         for (const Scenario& given : builtin_scenarios()) {
-            const Scenario sc = suited_to(given, name);
+            const Scenario sc = suited_builtin(given, name);
             rows.clear();
             fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
                 rows.push_back({s.t_s, s.outputs->lat_cmd, s.outputs->nz_cmd, s.outputs->throttle_cmd,
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     double c0 = cpu_s();
     for (int r = 0; r < repeats; ++r) {
         for (const Scenario& sc : builtin_scenarios()) {
-            f16.reset(suited_to(sc, "f16").initial);
+            f16.reset(suited_builtin(sc, "f16").initial);
             ++resets.flights;
         }
     }
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     const double w0 = wall_s();
     for (int r = 0; r < repeats; ++r) {
         for (const Scenario& given : builtin_scenarios()) {
-            const Scenario sc = suited_to(given, "f16");
+            const Scenario sc = suited_builtin(given, "f16");
             const double rc = cpu_s();
             f16.reset(sc.initial);
             alone_reset_cpu += cpu_s() - rc;

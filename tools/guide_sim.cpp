@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -296,7 +297,11 @@ int simulate(const Options& opt) {
     for (const Scenario& given : scenarios) {
         const std::string aircraft_name = opt.aircraft.empty() ? given.aircraft : opt.aircraft;
         AircraftModel& aircraft = aircraft_for(aircraft_name, kExitFailed);
-        const Scenario sc = suited_to(given, aircraft_name);
+        // Named built-ins are flown as suits the aircraft; files as written
+        // (a file's scenario cannot share a built-in's name with it in one run).
+        const bool builtin = opt.scenarios.empty() ||
+                             std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) != opt.scenarios.end();
+        const Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);

@@ -1,30 +1,21 @@
 #include "aircraft_scenarios.h"
 
-#include <nlohmann/json.hpp>
-
 #include "control_gains.h"
 
-namespace {
-
-// A scenario from a file that repeats a built-in's name, description and
-// duration is taken as that built-in.
-bool is_builtin(const Scenario& sc) {
-    for (const Scenario& b : builtin_scenarios()) {
-        if (b.name == sc.name && b.description == sc.description && b.duration_s == sc.duration_s) return true;
-    }
-    return false;
+void suit_builtin(nlohmann::json& builtin, const std::string& aircraft) {
+    const ControlGains* g = find_aircraft(aircraft);
+    if (!g || !builtin.contains("name")) return;
+    const nlohmann::json changes = nlohmann::json::parse(g->scenario_changes);
+    const auto it = changes.find(builtin.at("name").get<std::string>());
+    if (it != changes.end()) builtin.merge_patch(*it);
 }
 
-}  // namespace
-
-Scenario suited_to(const Scenario& sc, const std::string& aircraft) {
-    const ControlGains* g = find_aircraft(aircraft);
-    if (!g || !is_builtin(sc)) return sc;
-    const nlohmann::json changes = nlohmann::json::parse(g->scenario_changes);
-    if (!changes.contains(sc.name)) return sc;
+Scenario suited_builtin(const Scenario& sc, const std::string& aircraft) {
     for (nlohmann::json builtin : nlohmann::json::parse(builtin_scenarios_json())) {
         if (builtin.at("name") != sc.name) continue;
-        builtin.merge_patch(changes.at(sc.name));
+        const nlohmann::json as_built = builtin;
+        suit_builtin(builtin, aircraft);
+        if (builtin == as_built) return sc;
         Scenario suited = parse_scenarios(builtin.dump(), "built-in " + sc.name + " on " + aircraft).at(0);
         suited.aircraft = sc.aircraft;
         return suited;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 
 #include "FGFDMExec.h"
@@ -49,10 +50,12 @@ private:
 // While alive, JSBSim's log and whatever it prints go to out, not to the
 // terminal. The logger is per thread (JSBSim keeps it thread-local); the
 // standard streams are redirected only where JSBSim may write to them
-// directly (loading, trimming).
+// directly (loading, trimming), one thread at a time: they are the
+// process's.
 class Quiet {
 public:
     Quiet(std::string& out, bool streams) : streams_(streams) {
+        if (streams_) lock_ = std::unique_lock<std::mutex>(streams_mutex());
         previous_ = JSBSim::GetLogger();
         JSBSim::SetLogger(std::make_shared<CollectingLogger>(out));
         if (streams_) {
@@ -73,7 +76,12 @@ public:
     Quiet& operator=(const Quiet&) = delete;
 
 private:
+    static std::mutex& streams_mutex() {
+        static std::mutex m;
+        return m;
+    }
     bool streams_;
+    std::unique_lock<std::mutex> lock_;
     JSBSim::FGLogger_ptr previous_;
     std::ostringstream captured_;
     std::streambuf* out_buf_ = nullptr;
