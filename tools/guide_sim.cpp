@@ -208,6 +208,7 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     nlohmann::json j;
     j["name"] = sc.name;
     j["description"] = sc.description;
+    j["aircraft"] = sc.aircraft;
     j["duration_s"] = sc.duration_s;
     j["passed"] = sum.failed.empty();
     j["failed"] = sum.failed;
@@ -301,7 +302,8 @@ int simulate(const Options& opt) {
         // (a file's scenario cannot share a built-in's name with it in one run).
         const bool builtin = opt.scenarios.empty() ||
                              std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) != opt.scenarios.end();
-        const Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
+        Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
+        sc.aircraft = aircraft_name;
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
