@@ -72,9 +72,11 @@ std::unique_ptr<AircraftModel> make_model(const std::string& name) {
 std::string jsbsim_root_dir() {
 #ifdef GUIDE_HAVE_JSBSIM
     if (const char* env = std::getenv("GUIDE_JSBSIM_ROOT"); env && *env) return env;
-    if (is_root(GUIDE_JSBSIM_ROOT_DIR)) return GUIDE_JSBSIM_ROOT_DIR;
+    // An installed simulator takes the data installed with it; the build
+    // tree's, the source JSBSim was built from.
     const fs::path installed = installed_root();
     if (is_root(installed)) return installed.string();
+    if (is_root(GUIDE_JSBSIM_ROOT_DIR)) return GUIDE_JSBSIM_ROOT_DIR;
 #endif
     return {};
 }
