@@ -71,8 +71,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py DESTINATION ${CMAKE
 # it would not look in gets a relative link beside the package.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/guidew DESTINATION ${GUIDEW_PYTHON_INSTALL_DIR}
         FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN __pycache__ EXCLUDE)
+file(RELATIVE_PATH guidew_to_lib /p/${GUIDEW_PYTHON_INSTALL_DIR}/guidew /p/${CMAKE_INSTALL_LIBDIR})
 if(NOT CMAKE_INSTALL_LIBDIR MATCHES "^lib(64)?(/${CMAKE_LIBRARY_ARCHITECTURE})?$")
-  file(RELATIVE_PATH guidew_to_lib /p/${GUIDEW_PYTHON_INSTALL_DIR}/guidew /p/${CMAKE_INSTALL_LIBDIR})
   install(CODE "file(CREATE_LINK ${guidew_to_lib}/libGuide.so
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${GUIDEW_PYTHON_INSTALL_DIR}/guidew/libGuide.so\" SYMBOLIC)")
 endif()

@@ -18,6 +18,7 @@
 #include "sim/envelope_watch.h"
 #include "sim/flight.h"
 #include "sim/jsbsim_model.h"
+#include "sim/point_mass_model.h"
 #include "sim/scenario.h"
 #include "sim/throttle_calibration.h"
 #include "tool_sandbox.h"
@@ -251,4 +252,46 @@ TEST_F(GuideSimAircraft, FliesJsbsimQuietlyAndRefusesUnknownAircraft) {
     const ToolResult in_file = sim({"--no-plot", "-o", at("f"), at("on_f22.json")});
     EXPECT_EQ(in_file.status, 1);
     EXPECT_NE(in_file.err.find("unknown aircraft f22"), std::string::npos) << in_file.err;
+}
+
+namespace {
+
+// An aircraft that diverges after a given number of steps.
+class Diverging final : public AircraftModel {
+public:
+    explicit Diverging(int after) : after_(after) {}
+    const std::string& name() const override { return name_; }
+    void reset(const InitialFlight& init) override {
+        point_mass_.reset(init);
+        steps_ = 0;
+    }
+    void sense(GuideWInputs& u) const override { point_mass_.sense(u); }
+    void step(const GuideWOutputs& cmd) override {
+        point_mass_.step(cmd);
+        ++steps_;
+    }
+    const Aircraft& state() const override { return point_mass_.state(); }
+    std::string fault() const override {
+        return steps_ >= after_ ? "aircraft diverging: its state is not finite at t = 0.50 s" : "";
+    }
+
+private:
+    std::string name_ = "diverging";
+    PointMassModel point_mass_;
+    int after_, steps_ = 0;
+};
+
+}  // namespace
+
+// An aircraft model that can no longer be flown ends the flight there,
+// its reason first among the failures.
+TEST(JsbsimAircraft, ADivergedAircraftEndsTheFlightSayingWhy) {
+    Diverging aircraft(50);
+    long samples = 0;
+    const FlightSummary sum = fly_scenario(law(), builtin("typical"), aircraft, [&](const FlightSample&) { ++samples; });
+    ASSERT_FALSE(sum.failed.empty());
+    EXPECT_EQ(sum.failed.front(), "aircraft diverging: its state is not finite at t = 0.50 s");
+    ASSERT_TRUE(sum.ended_s.has_value());
+    EXPECT_NEAR(*sum.ended_s, 0.50, 1e-9);
+    EXPECT_EQ(samples, 50);
 }

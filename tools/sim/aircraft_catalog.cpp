@@ -28,7 +28,12 @@ bool is_root(const fs::path& dir) {
 fs::path installed_root() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&installed_root), &info) == 0 || !info.dli_fname) return {};
-    return fs::path(info.dli_fname).parent_path().parent_path() / "share" / "guidew" / "jsbsim";
+    // The Python package loads libguidesim.so through a link beside it:
+    // the prefix is where the link leads.
+    std::error_code ec;
+    const fs::path self = fs::weakly_canonical(fs::path(info.dli_fname), ec);
+    if (ec) return {};
+    return self.parent_path().parent_path() / "share" / "guidew" / "jsbsim";
 }
 
 // A folder given as a path: it must hold NAME.xml, NAME its own name.
