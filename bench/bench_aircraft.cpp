@@ -25,9 +25,6 @@
 #include "sim/jsbsim_model.h"
 #include "law_constants.h"
 #include "sim/point_mass_model.h"
-#include "tool_options.h"
-#include "values.h"
-#include "files.h"
 
 namespace {
 
@@ -59,7 +56,8 @@ Totals fly_all(const GuideLibrary& lib, AircraftModel& aircraft, const std::stri
     const double c0 = cpu_s(), w0 = wall_s();
     for (int r = 0; r < repeats; ++r) {
         for (const Scenario& given : builtin_scenarios()) {
-            const Scenario sc = suited_builtin(given, name);
+            Scenario sc = suited_builtin(given, name);
+            use_aircraft_trim_table(sc, name);
             rows.clear();
             fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
                 rows.push_back({s.t_s, s.outputs->lat_cmd, s.outputs->nz_cmd, s.outputs->throttle_cmd,
@@ -87,7 +85,6 @@ int main(int argc, char** argv) {
     const int repeats = argc > 1 ? std::atoi(argv[1]) : 3;
     const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
     lib.initialize();
-    apply_parameters(*lib.params, parse_parameter_text(read_text_file(GUIDE_F16_PARAMS), GUIDE_F16_PARAMS));
     double load[3] = {0, 0, 0};
     std::printf("bench_aircraft: JSBSim at %.0f Hz (%d steps per law step), %d repeats of the %zu built-ins\n",
                 find_aircraft("f16")->rate_hz, static_cast<int>(find_aircraft("f16")->rate_hz / 100.0), repeats,

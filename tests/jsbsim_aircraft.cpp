@@ -90,6 +90,12 @@ TEST(JsbsimAircraft, CalibratedThrottleHoldsLevelSpeedAtABreakpoint) {
     const ThrottleCalibration cal = calibrate_trim_throttle(f16, defaults);
     EXPECT_GT(cal.trimmed, 30);
     EXPECT_EQ(cal.trimmed + static_cast<int>(cal.filled.size()), 132);
+    // The table the F-16 flies with by default is this calibration's.
+    const std::vector<double>& shipped = find_aircraft("f16")->thr_table;
+    ASSERT_EQ(shipped.size(), 132u);
+    for (size_t i = 0; i < shipped.size(); ++i) {
+        EXPECT_EQ(shipped[i], cal.params.thr_table[i]) << "thr_table[" << i << "] is stale: rerun --calibrate-throttle";
+    }
     const struct {
         const char* situation;
         double altitude_m, speed_mps;

@@ -292,6 +292,10 @@ int simulate(const Options& opt) {
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
     if (!opt.aircraft.empty()) aircraft_for(opt.aircraft, kExitUsage);
+    // An aircraft flies with its calibrated trim-throttle table unless the
+    // command line gives parameters of its own.
+    bool user_throttle_table = !opt.params.params_file.empty();
+    for (const std::string& s : opt.params.sets) user_throttle_table = user_throttle_table || s.rfind("thr_", 0) == 0;
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
@@ -304,6 +308,7 @@ int simulate(const Options& opt) {
                              std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) != opt.scenarios.end();
         Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
         sc.aircraft = aircraft_name;
+        if (!user_throttle_table) use_aircraft_trim_table(sc, aircraft_name);
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);

@@ -10,6 +10,17 @@ void suit_builtin(nlohmann::json& builtin, const std::string& aircraft) {
     if (it != changes.end()) builtin.merge_patch(*it);
 }
 
+void use_aircraft_trim_table(Scenario& sc, const std::string& aircraft) {
+    const ControlGains* g = find_aircraft(aircraft);
+    if (!g || g->thr_table.empty()) return;
+    std::vector<std::pair<std::string, double>> params;
+    for (size_t i = 0; i < g->thr_table.size(); ++i) {
+        params.emplace_back("thr_table[" + std::to_string(i) + "]", g->thr_table[i]);
+    }
+    params.insert(params.end(), sc.params.begin(), sc.params.end());
+    sc.params = std::move(params);
+}
+
 Scenario suited_builtin(const Scenario& sc, const std::string& aircraft) {
     for (nlohmann::json builtin : nlohmann::json::parse(builtin_scenarios_json())) {
         if (builtin.at("name") != sc.name) continue;

@@ -20,4 +20,8 @@ void suit_builtin(nlohmann::json& builtin, const std::string& aircraft);
 // The built-in sc (flown as built in) as aircraft flies it.
 Scenario suited_builtin(const Scenario& sc, const std::string& aircraft);
 
+// Puts the aircraft's calibrated trim-throttle table (if its data hold one)
+// first among sc's parameters, so that the scenario's own still win.
+void use_aircraft_trim_table(Scenario& sc, const std::string& aircraft);
+
 #endif

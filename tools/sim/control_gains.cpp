@@ -35,6 +35,7 @@ std::vector<ControlGains> parse() {
         g.p_kp = number_or(a, "p_kp", 0.0);
         g.max_roll_rate_dps = number_or(a, "max_roll_rate_dps", g.max_roll_rate_dps);
         if (a.contains("scenario_changes")) g.scenario_changes = a.at("scenario_changes").dump();
+        if (a.contains("thr_table")) g.thr_table = a.at("thr_table").get<std::vector<double>>();
         all.push_back(g);
     }
     return all;

@@ -42,6 +42,9 @@ struct ControlGains {
     // JSON merge patch (inputs the point mass was set up for, such as an
     // external throttle, and tolerances stated for this aircraft).
     std::string scenario_changes = "{}";
+    // The law's trim-throttle table calibrated for this aircraft (empty:
+    // none), in the layout of thr_table.
+    std::vector<double> thr_table;
 };
 
 // Every aircraft the data file names, in its order.

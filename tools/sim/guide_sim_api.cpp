@@ -190,7 +190,8 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     } catch (const ToolError& e) {
         throw Refusal{e.what()};
     }
-    const Scenario& sc = parsed.front();
+    Scenario& sc = parsed.front();
+    use_aircraft_trim_table(sc, sc.aircraft);  // the scenario's own params still win
 
     const long path_every = path_interval_s > 0.0
                                 ? std::max(1L, std::lround(path_interval_s / kStep_s)) : 0;
