@@ -272,6 +272,14 @@ int calibrate(const Options& opt, const GuideLibrary& lib) {
     return kExitOk;
 }
 
+// The aircraft names for --help, within its width.
+std::string wrapped_aircraft_list() {
+    std::string list = available_aircraft();
+    const size_t last = list.rfind(", ");
+    if (last != std::string::npos) list.replace(last, 2, ",\n");
+    return list;
+}
+
 int simulate(const Options& opt) {
     if (opt.list) {
         for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
@@ -378,15 +386,15 @@ int main(int argc, char** argv) {
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
     add_library_option(app, opt.library);
     app.add_option("--aircraft", opt.aircraft,
-                   "fly every scenario on this aircraft instead of its own:\n" + available_aircraft())
+                   "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
         ->type_name("NAME");
     app.add_flag("--aircraft-log", opt.aircraft_log, "show the flight-dynamics model's own messages");
     app.add_option("--calibrate-throttle", opt.calibrate_out,
-                   "trim the aircraft (--aircraft) level at every breakpoint of the\ntrim-throttle table and write the parameters with its table\nto FILE (for --params of every tool)")
+                   "trim the aircraft (--aircraft) level at every\nbreakpoint of the trim-throttle table and write\nthe parameters with its table to FILE (for\n--params of every tool)")
         ->type_name("FILE");
     add_parameter_options(app, opt.params);
     app.add_flag("--tracking", opt.tracking,
-                 "print how closely the aircraft flew the commanded load factor and roll rate");
+                 "print how closely the aircraft flew the commanded\nload factor and roll rate");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
     int status = kExitOk;
