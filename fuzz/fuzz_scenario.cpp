@@ -26,8 +26,10 @@ void check_loaded(const Scenario& sc) {
         for (int k = 0; k < kInputCount; ++k) {
             if (!std::isfinite(input_values(u)[k])) fault("a command is not finite");
         }
-        if (!(u.ext_weight >= 0.0 && u.ext_weight <= 1.0)) fault("ext_weight outside [0, 1]");
-        if (!(u.mode >= 0.0)) fault("negative mode");
+        for (const CommandRange& r : kCommandRanges) {
+            const double v = input_values(u)[field_index(kInputNames, kInputCount, r.input)];
+            if (!(v >= r.min && v <= r.max)) fault("a command outside its range");
+        }
     };
     check_inputs(sc.commands);
     GuideWInputs u = sc.commands;

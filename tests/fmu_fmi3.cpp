@@ -24,6 +24,7 @@ struct Fmi3 {
     Binary lib;
 #define FMI3_FN(name) decltype(&::name) name = lib.sym<decltype(&::name)>(#name)
     FMI3_FN(fmi3GetVersion);
+    FMI3_FN(fmi3SetDebugLogging);
     FMI3_FN(fmi3InstantiateCoSimulation);
     FMI3_FN(fmi3InstantiateModelExchange);
     FMI3_FN(fmi3FreeInstance);
@@ -39,6 +40,8 @@ struct Fmi3 {
     FMI3_FN(fmi3SetUInt32);
     FMI3_FN(fmi3GetBoolean);
     FMI3_FN(fmi3GetInt32);
+    FMI3_FN(fmi3SetInt32);
+    FMI3_FN(fmi3SetBoolean);
     FMI3_FN(fmi3GetFMUState);
     FMI3_FN(fmi3SetFMUState);
     FMI3_FN(fmi3FreeFMUState);
@@ -246,7 +249,7 @@ TEST(Fmi3ModelDescription, TheTrimTableIsSpeedsByAltitudesInTheRecordsOrder) {
     }
 }
 
-TEST(Fmi3Binary, ExportsExactlyTheStandardsFunctions) {
+TEST(Fmi3Binary, ExportsExactlyTheStandardsFunctionsAndNeedsOnlyTheGlibcTheReadmeStates) {
     // clang-format off
     std::set<std::string> expected = {
         "fmi3GetVersion", "fmi3SetDebugLogging", "fmi3InstantiateModelExchange",
@@ -273,6 +276,9 @@ TEST(Fmi3Binary, ExportsExactlyTheStandardsFunctions) {
     }
     const auto exported = exported_symbols(package().files.path(kSo));
     EXPECT_EQ(std::set<std::string>(exported.begin(), exported.end()), expected);
+#ifndef GUIDE_SANITIZE
+    expect_only_glibc(package().files.path(kSo), GUIDEW_README_PATH);
+#endif
 }
 
 // ---- The life cycle -----------------------------------------------------------------
@@ -363,6 +369,105 @@ TEST(Fmi3LifeCycle, StatesRoundTripThroughBytesAndResetRestarts) {
     for (GuideWInstance* m : {ref, ref_branch, ref_rewound, fresh}) GuideW_instance_destroy(m);
 }
 
+// ---- As the common importers drive it -----------------------------------------------
+// A user's start values are written right after instantiation, inputs
+// included, and read back before initialisation; the inputs then hold
+// those values until the tool sets others.
+
+struct StartValues {
+    const char* situation;
+    std::vector<std::pair<std::string, std::vector<double>>> values;
+};
+
+std::vector<double> altitude_breakpoints_stretched() {
+    std::vector<double> bp(11);
+    for (size_t i = 0; i < bp.size(); ++i) bp[i] = 2500.0 * static_cast<double>(i);
+    return bp;
+}
+
+const StartValues kStartValueRows[] = {
+    {"a speed command given a start value, all else at the defaults", {{"speed_cmd", {220.0}}}},
+    {"level flight northbound told to turn to 30 deg, roll law retuned",
+     {{"speed_cmd", {220.0}},
+      {"azim_cmd", {30.0}},
+      {"mode", {1.0}},
+      {"tas", {200.0}},
+      {"vel_north", {200.0}},
+      {"altitude", {3000.0}},
+      {"roll_kp", {3.0}},
+      {"lat_max", {40.0}}}},
+    {"slow and high with the altitude breakpoints stretched, as a whole array",
+     {{"speed_cmd", {160.0}},
+      {"tas", {150.0}},
+      {"altitude", {9000.0}},
+      {"thr_alt_bp", altitude_breakpoints_stretched()}}},
+};
+
+TEST(Fmi3Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
+    for (const StartValues& row : kStartValueRows) {
+        SCOPED_TRACE(row.situation);
+        Instance fmu("importer");
+        GuideWInstance* ref = GuideW_instance_create();
+        for (const auto& [name, v] : row.values) {
+            fmu.set(name, v);
+            std::copy(v.begin(), v.end(), record_slot(ref, name));
+        }
+        // Read back before initialisation: what was set, the untouched
+        // start values, the start time and the not yet computed outputs.
+        for (const auto& [name, v] : row.values) {
+            const auto back = fmu.get(name, v.size());
+            for (size_t i = 0; i < v.size(); ++i) EXPECT_TRUE(same_bits(back[i], v[i])) << name;
+        }
+        const auto table = fmu.get("thr_table", 132);
+        const auto start = parse_doubles(package().var["thr_table"].attribute("start").value());
+        EXPECT_EQ(std::memcmp(table.data(), start.data(), 132 * sizeof(double)), 0);
+        EXPECT_EQ(fmu.get("time", 1)[0], 0.0);
+        EXPECT_EQ(fmu.get("throttle_cmd", 1)[0], 0.0);
+        ASSERT_EQ(api().fmi3EnterInitializationMode(fmu.c, false, 0.0, 0.0, false, 0.0), fmi3OK)
+            << fmu.log.last();
+        ASSERT_EQ(api().fmi3ExitInitializationMode(fmu.c), fmi3OK);
+        // Two seconds on the start values alone, then the varied flight.
+        double t = 0.0;
+        for (int k = 0; k < 200; ++k, t += 0.01) {
+            ASSERT_EQ(fmu.step(t, 0.01), fmi3OK) << fmu.log.last();
+            GuideW_instance_step(ref);
+            const auto y = fmu.read(guidew_fields::kOutputs);
+            ASSERT_EQ(std::memcmp(y.data(), GuideW_instance_outputs(ref), sizeof(GuideWOutputs)),
+                      0)
+                << k;
+        }
+        fly_and_compare(fmu, ref, 0, 300, t);
+        EXPECT_TRUE(fmu.log.records.empty()) << fmu.log.last();
+        GuideW_instance_destroy(ref);
+    }
+}
+
+TEST(Fmi3Logging, EveryDeclaredCategoryIsAcceptedAndAnUnknownOneChangesNothing) {
+    Instance fmu("categories");
+    std::vector<std::string> declared;
+    for (pugi::xml_node c :
+         package().doc.child("fmiModelDescription").child("LogCategories").children("Category")) {
+        declared.push_back(c.attribute("name").value());
+    }
+    EXPECT_NE(std::find(declared.begin(), declared.end(), "logAll"), declared.end());
+    for (const std::string& name : declared) {
+        const fmi3String one[] = {name.c_str()};
+        EXPECT_EQ(api().fmi3SetDebugLogging(fmu.c, true, 1, one), fmi3OK) << name;
+    }
+    const fmi3String events[] = {"logEvents"};
+    ASSERT_EQ(api().fmi3SetDebugLogging(fmu.c, false, 1, events), fmi3OK);
+    // An unknown name, alone or beside a known one: an error with the
+    // reason, nothing switched, and the instance goes on where it was.
+    const fmi3String mixed[] = {"logEvents", "logBogus"};
+    EXPECT_EQ(api().fmi3SetDebugLogging(fmu.c, true, 2, mixed), fmi3Error);
+    EXPECT_NE(fmu.log.last().find("unknown log category 'logBogus'"), std::string::npos)
+        << fmu.log.last();
+    const size_t before = fmu.log.records.size();
+    fmu.start();
+    EXPECT_EQ(fmu.step(0.0, 0.01), fmi3OK) << fmu.log.last();
+    EXPECT_EQ(fmu.log.records.size(), before) << fmu.log.last();
+}
+
 // ---- Misuse --------------------------------------------------------------------------
 
 struct Misuse {
@@ -408,13 +513,20 @@ TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
              return api().fmi3SetFloat64(c, &r, 1, &v, 1);
          },
          "is an output"},
-        {"writing an input before initialisation", false,
+        {"writing overrun", true,
          [](fmi3Instance c) {
-             const fmi3ValueReference r = vr_of("altitude");
-             const double v = 3000.0;
+             const fmi3ValueReference r = vr_of("overrun");
+             const bool v = true;
+             return api().fmi3SetBoolean(c, &r, 1, &v, 1);
+         },
+         "local variable"},
+        {"writing an output before initialisation", false,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("nz_cmd");
+             const double v = 1.0;
              return api().fmi3SetFloat64(c, &r, 1, &v, 1);
          },
-         "only parameters"},
+         "is an output"},
         {"step of a third of a law step", true,
          [](fmi3Instance c) { return step(c, 0.0, 0.01 / 3); }, "whole multiple"},
         {"step from another time", true, [](fmi3Instance c) { return step(c, 1.0, 0.01); },
@@ -449,6 +561,113 @@ TEST(Fmi3Misuse, EveryMisuseIsAnErrorWithAReason) {
         EXPECT_EQ(fmu.log.records.back().category, "logStatusError");
         EXPECT_NE(fmu.log.last().find(m.reason), std::string::npos) << fmu.log.last();
         EXPECT_EQ(api().fmi3Reset(fmu.c), fmi3OK);
+    }
+}
+
+// The states of the standard's Co-Simulation machine (without event mode)
+// and the instance's names for them.
+enum class Start { instantiated, initialization, stepping, terminated, error };
+const std::pair<Start, const char*> kStates[] = {
+    {Start::instantiated, "Instantiated"},
+    {Start::initialization, "Initialization Mode"},
+    {Start::stepping, "Step Mode (step complete)"},
+    {Start::terminated, "Terminated"},
+    {Start::error, "the error state"},
+};
+
+// Brings a fresh instance to a state by the standard's calling sequence
+// (the error state: by a step from a time that is not the FMU's).
+void bring_to(Instance& fmu, Start s) {
+    if (s == Start::instantiated) return;
+    ASSERT_EQ(api().fmi3EnterInitializationMode(fmu.c, false, 0.0, 0.0, false, 0.0), fmi3OK);
+    if (s == Start::initialization) return;
+    ASSERT_EQ(api().fmi3ExitInitializationMode(fmu.c), fmi3OK);
+    if (s == Start::terminated) ASSERT_EQ(api().fmi3Terminate(fmu.c), fmi3OK);
+    if (s == Start::error) ASSERT_EQ(step(fmu.c, 1.0, 0.01), fmi3Error);
+}
+
+// The standard's state machine, call by call: each call is answered in the
+// states listed and refused in every other with an error naming the state.
+TEST(Fmi3CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhere) {
+    const std::set<Start> every = {Start::instantiated, Start::initialization, Start::stepping,
+                                   Start::terminated, Start::error};
+    const std::set<Start> writable = {Start::instantiated, Start::initialization,
+                                      Start::stepping};
+    const fmi3ValueReference index = vr_of("thr_max_index");
+    struct Rule {
+        const char* call;
+        std::set<Start> accepted;
+        std::function<fmi3Status(fmi3Instance)> make;
+    };
+    const Rule rules[] = {
+        {"fmi3EnterInitializationMode", {Start::instantiated},
+         [](fmi3Instance c) {
+             return api().fmi3EnterInitializationMode(c, false, 0.0, 0.0, false, 0.0);
+         }},
+        {"fmi3ExitInitializationMode", {Start::initialization},
+         [](fmi3Instance c) { return api().fmi3ExitInitializationMode(c); }},
+        {"fmi3Terminate", {Start::stepping}, [](fmi3Instance c) { return api().fmi3Terminate(c); }},
+        {"fmi3DoStep", {Start::stepping}, [](fmi3Instance c) { return step(c, 0.0, 0.01); }},
+        {"fmi3SetFloat64 of an input", writable,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("tas");
+             const double v = 180.0;
+             return api().fmi3SetFloat64(c, &r, 1, &v, 1);
+         }},
+        {"fmi3SetUInt32 of the table indices", writable,
+         [&](fmi3Instance c) {
+             const fmi3UInt32 v[2] = {3, 4};
+             return api().fmi3SetUInt32(c, &index, 1, v, 2);
+         }},
+        // Writing nothing is still writing: not after termination either.
+        {"fmi3SetInt32 of nothing", writable,
+         [](fmi3Instance c) { return api().fmi3SetInt32(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3SetBoolean of nothing", writable,
+         [](fmi3Instance c) { return api().fmi3SetBoolean(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3GetFloat64 of the time", every,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("time");
+             double v;
+             return api().fmi3GetFloat64(c, &r, 1, &v, 1);
+         }},
+        {"fmi3GetUInt32 of the table indices", every,
+         [&](fmi3Instance c) {
+             fmi3UInt32 v[2];
+             return api().fmi3GetUInt32(c, &index, 1, v, 2);
+         }},
+        {"fmi3GetBoolean of overrun", every,
+         [](fmi3Instance c) {
+             const fmi3ValueReference r = vr_of("overrun");
+             bool v;
+             return api().fmi3GetBoolean(c, &r, 1, &v, 1);
+         }},
+        {"fmi3GetInt32 of nothing", every,
+         [](fmi3Instance c) { return api().fmi3GetInt32(c, nullptr, 0, nullptr, 0); }},
+        {"fmi3GetFMUState", every,
+         [](fmi3Instance c) {
+             fmi3FMUState s = nullptr;
+             return api().fmi3GetFMUState(c, &s);
+         }},
+        {"fmi3SetDebugLogging", every,
+         [](fmi3Instance c) { return api().fmi3SetDebugLogging(c, false, 0, nullptr); }},
+        {"fmi3Reset", every, [](fmi3Instance c) { return api().fmi3Reset(c); }},
+    };
+    for (const Rule& rule : rules) {
+        for (const auto& [from, name] : kStates) {
+            SCOPED_TRACE(std::string(rule.call) + " in " + name);
+            Instance fmu("ruled");
+            bring_to(fmu, from);
+            fmu.log.records.clear();
+            if (rule.accepted.count(from) != 0) {
+                EXPECT_EQ(rule.make(fmu.c), fmi3OK) << fmu.log.last();
+                continue;
+            }
+            EXPECT_EQ(rule.make(fmu.c), fmi3Error);
+            EXPECT_NE(fmu.log.last().find(std::string("not allowed in ") + name),
+                      std::string::npos)
+                << fmu.log.last();
+            EXPECT_EQ(step(fmu.c, 0.0, 0.01), fmi3Error) << "not in the error state";
+        }
     }
 }
 

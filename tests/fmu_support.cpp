@@ -7,9 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+
+#include "record_fields.h"
 
 namespace fmu_test {
 
@@ -101,6 +105,75 @@ std::vector<std::string> needed_libraries(const std::string& so_path) {
     return libs;
 }
 
+std::vector<std::string> required_versions(const std::string& so_path) {
+    std::vector<std::string> versions;
+    for (const std::string& line : command_lines("readelf -V -W '" + so_path + "'")) {
+        const size_t at = line.find("Name: ");
+        if (at == std::string::npos || line.find("Flags:") == std::string::npos) continue;
+        std::istringstream in(line.substr(at + 6));
+        std::string name;
+        if (in >> name) versions.push_back(name);
+    }
+    return versions;
+}
+
+namespace {
+
+std::vector<int> version_numbers(const std::string& text) {
+    std::vector<int> parts;
+    std::istringstream in(text);
+    std::string part;
+    while (std::getline(in, part, '.')) parts.push_back(std::atoi(part.c_str()));
+    parts.resize(3, 0);
+    return parts;
+}
+
+}  // namespace
+
+std::vector<int> highest_glibc(const std::vector<std::string>& versions) {
+    std::vector<int> best;
+    const std::string prefix = "GLIBC_";
+    for (const std::string& v : versions) {
+        if (v.rfind(prefix, 0) != 0 || v.size() == prefix.size() || !std::isdigit(v[6])) continue;
+        const std::vector<int> n = version_numbers(v.substr(prefix.size()));
+        if (best.empty() || n > best) best = n;
+    }
+    return best;
+}
+
+std::vector<int> readme_glibc(const std::string& readme_path) {
+    std::ifstream in(readme_path);
+    std::string line;
+    bool in_fmu_section = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("## ", 0) == 0) in_fmu_section = line.find("FMU") != std::string::npos;
+        const size_t at = line.find("glibc ");
+        if (!in_fmu_section || at == std::string::npos) continue;
+        const std::string rest = line.substr(at + 6);
+        if (rest.empty() || !std::isdigit(static_cast<unsigned char>(rest[0]))) continue;
+        if (rest.find("or later") == std::string::npos) continue;
+        return version_numbers(rest.substr(0, rest.find(' ')));
+    }
+    return {};
+}
+
+void expect_only_glibc(const std::string& so_path, const std::string& readme_path) {
+    const std::set<std::string> glibc = {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"};
+    for (const std::string& lib : needed_libraries(so_path)) {
+        EXPECT_EQ(glibc.count(lib), 1u) << lib << " is not part of glibc";
+    }
+    const std::vector<std::string> versions = required_versions(so_path);
+    for (const std::string& v : versions) {
+        EXPECT_TRUE(v.rfind("GLIBC_", 0) == 0) << v << " is a C++ or GCC runtime's version";
+    }
+    const std::vector<int> stated = readme_glibc(readme_path);
+    ASSERT_FALSE(stated.empty()) << "the README's FMU section states no \"glibc X.Y or later\"";
+    const std::vector<int> needed = highest_glibc(versions);
+    ASSERT_FALSE(needed.empty());
+    EXPECT_EQ(needed, stated) << "the binary needs glibc " << needed[0] << "." << needed[1]
+                              << "." << needed[2];
+}
+
 bool LogBook::any_containing(const std::string& text) const {
     for (const LogRecord& r : records) {
         if (r.message.find(text) != std::string::npos) return true;
@@ -135,6 +208,25 @@ GuideWInputs flight_inputs(int k) {
     u.ext_lat = 0.4 * std::sin(0.5 * t);
     u.aux_in = 1000.0 + k;
     return u;
+}
+
+double* record_slot(GuideWInstance* m, const std::string& name) {
+    for (size_t i = 0; i < std::size(guidew_fields::kInputs); ++i) {
+        if (name == guidew_fields::kInputs[i].name) return &GuideW_instance_inputs(m)->speed_cmd + i;
+    }
+    const size_t bracket = name.find('[');
+    const std::string base = name.substr(0, bracket);
+    for (const guidew_fields::ParamField& f : guidew_fields::kParams) {
+        if (base != f.name || f.is_integer) continue;
+        double* at = reinterpret_cast<double*>(
+            reinterpret_cast<unsigned char*>(GuideW_instance_params(m)) + f.offset);
+        if (bracket == std::string::npos) return at;
+        int first = 0, second = 0;
+        const int n = std::sscanf(name.c_str() + bracket, "[%d,%d]", &first, &second);
+        if (n == 2) return at + (second - 1) + 11 * (first - 1);  // thr_table[s,a]
+        if (n == 1) return at + (first - 1);
+    }
+    throw std::runtime_error("no Real record field for " + name);
 }
 
 double parse_double(const char* text) { return std::strtod(text, nullptr); }

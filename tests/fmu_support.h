@@ -51,6 +51,18 @@ private:
 // libraries it needs (readelf/nm output).
 std::vector<std::string> exported_symbols(const std::string& so_path);
 std::vector<std::string> needed_libraries(const std::string& so_path);
+// The symbol versions the binary asks of those libraries ("GLIBC_2.29",
+// "GLIBCXX_3.4.29", ...), from its version-needs section.
+std::vector<std::string> required_versions(const std::string& so_path);
+// The highest "GLIBC_x.y[.z]" among them as {x, y, z}; {} when none.
+std::vector<int> highest_glibc(const std::vector<std::string>& versions);
+// The glibc the README states the FMU needs ("glibc X.Y or later" in its
+// FMU section), as {X, Y}; {} when it states none.
+std::vector<int> readme_glibc(const std::string& readme_path);
+// Checks what both FMU binaries must hold to travel: only glibc's own
+// libraries needed, no C++ or GCC runtime version asked for, and exactly
+// the glibc the README states as the highest version asked for.
+void expect_only_glibc(const std::string& so_path, const std::string& readme_path);
 
 // Log messages a test instance received.
 struct LogRecord {
@@ -69,6 +81,12 @@ struct LogBook {
 // north (azimuth wrap), flies fast and slow, high and low, upright and
 // inverted, with the external commands mixed in; deterministic.
 GuideWInputs flight_inputs(int k);
+
+// Where a variable named as in the FMU lives in a reference instance of the
+// instance API: an input, a scalar parameter, a whole parameter array (FMI
+// 3.0: the record's order), or one FMI 2.0 element "name[i]" /
+// "thr_table[s,a]" (1-based). Throws for any other name.
+double* record_slot(GuideWInstance* m, const std::string& name);
 
 // Reads a double written by the model description (shortest round-trip
 // text) back to the same bits.

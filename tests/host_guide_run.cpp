@@ -272,7 +272,7 @@ TEST_F(GuideRun, BadInputFailsNamingThePlaceAndLeavesNoOutput) {
         {"a field lost", header + row + row.substr(0, row.rfind(',')) + "\n", "", 1,
          "in.csv:3: 19 fields, but the header has 20"},
         {"a name twice", "roll" + good.substr(4), "", 1, "in.csv:1: column 12 (\"roll\"): same name as column 1"},
-        {"no such file", "", "", 1, "in.csv: cannot read: No such file or directory"},
+        {"no such file", "", "", 2, "in.csv: cannot read: No such file or directory"},
         {"unknown parameter on the command line", good, "--set roll_kq=3", 2,
          "--set \"roll_kq=3\": unknown parameter \"roll_kq\"" + std::string(valid)},
         {"unknown parameter in a file", good, "--params p.txt", 1, "p.txt:2: unknown parameter \"roll_kq\"" + std::string(valid)},
@@ -343,6 +343,66 @@ TEST_F(GuideRun, OutputKeepsWhatItsPathIs) {
     EXPECT_TRUE(fs::is_fifo("fifo"));
 }
 
+// -o naming standard output (or any descriptor the shell opened) writes
+// into that open file, where the shell left it: what was written before and
+// after stays, ">>" keeps appending, and a pipe's reader gets the rows.
+TEST_F(GuideRun, StandardOutputPathsWriteWhereTheShellPointsThem) {
+    write("flight.csv", flight_csv(kInputs));
+    const std::string replay = run("flight.csv").out;
+    ASSERT_FALSE(replay.empty());
+    const std::string tool = "'" GUIDE_RUN_PATH "' flight.csv -o ";
+    const struct { const char* situation; std::string shell; std::string expected; } cases[] = {
+        {"braced group into a new file", "{ echo BEFORE; " + tool + "/dev/stdout; echo AFTER; } > g.txt",
+         "BEFORE\n" + replay + "AFTER\n"},
+        {"appended to a log", "echo OLD > g.txt; " + tool + "/dev/stdout >> g.txt; echo AFTER >> g.txt",
+         "OLD\n" + replay + "AFTER\n"},
+        {"piped to a reader", tool + "/dev/stdout | cat > g.txt", replay},
+        {"descriptor 3 by its /proc name", "{ echo BEFORE >&3; " + tool + "/proc/self/fd/3; } 3> g.txt",
+         "BEFORE\n" + replay},
+        {"/dev/fd of a descriptor in append mode", "echo OLD > g.txt; " + tool + "/dev/fd/4 4>> g.txt",
+         "OLD\n" + replay},
+        {"a link to /dev/stdout", "ln -s /dev/stdout out.lnk; " + tool + "out.lnk > g.txt", replay},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        fs::remove("g.txt");
+        fs::remove("out.lnk");
+        const int status = std::system(("set -e; " + c.shell + " 2>../err").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << slurp("../err");
+        EXPECT_EQ(slurp("g.txt"), c.expected);
+        EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+    }
+    fs::remove("out.lnk");
+    EXPECT_EQ(files(), (std::set<std::string>{"flight.csv", "g.txt"}));
+}
+
+// A read-only file is refused as "> file" in a shell refuses it, and left
+// as it was. Root may write any file, so this runs as the user nobody.
+TEST_F(GuideRun, ReadOnlyOutputIsRefusedAndKept) {
+    write("flight.csv", flight_csv(kInputs));
+    write("mine.csv", "mine\n");
+    fs::permissions(base, fs::perms::all);
+    fs::permissions(base / "files", fs::perms::all);
+    fs::permissions("flight.csv", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions("mine.csv", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "cannot run as the user nobody here";
+    }
+    const int status = std::system(
+        "setpriv --reuid=65534 --regid=65534 --clear-groups '" GUIDE_RUN_PATH "' flight.csv -o mine.csv "
+        ">../out 2>../err");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_THAT(slurp("../err"), HasSubstr("mine.csv: cannot write: Permission denied"));
+    EXPECT_EQ(slurp("mine.csv"), "mine\n");
+    EXPECT_EQ(files(), (std::set<std::string>{"flight.csv", "mine.csv"}));
+    // The same file, writable, is replaced as ever.
+    fs::permissions("mine.csv", fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(std::system("setpriv --reuid=65534 --regid=65534 --clear-groups '" GUIDE_RUN_PATH
+                          "' flight.csv -o mine.csv 2>../err"), 0) << slurp("../err");
+    EXPECT_EQ(slurp("mine.csv"), run("flight.csv").out);
+}
+
 // A file that cannot be read is bad data that says why, never an empty
 // file; one that cannot be written is a file system that cannot be used.
 TEST_F(GuideRun, UnreadableFilesAreRefusedWithTheReason) {
@@ -351,9 +411,10 @@ TEST_F(GuideRun, UnreadableFilesAreRefusedWithTheReason) {
     const struct { const char* situation; const char* args; int status; const char* message; } cases[] = {
         {"parameter file is a folder", "--params folder flight.csv", 1, "folder: cannot read: Is a directory"},
         {"input is a folder", "folder", 1, "folder: cannot read: Is a directory"},
-        {"no parameter file", "--params none.txt flight.csv", 1, "none.txt: cannot read: No such file or directory"},
+        {"no parameter file", "--params none.txt flight.csv", 2, "none.txt: cannot read: No such file or directory"},
         {"output into a missing folder", "-o none/out.csv flight.csv", 3, "none/out.csv: cannot create: No such file"},
         {"output onto a folder", "-o folder flight.csv", 3, "folder: cannot write: Is a directory"},
+        {"a missing file whose name holds a line break", "'none\nfile.csv'", 2, "none\\nfile.csv: cannot read: No such file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);

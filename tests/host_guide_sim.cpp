@@ -2,8 +2,14 @@
 // as a user would: every built-in scenario must pass its own checks, its
 // recorded flights must replay bit for bit through guide-run, and bad
 // scenarios and options must be refused clearly.
+#include <signal.h>
+#include <unistd.h>
+
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "guide_fields.h"
 #include "tool_sandbox.h"
@@ -90,6 +96,13 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     write("dup_nested.json", R"([{"name": "a", "duration_s": 5}, {"name": "b", "duration_s": 5, "name": "c"}])");
     write("weight.json", scenario(R"("inputs": {"ext_weight": 1.5})"));
     write("mode.json", scenario(R"("inputs": {"mode": -1})"));
+    write("reverse.json", scenario(R"("inputs": {"speed_cmd": -500})"));
+    write("warp.json", scenario(R"("events": [{"t_s": 1, "inputs": {"speed_cmd": 1e200}}])"));
+    write("over.json", scenario(R"("inputs": {"elev_cmd": 95})"));
+    write("nz.json", scenario(R"("inputs": {"mode": 4, "ext_nz": 50})"));
+    write("orbit_tol.json", scenario(R"("inputs": {"mode": 3, "ext_nz": 2}, "expect": {"orbit": {"radius_tolerance": -0.1}})"));
+    write("bank_tol.json", scenario(R"("expect": {"final_bank_deg": {"value": 0, "tolerance": -1}})"));
+    write("load.json", scenario(R"("expect": {"max_load_g": -1})"));
     write("fast.json", scenario(R"("initial": {"speed_mps": 1e200}, "expect": {"max_load_g": 9})"));
     write("slow.json", scenario(R"("initial": {"speed_mps": 1e-300}, "expect": {"max_load_g": 9})"));
     write("underground.json", scenario(R"("initial": {"altitude_m": -10})"));
@@ -112,7 +125,16 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
         {"key twice", {at("dup.json")}, 1, "dup.json: inputs: key \"azim_cmd\" given twice"},
         {"key twice in a list's object", {at("dup_nested.json")}, 1, "dup_nested.json: [1]: key \"name\" given twice"},
         {"weight above one", {at("weight.json")}, 1, "scenario (x).inputs.ext_weight: must lie within [0, 1]"},
-        {"negative mode", {at("mode.json")}, 1, "scenario (x).inputs.mode: must not be negative"},
+        {"negative mode", {at("mode.json")}, 1, "scenario (x).inputs.mode: must lie within [0, 5], not -1"},
+        {"negative commanded speed", {at("reverse.json")}, 1, "scenario (x).inputs.speed_cmd: must lie within [30, 1000], not -500"},
+        {"commanded speed beyond any aircraft", {at("warp.json")}, 1,
+         "scenario (x).events[0].inputs.speed_cmd: must lie within [30, 1000], not 1e+200"},
+        {"commanded straight past the vertical", {at("over.json")}, 1, "scenario (x).inputs.elev_cmd: must lie within [-90, 90]"},
+        {"external load beyond any airframe", {at("nz.json")}, 1, "scenario (x).inputs.ext_nz: must lie within [-10, 10]"},
+        {"negative orbit radius tolerance", {at("orbit_tol.json")}, 1,
+         "scenario (x).expect.orbit.radius_tolerance: must lie within [0, 1], not -0.1"},
+        {"negative bank tolerance", {at("bank_tol.json")}, 1, "scenario (x).expect.final_bank_deg.tolerance: must lie within [0, 180]"},
+        {"negative load limit", {at("load.json")}, 1, "scenario (x).expect.max_load_g: must lie within [0, 20]"},
         {"faster than any aircraft", {at("fast.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
         {"too slow to fly", {at("slow.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
         {"starting underground", {at("underground.json")}, 1, "scenario (x).initial.altitude_m: must lie within"},
@@ -215,4 +237,147 @@ TEST_F(GuideSim, DrawingScriptExitsLikeTheTools) {
         EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << c.situation;
         EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << c.situation;
     }
+}
+
+// The convergence time is when the direction error last entered the 5 deg
+// band and stayed in it; the first entry is kept beside it. Checked against
+// the recorded error of flights that overshoot back out of the band
+// (climb_behind), never settle (external_bank's error grows to 50 deg) and
+// settle once (typical).
+TEST_F(GuideSim, ConvergenceIsTheLastEntryIntoTheBand) {
+    const ToolResult r = sim({"--no-plot", "-o", at("out"), "typical", "climb_behind", "external_bank"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const struct { const char* flight; const char* shown; } cases[] = {
+        {"typical", "6.49 s"}, {"climb_behind", "20.34 s"}, {"external_bank", "never"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flight);
+        const std::string csv = read("out/" + std::string(c.flight) + ".csv");
+        const std::vector<std::string> t = column(csv, "time"), err = column(csv, "dir_err_deg");
+        std::optional<double> first, entered;
+        for (size_t k = 0; k < t.size(); ++k) {
+            const bool inside = std::stod(err[k]) <= 5.0;
+            if (inside && !first) first = std::stod(t[k]);
+            if (inside && !entered) entered = std::stod(t[k]);
+            if (!inside) entered.reset();
+        }
+        const nlohmann::json summary = nlohmann::json::parse(read("out/" + std::string(c.flight) + ".summary.json"));
+        EXPECT_EQ(summary["converge_s"].is_null(), !entered);
+        if (entered) EXPECT_DOUBLE_EQ(summary["converge_s"].get<double>(), *entered);
+        ASSERT_EQ(summary["first_within_s"].is_null(), !first);
+        if (first) EXPECT_DOUBLE_EQ(summary["first_within_s"].get<double>(), *first);
+        EXPECT_NE(r.out.find(std::string(c.flight) + " "), std::string::npos);
+        const size_t row = r.out.find(c.flight);
+        EXPECT_NE(r.out.substr(row, r.out.find('\n', row) - row).find(c.shown), std::string::npos) << r.out;
+    }
+}
+
+// --compare with a damaged earlier run names that run's file and what is
+// wrong, as bad data (1), and still draws nothing stale.
+TEST_F(GuideSim, CompareNamesTheBadFileItWasGiven) {
+    std::filesystem::create_directory(at("badcmp"));
+    const struct { const char* situation; std::string csv; const char* says; } cases[] = {
+        {"garbage", "garbage\n\x01\x02\n", "badcmp/typical.csv: line 1: not a guide-sim trajectory: no column time"},
+        {"empty", "", "badcmp/typical.csv: empty file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        write("badcmp/typical.csv", c.csv);
+        const ToolResult r = sim({"-o", at("out"), "--compare", at("badcmp"), "typical"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("out/typical.csv"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Traceback"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(at("out/typical.png")));
+    }
+    // A row cut short is named by its line.
+    const ToolResult good = sim({"--no-plot", "-o", at("good"), "typical"});
+    ASSERT_EQ(good.status, 0) << good.err;
+    std::string cut = read("good/typical.csv");
+    cut = cut.substr(0, cut.find('\n', cut.find('\n', cut.find('\n') + 1) + 1));
+    cut = cut.substr(0, cut.rfind(',')) + "\n";
+    write("badcmp/typical.csv", cut);
+    const ToolResult r = sim({"-o", at("out"), "--compare", at("badcmp"), "typical"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("badcmp/typical.csv: line 3: "), std::string::npos) << r.err;
+}
+
+// A picture belongs to the flight it was drawn from: a new flight of the
+// same name written without pictures, or whose drawing fails, leaves no
+// picture of the old one beside its verdict.
+TEST_F(GuideSim, OldPicturesGoWhenTheirFlightIsFlownAgain) {
+    write("typical.json", R"({"name": "typical", "duration_s": 3, "expect": {"converge_within_s": 0.5},
+        "inputs": {"azim_cmd": 90}})");
+    const struct { const char* situation; std::vector<std::string> rerun; int status; } cases[] = {
+        {"flown again without pictures", {"--no-plot"}, 1},
+        {"drawing fails", {"--python", "/bin/false"}, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        ASSERT_EQ(sim({"-o", at("out"), "typical"}).status, 0);
+        ASSERT_TRUE(std::filesystem::exists(at("out/typical.png")));
+        std::vector<std::string> args = {"-o", at("out"), at("typical.json")};
+        args.insert(args.end(), c.rerun.begin(), c.rerun.end());
+        const ToolResult r = sim(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.out.find("FAILED"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(at("out/typical.png")));
+        for (const auto& f : std::filesystem::directory_iterator(at("out"))) {
+            EXPECT_EQ(f.path().filename().string().find(".tmp"), std::string::npos) << f.path();
+        }
+    }
+}
+
+// --params and --set retune every scenario flown, after the scenario's own
+// parameters, and the .params file written says so (so the replay holds).
+TEST_F(GuideSim, CommandLineParametersRetuneEveryFlight) {
+    write("tuned.json", R"({"name": "tuned", "duration_s": 5, "params": {"roll_kp": 3, "roll_kd": 0.5}})");
+    write("p.txt", "roll_kd = 0.125\n");
+    const ToolResult r = sim({"--no-plot", "-o", at("out"), "--params", at("p.txt"), "--set", "roll_kp=1.5",
+                              "typical", at("tuned.json")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* name : {"typical", "tuned"}) {
+        SCOPED_TRACE(name);
+        const std::string params = read("out/" + std::string(name) + ".params");
+        EXPECT_NE(params.find("\nroll_kp = 1.5\n"), std::string::npos) << params;
+        EXPECT_NE(params.find("\nroll_kd = 0.125\n"), std::string::npos) << params;
+        const ToolResult replay = run_program(GUIDE_RUN_PATH, {"--states", "--params", at("out/" + std::string(name) + ".params"),
+                                                               at("out/" + std::string(name) + ".csv")});
+        EXPECT_TRUE(replay.out == read("out/" + std::string(name) + ".csv"));
+    }
+    const ToolResult plain = sim({"--no-plot", "-o", at("plain"), "typical"});
+    EXPECT_NE(read("plain/typical.csv"), read("out/typical.csv"));
+    const ToolResult bad = sim({"--no-plot", "-o", at("out"), "--set", "roll_kq=1", "typical"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("unknown parameter \"roll_kq\""), std::string::npos) << bad.err;
+}
+
+// Ctrl-C during a long flight ends guide-sim at once with status 130 and one
+// line, and leaves no half-written file behind.
+TEST_F(GuideSim, CtrlCEndsWithOneLineAndNoHalfWrittenFile) {
+    write("long.json", R"({"name": "long", "duration_s": 36000, "inputs": {"azim_cmd": 90}})");
+    const std::string out = base / "stdout", err = base / "stderr";
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    posix_spawn_file_actions_addopen(&io, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&io, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> args = {GUIDE_SIM_PATH, "--no-plot", "-o", at("out"), at("long.json")};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&io);
+    // Wait until the trajectory is being written, then interrupt.
+    const auto writing = [&] { return std::filesystem::exists(at("out")) && !std::filesystem::is_empty(at("out")); };
+    for (int i = 0; i < 500 && !writing(); ++i) usleep(10000);
+    ASSERT_TRUE(writing());
+    usleep(100000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_EQ(slurp(err), "guide-sim: interrupted\n");
+    for (const auto& f : std::filesystem::directory_iterator(at("out"))) ADD_FAILURE() << "left behind: " << f.path();
 }

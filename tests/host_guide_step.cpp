@@ -84,7 +84,23 @@ TEST_F(GuideStep, EveryHelpStatesTheExitStatuses) {
     for (const char* program : {GUIDE_STEP_PATH, GUIDE_RUN_PATH}) {
         const ToolResult r = run_program(program, {"--help"});
         EXPECT_EQ(r.status, 0);
-        EXPECT_THAT(r.out, HasSubstr("Exit status: 0 done")) << program;
-        EXPECT_THAT(r.out, HasSubstr("3 the library")) << program;
+        EXPECT_THAT(r.out, HasSubstr("Exit status (the same in guide-step, guide-run, guide-sim, guide-campaign)")) << program;
+        EXPECT_THAT(r.out, HasSubstr("3    environment: the library cannot be loaded")) << program;
     }
+}
+
+// -o writes the same lines into a file (whole, as the other tools write),
+// or appends them where the shell points /dev/stdout.
+TEST_F(GuideStep, OutputGoesWhereOutputSays) {
+    const ToolResult shown = step({"--states", "azim_cmd=60"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    const ToolResult written = step({"--states", "-o", at("step.txt"), "azim_cmd=60"});
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.out, "");
+    EXPECT_EQ(read("step.txt"), shown.out);
+    write("log.txt", "earlier\n");
+    const ToolResult appended = run_program("/bin/sh", {"-c", "'" GUIDE_STEP_PATH "' --states -o /dev/stdout azim_cmd=60 >> '" +
+                                                                  at("log.txt") + "'"});
+    EXPECT_EQ(appended.status, 0) << appended.err;
+    EXPECT_EQ(read("log.txt"), "earlier\n" + shown.out);
 }

@@ -58,6 +58,11 @@ void expect_same_figures(const json& flown, const FlightSummary& ref, const std:
     } else {
         EXPECT_TRUE(m.at("converge_s").is_null()) << what;
     }
+    if (ref.first_within_s && ref.steers) {
+        EXPECT_EQ(m.at("first_within_s").get<double>(), *ref.first_within_s) << what;
+    } else {
+        EXPECT_TRUE(m.at("first_within_s").is_null()) << what;
+    }
     // One check may fail in more than one way; its texts are joined by "; ".
     // The library lists them by check, guide-sim by when they were found.
     std::vector<std::string> failures;

@@ -1,6 +1,8 @@
 // field-tables: writes what is generated from the one list of the records'
 // fields (src/common/record_fields.h) into the files that must agree with
-// it, or checks that they do.
+// it, or checks that they do. The defaults and the FMU's variables come
+// through fields_doc.h alone (the guidew_fields_doc target), never from the
+// FMU's or the runtime's internals.
 //
 //   field-tables --check ROOT    exit 1 and say which file is stale
 //   field-tables --update ROOT   rewrite the generated parts
@@ -20,8 +22,7 @@
 #include <sstream>
 #include <string>
 
-#include "fmu_variables.h"
-#include "guidance_defaults.h"
+#include "fields_doc.h"
 #include "record_fields.h"
 #include "typical_flight.h"
 
@@ -65,7 +66,7 @@ std::string default_text(const GuideWParams& p, const ParamField& f) {
 }
 
 std::string parameter_table() {
-    const GuideWParams& p = guidance_default_params();
+    const GuideWParams p = guidew_fields_doc::default_params();
     std::string t = "| Field | Type | Default | Unit | Meaning |\n|---|---|---|---|---|\n";
     for (const ParamField& f : kParams) {
         std::string type = f.is_integer ? "uint32" : "double";
@@ -80,56 +81,29 @@ std::string parameter_table() {
 // element its own scalar (structured name, consecutive value references),
 // FMI 3.0 one array variable.
 std::string fmu_variable_table() {
-    using guidew_fmu::Variable;
-    struct Scalars {
-        std::string type, pattern;
-        uint32_t first = 0, last = 0;
-        size_t count = 0;
-    };
-    const auto type_name = [](const Variable& v, bool fmi3) {
-        switch (v.base) {
-            case guidew_fmu::Base::real: return fmi3 ? "Float64" : "Real";
-            case guidew_fmu::Base::integer: return fmi3 ? "UInt32" : "Integer";
-            case guidew_fmu::Base::boolean: return "Boolean";
-        }
-        return "";
-    };
-    std::map<std::string, Scalars> fmi2;
-    for (const Variable& v : guidew_fmu::variables(guidew_fmu::FmiVersion::v2)) {
-        const size_t bracket = v.name.find('[');
-        Scalars& s = fmi2[v.name.substr(0, bracket)];
-        if (s.count++ == 0) {
-            s.type = type_name(v, false);
-            s.first = v.value_reference;
-            s.pattern = bracket == std::string::npos ? ""
-                        : v.name.find(',') != std::string::npos ? "[s,a]" : "[i]";
-        }
-        s.last = v.value_reference;
-    }
-    const GuideWParams& p = guidance_default_params();
+    const GuideWParams p = guidew_fields_doc::default_params();
     std::string t =
         "| Variable | Causality | FMI 2.0: type, value reference | FMI 3.0: type, value reference "
         "| Unit | Start | Meaning |\n|---|---|---|---|---|---|---|\n";
-    for (const Variable& v : guidew_fmu::variables(guidew_fmu::FmiVersion::v3)) {
-        const Scalars& s = fmi2[v.name];
-        std::string v2 = s.type + " " + std::to_string(s.first);
-        if (s.count > 1) {
-            v2 = s.type + " `" + v.name + s.pattern + "` " + std::to_string(s.first) + "–" +
-                 std::to_string(s.last);
+    for (const guidew_fields_doc::FmuVariable& v : guidew_fields_doc::fmu_variables()) {
+        std::string v2 = std::string(v.fmi2_type) + " " + std::to_string(v.fmi2_first);
+        if (v.fmi2_count > 1) {
+            v2 = std::string(v.fmi2_type) + " `" + v.name + v.fmi2_element + "` " +
+                 std::to_string(v.fmi2_first) + "–" + std::to_string(v.fmi2_last);
         }
-        std::string v3 = type_name(v, true);
+        std::string v3 = v.fmi3_type;
         for (size_t d : v.dims) v3 += "[" + std::to_string(d) + "]";
-        v3 += " " + std::to_string(v.value_reference);
+        v3 += " " + std::to_string(v.fmi3_reference);
         std::string start;
-        if (v.causality == guidew_fmu::Causality::parameter) {
+        if (std::string(v.causality) == "parameter") {
             for (const ParamField& f : kParams) {
                 if (v.name == f.name) start = default_text(p, f);
             }
-        } else if (v.causality == guidew_fmu::Causality::input) {
+        } else if (std::string(v.causality) == "input") {
             start = "0";
         }
-        t += "| `" + v.name + "` | " + guidew_fmu::causality_name(v.causality) + " | " + v2 + " | " +
-             v3 + " | " + unit_cell(v.unit) + " | " + start + " | " + v.description + " |\n";
+        t += "| `" + v.name + "` | " + v.causality + " | " + v2 + " | " + v3 + " | " +
+             unit_cell(v.unit) + " | " + start + " | " + v.description + " |\n";
     }
     return t;
 }

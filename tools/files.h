@@ -6,12 +6,14 @@
 
 #include <string>
 
-// The whole content of path. A ToolError (status 1) "PATH: cannot read:
-// REASON" when it cannot be opened, is a directory, or a read fails.
+// The whole content of path. A ToolError "PATH: cannot read: REASON" when it
+// is missing (status 2), cannot be opened, is a directory, or a read fails
+// (status 1).
 std::string read_text_file(const std::string& path);
 
-// Refuses (status 1) a path that cannot be read as a stream of text: a
-// missing or unreadable file, a directory.
+// Refuses a path that cannot be read as a stream of text: a missing file
+// (status 2: the command line named it), an unreadable file or a directory
+// (status 1).
 void check_readable(const std::string& path);
 
 // True when the descriptor is a terminal, pipe or socket: data arrives as
@@ -28,6 +30,12 @@ bool is_live_path(const std::string& path);
 //                      temporary file;
 //   a symbolic link    is followed, and its final target is replaced as
 //                      above (the link stays a link);
+//                      A file that may not be written (read-only, as
+//                      "> file" in a shell refuses it) is refused;
+//   /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N (also when reached
+//   through links):    the open descriptor itself, written in place at its
+//                      offset and in its append mode (the file the shell
+//                      opened for "> log" or ">> log", or a pipe);
 //   a character device, FIFO or socket:
 //                      written to directly (it cannot be "replaced": a
 //                      rename would put a regular file in place of
@@ -63,6 +71,15 @@ private:
     bool owns_fd_ = false;
     bool live_ = false;
 };
+
+// Refuses (status 3, "PATH: cannot write: REASON") an existing target that
+// this user may not write, before anything is written beside it.
+void check_replaceable(const std::string& path, const std::string& target);
+
+// Ctrl-C ends the program at once with status 130 and the one line
+// "PROGRAM: interrupted", after removing a half-written output file; SIGTERM
+// and SIGHUP remove it too and end the program by their signal.
+void end_cleanly_on_interrupt(const char* program);
 
 // Writes text to path whole or not at all, as OutputFile does.
 void write_text_file(const std::string& path, const std::string& text);

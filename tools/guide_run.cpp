@@ -148,6 +148,8 @@ const char* const kFooter =
     "An output file is written under a temporary name and renamed only when\n"
     "complete (a symbolic link is followed; a device or FIFO is written to\n"
     "directly); after an error an earlier file of that name is left as it was.\n"
+    "A read-only file is refused. /dev/stdout and /proc/self/fd/N are written\n"
+    "where the shell points them (\">> log\" keeps appending).\n"
     "\n";
 
 }  // namespace
@@ -161,12 +163,13 @@ int main(int argc, char** argv) {
     app.add_option("INPUT", opt.input, "CSV of recorded inputs; - reads standard input")
         ->type_name("FILE")
         ->required();
-    app.add_option("-o,--output", opt.output,
-                   "where to write the CSV; - (the default) is\nstandard output")
+    add_output_option(app, opt.output, "where to write the CSV; - (the default) is\nstandard output")
         ->type_name("FILE");
     app.add_flag("--states", opt.states, "also write the 16 states after each step");
     add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
+    add_version_option(app, "guide-run");
     parse_command_line(app, "guide-run", argc, argv);
+    end_cleanly_on_interrupt("guide-run");
     return run_reporting_errors("guide-run", [&] { replay(opt); });
 }

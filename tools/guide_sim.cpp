@@ -134,7 +134,15 @@ private:
     int last_ = -1;
 };
 
-std::vector<Scenario> resolve_scenarios(const std::vector<std::string>& args) {
+std::vector<Scenario> named_scenarios(const std::vector<std::string>& args);
+
+// The parameters of --params and --set go after the scenario's own (and
+// after the aircraft's trim table): the command line retunes every flight.
+void retune(Scenario& sc, const std::vector<Assignment>& params) {
+    for (const Assignment& a : params) sc.params.emplace_back(a.name, a.value);
+}
+
+std::vector<Scenario> named_scenarios(const std::vector<std::string>& args) {
     const std::vector<Scenario>& builtins = builtin_scenarios();
     if (args.empty()) return builtins;
     std::vector<Scenario> out;
@@ -177,7 +185,7 @@ void print_summary_header() {
 }
 
 // "n/a" when the mode does not steer towards the commanded direction,
-// "never" when it steers but never came within 5 deg.
+// "never" when it steers but the flight ends outside the 5 deg band.
 std::string converge_text(const FlightSummary& sum) {
     if (!sum.steers) return "n/a";
     return sum.converge_s ? fixed(2, *sum.converge_s) + " s" : "never";
@@ -214,6 +222,7 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     j["failed"] = sum.failed;
     j["steers"] = sum.steers;
     j["converge_s"] = sum.converge_s ? nlohmann::json(*sum.converge_s) : nlohmann::json();
+    j["first_within_s"] = sum.first_within_s ? nlohmann::json(*sum.first_within_s) : nlohmann::json();
     j["ended_s"] = sum.ended_s ? nlohmann::json(*sum.ended_s) : nlohmann::json();
     j["latched"] = sc.expect.latched;
     // The states that are flags, for the pictures' latch strips.
@@ -225,11 +234,16 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     return j.dump(2) + "\n";
 }
 
+// The status the plotting script is asked to give for a trajectory it cannot
+// read: neither the interpreter's 1 for a crash nor another program's 1
+// (--python naming something else) can be taken for it.
+constexpr int kScriptBadData = 65;
+
 // Runs the plotting script on the named trajectories: status 3 when Python
-// or its plotting package cannot be used.
+// or its plotting package cannot be used, 1 when a trajectory is bad.
 void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     const std::string script = executable_dir() + "plot_trajectory.py";
-    std::vector<std::string> args = {opt.python, script};
+    std::vector<std::string> args = {opt.python, script, "--bad-data-exit", std::to_string(kScriptBadData)};
     if (!opt.compare_dir.empty()) args.insert(args.end(), {"--compare", opt.compare_dir});
     args.push_back(opt.out_dir);
     args.insert(args.end(), names.begin(), names.end());
@@ -242,6 +256,11 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     }
     int status = 0;
     waitpid(pid, &status, 0);
+    // The script has named the file and what is wrong with it: a trajectory
+    // (this run's or the one compared) that holds bad data is status 1.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kScriptBadData) {
+        fail(kExitFailed, "a trajectory could not be drawn (see above)");
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fail(kExitEnvironment, "drawing the pictures failed (use --no-plot to skip them)");
     }
@@ -289,12 +308,14 @@ int simulate(const Options& opt) {
     if (!opt.compare_dir.empty() && !fs::is_directory(opt.compare_dir, ec)) {
         fail(kExitUsage, "--compare " + quote_text(opt.compare_dir) + ": no such folder");
     }
-    const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios);
+    const std::vector<Scenario> scenarios = named_scenarios(opt.scenarios);
     const std::vector<Assignment> params = read_parameter_options(opt.params);
     const GuideLibrary lib = load_guide_library(opt.library);
-    lib.initialize();
-    apply_parameters(*lib.params, params);
-    if (!opt.calibrate_out.empty()) return calibrate(opt, lib);
+    if (!opt.calibrate_out.empty()) {
+        lib.initialize();
+        apply_parameters(*lib.params, params);  // the calibration trims under the tuned gains
+        return calibrate(opt, lib);
+    }
     const fs::path dir(opt.out_dir);
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
@@ -317,6 +338,12 @@ int simulate(const Options& opt) {
         Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
         sc.aircraft = aircraft_name;
         if (!user_throttle_table) use_aircraft_trim_table(sc, aircraft_name);
+        retune(sc, params);
+        // The old picture belongs to the old flight: it goes before the new
+        // flight is written, so a run without pictures, or whose drawing
+        // fails, never leaves it beside the new verdict.
+        const fs::path picture = dir / (sc.name + ".png");
+        if (fs::remove(picture, ec); ec) fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
@@ -360,14 +387,18 @@ const char* const kFooter =
     "                         also orbit_radius_m, orbit_alt_target_m)\n"
     "  OUT/NAME.params        every parameter it flew with (guide-run --params)\n"
     "  OUT/NAME.summary.json  the checks' verdict\n"
-    "  OUT/NAME.png           the pictures (not with --no-plot)\n"
+    "  OUT/NAME.png           the pictures (not with --no-plot; an old one is\n"
+    "                         removed when its flight is written again)\n"
     "Any run is reproduced byte for byte by\n"
     "  guide-run --states --params OUT/NAME.params -o replay.csv OUT/NAME.csv\n"
     "  cmp replay.csv OUT/NAME.csv\n"
     "\n"
     "A flight ends early when the aircraft reaches the ground or a value turns\n"
-    "non-finite; both fail it. The converge column says n/a in modes that do\n"
-    "not steer to the commanded direction, never when it was not reached.\n"
+    "non-finite; both fail it. The converge column is the time the velocity\n"
+    "last came within 5 deg of the commanded direction and stayed there to the\n"
+    "end: n/a in modes that do not steer to it, never when the flight ends\n"
+    "outside the band (summary.json also holds the first entry, first_within_s).\n"
+    "--params and --set apply to every scenario, after the scenario's own params.\n"
     "\n";
 
 }  // namespace
@@ -378,12 +409,16 @@ int main(int argc, char** argv) {
     app.footer(std::string(kFooter) + kExitStatusHelp +
                "\nA failure to draw (status 3) outranks a failed check (status 1).\n");
     app.add_option("SCENARIO", opt.scenarios, "built-in scenario name or JSON file");
-    app.add_option("-o,--out", opt.out_dir, "folder for trajectories and pictures")->capture_default_str();
+    add_output_option(app, opt.out_dir, "folder for trajectories and pictures")
+        ->type_name("DIR")
+        ->capture_default_str();
+    app.add_option("--out", opt.out_dir)->group("");  // the older name of --output
     app.add_flag("--no-plot", opt.no_plot, "write the trajectories but draw no pictures");
     app.add_option("--compare", opt.compare_dir,
                    "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. another parameter set)")
         ->type_name("DIR");
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
+    add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
     app.add_option("--aircraft", opt.aircraft,
                    "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
@@ -392,11 +427,12 @@ int main(int argc, char** argv) {
     app.add_option("--calibrate-throttle", opt.calibrate_out,
                    "trim the aircraft (--aircraft) level at every\nbreakpoint of the trim-throttle table and write\nthe parameters with its table to FILE (for\n--params of every tool)")
         ->type_name("FILE");
-    add_parameter_options(app, opt.params);
     app.add_flag("--tracking", opt.tracking,
                  "print how closely the aircraft flew the commanded\nload factor and roll rate");
+    add_version_option(app, "guide-sim");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
+    end_cleanly_on_interrupt("guide-sim");
     int status = kExitOk;
     const int error = run_reporting_errors("guide-sim", [&] { status = simulate(opt); });
     return error != kExitOk ? error : status;

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "files.h"
 #include "guide_fields.h"
 #include "guide_library.h"
 #include "tool_error.h"
@@ -17,6 +18,7 @@ namespace {
 
 struct Options {
     std::vector<std::string> inputs;  // NAME=VALUE
+    std::string output = "-";
     ParameterOptions params;
     bool states = false;
     std::string library = default_library_path();
@@ -46,8 +48,10 @@ GuideWInputs step_inputs(const std::vector<std::string>& assignments) {
     return u;
 }
 
-void print_field(const char* name, double value) {
-    std::printf("%-16s %s\n", name, number_text(value).c_str());
+void print_field(std::string& text, const char* name, double value) {
+    char padded[32];
+    std::snprintf(padded, sizeof padded, "%-16s ", name);
+    text.append(padded).append(number_text(value)).append("\n");
 }
 
 void run_step(const Options& opt) {
@@ -59,11 +63,13 @@ void run_step(const Options& opt) {
     lib.one_step(input_values(u));
     double out[kOutputCount];
     lib.get_output(out);
-    for (int i = 0; i < kOutputCount; ++i) print_field(kOutputNames[i], out[i]);
+    std::string text;
+    for (int i = 0; i < kOutputCount; ++i) print_field(text, kOutputNames[i], out[i]);
     if (opt.states) {
-        for (int i = 0; i < kStateCount; ++i) print_field(kStateNames[i], state_values(*lib.states)[i]);
+        for (int i = 0; i < kStateCount; ++i) print_field(text, kStateNames[i], state_values(*lib.states)[i]);
     }
     lib.guide_exit();
+    write_text_file(opt.output, text);
 }
 
 const char* const kDescription =
@@ -89,6 +95,10 @@ int main(int argc, char** argv) {
     app.add_flag("--states", opt.states, "also print the 16 states after the step");
     add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
+    add_output_option(app, opt.output, "where to write the outputs; - (the default)\nis standard output")
+        ->type_name("FILE");
+    add_version_option(app, "guide-step");
     parse_command_line(app, "guide-step", argc, argv);
+    end_cleanly_on_interrupt("guide-step");
     return run_reporting_errors("guide-step", [&] { run_step(opt); });
 }

@@ -32,7 +32,24 @@ CONVERGED_DEG = 5.0
 # summary guide-sim writes beside the trajectory).
 USED = ["time", "speed_cmd", "elev_cmd", "azim_cmd", "yaw", "pitch", "roll", "tas", "altitude",
         "lat_cmd", "nz_cmd", "throttle_cmd", "x_north", "z_east", "load_flown", "thrust_frac",
-        "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east", "roll_rate"]
+        "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east", "roll_rate",
+        "ext_bank", "ext_lat", "ext_nz", "mode"]
+# The external commands are drawn only where the flight used them.
+EXTERNAL = ["ext_bank", "ext_lat", "ext_nz"]
+
+
+# Columns every trajectory holds (the orbit's two only in mode 3).
+REQUIRED = [n for n in USED if not n.startswith("orbit_")]
+# Mode bands in which the law uses the external commands (blended from 1 on,
+# alone above 3.5).
+EXTERNAL_FROM_MODE = 1.5
+
+
+class BadTrajectory(Exception):
+    """A trajectory that cannot be drawn: the file and what is wrong."""
+
+    def __init__(self, path, what):
+        super().__init__("%s: %s" % (path, what))
 
 
 def count_rows(path):
@@ -45,29 +62,57 @@ def count_rows(path):
 
 def read_trajectory(path, flags):
     """The used columns and flags of path as lists of floats, thinned to
-    MAX_POINTS rows."""
+    MAX_POINTS rows; a BadTrajectory naming path when it cannot be."""
+    try:
+        return read_columns(path, flags)
+    except BadTrajectory:
+        raise
+    except StopIteration:
+        raise BadTrajectory(path, "empty file")
+    except UnicodeDecodeError:
+        raise BadTrajectory(path, "not a text file")
+    except OSError as e:
+        raise BadTrajectory(path, "cannot read: %s" % (e.strerror or e))
+    except (ValueError, IndexError, csv.Error) as e:
+        raise BadTrajectory(path, "bad row: %s" % e)
+
+
+def read_columns(path, flags):
     stride = max(1, math.ceil(count_rows(path) / MAX_POINTS))
     with open(path, newline="") as f:
         rows = csv.reader(f)
         header = next(rows)
+        missing = [n for n in REQUIRED if n not in header]
+        if missing:
+            shown = ", ".join(missing[:3]) + (" and %d more" % (len(missing) - 3) if len(missing) > 3 else "")
+            raise BadTrajectory(path, "line 1: not a guide-sim trajectory: no column %s" % shown)
         wanted = [(n, i) for i, n in enumerate(header) if n in USED or n in flags]
         flag_columns = [i for n, i in wanted if n in flags]
         cols = {n: [] for n, _ in wanted}
+
+        def keep(line, row):
+            if len(row) != len(header):
+                raise BadTrajectory(path, "line %d: %d fields, but the header has %d" % (line, len(row), len(header)))
+            try:
+                for n, i in wanted:
+                    cols[n].append(float(row[i]))
+            except ValueError as e:
+                raise BadTrajectory(path, "line %d: %s" % (line, e))
+
         last_flags = None
         pending = None
         for k, row in enumerate(rows):
-            now = [row[i] for i in flag_columns]
-            keep = k % stride == 0 or now != last_flags
-            last_flags = now
-            if keep:
-                for n, i in wanted:
-                    cols[n].append(float(row[i]))
+            now = [row[i] for i in flag_columns if i < len(row)]
+            if k % stride == 0 or now != last_flags:
+                keep(k + 2, row)
                 pending = None
             else:
-                pending = row
+                pending = (k + 2, row)
+            last_flags = now
         if pending is not None:  # always end where the flight ended
-            for n, i in wanted:
-                cols[n].append(float(pending[i]))
+            keep(*pending)
+    if not cols["time"]:
+        raise BadTrajectory(path, "no rows")
     return cols
 
 
@@ -80,8 +125,73 @@ def read_summary(directory, name):
         return {}
 
 
-def wrap360(values):
-    return [v % 360.0 for v in values]
+def unwrap(values):
+    """Azimuths (deg) made continuous: a turn through north goes on to 370
+    instead of jumping back to 10, so the panel's range fits the flight."""
+    out, last = [], None
+    for v in values:
+        if last is not None and not math.isnan(v):
+            v += 360.0 * round((last - v) / 360.0)
+        out.append(v)
+        if not math.isnan(v):
+            last = v
+    return out
+
+
+def beside(values, reference):
+    """The azimuths made continuous and moved by the whole number of turns
+    that brings them closest to the reference over the flight: the command
+    drawn next to the track, without a jump where the two lie half a turn
+    apart."""
+    out = unwrap(values)
+    pairs = [(v, r) for v, r in zip(out, reference) if not (math.isnan(v) or math.isnan(r))]
+    if not pairs:
+        return out
+    mean = sum(r - v for v, r in pairs) / len(pairs)
+    turns = min((round(mean / 360.0) + k for k in (-1, 0, 1)),
+                key=lambda n: sum(abs(r - v - 360.0 * n) for v, r in pairs))
+    return [v + 360.0 * turns for v in out]
+
+
+def used_externally(c, name):
+    """True when the flight had the external command name and a mode that
+    reads it."""
+    return name in c and any(v != 0.0 and m > EXTERNAL_FROM_MODE
+                             for v, m in zip(c[name], c["mode"]))
+
+
+def align_zeros(a, b):
+    """Sets the limits of two axes sharing a panel so that both zeros lie on
+    one line: two curves then cross zero where they appear to."""
+    lims = []
+    for ax in (a, b):
+        lo, hi = ax.get_ylim()
+        lo, hi = min(lo, 0.0), max(hi, 0.0)
+        span = hi - lo or 1.0
+        # Room beyond the curves and on both sides of zero: a flat curve at
+        # the edge would hide in the frame.
+        lims.append((lo - 0.05 * span, hi + 0.05 * span))
+    below_zero = max(-lo / (hi - lo) for lo, hi in lims)
+    for ax, (lo, hi) in zip((a, b), lims):
+        ax.set_ylim(min(lo, -below_zero / (1.0 - below_zero) * hi),
+                    max(hi, -(1.0 - below_zero) / below_zero * lo))
+
+
+def equal_scale_3d(ax, x, y, z):
+    """One metre is as long along every axis: a straight dive looks
+    straight, a climb as steep as it is."""
+    centre = [(max(v) + min(v)) / 2.0 for v in (x, y, z)]
+    half = max(max(max(v) - min(v) for v in (x, y, z)) / 2.0, 1.0)
+    ax.set_xlim(centre[0] - half, centre[0] + half)
+    ax.set_ylim(centre[1] - half, centre[1] + half)
+    ax.set_zlim(centre[2] - half, centre[2] + half)
+    ax.set_box_aspect((1, 1, 1))
+
+
+def in_front(a, b):
+    """Draws axis a's curves over its twin b's (a twin is drawn on top)."""
+    a.set_zorder(b.get_zorder() + 1)
+    a.patch.set_visible(False)
 
 
 def track_radius(c):
@@ -158,11 +268,19 @@ def below(ax, lines):
 
 
 def mark_convergence(ax, summary):
-    conv = summary.get("converge_s")
-    if summary.get("steers", True) and conv is not None:
-        ax.axvline(conv, color="tab:green", linestyle="--", linewidth=1)
-        ax.annotate("converged %.2f s" % conv, xy=(conv, 1.0), xycoords=("data", "axes fraction"),
-                    xytext=(3, -12), textcoords="offset points", color="tab:green", fontsize=9)
+    """The time the direction error last entered the 5 deg band and stayed
+    (green), the first entry when it left the band again (grey), or that it
+    never settled; named in the panel's legend."""
+    if not summary.get("steers", True):
+        return
+    conv, first = summary.get("converge_s"), summary.get("first_within_s")
+    if first is not None and first != conv:
+        ax.axvline(first, color="0.5", linestyle=":", linewidth=1,
+                   label="first within %g deg: %.2f s" % (CONVERGED_DEG, first))
+    if conv is not None:
+        ax.axvline(conv, color="tab:green", linestyle="--", linewidth=1, label="converged: %.2f s" % conv)
+    elif "converge_s" in summary:
+        ax.plot([], [], " ", label="never settled within %g deg" % CONVERGED_DEG)
 
 
 def overlay(ax, other, x, y, **kw):
@@ -208,13 +326,16 @@ def draw(plt, directory, name, compare_dir):
 
     a = fig.add_subplot(grid[0, 1], projection="3d")
     a.plot(c["z_east"], c["x_north"], c["altitude"])
+    xs, ys, zs = list(c["z_east"]), list(c["x_north"]), list(c["altitude"])
     if other is not None:
         a.plot(other["z_east"], other["x_north"], other["altitude"], color="0.45", linestyle="--")
+        xs, ys, zs = xs + other["z_east"], ys + other["x_north"], zs + other["altitude"]
     a.scatter(c["z_east"][:1], c["x_north"][:1], c["altitude"][:1], color="g")
+    equal_scale_3d(a, xs, ys, zs)
     a.set_xlabel("east (m)")
     a.set_ylabel("north (m)")
     a.set_zlabel("altitude (m)")
-    a.set_title("flight path")
+    a.set_title("flight path (equal scales)")
 
     a = fig.add_subplot(grid[0, 2])
     a.plot(t, c["altitude"], label="flown")
@@ -233,14 +354,13 @@ def draw(plt, directory, name, compare_dir):
     label(a, "elevation of the velocity" + not_steered, "elevation (deg)")
 
     a = fig.add_subplot(grid[1, 1])
-    a.plot(t, wrap360(c["yaw"]), ".", markersize=1.5, label="track azimuth")
-    a.plot(t, wrap360(c["azim_cmd"]), "k:", label="azim_cmd")
+    track = unwrap(c["yaw"])
+    a.plot(t, track, label="track azimuth")
+    a.plot(t, beside(c["azim_cmd"], track), "k:", label="azim_cmd")
     if other is not None:
-        a.plot(other["time"], wrap360(other["yaw"]), ".", color="0.45", markersize=1, label=cmp_label)
+        a.plot(other["time"], unwrap(other["yaw"]), color="0.45", linestyle="--", linewidth=1, label=cmp_label)
     mark_convergence(a, summary)
-    a.set_ylim(0, 360)
-    a.set_yticks(range(0, 361, 90))
-    label(a, "azimuth of the velocity" + not_steered, "azimuth (deg, 0 = north)")
+    label(a, "azimuth of the velocity" + not_steered, "azimuth (deg from north, unwrapped)")
 
     a = fig.add_subplot(grid[1, 2])
     a.plot(t, c["dir_err_deg"], label="flown")
@@ -251,34 +371,44 @@ def draw(plt, directory, name, compare_dir):
 
     a = fig.add_subplot(grid[2, 0])
     a.plot(t, c["roll"], label="bank (deg)")
+    if used_externally(c, "ext_bank"):
+        a.plot(t, c["ext_bank"], color="tab:purple", linestyle="--", label="ext_bank (deg)")
     overlay(a, other, "time", "roll", label=cmp_label)
     a.set_xlabel("time (s)")
     a.set_ylabel("bank (deg)")
     b = a.twinx()
     b.plot(t, c["lat_cmd"], color="tab:orange", linewidth=1, label="lat_cmd (roll rate commanded)")
+    if used_externally(c, "ext_lat"):
+        b.plot(t, c["ext_lat"], color="tab:brown", linestyle=":", linewidth=2, label="ext_lat")
     b.plot(t, c["roll_rate"], color="tab:green", linewidth=1, label="roll rate flown")
     b.set_ylabel("roll rate (deg/s)")
-    a.set_title("bank, commanded and flown roll rate")
+    align_zeros(a, b)
+    in_front(a, b)
+    a.set_title("bank, commanded and flown roll rate (zeros aligned)")
     below(a, a.get_lines() + b.get_lines())
 
     a = fig.add_subplot(grid[2, 1])
     a.plot(t, c["nz_cmd"], label="nz_cmd (commanded)")
     a.plot(t, c["load_flown"], label="flown")
+    if used_externally(c, "ext_nz"):
+        a.plot(t, c["ext_nz"], color="tab:purple", linestyle=":", linewidth=2, label="ext_nz")
     overlay(a, other, "time", "load_flown", label=cmp_label)
     label(a, "load factor, commanded and flown", "load factor (g)")
 
     a = fig.add_subplot(grid[2, 2])
-    a.plot(t, c["throttle_cmd"], label="throttle_cmd")
-    a.plot(t, c["thrust_frac"], label="thrust")
+    a.plot(t, c["throttle_cmd"], color="tab:blue", linewidth=2, label="throttle_cmd")
+    a.plot(t, c["thrust_frac"], color="tab:cyan", linestyle="--", label="thrust")
     a.set_xlabel("time (s)")
     a.set_ylabel("fraction of maximum thrust")
     b = a.twinx()
-    b.plot(t, c["tas"], "k--", label="speed")
-    b.plot(t, c["speed_cmd"], "k:", label="speed_cmd")
+    b.plot(t, c["tas"], color="0.2", linewidth=1, label="speed")
+    b.plot(t, c["speed_cmd"], color="0.2", linestyle=":", linewidth=1, label="speed_cmd")
     if other is not None:
         b.plot(other["time"], other["tas"], color="0.45", linestyle="--", label=cmp_label)
     b.set_ylabel("speed (m/s)")
-    a.set_title("throttle and speed")
+    align_zeros(a, b)
+    in_front(a, b)
+    a.set_title("throttle and speed (zeros aligned)")
     below(a, a.get_lines() + b.get_lines())
 
     a = fig.add_subplot(grid[3, 0:2])
@@ -300,11 +430,20 @@ def draw(plt, directory, name, compare_dir):
             a.plot(along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label)
         label(a, "vertical profile", "altitude (m)", xlabel="distance along the ground track (m)")
 
-    final = os.path.join(directory, name + ".png")
+    save_whole(plt, fig, os.path.join(directory, name + ".png"))
+
+
+def save_whole(plt, fig, final):
+    """Writes the picture under a temporary name and renames it: a picture
+    is whole or absent, never half-drawn."""
     tmp = final + ".tmp.png"
-    fig.savefig(tmp, dpi=72)
-    plt.close(fig)
-    os.replace(tmp, final)
+    try:
+        fig.savefig(tmp, dpi=72)
+        os.replace(tmp, final)
+    finally:
+        plt.close(fig)
+        if os.path.exists(tmp):
+            os.remove(tmp)
 
 
 def main(argv):
@@ -313,6 +452,9 @@ def main(argv):
         epilog="Exit status: 0 drawn; 1 a trajectory missing or unreadable; 2 bad command line; "
                "3 matplotlib cannot be used.")
     parser.add_argument("--compare", metavar="OTHER", help="folder of an earlier run to draw dashed")
+    parser.add_argument("--bad-data-exit", type=int, default=EXIT_BAD_DATA, metavar="N",
+                        help="exit status for a bad trajectory (guide-sim asks for one that a crash "
+                             "of the interpreter cannot give)")
     parser.add_argument("directory", metavar="DIR")
     parser.add_argument("names", metavar="NAME", nargs="+")
     args = parser.parse_args(argv[1:])
@@ -324,17 +466,26 @@ def main(argv):
         print("plot_trajectory.py: matplotlib is missing for %s; install Debian's "
               "python3-matplotlib (or run guide-sim with --no-plot)" % sys.executable, file=sys.stderr)
         return EXIT_ENVIRONMENT
+    status = 0
     for k, name in enumerate(args.names, 1):
         print("drawing %s.png (%d of %d)" % (name, k, len(args.names)), flush=True)
         try:
             draw(plt, args.directory, name, args.compare)
-        except (OSError, ValueError, KeyError, StopIteration, IndexError) as e:
-            what = "missing column %s" % e if isinstance(e, KeyError) else str(e) or "empty file"
-            print("plot_trajectory.py: %s: %s" % (os.path.join(args.directory, name + ".csv"), what),
-                  file=sys.stderr)
-            return EXIT_BAD_DATA
-    return 0
+        except BadTrajectory as e:
+            # The others are still drawn; the run says which one failed.
+            print("plot_trajectory.py: %s" % e, file=sys.stderr)
+            status = args.bad_data_exit
+        except OSError as e:
+            print("plot_trajectory.py: %s: cannot write: %s" % (
+                os.path.join(args.directory, name + ".png"), e.strerror or e), file=sys.stderr)
+            return EXIT_ENVIRONMENT
+    return status
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    try:
+        sys.exit(main(sys.argv))
+    except KeyboardInterrupt:
+        # Ctrl-C reaches guide-sim too, which says so; a half-drawn picture
+        # has been removed on the way out.
+        sys.exit(130)

@@ -4,10 +4,15 @@
 #include <iostream>
 
 const char* const kExitStatusHelp =
-    "Exit status: 0 done (every check passed); 1 a check failed or a file\n"
-    "held bad data (the message names the file and the place in it); 2 bad\n"
-    "command line; 3 the library, a file system (an output that cannot be\n"
-    "written) or the plotting package cannot be used.";
+    "Exit status (the same in guide-step, guide-run, guide-sim, guide-campaign):\n"
+    "  0    done, and every check held\n"
+    "  1    a check failed, or an input file's content is bad or cannot be read\n"
+    "       (the message names the file and the place in it)\n"
+    "  2    bad command line: unknown option, bad option value, missing\n"
+    "       argument, an input file that does not exist\n"
+    "  3    environment: the library cannot be loaded, an output cannot be\n"
+    "       written, Python or matplotlib is missing\n"
+    "  130  interrupted by Ctrl-C";
 
 void fail(int code, const std::string& message) { throw ToolError(code, message); }
 

@@ -31,6 +31,12 @@ std::vector<Assignment> read_parameter_options(const ParameterOptions& opt);
 // Applies assignments that read_parameter_options has checked.
 void apply_parameters(GuideWParams& p, const std::vector<Assignment>& list);
 
+// Adds --version: prints "PROGRAM VERSION" (the project's version) and exits 0.
+void add_version_option(CLI::App& app, const char* program);
+
+// Adds -o, --output PATH (what it holds is the tool's own; help says so).
+CLI::Option* add_output_option(CLI::App& app, std::string& output, const std::string& help);
+
 // Parses argv; on --help prints it and exits 0, on a bad command line prints
 // "PROGRAM: what\nRun with --help..." and exits 2.
 void parse_command_line(CLI::App& app, const char* program, int argc, char** argv);

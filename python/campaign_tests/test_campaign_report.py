@@ -1,5 +1,9 @@
-"""The campaign report opens in a browser (headless Chromium, offline):
-no script errors, every plot drawn; a screenshot is kept to look at."""
+"""The campaign's results: the merge and summary from task files (the
+reported checks decide the verdict, every flight counts for every check,
+flights that never converged count as beyond the flight, memory does not
+grow with the flights), and the report, light whatever the campaign's size
+and opened in a browser (headless Chromium, offline): no script errors,
+every plot drawn once; a screenshot is kept to look at."""
 
 import json
 import os
@@ -7,9 +11,12 @@ import re
 import shutil
 import subprocess
 import tempfile
+import tracemalloc
 import unittest
 
 import guidew.campaign as gc
+from guidew.campaign import _execute, _pictures, _report, _results
+import plotly.offline
 
 CAMPAIGN = """\
 [campaign]
@@ -85,14 +92,189 @@ class Report(unittest.TestCase):
             self.assertIsNotNone(errors, "the page never finished loading:\n" + dom.stderr[-2000:])
             self.assertEqual(json.loads(errors.group(1).replace("&quot;", '"')), [])
             drawn = int(re.search(r'data-plots-drawn="(\d+)"', dom.stdout).group(1))
-            # Histograms, one scatter per dispersed variable, the heatmap, the paths.
-            self.assertEqual(drawn, 1 + 3 + 1 + 1)
+            # Pass rate per value, histograms, one scatter per dispersed
+            # variable, the heatmap, the paths: each once.
+            self.assertEqual(drawn, 1 + 1 + 3 + 1 + 1)
 
             shot = os.environ.get("CAMPAIGN_SCREENSHOT", os.path.join(folder, "report.png"))
             subprocess.run([browser, *CHROMIUM_FLAGS, "--user-data-dir=" + profile + "2",
                             "--window-size=1280,5200", "--screenshot=" + shot, "file://" + report],
                            capture_output=True, timeout=120, check=True)
             self.assertGreater(os.path.getsize(shot), 10000)
+
+
+SYNTHETIC = """\
+[campaign]
+name = "synthetic"
+samples = %d
+seed = 1
+
+[scenario]
+builtin = "typical"
+
+[dispersions]
+"inputs.elev_cmd" = { grid = [-30, 0, 30] }
+"initial.altitude_m" = { uniform = [2000, 5000] }
+"params.roll_kp" = { choice = [2, 3, 4] }
+%s
+"""
+
+
+def synthetic_row(index, samples):
+    """A flight as a worker reports it, its figures from its index: every
+    40th never converges, every 13th pulls too hard, every 50th (from 7)
+    reaches the ground, a check the simulator lists only when it fails."""
+    converge = None if index % 40 == 0 else (index % 97) * 0.3
+    load = 2.0 + (index % 13) * 0.5
+    checks = {"converge_within_s": converge is not None and converge <= 25.0,
+              "max_load_g": load <= 6.0}
+    if index % 50 == 7:
+        checks["ground"] = False
+    return {"index": index,
+            "values": {"inputs.elev_cmd": (-30, 0, 30)[index // samples],
+                       "initial.altitude_m": 2000.0 + (index * 37) % 3000, "params.roll_kp": 2 + index % 3},
+            "metrics": {"converge_s": converge, "peak_load_g": load, "min_altitude_m": 100.0 + index},
+            "checks": checks, "passed": all(checks.values()),
+            "failure": "; ".join(c for c, ok in checks.items() if not ok), "error": False}
+
+
+def refused_row(index, samples):
+    """A flight the simulator refused: its drawn values, no figures."""
+    row = synthetic_row(index, samples)
+    row.update(metrics={}, checks={}, passed=False, failure="refused: speed_mps out of range", error=True)
+    return row
+
+
+def synthetic_campaign(folder, samples, report="", row=synthetic_row):
+    """A campaign file and its task files, as if flown: 3 grid points of
+    samples flights, 100 flights a task."""
+    path = os.path.join(folder, "synthetic.toml")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(SYNTHETIC % (samples, report))
+    campaign = gc.load(path)
+    os.makedirs(os.path.join(folder, _execute.TASKS_DIR), exist_ok=True)
+    tasks = _execute.task_ranges(campaign.flights, 100)
+    for task, first, count in tasks:
+        _execute.write_task(folder, task, [row(i, samples) for i in range(first, first + count)])
+    return campaign, tasks
+
+
+class Merge(unittest.TestCase):
+    def merged(self, samples, report="", row=synthetic_row):
+        folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, folder)
+        campaign, tasks = synthetic_campaign(folder, samples, report, row)
+        self.folder = folder
+        table = _results.merge(campaign, folder, tasks, campaign.checks, campaign.metrics)
+        return campaign, table, _results.summarise(table, campaign.worst)
+
+    def test_reported_checks_alone_decide_the_verdict(self):
+        _, table, summary = self.merged(200, '[report]\nchecks = ["converge_within_s"]\n')
+        rows = [synthetic_row(i, 200) for i in range(600)]
+        converged = sum(1 for r in rows if r["checks"]["converge_within_s"])
+        self.assertEqual(list(summary["checks"]), ["converge_within_s"])
+        # Flights that pulled too hard or reached the ground still pass.
+        self.assertEqual(summary["all_checks"]["passed"], converged)
+        records = list(table.records())
+        self.assertEqual([r["passed"] for r in records], [r["check.converge_within_s"] for r in records])
+        # The grid's pass rate follows the same column.
+        for value, point in zip((-30, 0, 30), range(3)):
+            expected = sum(1 for r in rows[point * 200:(point + 1) * 200] if r["checks"]["converge_within_s"])
+            self.assertEqual(table.grid[(value, None)].passed, expected)
+
+    def test_a_check_listed_only_when_failed_counts_every_flight(self):
+        _, table, summary = self.merged(200)
+        ground = summary["checks"]["ground"]
+        # Flights 7, 57, 107, ... reached the ground; the 588 others did not.
+        self.assertEqual((ground["passed"], ground["flights"]), (588, 600))
+        records = list(table.records())
+        self.assertEqual(records[8]["check.ground"], True)
+        self.assertEqual(records[7]["check.ground"], False)
+
+    def test_flights_that_never_converged_count_beyond_the_flight(self):
+        campaign, _, summary = self.merged(200)
+        converge = summary["metrics"]["converge_s"]
+        # 15 of 600 flights (2.5 %) never converged: p99 lies among them.
+        self.assertEqual((converge["never"], converge["missing"], converge["flights"]), (15, 0, 600))
+        self.assertEqual(converge["percentiles"][99], float("inf"))
+        self.assertEqual(converge["max"], float("inf"))
+        self.assertLess(converge["percentiles"][95], 30.0)
+        self.assertIn("never", _results.format_summary(campaign, summary).split("converge_s")[1].split("\n")[0])
+        # The worst: never converged first (lowest index first), then by the figure.
+        self.assertEqual(summary["worst"]["converge_s"][:2], [(0, None), (40, None)])
+        self.assertEqual(summary["worst"]["peak_load_g"][0], (12, 8.0))
+        self.assertEqual(summary["worst"]["min_altitude_m"][0], (0, 100.0))
+
+    def test_refused_flights_fail_all_checks_and_are_judged_by_none(self):
+        def every_tenth_refused(index, samples):
+            return (refused_row if index % 10 == 9 else synthetic_row)(index, samples)
+
+        _, table, summary = self.merged(200, row=every_tenth_refused)
+        self.assertEqual(summary["refused"], 60)
+        # Flights 9, 19, ... are refused; of the 540 flown, 7, 57, ... reached the ground.
+        self.assertEqual((summary["checks"]["ground"]["passed"], summary["checks"]["ground"]["flights"]),
+                         (528, 540))
+        flown_passed = sum(1 for i in range(600) if i % 10 != 9 and synthetic_row(i, 200)["passed"])
+        self.assertEqual((summary["all_checks"]["passed"], summary["flights"]), (flown_passed, 600))
+        self.assertEqual(summary["metrics"]["converge_s"]["missing"], 60)
+        records = list(table.records())
+        self.assertEqual((records[9]["check.ground"], records[9]["passed"], records[9]["converge_s"]),
+                         (None, False, None))
+
+    def test_table_reads_back_as_written(self):
+        _, table, _ = self.merged(10)
+        # Nothing of the merge is left beside the results.
+        self.assertEqual(sorted(os.listdir(self.folder)), ["flights.csv", "synthetic.toml", "tasks"])
+        records = table.records()
+        self.assertEqual(len(records), 30)
+        self.assertEqual(records[3], {
+            "index": 3, "inputs.elev_cmd": -30, "initial.altitude_m": 2111.0, "params.roll_kp": 2,
+            "converge_s": 0.8999999999999999, "peak_load_g": 3.5, "min_altitude_m": 103.0,
+            "check.converge_within_s": True, "check.max_load_g": True, "check.ground": True,
+            "passed": True, "failure": ""})
+
+    def test_merge_memory_does_not_grow_with_the_flights(self):
+        def peak(samples):
+            folder = tempfile.mkdtemp()
+            self.addCleanup(shutil.rmtree, folder)
+            campaign, tasks = synthetic_campaign(folder, samples)
+            tracemalloc.start()
+            try:
+                _results.summarise(_results.merge(campaign, folder, tasks), campaign.worst)
+                return tracemalloc.get_traced_memory()[1]
+            finally:
+                tracemalloc.stop()
+
+        # 3,600 flights fill the sample for the scatter plots; 14,400 more
+        # add no rows, only a float64 per flight for one metric at a time
+        # (a row held in memory weighs some 2 kB).
+        small, large = peak(1200), peak(6000)
+        self.assertLess((large - small) / 14400, 50, (small, large))
+
+    def test_pictures_of_an_earlier_campaign_are_not_left_beside_new_ones(self):
+        campaign, table, summary = self.merged(10)
+        folder = os.path.join(self.folder, _pictures.PICTURES_DIR)
+        os.makedirs(folder)
+        for name in ("vs_initial.speed_mps.png", "grid_pass_rate.png.partial.png", "my notes.png"):
+            with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
+                f.write("earlier")
+        drawn = _pictures.draw_all(table, summary, self.folder, campaign.grid)
+        self.assertEqual(sorted(os.listdir(folder)), sorted(
+            ["my notes.png", "histograms.png", "pass_rate_by_value.png", "grid_pass_rate.png",
+             "vs_inputs.elev_cmd.png", "vs_initial.altitude_m.png", "vs_params.roll_kp.png"]))
+        self.assertEqual(len(drawn), 6)
+
+    def test_report_stays_light_at_twenty_thousand_flights(self):
+        campaign, table, summary = self.merged(6667)
+        path = _report.write(campaign, table, summary, {}, [], self.folder, [])
+        with open(path, encoding="utf-8") as f:
+            page = f.read()
+        script = plotly.offline.get_plotlyjs()
+        self.assertEqual(page.count(script[:200]), 1)   # plotly's script once
+        data = page.replace(script, "")
+        # The 3 x 3 scatter plots of up to 3000 flights, the rest counts.
+        self.assertLess(len(data), 1_000_000)
+        self.assertFalse("data:image/png" in data, "a picture embedded again")
 
 
 if __name__ == "__main__":

@@ -5,15 +5,15 @@ from __future__ import annotations
 import array
 import collections.abc
 import ctypes
+import numbers
 import os
 import sys
-import weakref
 from typing import (Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, TypeVar,
                     Union, overload)
 
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS
 from ._library import GuideWError, Library
-from ._model import Instance, LibraryArg, _input_row, _library, _name_bad_value
+from ._model import Instance, LibraryArg, _input_row, _Lifetime, _library, _name_bad_value
 from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs, Outputs, Record, as_double,
                        check_length)
 
@@ -38,6 +38,12 @@ def _threads(threads: object) -> int:
     return min(threads, max_threads())
 
 
+def _is_row(item: object) -> bool:
+    """A row of numbers (a list, tuple, numpy row, array('d'), ...) rather
+    than one number of a flat sequence."""
+    return not isinstance(item, (numbers.Real, str, bytes)) and hasattr(item, "__len__")
+
+
 def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[float]:
     """A list of rows (as Instance.step takes one), or a flat sequence of
     numbers, copied into float64; errors name the row and field."""
@@ -46,11 +52,11 @@ def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[
                         "array, a ctypes array, ...) or a list of rows, not %s"
                         % (name, type(obj).__name__))
     flat: array.array[float] = array.array("d")
-    if len(obj) and not isinstance(obj[0], collections.abc.Sequence):
+    if len(obj) and not _is_row(obj[0]):
         check_length(name, obj, rows * width)
         try:
             flat.extend(obj)
-        except TypeError:
+        except (TypeError, OverflowError):
             for i, value in enumerate(obj):
                 as_double("%s row %d field %s" % (name, i // width, INPUT_FIELDS[i % width]),
                           value)
@@ -61,7 +67,7 @@ def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[
         check_length("%s row %d" % (name, i), row, width)
         try:
             flat.extend(row)
-        except TypeError:
+        except (TypeError, OverflowError):
             _name_bad_value("%s row %d" % (name, i), row)
             raise
     return flat
@@ -246,7 +252,9 @@ class Fleet:
     a copy of this step's. ``fleet.outputs`` is the live (N, 4) view of the
     fleet's own output buffer, overwritten by every step (``output(i)``
     reads one row of it). ``fleet[i]`` is instance i (a view the fleet owns,
-    made when first asked for); close the fleet to destroy them all.
+    made when first asked for); close the fleet to destroy them all. A
+    dropped fleet is freed at once; a member or record still held keeps the
+    fleet's aircraft (not its buffers) alive until it is dropped too.
     """
 
     def __init__(self, count: int, library: LibraryArg = None, threads: int = 1) -> None:
@@ -258,13 +266,14 @@ class Fleet:
         # Only the C instances and an array of their pointers: a Python
         # object per aircraft is made when one is asked for.
         self._handles = handles = (ctypes.c_void_p * count)()
-        self._finalizer = weakref.finalize(self, _destroy_all, lib.GuideW_instance_destroy,
-                                           handles)
+        # Its members and records hold this, not the Fleet: the fleet's
+        # buffers go with the Fleet, the C instances with the last holder.
+        self._life = _Lifetime("Fleet", _destroy_all, lib.GuideW_instance_destroy, handles)
         create = lib.GuideW_instance_create
         for i in range(count):
             handle = create()
             if not handle:
-                self._finalizer()
+                self._life.close()
                 raise MemoryError("GuideW_instance_create returned NULL at instance %d of %d"
                                   % (i, count))
             handles[i] = handle
@@ -287,12 +296,12 @@ class Fleet:
 
     def close(self) -> None:
         """Destroys every instance of the fleet."""
-        self._finalizer()
+        self._life.close()
 
     @property
     def closed(self) -> bool:
         """True once the fleet is closed."""
-        return not self._finalizer.alive
+        return self._life.closed
 
     def __enter__(self) -> Fleet:
         return self
@@ -311,7 +320,7 @@ class Fleet:
         if member is None:
             handle = self._handles[index]
             assert handle is not None
-            member = self._members[index] = Instance._member(self._lib, handle, self)
+            member = self._members[index] = Instance._member(self._lib, handle, self._life)
         return member
 
     @overload
@@ -346,7 +355,7 @@ class Fleet:
         start = (row % len(self)) * INPUT_COUNT
         current = GuideWInputs.from_buffer(self._in, start * 8)
         if isinstance(values, collections.abc.Mapping):
-            Record(current, self, "input").update(values)
+            Record(current, self._life, "input").update(values)
         else:
             ctypes.memmove(ctypes.addressof(current), _input_row(values), 8 * INPUT_COUNT)
 

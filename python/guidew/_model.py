@@ -5,15 +5,12 @@ from __future__ import annotations
 import collections.abc
 import ctypes
 import weakref
-from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Mapping, Optional, Sequence, Tuple, Union
 
 from ._fields import INPUT_FIELDS
 from ._library import Library, PathLike, load
 from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs, GuideWModel, GuideWOutputs,
                        GuideWParams, GuideWStates, Outputs, Record, as_double, check_length)
-
-if TYPE_CHECKING:
-    from ._fleet import Fleet
 
 _Row = ctypes.c_double * INPUT_COUNT
 _Out = ctypes.c_double * OUTPUT_COUNT
@@ -44,7 +41,7 @@ def _input_row(values: Any, what: str = "input") -> Any:
                  values, INPUT_COUNT)
     try:
         return _Row(*values)
-    except TypeError:
+    except (TypeError, OverflowError):
         _name_bad_value(what, values)
         raise
 
@@ -126,6 +123,34 @@ class StaticModel(_Open):
         return _status_text(self._m.error_status)
 
 
+class _Lifetime:
+    """The life of C instances: destroys them when closed, or when the last
+    thing that can reach their memory lets go of it.
+
+    An Instance, a Fleet, their members and every Record over their memory
+    hold this, never each other, so that dropping them frees the C memory
+    at once by reference counting, without waiting for the cycle collector
+    (a large Fleet holds gigabytes of it).
+    """
+
+    __slots__ = ("_finalizer", "_what", "__weakref__")
+
+    def __init__(self, what: str, destroy: Callable[..., None], *args: object) -> None:
+        self._what = what
+        self._finalizer = weakref.finalize(self, destroy, *args)
+
+    @property
+    def closed(self) -> bool:
+        return not self._finalizer.alive
+
+    def close(self) -> None:
+        self._finalizer()
+
+    def _check_open(self) -> None:
+        if not self._finalizer.alive:
+            raise ValueError("the %s is closed" % self._what)
+
+
 class Instance:
     """One independent model with its own records.
 
@@ -142,23 +167,23 @@ class Instance:
         handle = lib.GuideW_instance_create()
         if not handle:
             raise MemoryError("GuideW_instance_create returned NULL")
-        finalizer = weakref.finalize(self, lib.GuideW_instance_destroy, handle)
-        self._bind(lib, handle, finalizer, None)
+        life = _Lifetime("GuideW instance", lib.GuideW_instance_destroy, handle)
+        self._bind(lib, handle, life, False)
 
     @classmethod
-    def _member(cls, lib: Library, handle: int, fleet: Fleet) -> Instance:
-        """A view of an instance the fleet owns."""
+    def _member(cls, lib: Library, handle: int, fleet_life: _Lifetime) -> Instance:
+        """A view of an instance a fleet owns: it keeps the fleet's
+        instances alive, not the Fleet object."""
         self = cls.__new__(cls)
-        self._bind(lib, handle, None, fleet)
+        self._bind(lib, handle, fleet_life, True)
         return self
 
-    def _bind(self, lib: Library, handle: int, finalizer: Optional[weakref.finalize],
-              fleet: Optional[Fleet]) -> None:
+    def _bind(self, lib: Library, handle: int, life: _Lifetime, in_fleet: bool) -> None:
         self.library = lib
         self._lib = lib
         self._handle = handle
-        self._finalizer = finalizer
-        self._fleet = fleet
+        self._life = life
+        self._in_fleet = in_fleet
         self._records: Optional[Tuple[Record, Record, Record]] = None
         self._y: Optional[GuideWOutputs] = None
         self._out = _Out()
@@ -166,12 +191,10 @@ class Instance:
     @property
     def closed(self) -> bool:
         """True once the instance (or the Fleet it belongs to) is closed."""
-        if self._fleet is not None:
-            return self._fleet.closed
-        return self._finalizer is None or not self._finalizer.alive
+        return self._life.closed
 
     def _check_open(self) -> None:
-        if self.closed:
+        if self._life.closed:
             raise ValueError("the GuideW instance is closed")
 
     @property
@@ -182,12 +205,11 @@ class Instance:
 
     def close(self) -> None:
         """Destroys the instance; its records may not be used after."""
-        if self._fleet is not None:
-            if not self._fleet.closed:
+        if self._in_fleet:
+            if not self._life.closed:
                 raise ValueError("this instance belongs to a Fleet; close the Fleet")
             return
-        if self._finalizer is not None:
-            self._finalizer()
+        self._life.close()
 
     def __enter__(self) -> Instance:
         return self
@@ -198,13 +220,14 @@ class Instance:
     def _record_views(self) -> Tuple[Record, Record, Record]:
         if self._records is None:
             handle, lib = self.handle, self._lib
+            life = self._life  # not self: a record must not keep a cycle alive
             self._records = (
                 Record(GuideWInputs.from_address(lib.GuideW_instance_inputs(handle)),
-                       self, "input"),
+                       life, "input"),
                 Record(GuideWParams.from_address(lib.GuideW_instance_params(handle)),
-                       self, "param"),
+                       life, "param"),
                 Record(GuideWStates.from_address(lib.GuideW_instance_states(handle)),
-                       self, "state"))
+                       life, "state"))
         return self._records
 
     @property

@@ -100,6 +100,16 @@ def unknown_field(kind: str, name: object, valid: Sequence[str]) -> FieldNameErr
 
 
 def check_length(what: str, values: Any, expected: int) -> None:
+    """``values`` holds ``expected`` values in a defined order; TypeError or
+    ValueError naming ``what`` otherwise.
+
+    A set (or a mapping, whose values would be taken by key) has no order
+    its values could be matched to fields by, so it is refused rather than
+    read in whatever order it happens to iterate.
+    """
+    if isinstance(values, (collections.abc.Set, collections.abc.Mapping)):
+        raise TypeError("%s: a %s has no order to match values to fields by; give them as a "
+                        "list, tuple or array" % (what, type(values).__name__))
     try:
         got = len(values)
     except TypeError:
@@ -112,8 +122,19 @@ def check_length(what: str, values: Any, expected: int) -> None:
 def as_double(what: str, value: object) -> float:
     """A value for a double field; TypeError naming ``what`` otherwise."""
     if isinstance(value, numbers.Real):
-        return float(value)
+        try:
+            return float(value)
+        except OverflowError:
+            raise ValueError("%s: %s is beyond the range of a float64 (about 1.8e308)"
+                             % (what, _short(value))) from None
     raise TypeError("%s: expected a number, got %r (%s)" % (what, value, type(value).__name__))
+
+
+def _short(value: object) -> str:
+    """A value for a message: a huge integer by its size, not its digits."""
+    if isinstance(value, int) and value.bit_length() > 100:
+        return "an integer of about %d digits" % int(value.bit_length() * 0.30103 + 1)
+    return repr(value)
 
 
 def as_uint32(what: str, value: object) -> int:

@@ -7,6 +7,7 @@ import gc
 import os
 import sys
 import unittest
+import weakref
 from unittest import mock
 
 if os.environ.get("GUIDEW_TEST_NO_NUMPY"):
@@ -46,6 +47,15 @@ class RecordLayout(unittest.TestCase):
                                  [8 * i for i in range(len(names))])
                 self.assertEqual(ctypes.sizeof(struct), _fields.RECORD_SIZES[size])
         self.assertEqual(ctypes.sizeof(guidew.GuideWParams), _fields.RECORD_SIZES["params"])
+
+
+def assert_untouched(test, m):
+    """m holds what a new instance holds and steps as one: nothing refused
+    was written or stepped."""
+    with guidew.Instance(m.library) as fresh:
+        test.assertEqual(m.inputs.to_dict(), fresh.inputs.to_dict())
+        test.assertEqual(m.states.to_dict(), fresh.states.to_dict())
+        test.assertEqual(m.step(), fresh.step())
 
 
 class BadValues(unittest.TestCase):
@@ -90,6 +100,59 @@ class BadValues(unittest.TestCase):
             self.assertEqual(m.step(), TYPICAL_OUTPUTS)  # nothing was stepped or changed
 
 
+    # (what was given, how it is written, the error's words): a container
+    # without an order would be matched to fields in whatever order it
+    # iterates, so it is refused, naming what it is.
+    UNORDERED_CASES = [
+        ("the 19 inputs of a step as a set", lambda m: m.step(set(range(19))),
+         "inputs .*set has no order"),
+        ("a step's inputs as a frozenset", lambda m: m.step(frozenset(range(19))),
+         "frozenset has no order"),
+        ("a trim-table axis as a set", lambda m: m.params.__setitem__(
+            "thr_alt_bp", set(range(0, 22000, 2000))), "thr_alt_bp: a set has no order"),
+        ("an array field as a dict of positions", lambda m: m.params.__setitem__(
+            "thr_max_index", {0: 3, 1: 4}), "thr_max_index: a dict has no order"),
+        ("a batch row as a set", lambda m: guidew.step_batch([m], [set(range(19))]),
+         "row 0: a set has no order"),
+    ]
+
+    def test_unordered_containers_are_refused(self):
+        with guidew.Instance() as m:
+            before = m.params.to_dict()
+            for given, write, words in self.UNORDERED_CASES:
+                with self.subTest(given), self.assertRaisesRegex(TypeError, words):
+                    write(m)
+            self.assertEqual(m.params.to_dict(), before)
+            assert_untouched(self, m)
+        with guidew.Fleet(1) as fleet, self.assertRaisesRegex(TypeError, "set has no order"):
+            fleet.set_inputs(0, set(range(19)))
+
+    # (where a number beyond float64 goes, how it is written, the field named)
+    HUGE = 10**400
+    OVERFLOW_CASES = [
+        ("a roll gain", lambda m: m.params.__setitem__("roll_kp", BadValues.HUGE), "roll_kp"),
+        ("one trim-table cell", lambda m: m.params["thr_table"].__setitem__(5, BadValues.HUGE),
+         r"thr_table\[5\]"),
+        ("a whole altitude axis", lambda m: m.params.__setitem__(
+            "thr_alt_bp", [0.0] * 10 + [BadValues.HUGE]), r"thr_alt_bp\[10\]"),
+        ("an input by name", lambda m: m.step({"altitude": BadValues.HUGE}), "altitude"),
+        ("an input in a row", lambda m: m.step(TYPICAL_ROW[:-1] + [BadValues.HUGE]), "aux_in"),
+        ("a batch row", lambda m: guidew.step_batch(
+            [m], [TYPICAL_ROW[:3] + [BadValues.HUGE] + TYPICAL_ROW[4:]]), "row 0 field ext_weight"),
+    ]
+
+    def test_numbers_beyond_float64_name_their_field(self):
+        with guidew.Instance() as m:
+            before = m.params.to_dict()
+            for where, write, field in self.OVERFLOW_CASES:
+                with self.subTest(where):
+                    with self.assertRaisesRegex(ValueError, field + ".*beyond the range") as caught:
+                        write(m)
+                    self.assertLess(len(str(caught.exception)), 200)  # not 400 digits
+            self.assertEqual(m.params.to_dict(), before)
+            assert_untouched(self, m)
+
+
 class Batches(unittest.TestCase):
     def test_list_of_rows_steps_like_a_buffer(self):
         rows = [list(TYPICAL_ROW) for _ in range(3)]
@@ -100,6 +163,18 @@ class Batches(unittest.TestCase):
         self.assertEqual(from_list, from_buffer)
         self.assertEqual(list(from_list[:4]), list(TYPICAL_OUTPUTS))
         self.assertEqual(from_list[4], -TYPICAL_OUTPUTS.lat_cmd)  # banks the other way
+
+    def test_rows_of_any_sequence_step_like_a_buffer(self):
+        kinds = [("tuples", tuple), ("array('d') rows", lambda r: array.array("d", r))]
+        if numpy is not None:
+            kinds.append(("numpy rows", numpy.array))
+        with guidew.Fleet(2) as ref:
+            want = guidew.step_batch(ref, array.array("d", TYPICAL_ROW * 2))
+        for kind, make in kinds:
+            with self.subTest(kind), guidew.Fleet(2) as a, guidew.Fleet(2) as b:
+                rows = [make(TYPICAL_ROW), make(TYPICAL_ROW)]
+                self.assertEqual(list(guidew.step_batch(list(a), rows)), list(want))
+                self.assertEqual(b.step(rows), a.step(rows))
 
     def test_bad_batches_name_the_place(self):
         with guidew.Instance() as a, guidew.Instance() as b:
@@ -159,6 +234,49 @@ class FleetResults(unittest.TestCase):
         self.assertTrue(member.closed)
         with self.assertRaisesRegex(ValueError, "closed"):
             member.step(TYPICAL_ROW)
+
+    def test_dropped_fleets_and_instances_are_freed_without_the_cycle_collector(self):
+        lib = guidew.load()
+        situations = [
+            # (what the program did, the object it drops last)
+            ("a fleet whose members were used", "fleet"),
+            ("a member kept after its fleet was dropped", "member"),
+            ("a member's parameters kept after both were dropped", "record"),
+        ]
+        gc.disable()
+        self.addCleanup(gc.enable)
+        for situation, last in situations:
+            with self.subTest(situation), mock.patch.object(
+                    lib, "GuideW_instance_destroy", wraps=lib.GuideW_instance_destroy) as destroy:
+                fleet = guidew.Fleet(3, library=lib)
+                member = fleet[1]
+                member.params["roll_kp"] = 1.5
+                member.step(TYPICAL_ROW)
+                params = member.params
+                fleet_ref = weakref.ref(fleet)
+                if last == "fleet":
+                    del member, params
+                del fleet
+                self.assertIsNone(fleet_ref(), "the Fleet object waits for the collector")
+                if last != "fleet":
+                    # What is still held keeps the aircraft, and works.
+                    self.assertEqual(destroy.call_count, 0)
+                    self.assertEqual(params["roll_kp"], 1.5)
+                    if last == "member":
+                        del params
+                        self.assertEqual(member.step(TYPICAL_ROW), member.outputs)
+                        del member
+                    else:
+                        del member
+                        del params
+                self.assertEqual(destroy.call_count, 3)
+        with mock.patch.object(lib, "GuideW_instance_destroy",
+                               wraps=lib.GuideW_instance_destroy) as destroy:
+            lone = guidew.Instance(lib)
+            lone.params["roll_kp"] = 2.0
+            lone.inputs.update(guidew.TYPICAL_FLIGHT)
+            del lone
+            self.assertEqual(destroy.call_count, 1)
 
     def test_no_python_object_per_aircraft(self):
         gc.collect()

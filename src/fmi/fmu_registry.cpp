@@ -3,8 +3,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <utility>
 #include <unordered_set>
+#include <utility>
 
 namespace guidew_fmu {
 namespace {
@@ -34,9 +34,13 @@ Slave* create_registered_slave(FmiVersion version, const std::string& name, LogS
     return s.release();
 }
 
-bool unregister_slave(Slave* s) {
-    std::lock_guard<std::mutex> lock(registry_mutex());
-    return registry().erase(s) != 0;
+void free_registered_slave(void* instance) {
+    Slave* s = static_cast<Slave*>(instance);
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex());
+        if (registry().erase(s) == 0) return;
+    }
+    delete s;
 }
 
 Slave* live_slave(void* instance) {

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "law_constants.h"
@@ -57,26 +59,7 @@ std::string format(const char* fmt, ...) {
     return text;
 }
 
-const char* base_name(FmiVersion v, Base b) {
-    switch (b) {
-        case Base::real: return v == FmiVersion::v2 ? "Real" : "Float64";
-        case Base::integer: return v == FmiVersion::v2 ? "Integer" : "UInt32";
-        case Base::boolean: return "Boolean";
-    }
-    return "?";
-}
-
 }  // namespace
-
-const char* category_name(Category c) {
-    switch (c) {
-        case kLogEvents: return "logEvents";
-        case kLogStatusWarning: return "logStatusWarning";
-        case kLogStatusError: return "logStatusError";
-        case kCategoryCount: break;
-    }
-    return "";
-}
 
 const char* phase_name(Phase p) {
     switch (p) {
@@ -116,32 +99,52 @@ Status Slave::fail(const char* fn, const std::string& why) {
     return Status::error;
 }
 
-bool Slave::in_phase(const char* fn, std::initializer_list<Phase> allowed) {
-    for (Phase p : allowed) {
-        if (phase_ == p) return true;
-    }
+Status Slave::admit(const CallRule& rule) {
+    if (rule.refusal != nullptr) return fail(rule.name, rule.refusal);
+    if (contains(rule.allowed, phase_)) return Status::ok;
     std::string list;
-    for (Phase p : allowed) list += std::string(list.empty() ? "" : ", ") + phase_name(p);
-    fail(fn, std::string("not allowed in ") + phase_name(phase_) + " (allowed in: " + list + ")");
-    return false;
+    for (auto p = static_cast<uint32_t>(kFirstPhase); p <= static_cast<uint32_t>(kLastPhase); ++p) {
+        if (contains(rule.allowed, static_cast<Phase>(p))) {
+            list += std::string(list.empty() ? "" : ", ") + phase_name(static_cast<Phase>(p));
+        }
+    }
+    return fail(rule.name, std::string("not allowed in ") + phase_name(phase_) +
+                               " (allowed in: " + list + ")");
 }
 
+Status Slave::discard(const char* fn, const std::string& why) {
+    log(Status::discard, kLogStatusWarning, std::string(fn) + ": " + why);
+    return Status::discard;
+}
+
+Status Slave::refuse(const char* fn, const std::string& why) {
+    log(Status::error, kLogStatusError, std::string(fn) + ": " + why);
+    return Status::error;
+}
+
+// A wrong category list changes nothing: the call is refused as a whole and
+// the instance stays where it was, since switching messages on or off does
+// not touch the simulation. The names accepted are those the model
+// description declares, logAll included.
 Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* const names[]) {
-    if (n > 0 && names == nullptr) return fail(fn, "categories is null but nCategories > 0");
+    if (n > 0 && names == nullptr) return refuse(fn, "categories is null but nCategories > 0");
     bool chosen[kCategoryCount] = {};
     for (size_t i = 0; i < n; ++i) {
-        if (names[i] == nullptr) return fail(fn, format("category %zu is null", i));
-        bool known = false;
+        if (names[i] == nullptr) return refuse(fn, format("category %zu is null", i));
+        const bool all = std::strcmp(names[i], kLogAll.name) == 0;
+        bool known = all;
         for (unsigned c = 0; c < kCategoryCount; ++c) {
-            if (std::strcmp(names[i], kLogAll) == 0 ||
-                std::strcmp(names[i], category_name(static_cast<Category>(c))) == 0) {
+            if (all || std::strcmp(names[i], category_name(static_cast<Category>(c))) == 0) {
                 chosen[c] = known = true;
             }
         }
         if (!known) {
-            return fail(fn, format("unknown log category '%s' (known: logEvents, logStatusWarning, "
-                                   "logStatusError, logAll)",
-                                   names[i]));
+            std::string list;
+            for (unsigned c = 0; c < kCategoryCount; ++c) {
+                list += std::string(category_name(static_cast<Category>(c))) + ", ";
+            }
+            return refuse(fn, format("unknown log category '%s' (known: %s%s); nothing changed",
+                                     names[i], list.c_str(), kLogAll.name));
         }
     }
     for (unsigned c = 0; c < kCategoryCount; ++c) {
@@ -154,7 +157,6 @@ Status Slave::set_debug_logging(const char* fn, bool on, size_t n, const char* c
 
 Status Slave::setup_experiment(const char* fn, double start_time, bool stop_defined,
                                double stop_time) {
-    if (!in_phase(fn, {Phase::instantiated})) return Status::error;
     if (!std::isfinite(start_time))
         return fail(fn, format("startTime %g is not finite", start_time));
     if (stop_defined && !(stop_time >= start_time)) {
@@ -165,21 +167,18 @@ Status Slave::setup_experiment(const char* fn, double start_time, bool stop_defi
     return Status::ok;
 }
 
-Status Slave::enter_initialization(const char* fn) {
-    if (!in_phase(fn, {Phase::instantiated})) return Status::error;
+Status Slave::enter_initialization(const char*) {
     phase_ = Phase::initialization;
     return Status::ok;
 }
 
 Status Slave::exit_initialization(const char* fn) {
-    if (!in_phase(fn, {Phase::initialization})) return Status::error;
     phase_ = Phase::stepping;
     log(Status::ok, kLogEvents, format("%s: initialised, time %.17g s", fn, time()));
     return Status::ok;
 }
 
 Status Slave::terminate(const char* fn) {
-    if (!in_phase(fn, {Phase::stepping})) return Status::error;
     phase_ = Phase::terminated;
     log(Status::ok, kLogEvents, format("%s: terminated at %.17g s", fn, time()));
     return Status::ok;
@@ -198,18 +197,11 @@ Status Slave::reset(const char* fn) {
     return Status::ok;
 }
 
-Status Slave::require_readable(const char* fn) {
-    return in_phase(fn, {Phase::initialization, Phase::stepping, Phase::terminated, Phase::error})
-               ? Status::ok
-               : Status::error;
-}
-
 void Slave::note_overrun() {
     if (GuideW_instance_error_status(model_) != nullptr) overrun_ = true;
 }
 
 Status Slave::do_step(const char* fn, double t, double h) {
-    if (!in_phase(fn, {Phase::stepping})) return Status::error;
     const double steps = h / kStep_s;
     const double whole = std::round(steps);
     if (!(h > 0.0) || !std::isfinite(h) || whole < 1.0 || whole > 9.0e15 ||
@@ -233,13 +225,6 @@ Status Slave::do_step(const char* fn, double t, double h) {
 
 // ---- Values -----------------------------------------------------------------------
 
-Status Slave::check_arrays(const char* fn, const uint32_t* vr, size_t nvr, const void* values,
-                           size_t n_values) {
-    if (nvr > 0 && vr == nullptr) return fail(fn, "the value reference array is null");
-    if (n_values > 0 && values == nullptr) return fail(fn, "the value array is null");
-    return Status::ok;
-}
-
 const Variable* Slave::variable_of(const char* fn, uint32_t vr, Base base) {
     const Variable* v = find_variable(version_, vr);
     if (v == nullptr) {
@@ -248,14 +233,16 @@ const Variable* Slave::variable_of(const char* fn, uint32_t vr, Base base) {
     }
     if (v->base != base) {
         fail(fn, format("%s (value reference %u) is a %s variable, not %s", v->name.c_str(), vr,
-                        base_name(version_, v->base), base_name(version_, base)));
+                        type_name(version_, v->base), type_name(version_, base)));
         return nullptr;
     }
     return v;
 }
 
-Status Slave::resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr, size_t n_values,
-                      const Variable** found) {
+Status Slave::resolve(const char* fn, Base base, const uint32_t* vr, size_t nvr, const void* values,
+                      size_t n_values, const Variable** found) {
+    if (nvr > 0 && vr == nullptr) return fail(fn, "the value reference array is null");
+    if (n_values > 0 && values == nullptr) return fail(fn, "the value array is null");
     size_t total = 0;
     for (size_t i = 0; i < nvr; ++i) {
         found[i] = variable_of(fn, vr[i], base);
@@ -282,113 +269,115 @@ unsigned char* Slave::address(const Variable& v) {
     return static_cast<unsigned char*>(record) + v.offset;
 }
 
-Status Slave::get_real(const char* fn, const uint32_t* vr, size_t nvr, double* values,
-                       size_t n_values) {
-    if (require_readable(fn) != Status::ok) return Status::error;
-    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
-    std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
-        return Status::error;
-    for (const Variable* v : found) {
-        if (v->record == Record::time) {
-            *values = time();
-        } else {
-            std::memcpy(values, address(*v), v->count * sizeof(double));
-        }
-        values += v->count;
+// Element k of a variable in the tool's type. The records hold doubles and,
+// for the table indices, uint32_t; time and overrun are the FMU's own.
+template <class T>
+T Slave::element(const Variable& v, size_t k) {
+    if (v.record == Record::time) return static_cast<T>(time());
+    if (v.record == Record::overrun) return static_cast<T>(overrun_);
+    if (v.base == Base::integer) {
+        uint32_t u;
+        std::memcpy(&u, address(v) + k * sizeof u, sizeof u);
+        return static_cast<T>(u);
     }
-    return Status::ok;
+    double d;
+    std::memcpy(&d, address(v) + k * sizeof d, sizeof d);
+    return static_cast<T>(d);
 }
 
-Status Slave::get_integer(const char* fn, const uint32_t* vr, size_t nvr, uint32_t* values,
-                          size_t n_values) {
-    if (require_readable(fn) != Status::ok) return Status::error;
-    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
+// Writes element k of a settable variable (an input or a parameter: a
+// double, or a table index already checked to be representable).
+template <class T>
+void Slave::store(const Variable& v, size_t k, T value) {
+    if (v.base == Base::integer) {
+        const auto u = static_cast<uint32_t>(value);
+        std::memcpy(address(v) + k * sizeof u, &u, sizeof u);
+    } else {
+        const auto d = static_cast<double>(value);
+        std::memcpy(address(v) + k * sizeof d, &d, sizeof d);
+    }
+}
+
+template <class T>
+Status Slave::get(const char* fn, Base base, const uint32_t* vr, size_t nvr, T* values,
+                  size_t n_values) {
     std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::integer, vr, nvr, n_values, found.data()) != Status::ok) {
+    if (resolve(fn, base, vr, nvr, values, n_values, found.data()) != Status::ok) {
         return Status::error;
     }
     for (const Variable* v : found) {
-        std::memcpy(values, address(*v), v->count * sizeof(uint32_t));
-        values += v->count;
+        for (size_t k = 0; k < v->count; ++k) *values++ = element<T>(*v, k);
     }
-    return Status::ok;
-}
-
-Status Slave::get_boolean(const char* fn, const uint32_t* vr, size_t nvr, bool* values,
-                          size_t n_values) {
-    if (require_readable(fn) != Status::ok) return Status::error;
-    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
-    std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::boolean, vr, nvr, n_values, found.data()) != Status::ok) {
-        return Status::error;
-    }
-    for (size_t i = 0; i < nvr; ++i) values[i] = overrun_;  // the only Boolean
     return Status::ok;
 }
 
 namespace {
 
 // Why a variable cannot be written by the tool, or null when it can.
-// Before initialisation the standard lets a tool set only the variables
-// whose start value is exact: the parameters. Inputs follow from
-// Initialization Mode on.
-const char* why_not_settable(Causality c, Phase phase) {
+// Parameters and inputs both carry start values; an importer writes a
+// user's start values right after instantiation, inputs included, and from
+// then on between steps. Everything else the law or the FMU computes.
+const char* why_not_settable(Causality c) {
     switch (c) {
         case Causality::independent: return "is the independent variable: it advances by stepping";
         case Causality::output: return "is an output: the law computes it";
         case Causality::local: return "is a local variable: the law keeps it";
         case Causality::input:
-            return phase == Phase::instantiated
-                       ? "is an input: in Instantiated only parameters can be set, inputs from "
-                         "Initialization Mode on"
-                       : nullptr;
         case Causality::parameter: return nullptr;
     }
     return "cannot be set";
 }
 
+// A table index handed over as a signed FMI 2.0 Integer must not be
+// negative: the record holds it unsigned.
+template <class T>
+bool negative_index(const Variable& v, T value) {
+    if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+        return v.base == Base::integer && value < 0;
+    } else {
+        return false;
+    }
+}
+
 }  // namespace
 
-Status Slave::set_real(const char* fn, const uint32_t* vr, size_t nvr, const double* values,
-                       size_t n_values) {
-    if (!in_phase(fn, {Phase::instantiated, Phase::initialization, Phase::stepping})) {
+template <class T>
+Status Slave::set(const char* fn, Base base, const uint32_t* vr, size_t nvr, const T* values,
+                  size_t n_values) {
+    std::vector<const Variable*> found(nvr);
+    if (resolve(fn, base, vr, nvr, values, n_values, found.data()) != Status::ok) {
         return Status::error;
     }
-    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
-    std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::real, vr, nvr, n_values, found.data()) != Status::ok)
-        return Status::error;
+    const T* value = values;
     for (const Variable* v : found) {
-        if (const char* why = why_not_settable(v->causality, phase_)) {
+        if (const char* why = why_not_settable(v->causality)) {
             return fail(
                 fn, format("%s (value reference %u) %s", v->name.c_str(), v->value_reference, why));
+        }
+        for (size_t k = 0; k < v->count; ++k, ++value) {
+            if (negative_index(*v, *value)) {
+                return fail(fn, v->name + " cannot be negative (" + std::to_string(*value) +
+                                    "): it is a table index");
+            }
         }
     }
     // All checked: write them all.
     for (const Variable* v : found) {
-        std::memcpy(address(*v), values, v->count * sizeof(double));
-        values += v->count;
+        for (size_t k = 0; k < v->count; ++k) store(*v, k, *values++);
     }
     return Status::ok;
 }
 
-Status Slave::set_integer(const char* fn, const uint32_t* vr, size_t nvr, const uint32_t* values,
-                          size_t n_values) {
-    if (!in_phase(fn, {Phase::instantiated, Phase::initialization, Phase::stepping})) {
-        return Status::error;
-    }
-    if (check_arrays(fn, vr, nvr, values, n_values) != Status::ok) return Status::error;
-    std::vector<const Variable*> found(nvr);
-    if (resolve(fn, Base::integer, vr, nvr, n_values, found.data()) != Status::ok) {
-        return Status::error;
-    }
-    for (const Variable* v : found) {
-        std::memcpy(address(*v), values, v->count * sizeof(uint32_t));
-        values += v->count;
-    }
-    return Status::ok;
-}
+// The element types the two versions hand over: FMI 2.0 Real, Integer and
+// Boolean (double, int, int), FMI 3.0 Float64, UInt32 and Boolean.
+template Status Slave::get(const char*, Base, const uint32_t*, size_t, double*, size_t);
+template Status Slave::get(const char*, Base, const uint32_t*, size_t, int*, size_t);
+template Status Slave::get(const char*, Base, const uint32_t*, size_t, uint32_t*, size_t);
+template Status Slave::get(const char*, Base, const uint32_t*, size_t, bool*, size_t);
+template Status Slave::set(const char*, Base, const uint32_t*, size_t, const double*, size_t);
+template Status Slave::set(const char*, Base, const uint32_t*, size_t, const int*, size_t);
+template Status Slave::set(const char*, Base, const uint32_t*, size_t, const uint32_t*, size_t);
+template Status Slave::set(const char*, Base, const uint32_t*, size_t, const bool*, size_t);
 
 Status Slave::no_variables_of_type(const char* fn, const char* type, const uint32_t* vr,
                                    size_t nvr) {

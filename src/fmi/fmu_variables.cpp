@@ -214,6 +214,15 @@ const char* causality_name(Causality c) {
     return "local";
 }
 
+const char* type_name(FmiVersion v, Base b) {
+    switch (b) {
+        case Base::real: return v == FmiVersion::v2 ? "Real" : "Float64";
+        case Base::integer: return v == FmiVersion::v2 ? "Integer" : "UInt32";
+        case Base::boolean: return "Boolean";
+    }
+    return "?";
+}
+
 static_assert(sizeof(GuideWParams) % sizeof(uint32_t) == 0, "parameter record alignment");
 
 }  // namespace guidew_fmu

@@ -71,6 +71,9 @@ size_t table_altitude_count();
 const std::string& model_token(FmiVersion v);
 
 const char* causality_name(Causality c);
+// The element type's name in a version: FMI 2.0 Real, Integer, Boolean;
+// FMI 3.0 Float64, UInt32, Boolean.
+const char* type_name(FmiVersion v, Base b);
 
 }  // namespace guidew_fmu
 

@@ -15,6 +15,7 @@
 
 #include "GuideW_instance.h"
 #include "fmu_variables.h"
+#include "log_categories.h"
 
 namespace {
 
@@ -35,16 +36,6 @@ constexpr UnitDefinition kUnits[] = {
     {"deg", "rad=\"1\" factor=\"0.017453292519943295\""},
     {"deg/s", "rad=\"1\" s=\"-1\" factor=\"0.017453292519943295\""},
     {"g", "m=\"1\" s=\"-2\" factor=\"9.80665\""},
-};
-
-struct LogCategory {
-    const char* name;
-    const char* description;
-};
-constexpr LogCategory kCategories[] = {
-    {"logEvents", "life-cycle events: initialised, terminated, reset"},
-    {"logStatusWarning", "calls answered with a warning or discard"},
-    {"logStatusError", "refused calls and why (always on unless switched off)"},
 };
 
 constexpr const char* kModelText =
@@ -146,12 +137,15 @@ std::string unit_definitions(FmiVersion version) {
     return s + "  </UnitDefinitions>\n";
 }
 
+std::string category(const guidew_fmu::CategoryText& c) {
+    return std::string("    <Category name=\"") + c.name + "\" description=\"" +
+           xml_text(c.description) + "\"/>\n";
+}
+
 std::string log_categories() {
     std::string s = "  <LogCategories>\n";
-    for (const LogCategory& c : kCategories) {
-        s += std::string("    <Category name=\"") + c.name + "\" description=\"" +
-             xml_text(c.description) + "\"/>\n";
-    }
+    for (const guidew_fmu::CategoryText& c : guidew_fmu::kCategories) s += category(c);
+    s += category(guidew_fmu::kLogAll);
     return s + "  </LogCategories>\n";
 }
 
@@ -162,29 +156,52 @@ std::string common_attributes(const Variable& v) {
            variability(v) + "\"" + initial(v);
 }
 
-std::string fmi2_document(const GuideWParams& defaults) {
-    const auto& vars = guidew_fmu::variables(FmiVersion::v2);
+// The CoSimulation element: what each version's importers may ask of the
+// binary.
+constexpr const char* kFmi2CoSimulation =
+    "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
+    " canHandleVariableCommunicationStepSize=\"true\" canInterpolateInputs=\"false\""
+    " maxOutputDerivativeOrder=\"0\" canRunAsynchronuously=\"false\""
+    " canBeInstantiatedOnlyOncePerProcess=\"false\""
+    " canNotUseMemoryManagementFunctions=\"true\" canGetAndSetFMUstate=\"true\""
+    " canSerializeFMUstate=\"true\" providesDirectionalDerivative=\"false\"/>\n";
+constexpr const char* kFmi3CoSimulation =
+    "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
+    " canBeInstantiatedOnlyOncePerProcess=\"false\" canGetAndSetFMUState=\"true\""
+    " canSerializeFMUState=\"true\" providesDirectionalDerivatives=\"false\""
+    " providesAdjointDerivatives=\"false\" providesPerElementDependencies=\"false\""
+    " canHandleVariableCommunicationStepSize=\"true\" fixedInternalStepSize=\"0.01\""
+    " maxOutputDerivativeOrder=\"0\" providesIntermediateUpdate=\"false\""
+    " mightReturnEarlyFromDoStep=\"false\" canReturnEarlyAfterIntermediateUpdate=\"false\""
+    " hasEventMode=\"false\" providesEvaluateDiscreteStates=\"false\"/>\n";
+
+// The document up to its variables: the root element with the token the
+// binary checks (FMI 2.0 guid, FMI 3.0 instantiationToken), the
+// co-simulation capabilities, the units, the log categories and the
+// default experiment.
+std::string document_head(FmiVersion v) {
+    const bool fmi2 = v == FmiVersion::v2;
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<fmiModelDescription fmiVersion=\"2.0\" modelName=\"GuideW\" guid=\"" +
-         guidew_fmu::model_token(FmiVersion::v2) + "\"\n  description=\"" + xml_text(kModelText) +
+    s += std::string("<fmiModelDescription fmiVersion=\"") + (fmi2 ? "2.0" : "3.0") +
+         "\" modelName=\"GuideW\" " + (fmi2 ? "guid" : "instantiationToken") + "=\"" +
+         guidew_fmu::model_token(v) + "\"\n  description=\"" + xml_text(kModelText) +
          "\"\n  generationTool=\"libGuide fmu-model-description\" version=\"" GUIDEW_VERSION
-         "\"\n  variableNamingConvention=\"structured\" numberOfEventIndicators=\"0\">\n";
-    s += "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
-         " canHandleVariableCommunicationStepSize=\"true\" canInterpolateInputs=\"false\""
-         " maxOutputDerivativeOrder=\"0\" canRunAsynchronuously=\"false\""
-         " canBeInstantiatedOnlyOncePerProcess=\"false\""
-         " canNotUseMemoryManagementFunctions=\"true\" canGetAndSetFMUstate=\"true\""
-         " canSerializeFMUstate=\"true\" providesDirectionalDerivative=\"false\"/>\n";
-    s += unit_definitions(FmiVersion::v2);
+         "\"\n  variableNamingConvention=\"structured\"" +
+         (fmi2 ? " numberOfEventIndicators=\"0\"" : "") + ">\n";
+    s += fmi2 ? kFmi2CoSimulation : kFmi3CoSimulation;
+    s += unit_definitions(v);
     s += log_categories();
     s += "  <DefaultExperiment startTime=\"0\" stepSize=\"0.01\"/>\n";
-    s += "  <ModelVariables>\n";
+    return s + "  <ModelVariables>\n";
+}
+
+std::string fmi2_document(const GuideWParams& defaults) {
+    const auto& vars = guidew_fmu::variables(FmiVersion::v2);
+    std::string s = document_head(FmiVersion::v2);
     std::string outputs;
     for (size_t i = 0; i < vars.size(); ++i) {
         const Variable& v = vars[i];
-        const char* element = v.base == Base::real      ? "Real"
-                              : v.base == Base::integer ? "Integer"
-                                                        : "Boolean";
+        const char* element = guidew_fmu::type_name(FmiVersion::v2, v.base);
         s += "    <!-- " + std::to_string(i + 1) + " -->\n";
         s += "    <ScalarVariable " + common_attributes(v) + ">\n      <" + element;
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
@@ -204,28 +221,10 @@ std::string fmi2_document(const GuideWParams& defaults) {
 
 std::string fmi3_document(const GuideWParams& defaults) {
     const auto& vars = guidew_fmu::variables(FmiVersion::v3);
-    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<fmiModelDescription fmiVersion=\"3.0\" modelName=\"GuideW\" instantiationToken=\"" +
-         guidew_fmu::model_token(FmiVersion::v3) + "\"\n  description=\"" + xml_text(kModelText) +
-         "\"\n  generationTool=\"libGuide fmu-model-description\" version=\"" GUIDEW_VERSION
-         "\"\n  variableNamingConvention=\"structured\">\n";
-    s += "  <CoSimulation modelIdentifier=\"GuideW\" needsExecutionTool=\"false\""
-         " canBeInstantiatedOnlyOncePerProcess=\"false\" canGetAndSetFMUState=\"true\""
-         " canSerializeFMUState=\"true\" providesDirectionalDerivatives=\"false\""
-         " providesAdjointDerivatives=\"false\" providesPerElementDependencies=\"false\""
-         " canHandleVariableCommunicationStepSize=\"true\" fixedInternalStepSize=\"0.01\""
-         " maxOutputDerivativeOrder=\"0\" providesIntermediateUpdate=\"false\""
-         " mightReturnEarlyFromDoStep=\"false\" canReturnEarlyAfterIntermediateUpdate=\"false\""
-         " hasEventMode=\"false\" providesEvaluateDiscreteStates=\"false\"/>\n";
-    s += unit_definitions(FmiVersion::v3);
-    s += log_categories();
-    s += "  <DefaultExperiment startTime=\"0\" stepSize=\"0.01\"/>\n";
-    s += "  <ModelVariables>\n";
+    std::string s = document_head(FmiVersion::v3);
     std::string outputs, initial_unknowns;
     for (const Variable& v : vars) {
-        const char* element = v.base == Base::real      ? "Float64"
-                              : v.base == Base::integer ? "UInt32"
-                                                        : "Boolean";
+        const char* element = guidew_fmu::type_name(FmiVersion::v3, v.base);
         s += std::string("    <") + element + " " + common_attributes(v);
         if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
         s += start_attribute(defaults, v);

@@ -88,7 +88,7 @@ public:
         if (!(alt >= min_alt_)) min_alt_ = alt;
         if (!(s.aircraft->load_g <= peak_load_)) peak_load_ = s.aircraft->load_g;
         for (auto& [idx, seen] : latched_) seen = seen || state_values(dw)[idx] == 1.0;
-        if (!converge_s_ && s.dir_err_deg <= kConvergedDir_deg) converge_s_ = s.t_s;
+        observe_direction(s);
 
         observe_split(dw, u);
         if (e_.turn_direction_latched && dw.sign_latch == 1.0 &&
@@ -108,7 +108,8 @@ public:
 
     FlightSummary finish() {
         FlightSummary sum;
-        sum.converge_s = converge_s_;
+        if (within_) sum.converge_s = entered_s_;
+        sum.first_within_s = first_within_s_;
         sum.peak_load_g = peak_load_;
         sum.altitude_lost_m = std::max(0.0, sc_.initial.altitude_m - min_alt_);
         sum.final_speed_err_mps = last_speed_ - last_speed_cmd_;
@@ -117,6 +118,16 @@ public:
     }
 
 private:
+    // A flight that swings back out of the band has not converged: the time
+    // that counts is the last entry into it, provided the error stays inside
+    // to the end (NaN is outside).
+    void observe_direction(const FlightSample& s) {
+        const bool inside = s.dir_err_deg <= kConvergedDir_deg;
+        if (inside && !within_) entered_s_ = s.t_s;
+        if (inside && !first_within_s_) first_within_s_ = s.t_s;
+        within_ = inside;
+    }
+
     void observe_split(const GuideWStates& dw, const GuideWInputs& u) {
         if (!e_.rolls_before_pull) return;
         if (dw.splits_active == 1.0 && dw.splits_pull == 0.0) {
@@ -148,7 +159,7 @@ private:
     }
 
     void judge(std::vector<std::string>& failed) const {
-        if (e_.converge_within_s && !(converge_s_ && *converge_s_ <= *e_.converge_within_s)) {
+        if (e_.converge_within_s && !(within_ && entered_s_ <= *e_.converge_within_s)) {
             failed.push_back(fmt("converge within %.0f s", *e_.converge_within_s));
         }
         if (e_.max_load_g && !(peak_load_ <= *e_.max_load_g)) {
@@ -198,7 +209,9 @@ private:
     const Scenario& sc_;
     const Expectations& e_;
     std::vector<std::pair<int, bool>> latched_;
-    std::optional<double> converge_s_;
+    bool within_ = false;
+    double entered_s_ = 0.0;
+    std::optional<double> first_within_s_;
     double min_alt_ = INFINITY, peak_load_ = -INFINITY;
     double last_roll_ = 0.0, last_speed_ = 0.0, last_speed_cmd_ = 0.0;
     bool split_seen_ = false, pull_seen_ = false, pulled_after_roll_ = false;

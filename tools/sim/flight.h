@@ -31,7 +31,10 @@ struct FlightSample {
 
 struct FlightSummary {
     bool steers = true;                // the mode steers towards the commanded direction
-    std::optional<double> converge_s;  // first time within 5 deg of the command
+    // The time the direction error last came within 5 deg of the command and
+    // stayed there to the end; none when the flight ends outside the band.
+    std::optional<double> converge_s;
+    std::optional<double> first_within_s;  // the first time within 5 deg, if ever
     double peak_load_g = 0.0;          // flown
     double altitude_lost_m = 0.0;      // start minus lowest
     double final_speed_err_mps = 0.0;  // final speed minus speed_cmd

@@ -226,6 +226,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
         {"name", sc.name},
         {"scenario", doc},
         {"metrics", {{"converge_s", converge},
+                     {"first_within_s", sum.first_within_s && sum.steers ? ordered_json(*sum.first_within_s) : ordered_json()},
                      {"peak_load_g", sum.peak_load_g},
                      {"altitude_lost_m", sum.altitude_lost_m},
                      {"final_speed_err_mps", sum.final_speed_err_mps},

@@ -97,9 +97,9 @@ std::vector<InputChange> read_inputs(const json& obj, const std::string& where) 
         }
         const std::string wk = where + "." + item.key();
         const double value = finite_number(item.value(), wk);
-        // A weight blends two commands; a mode is one of the bands from 1 up.
-        if (item.key() == "ext_weight") check_range(value, 0.0, 1.0, wk);
-        if (item.key() == "mode" && !(value >= 0.0)) fail(wk, "must not be negative");
+        for (const CommandRange& r : kCommandRanges) {
+            if (item.key() == r.input) check_range(value, r.min, r.max, wk);
+        }
         changes.push_back({idx, value});
     }
     return changes;
@@ -131,6 +131,13 @@ Expectations read_expect(const json& obj, const std::string& where) {
     read_optional(obj, "max_load_g", where, e.max_load_g);
     read_optional(obj, "min_altitude_m", where, e.min_altitude_m);
     read_optional(obj, "final_speed_error_mps", where, e.final_speed_error_mps);
+    const auto in_range = [&](const std::optional<double>& v, double lo, double hi, const char* key) {
+        if (v) check_range(*v, lo, hi, where + "." + key);
+    };
+    in_range(e.converge_within_s, 0.0, kMaxDuration_s, "converge_within_s");
+    in_range(e.max_load_g, 0.0, kMaxLoadCheck_g, "max_load_g");
+    in_range(e.min_altitude_m, 0.0, kMaxStartAltitude_m, "min_altitude_m");
+    in_range(e.final_speed_error_mps, 0.0, kMaxSpeedErrorCheck_mps, "final_speed_error_mps");
     read_flag(obj, "rolls_before_pull", where, e.rolls_before_pull);
     read_flag(obj, "turn_direction_latched", where, e.turn_direction_latched);
     read_flag(obj, "passthrough", where, e.passthrough);
@@ -151,6 +158,8 @@ Expectations read_expect(const json& obj, const std::string& where) {
         const std::string w = where + ".final_bank_deg";
         only_keys(b, w, {"value", "tolerance"});
         e.final_bank = BankExpectation{number(b, "value", w), number(b, "tolerance", w)};
+        check_range(e.final_bank->value_deg, -kHalfTurn_deg, kHalfTurn_deg, w + ".value");
+        check_range(e.final_bank->tolerance_deg, 0.0, kHalfTurn_deg, w + ".tolerance");
     }
     if (obj.contains("orbit")) {
         const json& o = obj.at("orbit");
@@ -160,6 +169,10 @@ Expectations read_expect(const json& obj, const std::string& where) {
         read_number(o, "settle_s", w, orbit.settle_s);
         read_number(o, "radius_tolerance", w, orbit.radius_tolerance);
         read_number(o, "altitude_tolerance_m", w, orbit.altitude_tolerance_m);
+        // The radius is judged as a fraction of the expected one.
+        check_range(orbit.settle_s, 0.0, kMaxDuration_s, w + ".settle_s");
+        check_range(orbit.radius_tolerance, 0.0, 1.0, w + ".radius_tolerance");
+        check_range(orbit.altitude_tolerance_m, 0.0, kMaxStartAltitude_m, w + ".altitude_tolerance_m");
         e.orbit = orbit;
     }
     return e;

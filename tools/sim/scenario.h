@@ -41,6 +41,30 @@ constexpr double kMaxStartSpeed_mps = 1000.0;
 // Ten hours of flight: a million-and-a-half-row trajectory at most.
 constexpr double kMaxDuration_s = 36000.0;
 
+// The values a command input may take in a scenario: what an aircraft can be
+// asked to fly. Commands beyond them are not a harder flight but a
+// meaningless one (a speed of 1e200 m/s, a negative one), whose figures
+// would only mislead.
+struct CommandRange {
+    const char* input;
+    double min, max;
+};
+inline constexpr CommandRange kCommandRanges[] = {
+    {"speed_cmd", kMinStartSpeed_mps, kMaxStartSpeed_mps},  // m/s, as a start speed
+    {"elev_cmd", -90.0, 90.0},                              // deg, straight down to straight up
+    {"azim_cmd", -360.0, 360.0},                            // deg, within a turn either way
+    {"ext_weight", 0.0, 1.0},                               // a blend of two commands
+    {"ext_nz", -10.0, 10.0},                                // g, beyond any airframe's limit
+    {"ext_bank", -180.0, 180.0},                            // deg
+    {"ext_throttle", 0.0, 120.0},                           // percent: the law commands up to 1.2
+    {"mode", 0.0, 5.0},                                     // the bands 1..4 and their edges
+    {"ext_lat", -360.0, 360.0},                             // deg/s of roll rate in mode 4
+};
+
+// The values a check may ask for; a negative tolerance can never hold.
+constexpr double kMaxLoadCheck_g = 20.0;
+constexpr double kMaxSpeedErrorCheck_mps = kMaxStartSpeed_mps;
+
 struct InputChange {
     int index;     // into the 19-value input array
     double value;

@@ -52,7 +52,7 @@ import contextlib
 import json
 import os
 from dataclasses import dataclass
-from typing import Dict, Iterable, Iterator, List, Optional, Union
+from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
 from .._library import PathLike
 from . import _config, _execute, _results, _worker
@@ -115,7 +115,7 @@ class CampaignResult:
 
     campaign: Campaign
     out_dir: str
-    table: List[Dict[str, Cell]]
+    table: Sequence[Dict[str, Cell]]
     summary: Summary
     summary_text: str
     files: ResultFiles

@@ -1,28 +1,66 @@
-"""The campaign's table (one row per flight) and its summary."""
+"""The campaign's table (one row per flight) and its summary, merged from
+the task files without holding the flights in memory.
+
+The merge reads the task files twice, one task at a time: first for the
+names of the metrics and checks (the table's columns), then to write
+flights.csv and to gather the aggregates the summary, the pictures and the
+report are drawn from: pass counts, counts per dispersed value and grid
+point, a bounded sample of flights for scatter plots, the worst flights.
+Each metric's figures go to a scratch file of float64; at the end each is
+read back alone and sorted for exact percentiles and histograms: 8 bytes
+per flight for the one metric at a time (80 MB at 10^7 flights), besides
+a few kilobytes of counters.
+"""
 
 from __future__ import annotations
 
+import bisect
 import csv
+import heapq
 import math
 import os
-from typing import Collection, Dict, Iterable, List, Literal, Optional, Sequence, Tuple
+import shutil
+import tempfile
+from dataclasses import dataclass, field
+from typing import (BinaryIO, Collection, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple,
+                    Union, overload)
 
-from ._config import Campaign
+import numpy as np
+import numpy.typing as npt
+
+from ._config import Campaign, Dispersion
 from ._execute import TaskRange, read_task
-from ._types import Cell, FlightRow, Metric, Summary
+from ._types import Cell, FlightRow, Metric, MetricSummary, Ranked, Summary, Value
 
+Floats = npt.NDArray[np.float64]
 TABLE_FILE = "flights.csv"
+SCRATCH_PREFIX = ".merge-"
 # Two-sided 95 % quantile of the standard normal.
 Z95 = 1.959963984540054
 PERCENTILES = (5, 50, 95, 99)
 # Which way a metric gets worse. Metrics not listed are not ranked.
 WORSE_WHEN = {
     "converge_s": "high",          # a flight that never converged is the worst
+    "first_within_s": "high",
     "peak_load_g": "high",
     "altitude_lost_m": "high",
     "final_speed_err_mps": "abs",
     "min_altitude_m": "low",
 }
+# Times of an event that may not happen within the flight: a flight the
+# simulator flew without the figure did not get there before its end, so
+# it counts as later than any (infinite), not as missing.
+NEVER_METRICS = frozenset({"converge_s", "first_within_s"})
+# Flights kept per outcome (passed, failed) for the scatter plots: enough
+# to show the shape, few enough for a light page.
+SAMPLE_PER_OUTCOME = 1500
+HISTOGRAM_BINS = 40
+# Bins over the range of a uniform or normal dispersion, for the pass rate
+# per value; a normal without bounds is binned over mean +- 3 sd.
+VALUE_BINS = 12
+NORMAL_SPAN_SD = 3.0
+# Flights whose figures are buffered before they go to the scratch files.
+FLUSH_FLIGHTS = 4096
 
 
 def wilson_interval(passes: int, n: int) -> Tuple[float, float]:
@@ -37,45 +75,192 @@ def wilson_interval(passes: int, n: int) -> Tuple[float, float]:
     return (max(0.0, centre - half), min(1.0, centre + half))
 
 
-def percentile(ordered: Sequence[float], q: float) -> Optional[float]:
-    """Linear interpolation between the closest ranks of sorted values."""
-    if not ordered:
+def percentile(ordered: Union[Sequence[float], Floats], q: float) -> Optional[float]:
+    """Linear interpolation between the closest ranks of sorted values; a
+    rank that reaches an infinite value (never) is infinite."""
+    if len(ordered) == 0:
         return None
     pos = (len(ordered) - 1) * q / 100.0
     lo = math.floor(pos)
     hi = min(lo + 1, len(ordered) - 1)
-    return ordered[lo] + (ordered[hi] - ordered[lo]) * (pos - lo)
+    a, b = float(ordered[lo]), float(ordered[hi])
+    if math.isinf(a) or (math.isinf(b) and pos > lo):
+        return math.inf if math.isinf(b) else a
+    return a + (b - a) * (pos - lo)
+
+
+def mix(index: int) -> int:
+    """A flight's place in the sample: a 64-bit hash of its index
+    (splitmix64), so the sample is the same on every run and spread
+    evenly over the grid and the draws."""
+    z = (index + 0x9E3779B97F4A7C15) & 0xFFFFFFFFFFFFFFFF
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & 0xFFFFFFFFFFFFFFFF
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & 0xFFFFFFFFFFFFFFFF
+    return z ^ (z >> 31)
+
+
+@dataclass
+class Tally:
+    """Flights, those the simulator refused, the failures of each reported
+    check, and how many passed them all, at one dispersed value, grid
+    point or overall. A refused flight fails all checks together but is
+    not judged by any one."""
+
+    flights: int = 0
+    passed: int = 0
+    refused: int = 0
+    failed: Dict[str, int] = field(default_factory=dict)
+
+    def add(self, verdict: bool, failed_checks: Iterable[str], refused: bool) -> None:
+        self.flights += 1
+        self.passed += verdict
+        self.refused += refused
+        for c in failed_checks:
+            self.failed[c] = self.failed.get(c, 0) + 1
+
+    def passes(self, check: Optional[str]) -> int:
+        """Flights that passed check (None: every reported check)."""
+        return self.passed if check is None else self.flights - self.refused - self.failed.get(check, 0)
+
+    def judged(self, check: Optional[str]) -> int:
+        """Flights check judged (None: all flights)."""
+        return self.flights if check is None else self.flights - self.refused
+
+
+@dataclass
+class ValueRates:
+    """Pass counts per value of one dispersed variable: each choice or grid
+    value, or each bin of a uniform or normal draw's range."""
+
+    variable: str
+    labels: List[str]                 # a value, or a bin as "low..high"
+    centres: List[float]              # where to draw each on a numeric axis
+    tallies: List[Tally]
+    edges: Optional[List[float]] = None   # bin edges, for a drawn variable
+    slots: Dict[Value, int] = field(default_factory=dict)   # a listed value's place
+
+    def slot(self, value: Value) -> Optional[int]:
+        """Which value or bin a flight's value falls in (the edge bins take
+        a normal draw's far tails); None for a value the file does not list."""
+        if self.edges is None:
+            return self.slots.get(value)
+        k = bisect.bisect_right(self.edges, float(value)) - 1
+        return min(max(k, 0), len(self.tallies) - 1)
+
+
+def _label(value: Value) -> str:
+    return ("true" if value else "false") if isinstance(value, bool) else "%.6g" % value
+
+
+def _value_rates(d: Dispersion) -> ValueRates:
+    if d.kind in ("choice", "grid"):
+        labels = [_label(v) for v in d.values]
+        return ValueRates(d.path, labels, [float(v) for v in d.values], [Tally() for _ in labels],
+                          slots={v: k for k, v in reversed(list(enumerate(d.values)))})
+    low, high = d.low, d.high
+    if d.kind == "normal":
+        low = max(low, d.mean - NORMAL_SPAN_SD * d.sd)
+        high = min(high, d.mean + NORMAL_SPAN_SD * d.sd)
+    if not high > low:
+        high = low + 1.0
+    edges = [float(e) for e in np.linspace(low, high, VALUE_BINS + 1)]
+    return ValueRates(d.path, ["%.4g..%.4g" % (a, b) for a, b in zip(edges, edges[1:])],
+                      [(a + b) / 2 for a, b in zip(edges, edges[1:])],
+                      [Tally() for _ in range(VALUE_BINS)], edges)
+
+
+@dataclass
+class Sampled:
+    """A flight kept for the scatter plots."""
+
+    index: int
+    values: Dict[str, Value]
+    metrics: Dict[str, float]         # never: inf; no figure: left out
+    passed: bool
+    failed: List[str]                 # the reported checks it failed
+    refused: bool
+
+
+@dataclass
+class Histogram:
+    """Counts of a metric's finite figures in equal bins, passed and failed
+    flights apart; never counts the flights that never got there."""
+
+    edges: List[float]
+    passed: List[int]
+    failed: List[int]
+    never: int
+
+
+# (x, y) values of a grid point: y is None with a grid of one variable.
+GridPoint = Tuple[Value, Optional[Value]]
 
 
 class Table:
-    """The merged rows, in flight order, and the names of the dispersed
-    variables, the metrics and the checks it reports, in column order."""
+    """The campaign's results as aggregates: the dispersed variables, the
+    metrics and the reported checks in column order, with counts, a sample
+    of flights, percentiles and histograms; the rows are in flights.csv
+    (records() reads them back)."""
 
-    def __init__(self, variables: List[str], metrics: List[str], checks: List[str],
-                 rows: List[FlightRow]) -> None:
+    def __init__(self, path: str, variables: List[str], metrics: List[str], checks: List[str],
+                 dispersions: Sequence[Dispersion]) -> None:
+        self.path = path
         self.variables, self.metrics, self.checks = variables, metrics, checks
-        self.rows = rows
+        self.total = Tally()              # every flight, refused ones as failed
+        self.by_value = {d.path: _value_rates(d) for d in dispersions}
+        grid = [d for d in dispersions if d.kind == "grid"]
+        self.grid_axes = grid[:2]
+        self.grid: Dict[GridPoint, Tally] = {}
+        self.samples: List[Sampled] = []
+        self.metric_summaries: Dict[str, MetricSummary] = {}
+        self.histograms: Dict[str, Histogram] = {}
+        self.worst: Dict[str, Ranked] = {}
 
-    def column(self, kind: Literal["values", "metrics", "checks"], name: str) -> List[Optional[float]]:
-        """One variable, metric or check of every flight (None where a
-        flight has none; a check's verdict as True/False)."""
-        return [row[kind].get(name) for row in self.rows]
+    @property
+    def flights(self) -> int:
+        return self.total.flights
 
-    def as_records(self) -> List[Dict[str, Cell]]:
-        """One flat dict per flight, the CSV's columns."""
-        out: List[Dict[str, Cell]] = []
-        for row in self.rows:
-            rec: Dict[str, Cell] = {"index": row["index"]}
-            for v in self.variables:
-                rec[v] = row["values"].get(v)
-            for m in self.metrics:
-                rec[m] = row["metrics"].get(m)
-            for c in self.checks:
-                rec["check." + c] = row["checks"].get(c)
-            rec["passed"] = row["passed"]
-            rec["failure"] = row["failure"]
-            out.append(rec)
-        return out
+    @property
+    def refused(self) -> int:
+        return self.total.refused
+
+    def records(self) -> "Records":
+        """flights.csv read back, one dict per flight."""
+        return Records(self.path, self.variables, self.metrics, self.checks, self.flights)
+
+    as_records = records
+
+
+def verdict(row: FlightRow, checks: Optional[Collection[str]]) -> Tuple[bool, List[str]]:
+    """Whether a flight passed the reported checks (None: all it has), and
+    those it failed. A check a flown flight does not list held: the
+    simulator lists some (reaching the ground) only when they fail."""
+    if row["error"]:
+        return False, []
+    failed = [c for c, ok in row["checks"].items() if not ok and (checks is None or c in checks)]
+    return not failed, failed
+
+
+def _rows(out_dir: str, tasks: Iterable[TaskRange]) -> Iterator[FlightRow]:
+    """Every flight's row in flight order, one task file at a time."""
+    for task, first, count in tasks:
+        part = read_task(out_dir, task)
+        if [r["index"] for r in part] != list(range(first, first + count)):
+            raise RuntimeError("task file %d does not hold flights %d..%d" % (task, first, first + count - 1))
+        yield from part
+
+
+def _names(rows: Iterable[FlightRow], checks_wanted: Optional[Collection[str]],
+           metrics_wanted: Optional[Collection[str]]) -> Tuple[List[str], List[str]]:
+    """The metrics and the checks the table reports, in the order the
+    report lists them or, for all, as the flights first give them."""
+    metrics: Dict[str, None] = {}
+    checks: Dict[str, None] = {}
+    for row in rows:
+        metrics.update(dict.fromkeys(row["metrics"]))
+        checks.update(dict.fromkeys(row["checks"]))
+    return ([m for m in metrics_wanted if m in metrics] if metrics_wanted is not None else list(metrics),
+            [c for c in checks_wanted] if checks_wanted is not None else list(checks))
 
 
 def _cell(value: Cell) -> str:
@@ -83,86 +268,284 @@ def _cell(value: Cell) -> str:
     if value is None:
         return ""
     if isinstance(value, bool):
-        return "pass" if value else "fail"
+        return "true" if value else "false"
     if isinstance(value, float):
         return repr(value)  # reads back to the same double
     return str(value)
 
 
+def _verdict_cell(value: Optional[bool]) -> str:
+    return "" if value is None else ("pass" if value else "fail")
+
+
+class _Gatherer:
+    """Folds the rows, one at a time, into a Table's aggregates."""
+
+    def __init__(self, table: Table, scratch: str, checks: Optional[Collection[str]],
+                 worst: int) -> None:
+        self.table, self.scratch, self.checks, self.keep_worst = table, scratch, checks, worst
+        # Each metric's figures of passed and of failed flights, apart (for
+        # the histograms), buffered, then appended to scratch files.
+        self.files: Dict[Tuple[str, bool], BinaryIO] = {}
+        self.buffers: Dict[Tuple[str, bool], List[float]] = {
+            (m, ok): [] for m in table.metrics for ok in (True, False)}
+        self.buffered = 0
+        self.finite: Dict[str, int] = {m: 0 for m in table.metrics}
+        self.sums: Dict[str, float] = {m: 0.0 for m in table.metrics}
+        self.low: Dict[str, float] = {m: math.inf for m in table.metrics}
+        self.high: Dict[str, float] = {m: -math.inf for m in table.metrics}
+        self.heaps: Dict[str, List[Tuple[float, int, Metric]]] = {
+            m: [] for m in table.metrics if m in WORSE_WHEN}
+        self.sample_heaps: Dict[bool, List[Tuple[int, int, Sampled]]] = {True: [], False: []}
+
+    def add(self, row: FlightRow) -> Tuple[bool, List[str]]:
+        t = self.table
+        ok, failed = verdict(row, self.checks)
+        t.total.add(ok, failed, row["error"])
+        for path, rates in t.by_value.items():
+            k = rates.slot(row["values"][path]) if path in row["values"] else None
+            if k is not None:
+                rates.tallies[k].add(ok, failed, row["error"])
+        if t.grid_axes:
+            key = (row["values"][t.grid_axes[0].path],
+                   row["values"][t.grid_axes[1].path] if len(t.grid_axes) > 1 else None)
+            t.grid.setdefault(key, Tally()).add(ok, failed, row["error"])
+        figures = self._figures(row, ok)
+        self._keep_sample(row, ok, failed, figures)
+        self._rank(row["index"], row, figures)
+        return ok, failed
+
+    def _figures(self, row: FlightRow, ok: bool) -> Dict[str, float]:
+        """Each reported metric of the flight: never as inf, none as nan
+        (and then not kept for the percentiles)."""
+        out: Dict[str, float] = {}
+        for m in self.table.metrics:
+            v = row["metrics"].get(m)
+            if row["error"]:
+                x = math.nan
+            elif v is None:
+                x = math.inf if m in NEVER_METRICS else math.nan
+            else:
+                x = float(v)
+            out[m] = x
+            if math.isnan(x):
+                continue
+            self.buffers[(m, ok)].append(x)
+            if not math.isinf(x):
+                self.finite[m] += 1
+                self.sums[m] += x
+                self.low[m] = min(self.low[m], x)
+                self.high[m] = max(self.high[m], x)
+        self.buffered += 1
+        if self.buffered >= FLUSH_FLIGHTS:
+            self.flush()
+        return out
+
+    def _keep_sample(self, row: FlightRow, ok: bool, failed: List[str], figures: Dict[str, float]) -> None:
+        """Keeps the flights of smallest hash, per outcome: a fixed-size,
+        evenly spread sample of each whatever the campaign's size."""
+        heap = self.sample_heaps[ok]
+        key = -mix(row["index"])
+        if len(heap) >= SAMPLE_PER_OUTCOME and key <= heap[0][0]:
+            return
+        kept = Sampled(row["index"], dict(row["values"]),
+                       {m: x for m, x in figures.items() if not math.isnan(x)}, ok, failed, row["error"])
+        item = (key, row["index"], kept)
+        if len(heap) >= SAMPLE_PER_OUTCOME:
+            heapq.heapreplace(heap, item)
+        else:
+            heapq.heappush(heap, item)
+
+    def _rank(self, index: int, row: FlightRow, figures: Dict[str, float]) -> None:
+        """Keeps the worst flights of each ranked metric: the largest
+        badness, the lower index first among equals."""
+        for m, heap in self.heaps.items():
+            x = figures[m]
+            if math.isnan(x):
+                continue
+            bad = {"high": x, "low": -x, "abs": abs(x)}[WORSE_WHEN[m]]
+            item = (bad, -index, row["metrics"].get(m))
+            if len(heap) < self.keep_worst:
+                heapq.heappush(heap, item)
+            elif item[:2] > heap[0][:2]:
+                heapq.heapreplace(heap, item)
+
+    def flush(self) -> None:
+        """Appends the buffered figures to the scratch files."""
+        for key, buf in self.buffers.items():
+            if buf:
+                if key not in self.files:
+                    name = "metric_%d_%s.f64" % (self.table.metrics.index(key[0]), "ok" if key[1] else "bad")
+                    self.files[key] = open(os.path.join(self.scratch, name), "wb")
+                np.asarray(buf, dtype=np.float64).tofile(self.files[key])
+                buf.clear()
+        self.buffered = 0
+
+    def finish(self) -> None:
+        """Percentiles, histograms, the worst flights and the sample."""
+        self.flush()
+        t = self.table
+        for f in self.files.values():
+            f.close()
+        for m in t.metrics:
+            t.metric_summaries[m], t.histograms[m] = self._metric(m)
+        for m, heap in self.heaps.items():
+            # Without a single figure the never-metric means nothing (a
+            # flight the law does not steer): no ranking either.
+            if self.finite[m] or m not in NEVER_METRICS:
+                t.worst[m] = [(-negative, value) for _, negative, value in sorted(heap, reverse=True)]
+        t.samples = sorted((s for heap in self.sample_heaps.values() for _, _, s in heap),
+                           key=lambda s: s.index)
+
+    def _read(self, m: str, ok: bool, into: Floats) -> None:
+        if (m, ok) in self.files:
+            with open(self.files[(m, ok)].name, "rb") as f:
+                f.readinto(into.data.cast("B"))
+
+    def _size(self, m: str, ok: bool) -> int:
+        return os.path.getsize(self.files[(m, ok)].name) // 8 if (m, ok) in self.files else 0
+
+    def _metric(self, m: str) -> Tuple[MetricSummary, Histogram]:
+        """One metric's summary and histogram, from its figures read back
+        into one array (the only per-flight memory of the summary)."""
+        n_ok, n_bad = self._size(m, True), self._size(m, False)
+        column = np.empty(n_ok + n_bad, dtype=np.float64)
+        self._read(m, True, column[:n_ok])
+        self._read(m, False, column[n_ok:])
+        finite = self.finite[m]
+        never = len(column) - finite if finite else 0
+        histogram = Histogram([], [], [], never)
+        if finite:
+            edges = np.linspace(self.low[m], self.high[m], HISTOGRAM_BINS + 1)
+            if not self.high[m] > self.low[m]:
+                edges = np.linspace(self.low[m] - 0.5, self.low[m] + 0.5, HISTOGRAM_BINS + 1)
+            histogram.edges = [float(e) for e in edges]
+            # Outside the edges (inf) is not counted.
+            histogram.passed = [int(k) for k in np.histogram(column[:n_ok], bins=edges)[0]]
+            histogram.failed = [int(k) for k in np.histogram(column[n_ok:], bins=edges)[0]]
+        column.sort()   # in place; inf (never) last
+        ordered = column[:finite + never]
+        del column
+        summary: MetricSummary = {
+            "flights": finite + never, "missing": self.table.flights - finite - never, "never": never,
+            "min": self.low[m] if finite else None,
+            "max": (math.inf if never else self.high[m]) if finite else None,
+            "mean": self.sums[m] / finite if finite else None,
+            "percentiles": {q: percentile(ordered, q) if finite else None for q in PERCENTILES}}
+        return summary, histogram
+
+
+class Records(Sequence[Dict[str, Cell]]):
+    """flights.csv read back, one dict per flight with the CSV's columns:
+    iterating streams the file; indexing reads it whole, once."""
+
+    def __init__(self, path: str, variables: List[str], metrics: List[str], checks: List[str],
+                 flights: int) -> None:
+        self.path, self.flights = path, flights
+        self.kinds = (["index"] + ["value"] * len(variables) + ["metric"] * len(metrics) +
+                      ["check"] * len(checks) + ["passed", "failure"])
+        self._all: Optional[List[Dict[str, Cell]]] = None
+
+    def __len__(self) -> int:
+        return self.flights
+
+    def __iter__(self) -> Iterator[Dict[str, Cell]]:
+        if self._all is not None:
+            yield from self._all
+            return
+        with open(self.path, newline="", encoding="utf-8") as f:
+            reader = csv.reader(f)
+            header = next(reader)
+            for cells in reader:
+                yield {h: _parse(kind, c) for h, kind, c in zip(header, self.kinds, cells)}
+
+    @overload
+    def __getitem__(self, i: int) -> Dict[str, Cell]: ...
+    @overload
+    def __getitem__(self, i: slice) -> List[Dict[str, Cell]]: ...
+
+    def __getitem__(self, i: Union[int, slice]) -> Union[Dict[str, Cell], List[Dict[str, Cell]]]:
+        if self._all is None:
+            self._all = list(iter(self))
+        return self._all[i]
+
+
+def _parse(kind: str, text: str) -> Cell:
+    """A CSV cell as the value it was written from."""
+    if kind == "failure":
+        return text
+    if text == "":
+        return None
+    if kind in ("check", "passed"):
+        return text == "pass"
+    if text in ("true", "false"):
+        return text == "true"
+    if kind == "index" or text.lstrip("-").isdigit():
+        return int(text)
+    return float(text)
+
+
 def merge(campaign: Campaign, out_dir: str, tasks: Iterable[TaskRange],
           checks_wanted: Optional[Collection[str]] = None,
           metrics_wanted: Optional[Collection[str]] = None) -> Table:
-    """Reads every task file in flight order, writes the table, returns it."""
-    rows: List[FlightRow] = []
-    for task, first, count in tasks:
-        part = read_task(out_dir, task)
-        if [r["index"] for r in part] != list(range(first, first + count)):
-            raise RuntimeError("task file %d does not hold flights %d..%d" % (task, first, first + count - 1))
-        rows.extend(part)
+    """Reads the task files in flight order, writes flights.csv (aside,
+    then renamed) and returns the aggregates of the reported checks."""
+    tasks = list(tasks)
+    metrics, checks = _names(_rows(out_dir, tasks), checks_wanted, metrics_wanted)
     variables = [d.path for d in campaign.dispersions]
-    metrics: List[str] = []
-    checks: List[str] = []
-    for row in rows:
-        for m in row["metrics"]:
-            if m not in metrics and (metrics_wanted is None or m in metrics_wanted):
-                metrics.append(m)
-        for c in row["checks"]:
-            if c not in checks and (checks_wanted is None or c in checks_wanted):
-                checks.append(c)
-    table = Table(variables, metrics, checks, rows)
     path = os.path.join(out_dir, TABLE_FILE)
-    with open(path + ".partial", "w", newline="", encoding="utf-8") as f:
-        writer = csv.writer(f)
-        header = ["index"] + variables + metrics + ["check." + c for c in checks] + ["passed", "failure"]
-        writer.writerow(header)
-        for rec in table.as_records():
-            writer.writerow([_cell(rec[h]) for h in header])
-    os.replace(path + ".partial", path)
+    table = Table(path, variables, metrics, checks, campaign.dispersions)
+    # Scratch files beside the results, not in /tmp (often memory); those of
+    # a merge that was killed are removed first.
+    for name in os.listdir(out_dir):
+        if name.startswith(SCRATCH_PREFIX):
+            shutil.rmtree(os.path.join(out_dir, name), ignore_errors=True)
+    scratch = tempfile.mkdtemp(prefix=SCRATCH_PREFIX, dir=out_dir)
+    try:
+        gatherer = _Gatherer(table, scratch, checks, campaign.worst)
+        with open(path + ".partial", "w", newline="", encoding="utf-8") as f:
+            writer = csv.writer(f)
+            writer.writerow(["index"] + variables + metrics + ["check." + c for c in checks] +
+                            ["passed", "failure"])
+            for row in _rows(out_dir, tasks):
+                ok, _ = gatherer.add(row)
+                verdicts = [None if row["error"] else row["checks"].get(c, True) for c in checks]
+                writer.writerow([str(row["index"])] + [_cell(row["values"].get(v)) for v in variables] +
+                                [_cell(row["metrics"].get(m)) for m in metrics] +
+                                [_verdict_cell(x) for x in verdicts] +
+                                [_verdict_cell(ok), row["failure"]])
+        gatherer.finish()
+        os.replace(path + ".partial", path)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
     return table
-
-
-def _badness(kind: str, value: Metric) -> float:
-    """How bad a metric is, the larger the worse; no figure is the worst."""
-    if value is None:
-        return math.inf
-    return {"high": value, "low": -value, "abs": abs(value)}[kind]
 
 
 def summarise(table: Table, worst: int = 5) -> Summary:
     """Pass rates with 95 % intervals, metric percentiles, worst flights."""
-    n = len(table.rows)
-    all_passed = sum(1 for r in table.rows if r["passed"])
+    n = table.flights
+    all_passed = table.total.passed
     summary: Summary = {
-        "flights": n, "checks": {}, "metrics": {}, "worst": {},
+        "flights": n, "checks": {}, "metrics": dict(table.metric_summaries), "worst": {},
         "all_checks": {"passed": all_passed, "rate": all_passed / n if n else 0.0,
                        "ci95": wilson_interval(all_passed, n)},
-        "refused": sum(1 for r in table.rows if r.get("error"))}
+        "refused": table.refused}
     for c in table.checks:
-        results = [r["checks"].get(c) for r in table.rows]
-        judged = [x for x in results if x is not None]
-        passes = sum(1 for x in judged if x)
-        summary["checks"][c] = {"passed": passes, "flights": len(judged),
-                                "rate": passes / len(judged) if judged else 0.0,
-                                "ci95": wilson_interval(passes, len(judged))}
-    for m in table.metrics:
-        values = [v for v in table.column("metrics", m) if v is not None and not math.isnan(v)]
-        ordered = sorted(values)
-        summary["metrics"][m] = {
-            "flights": len(values), "missing": n - len(values),
-            "min": ordered[0] if ordered else None, "max": ordered[-1] if ordered else None,
-            "mean": sum(values) / len(values) if values else None,
-            "percentiles": {q: percentile(ordered, q) for q in PERCENTILES}}
-        if m in WORSE_WHEN and worst > 0:
-            # Refused flights have no figures to rank.
-            ranked = sorted((r for r in table.rows if not r.get("error")),
-                            key=lambda r: (-_badness(WORSE_WHEN[m], r["metrics"].get(m)), r["index"]))
-            summary["worst"][m] = [(r["index"], r["metrics"].get(m)) for r in ranked[:worst]]
+        passes, judged = table.total.passes(c), table.total.judged(c)
+        summary["checks"][c] = {"passed": passes, "flights": judged,
+                                "rate": passes / judged if judged else 0.0,
+                                "ci95": wilson_interval(passes, judged)}
+    if worst > 0:
+        summary["worst"] = {m: ranked[:worst] for m, ranked in table.worst.items()}
     return summary
 
 
 def _num(v: Optional[float], fmt: str = "%.3g") -> str:
-    """A figure for the summary, "-" when there is none."""
-    return "-" if v is None else fmt % v
+    """A figure for the summary: "-" when there is none, "never" for a
+    time the flight never reached."""
+    if v is None:
+        return "-"
+    return "never" if v == math.inf else fmt % v
 
 
 def format_summary(campaign: Campaign, summary: Summary) -> str:
@@ -180,7 +563,12 @@ def format_summary(campaign: Campaign, summary: Summary) -> str:
     lines.append("  %-24s %12s %14s %14s %14s %14s" % ("metrics:", "p5", "p50", "p95", "p99", "max"))
     for m, ms in summary["metrics"].items():
         p = ms["percentiles"]
-        extra = "  (%d without a value)" % ms["missing"] if ms["missing"] else ""
+        notes = []
+        if ms.get("never"):
+            notes.append("%d never within the flight" % ms["never"])
+        if ms["missing"]:
+            notes.append("%d without a value" % ms["missing"])
         lines.append("    %-22s %12s %14s %14s %14s %14s%s" % (
-            m, _num(p[5]), _num(p[50]), _num(p[95]), _num(p[99]), _num(ms["max"]), extra))
+            m, _num(p[5]), _num(p[50]), _num(p[95]), _num(p[99]), _num(ms["max"]),
+            "  (%s)" % ", ".join(notes) if notes else ""))
     return "\n".join(lines)

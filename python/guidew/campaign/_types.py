@@ -103,10 +103,14 @@ class CheckSummary(PassRate):
 
 class MetricSummary(TypedDict):
     """A metric over the flights that have a figure for it; min, max and
-    mean are None when none has. percentiles maps 5, 50, 95, 99 to values."""
+    mean are None when none has. percentiles maps 5, 50, 95, 99 to values.
+    never counts the flights that never got there within the flight (a
+    convergence time): they count as infinite, beyond every figure, in the
+    percentiles and max (mean and min are over the finite figures)."""
 
     flights: int
     missing: int
+    never: int
     min: Metric
     max: Metric
     mean: Metric

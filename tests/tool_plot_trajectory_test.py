@@ -1,0 +1,92 @@
+"""The pictures' geometry helpers (tools/plot_trajectory.py): a twin-axis
+panel's zeros on one line, azimuths that fit the flight, a 3-D path drawn to
+one scale, external commands drawn only where the mode used them."""
+import math
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.environ.get("PLOT_SCRIPT_DIR", os.path.join(os.path.dirname(__file__), "..", "tools")))
+import matplotlib  # noqa: E402
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+import plot_trajectory as pt  # noqa: E402
+
+
+def zero_fraction(ax):
+    lo, hi = ax.get_ylim()
+    return -lo / (hi - lo)
+
+
+class TwinAxes(unittest.TestCase):
+    def test_zeros_line_up_whatever_the_ranges(self):
+        cases = {
+            "bank both ways, rate mostly positive": ([-20, 40], [-5, 150]),
+            "throttle fractions against speeds far from zero": ([0.0, 1.2], [180, 250]),
+            "everything negative on one side": ([-60, -10], [0, 3]),
+            "a flat line at zero": ([0, 0], [-1, 1]),
+        }
+        for name, (left, right) in cases.items():
+            with self.subTest(name):
+                fig, a = plt.subplots()
+                b = a.twinx()
+                a.plot([0, 1], left)
+                b.plot([0, 1], right)
+                pt.align_zeros(a, b)
+                self.assertAlmostEqual(zero_fraction(a), zero_fraction(b), places=9)
+                self.assertTrue(0.0 < zero_fraction(a) < 1.0)
+                for ax, values in ((a, left), (b, right)):
+                    lo, hi = ax.get_ylim()
+                    self.assertLessEqual(lo, min(values))
+                    self.assertGreaterEqual(hi, max(values))
+                plt.close(fig)
+
+
+class Azimuths(unittest.TestCase):
+    def test_a_turn_through_north_continues_past_360(self):
+        self.assertEqual(pt.unwrap([350.0, 355.0, 0.0, 5.0, 10.0]), [350.0, 355.0, 360.0, 365.0, 370.0])
+        self.assertEqual(pt.unwrap([10.0, 0.0, 350.0]), [10.0, 0.0, -10.0])
+
+    def test_the_command_is_drawn_beside_the_track(self):
+        self.assertEqual(pt.beside([10.0, 10.0], [365.0, 370.0]), [370.0, 370.0])
+        self.assertEqual(pt.beside([300.0], [-10.0]), [-60.0])
+
+    def test_an_orbit_half_a_turn_from_the_command_draws_no_jump(self):
+        track = [0.5 * k for k in range(400)]  # 0 .. 199.5 deg
+        command = pt.beside([0.0] * 400, track)
+        self.assertEqual(len(set(command)), 1)
+
+    def test_nan_is_kept_and_does_not_break_the_rest(self):
+        out = pt.unwrap([350.0, math.nan, 5.0])
+        self.assertTrue(math.isnan(out[1]))
+        self.assertEqual(out[2], 365.0)
+
+
+class FlightPath(unittest.TestCase):
+    def test_a_straight_dive_is_drawn_to_one_scale(self):
+        fig = plt.figure()
+        ax = fig.add_subplot(projection="3d")
+        x, y, z = [0.0, 100.0], [0.0, 8000.0], [9000.0, 5000.0]
+        pt.equal_scale_3d(ax, x, y, z)
+        spans = [hi - lo for lo, hi in (ax.get_xlim(), ax.get_ylim(), ax.get_zlim())]
+        self.assertAlmostEqual(spans[0], spans[1])
+        self.assertAlmostEqual(spans[1], spans[2])
+        self.assertGreaterEqual(spans[0], 8000.0)
+        plt.close(fig)
+
+
+class ExternalCommands(unittest.TestCase):
+    def test_drawn_only_where_a_mode_reads_them(self):
+        cases = {
+            "mode 2 with an external bank": ({"ext_bank": [0.0, 40.0], "mode": [2.0, 2.0]}, True),
+            "mode 4 passing ext_lat through": ({"ext_bank": [0.0, 0.0], "mode": [4.0, 4.0]}, False),
+            "a value left over in mode 1": ({"ext_bank": [40.0, 40.0], "mode": [1.0, 1.0]}, False),
+            "switched to mode 2 by an event": ({"ext_bank": [40.0, 40.0], "mode": [1.0, 2.0]}, True),
+        }
+        for name, (columns, drawn) in cases.items():
+            with self.subTest(name):
+                self.assertEqual(pt.used_externally(columns, "ext_bank"), drawn)
+
+
+if __name__ == "__main__":
+    unittest.main()
