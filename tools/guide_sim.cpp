@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -24,7 +25,11 @@
 #include "guide_fields.h"
 #include "guide_library.h"
 #include "law_constants.h"
+#include "sim/aircraft_catalog.h"
+#include "sim/aircraft_scenarios.h"
 #include "sim/flight.h"
+#include "sim/throttle_calibration.h"
+#include "sim/tracking.h"
 #include "tool_error.h"
 #include "values.h"
 
@@ -40,8 +45,10 @@ struct Options {
     std::string library = default_library_path();
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
-    bool no_plot = false, list = false;
+    std::string aircraft;  // overrides every scenario's own
+    std::string calibrate_out;  // --calibrate-throttle FILE
     ParameterOptions params;
+    bool no_plot = false, list = false, aircraft_log = false, tracking = false;
 };
 
 // Flights in mode 3 carry the orbit's expected radius and altitude.
@@ -129,15 +136,10 @@ private:
 
 std::vector<Scenario> named_scenarios(const std::vector<std::string>& args);
 
-// The scenarios named on the command line, each with the parameters of
-// --params and --set after its own (the command line retunes every flight).
-std::vector<Scenario> resolve_scenarios(const std::vector<std::string>& args,
-                                        const std::vector<Assignment>& params) {
-    std::vector<Scenario> out = named_scenarios(args);
-    for (Scenario& sc : out) {
-        for (const Assignment& a : params) sc.params.emplace_back(a.name, a.value);
-    }
-    return out;
+// The parameters of --params and --set go after the scenario's own (and
+// after the aircraft's trim table): the command line retunes every flight.
+void retune(Scenario& sc, const std::vector<Assignment>& params) {
+    for (const Assignment& a : params) sc.params.emplace_back(a.name, a.value);
 }
 
 std::vector<Scenario> named_scenarios(const std::vector<std::string>& args) {
@@ -201,11 +203,20 @@ void print_summary_row(const Scenario& sc, const FlightSummary& sum) {
     std::fflush(stdout);
 }
 
+void print_tracking_row(const std::string& aircraft, const Tracking& t) {
+    std::printf("  %s tracking: load error %.3f g rms, peak %.2f g flown for %.2f g commanded (%+.1f %%), "
+                "worst excess %.2f g; roll-rate error %.1f deg/s rms\n",
+                aircraft.c_str(), t.rms_load_error_g, t.peak_flown_g, t.peak_commanded_g,
+                t.peak_overshoot_percent(), t.worst_excess_g, t.rms_roll_rate_error_dps);
+    std::fflush(stdout);
+}
+
 // What the pictures' titles say, beside the trajectory.
 std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     nlohmann::json j;
     j["name"] = sc.name;
     j["description"] = sc.description;
+    j["aircraft"] = sc.aircraft;
     j["duration_s"] = sc.duration_s;
     j["passed"] = sum.failed.empty();
     j["failed"] = sum.failed;
@@ -255,6 +266,39 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     }
 }
 
+// The aircraft named, loaded once; a name that is not an aircraft is a bad
+// option value (from the command line) or bad scenario content.
+AircraftModel& aircraft_for(const std::string& name, int unknown_status) {
+    try {
+        return aircraft_model(name);
+    } catch (const AircraftError& e) {
+        fail(e.kind() == AircraftError::kUnknown ? unknown_status : kExitFailed, e.what());
+    }
+}
+
+// Trims the aircraft at every breakpoint of the trim-throttle table and
+// writes the parameters with its table; lists the cells filled by the rule.
+int calibrate(const Options& opt, const GuideLibrary& lib) {
+    const std::string name = opt.aircraft.empty() ? kPointMassName : opt.aircraft;
+    AircraftModel& aircraft = aircraft_for(name, kExitUsage);
+    const ThrottleCalibration cal = calibrate_trim_throttle(aircraft, *lib.params);
+    write_text_file(opt.calibrate_out, parameter_text(cal.params));
+    std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s\n", name.c_str(), cal.trimmed,
+                static_cast<size_t>(cal.trimmed) + cal.filled.size(), opt.calibrate_out.c_str());
+    for (const FilledCell& f : cal.filled) {
+        std::printf("  no trim at %5.0f m, %3.0f m/s: %s\n", f.altitude_m, f.speed_mps, f.rule.c_str());
+    }
+    return kExitOk;
+}
+
+// The aircraft names for --help, within its width.
+std::string wrapped_aircraft_list() {
+    std::string list = available_aircraft();
+    const size_t last = list.rfind(", ");
+    if (last != std::string::npos) list.replace(last, 2, ",\n");
+    return list;
+}
+
 int simulate(const Options& opt) {
     if (opt.list) {
         for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
@@ -264,16 +308,37 @@ int simulate(const Options& opt) {
     if (!opt.compare_dir.empty() && !fs::is_directory(opt.compare_dir, ec)) {
         fail(kExitUsage, "--compare " + quote_text(opt.compare_dir) + ": no such folder");
     }
-    const std::vector<Scenario> scenarios = resolve_scenarios(opt.scenarios, read_parameter_options(opt.params));
+    const std::vector<Scenario> scenarios = named_scenarios(opt.scenarios);
+    const std::vector<Assignment> params = read_parameter_options(opt.params);
     const GuideLibrary lib = load_guide_library(opt.library);
+    if (!opt.calibrate_out.empty()) {
+        lib.initialize();
+        apply_parameters(*lib.params, params);  // the calibration trims under the tuned gains
+        return calibrate(opt, lib);
+    }
     const fs::path dir(opt.out_dir);
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
+    if (!opt.aircraft.empty()) aircraft_for(opt.aircraft, kExitUsage);
+    // An aircraft flies with its calibrated trim-throttle table unless the
+    // command line gives parameters of its own.
+    bool user_throttle_table = !opt.params.params_file.empty();
+    for (const std::string& s : opt.params.sets) user_throttle_table = user_throttle_table || s.rfind("thr_", 0) == 0;
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
-    for (const Scenario& sc : scenarios) {
+    for (const Scenario& given : scenarios) {
+        const std::string aircraft_name = opt.aircraft.empty() ? given.aircraft : opt.aircraft;
+        AircraftModel& aircraft = aircraft_for(aircraft_name, kExitFailed);
+        // Named built-ins are flown as suits the aircraft; files as written
+        // (a file's scenario cannot share a built-in's name with it in one run).
+        const bool builtin = opt.scenarios.empty() ||
+                             std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) != opt.scenarios.end();
+        Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
+        sc.aircraft = aircraft_name;
+        if (!user_throttle_table) use_aircraft_trim_table(sc, aircraft_name);
+        retune(sc, params);
         // The old picture belongs to the old flight: it goes before the new
         // flight is written, so a run without pictures, or whose drawing
         // fails, never leaves it beside the new verdict.
@@ -281,18 +346,27 @@ int simulate(const Options& opt) {
         if (fs::remove(picture, ec); ec) fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
-        {
+        TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
+        try {
             FlightProgress progress(sc);
-            sum = fly_scenario(lib, sc, AircraftConfig{}, [&](const FlightSample& s) {
+            sum = fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
                 writer.write(s);
                 progress.at(s.t_s);
+                tracking.observe(s);
             });
+        } catch (const AircraftError& e) {  // no trim at the start: the scenario fails, nothing written
+            sum.failed.push_back(e.what());
+            print_summary_row(sc, sum);
+            all_passed = false;
+            continue;
         }
+        if (opt.aircraft_log) std::fputs(aircraft.log().c_str(), stderr);
         writer.commit();
         write_text_file((dir / (sc.name + ".params")).string(), parameter_text(scenario_parameters(lib, sc)));
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
         written.push_back(sc.name);
         print_summary_row(sc, sum);
+        if (opt.tracking) print_tracking_row(aircraft.name(), tracking.result());
         all_passed = all_passed && sum.failed.empty();
     }
     if (!opt.no_plot) draw_pictures(opt, written);
@@ -301,7 +375,7 @@ int simulate(const Options& opt) {
 }
 
 const char* const kDescription =
-    "guide-sim: fly the guidance law in closed loop with a point-mass aircraft.\n"
+    "guide-sim: fly the guidance law in closed loop with an aircraft (by default our\npoint mass; JSBSim aircraft with --aircraft or a scenario's \"aircraft\").\n"
     "Flies each SCENARIO (a built-in name or a JSON scenario file; default: every\n"
     "built-in) and prints a summary row per scenario as it lands.";
 
@@ -346,6 +420,15 @@ int main(int argc, char** argv) {
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
     add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
+    app.add_option("--aircraft", opt.aircraft,
+                   "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
+        ->type_name("NAME");
+    app.add_flag("--aircraft-log", opt.aircraft_log, "show the flight-dynamics model's own messages");
+    app.add_option("--calibrate-throttle", opt.calibrate_out,
+                   "trim the aircraft (--aircraft) level at every\nbreakpoint of the trim-throttle table and write\nthe parameters with its table to FILE (for\n--params of every tool)")
+        ->type_name("FILE");
+    app.add_flag("--tracking", opt.tracking,
+                 "print how closely the aircraft flew the commanded\nload factor and roll rate");
     add_version_option(app, "guide-sim");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);

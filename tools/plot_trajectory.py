@@ -32,7 +32,7 @@ CONVERGED_DEG = 5.0
 # summary guide-sim writes beside the trajectory).
 USED = ["time", "speed_cmd", "elev_cmd", "azim_cmd", "yaw", "pitch", "roll", "tas", "altitude",
         "lat_cmd", "nz_cmd", "throttle_cmd", "x_north", "z_east", "load_flown", "thrust_frac",
-        "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east",
+        "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east", "roll_rate",
         "ext_bank", "ext_lat", "ext_nz", "mode"]
 # The external commands are drawn only where the flight used them.
 EXTERNAL = ["ext_bank", "ext_lat", "ext_nz"]
@@ -298,13 +298,18 @@ def draw(plt, directory, name, compare_dir):
         if os.path.exists(path):
             other = read_trajectory(path, flags)
     t = c["time"]
-    cmp_label = "compared: " + compare_dir if other is not None else None
+    cmp_label = None
+    if other is not None:
+        other_aircraft = read_summary(compare_dir, name).get("aircraft")
+        cmp_label = "compared: " + (other_aircraft + " (" + compare_dir + ")" if other_aircraft else compare_dir)
     not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
 
     fig = plt.figure(figsize=(17, 17), constrained_layout=True)
     grid = fig.add_gridspec(4, 3)
     verdict = "passed" if summary.get("passed", True) else "FAILED: " + "; ".join(summary.get("failed", []))
     title = name + (" - " + summary["description"] if summary.get("description") else "")
+    if summary.get("aircraft", "point_mass") != "point_mass":
+        title += " - on " + summary["aircraft"]
     fig.suptitle(title + "\n" + verdict, fontsize=14,
                  color="black" if summary.get("passed", True) else "darkred")
 
@@ -372,22 +377,23 @@ def draw(plt, directory, name, compare_dir):
     a.set_xlabel("time (s)")
     a.set_ylabel("bank (deg)")
     b = a.twinx()
-    b.plot(t, c["lat_cmd"], color="tab:orange", linewidth=1, label="lat_cmd")
+    b.plot(t, c["lat_cmd"], color="tab:orange", linewidth=1, label="lat_cmd (roll rate commanded)")
     if used_externally(c, "ext_lat"):
         b.plot(t, c["ext_lat"], color="tab:brown", linestyle=":", linewidth=2, label="ext_lat")
-    b.set_ylabel("lat_cmd (flown as roll rate, deg/s)")
+    b.plot(t, c["roll_rate"], color="tab:green", linewidth=1, label="roll rate flown")
+    b.set_ylabel("roll rate (deg/s)")
     align_zeros(a, b)
     in_front(a, b)
-    a.set_title("bank and lateral command (zeros aligned)")
+    a.set_title("bank, commanded and flown roll rate (zeros aligned)")
     below(a, a.get_lines() + b.get_lines())
 
     a = fig.add_subplot(grid[2, 1])
-    a.plot(t, c["nz_cmd"], label="nz_cmd")
+    a.plot(t, c["nz_cmd"], label="nz_cmd (commanded)")
     a.plot(t, c["load_flown"], label="flown")
     if used_externally(c, "ext_nz"):
         a.plot(t, c["ext_nz"], color="tab:purple", linestyle=":", linewidth=2, label="ext_nz")
     overlay(a, other, "time", "load_flown", label=cmp_label)
-    label(a, "load factor", "load factor (g)")
+    label(a, "load factor, commanded and flown", "load factor (g)")
 
     a = fig.add_subplot(grid[2, 2])
     a.plot(t, c["throttle_cmd"], color="tab:blue", linewidth=2, label="throttle_cmd")

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "envelope_watch.h"
 #include "guide_fields.h"
 #include "law_constants.h"
 #include "orbit.h"
@@ -232,7 +233,7 @@ GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc) {
 }
 
 FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
-                           const AircraftConfig& cfg, const SampleSink& sink) {
+                           AircraftModel& aircraft, const SampleSink& sink) {
     const GuideWParams saved_params = *lib.params;
     lib.initialize();
     *lib.params = scenario_parameters(lib, sc);
@@ -240,8 +241,10 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
 
     GuideWInputs u = sc.commands;
     GuideWOutputs y{};
-    Aircraft ac = make_aircraft(cfg, sc.initial);
+    aircraft.reset(sc.initial);
+    const Aircraft& ac = aircraft.state();
     CheckTracker checks(sc);
+    EnvelopeWatch envelope(aircraft);
     size_t next_event = 0;
     bool steers = guidance_on;
     std::optional<double> ended_s;
@@ -253,7 +256,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + kEventTimeTolerance_s; ++next_event) {
             for (const InputChange& c : sc.events[next_event].changes) input_values(u)[c.index] = c.value;
         }
-        sense(ac, u);
+        aircraft.sense(u);
         lib.one_step(input_values(u));
         lib.get_output(&y.lat_cmd);
         // Above the mode-2/3 edge the law flies an orbit or passes external
@@ -263,6 +266,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         FlightSample sample{t, &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac), NAN, NAN};
         in_orbit(u, *lib.states, sample);
         checks.observe(sample);
+        envelope.observe(t);
         if (sink) sink(sample);
 
         if (const char* bad = first_non_finite(u, y)) {
@@ -271,7 +275,12 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
                          fmt(" at t = %.2f s", t);
             break;
         }
-        fly_step(cfg, y, ac);
+        aircraft.step(y);
+        if (!aircraft.fault().empty()) {
+            ended_s = t + kStep_s;
+            end_reason = aircraft.fault();
+            break;
+        }
         if (!(ac.position.y > 0.0)) {
             ended_s = t + kStep_s;
             if (!sc.expect.may_reach_ground) end_reason = fmt("reached the ground at t = %.2f s", *ended_s);
@@ -282,6 +291,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
     FlightSummary sum = checks.finish();
     sum.steers = steers;
     sum.ended_s = ended_s;
+    for (const std::string& f : envelope.failures()) sum.failed.push_back(f);
     if (!end_reason.empty()) sum.failed.insert(sum.failed.begin(), end_reason);
     if (!steers && sc.expect.converge_within_s) {
         sum.failed.push_back("converge_within_s asked of a flight the law does not steer (mode above 2.5 or guide_ref 0)");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "aircraft.h"
+#include "aircraft_model.h"
 #include "guide_library.h"
 #include "scenario.h"
 
@@ -54,5 +55,11 @@ GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc);
 // no files: sink sees each step.
 FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
                            const AircraftConfig& cfg, const SampleSink& sink);
+
+// The same with any aircraft model, reset to the scenario's start. A flight
+// also fails where the aircraft leaves its envelope (load factor, angle of
+// attack) and ends where the model can no longer be flown (its fault()).
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
+                           AircraftModel& aircraft, const SampleSink& sink);
 
 #endif

@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "aircraft_catalog.h"
+#include "aircraft_scenarios.h"
 #include "instance_flight.h"
 #include "law_constants.h"
 #include "tool_error.h"
@@ -31,13 +33,15 @@ char* copy_out(const std::string& text) {
 }
 
 // The base scenario as a JSON object: a built-in by name, or the caller's text.
-json base_scenario(const std::string& scenario, std::string& origin) {
+json base_scenario(const std::string& scenario, std::string& origin, bool& builtin) {
+    builtin = true;
     origin = "built-in " + scenario;
     static const json builtins = json::parse(builtin_scenarios_json());
     for (const json& sc : builtins) {
         if (sc.at("name") == scenario) return sc;
     }
     origin = "scenario";
+    builtin = false;
     json doc;
     try {
         doc = json::parse(scenario);
@@ -163,17 +167,24 @@ struct ExtraFigures {
 std::string fly(const std::string& scenario, const char* overrides, double path_interval_s,
                 bool check_only = false) {
     std::string origin;
-    json doc = base_scenario(scenario, origin);
+    bool builtin = false;
+    json doc = base_scenario(scenario, origin, builtin);
+    json changes = json::object();
     if (overrides != nullptr) {
-        json changes;
         try {
             changes = json::parse(overrides);
         } catch (const json::parse_error& e) {
             throw Refusal{std::string("overrides: not valid JSON: ") + e.what()};
         }
         if (!changes.is_object()) throw Refusal{"overrides: must be a JSON object of paths and values"};
-        for (const auto& item : changes.items()) apply_override(doc, item.key(), item.value());
     }
+    // A built-in is flown as suits its aircraft (named by the scenario or
+    // an override), the overrides applied after.
+    const auto aircraft = changes.find("aircraft");
+    if (builtin && aircraft != changes.end() && aircraft->is_string()) {
+        suit_builtin(doc, aircraft->get<std::string>());
+    }
+    for (const auto& item : changes.items()) apply_override(doc, item.key(), item.value());
     std::vector<Scenario> parsed;
     try {
         parsed = parse_scenarios(doc.dump(), origin);
@@ -181,6 +192,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
         throw Refusal{e.what()};
     }
     Scenario& sc = parsed.front();
+    use_aircraft_trim_table(sc, sc.aircraft);  // the scenario's own params still win
     // A check flies one step: enough to name every metric and check. The
     // scenario was read with its own duration, so its events stand checked.
     if (check_only) sc.duration_s = kStep_s;
@@ -190,7 +202,15 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     const long last_step = std::lround(sc.duration_s / kStep_s);
     ExtraFigures extra;
     long step = 0;
-    const FlightSummary sum = fly_scenario_in_instance(sc, AircraftConfig{}, [&](const FlightSample& s) {
+    AircraftModel* model = nullptr;
+    try {
+        model = &aircraft_model(sc.aircraft);  // loaded once per thread, reset per flight
+    } catch (const AircraftError& e) {
+        throw Refusal{e.what()};
+    }
+    FlightSummary sum;
+    try {
+        sum = fly_scenario_in_instance(sc, *model, [&](const FlightSample& s) {
         extra.min_altitude_m = std::min(extra.min_altitude_m, s.aircraft->position.y);
         extra.final_bank_deg = s.inputs->roll;
         if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
@@ -198,7 +218,10 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
                                   s.aircraft->position.y});
         }
         ++step;
-    });
+        });
+    } catch (const AircraftError& e) {  // no trim at the start
+        throw Refusal{e.what()};
+    }
 
     ordered_json converge = nullptr;
     // A convergence time means nothing where the law does not steer.

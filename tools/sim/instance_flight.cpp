@@ -5,6 +5,7 @@
 #include <new>
 
 #include "GuideW_instance.h"
+#include "point_mass_model.h"
 
 namespace {
 
@@ -34,6 +35,12 @@ struct InstanceDeleter {
 
 FlightSummary fly_scenario_in_instance(const Scenario& sc, const AircraftConfig& cfg,
                                        const SampleSink& sink) {
+    PointMassModel point_mass(cfg);
+    return fly_scenario_in_instance(sc, point_mass, sink);
+}
+
+FlightSummary fly_scenario_in_instance(const Scenario& sc, AircraftModel& aircraft,
+                                       const SampleSink& sink) {
     const std::unique_ptr<GuideWInstance, InstanceDeleter> law(GuideW_instance_create());
     if (!law) throw std::bad_alloc();
 
@@ -55,5 +62,5 @@ FlightSummary fly_scenario_in_instance(const Scenario& sc, const AircraftConfig&
         GuideWInstance* outer;
         ~Restore() { t_flying = outer; }
     } restore{outer};
-    return fly_scenario(lib, sc, cfg, sink);
+    return fly_scenario(lib, sc, aircraft, sink);
 }

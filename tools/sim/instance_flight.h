@@ -11,5 +11,7 @@
 // the figures equal those of the module-level model bit for bit.
 FlightSummary fly_scenario_in_instance(const Scenario& sc, const AircraftConfig& cfg,
                                        const SampleSink& sink);
+FlightSummary fly_scenario_in_instance(const Scenario& sc, AircraftModel& aircraft,
+                                       const SampleSink& sink);
 
 #endif

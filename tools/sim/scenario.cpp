@@ -180,7 +180,7 @@ Expectations read_expect(const json& obj, const std::string& where) {
 
 Scenario read_scenario(const json& obj, const std::string& where) {
     only_keys(obj, where,
-              {"name", "description", "duration_s", "initial", "inputs", "events", "params", "expect"});
+              {"name", "description", "aircraft", "duration_s", "initial", "inputs", "events", "params", "expect"});
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string()) fail(where, "needs a \"name\" string");
     sc.name = obj.at("name").get<std::string>();
@@ -192,6 +192,11 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     if (obj.contains("description")) {
         if (!obj.at("description").is_string()) fail(w + ".description", "must be a string");
         sc.description = obj.at("description").get<std::string>();
+    }
+    if (obj.contains("aircraft")) {
+        const json& a = obj.at("aircraft");
+        if (!a.is_string() || a.get<std::string>().empty()) fail(w + ".aircraft", "must be an aircraft name or folder");
+        sc.aircraft = a.get<std::string>();
     }
     if (!obj.contains("duration_s")) fail(w, "needs \"duration_s\"");
     sc.duration_s = number(obj, "duration_s", w);

@@ -6,6 +6,7 @@
 //   {
 //     "name": "typical",                       required, [A-Za-z0-9_-]+
 //     "description": "...",
+//     "aircraft": "f16",                       point_mass (default), f16, ...
 //     "duration_s": 40,                        required, > 0
 //     "initial": {"altitude_m": 3000, "speed_mps": 200, "heading_deg": 0,
 //                 "path_deg": 0, "bank_deg": 0},
@@ -104,6 +105,7 @@ struct Expectations {
 struct Scenario {
     std::string name;
     std::string description;
+    std::string aircraft = "point_mass";        // what flies it (aircraft_catalog.h)
     double duration_s = 0.0;
     InitialFlight initial;
     GuideWInputs commands{};                    // command inputs at t = 0

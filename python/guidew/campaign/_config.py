@@ -149,6 +149,33 @@ def _flatten(table: Mapping[str, object], prefix: str = "") -> Dict[str, object]
     return flat
 
 
+def _parameter_file(reader: "_Reader", campaign_path: str, name: object) -> Dict[str, object]:
+    """The assignments of a parameter file (the format --params reads, e.g.
+    an aircraft's calibrated trim-throttle table) as overrides params.NAME;
+    the path is relative to the campaign file."""
+    if not isinstance(name, str):
+        reader.fail("scenario.params_file", "must be a string")
+    file_path = os.path.join(os.path.dirname(os.path.abspath(campaign_path)), name)
+    try:
+        with open(file_path, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    except OSError as exc:
+        reader.fail("scenario.params_file", "cannot read %s: %s" % (file_path, exc.strerror))
+    out: Dict[str, object] = {}
+    for number, line in enumerate(lines, 1):
+        text = line.split("#", 1)[0].strip()
+        if not text:
+            continue
+        key, sep, value = text.partition("=")
+        try:
+            out["params." + key.strip()] = float(value)
+        except ValueError:
+            sep = ""
+        if not sep or not key.strip():
+            reader.fail("scenario.params_file", "%s:%d: not NAME = VALUE" % (name, number))
+    return out
+
+
 class _Reader:
     """Checks of the values read from one file; each failure raises a
     CampaignError naming the file, the key and its line."""
@@ -340,11 +367,14 @@ def load(path: PathLike) -> Campaign:
         label = os.path.basename(source)
     else:
         scenario, label = source, source
+    params_file = scenario_table.pop("params_file", None)
     base = _flatten(scenario_table)
     for key, value in base.items():
         # JSON, the simulator's language, has no nan or inf.
         if isinstance(value, float) and not math.isfinite(value):
             reader.fail("scenario." + key, "must be a finite number, not %r" % value)
+    if params_file is not None:
+        base.update(_parameter_file(reader, path, params_file))
 
     dispersions = _dispersions(reader, tables["dispersions"])
     for d in dispersions:

@@ -1,0 +1,303 @@
+// JSBSim's aircraft behind the aircraft-model interface: lock-step flights
+// that repeat to the last bit, the trim-throttle calibration, the envelope
+// checks, and the one-line failures of an aircraft that cannot be had.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "guide_library.h"
+#include "sim/aircraft_catalog.h"
+#include "sim/control_gains.h"
+#include "sim/envelope_watch.h"
+#include "sim/flight.h"
+#include "sim/jsbsim_model.h"
+#include "sim/point_mass_model.h"
+#include "sim/scenario.h"
+#include "sim/throttle_calibration.h"
+#include "tool_sandbox.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const GuideLibrary& law() {
+    static const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
+    return lib;
+}
+
+Scenario builtin(const std::string& name) {
+    for (const Scenario& sc : builtin_scenarios()) {
+        if (sc.name == name) return sc;
+    }
+    throw std::runtime_error("no built-in " + name);
+}
+
+// FNV-1a over every value a flight records.
+std::uint64_t flight_digest(AircraftModel& aircraft, const Scenario& sc) {
+    std::uint64_t h = 14695981039346656037ull;
+    const auto add = [&](const void* data, size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    };
+    fly_scenario(law(), sc, aircraft, [&](const FlightSample& s) {
+        add(s.inputs, sizeof *s.inputs);
+        add(s.outputs, sizeof *s.outputs);
+        add(s.states, sizeof *s.states);
+        add(&s.aircraft->position, sizeof s.aircraft->position);
+        add(&s.aircraft->load_g, sizeof s.aircraft->load_g);
+    });
+    return h;
+}
+
+std::unique_ptr<JsbsimModel> load_f16() {
+    const ControlGains& g = *find_aircraft("f16");
+    const fs::path root = jsbsim_root_dir();
+    return std::make_unique<JsbsimModel>("f16", root.string(), (root / "aircraft").string(), g.folder, g);
+}
+
+}  // namespace
+
+// The F-16 flies a built-in in lock-step: a second flight on the same
+// loaded aircraft (reset in between), a freshly loaded one and one loaded
+// on another thread all give the same trajectory to the last bit.
+TEST(JsbsimAircraft, TheSameFlightRepeatsToTheLastBit) {
+    const Scenario sc = builtin("split_manoeuvre");
+    AircraftModel& shared = aircraft_model("f16");
+    const std::uint64_t first = flight_digest(shared, sc);
+    flight_digest(shared, builtin("upright_recovery"));  // another flight in between
+    EXPECT_EQ(flight_digest(shared, sc), first) << "reset left state behind";
+    EXPECT_EQ(flight_digest(*load_f16(), sc), first) << "a fresh load flies differently";
+    std::uint64_t other_thread = 0;
+    std::thread([&] { other_thread = flight_digest(aircraft_model("f16"), sc); }).join();
+    EXPECT_EQ(other_thread, first);
+}
+
+// With the calibrated table, level flight at a breakpoint at the
+// commanded speed holds that speed: the trim throttle alone balances the
+// drag. With the law's default table (made for another aircraft) the speed
+// hold needs a standing error of several m/s.
+TEST(JsbsimAircraft, CalibratedThrottleHoldsLevelSpeedAtABreakpoint) {
+    AircraftModel& f16 = aircraft_model("f16");
+    law().initialize();
+    const GuideWParams defaults = *law().params;
+    const ThrottleCalibration cal = calibrate_trim_throttle(f16, defaults);
+    EXPECT_GT(cal.trimmed, 30);
+    EXPECT_EQ(cal.trimmed + static_cast<int>(cal.filled.size()), 132);
+    // The table the F-16 flies with by default is this calibration's.
+    const std::vector<double>& shipped = find_aircraft("f16")->thr_table;
+    ASSERT_EQ(shipped.size(), 132u);
+    for (size_t i = 0; i < shipped.size(); ++i) {
+        EXPECT_EQ(shipped[i], cal.params.thr_table[i]) << "thr_table[" << i << "] is stale: rerun --calibrate-throttle";
+    }
+    const struct {
+        const char* situation;
+        double altitude_m, speed_mps;
+    } rows[] = {
+        {"low and slow, 2000 m at 200 m/s", 2000.0, 200.0},
+        {"cruise, 8000 m at 250 m/s", 8000.0, 250.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        Scenario sc;
+        sc.name = "level";
+        sc.duration_s = 60.0;
+        sc.initial.altitude_m = r.altitude_m;
+        sc.initial.speed_mps = r.speed_mps;
+        sc.commands.speed_cmd = r.speed_mps;
+        sc.commands.mode = 1.0;
+        const auto final_speed_error = [&](const GuideWParams& p) {
+            *law().params = p;
+            double err = NAN;
+            fly_scenario(law(), sc, f16, [&](const FlightSample& s) { err = s.inputs->tas - r.speed_mps; });
+            return std::fabs(err);
+        };
+        EXPECT_LT(final_speed_error(cal.params), 1.0);
+        EXPECT_GT(final_speed_error(defaults), 3.0);
+    }
+    *law().params = defaults;
+}
+
+namespace {
+
+// An aircraft whose state the test sets.
+class Puppet final : public AircraftModel {
+public:
+    const std::string& name() const override { return name_; }
+    void reset(const InitialFlight&) override {}
+    void sense(GuideWInputs&) const override {}
+    void step(const GuideWOutputs&) override {}
+    const Aircraft& state() const override { return ac; }
+    AircraftLimits limits() const override { return {9.0, -3.0, 25.0}; }
+    double alpha_deg() const override { return alpha; }
+    Aircraft ac;
+    double alpha = 0.0;
+
+private:
+    std::string name_ = "puppet";
+};
+
+}  // namespace
+
+// A flight beyond the aircraft's load or angle-of-attack limit fails,
+// naming the aircraft, the first time and the value.
+TEST(JsbsimAircraft, LeavingTheEnvelopeFailsNamingTimeAndValue) {
+    const struct {
+        const char* situation;
+        double load_g, alpha_deg;
+        const char* failure;  // empty: within the envelope
+    } rows[] = {
+        {"a hard pull within 9 g", 8.9, 20.0, ""},
+        {"a pull past the structural limit", 9.5, 10.0, "puppet: load factor 9.50 g beyond the limits -3.0/9.0 g at t = 1.00 s"},
+        {"a push past the negative limit", -3.2, -5.0, "puppet: load factor -3.20 g beyond the limits -3.0/9.0 g at t = 1.00 s"},
+        {"a stall past the angle-of-attack limit", 4.0, 27.0, "puppet: angle of attack 27.0 deg beyond 25 deg at t = 1.00 s"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        Puppet p;
+        EnvelopeWatch watch(p);
+        watch.observe(0.5);
+        p.ac.load_g = r.load_g;
+        p.alpha = r.alpha_deg;
+        watch.observe(1.0);
+        p.ac.load_g = 1.0;
+        watch.observe(1.5);
+        const auto failures = watch.failures();
+        if (*r.failure) {
+            ASSERT_EQ(failures.size(), 1u);
+            EXPECT_EQ(failures[0], r.failure);
+        } else {
+            EXPECT_TRUE(failures.empty());
+        }
+    }
+}
+
+// An aircraft that cannot be had says why in one line, naming it.
+TEST(JsbsimAircraft, AnAircraftThatCannotBeHadFailsInOneLine) {
+    char t[] = "/tmp/guide_aircraft_XXXXXX";
+    const fs::path dir = mkdtemp(t);
+    fs::create_directories(dir / "empty");
+    fs::create_directories(dir / "broken");
+    std::ofstream(dir / "broken" / "broken.xml") << "<fdm_config name=\"broken\"><metrics>";
+    const struct {
+        const char* situation;
+        std::string name;
+        AircraftError::Kind kind;
+        std::string says;
+    } rows[] = {
+        {"a name no one knows", "f22", AircraftError::kUnknown, "available: point_mass, f16, f15, T38, c172p"},
+        {"a folder that does not exist", (dir / "none").string(), AircraftError::kUnknown, "no such folder"},
+        {"a folder without its model file", (dir / "empty").string(), AircraftError::kUnknown, "not a JSBSim aircraft folder (no empty.xml in it)"},
+        {"a model file JSBSim cannot read", (dir / "broken").string(), AircraftError::kLoad, "JSBSim could not load"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        try {
+            aircraft_model(r.name);
+            ADD_FAILURE() << "accepted";
+        } catch (const AircraftError& e) {
+            const std::string what = e.what();
+            EXPECT_EQ(e.kind(), r.kind) << what;
+            EXPECT_NE(what.find(r.says), std::string::npos) << what;
+            EXPECT_EQ(what.find('\n'), std::string::npos) << what;
+        }
+    }
+    fs::remove_all(dir);
+
+    // Far above the F-16's ceiling and far too slow: no trim.
+    InitialFlight nowhere;
+    nowhere.altitude_m = 25000.0;
+    nowhere.speed_mps = 40.0;
+    try {
+        aircraft_model("f16").reset(nowhere);
+        ADD_FAILURE() << "trimmed at 25000 m, 40 m/s";
+    } catch (const AircraftError& e) {
+        EXPECT_EQ(e.kind(), AircraftError::kTrim);
+        EXPECT_NE(std::string(e.what()).find("aircraft f16: no trim in straight flight at 25000 m, 40 m/s"),
+                  std::string::npos) << e.what();
+    }
+}
+
+namespace {
+
+class GuideSimAircraft : public ToolSandbox {
+protected:
+    ToolResult sim(std::vector<std::string> args) const { return run_program(GUIDE_SIM_PATH, std::move(args)); }
+};
+
+}  // namespace
+
+// guide-sim on a JSBSim aircraft: JSBSim prints nothing to the terminal,
+// the same run twice writes the same trajectory, a scenario may name its
+// aircraft, and a name that is not an aircraft is refused in one line with
+// the convention's status (2 on the command line, 1 in a scenario file).
+TEST_F(GuideSimAircraft, FliesJsbsimQuietlyAndRefusesUnknownAircraft) {
+    const ToolResult a = sim({"--aircraft", "f16", "--no-plot", "-o", at("a"), "external_bank"});
+    EXPECT_EQ(a.status, 0) << a.out << a.err;
+    EXPECT_EQ(a.err, "");
+    const ToolResult b = sim({"--aircraft", "f16", "--no-plot", "-o", at("b"), "external_bank"});
+    EXPECT_EQ(read("a/external_bank.csv"), read("b/external_bank.csv"));
+
+    write("on_f16.json", R"({"name": "external_bank", "aircraft": "f16", "duration_s": 30,
+        "inputs": {"mode": 2, "ext_lat": 40}})");
+    const ToolResult named = sim({"--no-plot", "-o", at("c"), at("on_f16.json")});
+    const ToolResult point_mass = sim({"--aircraft", "point_mass", "--no-plot", "-o", at("d"), at("on_f16.json")});
+    EXPECT_NE(read("c/external_bank.csv"), read("d/external_bank.csv")) << "the scenario's aircraft was not flown";
+
+    const ToolResult unknown = sim({"--aircraft", "f22", "--no-plot", "-o", at("e")});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "guide-sim: unknown aircraft f22 (available: point_mass, f16, f15, T38, c172p, "
+                           "or a JSBSim aircraft folder)\n");
+    write("on_f22.json", R"({"name": "x", "aircraft": "f22", "duration_s": 1})");
+    const ToolResult in_file = sim({"--no-plot", "-o", at("f"), at("on_f22.json")});
+    EXPECT_EQ(in_file.status, 1);
+    EXPECT_NE(in_file.err.find("unknown aircraft f22"), std::string::npos) << in_file.err;
+}
+
+namespace {
+
+// An aircraft that diverges after a given number of steps.
+class Diverging final : public AircraftModel {
+public:
+    explicit Diverging(int after) : after_(after) {}
+    const std::string& name() const override { return name_; }
+    void reset(const InitialFlight& init) override {
+        point_mass_.reset(init);
+        steps_ = 0;
+    }
+    void sense(GuideWInputs& u) const override { point_mass_.sense(u); }
+    void step(const GuideWOutputs& cmd) override {
+        point_mass_.step(cmd);
+        ++steps_;
+    }
+    const Aircraft& state() const override { return point_mass_.state(); }
+    std::string fault() const override {
+        return steps_ >= after_ ? "aircraft diverging: its state is not finite at t = 0.50 s" : "";
+    }
+
+private:
+    std::string name_ = "diverging";
+    PointMassModel point_mass_;
+    int after_, steps_ = 0;
+};
+
+}  // namespace
+
+// An aircraft model that can no longer be flown ends the flight there,
+// its reason first among the failures.
+TEST(JsbsimAircraft, ADivergedAircraftEndsTheFlightSayingWhy) {
+    Diverging aircraft(50);
+    long samples = 0;
+    const FlightSummary sum = fly_scenario(law(), builtin("typical"), aircraft, [&](const FlightSample&) { ++samples; });
+    ASSERT_FALSE(sum.failed.empty());
+    EXPECT_EQ(sum.failed.front(), "aircraft diverging: its state is not finite at t = 0.50 s");
+    ASSERT_TRUE(sum.ended_s.has_value());
+    EXPECT_NEAR(*sum.ended_s, 0.50, 1e-9);
+    EXPECT_EQ(samples, 50);
+}

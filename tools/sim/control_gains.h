@@ -1,0 +1,56 @@
+// How the law's commands become an aircraft's controls, per aircraft, read
+// from the data file aircraft_controls.json (built into the simulator).
+//
+// The law commands a roll rate (lat_cmd, deg/s), a normal load factor
+// (nz_cmd, g) and a throttle. Two ways to fly them:
+//   - "fcs": a fly-by-wire aircraft whose own flight-control system takes a
+//     roll-rate command and a pitch command blending pitch rate and load
+//     factor (the F-16). The roll stick is the roll-rate command scaled by
+//     the FCS's own gain; the pitch stick is the FCS's steady-turn relation
+//     inverted (the stick that holds n in a turn at this speed), with a
+//     slow integral of the load-factor error for what the inversion misses.
+//   - "inner_loop": an aircraft flown through its surfaces (f15, T38,
+//     c172p): a load-factor loop (proportional and integral on the error,
+//     pitch-rate damping) on the elevator, and a roll-rate loop on the
+//     ailerons.
+#ifndef SIM_CONTROL_GAINS_H
+#define SIM_CONTROL_GAINS_H
+
+#include <string>
+#include <vector>
+
+#include "aircraft_model.h"
+
+struct ControlGains {
+    std::string name;          // as scenarios name it
+    std::string folder;        // JSBSim aircraft folder (and model file) name
+    std::string description;
+    double rate_hz = 200.0;    // JSBSim's own step rate; a whole multiple of the law's
+    bool fcs = false;          // drive the aircraft's own command channels
+    AircraftLimits limits;
+    // fcs: roll stick per roll rate (1/(rad/s)), the pitch channel's gains
+    // on pitch rate (per rad/s) and load factor (per g).
+    double fcs_roll_gain = 0.0, fcs_pitch_rate_gain = 0.0, fcs_load_gain = 0.0;
+    // Both: load-factor error to stick, proportional (per g) and integral
+    // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
+    // rate error to aileron (per rad/s).
+    double n_kp = 0.0, n_ki = 0.0, q_kd = 0.0, p_kp = 0.0;
+    double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
+    double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
+    double max_roll_rate_dps = 180.0;
+    // Built-in scenarios as this aircraft flies them: per scenario name, a
+    // JSON merge patch (inputs the point mass was set up for, such as an
+    // external throttle, and tolerances stated for this aircraft).
+    std::string scenario_changes = "{}";
+    // The law's trim-throttle table calibrated for this aircraft (empty:
+    // none), in the layout of thr_table.
+    std::vector<double> thr_table;
+};
+
+// Every aircraft the data file names, in its order.
+const std::vector<ControlGains>& known_aircraft();
+
+// The entry named name, or nullptr.
+const ControlGains* find_aircraft(const std::string& name);
+
+#endif

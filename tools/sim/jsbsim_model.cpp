@@ -1,0 +1,370 @@
+#include "jsbsim_model.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+
+#include "FGFDMExec.h"
+#include "initialization/FGInitialCondition.h"
+#include "initialization/FGTrim.h"
+#include "input_output/FGLog.h"
+#include "input_output/FGPropertyManager.h"
+#include "models/FGPropulsion.h"
+#include "law_constants.h"
+
+namespace {
+
+constexpr double kMetresPerFoot = 0.3048;
+constexpr double kG0_mps2 = 9.80665;
+constexpr double kTerrainBelowSeaLevel_m = -1000.0;
+// An angle of attack beyond this is outside every aircraft's aerodynamic
+// tables: the model no longer means anything.
+constexpr double kAlphaOutOfData_deg = 90.0;
+// Below this the FCS pitch schedule's gain is taken as the last one seen
+// (its ratio is not defined at a neutral stick).
+constexpr double kStickForRatio = 1e-3;
+
+// Collects JSBSim's log records instead of printing them.
+class CollectingLogger : public JSBSim::FGLogger {
+public:
+    explicit CollectingLogger(std::string& out) : out_(out) {}
+    void Message(const std::string& message) override { record_ += message; }
+    void FileLocation(const std::string& file, int line) override {
+        record_ += file + ":" + std::to_string(line) + ": ";
+    }
+    void Flush() override {
+        if (record_.empty()) return;
+        out_ += record_;
+        if (out_.back() != '\n') out_ += '\n';
+        record_.clear();
+    }
+
+private:
+    std::string& out_;
+    std::string record_;
+};
+
+// While alive, JSBSim's log and whatever it prints go to out, not to the
+// terminal. The logger is per thread (JSBSim keeps it thread-local); the
+// standard streams are redirected only where JSBSim may write to them
+// directly (loading, trimming), one thread at a time: they are the
+// process's.
+class Quiet {
+public:
+    Quiet(std::string& out, bool streams) : streams_(streams) {
+        if (streams_) lock_ = std::unique_lock<std::mutex>(streams_mutex());
+        previous_ = JSBSim::GetLogger();
+        JSBSim::SetLogger(std::make_shared<CollectingLogger>(out));
+        if (streams_) {
+            out_buf_ = std::cout.rdbuf(captured_.rdbuf());
+            err_buf_ = std::cerr.rdbuf(captured_.rdbuf());
+        }
+        out_ref_ = &out;
+    }
+    ~Quiet() {
+        if (streams_) {
+            std::cout.rdbuf(out_buf_);
+            std::cerr.rdbuf(err_buf_);
+            *out_ref_ += captured_.str();
+        }
+        JSBSim::SetLogger(previous_);
+    }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+private:
+    static std::mutex& streams_mutex() {
+        static std::mutex m;
+        return m;
+    }
+    bool streams_;
+    std::unique_lock<std::mutex> lock_;
+    JSBSim::FGLogger_ptr previous_;
+    std::ostringstream captured_;
+    std::streambuf* out_buf_ = nullptr;
+    std::streambuf* err_buf_ = nullptr;
+    std::string* out_ref_ = nullptr;
+};
+
+// JSBSim's messages span lines; an error is one.
+std::string one_line(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    for (char& c : text) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    return text;
+}
+
+double wrap180(double a) {
+    while (a > kHalfTurn_deg) a -= kFullTurn_deg;
+    while (a <= -kHalfTurn_deg) a += kFullTurn_deg;
+    return a;
+}
+
+}  // namespace
+
+// The property nodes read and written every step, looked up once.
+struct JsbsimModel::Impl {
+    std::string log;
+    std::unique_ptr<JSBSim::FGFDMExec> fdm;
+    using Node = SGPropertyNode*;
+    Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
+    Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
+    std::vector<Node> throttles;
+    double sched_ratio = 1.0;
+    double trim_stick = 0.0;  // inner_loop: the elevator the trim found
+    long steps = 0;
+
+    Node node(const std::string& path, const std::string& aircraft, bool required = true) {
+        Node n = fdm->GetPropertyManager()->GetNode(path);
+        if (!n && required) {
+            throw AircraftError(AircraftError::kLoad, "aircraft " + aircraft + ": JSBSim has no property " + path);
+        }
+        return n;
+    }
+    double get(Node n) const { return n->getDoubleValue(); }
+};
+
+JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
+                         const std::string& aircraft_dir, const std::string& model,
+                         const ControlGains& gains)
+    : name_(name), gains_(gains), impl_(std::make_unique<Impl>()) {
+    gains_.limits.max_roll_rate_dps = gains.max_roll_rate_dps;
+    const double substeps = gains.rate_hz * kStep_s;
+    substeps_ = static_cast<int>(std::lround(substeps));
+    if (substeps_ < 1 || std::fabs(substeps - substeps_) > 1e-9) {
+        throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": rate_hz " + std::to_string(gains.rate_hz) +
+                            " is not a whole multiple of the law's 100 Hz");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Quiet quiet(impl_->log, true);
+        JSBSim::FGJSBBase::debug_lvl = 0;  // no banner, no load report
+        try {
+            impl_->fdm = std::make_unique<JSBSim::FGFDMExec>();
+            impl_->fdm->SetDebugLevel(0);
+            impl_->fdm->SetRootDir(SGPath(root_dir));
+            const bool ok = impl_->fdm->LoadModel(SGPath(aircraft_dir), SGPath("engine"), SGPath("systems"),
+                                                  model, true);
+            if (!ok) throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim could not load " + aircraft_dir + "/" + model);
+        } catch (const AircraftError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim could not load it: " + one_line(e.what()));
+        }
+    }
+    load_s_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    impl_->fdm->Setdt(1.0 / gains.rate_hz);
+
+    Impl& m = *impl_;
+    m.psi = m.node("attitude/psi-deg", name);
+    m.theta = m.node("attitude/theta-deg", name);
+    m.phi = m.node("attitude/phi-deg", name);
+    m.vt = m.node("velocities/vt-fps", name);
+    m.v_north = m.node("velocities/v-north-fps", name);
+    m.v_east = m.node("velocities/v-east-fps", name);
+    m.v_down = m.node("velocities/v-down-fps", name);
+    m.p = m.node("velocities/p-rad_sec", name);
+    m.q = m.node("velocities/q-rad_sec", name);
+    m.h = m.node("position/h-sl-meters", name);
+    m.north = m.node("position/from-start-neu-n-ft", name);
+    m.east = m.node("position/from-start-neu-e-ft", name);
+    m.nz = m.node("accelerations/Nz", name);
+    m.alpha = m.node("aero/alpha-deg", name);
+    m.aileron = m.node("fcs/aileron-cmd-norm", name);
+    m.elevator = m.node("fcs/elevator-cmd-norm", name);
+    m.thr_pos = m.node("fcs/throttle-pos-norm", name);
+    for (int i = 0;; ++i) {
+        Impl::Node n = m.node("fcs/throttle-cmd-norm[" + std::to_string(i) + "]", name, false);
+        if (!n) break;
+        m.throttles.push_back(n);
+    }
+    if (gains_.fcs) {
+        m.sched_in = m.node("fcs/elevator-cmd-limiter", name);
+        m.sched_out = m.node("fcs/elevator-scheduler", name);
+        m.pid_init = m.node("fcs/g-load-pid/initial-integrator-value", name);
+        m.elevator_pos = m.node("fcs/elevator-pos-norm", name);
+        m.alpha_limiter = m.node("fcs/alpha-limiter-norm", name);
+    }
+}
+
+JsbsimModel::~JsbsimModel() = default;
+
+std::string JsbsimModel::log() const { return impl_->log; }
+
+void JsbsimModel::reset(const InitialFlight& init) {
+    Impl& m = *impl_;
+    Quiet quiet(m.log, true);
+    fault_.clear();
+    n_integral_ = 0.0;
+    p_integral_ = 0.0;
+    m.steps = 0;
+    m.sched_ratio = 1.0;
+    auto ic = m.fdm->GetIC();
+    // Every initial condition from scratch: the trim iterates from the
+    // state the conditions hold, and a start left over from the last flight
+    // would change its result in the last bits.
+    ic->ResetIC(init.speed_mps / kMetresPerFoot, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
+                (init.altitude_m - kTerrainBelowSeaLevel_m) / kMetresPerFoot, 0.0);
+    // The ground lies far below sea level: the law's ground is altitude 0,
+    // where the simulator ends a flight, and a trim at 0 m must not put the
+    // wheels on a runway.
+    ic->SetTerrainElevationFtIC(kTerrainBelowSeaLevel_m / kMetresPerFoot);
+    ic->SetLatitudeDegIC(0.0);
+    ic->SetLongitudeDegIC(0.0);
+    ic->SetAltitudeASLFtIC(init.altitude_m / kMetresPerFoot);
+    ic->SetVtrueFpsIC(init.speed_mps / kMetresPerFoot);
+    ic->SetPsiDegIC(init.heading_deg);
+    ic->SetPhiDegIC(0.0);
+    ic->SetFlightPathAngleDegIC(init.path_deg);
+    ic->SetPRadpsIC(0.0);
+    ic->SetQRadpsIC(0.0);
+    ic->SetRRadpsIC(0.0);
+    m.aileron->setDoubleValue(0.0);
+    m.elevator->setDoubleValue(0.0);
+    for (auto* t : m.throttles) t->setDoubleValue(0.5);
+    try {
+        m.fdm->ResetToInitialConditions(0);
+        // In the air the engines run from the start (JSBSim starts them off).
+        m.fdm->GetPropulsion()->InitRunning(-1);
+        m.fdm->DoTrim(JSBSim::tLongitudinal);
+    } catch (const std::exception& e) {
+        throw AircraftError(AircraftError::kTrim, "aircraft " + name_ + ": no trim in straight flight at " +
+                            std::to_string(static_cast<int>(init.altitude_m)) + " m, " +
+                            std::to_string(static_cast<int>(init.speed_mps)) + " m/s (" + one_line(e.what()) + ")");
+    }
+    trim_throttle_ = m.throttles.empty() ? 0.0 : m.get(m.throttles[0]);
+    if (gains_.fcs) {
+        // The trim found a stick; fly-by-wire holds 1 g with the stick
+        // neutral, the surface held by the pitch loop's integrator.
+        const double surface = m.get(m.elevator_pos);
+        m.elevator->setDoubleValue(0.0);
+        m.pid_init->setDoubleValue(surface - m.get(m.alpha_limiter));
+    } else {
+        m.trim_stick = m.get(m.elevator);
+    }
+    if (init.bank_deg != 0.0) {
+        ic->SetPhiDegIC(init.bank_deg);
+        m.fdm->RunIC();
+    }
+    read_state();
+    last_load_g_ = ac_.load_g;
+}
+
+void JsbsimModel::read_state() {
+    const Impl& m = *impl_;
+    const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg,
+                 psi = m.get(m.psi) * kRadPerDeg;
+    ac_.position = {m.get(m.north) * kMetresPerFoot, m.get(m.h), m.get(m.east) * kMetresPerFoot};
+    ac_.velocity = {m.get(m.v_north) * kMetresPerFoot, -m.get(m.v_down) * kMetresPerFoot,
+                    m.get(m.v_east) * kMetresPerFoot};
+    // The body's up axis (minus its z axis) in north, up, east.
+    ac_.lift_dir = {-(std::cos(phi) * std::sin(tht) * std::cos(psi) + std::sin(phi) * std::sin(psi)),
+                    std::cos(phi) * std::cos(tht),
+                    -(std::cos(phi) * std::sin(tht) * std::sin(psi) - std::sin(phi) * std::cos(psi))};
+    ac_.roll_rate_dps = m.get(m.p) * kDegPerRad;
+    ac_.load_g = m.get(m.nz);
+    ac_.thrust_frac = m.get(m.thr_pos);
+    ac_.heading_deg = wrap180(m.get(m.psi));
+    alpha_deg_ = m.get(m.alpha);
+}
+
+void JsbsimModel::sense(GuideWInputs& u) const {
+    const Impl& m = *impl_;
+    // The law steers the velocity: its attitude inputs are the velocity's
+    // angles (track, flight-path angle, bank of the lift about the
+    // velocity) as the point mass senses them, not the body's Euler angles,
+    // which differ by the angle of attack and flip through the vertical.
+    Aircraft a = ac_;
+    const V3 along = unit(a.velocity);
+    a.lift_dir = unit(a.lift_dir - dot(a.lift_dir, along) * along);
+    GuideWInputs path{};
+    ::sense(a, path);
+    u.yaw = path.yaw;
+    u.pitch = path.pitch;
+    u.roll = path.roll;
+    u.tas = m.get(m.vt) * kMetresPerFoot;
+    u.vel_up = ac_.velocity.y;
+    u.vel_north = ac_.velocity.x;
+    u.vel_east = ac_.velocity.z;
+    u.roll_rate = ac_.roll_rate_dps;
+    u.altitude = ac_.position.y;
+}
+
+void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
+    Impl& m = *impl_;
+    const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
+                                    -gains_.max_roll_rate_dps, gains_.max_roll_rate_dps) * kRadPerDeg;
+    const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
+    const double n_err = n_cmd - ac_.load_g;
+    const double thr = std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
+    for (auto* t : m.throttles) t->setDoubleValue(thr);
+
+    double stick, aileron;
+    if (gains_.fcs) {
+        // The FCS's roll loop is proportional: where a steady turn needs
+        // aileron it settles off the demand; an integral of ours takes the
+        // rest, so that the law's bank loop settles on its command.
+        const double p_err = p_cmd - m.get(m.p);
+        const double stop = 1.0 / gains_.fcs_roll_gain;
+        if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
+        aileron = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
+        // In a steady pull the pitch rate is g (n - cos theta cos phi) / V;
+        // the FCS's pitch channel is neutral when its stick, pitch-rate and
+        // load terms cancel, so this stick holds n_cmd.
+        const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
+        const double dn = n_cmd - std::cos(tht) * std::cos(phi);
+        const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
+        const double in = m.get(m.sched_in);
+        if (std::fabs(in) > kStickForRatio) m.sched_ratio = std::max(m.get(m.sched_out) / in, 0.11);
+        // The load error closes through the pitch rate too: n_kp g/V of
+        // pitch rate per g of error turns the angle of attack (and with it
+        // the load) towards the command in a fraction of a second.
+        const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
+        const double ff = -dn * (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) / m.sched_ratio;
+        // The flown load's rate damps the loop: a pull that is still
+        // building counts as already that much nearer the command.
+        const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
+        stick = ff - stick_per_q * (kG0_mps2 / v) *
+                         (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
+    } else {
+        aileron = gains_.p_kp * (p_cmd - m.get(m.p));
+        stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ + gains_.q_kd * m.get(m.q);
+    }
+    // The integral stops growing further into a stop the stick is against
+    // (a pull is a negative stick).
+    const double clamped = std::clamp(stick, -1.0, 1.0);
+    const bool winds_up = (stick < -1.0 && n_err > 0.0) || (stick > 1.0 && n_err < 0.0);
+    if (!winds_up) n_integral_ += n_err * kStep_s;
+    m.elevator->setDoubleValue(clamped);
+    last_load_g_ = ac_.load_g;
+    m.aileron->setDoubleValue(std::clamp(aileron, -1.0, 1.0));
+}
+
+void JsbsimModel::step_jsbsim_only() {
+    for (int i = 0; i < substeps_; ++i) impl_->fdm->Run();
+}
+
+void JsbsimModel::step(const GuideWOutputs& cmd) {
+    Impl& m = *impl_;
+    if (!fault_.empty()) return;
+    Quiet quiet(m.log, false);
+    apply_controls(cmd);
+    for (int i = 0; i < substeps_; ++i) m.fdm->Run();
+    ++m.steps;
+    read_state();
+    const double t = static_cast<double>(m.steps) * kStep_s;
+    char buf[160];
+    if (!std::isfinite(ac_.load_g) || !std::isfinite(ac_.position.y) || !std::isfinite(alpha_deg_) ||
+        !std::isfinite(ac_.velocity.x)) {
+        std::snprintf(buf, sizeof buf, "aircraft %s diverged: its state is not finite at t = %.2f s", name_.c_str(), t);
+        fault_ = buf;
+    } else if (std::fabs(alpha_deg_) > kAlphaOutOfData_deg) {
+        std::snprintf(buf, sizeof buf, "aircraft %s left its data: angle of attack %.0f deg at t = %.2f s",
+                      name_.c_str(), alpha_deg_, t);
+        fault_ = buf;
+    }
+}

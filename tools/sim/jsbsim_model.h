@@ -1,0 +1,73 @@
+// A JSBSim aircraft behind the aircraft-model interface, in lock-step with
+// the law: every law step of 0.01 s, JSBSim takes a fixed whole number of
+// its own steps under the controls the law's commands give. No wall clock,
+// no threads, no sockets: the same flight twice is the same to the last
+// bit.
+//
+// The aircraft is loaded once (the costly part: parsing its XML) and reset
+// per flight: reset() sets JSBSim's initial conditions, trims the aircraft
+// in straight flight at the start's speed, altitude and path angle, then
+// rolls it to the start's bank.
+//
+// JSBSim's console output never reaches the terminal: its log records and
+// anything it writes to std::cout/std::cerr while it runs are collected
+// (log()).
+#ifndef SIM_JSBSIM_MODEL_H
+#define SIM_JSBSIM_MODEL_H
+
+#include <memory>
+#include <string>
+
+#include "aircraft_model.h"
+#include "control_gains.h"
+
+class JsbsimModel final : public AircraftModel {
+public:
+    // Loads the aircraft `model` (its folder aircraft_dir/model holds
+    // model.xml); engines and systems come from root_dir. Throws
+    // AircraftError naming name and the cause.
+    JsbsimModel(const std::string& name, const std::string& root_dir, const std::string& aircraft_dir,
+                const std::string& model, const ControlGains& gains);
+    ~JsbsimModel() override;
+
+    const std::string& name() const override { return name_; }
+    void reset(const InitialFlight& init) override;
+    void sense(GuideWInputs& u) const override;
+    void step(const GuideWOutputs& cmd) override;
+    const Aircraft& state() const override { return ac_; }
+    AircraftLimits limits() const override { return gains_.limits; }
+    double alpha_deg() const override { return alpha_deg_; }
+    std::string fault() const override { return fault_; }
+
+    // JSBSim's own messages since the model was made.
+    std::string log() const override;
+
+    // One law step of JSBSim alone: its own steps under the controls as
+    // they are, nothing read or judged (the benchmark's reference).
+    void step_jsbsim_only();
+
+    // Seconds the loading took (wall clock, measured once; no flight reads it).
+    double load_seconds() const { return load_s_; }
+
+    double trim_throttle() const override { return trim_throttle_; }
+
+private:
+    struct Impl;
+    void read_state();
+    void apply_controls(const GuideWOutputs& cmd);
+
+    std::string name_;
+    ControlGains gains_;
+    std::unique_ptr<Impl> impl_;
+    Aircraft ac_;
+    double alpha_deg_ = 0.0;
+    double trim_throttle_ = 0.0;
+    double n_integral_ = 0.0;   // the load-factor loop's integral, g*s
+    double last_load_g_ = 1.0;  // flown at the step before
+    double p_integral_ = 0.0;   // the roll-rate loop's integral, rad
+    std::string fault_;
+    double load_s_ = 0.0;
+    int substeps_ = 2;
+};
+
+#endif
