@@ -42,6 +42,9 @@ or else build/libGuide.so; the system loader.
 __version__ is the version of libGuide the package was made with.
 """
 
+import importlib
+from types import ModuleType
+
 from ._fields import (INPUT_FIELDS, MEANINGS, OUTPUT_FIELDS, STATE_FIELDS, TYPICAL_COMMANDS,
                       TYPICAL_FLIGHT)
 from ._library import (LIBRARY_ENV, GuideWError, Library, LibraryNotFoundError,
@@ -71,4 +74,12 @@ for _name in __all__:
         _obj.__module__ = __name__
 del _name, _obj
 
-from . import campaign  # noqa: E402  Monte Carlo campaigns and sweeps (guidew.campaign)
+
+
+def __getattr__(name: str) -> ModuleType:
+    """guidew.campaign (Monte Carlo campaigns and sweeps) is imported when
+    first used: it brings Dask's world and numpy, which a host stepping the
+    law needs neither of."""
+    if name == "campaign":
+        return importlib.import_module(".campaign", __name__)
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))

@@ -216,6 +216,17 @@ class Manual(unittest.TestCase):
                     blank.append(name if member is None else "%s.%s" % (name, member))
         self.assertEqual(blank, [])
 
+    def test_stepping_the_law_does_not_bring_in_the_campaigns(self):
+        """A host that only steps the law must not pay for Dask and numpy:
+        guidew.campaign loads on first use, and then as a plain attribute."""
+        import subprocess
+        probe = ("import guidew, sys; print('distributed' in sys.modules, 'guidew.campaign' in sys.modules)")
+        shown = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
+                               check=True).stdout.split()
+        self.assertEqual(shown, ["False", "False"])
+        if numpy is not None:
+            self.assertTrue(callable(guidew.campaign.run))
+
 
 if __name__ == "__main__":
     unittest.main()
