@@ -194,6 +194,19 @@ class Draws(unittest.TestCase):
         for g, n in counts.items():
             self.assertAlmostEqual(n / 4000, 1 / 3, delta=0.03, msg=g)
 
+    def test_far_tail_windows_are_sampled_throughout(self):
+        # N(200, 20) truncated to 8..9 sigma on either side. The tail beyond
+        # z falls off as exp(-z^2/2), so the mass of [8, 9] sits near its
+        # lower end: mean z of about 8 + 1/8 (Mills ratio, 1/z), 8.12 exactly.
+        for side, name in ((1.0, "above the mean"), (-1.0, "below the mean")):
+            with self.subTest(name):
+                low, high = sorted((200.0 + side * 160.0, 200.0 + side * 180.0))
+                s = plan([dict(SPEED, low=low, high=high)])
+                z = [side * (_draws.draw(s, i)["initial.speed_mps"] - 200.0) / 20.0 for i in range(2000)]
+                self.assertTrue(all(8.0 <= v <= 9.0 for v in z))
+                self.assertGreater(len(set(z)), 1900)  # not a handful of rounded values
+                self.assertAlmostEqual(sum(z) / len(z), 8.12, delta=0.02)
+
     def test_grid_flies_every_point_samples_times(self):
         s = plan([ELEV, ALT, AZIM], samples=4)
         n = 3 * 2 * 4
