@@ -296,7 +296,7 @@ def _worst_text(summary: Summary, flown: Flown) -> str:
     for metric, ranked in summary["worst"].items():
         cells = []
         for index, value in ranked[:3]:
-            cells.append("#%d (%s)" % (index, "none" if value is None else "%.4g" % value))
+            cells.append("#%d (%s)" % (index, "never" if value is None else "%.4g" % value))
         lines.append("    %-22s %s" % (metric, ", ".join(cells)))
         if ranked and ranked[0][0] in flown:
             lines.append("    %-22s %s" % ("", flown[ranked[0][0]][0]))
