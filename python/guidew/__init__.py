@@ -47,8 +47,8 @@ from types import ModuleType
 
 from ._fields import (INPUT_FIELDS, MEANINGS, OUTPUT_FIELDS, STATE_FIELDS, TYPICAL_COMMANDS,
                       TYPICAL_FLIGHT)
-from ._library import (LIBRARY_ENV, GuideWError, Library, LibraryNotFoundError,
-                       load)
+from ._errors import GuideWError, LibraryNotFoundError
+from ._library import LIBRARY_ENV, Library, load
 from ._fleet import Fleet, OutputRows, max_threads, step_batch
 from ._model import Instance, StaticModel, default_params
 from ._records import (PARAM_FIELDS, FieldNameError, GuideWInputs, GuideWModel, GuideWOutputs,

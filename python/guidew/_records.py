@@ -10,6 +10,7 @@ import operator
 from typing import (Any, Dict, FrozenSet, Iterable, Iterator, List, Mapping, NamedTuple,
                     Protocol, Sequence, Tuple, Type, Union, cast, overload)
 
+from ._errors import GuideWError
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS, PARAM_LAYOUT, RECORD_SIZES, STATE_FIELDS
 
 _CTYPES: Dict[str, Any] = {"d": ctypes.c_double, "I": ctypes.c_uint32}
@@ -83,7 +84,7 @@ if Outputs._fields != OUTPUT_FIELDS:
                       % (Outputs._fields, OUTPUT_FIELDS))
 
 
-class FieldNameError(KeyError):
+class FieldNameError(GuideWError, KeyError):
     """An unknown record field name; the message lists the valid ones."""
 
     __module__ = "guidew"
@@ -155,6 +156,29 @@ def as_uint32(what: str, value: object) -> int:
     if not 0 <= whole <= UINT32_MAX:
         raise ValueError("%s must be from 0 to %d, got %d" % (what, UINT32_MAX, whole))
     return whole
+
+
+# One step's 19 inputs as a plain row of doubles.
+InputRow = ctypes.c_double * INPUT_COUNT
+
+
+def name_bad_value(what: str, values: Sequence[Any]) -> None:
+    """Raises TypeError naming the first of 19 inputs that is not a number."""
+    for name, value in zip(INPUT_FIELDS, values):
+        as_double("%s field %s" % (what, name), value)
+
+
+def input_row(values: Any, what: str = "input") -> Any:
+    """19 inputs as something the library reads: a record or a ctypes row."""
+    if isinstance(values, (GuideWInputs, InputRow)):
+        return values
+    check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]),
+                 values, INPUT_COUNT)
+    try:
+        return InputRow(*values)
+    except (TypeError, OverflowError):
+        name_bad_value(what, values)
+        raise
 
 
 class _Owner(Protocol):

@@ -16,7 +16,7 @@ except ImportError:
     numpy = None
 
 import guidew
-from guidew import _library
+from guidew import _finder, _library
 
 # Level flight north at 200 m/s, 3000 m; target 30 deg right and 5 deg up at
 # 220 m/s; and the commands the C tests expect of its first step.
@@ -149,7 +149,7 @@ class ClearErrors(unittest.TestCase):
     def test_missing_library_error_lists_every_place_looked(self):
         with tempfile.TemporaryDirectory() as nowhere, \
                 mock.patch.dict(os.environ, {guidew.LIBRARY_ENV: ""}), \
-                mock.patch.object(_library, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")), \
+                mock.patch.object(_finder, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")), \
                 mock.patch.object(ctypes.util, "find_library", return_value=None):
             with self.assertRaises(OSError) as caught:
                 _library.find_and_load()
@@ -184,15 +184,15 @@ class FindsTheLibrary(unittest.TestCase):
             with self.subTest(situation), tempfile.TemporaryDirectory() as root, \
                     mock.patch.dict(os.environ, {guidew.LIBRARY_ENV: ""}), \
                     mock.patch.object(ctypes.util, "find_library", return_value=None), \
-                    mock.patch.object(_library.sysconfig, "get_config_var",
+                    mock.patch.object(_finder.sysconfig, "get_config_var",
                                       return_value="x86_64-linux-gnu"), \
-                    mock.patch.object(_library, "PACKAGE_DIR", os.path.join(root, package)):
+                    mock.patch.object(_finder, "PACKAGE_DIR", os.path.join(root, package)):
                 os.makedirs(os.path.join(root, package))
                 open(os.path.join(root, "src", "python", "pyproject.toml") if package.startswith(
                     "src") else os.path.join(root, package, "__init__.py"), "w").close()
                 os.makedirs(os.path.dirname(os.path.join(root, library)), exist_ok=True)
                 os.symlink(real, os.path.join(root, library))
-                env = {_library.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""}
+                env = {_finder.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""}
                 with mock.patch.dict(os.environ, env):
                     found, _ = _library.find_and_load()
                 self.assertEqual(found, os.path.join(root, library))
