@@ -113,8 +113,8 @@ def not_found_message(native: NativeLibrary, tried: List[Attempt]) -> str:
         lines.append("  %s: %s" % (place, reason if where is None
                                    else "%s (%s)" % (where, reason)))
     if len(tried) == 1:
-        lines.append("A library named by the path argument or by %s is the only one tried."
-                     % native.env)
+        named = "the path argument or by %s" % native.env if native.also else native.env
+        lines.append("A library named by %s is the only one tried." % named)
     lines.append("Set %s=/path/to/%s%s." % (native.env, native.file_name, native.also))
     return "\n".join(lines)
 
