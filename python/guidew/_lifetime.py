@@ -29,6 +29,21 @@ class Lifetime:
     def close(self) -> None:
         self._finalizer()
 
-    def _check_open(self) -> None:
+    def check_open(self) -> None:
+        """Raises ValueError once the instances are destroyed."""
         if not self._finalizer.alive:
             raise ValueError("the %s is closed" % self._what)
+
+
+class ProcessLifetime:
+    """The life of memory that stays valid as long as the process: the
+    library's module-level records, a detached copy of the defaults."""
+
+    __slots__ = ()
+
+    @staticmethod
+    def check_open() -> None:
+        """Never raises: this memory is never freed."""
+
+
+FOR_PROCESS = ProcessLifetime()

@@ -7,7 +7,7 @@ import ctypes
 from typing import Mapping, Optional, Sequence, Tuple, Union
 
 from ._library import Library, LibraryArg, library_of
-from ._lifetime import Lifetime
+from ._lifetime import FOR_PROCESS, Lifetime
 from ._records import (OUTPUT_COUNT, GuideWInputs, GuideWModel, GuideWOutputs, GuideWParams,
                        GuideWStates, Outputs, Record, input_row)
 
@@ -22,22 +22,14 @@ def _status_text(status: Optional[bytes]) -> Optional[str]:
     return None if status is None else status.decode()
 
 
-class _Open:
-    """Owner of records that stay valid for the life of the process."""
-
-    @staticmethod
-    def _check_open() -> None:
-        pass
-
-
 def default_params(library: LibraryArg = None) -> Record:
     """A detached copy of the build-time parameter defaults, as a Record."""
     params = GuideWParams()
     library_of(library).GuideW_default_params(ctypes.byref(params))
-    return Record(params, _Open(), "param")
+    return Record(params, FOR_PROCESS, "param")
 
 
-class StaticModel(_Open):
+class StaticModel:
     """The library's module-level model (GuideW_U/Y/P/DW/M_): one per
     process, shared by everything that loads the same library file.
 
@@ -51,9 +43,9 @@ class StaticModel(_Open):
         self._u = lib.record(GuideWInputs, "GuideW_U")
         self._y = lib.record(GuideWOutputs, "GuideW_Y")
         self._m = lib.record(GuideWModel, "GuideW_M_")
-        self.inputs = Record(self._u, self, "input")
-        self.params = Record(lib.record(GuideWParams, "GuideW_P"), self, "param")
-        self.states = Record(lib.record(GuideWStates, "GuideW_DW"), self, "state")
+        self.inputs = Record(self._u, FOR_PROCESS, "input")
+        self.params = Record(lib.record(GuideWParams, "GuideW_P"), FOR_PROCESS, "param")
+        self.states = Record(lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state")
         self._out = _Out()
 
     def initialize(self) -> None:
@@ -77,7 +69,7 @@ class StaticModel(_Open):
             return Outputs(*_Out.from_buffer_copy(self._y))
         if isinstance(inputs, collections.abc.Mapping):
             row = GuideWInputs.from_buffer_copy(self._u)
-            Record(row, self, "input").update(inputs)
+            Record(row, FOR_PROCESS, "input").update(inputs)
         else:
             row = input_row(inputs)
         self._lib.Guide_OneStep(ctypes.byref(row))

@@ -181,8 +181,10 @@ def input_row(values: Any, what: str = "input") -> Any:
         raise
 
 
-class _Owner(Protocol):
-    def _check_open(self) -> None: ...
+class Owner(Protocol):
+    """What holds a record's memory: raises once that memory is gone."""
+
+    def check_open(self) -> None: ...
 
 
 class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
@@ -193,7 +195,7 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
 
     __slots__ = ("_array", "_owner", "_what", "_convert")
 
-    def __init__(self, array: Any, owner: _Owner, what: str, integer: bool) -> None:
+    def __init__(self, array: Any, owner: Owner, what: str, integer: bool) -> None:
         self._array = array
         self._owner = owner
         self._what = what
@@ -208,7 +210,7 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
     def __getitem__(self, index: slice) -> List[float]: ...
 
     def __getitem__(self, index: Union[int, slice]) -> Union[float, List[float]]:
-        self._owner._check_open()
+        self._owner.check_open()
         return self._array[index]  # type: ignore[no-any-return]
 
     @overload
@@ -217,7 +219,7 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
     def __setitem__(self, index: slice, value: Sequence[float]) -> None: ...
 
     def __setitem__(self, index: Union[int, slice], value: Any) -> None:
-        self._owner._check_open()
+        self._owner.check_open()
         if isinstance(index, slice):
             positions = range(*index.indices(len(self)))
             check_length("%s[%s]" % (self._what, index), value, len(positions))
@@ -273,7 +275,7 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
 
     __slots__ = ("_struct", "_owner", "_kind", "_layout")
 
-    def __init__(self, struct: ctypes.Structure, owner: _Owner, kind: str) -> None:
+    def __init__(self, struct: ctypes.Structure, owner: Owner, kind: str) -> None:
         self._struct = struct
         self._owner = owner
         self._kind = kind
@@ -282,7 +284,7 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
     def _field(self, name: str) -> str:
         if name not in self._layout.names:
             raise unknown_field(self._kind, name, self._layout.names)
-        self._owner._check_open()
+        self._owner.check_open()
         return name
 
     def __getitem__(self, name: str) -> Any:

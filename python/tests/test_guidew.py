@@ -284,6 +284,46 @@ class Manual(unittest.TestCase):
                     blank.append(name if member is None else "%s.%s" % (name, member))
         self.assertEqual(blank, [])
 
+    def test_modules_share_no_private_helpers_and_import_one_way(self):
+        """A module uses another's public names only, and no two modules
+        import each other: each layer can be read and changed on its own."""
+        import ast
+        root = os.path.dirname(guidew.__file__)
+        borrowed, imports = [], {}
+        for folder, _, files in os.walk(root):
+            for name in (f for f in files if f.endswith(".py")):
+                path = os.path.join(folder, name)
+                module = os.path.relpath(path, root)[:-3].replace(os.sep, ".")
+                package = module.rpartition(".")[0] if not name.startswith("__init__") else module
+                with open(path, encoding="utf-8") as f:
+                    tree = ast.parse(f.read())
+                modules_named = set()
+                for node in ast.walk(tree):
+                    if not isinstance(node, ast.ImportFrom) or not node.level:
+                        continue
+                    base = package.split(".")[:len(package.split(".")) - node.level + 1]
+                    target = ".".join([p for p in base if p and p != "__init__"] +
+                                      ([node.module] if node.module else []))
+                    for alias in node.names:
+                        if node.module is None:  # from . import _config: a module
+                            modules_named.add(alias.asname or alias.name)
+                            if node in tree.body:  # not an import deferred to first use
+                                imports.setdefault(module, set()).add(
+                                    ".".join(filter(None, [target, alias.name])))
+                        elif alias.name.startswith("_") and not alias.name.startswith("__"):
+                            borrowed.append("%s: %s.%s" % (module, target, alias.name))
+                    if node.module and node in tree.body:
+                        imports.setdefault(module, set()).add(target)
+                for node in ast.walk(tree):
+                    if (isinstance(node, ast.Attribute) and isinstance(node.value, ast.Name)
+                            and node.value.id in modules_named and node.attr.startswith("_")
+                            and not node.attr.startswith("__")):
+                        borrowed.append("%s: %s.%s" % (module, node.value.id, node.attr))
+        self.assertEqual(borrowed, [])
+        both_ways = sorted("%s <-> %s" % (a, b) for a, targets in imports.items()
+                           for b in targets if a < b and a in imports.get(b, ()))
+        self.assertEqual(both_ways, [])
+
     def test_stepping_the_law_does_not_bring_in_the_campaigns(self):
         """A host that only steps the law must not pay for Dask and numpy:
         guidew.campaign loads on first use, and then as a plain attribute."""
