@@ -4,12 +4,14 @@ summary's statistics match independently known figures."""
 
 import math
 import os
+import pickle
 import subprocess
 import sys
 import tempfile
 import textwrap
 import unittest
 
+import guidew
 import guidew.campaign as gc
 from guidew.campaign import _draws, _results, _worker
 
@@ -281,6 +283,26 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
             for words in (missing, "GUIDESIM_LIBRARY="):
                 self.assertIn(words, done.stderr)
+
+    def test_the_campaign_errors_are_the_package_errors(self):
+        """guidew.GuideWError catches every campaign error, each still of
+        its own kind; a library not found on a worker reaches the driver
+        (pickled by Dask) with the places it was looked for."""
+        # (error, what it also is)
+        rows = [(gc.CampaignError, ()),
+                (gc.SetupError, (gc.CampaignError,)),
+                (gc.OutputError, (gc.SetupError,)),
+                (gc.SimulatorError, ()),
+                (gc.SimulatorLibraryError, (gc.SimulatorError, guidew.LibraryNotFoundError, OSError))]
+        for error, kinds in rows:
+            with self.subTest(error.__name__):
+                for kind in (guidew.GuideWError,) + kinds:
+                    self.assertTrue(issubclass(error, kind), kind)
+        tried = [("GUIDESIM_LIBRARY", "/gone/libguidesim.so", "no such file")]
+        sent = gc.SimulatorLibraryError("libguidesim.so could not be loaded", tried)
+        received = pickle.loads(pickle.dumps(sent))
+        self.assertEqual((type(received), str(received), received.tried),
+                         (gc.SimulatorLibraryError, str(sent), tried))
 
     def test_exit_status_follows_the_flights(self):
         # (situation, campaign file, exit status)

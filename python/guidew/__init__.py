@@ -37,7 +37,12 @@ place tried when given); libGuide.so in this package's folder; lib/ of the
 installation prefix the package is installed in (where ``cmake --install``
 puts the library: install both into the same prefix); when the package is
 used from its source tree (PYTHONPATH=python), $GUIDE_BUILD_DIR/libGuide.so
-or else build/libGuide.so; the system loader.
+or else build/libGuide.so; the system loader. The campaigns' simulator,
+libguidesim.so, is found by the same rules (its variable: GUIDESIM_LIBRARY).
+
+Every error the package raises of its own derives from GuideWError, and is
+still of its own kind where it has one (LibraryNotFoundError is an OSError,
+FieldNameError a KeyError).
 
 __version__ is the version of libGuide the package was made with.
 """
@@ -47,8 +52,8 @@ from types import ModuleType
 
 from ._fields import (INPUT_FIELDS, MEANINGS, OUTPUT_FIELDS, STATE_FIELDS, TYPICAL_COMMANDS,
                       TYPICAL_FLIGHT)
-from ._library import (LIBRARY_ENV, GuideWError, Library, LibraryNotFoundError,
-                       load)
+from ._errors import GuideWError, LibraryNotFoundError
+from ._library import LIBRARY_ENV, Library, load
 from ._fleet import Fleet, OutputRows, max_threads, step_batch
 from ._model import Instance, StaticModel, default_params
 from ._records import (PARAM_FIELDS, FieldNameError, GuideWInputs, GuideWModel, GuideWOutputs,

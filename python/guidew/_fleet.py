@@ -12,10 +12,12 @@ from typing import (Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tupl
                     Union, overload)
 
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS
-from ._library import GuideWError, Library
-from ._model import Instance, LibraryArg, _input_row, _Lifetime, _library, _name_bad_value
+from ._errors import GuideWError
+from ._library import Library, LibraryArg, library_of
+from ._lifetime import Lifetime
+from ._model import Instance, fleet_member
 from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs, Outputs, Record, as_double,
-                       check_length)
+                       check_length, input_row, name_bad_value)
 
 _DOUBLE_FORMATS = {"d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d"}
 _BYTE_FORMATS = {"B", "b", "c"}
@@ -68,7 +70,7 @@ def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[
         try:
             flat.extend(row)
         except (TypeError, OverflowError):
-            _name_bad_value("%s row %d" % (name, i), row)
+            name_bad_value("%s row %d" % (name, i), row)
             raise
     return flat
 
@@ -135,7 +137,7 @@ def _batch_handles(instances: Sequence[object]) -> Tuple[Optional[Library], List
     if len(set(handles)) != len(handles):
         raise ValueError("an instance is listed more than once in the batch")
     first = instances[0] if instances else None
-    return (first._lib if isinstance(first, Instance) else None), handles
+    return (first.library if isinstance(first, Instance) else None), handles
 
 
 def step_batch(instances: Union[Fleet, Sequence[Instance]], inputs: object,
@@ -261,14 +263,14 @@ class Fleet:
         if isinstance(count, bool) or not isinstance(count, int) or count < 1:
             raise ValueError("a Fleet needs a positive number of instances, got %r"
                              % (count,))
-        self._lib = lib = _library(library)
+        self._lib = lib = library_of(library)
         self.threads = threads
         # Only the C instances and an array of their pointers: a Python
         # object per aircraft is made when one is asked for.
         self._handles = handles = (ctypes.c_void_p * count)()
         # Its members and records hold this, not the Fleet: the fleet's
         # buffers go with the Fleet, the C instances with the last holder.
-        self._life = _Lifetime("Fleet", _destroy_all, lib.GuideW_instance_destroy, handles)
+        self._life = Lifetime("Fleet", _destroy_all, lib.GuideW_instance_destroy, handles)
         create = lib.GuideW_instance_create
         for i in range(count):
             handle = create()
@@ -320,7 +322,7 @@ class Fleet:
         if member is None:
             handle = self._handles[index]
             assert handle is not None
-            member = self._members[index] = Instance._member(self._lib, handle, self._life)
+            member = self._members[index] = fleet_member(self._lib, handle, self._life)
         return member
 
     @overload
@@ -357,7 +359,7 @@ class Fleet:
         if isinstance(values, collections.abc.Mapping):
             Record(current, self._life, "input").update(values)
         else:
-            ctypes.memmove(ctypes.addressof(current), _input_row(values), 8 * INPUT_COUNT)
+            ctypes.memmove(ctypes.addressof(current), input_row(values), 8 * INPUT_COUNT)
 
     def output(self, row: int) -> Outputs:
         """Outputs of row ``row`` from the last step on the fleet's buffers."""

@@ -1,143 +1,37 @@
-"""Finding and loading libGuide.so, and the prototypes of its entry points."""
+"""Loading libGuide.so, and the prototypes of its entry points."""
 
 from __future__ import annotations
 
 import ctypes
-import ctypes.util
 import os
-import sysconfig
 import threading
-from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional, Tuple, Type, TypeVar, Union
+from typing import Any, Callable, Dict, Optional, Tuple, Type, TypeVar, Union
+
+from ._errors import GuideWError, LibraryNotFoundError
+from ._finder import NativeLibrary, PathLike
+from ._finder import find_and_load as _find_native
 
 LIBRARY_ENV = "GUIDEW_LIBRARY"
 LIBRARY_NAME = "libGuide.so"
-# The build folder the project's scripts use when it is not <source>/build.
-BUILD_DIR_ENV = "GUIDE_BUILD_DIR"
+GUIDE_LIBRARY = NativeLibrary(
+    file_name=LIBRARY_NAME, env=LIBRARY_ENV, loader_name="Guide",
+    also=" or pass the path to guidew.load() (or the library= argument)",
+    error=LibraryNotFoundError)
 
-# The package's own folder: a package may carry its library here (a copy
-# placed before building a wheel, or a link made by hand).
-PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
-
-# How many folders above the package an installation prefix may lie:
-# <prefix>/local/lib/python3.11/dist-packages/guidew (Debian's pip --prefix)
-# is the deepest layout.
-_PREFIX_DEPTH = 5
-
-PathLike = Union[str, "os.PathLike[str]"]
-# (place, path or name or None, reason when it was not loaded)
-Attempt = Tuple[str, Optional[str], Optional[str]]
-
-
-class GuideWError(Exception):
-    """Base of the errors this package raises of its own."""
-
-    __module__ = "guidew"
-
-
-class LibraryNotFoundError(GuideWError, OSError):
-    """libGuide.so could not be loaded from any of the places looked at.
-
-    ``tried`` holds (place, path or name or None, reason) for each of them.
-    """
-
-    __module__ = "guidew"
-
-    def __init__(self, tried: Iterable[Attempt]) -> None:
-        self.tried: List[Attempt] = list(tried)
-        lines = ["libGuide.so could not be loaded; looked at:"]
-        for place, where, reason in self.tried:
-            lines.append("  %s: %s" % (place, reason if where is None
-                                       else "%s (%s)" % (where, reason)))
-        if len(self.tried) == 1:
-            lines.append("A library named by the path argument or by %s is the "
-                         "only one tried." % LIBRARY_ENV)
-        lines.append("Set %s=/path/to/%s or pass the path to guidew.load() "
-                     "(or the library= argument)." % (LIBRARY_ENV, LIBRARY_NAME))
-        super().__init__("\n".join(lines))
-
-
-def _library_dirs(base: str) -> Iterator[str]:
-    """Where an installation under prefix ``base`` keeps its libraries."""
-    multiarch = sysconfig.get_config_var("MULTIARCH")
-    yield os.path.join(base, "lib")
-    if multiarch:
-        yield os.path.join(base, "lib", multiarch)
-    yield os.path.join(base, "lib64")
-
-
-def _prefix_candidates() -> Iterator[str]:
-    """libGuide.so of an installation prefix above the package, nearest
-    first: `cmake --install --prefix P` puts the library in P/lib and the
-    package in P/lib/python3/dist-packages; `pip install --prefix P` puts
-    the package in P/lib/python3.X/site-packages (P/local/lib/... on Debian)."""
-    folder = PACKAGE_DIR
-    for _ in range(_PREFIX_DEPTH):
-        folder = os.path.dirname(folder)
-        for lib_dir in _library_dirs(folder):
-            candidate = os.path.join(lib_dir, LIBRARY_NAME)
-            if os.path.exists(candidate):
-                yield candidate
-
-
-def _source_tree_build() -> Optional[str]:
-    """The build of the source tree the package sits in, if it does: the
-    folder named by GUIDE_BUILD_DIR, else <source>/build."""
-    root = os.path.dirname(os.path.dirname(PACKAGE_DIR))
-    if not os.path.exists(os.path.join(root, "python", "pyproject.toml")):
-        return None
-    build = os.environ.get(BUILD_DIR_ENV) or os.path.join(root, "build")
-    return os.path.join(os.path.abspath(build), LIBRARY_NAME)
-
-
-def _search_places(path: Optional[PathLike]) -> Iterator[Attempt]:
-    """Yields (place, candidate or None, reason when there is no candidate)."""
-    if path is not None:
-        yield "path argument", os.fspath(path), None
-        return
-    env = os.environ.get(LIBRARY_ENV)
-    if env:
-        yield LIBRARY_ENV, env, None
-        return
-    yield LIBRARY_ENV, None, "not set"
-    yield "next to the package", os.path.join(PACKAGE_DIR, LIBRARY_NAME), None
-    found_in_prefix = False
-    for candidate in _prefix_candidates():
-        found_in_prefix = True
-        yield "installation prefix", candidate, None
-    if not found_in_prefix:
-        yield ("installation prefix", None, "no lib/%s within %d folders above %s"
-               % (LIBRARY_NAME, _PREFIX_DEPTH, PACKAGE_DIR))
-    build = _source_tree_build()
-    if build is None:
-        yield "source tree build", None, "the package is not in its source tree"
-    else:
-        yield "source tree build (%s or <source>/build)" % BUILD_DIR_ENV, build, None
-    found = ctypes.util.find_library("Guide")
-    yield ("system loader", found,
-           None if found else 'ctypes.util.find_library("Guide") found nothing')
+__all__ = ["GUIDE_LIBRARY", "LIBRARY_ENV", "LIBRARY_NAME", "GuideWError", "Library",
+           "LibraryArg", "LibraryNotFoundError", "PathLike", "find_and_load", "library_of",
+           "load"]
 
 
 def find_and_load(path: Optional[PathLike] = None) -> Tuple[str, ctypes.CDLL]:
-    """The first loadable library as (path, CDLL).
+    """The first loadable libGuide.so as (path, CDLL), by the rules every
+    native library of the project is found by (guidew._finder).
 
     A path given as argument or in GUIDEW_LIBRARY is the only place looked
     at: naming a library and silently getting another build is worse than
     an error.
     """
-    tried: List[Attempt] = []
-    for place, candidate, reason in _search_places(path):
-        if candidate is None:
-            tried.append((place, None, reason))
-            continue
-        is_file_path = os.sep in candidate
-        if is_file_path and not os.path.exists(candidate):
-            tried.append((place, candidate, "no such file"))
-            continue
-        try:
-            return candidate, ctypes.CDLL(candidate)
-        except OSError as exc:
-            tried.append((place, candidate, str(exc)))
-    raise LibraryNotFoundError(tried)
+    return _find_native(GUIDE_LIBRARY, path)
 
 
 _double_p = ctypes.c_void_p
@@ -253,3 +147,13 @@ def load(path: Union[PathLike, Library, None] = None) -> Library:
         if path is None:
             _default = _loaded[key]
         return _loaded[key]
+
+
+# What the library= arguments take: a loaded Library, a path, or None for
+# the library found by guidew.load().
+LibraryArg = Union[Library, PathLike, None]
+
+
+def library_of(library: LibraryArg) -> Library:
+    """The Library a library= argument names."""
+    return library if isinstance(library, Library) else load(library)

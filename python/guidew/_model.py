@@ -4,68 +4,32 @@ from __future__ import annotations
 
 import collections.abc
 import ctypes
-import weakref
-from typing import Any, Callable, Mapping, Optional, Sequence, Tuple, Union
+from typing import Mapping, Optional, Sequence, Tuple, Union
 
-from ._fields import INPUT_FIELDS
-from ._library import Library, PathLike, load
-from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs, GuideWModel, GuideWOutputs,
-                       GuideWParams, GuideWStates, Outputs, Record, as_double, check_length)
+from ._library import Library, LibraryArg, library_of
+from ._lifetime import FOR_PROCESS, Lifetime
+from ._records import (OUTPUT_COUNT, GuideWInputs, GuideWModel, GuideWOutputs, GuideWParams,
+                       GuideWStates, Outputs, Record, input_row)
 
-_Row = ctypes.c_double * INPUT_COUNT
 _Out = ctypes.c_double * OUTPUT_COUNT
 
-# What the library= arguments take: a loaded Library, a path, or None for
-# the library found by guidew.load().
-LibraryArg = Union[Library, PathLike, None]
 # The inputs of one step: some fields by name (the others keep their
 # values), or all 19 in the order of INPUT_FIELDS.
 StepInputs = Union[Mapping[str, float], Sequence[float], None]
-
-
-def _library(library: LibraryArg) -> Library:
-    return library if isinstance(library, Library) else load(library)
-
-
-def _name_bad_value(what: str, values: Sequence[Any]) -> None:
-    """Raises TypeError naming the first of 19 inputs that is not a number."""
-    for name, value in zip(INPUT_FIELDS, values):
-        as_double("%s field %s" % (what, name), value)
-
-
-def _input_row(values: Any, what: str = "input") -> Any:
-    """19 inputs as something the library reads: a record or a ctypes row."""
-    if isinstance(values, (GuideWInputs, _Row)):
-        return values
-    check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]),
-                 values, INPUT_COUNT)
-    try:
-        return _Row(*values)
-    except (TypeError, OverflowError):
-        _name_bad_value(what, values)
-        raise
 
 
 def _status_text(status: Optional[bytes]) -> Optional[str]:
     return None if status is None else status.decode()
 
 
-class _Open:
-    """Owner of records that stay valid for the life of the process."""
-
-    @staticmethod
-    def _check_open() -> None:
-        pass
-
-
 def default_params(library: LibraryArg = None) -> Record:
     """A detached copy of the build-time parameter defaults, as a Record."""
     params = GuideWParams()
-    _library(library).GuideW_default_params(ctypes.byref(params))
-    return Record(params, _Open(), "param")
+    library_of(library).GuideW_default_params(ctypes.byref(params))
+    return Record(params, FOR_PROCESS, "param")
 
 
-class StaticModel(_Open):
+class StaticModel:
     """The library's module-level model (GuideW_U/Y/P/DW/M_): one per
     process, shared by everything that loads the same library file.
 
@@ -74,14 +38,14 @@ class StaticModel(_Open):
     """
 
     def __init__(self, library: LibraryArg = None) -> None:
-        self.library = lib = _library(library)
+        self.library = lib = library_of(library)
         self._lib = lib
         self._u = lib.record(GuideWInputs, "GuideW_U")
         self._y = lib.record(GuideWOutputs, "GuideW_Y")
         self._m = lib.record(GuideWModel, "GuideW_M_")
-        self.inputs = Record(self._u, self, "input")
-        self.params = Record(lib.record(GuideWParams, "GuideW_P"), self, "param")
-        self.states = Record(lib.record(GuideWStates, "GuideW_DW"), self, "state")
+        self.inputs = Record(self._u, FOR_PROCESS, "input")
+        self.params = Record(lib.record(GuideWParams, "GuideW_P"), FOR_PROCESS, "param")
+        self.states = Record(lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state")
         self._out = _Out()
 
     def initialize(self) -> None:
@@ -105,9 +69,9 @@ class StaticModel(_Open):
             return Outputs(*_Out.from_buffer_copy(self._y))
         if isinstance(inputs, collections.abc.Mapping):
             row = GuideWInputs.from_buffer_copy(self._u)
-            Record(row, self, "input").update(inputs)
+            Record(row, FOR_PROCESS, "input").update(inputs)
         else:
-            row = _input_row(inputs)
+            row = input_row(inputs)
         self._lib.Guide_OneStep(ctypes.byref(row))
         self._lib.Guide_GetOutput(self._out)
         return Outputs(*self._out)
@@ -123,34 +87,6 @@ class StaticModel(_Open):
         return _status_text(self._m.error_status)
 
 
-class _Lifetime:
-    """The life of C instances: destroys them when closed, or when the last
-    thing that can reach their memory lets go of it.
-
-    An Instance, a Fleet, their members and every Record over their memory
-    hold this, never each other, so that dropping them frees the C memory
-    at once by reference counting, without waiting for the cycle collector
-    (a large Fleet holds gigabytes of it).
-    """
-
-    __slots__ = ("_finalizer", "_what", "__weakref__")
-
-    def __init__(self, what: str, destroy: Callable[..., None], *args: object) -> None:
-        self._what = what
-        self._finalizer = weakref.finalize(self, destroy, *args)
-
-    @property
-    def closed(self) -> bool:
-        return not self._finalizer.alive
-
-    def close(self) -> None:
-        self._finalizer()
-
-    def _check_open(self) -> None:
-        if not self._finalizer.alive:
-            raise ValueError("the %s is closed" % self._what)
-
-
 class Instance:
     """One independent model with its own records.
 
@@ -163,22 +99,14 @@ class Instance:
     """
 
     def __init__(self, library: LibraryArg = None) -> None:
-        lib = _library(library)
+        lib = library_of(library)
         handle = lib.GuideW_instance_create()
         if not handle:
             raise MemoryError("GuideW_instance_create returned NULL")
-        life = _Lifetime("GuideW instance", lib.GuideW_instance_destroy, handle)
+        life = Lifetime("GuideW instance", lib.GuideW_instance_destroy, handle)
         self._bind(lib, handle, life, False)
 
-    @classmethod
-    def _member(cls, lib: Library, handle: int, fleet_life: _Lifetime) -> Instance:
-        """A view of an instance a fleet owns: it keeps the fleet's
-        instances alive, not the Fleet object."""
-        self = cls.__new__(cls)
-        self._bind(lib, handle, fleet_life, True)
-        return self
-
-    def _bind(self, lib: Library, handle: int, life: _Lifetime, in_fleet: bool) -> None:
+    def _bind(self, lib: Library, handle: int, life: Lifetime, in_fleet: bool) -> None:
         self.library = lib
         self._lib = lib
         self._handle = handle
@@ -263,7 +191,7 @@ class Instance:
             self.inputs.update(inputs)
             row = None
         else:
-            row = ctypes.byref(_input_row(inputs))
+            row = ctypes.byref(input_row(inputs))
         self._lib.GuideW_instance_one_step(handle, row, self._out)
         return Outputs(*self._out)
 
@@ -283,3 +211,11 @@ class Instance:
     def __repr__(self) -> str:
         state = "closed" if self.closed else hex(self._handle)
         return "<guidew.Instance %s>" % state
+
+
+def fleet_member(lib: Library, handle: int, fleet_life: Lifetime) -> Instance:
+    """A view of an instance a fleet owns: it keeps the fleet's instances
+    alive, not the Fleet object."""
+    member = Instance.__new__(Instance)
+    member._bind(lib, handle, fleet_life, True)
+    return member

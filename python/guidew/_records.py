@@ -10,6 +10,7 @@ import operator
 from typing import (Any, Dict, FrozenSet, Iterable, Iterator, List, Mapping, NamedTuple,
                     Protocol, Sequence, Tuple, Type, Union, cast, overload)
 
+from ._errors import GuideWError
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS, PARAM_LAYOUT, RECORD_SIZES, STATE_FIELDS
 
 _CTYPES: Dict[str, Any] = {"d": ctypes.c_double, "I": ctypes.c_uint32}
@@ -83,7 +84,7 @@ if Outputs._fields != OUTPUT_FIELDS:
                       % (Outputs._fields, OUTPUT_FIELDS))
 
 
-class FieldNameError(KeyError):
+class FieldNameError(GuideWError, KeyError):
     """An unknown record field name; the message lists the valid ones."""
 
     __module__ = "guidew"
@@ -157,8 +158,33 @@ def as_uint32(what: str, value: object) -> int:
     return whole
 
 
-class _Owner(Protocol):
-    def _check_open(self) -> None: ...
+# One step's 19 inputs as a plain row of doubles.
+InputRow = ctypes.c_double * INPUT_COUNT
+
+
+def name_bad_value(what: str, values: Sequence[Any]) -> None:
+    """Raises TypeError naming the first of 19 inputs that is not a number."""
+    for name, value in zip(INPUT_FIELDS, values):
+        as_double("%s field %s" % (what, name), value)
+
+
+def input_row(values: Any, what: str = "input") -> Any:
+    """19 inputs as something the library reads: a record or a ctypes row."""
+    if isinstance(values, (GuideWInputs, InputRow)):
+        return values
+    check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]),
+                 values, INPUT_COUNT)
+    try:
+        return InputRow(*values)
+    except (TypeError, OverflowError):
+        name_bad_value(what, values)
+        raise
+
+
+class Owner(Protocol):
+    """What holds a record's memory: raises once that memory is gone."""
+
+    def check_open(self) -> None: ...
 
 
 class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
@@ -169,7 +195,7 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
 
     __slots__ = ("_array", "_owner", "_what", "_convert")
 
-    def __init__(self, array: Any, owner: _Owner, what: str, integer: bool) -> None:
+    def __init__(self, array: Any, owner: Owner, what: str, integer: bool) -> None:
         self._array = array
         self._owner = owner
         self._what = what
@@ -184,7 +210,7 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
     def __getitem__(self, index: slice) -> List[float]: ...
 
     def __getitem__(self, index: Union[int, slice]) -> Union[float, List[float]]:
-        self._owner._check_open()
+        self._owner.check_open()
         return self._array[index]  # type: ignore[no-any-return]
 
     @overload
@@ -193,7 +219,7 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
     def __setitem__(self, index: slice, value: Sequence[float]) -> None: ...
 
     def __setitem__(self, index: Union[int, slice], value: Any) -> None:
-        self._owner._check_open()
+        self._owner.check_open()
         if isinstance(index, slice):
             positions = range(*index.indices(len(self)))
             check_length("%s[%s]" % (self._what, index), value, len(positions))
@@ -249,7 +275,7 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
 
     __slots__ = ("_struct", "_owner", "_kind", "_layout")
 
-    def __init__(self, struct: ctypes.Structure, owner: _Owner, kind: str) -> None:
+    def __init__(self, struct: ctypes.Structure, owner: Owner, kind: str) -> None:
         self._struct = struct
         self._owner = owner
         self._kind = kind
@@ -258,7 +284,7 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
     def _field(self, name: str) -> str:
         if name not in self._layout.names:
             raise unknown_field(self._kind, name, self._layout.names)
-        self._owner._check_open()
+        self._owner.check_open()
         return name
 
     def __getitem__(self, name: str) -> Any:

@@ -16,7 +16,14 @@ except ImportError:
     numpy = None
 
 import guidew
-from guidew import _library
+from guidew import _finder, _library
+
+# The project's native libraries, all found by the same rules; the
+# simulator's comes with the campaigns, which need numpy.
+NATIVE_LIBRARIES = [_library.GUIDE_LIBRARY]
+if numpy is not None:
+    from guidew.campaign import _simlib
+    NATIVE_LIBRARIES.append(_simlib.SIM_LIBRARY)
 
 # Level flight north at 200 m/s, 3000 m; target 30 deg right and 5 deg up at
 # 220 m/s; and the commands the C tests expect of its first step.
@@ -147,18 +154,60 @@ class ClearErrors(unittest.TestCase):
                 guidew.step_batch([m, m], array.array("d", [0.0] * 38))
 
     def test_missing_library_error_lists_every_place_looked(self):
+        for native in NATIVE_LIBRARIES:
+            with self.subTest(native.file_name), tempfile.TemporaryDirectory() as nowhere, \
+                    mock.patch.dict(os.environ, {native.env: ""}), \
+                    mock.patch.object(_finder, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")), \
+                    mock.patch.object(ctypes.util, "find_library", return_value=None):
+                with self.assertRaises(guidew.LibraryNotFoundError) as caught:
+                    _finder.find_and_load(native)
+                self.assertIsInstance(caught.exception, native.error)
+                for place in (native.env + ": not set", 'find_library("%s")' % native.loader_name,
+                              os.path.join(nowhere, "a", "b", native.file_name),
+                              "installation prefix", "not in its source tree",
+                              "Set %s=/path/to/%s" % (native.env, native.file_name)):
+                    self.assertIn(place, str(caught.exception))
+                self.assertEqual(len(caught.exception.tried), 5)
         with tempfile.TemporaryDirectory() as nowhere, \
-                mock.patch.dict(os.environ, {guidew.LIBRARY_ENV: ""}), \
-                mock.patch.object(_library, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")), \
-                mock.patch.object(ctypes.util, "find_library", return_value=None):
-            with self.assertRaises(OSError) as caught:
-                _library.find_and_load()
-            for place in ("GUIDEW_LIBRARY: not set", "find_library", "guidew.load(",
-                          os.path.join(nowhere, "a", "b", "libGuide.so"),
-                          "installation prefix", "not in its source tree"):
-                self.assertIn(place, str(caught.exception))
-            with self.assertRaisesRegex(guidew.LibraryNotFoundError, "path argument"):
-                guidew.load(os.path.join(nowhere, "libGuide.so"))
+                self.assertRaisesRegex(guidew.LibraryNotFoundError, "path argument(.|\n)*guidew.load\\("):
+            guidew.load(os.path.join(nowhere, "libGuide.so"))
+
+    def test_every_error_of_the_package_is_a_guidew_error(self):
+        """One except clause catches what the package raises, and each error
+        is still caught as the kind of error it is."""
+        # (error, the other kinds it is)
+        rows = [(guidew.GuideWError, ()),
+                (guidew.LibraryNotFoundError, (OSError,)),
+                (guidew.FieldNameError, (KeyError,))]
+        defined = {obj for module in _package_modules() for obj in vars(module).values()
+                   if isinstance(obj, type) and issubclass(obj, BaseException)
+                   and obj.__module__.startswith("guidew")}
+        self.assertLessEqual({error for error, _ in rows}, defined)
+        for error in sorted(defined, key=lambda e: e.__name__):
+            with self.subTest(error.__name__):
+                self.assertTrue(issubclass(error, guidew.GuideWError))
+        for error, kinds in rows:
+            for kind in kinds:
+                self.assertTrue(issubclass(error, kind), (error, kind))
+        with guidew.Instance() as m, self.assertRaises(guidew.GuideWError):
+            m.inputs["heading"] = 1.0
+
+
+def _package_modules():
+    """Every module of the package that this Python can import (the
+    campaigns need numpy)."""
+    import importlib
+    import pkgutil
+    modules = [guidew]
+    for info in pkgutil.walk_packages(guidew.__path__, "guidew."):
+        if info.name.endswith("__main__"):
+            continue
+        try:
+            modules.append(importlib.import_module(info.name))
+        except ImportError:
+            if numpy is not None:
+                raise
+    return modules
 
 
 class FindsTheLibrary(unittest.TestCase):
@@ -179,23 +228,42 @@ class FindsTheLibrary(unittest.TestCase):
     ]
 
     def test_layouts(self):
+        """libGuide.so and libguidesim.so are found by the same rules: each
+        layout is tried for both."""
         real = os.path.realpath(_library.load().path)
-        for situation, package, library, build_dir in self.LAYOUTS:
-            with self.subTest(situation), tempfile.TemporaryDirectory() as root, \
-                    mock.patch.dict(os.environ, {guidew.LIBRARY_ENV: ""}), \
-                    mock.patch.object(ctypes.util, "find_library", return_value=None), \
-                    mock.patch.object(_library.sysconfig, "get_config_var",
-                                      return_value="x86_64-linux-gnu"), \
-                    mock.patch.object(_library, "PACKAGE_DIR", os.path.join(root, package)):
-                os.makedirs(os.path.join(root, package))
-                open(os.path.join(root, "src", "python", "pyproject.toml") if package.startswith(
-                    "src") else os.path.join(root, package, "__init__.py"), "w").close()
-                os.makedirs(os.path.dirname(os.path.join(root, library)), exist_ok=True)
-                os.symlink(real, os.path.join(root, library))
-                env = {_library.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""}
-                with mock.patch.dict(os.environ, env):
-                    found, _ = _library.find_and_load()
-                self.assertEqual(found, os.path.join(root, library))
+        for native in NATIVE_LIBRARIES:
+            for situation, package, library, build_dir in self.LAYOUTS:
+                library = library.replace("libGuide.so", native.file_name)
+                with self.subTest(situation, library=native.file_name), \
+                        tempfile.TemporaryDirectory() as root, \
+                        mock.patch.dict(os.environ, {native.env: ""}), \
+                        mock.patch.object(ctypes.util, "find_library", return_value=None), \
+                        mock.patch.object(_finder.sysconfig, "get_config_var",
+                                          return_value="x86_64-linux-gnu"), \
+                        mock.patch.object(_finder, "PACKAGE_DIR", os.path.join(root, package)):
+                    os.makedirs(os.path.join(root, package))
+                    open(os.path.join(root, "src", "python", "pyproject.toml") if package.startswith(
+                        "src") else os.path.join(root, package, "__init__.py"), "w").close()
+                    os.makedirs(os.path.dirname(os.path.join(root, library)), exist_ok=True)
+                    os.symlink(real, os.path.join(root, library))
+                    env = {_finder.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""}
+                    with mock.patch.dict(os.environ, env):
+                        found, _ = _finder.find_and_load(native)
+                    self.assertEqual(found, os.path.join(root, library))
+
+    def test_the_variable_alone_is_tried_when_set(self):
+        """A library named by its variable is the only one tried: a wrong
+        name fails rather than load another build found elsewhere."""
+        for native in NATIVE_LIBRARIES:
+            with self.subTest(native.file_name), tempfile.TemporaryDirectory() as root:
+                missing = os.path.join(root, "old", native.file_name)
+                os.symlink(os.path.realpath(_library.load().path),
+                           os.path.join(root, native.file_name))
+                with mock.patch.dict(os.environ, {native.env: missing}), \
+                        mock.patch.object(_finder, "PACKAGE_DIR", root), \
+                        self.assertRaises(native.error) as caught:
+                    _finder.find_and_load(native)
+                self.assertEqual(caught.exception.tried, [(native.env, missing, "no such file")])
 
 
 class Manual(unittest.TestCase):
@@ -215,6 +283,46 @@ class Manual(unittest.TestCase):
                         not (value.__doc__ or "").strip():
                     blank.append(name if member is None else "%s.%s" % (name, member))
         self.assertEqual(blank, [])
+
+    def test_modules_share_no_private_helpers_and_import_one_way(self):
+        """A module uses another's public names only, and no two modules
+        import each other: each layer can be read and changed on its own."""
+        import ast
+        root = os.path.dirname(guidew.__file__)
+        borrowed, imports = [], {}
+        for folder, _, files in os.walk(root):
+            for name in (f for f in files if f.endswith(".py")):
+                path = os.path.join(folder, name)
+                module = os.path.relpath(path, root)[:-3].replace(os.sep, ".")
+                package = module.rpartition(".")[0] if not name.startswith("__init__") else module
+                with open(path, encoding="utf-8") as f:
+                    tree = ast.parse(f.read())
+                modules_named = set()
+                for node in ast.walk(tree):
+                    if not isinstance(node, ast.ImportFrom) or not node.level:
+                        continue
+                    base = package.split(".")[:len(package.split(".")) - node.level + 1]
+                    target = ".".join([p for p in base if p and p != "__init__"] +
+                                      ([node.module] if node.module else []))
+                    for alias in node.names:
+                        if node.module is None:  # from . import _config: a module
+                            modules_named.add(alias.asname or alias.name)
+                            if node in tree.body:  # not an import deferred to first use
+                                imports.setdefault(module, set()).add(
+                                    ".".join(filter(None, [target, alias.name])))
+                        elif alias.name.startswith("_") and not alias.name.startswith("__"):
+                            borrowed.append("%s: %s.%s" % (module, target, alias.name))
+                    if node.module and node in tree.body:
+                        imports.setdefault(module, set()).add(target)
+                for node in ast.walk(tree):
+                    if (isinstance(node, ast.Attribute) and isinstance(node.value, ast.Name)
+                            and node.value.id in modules_named and node.attr.startswith("_")
+                            and not node.attr.startswith("__")):
+                        borrowed.append("%s: %s.%s" % (module, node.value.id, node.attr))
+        self.assertEqual(borrowed, [])
+        both_ways = sorted("%s <-> %s" % (a, b) for a, targets in imports.items()
+                           for b in targets if a < b and a in imports.get(b, ()))
+        self.assertEqual(both_ways, [])
 
     def test_stepping_the_law_does_not_bring_in_the_campaigns(self):
         """A host that only steps the law must not pay for Dask and numpy:

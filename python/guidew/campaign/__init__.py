@@ -56,7 +56,7 @@ import os
 from dataclasses import dataclass
 from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
-from .._library import PathLike
+from .._finder import PathLike
 from . import _config, _execute, _folder, _results, _worker
 from ._config import Campaign, CampaignError, Dispersion, SetupError
 from ._draws import draw

@@ -57,8 +57,12 @@ def escaped(text: str) -> str:
 
 
 def _fail(status: int, message: object) -> int:
-    """One line on stderr; returns status."""
-    sys.stderr.write("%s: %s\n" % (PROG, escaped(str(message)).replace("\\x0a", " ")))
+    """One line on stderr (a message of several lines, such as the places a
+    library was looked for, joined); returns status."""
+    text = ""
+    for line in str(message).splitlines():
+        text += ("" if not text else " " if text.endswith((":", ".")) else "; ") + line.strip()
+    sys.stderr.write("%s: %s\n" % (PROG, escaped(text)))
     return status
 
 

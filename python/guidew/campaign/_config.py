@@ -13,7 +13,8 @@ import tomllib
 from dataclasses import dataclass, field
 from typing import Dict, List, Mapping, NoReturn, Optional, Sequence, Tuple, Union, cast
 
-from .._library import PathLike
+from .._errors import GuideWError
+from .._finder import PathLike
 from ._types import DispersionFields, Overrides, Plan, Value
 
 KINDS = ("uniform", "normal", "choice", "grid")
@@ -22,7 +23,7 @@ _NAME = re.compile(r"[A-Za-z0-9_\-]+")
 MAX_FLIGHTS = 10_000_000
 
 
-class CampaignError(Exception):
+class CampaignError(GuideWError):
     """A campaign file that cannot be run, with file, line and key."""
 
     __module__ = "guidew.campaign"

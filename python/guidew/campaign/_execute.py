@@ -230,7 +230,9 @@ def _environment_for_workers() -> None:
     paths = os.environ.get("PYTHONPATH", "").split(os.pathsep)
     if package_root not in paths:
         os.environ["PYTHONPATH"] = os.pathsep.join([package_root] + [p for p in paths if p])
-    os.environ[_simlib.SIM_LIBRARY_ENV] = os.path.abspath(_simlib.library_path())
+    loaded = _simlib.library_path()
+    if os.sep in loaded:  # else a name the system loader finds on the workers too
+        os.environ[_simlib.SIM_LIBRARY_ENV] = os.path.abspath(loaded)
 
 
 def _dask() -> Tuple[Callable[..., DaskClient], Callable[..., _Closable]]:
@@ -352,7 +354,7 @@ def _rows(future: DaskFuture, task: int) -> List[FlightRow]:
     try:
         return future.result()
     except SimulatorLibraryError as exc:
-        raise SimulatorLibraryError("on a worker: %s" % exc) from None
+        raise SimulatorLibraryError("on a worker: %s" % exc, exc.tried) from None
     except ImportError as exc:
         raise SetupError("the workers cannot import what a task needs (%s); install guidew on "
                          "every worker or put it on their PYTHONPATH" % exc) from None

@@ -3,108 +3,58 @@
 from __future__ import annotations
 
 import ctypes
-import ctypes.util
 import json
 import os
 import threading
-from typing import Dict, Iterator, List, Optional, Tuple, cast
+from typing import Dict, List, Optional, Tuple, cast
 
-from .. import _library as _guidew_library
+from .._errors import GuideWError, LibraryNotFoundError
+from .._finder import NativeLibrary, find_and_load
 from ._types import BuiltinScenario, FlightResult
 
 SIM_LIBRARY_ENV = "GUIDESIM_LIBRARY"
 SIM_LIBRARY_NAME = "libguidesim.so"
 
-_PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-
-class SimulatorError(Exception):
+class SimulatorError(GuideWError):
     """The simulator library refused a scenario or could not be loaded."""
 
     __module__ = "guidew.campaign"
 
 
-class SimulatorLibraryError(SimulatorError):
+class SimulatorLibraryError(SimulatorError, LibraryNotFoundError):
     """The simulator library could not be found or loaded (not a scenario
     refused): no flight can be flown in this process."""
 
     __module__ = "guidew.campaign"
 
 
-def _candidates() -> Iterator[Tuple[str, Optional[str], str]]:
-    """(place, path or None, why there is none) of each library to try, in
-    order: the places libGuide.so is looked for, as the two are installed
-    side by side."""
-    env = os.environ.get(SIM_LIBRARY_ENV)
-    if env:
-        yield SIM_LIBRARY_ENV, env, ""
-        return
-    yield SIM_LIBRARY_ENV, None, "not set"
-    yield "next to the package", os.path.join(_PACKAGE_DIR, SIM_LIBRARY_NAME), ""
-    found = False
-    folder = _PACKAGE_DIR
-    for _ in range(_guidew_library._PREFIX_DEPTH):
-        folder = os.path.dirname(folder)
-        for lib_dir in _guidew_library._library_dirs(folder):
-            candidate = os.path.join(lib_dir, SIM_LIBRARY_NAME)
-            if os.path.exists(candidate):
-                found = True
-                yield "installation prefix", candidate, ""
-    if not found:
-        yield ("installation prefix", None, "no lib/%s within %d folders above %s"
-               % (SIM_LIBRARY_NAME, _guidew_library._PREFIX_DEPTH, _PACKAGE_DIR))
-    root = os.path.dirname(_PACKAGE_DIR)
-    if os.path.exists(os.path.join(root, "pyproject.toml")):
-        build = os.environ.get(_guidew_library.BUILD_DIR_ENV) or os.path.join(os.path.dirname(root), "build")
-        yield "source tree build", os.path.join(os.path.abspath(build), SIM_LIBRARY_NAME), ""
-    system = ctypes.util.find_library("guidesim")
-    yield "system loader", system, "" if system else 'ctypes.util.find_library("guidesim") found nothing'
+# Found by the rules libGuide.so is found by, as the two are installed side
+# by side.
+SIM_LIBRARY = NativeLibrary(file_name=SIM_LIBRARY_NAME, env=SIM_LIBRARY_ENV,
+                            loader_name="guidesim", also="", error=SimulatorLibraryError)
 
-
-def _not_found(tried: List[str]) -> SimulatorLibraryError:
-    """The error of a library found nowhere: where it was looked for and
-    what to set."""
-    return SimulatorLibraryError("%s could not be loaded; looked at: %s. Set %s=/path/to/%s"
-                          % (SIM_LIBRARY_NAME, "; ".join(tried), SIM_LIBRARY_ENV, SIM_LIBRARY_NAME))
-
-
-def library_path() -> str:
-    """The path of the simulator library this process would load."""
-    tried = []
-    for place, path, reason in _candidates():
-        if path is not None and (os.sep not in path or os.path.exists(path)):
-            return path
-        tried.append("%s: %s" % (place, reason or "%s (no such file)" % path))
-    raise _not_found(tried)
-
-
-_lib: Optional[ctypes.CDLL] = None
+_lib: Optional[Tuple[str, ctypes.CDLL]] = None
 _lock = threading.Lock()
 
 
-def _open() -> ctypes.CDLL:
-    """The first library of the candidates that loads."""
-    tried = []
-    for place, path, reason in _candidates():
-        if path is None:
-            tried.append("%s: %s" % (place, reason))
-            continue
-        if os.sep in path and not os.path.exists(path):
-            tried.append("%s: %s (no such file)" % (place, path))
-            continue
-        try:
-            return ctypes.CDLL(path)
-        except OSError as exc:
-            tried.append("%s: %s (%s)" % (place, path, exc))
-    raise _not_found(tried)
+def library_path() -> str:
+    """The path (or, when the system loader found it, the name) of the
+    simulator library this process loaded, loading it if it was not."""
+    return _loaded()[0]
 
 
 def _library() -> ctypes.CDLL:
     """The simulator library, loaded once per process."""
+    return _loaded()[1]
+
+
+def _loaded() -> Tuple[str, ctypes.CDLL]:
+    """The simulator library and where it came from, loaded once per process."""
     global _lib
     with _lock:
         if _lib is None:
-            lib = _open()
+            path, lib = find_and_load(SIM_LIBRARY)
             lib.guide_sim_fly.restype = ctypes.c_int
             lib.guide_sim_fly.argtypes = (ctypes.c_char_p, ctypes.c_char_p, ctypes.c_double,
                                           ctypes.POINTER(ctypes.c_void_p))
@@ -115,7 +65,7 @@ def _library() -> ctypes.CDLL:
             lib.guide_sim_builtin_list.argtypes = ()
             lib.guide_sim_free.restype = None
             lib.guide_sim_free.argtypes = (ctypes.c_void_p,)
-            _lib = lib
+            _lib = path, lib
         return _lib
 
 
