@@ -100,7 +100,7 @@ endif()
 # package finds it where it finds libGuide.so.
 set_target_properties(GuideSim PROPERTIES INSTALL_RPATH "\$ORIGIN")
 install(TARGETS GuideSim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/tools/sim/guide_sim_api.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
+install(FILES ${PROJECT_SOURCE_DIR}/src/sim/guide_sim_api.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/guidew)
 
 # guide-campaign, pointing at the installed package relative to itself; the
 # package finds the simulator library in the prefix.
