@@ -388,7 +388,15 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         const double p_err = p_cmd - m.get(m.p);
         const double stop = 1.0 / gains_.fcs_roll_gain;
         if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
-        aileron = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
+        const double steady = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
+        // The FCS adds kF16RollPidKp times its roll-rate error to the
+        // demand: a roll entry asks for up to four times the steady roll's
+        // surface, and the flaperons' lift (below) swings the load by a g
+        // before the tail can answer. Of that lead fcs_roll_lead is let
+        // through; for the rest the aileron is given so that the FCS's
+        // surface demand is the steady roll's at once.
+        const double no_lead = (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
+        aileron = gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
         // The flaperons' lift follows the aileron at once; the angle of
         // attack takes a fraction of a second. The load loop flies the rest
         // of the load: the command less the flaperons' lift once the aileron
