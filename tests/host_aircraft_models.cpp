@@ -3,16 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "guide_library.h"
 #include "sim/flight.h"
 #include "sim/point_mass_model.h"
 #include "sim/scenario.h"
+#include "sim/tracking.h"
 
 namespace {
 
@@ -77,5 +80,59 @@ TEST(AircraftModels, PointMassFliesTheBuiltInsAsBefore) {
         const std::string now = flight_digest(sc, point_mass);
         ASSERT_EQ(before.count(sc.name), 1u) << "a built-in without a recorded digest";
         EXPECT_EQ(now, before.at(sc.name));
+    }
+}
+
+namespace {
+
+// Load commands and flown loads, one per law step, through the tracking
+// meter as the simulator feeds it.
+Tracking track(const std::vector<double>& commanded, const std::vector<double>& flown) {
+    TrackingMeter meter(180.0);
+    GuideWInputs u{};
+    GuideWOutputs y{};
+    GuideWStates dw{};
+    Aircraft ac;
+    for (size_t k = 0; k < commanded.size(); ++k) {
+        y.nz_cmd = commanded[k];
+        ac.load_g = flown[k];
+        meter.observe(FlightSample{static_cast<double>(k) * 0.01, &u, &y, &dw, &ac, 0.0, NAN, NAN});
+    }
+    return meter.result();
+}
+
+}  // namespace
+
+// What the tracking figures count. A sample's aircraft has flown the
+// command of the sample before (the law commands after sensing): an
+// aircraft that flies each command exactly over the next step tracks
+// perfectly. The second after a step of the command is set aside in the
+// settled figure, not in the full one.
+TEST(TrackingMeter, CountsTheLoadAgainstTheCommandJustFlown) {
+    const size_t n = 400;
+    std::vector<double> step(n, 1.0);
+    for (size_t k = 100; k < n; ++k) step[k] = 3.0;
+    std::vector<double> exact(n, 1.0), lagging(n, 1.0), from_trim(n, 3.0);
+    for (size_t k = 1; k < n; ++k) exact[k] = step[k - 1];
+    for (size_t k = 101; k < n; ++k) lagging[k] = k < 150 ? 2.0 : 3.0;  // half a second at 2 g
+    from_trim[0] = 1.0;  // trimmed at 1 g before the first command of 3 g
+    const struct {
+        const char* situation;
+        std::vector<double> commanded, flown;
+        double rms_g, settled_rms_g;
+        long steps;
+    } rows[] = {
+        {"each command flown exactly over the next step", step, exact, 0.0, 0.0, 1},
+        {"a pull that builds half a second after the step", step, lagging, std::sqrt(49.0 / 399.0), 0.0, 1},
+        {"a first command far from the trimmed load", std::vector<double>(n, 3.0), from_trim, 0.0, 0.0, 1},
+        {"a steady 0.1 g short without steps", std::vector<double>(n, 2.0), std::vector<double>(n, 1.9), 0.1, 0.1, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        const Tracking t = track(r.commanded, r.flown);
+        EXPECT_EQ(t.samples, static_cast<long>(n) - 1);
+        EXPECT_NEAR(t.rms_load_error_g, r.rms_g, 1e-12);
+        EXPECT_NEAR(t.rms_load_error_settled_g, r.settled_rms_g, 1e-12);
+        EXPECT_EQ(t.command_steps, r.steps);
     }
 }

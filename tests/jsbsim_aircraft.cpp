@@ -124,6 +124,45 @@ TEST(JsbsimAircraft, CalibratedThrottleHoldsLevelSpeedAtABreakpoint) {
     *law().params = defaults;
 }
 
+// A banked start is the trimmed flight rolled about its velocity: the same
+// angle of attack and load as wings level, and the law senses the bank,
+// track and path angle the scenario gives. (Rolled from JSBSim's initial
+// conditions, which its trim leaves at zero angle of attack, a start at
+// 20 deg of bank began at 0.49 g.)
+TEST(JsbsimAircraft, ABankedStartKeepsTheTrimmedFlight) {
+    AircraftModel& f16 = aircraft_model("f16");
+    const struct {
+        const char* situation;
+        double heading_deg, path_deg, bank_deg;
+    } rows[] = {
+        {"level, 20 deg right", 0.0, 0.0, 20.0},
+        {"level heading north-east, 60 deg left", 45.0, 0.0, -60.0},
+        {"climbing 10 deg, inverted", 0.0, 10.0, 180.0},
+        {"descending 5 deg heading west, 90 deg right", -90.0, -5.0, 90.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        InitialFlight start;
+        start.altitude_m = 3000.0;
+        start.speed_mps = 200.0;
+        start.heading_deg = r.heading_deg;
+        start.path_deg = r.path_deg;
+        f16.reset(start);
+        const double level_load = f16.state().load_g, level_alpha = f16.alpha_deg();
+        start.bank_deg = r.bank_deg;
+        f16.reset(start);
+        EXPECT_NEAR(f16.alpha_deg(), level_alpha, 0.05);
+        EXPECT_NEAR(f16.state().load_g, level_load, 0.05);
+        GuideWInputs u{};
+        f16.sense(u);
+        EXPECT_NEAR(std::fabs(u.roll), std::fabs(r.bank_deg), 0.1);  // +-180 are one bank
+        if (std::fabs(r.bank_deg) < 180.0) EXPECT_NEAR(u.roll, r.bank_deg, 0.1);
+        EXPECT_NEAR(u.yaw, r.heading_deg, 0.1);
+        EXPECT_NEAR(u.pitch, r.path_deg, 0.1);
+        EXPECT_NEAR(u.tas, 200.0, 0.5);
+    }
+}
+
 namespace {
 
 // An aircraft whose state the test sets.

@@ -31,6 +31,15 @@ struct ControlGains {
     // fcs: roll stick per roll rate (1/(rad/s)), the pitch channel's gains
     // on pitch rate (per rad/s) and load factor (per g).
     double fcs_roll_gain = 0.0, fcs_pitch_rate_gain = 0.0, fcs_load_gain = 0.0;
+    // fcs: the share of the FCS's steady-turn stick given ahead of the load
+    // loop. The FCS reaches that relation only through its slow integrator;
+    // within a manoeuvre its own angle-of-attack and pitch-rate feedback
+    // hand back part of the stick, and the load loop finds the rest.
+    double fcs_ff_share = 1.0;
+    // fcs: the share of the FCS's own roll-rate error lead let through to
+    // its roll surface (1: the FCS as it is; 0: the surface is asked for the
+    // steady roll at the commanded rate).
+    double fcs_roll_lead = 1.0;
     // Both: load-factor error to stick, proportional (per g) and integral
     // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
     // rate error to aileron (per rad/s).

@@ -27,6 +27,23 @@ constexpr double kAlphaOutOfData_deg = 90.0;
 // (its ratio is not defined at a neutral stick).
 constexpr double kStickForRatio = 1e-3;
 
+// The F-16's flaperons, as its flight-control system and aerodynamics
+// (f16.xml) have them: the roll channel's demand is the aileron command plus
+// 3 times its error against the scaled roll rate, moved at most 1/0.3 of
+// full travel per second; a Mach schedule (1 at Mach 0 to 0.15 at Mach 1)
+// scales the deflection; the two flaperons' sum, 1.4324 rad per unit,
+// enters the lift at 0.35 per rad. A roll demand therefore lifts or drops
+// the aircraft by up to a g within a tenth of a second, before the tail
+// can move the angle of attack.
+constexpr double kF16RollPidKp = 3.0;
+// Its stick limiter passes a push up to 0.44 of full travel (4 g negative
+// against 9 g positive).
+constexpr double kF16StickPushLimit = 0.44;
+constexpr double kF16FlaperonMixRadPerUnit = 1.4324;
+constexpr double kF16FlaperonLiftPerRad = 0.35;
+constexpr double kF16AileronMachSlope = 0.85;  // the schedule falls from 1 by this per Mach
+constexpr double kF16AileronMachFloor = 0.15;
+
 // Collects JSBSim's log records instead of printing them.
 class CollectingLogger : public JSBSim::FGLogger {
 public:
@@ -112,6 +129,7 @@ struct JsbsimModel::Impl {
     std::unique_ptr<JSBSim::FGFDMExec> fdm;
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
+    Node ail_pos = nullptr, mach, tef, qbar, wing_area, weight, flaperon_mix = nullptr;
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     double sched_ratio = 1.0;
@@ -188,6 +206,15 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         m.pid_init = m.node("fcs/g-load-pid/initial-integrator-value", name);
         m.elevator_pos = m.node("fcs/elevator-pos-norm", name);
         m.alpha_limiter = m.node("fcs/alpha-limiter-norm", name);
+        m.flaperon_mix = m.node("fcs/flaperon-mix-rad", name, false);
+        if (m.flaperon_mix) {
+            m.ail_pos = m.node("fcs/left-aileron-pos-norm", name);
+            m.tef = m.node("fcs/tef-control", name);
+            m.mach = m.node("velocities/mach", name);
+            m.qbar = m.node("aero/qbar-psf", name);
+            m.wing_area = m.node("metrics/Sw-sqft", name);
+            m.weight = m.node("inertia/weight-lbs", name);
+        }
     }
 }
 
@@ -246,12 +273,43 @@ void JsbsimModel::reset(const InitialFlight& init) {
     } else {
         m.trim_stick = m.get(m.elevator);
     }
-    if (init.bank_deg != 0.0) {
-        ic->SetPhiDegIC(init.bank_deg);
-        m.fdm->RunIC();
-    }
+    if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
     last_load_g_ = ac_.load_g;
+}
+
+// The start's bank is a roll of the lift about the velocity, at the
+// trimmed angle of attack: the aircraft starts in the banked flight the law
+// senses, with the trim's load. (Rolling the body about its own axis would
+// turn the angle of attack into sideslip, and JSBSim's trim does not hand
+// its angle of attack back to the initial conditions: a start rolled from
+// those would begin far off its trimmed load.)
+void JsbsimModel::roll_about_velocity(const InitialFlight& init) {
+    Impl& m = *impl_;
+    const double alpha = m.get(m.alpha) * kRadPerDeg, v_fps = m.get(m.vt);
+    const double gamma = init.path_deg * kRadPerDeg, track = init.heading_deg * kRadPerDeg,
+                 mu = init.bank_deg * kRadPerDeg;
+    // Body to north-east-down: heading, path angle, bank about the velocity,
+    // then the angle of attack about the body's y axis.
+    const double cs = std::cos(track), ss = std::sin(track), cg = std::cos(gamma), sg = std::sin(gamma),
+                 cm = std::cos(mu), sm = std::sin(mu), ca = std::cos(alpha), sa = std::sin(alpha);
+    const double w[3][3] = {{cs * cg, cs * sg * sm - ss * cm, cs * sg * cm + ss * sm},
+                            {ss * cg, ss * sg * sm + cs * cm, ss * sg * cm - cs * sm},
+                            {-sg, cg * sm, cg * cm}};
+    double b[3][3];
+    for (int i = 0; i < 3; ++i) {
+        b[i][0] = w[i][0] * ca - w[i][2] * sa;
+        b[i][1] = w[i][1];
+        b[i][2] = w[i][0] * sa + w[i][2] * ca;
+    }
+    const double theta = -std::asin(std::clamp(b[2][0], -1.0, 1.0));
+    const double phi = std::atan2(b[2][1], b[2][2]), psi = std::atan2(b[1][0], b[0][0]);
+    auto ic = m.fdm->GetIC();
+    ic->ResetIC(v_fps * ca, 0.0, v_fps * sa, 0.0, 0.0, 0.0, alpha, 0.0, phi, theta, psi, 0.0, 0.0,
+                (init.altitude_m - kTerrainBelowSeaLevel_m) / kMetresPerFoot, gamma);
+    ic->SetTerrainElevationFtIC(kTerrainBelowSeaLevel_m / kMetresPerFoot);
+    ic->SetAltitudeASLFtIC(init.altitude_m / kMetresPerFoot);
+    m.fdm->RunIC();
 }
 
 void JsbsimModel::read_state() {
@@ -294,12 +352,31 @@ void JsbsimModel::sense(GuideWInputs& u) const {
     u.altitude = ac_.position.y;
 }
 
+// The flaperons' lift in g with the roll channel's surface at position
+// (its normalised deflection before the Mach schedule).
+double JsbsimModel::flaperon_lift_at(double position) const {
+    const Impl& m = *impl_;
+    const double scheduled = position * std::clamp(1.0 - kF16AileronMachSlope * m.get(m.mach), kF16AileronMachFloor, 1.0);
+    const double tef = m.get(m.tef);
+    const double mix = (std::clamp(-tef - scheduled, -1.0, 1.0) + std::clamp(tef - scheduled, -1.0, 1.0)) *
+                       kF16FlaperonMixRadPerUnit;
+    return kF16FlaperonLiftPerRad * mix * m.get(m.qbar) * m.get(m.wing_area) / m.get(m.weight);
+}
+
+// Once the surface has reached the roll channel's demand for this aileron.
+double JsbsimModel::flaperon_lift_g(double aileron) const {
+    const double demand = aileron + kF16RollPidKp * (aileron - gains_.fcs_roll_gain * impl_->get(impl_->p));
+    return flaperon_lift_at(std::clamp(demand, -1.0, 1.0));
+}
+
+double JsbsimModel::flaperon_lift_g_now() const { return flaperon_lift_at(impl_->get(impl_->ail_pos)); }
+
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
                                     -gains_.max_roll_rate_dps, gains_.max_roll_rate_dps) * kRadPerDeg;
     const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
-    const double n_err = n_cmd - ac_.load_g;
+    double n_err = n_cmd - ac_.load_g;
     const double thr = std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
     for (auto* t : m.throttles) t->setDoubleValue(thr);
 
@@ -311,10 +388,26 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         const double p_err = p_cmd - m.get(m.p);
         const double stop = 1.0 / gains_.fcs_roll_gain;
         if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
-        aileron = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
+        const double steady = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
+        // The FCS adds kF16RollPidKp times its roll-rate error to the
+        // demand: a roll entry asks for up to four times the steady roll's
+        // surface, and the flaperons' lift (below) swings the load by a g
+        // before the tail can answer. Of that lead fcs_roll_lead is let
+        // through; for the rest the aileron is given so that the FCS's
+        // surface demand is the steady roll's at once.
+        const double no_lead = (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
+        aileron = gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
+        // The flaperons' lift follows the aileron at once; the angle of
+        // attack takes a fraction of a second. The load loop flies the rest
+        // of the load: the command less the flaperons' lift once the aileron
+        // has reached its demand, against the flown load less their lift now.
+        if (m.flaperon_mix) n_err -= flaperon_lift_g(aileron) - flaperon_lift_g_now();
         // In a steady pull the pitch rate is g (n - cos theta cos phi) / V;
         // the FCS's pitch channel is neutral when its stick, pitch-rate and
-        // load terms cancel, so this stick holds n_cmd.
+        // load terms cancel, so this stick holds n_cmd once the FCS's slow
+        // integrator has settled. Within a manoeuvre its angle-of-attack and
+        // pitch-rate feedback hand back part of any stick: a share of this
+        // stick goes ahead, the load loop finds the rest.
         const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
         const double dn = n_cmd - std::cos(tht) * std::cos(phi);
         const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
@@ -324,7 +417,8 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         // pitch rate per g of error turns the angle of attack (and with it
         // the load) towards the command in a fraction of a second.
         const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
-        const double ff = -dn * (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) / m.sched_ratio;
+        const double ff = -gains_.fcs_ff_share * dn *
+                          (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) / m.sched_ratio;
         // The flown load's rate damps the loop: a pull that is still
         // building counts as already that much nearer the command.
         const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
@@ -335,9 +429,11 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ + gains_.q_kd * m.get(m.q);
     }
     // The integral stops growing further into a stop the stick is against
-    // (a pull is a negative stick).
+    // (a pull is a negative stick; the F-16's FCS passes a push up to its
+    // negative-g limit only).
     const double clamped = std::clamp(stick, -1.0, 1.0);
-    const bool winds_up = (stick < -1.0 && n_err > 0.0) || (stick > 1.0 && n_err < 0.0);
+    const double push_stop = gains_.fcs ? kF16StickPushLimit : 1.0;
+    const bool winds_up = (stick <= -1.0 && n_err > 0.0) || (stick >= push_stop && n_err < 0.0);
     if (!winds_up) n_integral_ += n_err * kStep_s;
     m.elevator->setDoubleValue(clamped);
     last_load_g_ = ac_.load_g;

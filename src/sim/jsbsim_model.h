@@ -54,6 +54,10 @@ public:
 private:
     struct Impl;
     void read_state();
+    void roll_about_velocity(const InitialFlight& init);
+    double flaperon_lift_at(double position) const;
+    double flaperon_lift_g(double aileron) const;
+    double flaperon_lift_g_now() const;
     void apply_controls(const GuideWOutputs& cmd);
 
     std::string name_;
