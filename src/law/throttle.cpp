@@ -6,7 +6,7 @@
 // taken. Either demand is scaled by thr_gain and limited.
 #include <algorithm>
 
-#include "GuideW.h"
+#include "GuideW_lookup.h"
 #include "guidance_stages.h"
 #include "law_constants.h"
 #include "numeric_helpers.h"

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-// Re-entry counter of Guide_OneStep: a plain byte that wraps modulo 256. It
-// detects nesting on one thread; it is not a lock between threads.
-static uint8_t l_u8_TaskLock_Flag = 0;
+#include "step_guard.h"
+
+uint8_t l_u8_TaskLock_Flag = 0;
 
 static const char* const kOverrunText = "Overrun";
 
