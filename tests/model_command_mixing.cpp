@@ -15,7 +15,12 @@ struct Mixer {
     GuidanceResults res{1, 0, 200};
     GuideWStates dw = kFreshStates;
     GuideWOutputs y{};
-    const GuideWOutputs& mix() { mix_commands(u, p, fs, res, dw, y); return y; }
+    const GuideWOutputs& mix() {
+        const InputRoles in = input_roles(u);
+        const MixedCommands m = mix_commands(in.band, in.command, in.external, in.aircraft, p, fs, res, dw);
+        y.lat_cmd = m.lat_cmd; y.nz_cmd = m.nz_cmd;
+        return y;
+    }
     void orbit(double ext_nz, double alt_ref, double yaw_ref) {
         u.mode = 3; u.ext_nz = ext_nz; dw.orbit_latched = 1; dw.orbit_alt_ref = alt_ref; dw.orbit_yaw_ref = yaw_ref;
     }

@@ -17,7 +17,7 @@ TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
     for (const AttitudeCase& c : cases) {
         GuideWInputs u = level_flight();
         u.pitch = c.pitch; u.roll = c.roll; u.yaw = c.yaw;
-        const FlightState fs = condition_flight_state(u);
+        const FlightState fs = conditioned(u);
         EXPECT_EQ(fs.pitch_n_deg, c.pitch_n) << c.situation;
         EXPECT_EQ(fs.roll_n_deg, c.roll_n) << c.situation;
         EXPECT_EQ(fs.yaw_n_deg, c.yaw_n) << c.situation;
@@ -33,7 +33,7 @@ TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
         u.tas = c[0];
-        const FlightState fs = condition_flight_state(u);
+        const FlightState fs = conditioned(u);
         EXPECT_TRUE(fs.eas_mps == c[0] || (std::isnan(c[0]) && std::isnan(fs.eas_mps))) << c[0];
         EXPECT_EQ(fs.n_lim_g, c[1]) << c[0];
     }
@@ -50,6 +50,6 @@ TEST(Conditioning, DensityRatioRootOfTheIsothermalColumn) {
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
         u.altitude = c[0];
-        EXPECT_EQ(condition_flight_state(u).sigma_root, c[1]) << c[0] << " m";
+        EXPECT_EQ(conditioned(u).sigma_root, c[1]) << c[0] << " m";
     }
 }

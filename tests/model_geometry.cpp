@@ -46,7 +46,8 @@ GuidanceGeometry geometry_of(const GuideWInputs& u, double guide_ref, double upr
     p.guide_ref = guide_ref;
     GuideWStates dw = kFreshStates;
     dw.upright_latch = upright_latch;
-    return guidance_geometry(u, p, dw, condition_flight_state(u));
+    const InputRoles in = input_roles(u);
+    return guidance_geometry(in.command, in.aircraft, p.guide_ref, dw, conditioned(u));
 }
 const double kN30 = 200 * std::cos(30 * kRadPerDeg);  // north speed on a 30 deg track
 }  // namespace

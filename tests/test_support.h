@@ -31,14 +31,19 @@ inline void fly_along(GuideWInputs& u, double v_mps, double track_deg, double ga
     u.yaw = track_deg; u.pitch = gamma_deg; u.roll = 0.0;
 }
 
+// The conditioned flight state of a set of inputs.
+inline FlightState conditioned(const GuideWInputs& u) {
+    return condition_flight_state(input_roles(u).aircraft);
+}
+
 // The guidance stages of one step up to what they hand the mixing and
 // throttle stages, advancing dw as the step does.
 struct GuidedStep { GuidanceGeometry geo; GuidanceResults res; };
 inline GuidedStep guided_step(const GuideWInputs& u, const GuideWParams& p, GuideWStates& dw) {
-    const FlightState fs = condition_flight_state(u);
-    GuidedStep s{guidance_geometry(u, p, dw, fs), guidance_entry_values(fs)};
-    if (s.geo.errors.behind) rear_manoeuvres(u, fs, s.geo, dw, s.res);
-    else forward_pursuit(u, fs, s.geo, dw, s.res);
+    const InputRoles in = input_roles(u);
+    const FlightState fs = condition_flight_state(in.aircraft);
+    GuidedStep s{{}, guidance_entry_values(fs)};
+    s.geo = guide(in.command, in.aircraft, p, fs, dw, s.res);
     return s;
 }
 
