@@ -24,24 +24,29 @@ GuidanceResults pursue(Model& m) {
 // azimuth (about 1.19 g of turn). A push (about -1.86 g, both demands) is
 // asked for only within 10 deg of the target in azimuth and of wings level;
 // otherwise the turn alone is flown. Due north the 10 deg command is exact.
+// A vertical demand of exactly 0 is no pull: inside the window it pushes
+// with the turn alone (5 deg over the 3 s time constant at 60 m/s:
+// 0.1779 g); a hair less climb makes the demand positive, and it pulls.
 TEST(Pursuit, PushOnlyWithin10DegOfTheTargetAndOfWingsLevel) {
-    struct { const char* situation; double track, azim, roll; bool push; } cases[] = {
-        {"due north, command 9.99 right", 0, 9.99, 0, true},
-        {"due north, command exactly 10 right", 0, 10, 0, false},
-        {"track 200, command 9.9 right", 200, 209.9, 0, true},
-        {"track 200, command 10.1 right", 200, 210.1, 0, false},
-        {"track 200, command 9.9 left", 200, 190.1, 0, true},
-        {"track 200, command 10.1 left", 200, 189.9, 0, false},
-        {"track 200, 9.9 right, rolled 9.9 left", 200, 209.9, -9.9, true},
-        {"track 200, 9.9 right, rolled exactly 10 left", 200, 209.9, -10, false},
-        {"track 200, 9.9 right, rolled exactly 10 right", 200, 209.9, 10, false}};
+    const double push = -1.86, turn = 1.19, turn_5_at_60 = (5 * kRadPerDeg / 3) * 60 / 9.81;
+    struct { const char* situation; Velocity vel; double azim, elev, roll, nz, tol; } cases[] = {
+        {"due north, command 9.99 right", along(200, 0, 0), 9.99, -10, 0, push, 0.02},
+        {"due north, command exactly 10 right", along(200, 0, 0), 10, -10, 0, turn, 0.02},
+        {"track 200, command 9.9 right", along(200, 200, 0), 209.9, -10, 0, push, 0.02},
+        {"track 200, command 10.1 right", along(200, 200, 0), 210.1, -10, 0, turn, 0.02},
+        {"track 200, command 9.9 left", along(200, 200, 0), 190.1, -10, 0, push, 0.02},
+        {"track 200, command 10.1 left", along(200, 200, 0), 189.9, -10, 0, turn, 0.02},
+        {"track 200, 9.9 right, rolled 9.9 left", along(200, 200, 0), 209.9, -10, -9.9, push, 0.02},
+        {"track 200, 9.9 right, rolled exactly 10 left", along(200, 200, 0), 209.9, -10, -10, turn, 0.02},
+        {"track 200, 9.9 right, rolled exactly 10 right", along(200, 200, 0), 209.9, -10, 10, turn, 0.02},
+        {"vertical demand exactly 0, command 5 right: push", kZeroVerticalDemand, 5, 0, 0, -turn_5_at_60, 1e-12},
+        {"vertical demand a hair above 0, command 5 right: pull", {60, 0, 15.2}, 5, 0, 0, turn_5_at_60, 0.01},
+        {"vertical demand a hair below 0, command 5 right: push", {60, 0, 15.35}, 5, 0, 0, -turn_5_at_60, 0.01}};
     for (const auto& c : cases) {
         Model m;
-        fly_along(m.u, 200, c.track, 0);
-        m.u.azim_cmd = c.azim; m.u.elev_cmd = -10; m.u.roll = c.roll;
-        const double nz = m.step().nz_cmd;
-        if (c.push) EXPECT_NEAR(nz, -1.86, 0.02) << c.situation;
-        else EXPECT_NEAR(nz, 1.19, 0.02) << c.situation;
+        fly_with(m.u, c.vel);
+        m.u.azim_cmd = c.azim; m.u.elev_cmd = c.elev; m.u.roll = c.roll;
+        EXPECT_NEAR(m.step().nz_cmd, c.nz, c.tol) << c.situation;
     }
 }
 

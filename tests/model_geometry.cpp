@@ -192,6 +192,12 @@ TEST(Geometry, UprightOrInvertedByTheTilt) {
         {"nose 10 up, banked 60", 120, 10, 60, true, false},
         {"nose 80 down, rolled 100", -60, -80, 100, false, true},
         {"yaw not a number", NAN, 0, 0, true, true},
+        // Body up a hair below the horizon (its vertical component, cos
+        // pitch cos roll, is -5e-17): just past the knife edge, the tilt
+        // 90.000000000000014 deg. Only the exact tilt of the unit vector
+        // tells; a shortcut or an unnormalised vector lands on 90.
+        {"nose a hair below vertical, rolled 100: just past the knife edge", 130.82967598320892,
+         89.999999999999986, 100.1231363572856, false, true},
     };
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();

@@ -100,23 +100,32 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     EXPECT_EQ(half.splits_pull, 0.5);
 }
 
-// Climbing steeper than a level command 120 deg behind (track 40): the
-// vertical demand is negative, so the load is signed like it (a push) unless
-// the turn asks for more than 3.5 g and more than twice the vertical demand.
+// Climbing steeper than a level command 120 deg behind: the vertical demand
+// is negative, so the load is signed like it (a push) unless the turn asks
+// for more than 3.5 g and more than twice the vertical demand. A vertical
+// demand of exactly 0 is no pull either: the turn alone (120 deg over the
+// 10.5 s time constant at 60 m/s: 1.22 g) is flown as a push.
 TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
-    struct { const char* situation; double v, gamma; bool pulls; } cases[] = {
-        {"turn 3.96 g, 2.02 times the push", 200, 13.0, true},
-        {"turn 3.96 g, 1.99 times the push", 200, 13.2, false},
-        {"turn 3.52 g, 4.4 times the push", 175, 8, true},
-        {"turn 3.48 g, 4.5 times the push", 173, 8, false}};
+    const double turn_120_at_60 = (120 * kRadPerDeg / 10.5) * 60 / 9.81;
+    const double hard = 3.4, any = 1e9;
+    struct { const char* situation; Velocity vel; double azim; bool pulls; double nz_abs_lo, nz_abs_hi; } cases[] = {
+        {"turn 3.96 g, 2.02 times the push", along(200, 40, 13.0), 160, true, hard, any},
+        {"turn 3.96 g, 1.99 times the push", along(200, 40, 13.2), 160, false, hard, any},
+        {"turn 3.52 g, 4.4 times the push", along(175, 40, 8), 160, true, hard, any},
+        {"turn 3.48 g, 4.5 times the push", along(173, 40, 8), 160, false, hard, any},
+        {"vertical demand exactly 0: push", kZeroVerticalDemand, 120, false, turn_120_at_60 - 1e-12,
+         turn_120_at_60 + 1e-12},
+        {"vertical demand a hair above 0: pull", {60, 0, 15.2}, 120, true, turn_120_at_60, turn_120_at_60 + 0.01},
+        {"vertical demand a hair below 0: push", {60, 0, 15.35}, 120, false, turn_120_at_60, turn_120_at_60 + 0.01}};
     for (const auto& c : cases) {
         Model m;
-        fly_along(m.u, c.v, 40, c.gamma);
+        fly_with(m.u, c.vel);
         m.u.tas = 400;  // 9 g available
-        m.u.azim_cmd = 160; m.u.elev_cmd = 0;
+        m.u.azim_cmd = c.azim; m.u.elev_cmd = 0;
         const double nz = m.step().nz_cmd;
         EXPECT_EQ(nz > 0, c.pulls) << c.situation << ": " << nz;
-        EXPECT_GT(std::fabs(nz), 3.4) << c.situation;
+        EXPECT_GE(std::fabs(nz), c.nz_abs_lo) << c.situation;
+        EXPECT_LE(std::fabs(nz), c.nz_abs_hi) << c.situation;
     }
 }
 
