@@ -35,6 +35,30 @@ TEST(TrimLookup, ClipsBelowHoldsAboveAndInterpolatesInside) {
     for (const TrimCase& c : cases) EXPECT_NEAR(trim(c.altitude, c.speed), c.value, c.tol) << c.situation;
 }
 
+// An input exactly on a breakpoint. On an interior one the interval starts
+// there, so the entry is read as it is: 0.1 at 150 m/s, where an interval
+// ending there would give (0.1 - 1) x 1 + 1, a hair below. With the first two
+// breakpoints equal, an input on them clips to the first entry; a hair above
+// them the second column starts (the table jumps, as its data says).
+TEST(TrimLookup, InputsExactlyOnABreakpoint) {
+    struct { const char* situation; bool equal_first_speeds; double speed, value, tol; } cases[] = {
+        {"a hair below 150 m/s: near the end of the first interval", false, std::nextafter(150.0, 0.0), 0.1, 1e-12},
+        {"exactly 150 m/s: the second interval starts", false, 150, 0.1, 0},
+        {"a hair above 150 m/s", false, std::nextafter(150.0, 200.0), 0.1, 1e-12},
+        {"100, 100: a hair below clips", true, std::nextafter(100.0, 0.0), 1.0, 0},
+        {"100, 100: exactly on them clips to the first entry", true, 100, 1.0, 0},
+        {"100, 100: a hair above reads the second column", true, std::nextafter(100.0, 200.0), 0.1, 1e-12}};
+    for (const auto& c : cases) {
+        GuideWParams p = P;
+        p.thr_table[0] = 1.0;   // sea level, first speed
+        p.thr_table[11] = 0.1;  // sea level, second speed
+        if (c.equal_first_speeds) p.thr_spd_bp[1] = p.thr_spd_bp[0];
+        const double v = look2_binlcapw(0.0, c.speed, p.thr_alt_bp, p.thr_spd_bp, p.thr_table, p.thr_max_index, 11);
+        if (c.tol == 0) EXPECT_EQ(v, c.value) << c.situation;
+        else EXPECT_NEAR(v, c.value, c.tol) << c.situation;
+    }
+}
+
 // Entries equal to their speed index expose index and fraction; NaN between
 // them (stride 2) and after the last one poisons any read of a neighbour in
 // the single-breakpoint dimension or past the top speed.
