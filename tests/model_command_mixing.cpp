@@ -33,6 +33,8 @@ TEST(RollLaw, BankErrorInsideTheBandBoundOutside) {
                                {30, 0, 100, 30},        // rolling towards the bank: damped, error passes
                                {180, 0, 1200, 180},     // damped exactly onto the bound: still inside
                                {180, 0, 1199, 150},     // damped a little less: beyond it
+                               {-180, 0, -1200, -180},  // damped exactly onto the lower bound: inside
+                               {-180, 0, -1199, -150},  // a little less: beyond it
                                {170, -170, 0, -20}, {-170, 170, 0, 20}};  // inverted: the short way round
     for (const auto& c : cases) {
         Mixer m;
