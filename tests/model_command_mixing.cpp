@@ -110,14 +110,18 @@ TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
 TEST(Orbit, AltitudeTargetRisesWithHeadingTurnedAndComesBack) {
     const double rise = ((200.0 * 200.0) / 9.81) / std::sqrt(3.0) * std::sin(10 / 57.3);
     EXPECT_NEAR(rise, 408.8, 0.05);
-    // {yaw_ref, yaw, quarter turns of climb}: a quarter, a half, three
-    // quarters (back down), three quarters across the +-180 wrap
-    const double cases[][3] = {{0, 90, 1}, {0, 180, 2}, {0, -90, 1}, {-100, 170, 1}};
+    // {yaw_ref, yaw, quarter turns of climb, commanded speed}: a quarter, a
+    // half, three quarters (back down), three quarters across the +-180
+    // wrap; the radius is that of the commanded speed, whatever the aircraft
+    // flies (200 m/s here): at 150 m/s, (150/200)^2 of it.
+    const double cases[][4] = {{0, 90, 1, 200}, {0, 180, 2, 200}, {0, -90, 1, 200}, {-100, 170, 1, 200},
+                               {0, 90, 0.5625, 150}, {0, 180, 1.125, 150}};
     for (const auto& c : cases) {
         Mixer m;
         m.orbit(2, 1000, c[0]);
+        m.u.speed_cmd = c[3];
         m.u.elev_cmd = 10; m.u.altitude = 1000 + c[2] * rise; m.fs.yaw_n_deg = c[1]; m.fs.roll_n_deg = 60;
-        EXPECT_NEAR(m.mix().lat_cmd, 0, 1e-9) << c[0] << " to " << c[1];
+        EXPECT_NEAR(m.mix().lat_cmd, 0, 1e-9) << c[0] << " to " << c[1] << " at " << c[3] << " m/s";
     }
 }
 
@@ -132,14 +136,21 @@ TEST(Orbit, AltitudeCorrectionIsLimitedTo30Degrees) {
 }
 
 // No turn can be held at 1 g or less: the orbit then flies wings level and
-// holds the altitude it was entered at, still correcting towards it.
+// holds the altitude it was entered at, still correcting towards it (50 m
+// above: 10 deg). A hair above 1 g a turn exists, of vanishing bank and a
+// radius so large that a quarter turn's climb puts the target far above:
+// the full 30 deg correction down. A hair beyond -1 g the turn is flown
+// upside down, about 180 deg of bank: the roll law's bound.
 TEST(Orbit, AtOneGOrLessCommandsStayFinite) {
-    for (double ext_nz : {0.0, 0.05, -0.05, 0.5, 1.0, -1.0}) {
+    const double above_1g = std::nextafter(1.0, 2.0);
+    const double cases[][2] = {{0.0, 10}, {0.05, 10}, {-0.05, 10}, {0.5, 10}, {1.0, 10}, {-1.0, 10},
+                               {above_1g, -30 + std::acos(1 / above_1g) * 180 / M_PI}, {-above_1g, 150}};
+    for (const auto& c : cases) {
         Mixer m;
-        m.orbit(ext_nz, 1000, 0);
+        m.orbit(c[0], 1000, 0);
         m.u.elev_cmd = 10; m.u.altitude = 1050; m.fs.yaw_n_deg = 90;
-        EXPECT_EQ(m.mix().lat_cmd, 10) << "ext_nz " << ext_nz;
-        EXPECT_EQ(m.y.nz_cmd, ext_nz) << "ext_nz " << ext_nz;
+        EXPECT_NEAR(m.mix().lat_cmd, c[1], 1e-12) << "ext_nz " << c[0];
+        EXPECT_EQ(m.y.nz_cmd, c[0]) << "ext_nz " << c[0];
     }
 }
 
