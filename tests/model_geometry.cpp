@@ -239,6 +239,8 @@ TEST(Geometry, UprightOrInvertedByTheTilt) {
         // tells; a shortcut or an unnormalised vector lands on 90.
         {"nose a hair below vertical, rolled 100: just past the knife edge", 130.82967598320892,
          89.999999999999986, 100.1231363572856, false, true},
+        {"nose a hair below vertical, yaw 30, rolled 100.25: past the knife edge", 30, 89.999999999999986,
+         100.25, false, true},
     };
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
