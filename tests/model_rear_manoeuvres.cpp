@@ -127,6 +127,33 @@ TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
     }
 }
 
+// The pull phase bends the path towards the command: gravity's share
+// across the path plus the pull of the flight-path rate, on the angle
+// between velocity and command over the pitch schedule's time constant
+// (beyond 30 deg: 1.1 x (2 + 2 (angle - 30) / 30) s). That angle is never
+// negative, so the pull never pushes; it is held at the load limit.
+TEST(SplitManoeuvre, PullPhaseBendsThePathTowardsTheCommand) {
+    const auto pull = [](double angle_deg, double gamma_deg) {
+        const double t_s = 1.1 * (2 + 2 * (angle_deg - 30) / 30);
+        return std::cos(gamma_deg * kRadPerDeg) + (angle_deg * kRadPerDeg / t_s) * 200 / 9.81;
+    };
+    struct { const char* situation; double gamma, tas, azim, elev, nz; } cases[] = {
+        {"level, command astern 60 down: 120 deg off", 0, 400, 180, -60, pull(120, 0)},
+        {"diving 40, command astern 60 down: 80 deg off", -40, 400, 180, -60, pull(80, -40)},
+        {"level, 100 m/s of equivalent airspeed: held at 1.5 g", 0, 100, 180, -60, 1.5}};
+    for (const auto& c : cases) {
+        GuideWInputs u = behind(c.elev, 0, c.azim);
+        fly_with(u, along(200, 0, c.gamma));
+        u.tas = c.tas;
+        GuideWStates dw = kFreshStates;
+        dw.splits_active = dw.splits_pull = 1.0;
+        dw.splits_bank = 150.0;
+        const GuidedStep s = rear_step(u, dw);
+        EXPECT_NEAR(s.res.nz_guid_g, c.nz, 1e-9) << c.situation;
+        EXPECT_EQ(s.res.bank_guid_deg, 150.0) << c.situation;
+    }
+}
+
 TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     // Half-latched: no law runs and the step's entry values stand.
     GuideWStates dw = kFreshStates;
