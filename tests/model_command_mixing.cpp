@@ -176,26 +176,31 @@ TEST(Orbit, ReferencesKeptThroughMode4AndRetakenAfterALowerMode) {
 // 5 x 10 plus the trim at sea level and 210 m/s); from 1.5 on the external
 // throttle. In mode 2 the opposing external bank takes over with the load of
 // level flight at 20 deg of roll; at 2.5 wings level; up to 3.5 the 60 deg of
-// a 2 g orbit; beyond, the external commands, unlimited.
+// a 2 g orbit; beyond, the external commands, unlimited. A mode that is not
+// a number fails every comparison, as 2.5 fails its neighbours' strict ones:
+// wings level. Each row's band is also the public classifier's answer.
 TEST(Modes, EveryBandAndEdgeThroughTheWholeStep) {
-    enum Band { blend, blend_external_throttle, takeover, wings_level, orbit, direct };
+    const GuideWModeBand blend = GUIDEW_BAND_BLEND, blend_external_throttle = GUIDEW_BAND_BLEND_EXT_THROTTLE,
+                         takeover = GUIDEW_BAND_TAKEOVER, wings_level = GUIDEW_BAND_WINGS_LEVEL,
+                         orbit = GUIDEW_BAND_ORBIT, direct = GUIDEW_BAND_DIRECT;
     const double speed_hold = 0.01 * (50 + 0.339905 + 0.2 * (0.546143 - 0.339905));
     const struct { double lat, nz, throttle; } expect[] = {
         {-35, 1.5, speed_hold}, {-35, 1.5, 0.4}, {-50, std::cos(20 * M_PI / 180), 0.4},
         {-20, 1.6, 0.4}, {40, 1.6, 0.4}, {300, 2, 0.4}};
-    struct { const char* situation; double mode; Band band; } cases[] = {
+    struct { const char* situation; double mode; GuideWModeBand band; } cases[] = {
         {"mode 0", 0, blend}, {"mode 1", 1, blend}, {"a hair below 1.5", std::nextafter(1.5, 0), blend},
         {"exactly 1.5", 1.5, blend_external_throttle}, {"a hair above 1.5", std::nextafter(1.5, 2), takeover},
         {"mode 2", 2, takeover}, {"a hair below 2.5", std::nextafter(2.5, 0), takeover},
         {"exactly 2.5", 2.5, wings_level}, {"a hair above 2.5", std::nextafter(2.5, 3), orbit},
         {"mode 3", 3, orbit}, {"exactly 3.5", 3.5, orbit}, {"a hair above 3.5", std::nextafter(3.5, 4), direct},
-        {"mode 4", 4, direct}};
+        {"mode 4", 4, direct}, {"mode not a number", NAN, wings_level}};
     for (const auto& c : cases) {
         Model m;
         fly_along(m.u, 210, 40, 0);
         m.u.tas = 210; m.u.roll = 20; m.u.speed_cmd = 220; m.u.azim_cmd = 40; m.u.mode = c.mode;
         m.u.ext_weight = 0.5; m.u.ext_bank = -30; m.u.ext_nz = 2; m.u.ext_lat = 300; m.u.ext_throttle = 40;
         const GuideWOutputs& y = m.step();
+        EXPECT_EQ(GuideW_mode_band(c.mode), c.band) << c.situation;
         EXPECT_NEAR(y.lat_cmd, expect[c.band].lat, 1e-9) << c.situation;
         EXPECT_NEAR(y.nz_cmd, expect[c.band].nz, 1e-9) << c.situation;
         EXPECT_NEAR(y.throttle_cmd, expect[c.band].throttle, 1e-12) << c.situation;
