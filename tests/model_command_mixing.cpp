@@ -15,7 +15,12 @@ struct Mixer {
     GuidanceResults res{1, 0, 200};
     GuideWStates dw = kFreshStates;
     GuideWOutputs y{};
-    const GuideWOutputs& mix() { mix_commands(u, p, fs, res, dw, y); return y; }
+    const GuideWOutputs& mix() {
+        const InputRoles in = input_roles(u);
+        const MixedCommands m = mix_commands(in.band, in.command, in.external, in.aircraft, p, fs, res, dw);
+        y.lat_cmd = m.lat_cmd; y.nz_cmd = m.nz_cmd;
+        return y;
+    }
     void orbit(double ext_nz, double alt_ref, double yaw_ref) {
         u.mode = 3; u.ext_nz = ext_nz; dw.orbit_latched = 1; dw.orbit_alt_ref = alt_ref; dw.orbit_yaw_ref = yaw_ref;
     }
@@ -28,6 +33,8 @@ TEST(RollLaw, BankErrorInsideTheBandBoundOutside) {
                                {30, 0, 100, 30},        // rolling towards the bank: damped, error passes
                                {180, 0, 1200, 180},     // damped exactly onto the bound: still inside
                                {180, 0, 1199, 150},     // damped a little less: beyond it
+                               {-180, 0, -1200, -180},  // damped exactly onto the lower bound: inside
+                               {-180, 0, -1199, -150},  // a little less: beyond it
                                {170, -170, 0, -20}, {-170, 170, 0, 20}};  // inverted: the short way round
     for (const auto& c : cases) {
         Mixer m;
@@ -103,14 +110,18 @@ TEST(ExternalBank, LatchHoldsThroughRollReversalAndMode1) {
 TEST(Orbit, AltitudeTargetRisesWithHeadingTurnedAndComesBack) {
     const double rise = ((200.0 * 200.0) / 9.81) / std::sqrt(3.0) * std::sin(10 / 57.3);
     EXPECT_NEAR(rise, 408.8, 0.05);
-    // {yaw_ref, yaw, quarter turns of climb}: a quarter, a half, three
-    // quarters (back down), three quarters across the +-180 wrap
-    const double cases[][3] = {{0, 90, 1}, {0, 180, 2}, {0, -90, 1}, {-100, 170, 1}};
+    // {yaw_ref, yaw, quarter turns of climb, commanded speed}: a quarter, a
+    // half, three quarters (back down), three quarters across the +-180
+    // wrap; the radius is that of the commanded speed, whatever the aircraft
+    // flies (200 m/s here): at 150 m/s, (150/200)^2 of it.
+    const double cases[][4] = {{0, 90, 1, 200}, {0, 180, 2, 200}, {0, -90, 1, 200}, {-100, 170, 1, 200},
+                               {0, 90, 0.5625, 150}, {0, 180, 1.125, 150}};
     for (const auto& c : cases) {
         Mixer m;
         m.orbit(2, 1000, c[0]);
+        m.u.speed_cmd = c[3];
         m.u.elev_cmd = 10; m.u.altitude = 1000 + c[2] * rise; m.fs.yaw_n_deg = c[1]; m.fs.roll_n_deg = 60;
-        EXPECT_NEAR(m.mix().lat_cmd, 0, 1e-9) << c[0] << " to " << c[1];
+        EXPECT_NEAR(m.mix().lat_cmd, 0, 1e-9) << c[0] << " to " << c[1] << " at " << c[3] << " m/s";
     }
 }
 
@@ -125,14 +136,21 @@ TEST(Orbit, AltitudeCorrectionIsLimitedTo30Degrees) {
 }
 
 // No turn can be held at 1 g or less: the orbit then flies wings level and
-// holds the altitude it was entered at, still correcting towards it.
+// holds the altitude it was entered at, still correcting towards it (50 m
+// above: 10 deg). A hair above 1 g a turn exists, of vanishing bank and a
+// radius so large that a quarter turn's climb puts the target far above:
+// the full 30 deg correction down. A hair beyond -1 g the turn is flown
+// upside down, about 180 deg of bank: the roll law's bound.
 TEST(Orbit, AtOneGOrLessCommandsStayFinite) {
-    for (double ext_nz : {0.0, 0.05, -0.05, 0.5, 1.0, -1.0}) {
+    const double above_1g = std::nextafter(1.0, 2.0);
+    const double cases[][2] = {{0.0, 10}, {0.05, 10}, {-0.05, 10}, {0.5, 10}, {1.0, 10}, {-1.0, 10},
+                               {above_1g, -30 + std::acos(1 / above_1g) * 180 / M_PI}, {-above_1g, 150}};
+    for (const auto& c : cases) {
         Mixer m;
-        m.orbit(ext_nz, 1000, 0);
+        m.orbit(c[0], 1000, 0);
         m.u.elev_cmd = 10; m.u.altitude = 1050; m.fs.yaw_n_deg = 90;
-        EXPECT_EQ(m.mix().lat_cmd, 10) << "ext_nz " << ext_nz;
-        EXPECT_EQ(m.y.nz_cmd, ext_nz) << "ext_nz " << ext_nz;
+        EXPECT_NEAR(m.mix().lat_cmd, c[1], 1e-12) << "ext_nz " << c[0];
+        EXPECT_EQ(m.y.nz_cmd, c[0]) << "ext_nz " << c[0];
     }
 }
 
@@ -158,26 +176,31 @@ TEST(Orbit, ReferencesKeptThroughMode4AndRetakenAfterALowerMode) {
 // 5 x 10 plus the trim at sea level and 210 m/s); from 1.5 on the external
 // throttle. In mode 2 the opposing external bank takes over with the load of
 // level flight at 20 deg of roll; at 2.5 wings level; up to 3.5 the 60 deg of
-// a 2 g orbit; beyond, the external commands, unlimited.
+// a 2 g orbit; beyond, the external commands, unlimited. A mode that is not
+// a number fails every comparison, as 2.5 fails its neighbours' strict ones:
+// wings level. Each row's band is also the public classifier's answer.
 TEST(Modes, EveryBandAndEdgeThroughTheWholeStep) {
-    enum Band { blend, blend_external_throttle, takeover, wings_level, orbit, direct };
+    const GuideWModeBand blend = GUIDEW_BAND_BLEND, blend_external_throttle = GUIDEW_BAND_BLEND_EXT_THROTTLE,
+                         takeover = GUIDEW_BAND_TAKEOVER, wings_level = GUIDEW_BAND_WINGS_LEVEL,
+                         orbit = GUIDEW_BAND_ORBIT, direct = GUIDEW_BAND_DIRECT;
     const double speed_hold = 0.01 * (50 + 0.339905 + 0.2 * (0.546143 - 0.339905));
     const struct { double lat, nz, throttle; } expect[] = {
         {-35, 1.5, speed_hold}, {-35, 1.5, 0.4}, {-50, std::cos(20 * M_PI / 180), 0.4},
         {-20, 1.6, 0.4}, {40, 1.6, 0.4}, {300, 2, 0.4}};
-    struct { const char* situation; double mode; Band band; } cases[] = {
+    struct { const char* situation; double mode; GuideWModeBand band; } cases[] = {
         {"mode 0", 0, blend}, {"mode 1", 1, blend}, {"a hair below 1.5", std::nextafter(1.5, 0), blend},
         {"exactly 1.5", 1.5, blend_external_throttle}, {"a hair above 1.5", std::nextafter(1.5, 2), takeover},
         {"mode 2", 2, takeover}, {"a hair below 2.5", std::nextafter(2.5, 0), takeover},
         {"exactly 2.5", 2.5, wings_level}, {"a hair above 2.5", std::nextafter(2.5, 3), orbit},
         {"mode 3", 3, orbit}, {"exactly 3.5", 3.5, orbit}, {"a hair above 3.5", std::nextafter(3.5, 4), direct},
-        {"mode 4", 4, direct}};
+        {"mode 4", 4, direct}, {"mode not a number", NAN, wings_level}};
     for (const auto& c : cases) {
         Model m;
         fly_along(m.u, 210, 40, 0);
         m.u.tas = 210; m.u.roll = 20; m.u.speed_cmd = 220; m.u.azim_cmd = 40; m.u.mode = c.mode;
         m.u.ext_weight = 0.5; m.u.ext_bank = -30; m.u.ext_nz = 2; m.u.ext_lat = 300; m.u.ext_throttle = 40;
         const GuideWOutputs& y = m.step();
+        EXPECT_EQ(GuideW_mode_band(c.mode), c.band) << c.situation;
         EXPECT_NEAR(y.lat_cmd, expect[c.band].lat, 1e-9) << c.situation;
         EXPECT_NEAR(y.nz_cmd, expect[c.band].nz, 1e-9) << c.situation;
         EXPECT_NEAR(y.throttle_cmd, expect[c.band].throttle, 1e-12) << c.situation;

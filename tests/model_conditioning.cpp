@@ -13,11 +13,18 @@ TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
         {"shallow dive", -30, 0, 0, -30, 0, 0}, {"straight down as 270 stays 270", 270, 0, 0, 270, 0, 0},
         {"straight down as -90 arrives as 270", -90, 0, 0, 270, 0, 0}, {"straight up", 90, 0, 0, 90, 0, 0},
         {"inverted", 0, 180, 0, 0, 180, 0}, {"inverted the other way round", 0, -180, 0, 0, 180, 0},
-        {"one and a half turns of heading", 0, 0, 540, 0, 0, 180}};
+        {"one and a half turns of heading", 0, 0, 540, 0, 0, 180},
+        {"two turns and 30 of heading", 0, 0, 750, 0, 0, 30},
+        {"minus 400 of heading: 40 left", 0, 0, -400, 0, 0, -40},
+        {"a turn and 10 of pitch", 370, 0, 0, 10, 0, 0},
+        {"minus a whole turn of roll: wings level", 0, -360, 0, 0, 0, 0},
+        {"minus a turn and 100 of roll", 0, -460, 0, 0, -100, 0},
+        {"minus a turn and 90 of pitch arrives as 270", -450, 0, 0, 270, 0, 0},
+        {"minus a turn and 200 of pitch: 20 up, the other way round", -560, 0, 0, 20, 180, 180}};
     for (const AttitudeCase& c : cases) {
         GuideWInputs u = level_flight();
         u.pitch = c.pitch; u.roll = c.roll; u.yaw = c.yaw;
-        const FlightState fs = condition_flight_state(u);
+        const FlightState fs = conditioned(u);
         EXPECT_EQ(fs.pitch_n_deg, c.pitch_n) << c.situation;
         EXPECT_EQ(fs.roll_n_deg, c.roll_n) << c.situation;
         EXPECT_EQ(fs.yaw_n_deg, c.yaw_n) << c.situation;
@@ -33,7 +40,7 @@ TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
         u.tas = c[0];
-        const FlightState fs = condition_flight_state(u);
+        const FlightState fs = conditioned(u);
         EXPECT_TRUE(fs.eas_mps == c[0] || (std::isnan(c[0]) && std::isnan(fs.eas_mps))) << c[0];
         EXPECT_EQ(fs.n_lim_g, c[1]) << c[0];
     }
@@ -50,6 +57,6 @@ TEST(Conditioning, DensityRatioRootOfTheIsothermalColumn) {
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
         u.altitude = c[0];
-        EXPECT_EQ(condition_flight_state(u).sigma_root, c[1]) << c[0] << " m";
+        EXPECT_EQ(conditioned(u).sigma_root, c[1]) << c[0] << " m";
     }
 }

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "atmosphere.h"
+#include "demand_laws.h"
 #include "numeric_helpers.h"
 #include "test_support.h"
 
@@ -29,6 +30,40 @@ TEST(Helpers, GuardsAgainstTinyMagnitudes) {
     EXPECT_EQ(GuideW_signg(-1e-300), -1.0);
 }
 
+// Directions at 0, 90 and 180 deg, among them unit vectors whose dot product
+// rounds a hair beyond -1 or 1: still an angle, never NaN.
+TEST(Helpers, AngleBetweenDirectionsStaysDefinedAtTheEnds) {
+    const Vec3 u{0.14934538947531226, 0.85974507995247329, 0.48839978720304822};  // u.u rounds above 1
+    const Vec3 minus_u{-u.x, -u.y, -u.z};
+    ASSERT_LT(GuideW_dot(u, minus_u), -1.0);
+    struct { const char* situation; Vec3 a, b; double deg; } cases[] = {
+        {"the same direction, dot a hair above 1", u, u, 0},
+        {"opposite directions, dot a hair below -1", u, minus_u, 180},
+        {"world up and east", {0, 1, 0}, {0, 0, 1}, 90},
+        {"world up and down", {0, 1, 0}, {0, -1, 0}, 180}};
+    for (const auto& c : cases) EXPECT_EQ(angle_between_deg(c.a, c.b), c.deg) << c.situation;
+}
+
+// The flight-path rate bends the path by the elevation error over its time
+// constant, at most 60 deg/s. At sea level 30 deg over 2.2 s is 0.238 rad/s;
+// only air more than 4.4 times the sea level's density root (a host's
+// altitude far below sea level) shortens the time constant enough to reach
+// the bound.
+TEST(DemandLaws, FlightPathRateHeldWithin60DegPerSecond) {
+    struct { const char* situation; double err_deg, sigma_root, rate; } cases[] = {
+        {"sea level, 30 up", 30, 1.0, kDeg30_rad / 2.2},
+        {"density root 4.3, 30 up: 1.023 rad/s", 30, 4.3, kDeg30_rad / (2.2 / 4.3)},
+        {"density root 4.5, 30 up: the bound", 30, 4.5, kDeg60_rad},
+        {"density root 4.5, 30 down: the bound", -30, 4.5, -kDeg60_rad}};
+    for (const auto& c : cases) {
+        GuidanceGeometry geo{};
+        geo.errors.elev_err_rad = c.err_deg * kRadPerDeg;
+        FlightState fs{};
+        fs.sigma_root = c.sigma_root;
+        EXPECT_NEAR(flight_path_rate_demand(geo, fs), c.rate, 1e-12) << c.situation;
+    }
+}
+
 TEST(Helpers, TimeConstantsGrowWithErrorAndThinAir) {
     const double sea = density_ratio_root(0.0);
     ASSERT_EQ(sea, 1.0);
@@ -46,7 +81,8 @@ GuidanceGeometry geometry_of(const GuideWInputs& u, double guide_ref, double upr
     p.guide_ref = guide_ref;
     GuideWStates dw = kFreshStates;
     dw.upright_latch = upright_latch;
-    return guidance_geometry(u, p, dw, condition_flight_state(u));
+    const InputRoles in = input_roles(u);
+    return guidance_geometry(in.command, in.aircraft, p.guide_ref, dw, conditioned(u));
 }
 const double kN30 = 200 * std::cos(30 * kRadPerDeg);  // north speed on a 30 deg track
 }  // namespace
@@ -71,6 +107,12 @@ TEST(Geometry, ReferenceErrorsAndHemisphere) {
         {"nose up 20, astern diving 60", 3, 180, -60, 20, 0, 0, 200, 0, 0, true, 180, 120},
         {"astern, 3 up: within 5 of level", 1, 180, 3, 0, 0, 0, 200, 0, 0, true, 180, 3},
         {"astern, 6 up: full angle", 1, 180, 6, 0, 0, 0, 200, 0, 0, true, 180, 174},
+        {"astern, 4.9 up: within 5 of level", 1, 180, 4.9, 0, 0, 0, 200, 0, 0, true, 180, 4.9},
+        {"astern, 5.1 up: full angle", 1, 180, 5.1, 0, 0, 0, 200, 0, 0, true, 180, 174.9},
+        // The nose is 20 up, the command 5 up: the nose must come down 15,
+        // whatever the level flight path says.
+        {"nose 20 up steering the nose, command 5 up ahead", 3, 0, 5, 20, 0, 0, 200, 0, 0, false, 0, -15},
+        {"nose 20 up steering the velocity, command 5 up ahead", 1, 0, 5, 20, 0, 0, 200, 0, 0, false, 0, 5},
         {"inverted, command ahead: full angle", 1, 30, 0, 0, 180, 0, 200, 0, 0, false, 30, 30},
         {"inverted, recovery running: plain", 1, 30, 0, 0, 180, 1, 200, 0, 0, false, 30, 0},
         {"hovering at 0.9 m/s up counts as level", 1, 0, 10, 0, 0, 0, 0, 0.9, 0, false, 0, 10},
@@ -191,6 +233,14 @@ TEST(Geometry, UprightOrInvertedByTheTilt) {
         {"nose 10 up, banked 60", 120, 10, 60, true, false},
         {"nose 80 down, rolled 100", -60, -80, 100, false, true},
         {"yaw not a number", NAN, 0, 0, true, true},
+        // Body up a hair below the horizon (its vertical component, cos
+        // pitch cos roll, is -5e-17): just past the knife edge, the tilt
+        // 90.000000000000014 deg. Only the exact tilt of the unit vector
+        // tells; a shortcut or an unnormalised vector lands on 90.
+        {"nose a hair below vertical, rolled 100: just past the knife edge", 130.82967598320892,
+         89.999999999999986, 100.1231363572856, false, true},
+        {"nose a hair below vertical, yaw 30, rolled 100.25: past the knife edge", 30, 89.999999999999986,
+         100.25, false, true},
     };
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();

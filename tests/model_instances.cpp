@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <random>
 #include <thread>
@@ -165,6 +166,46 @@ struct Fleet {
     }
     const GuideWStates& dw(size_t i) const { return *GuideW_instance_states(m[i]); }
 };
+
+// Threads of this process, as the kernel counts them.
+size_t threads_running() {
+    size_t n = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) n += task.exists();
+    return n;
+}
+
+// A worker is worth its hand-over only from 64 rows a thread: a smaller
+// batch runs on the caller alone, whatever it asks for, and starts no
+// thread. These rows run before any other test of this file starts the
+// workers (and alone, as ctest runs each test).
+TEST(BatchThreads, ASmallBatchRunsOnTheCallerAlone) {
+    struct { const char* situation; size_t rows; unsigned threads; size_t started; } cases[] = {
+        {"10 rows, 8 threads asked: the caller alone", 10, 8, 0},
+        {"64 rows, 8 threads asked: one thread's share", 64, 8, 0},
+        {"65 rows, 2 threads asked: one worker", 65, 2, 1}};
+    for (const auto& c : cases) {
+        std::vector<GuideWInstance*> m(c.rows);
+        for (auto& i : m) i = GuideW_instance_create();
+        std::vector<double> in(GUIDEW_INPUT_COUNT * c.rows), out(GUIDEW_OUTPUT_COUNT * c.rows);
+        for (size_t i = 0; i < c.rows; ++i) {
+            const GuideWInputs u = level_flight();
+            std::memcpy(&in[GUIDEW_INPUT_COUNT * i], &u, sizeof u);
+        }
+        const size_t before = threads_running();
+        ASSERT_EQ(GuideW_step_batch(m.data(), c.rows, in.data(), out.data(), c.threads), 0);
+        EXPECT_EQ(threads_running(), before + c.started) << c.situation;
+        EXPECT_EQ(out[GUIDEW_OUTPUT_COUNT * (c.rows - 1) + 1], 1.0) << c.situation;  // level: 1 g
+        for (auto* i : m) GuideW_instance_destroy(i);
+    }
+}
+
+// Batches use at most 64 threads, the caller's included: asking for more
+// gets the cap.
+TEST(BatchThreads, StartingWorkersStopsAt64Threads) {
+    struct { const char* situation; unsigned asked, usable; } cases[] = {
+        {"64 asked", 64, 64}, {"65 asked: the cap", 65, 64}, {"1000 asked: the cap", 1000, 64}};
+    for (const auto& c : cases) EXPECT_EQ(GuideW_batch_start(c.asked), c.usable) << c.situation;
+}
 
 TEST(InstancesOnThreads, TwoThreadsGiveWhatOneThreadGivesInTurn) {
     Fleet alone(16), shared(16);

@@ -27,13 +27,23 @@ GuideWInputs behind(double elev_cmd, double roll = 0.0, double azim_cmd = 120.0)
     return u;
 }
 
+// The turn: 120 deg over the 10.5 s time constant at 200 m/s, 4.067 g. A
+// climbing demand banks atan(4.067 / 1) = 76.1847 deg; a descending one
+// steepens the bank (the lift carries less than gravity's share), and is
+// never flown as a push: the turn alone.
 TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
+    const double turn = (120 * kRadPerDeg / 10.5) * 200 / 9.81;
+    // 4 deg down over the pitch schedule's 1.1 x (2 - 26/30) s at 200 m/s.
+    const double down_4 = 1 + (-4 * kRadPerDeg / (1.1 * (2 - 26.0 / 30))) * 200 / 9.81;
     struct { const char* situation; double elev_cmd, roll, captured, nz, nz_tol, bank, bank_tol; } cases[] = {
         // A descending demand makes the bank divisor negative: 89.86 -> 85.
         {"wings level, 10 deg dive", -10, 0, 0, 1.0, 0, 85.0, 0},
         {"inverted: the turn reverses", -10, 180, 0, 1.0, 0, -85.0, 0},
-        {"1 deg dive, bank not captured", -1, 0, 0, 1.0, 0, 76.1847, 5e-5},
+        {"1 deg dive, bank not captured", -1, 0, 0, 1.0, 0, std::atan(turn) / kRadPerDeg, 1e-12},
         {"1 deg dive, bank captured", -1, 0, 1, 4.12420, 5e-6, 76.1847, 5e-5},
+        {"10 deg dive, bank captured: the turn alone", -10, 0, 1, turn, 1e-12, 85.0, 0},
+        {"4 deg dive: the divisor 1 - 0.14 steepens the bank", -4, 0, 0, 1.0, 0,
+         std::atan(turn / (1 + down_4)) / kRadPerDeg, 1e-9},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
@@ -47,6 +57,47 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
         EXPECT_EQ(dw.was_behind, 1.0);
         EXPECT_EQ(dw.bank_captured, c.captured);  // roll far from the bank
         EXPECT_EQ(dw.sign_latch + dw.splits_active, 0.0);
+    }
+}
+
+// The bank counts as captured within 5 deg of the turn's bank, on either
+// side, with the elevation error under 30 deg: only then does the turn pull.
+TEST(RearTurn, BankCapturedWithin5DegAndUnder30DegOfElevationError) {
+    struct { const char* situation; double elev_cmd, roll_from_bank; bool captured; } cases[] = {
+        {"1 deg dive, rolled 4.9 short of the bank", -1, -4.9, true},
+        {"1 deg dive, rolled 5.1 short of the bank", -1, -5.1, false},
+        {"1 deg dive, rolled 4.9 past the bank", -1, 4.9, true},
+        {"1 deg dive, rolled 5.1 past the bank", -1, 5.1, false},
+        {"29.9 deg dive, on the bank", -29.9, 0, true},
+        {"30.1 deg dive, on the bank", -30.1, 0, false}};
+    for (const auto& c : cases) {
+        GuideWStates first = kFreshStates;
+        const double bank = rear_step(behind(c.elev_cmd), first).res.bank_guid_deg;
+        GuideWStates dw = kFreshStates;
+        rear_step(behind(c.elev_cmd, bank + c.roll_from_bank), dw);
+        EXPECT_EQ(dw.bank_captured, c.captured ? 1.0 : 0.0) << c.situation << " (bank " << bank << ")";
+    }
+}
+
+// Diving or climbing near the vertical, so slowly across that the turn asks
+// for only about 0.1 g: a descending demand beyond gravity's share floors
+// the bank divisor at 0.01 (the dive), and a path within 0.6 deg of the
+// vertical holds |cos gamma| at 0.01 (the climb), so the bank stays that of
+// a turn at 0.01 g of lift, not a knife edge.
+TEST(RearTurn, BankDivisorsHeldOffZeroNearTheVertical) {
+    const auto turn = [](double v_h) { return (120 * kRadPerDeg / 10.5) * v_h / 9.81; };
+    const auto bank = [](double n_h, double divisor) { return std::atan(n_h / divisor) / kRadPerDeg; };
+    const double v_up = std::sqrt(200.0 * 200.0 - 25.0);
+    struct { const char* situation; Velocity vel; double elev_cmd, bank; } cases[] = {
+        {"climbing at 200, 5 across, 10 deg dive wanted: divisor floored", {5, 0, v_up}, -10, bank(turn(5), 0.01)},
+        {"climbing at 200, 0.5 across, 10 up wanted: |cos gamma| held", {0.5, 0, 200}, 10, bank(turn(0.5), 0.01)},
+        {"climbing at 200, 3 across, 10 up wanted: cos gamma", {3, 0, 200}, 10,
+         bank(turn(3), 3 / std::hypot(3.0, 200.0))}};
+    for (const auto& c : cases) {
+        GuideWInputs u = behind(c.elev_cmd);
+        fly_with(u, c.vel);
+        GuideWStates dw = kFreshStates;
+        EXPECT_NEAR(rear_step(u, dw).res.bank_guid_deg, c.bank, 1e-9) << c.situation;
     }
 }
 
@@ -76,6 +127,33 @@ TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
     }
 }
 
+// The pull phase bends the path towards the command: gravity's share
+// across the path plus the pull of the flight-path rate, on the angle
+// between velocity and command over the pitch schedule's time constant
+// (beyond 30 deg: 1.1 x (2 + 2 (angle - 30) / 30) s). That angle is never
+// negative, so the pull never pushes; it is held at the load limit.
+TEST(SplitManoeuvre, PullPhaseBendsThePathTowardsTheCommand) {
+    const auto pull = [](double angle_deg, double gamma_deg) {
+        const double t_s = 1.1 * (2 + 2 * (angle_deg - 30) / 30);
+        return std::cos(gamma_deg * kRadPerDeg) + (angle_deg * kRadPerDeg / t_s) * 200 / 9.81;
+    };
+    struct { const char* situation; double gamma, tas, azim, elev, nz; } cases[] = {
+        {"level, command astern 60 down: 120 deg off", 0, 400, 180, -60, pull(120, 0)},
+        {"diving 40, command astern 60 down: 80 deg off", -40, 400, 180, -60, pull(80, -40)},
+        {"level, 100 m/s of equivalent airspeed: held at 1.5 g", 0, 100, 180, -60, 1.5}};
+    for (const auto& c : cases) {
+        GuideWInputs u = behind(c.elev, 0, c.azim);
+        fly_with(u, along(200, 0, c.gamma));
+        u.tas = c.tas;
+        GuideWStates dw = kFreshStates;
+        dw.splits_active = dw.splits_pull = 1.0;
+        dw.splits_bank = 150.0;
+        const GuidedStep s = rear_step(u, dw);
+        EXPECT_NEAR(s.res.nz_guid_g, c.nz, 1e-9) << c.situation;
+        EXPECT_EQ(s.res.bank_guid_deg, 150.0) << c.situation;
+    }
+}
+
 TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     // Half-latched: no law runs and the step's entry values stand.
     GuideWStates dw = kFreshStates;
@@ -100,23 +178,32 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
     EXPECT_EQ(half.splits_pull, 0.5);
 }
 
-// Climbing steeper than a level command 120 deg behind (track 40): the
-// vertical demand is negative, so the load is signed like it (a push) unless
-// the turn asks for more than 3.5 g and more than twice the vertical demand.
+// Climbing steeper than a level command 120 deg behind: the vertical demand
+// is negative, so the load is signed like it (a push) unless the turn asks
+// for more than 3.5 g and more than twice the vertical demand. A vertical
+// demand of exactly 0 is no pull either: the turn alone (120 deg over the
+// 10.5 s time constant at 60 m/s: 1.22 g) is flown as a push.
 TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
-    struct { const char* situation; double v, gamma; bool pulls; } cases[] = {
-        {"turn 3.96 g, 2.02 times the push", 200, 13.0, true},
-        {"turn 3.96 g, 1.99 times the push", 200, 13.2, false},
-        {"turn 3.52 g, 4.4 times the push", 175, 8, true},
-        {"turn 3.48 g, 4.5 times the push", 173, 8, false}};
+    const double turn_120_at_60 = (120 * kRadPerDeg / 10.5) * 60 / 9.81;
+    const double hard = 3.4, any = 1e9;
+    struct { const char* situation; Velocity vel; double azim; bool pulls; double nz_abs_lo, nz_abs_hi; } cases[] = {
+        {"turn 3.96 g, 2.02 times the push", along(200, 40, 13.0), 160, true, hard, any},
+        {"turn 3.96 g, 1.99 times the push", along(200, 40, 13.2), 160, false, hard, any},
+        {"turn 3.52 g, 4.4 times the push", along(175, 40, 8), 160, true, hard, any},
+        {"turn 3.48 g, 4.5 times the push", along(173, 40, 8), 160, false, hard, any},
+        {"vertical demand exactly 0: push", kZeroVerticalDemand, 120, false, turn_120_at_60 - 1e-12,
+         turn_120_at_60 + 1e-12},
+        {"vertical demand a hair above 0: pull", {60, 0, 15.2}, 120, true, turn_120_at_60, turn_120_at_60 + 0.01},
+        {"vertical demand a hair below 0: push", {60, 0, 15.35}, 120, false, turn_120_at_60, turn_120_at_60 + 0.01}};
     for (const auto& c : cases) {
         Model m;
-        fly_along(m.u, c.v, 40, c.gamma);
+        fly_with(m.u, c.vel);
         m.u.tas = 400;  // 9 g available
-        m.u.azim_cmd = 160; m.u.elev_cmd = 0;
+        m.u.azim_cmd = c.azim; m.u.elev_cmd = 0;
         const double nz = m.step().nz_cmd;
         EXPECT_EQ(nz > 0, c.pulls) << c.situation << ": " << nz;
-        EXPECT_GT(std::fabs(nz), 3.4) << c.situation;
+        EXPECT_GE(std::fabs(nz), c.nz_abs_lo) << c.situation;
+        EXPECT_LE(std::fabs(nz), c.nz_abs_hi) << c.situation;
     }
 }
 
@@ -136,6 +223,40 @@ TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
         Model m;
         m.u.azim_cmd = c.azim; m.u.elev_cmd = c.elev; m.u.yaw = c.yaw; m.u.roll = c.roll;
         EXPECT_EQ(m.step().lat_cmd, c.lat) << c.situation;
+    }
+}
+
+// The climbing turn's bank is limited to 85 deg while upright and to the
+// full half turn upside down. At 600 m/s climbing 20 deg the 120 deg turn
+// is held at the turn rate of an 85 deg level turn, tan 85 g across, which
+// a lift carrying cos 20 of gravity flies at 85.3 deg of bank. An attitude
+// that cannot be known (a NaN yaw) counts as upright here.
+TEST(ClimbingTurn, BankLimitUprightInvertedOrUnknown) {
+    const double asked = std::atan(std::tan(85 * kRadPerDeg) / std::cos(20 * kRadPerDeg)) / kRadPerDeg;
+    struct { const char* situation; double yaw, roll, bank; } cases[] = {
+        {"upright: 85", 0, 0, 85}, {"yaw unknown: 85", NAN, 0, 85}, {"inverted: the whole ask", 0, 180, -asked}};
+    for (const auto& c : cases) {
+        GuideWInputs u = behind(10, c.roll);
+        fly_with(u, along(600, 0, 20));
+        u.yaw = c.yaw; u.roll = c.roll;
+        GuideWStates dw = kFreshStates;
+        EXPECT_NEAR(rear_step(u, dw).res.bank_guid_deg, c.bank, 1e-9) << c.situation;
+    }
+}
+
+// Going inverted in a climbing turn latches the roll-over; the dive and the
+// command coming ahead release it, but only once the aircraft is upright.
+TEST(InvertedLatch, ReleasedOnlyWhileNotInverted) {
+    struct { const char* situation; double azim, elev, roll, latch; } cases[] = {
+        {"diving behind, upright: released", 120, -10, 0, 0}, {"diving behind, inverted: kept", 120, -10, 180, 1},
+        {"ahead, upright: released", 10, 0, 0, 0}, {"ahead, inverted: kept", 10, 0, 180, 1},
+        {"climbing behind, upright: kept", 120, 10, 0, 1}};
+    for (const auto& c : cases) {
+        GuideWStates dw = kFreshStates;
+        dw.inverted_latch = 1;
+        GuideWInputs u = behind(c.elev, c.roll, c.azim);
+        guided_step(u, GuideW_P, dw);
+        EXPECT_EQ(dw.inverted_latch, c.latch) << c.situation;
     }
 }
 

@@ -8,6 +8,13 @@
 
 namespace {
 const GuideWParams& P = GuideW_P;
+
+// The throttle stage for a set of inputs.
+double throttle_command_of(const GuideWInputs& u, const GuideWParams& p, const FlightState& fs,
+                           double speed_ref_mps) {
+    const InputRoles in = input_roles(u);
+    return throttle_command(in.band, in.external, in.aircraft, p, fs, speed_ref_mps);
+}
 double trim(double altitude, double speed) {
     return look2_binlcapw(altitude, speed, P.thr_alt_bp, P.thr_spd_bp, P.thr_table, P.thr_max_index, 11);
 }
@@ -26,6 +33,30 @@ TEST(TrimLookup, ClipsBelowHoldsAboveAndInterpolatesInside) {
         {"altitude unknown: ceiling row", NAN, 300, 0.404484, 0},
         {"between four entries: (upper - lower) x fraction + lower, to the bit", 5000, 240, 0.26496319999999995, 0}};
     for (const TrimCase& c : cases) EXPECT_NEAR(trim(c.altitude, c.speed), c.value, c.tol) << c.situation;
+}
+
+// An input exactly on a breakpoint. On an interior one the interval starts
+// there, so the entry is read as it is: 0.1 at 150 m/s, where an interval
+// ending there would give (0.1 - 1) x 1 + 1, a hair below. With the first two
+// breakpoints equal, an input on them clips to the first entry; a hair above
+// them the second column starts (the table jumps, as its data says).
+TEST(TrimLookup, InputsExactlyOnABreakpoint) {
+    struct { const char* situation; bool equal_first_speeds; double speed, value, tol; } cases[] = {
+        {"a hair below 150 m/s: near the end of the first interval", false, std::nextafter(150.0, 0.0), 0.1, 1e-12},
+        {"exactly 150 m/s: the second interval starts", false, 150, 0.1, 0},
+        {"a hair above 150 m/s", false, std::nextafter(150.0, 200.0), 0.1, 1e-12},
+        {"100, 100: a hair below clips", true, std::nextafter(100.0, 0.0), 1.0, 0},
+        {"100, 100: exactly on them clips to the first entry", true, 100, 1.0, 0},
+        {"100, 100: a hair above reads the second column", true, std::nextafter(100.0, 200.0), 0.1, 1e-12}};
+    for (const auto& c : cases) {
+        GuideWParams p = P;
+        p.thr_table[0] = 1.0;   // sea level, first speed
+        p.thr_table[11] = 0.1;  // sea level, second speed
+        if (c.equal_first_speeds) p.thr_spd_bp[1] = p.thr_spd_bp[0];
+        const double v = look2_binlcapw(0.0, c.speed, p.thr_alt_bp, p.thr_spd_bp, p.thr_table, p.thr_max_index, 11);
+        if (c.tol == 0) EXPECT_EQ(v, c.value) << c.situation;
+        else EXPECT_NEAR(v, c.value, c.tol) << c.situation;
+    }
 }
 
 // Entries equal to their speed index expose index and fraction; NaN between
@@ -61,7 +92,7 @@ TEST(Throttle, SpeedHoldBelowMode1_5ExternalThrottleFromThere) {
         GuideWInputs u = level_flight();
         u.mode = c.mode; u.altitude = c.altitude; u.ext_throttle = c.ext_throttle;
         FlightState fs{}; fs.v_mag_mps = c.v;
-        EXPECT_NEAR(throttle_command(u, P, fs, c.speed_ref), c.cmd, 1e-9) << c.situation;
+        EXPECT_NEAR(throttle_command_of(u, P, fs, c.speed_ref), c.cmd, 1e-9) << c.situation;
     }
 }
 
@@ -72,13 +103,13 @@ TEST(Throttle, SpeedErrorLimitsAndCrossedOutputLimits) {
     p.thr_min = -2;  // let negative demands through
     FlightState fs{}; fs.v_mag_mps = 240;
     const double trim_5000_240 = 0.2649632;  // between four entries, worked out by hand
-    for (double ref : {260.0, 265.0}) EXPECT_NEAR(throttle_command(u, p, fs, ref), 0.01 * (100 + trim_5000_240), 1e-15) << ref;
-    for (double ref : {220.0, 215.0}) EXPECT_NEAR(throttle_command(u, p, fs, ref), 0.01 * (-100 + trim_5000_240), 1e-15) << ref;
+    for (double ref : {260.0, 265.0}) EXPECT_NEAR(throttle_command_of(u, p, fs, ref), 0.01 * (100 + trim_5000_240), 1e-15) << ref;
+    for (double ref : {220.0, 215.0}) EXPECT_NEAR(throttle_command_of(u, p, fs, ref), 0.01 * (-100 + trim_5000_240), 1e-15) << ref;
     u.mode = 2; p.thr_min = 0.5; p.thr_max = 0.3;
     u.ext_throttle = 40;
-    EXPECT_EQ(throttle_command(u, p, fs, 0), 0.3);  // upper limit tested first
+    EXPECT_EQ(throttle_command_of(u, p, fs, 0), 0.3);  // upper limit tested first
     u.ext_throttle = 20;
-    EXPECT_EQ(throttle_command(u, p, fs, 0), 0.5);
+    EXPECT_EQ(throttle_command_of(u, p, fs, 0), 0.5);
 }
 
 // The trim table has a fixed size: larger maximum indices written by a host
@@ -98,14 +129,14 @@ TEST(Throttle, OversizedTableIndicesAreCappedToTheTable) {
         FlightState fs{}; fs.v_mag_mps = c.v;
         for (uint32_t index : {10u, 11u, 1000u, 0xFFFFFFFFu}) {
             p.thr_max_index[0] = std::max(index, 10u); p.thr_max_index[1] = std::max(index, 11u);
-            EXPECT_EQ(throttle_command(u, p, fs, c.v), P.thr_gain * P.thr_table[c.alt_i + 11 * c.spd_i])
+            EXPECT_EQ(throttle_command_of(u, p, fs, c.v), P.thr_gain * P.thr_table[c.alt_i + 11 * c.spd_i])
                 << c.situation << ", index " << index;
         }
     }
     p.thr_max_index[0] = 5; p.thr_max_index[1] = 11;  // six altitudes: held at 10000 m
     u.altitude = 15000;
     FlightState fs{}; fs.v_mag_mps = 300;
-    EXPECT_EQ(throttle_command(u, p, fs, 300), P.thr_gain * P.thr_table[5 + 11 * 4]);
+    EXPECT_EQ(throttle_command_of(u, p, fs, 300), P.thr_gain * P.thr_table[5 + 11 * 4]);
 }
 
 // The aircraft's trim throttle on a grid of 2000 m by 50 m/s from sea level

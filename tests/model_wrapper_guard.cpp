@@ -1,13 +1,14 @@
 // The overrun guard of the periodic step: a period that arrives while the
 // previous one is still running is skipped and reported, never half-run.
-// The wrapper unit is compiled in here so its file-local counter is in reach,
-// and the step it calls is wrapped at link time (see CMakeLists.txt) so that
-// a test can make a host's late period arrive while a step is running.
+// The wrapper's counter is in reach through its internal header, and the
+// step it calls is wrapped at link time (see CMakeLists.txt) so that a test
+// can make a host's late period arrive while a step is running.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "../src/runtime/Guide.cpp"
+#include "Guide.h"
+#include "step_guard.h"
 #include "law_constants.h"
 #include "test_support.h"
 

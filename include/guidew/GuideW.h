@@ -1,4 +1,5 @@
-// GuideW: fixed-step aircraft guidance law, 0.01 s per step.
+// GuideW: fixed-step aircraft guidance law, one step every
+// GUIDEW_STEP_PERIOD_S (0.01 s, GuideW_constants.h).
 //
 // A host loads libGuide.so, calls GuideW_initialize() once, and then every
 // period either
@@ -22,6 +23,8 @@
 #ifndef GUIDEW_H
 #define GUIDEW_H
 
+#include "GuideW_constants.h"
+#include "GuideW_lookup.h"
 #include "GuideW_types.h"
 
 #ifdef __cplusplus
@@ -47,16 +50,6 @@ GUIDEW_API void GuideW_step(void) GUIDEW_CXX_NAME("_Z11GuideW_stepv");
 
 // Releases nothing (nothing is acquired); present for the host's shutdown.
 GUIDEW_API void GuideW_terminate(void) GUIDEW_CXX_NAME("_Z16GuideW_terminatev");
-
-// Two-dimensional table lookup with linear interpolation, clipping below
-// the first breakpoint and holding at the last one (no extrapolation).
-// breaks0/breaks1 hold max_index[k] + 1 ascending breakpoints; the value for
-// breakpoints (i0, i1) is table[i0 + stride * i1]. A NaN input selects the
-// last breakpoint of its dimension. Pure and re-entrant.
-GUIDEW_API double look2_binlcapw(double x0, double x1, const double* breaks0,
-                                 const double* breaks1, const double* table,
-                                 const uint32_t* max_index, uint32_t stride)
-    GUIDEW_CXX_NAME("_Z14look2_binlcapwddPKdS0_S0_PKjj");
 
 #undef GUIDEW_CXX_NAME
 

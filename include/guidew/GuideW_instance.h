@@ -23,6 +23,7 @@
 
 #include <stddef.h>
 
+#include "GuideW_constants.h"
 #include "GuideW_types.h"
 
 #ifdef __cplusplus

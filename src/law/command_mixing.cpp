@@ -1,39 +1,57 @@
-// Command mixing by mode: the lateral and normal load-factor commands.
+// Command mixing by mode band (GuideW_constants.h): the lateral and normal
+// load-factor commands.
 //
-//   mode <= 1.5        guidance blended with the external bank and load
-//   1.5 < mode < 2.5   the same blend, but once the external bank opposes
-//                      the present roll it takes the bank over alone
-//   mode == 2.5        wings level, load from the speed error
-//   2.5 < mode <= 3.5  orbit (orbit.cpp): the bank of a turn at ext_nz,
-//                      corrected towards an altitude profile; load from the
-//                      speed error
-//   mode > 3.5         ext_lat and ext_nz passed straight through
+//   BLEND, BLEND_EXT_THROTTLE  guidance blended with the external bank and
+//                              load
+//   TAKEOVER                   the same blend, but once the external bank
+//                              opposes the present roll it takes the bank
+//                              over alone
+//   WINGS_LEVEL                wings level, load from the speed error
+//   ORBIT                      orbit (orbit.cpp): the bank of a turn at
+//                              ext_nz, corrected towards an altitude
+//                              profile; load from the speed error
+//   DIRECT                     ext_lat and ext_nz passed straight through
 //
 // In every band but the last a roll law turns the bank error into lat_cmd.
 #include <cmath>
 
+#include "flag_tests.h"
 #include "guidance_stages.h"
 #include "law_constants.h"
+#include "level_flight_loads.h"
 #include "numeric_helpers.h"
 #include "orbit.h"
 
 namespace {
 
-// Orbit references are taken on entering a band above 2.5 and released in
-// any band below it; exactly 2.5 neither takes nor releases them.
-void update_orbit_latch(const GuideWInputs& u, const FlightState& fs, GuideWStates& dw) {
-    if (u.mode > kMode2To3 && dw.orbit_latched < kModeLatchHalf) {
-        dw.orbit_yaw_ref = fs.yaw_n_deg;
-        dw.orbit_alt_ref = u.altitude;
-        dw.orbit_latched = 1.0;
-    }
-    if (u.mode < kMode2To3) dw.orbit_latched = 0.0;
+// The bands below 2.5, where guidance is blended with the external commands.
+bool blends(GuideWModeBand band) {
+    return band == GUIDEW_BAND_BLEND || band == GUIDEW_BAND_BLEND_EXT_THROTTLE ||
+           band == GUIDEW_BAND_TAKEOVER;
 }
 
-// Mode 2 with both sources carrying real weight: the external bank may take
-// over.
-bool takeover_window(const GuideWInputs& u, double guidance_weight) {
-    return u.mode > kMode1To2 && guidance_weight < kTakeoverMaxWeight &&
+// The bands above 2.5, which hold the orbit's references.
+bool holds_orbit_references(GuideWModeBand band) {
+    return band == GUIDEW_BAND_ORBIT || band == GUIDEW_BAND_DIRECT;
+}
+
+// Orbit references are taken on entering a band above 2.5 and released in
+// any band below it; exactly 2.5 (or a NaN mode) neither takes nor releases
+// them.
+void update_orbit_latch(GuideWModeBand band, const AircraftState& ac, const FlightState& fs,
+                        GuideWStates& dw) {
+    if (holds_orbit_references(band) && flag_below_half(dw.orbit_latched)) {
+        dw.orbit_yaw_ref = fs.yaw_n_deg;
+        dw.orbit_alt_ref = ac.altitude_m;
+        dw.orbit_latched = 1.0;
+    }
+    if (blends(band)) dw.orbit_latched = 0.0;
+}
+
+// The takeover band with both sources carrying real weight: the external
+// bank may take over.
+bool takeover_window(GuideWModeBand band, double guidance_weight) {
+    return band == GUIDEW_BAND_TAKEOVER && guidance_weight < kTakeoverMaxWeight &&
            guidance_weight > kTakeoverMinWeight;
 }
 
@@ -44,18 +62,20 @@ double blend(double guidance_weight, double guidance, double external) {
     return guidance_weight * guidance + external * (1.0 - guidance_weight);
 }
 
-// Bank of the bands below 2.5.
-double blended_bank(const GuideWInputs& u, const FlightState& fs, const GuidanceResults& res,
-                    double guidance_weight, bool window, GuideWStates& dw) {
-    const bool mode2 = u.mode > kMode1To2;
-    if (window && dw.ext_bank_latch < kModeLatchHalf && u.ext_bank * fs.roll_n_deg < 0.0) {
+// Bank of the blending bands.
+double blended_bank(GuideWModeBand band, const ExternalCommands& ext, const FlightState& fs,
+                    const GuidanceResults& res, double guidance_weight, bool window,
+                    GuideWStates& dw) {
+    const bool takeover = band == GUIDEW_BAND_TAKEOVER;
+    if (window && flag_below_half(dw.ext_bank_latch) && ext.bank_deg * fs.roll_n_deg < 0.0) {
         dw.ext_bank_latch = 1.0;
     }
-    if (mode2 && (guidance_weight >= kTakeoverMaxWeight || guidance_weight <= kTakeoverMinWeight)) {
+    if (takeover &&
+        (guidance_weight >= kTakeoverMaxWeight || guidance_weight <= kTakeoverMinWeight)) {
         dw.ext_bank_latch = 0.0;
     }
-    if (mode2 && dw.ext_bank_latch > kModeLatchHalf) return u.ext_bank;
-    return blend(guidance_weight, res.bank_guid_deg, u.ext_bank);
+    if (takeover && flag_above_half(dw.ext_bank_latch)) return ext.bank_deg;
+    return blend(guidance_weight, res.bank_guid_deg, ext.bank_deg);
 }
 
 // Roll law: proportional on the bank error with roll-rate damping. Inside
@@ -71,45 +91,43 @@ double lateral_command(const GuideWParams& p, double bank_err_deg, double roll_r
     }
 }
 
-// Load command of the bands below 2.5. While an external bank opposes the
-// roll in mode 2, ask for the load of level flight in the present attitude
-// (the angle formed by dividing by 180 before multiplying by pi).
-double blended_load(const GuideWInputs& u, const FlightState& fs, const GuidanceResults& res,
+// Load command of the blending bands. While an external bank opposes the
+// roll in the takeover window, ask for gravity's share on the lift axis
+// (level_flight_loads.h): finite however far the aircraft rolls.
+double blended_load(const ExternalCommands& ext, const FlightState& fs, const GuidanceResults& res,
                     double guidance_weight, bool window) {
-    if (window && u.ext_bank * fs.roll_n_deg < 0.0) {
-        return std::cos((fs.pitch_n_deg / kHalfTurn_deg) * kPi) *
-               std::cos((fs.roll_n_deg / kHalfTurn_deg) * kPi);
+    if (window && ext.bank_deg * fs.roll_n_deg < 0.0) {
+        return gravity_share_on_lift_axis(fs.pitch_n_deg, fs.roll_n_deg);
     }
-    return blend(guidance_weight, res.nz_guid_g, u.ext_nz);
+    return blend(guidance_weight, res.nz_guid_g, ext.nz_g);
 }
 
 }  // namespace
 
-void mix_commands(const GuideWInputs& u, const GuideWParams& p, const FlightState& fs,
-                  const GuidanceResults& res, GuideWStates& dw, GuideWOutputs& y) {
-    const double guidance_weight = 1.0 - u.ext_weight;
+MixedCommands mix_commands(GuideWModeBand band, const GuidanceCommand& cmd,
+                           const ExternalCommands& ext, const AircraftState& ac,
+                           const GuideWParams& p, const FlightState& fs,
+                           const GuidanceResults& res, GuideWStates& dw) {
+    const double guidance_weight = 1.0 - ext.weight;
 
-    update_orbit_latch(u, fs, dw);
+    update_orbit_latch(band, ac, fs, dw);
 
-    // Mode 4: direct external commands, no limits.
-    if (u.mode > kMode3To4) {
-        y.lat_cmd = u.ext_lat;
-        y.nz_cmd = u.ext_nz;
-        return;
+    // Direct external commands, no limits.
+    if (band == GUIDEW_BAND_DIRECT) return MixedCommands{ext.lat, ext.nz_g};
+
+    const bool window = takeover_window(band, guidance_weight);
+    double bank_cmd_deg = 0.0;  // wings level
+    if (blends(band)) {
+        bank_cmd_deg = blended_bank(band, ext, fs, res, guidance_weight, window, dw);
+    } else if (band == GUIDEW_BAND_ORBIT) {
+        bank_cmd_deg = orbit_bank_command(cmd, ext.nz_g, ac.altitude_m, fs.yaw_n_deg, dw);
     }
-
-    const bool window = takeover_window(u, guidance_weight);
-    double bank_cmd_deg = 0.0;  // wings level at exactly 2.5
-    if (u.mode < kMode2To3) {
-        bank_cmd_deg = blended_bank(u, fs, res, guidance_weight, window, dw);
-    } else if (u.mode > kMode2To3) {
-        bank_cmd_deg = orbit_bank_command(u, fs.yaw_n_deg, dw);
-    }
-    y.lat_cmd = lateral_command(p, wrap_once_deg(bank_cmd_deg - fs.roll_n_deg), u.roll_rate);
+    MixedCommands out;
+    out.lat_cmd = lateral_command(p, wrap_once_deg(bank_cmd_deg - fs.roll_n_deg), ac.roll_rate_degps);
 
     const double nz_mix_g =
-        u.mode < kMode2To3
-            ? blended_load(u, fs, res, guidance_weight, window)
-            : (fs.v_mag_mps - u.speed_cmd) * kSpeedErrLoadGain_gpmps + u.ext_nz;
-    y.nz_cmd = limit_upper_first_strict(nz_mix_g, p.nz_min, p.nz_max);
+        blends(band) ? blended_load(ext, fs, res, guidance_weight, window)
+                     : (fs.v_mag_mps - cmd.speed_mps) * kSpeedErrLoadGain_gpmps + ext.nz_g;
+    out.nz_cmd = limit_upper_first_strict(nz_mix_g, p.nz_min, p.nz_max);
+    return out;
 }

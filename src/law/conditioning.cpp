@@ -37,10 +37,10 @@ double mod360(double a_deg) {
 // nose the other way round: fold the pitch back and turn yaw and roll by a
 // half turn. Both fold tests are strict, so a pitch of exactly 270 (an input
 // of -90) stays 270; its sine and cosine are those of -90.
-void normalise_attitude(const GuideWInputs& u, FlightState& fs) {
-    double p = mod360(u.pitch);
-    double r = mod360(u.roll);
-    double y = mod360(u.yaw);
+void normalise_attitude(const AircraftState& ac, FlightState& fs) {
+    double p = mod360(ac.pitch_deg);
+    double r = mod360(ac.roll_deg);
+    double y = mod360(ac.yaw_deg);
     if (p > kQuarterTurn_deg && p < kThreeQuarterTurn_deg) {
         p = kHalfTurn_deg - p;
         r = kHalfTurn_deg + r;
@@ -73,14 +73,14 @@ double load_factor_limit(double eas_mps) {
 
 }  // namespace
 
-FlightState condition_flight_state(const GuideWInputs& u) {
+FlightState condition_flight_state(const AircraftState& ac) {
     FlightState fs;
-    normalise_attitude(u, fs);
-    fs.sigma_root = density_ratio_root(u.altitude);
-    fs.eas_mps = u.tas * fs.sigma_root;
+    normalise_attitude(ac, fs);
+    fs.sigma_root = density_ratio_root(ac.altitude_m);
+    fs.eas_mps = ac.tas_mps * fs.sigma_root;
     fs.n_lim_g = load_factor_limit(fs.eas_mps);
     // The vertical and azimuth-90 squares are summed first.
-    fs.v_mag_mps = std::sqrt(u.vel_north * u.vel_north +
-                             (u.vel_up * u.vel_up + u.vel_east * u.vel_east));
+    fs.v_mag_mps = std::sqrt(ac.vel_north_mps * ac.vel_north_mps +
+                             (ac.vel_up_mps * ac.vel_up_mps + ac.vel_east_mps * ac.vel_east_mps));
     return fs;
 }

@@ -3,15 +3,17 @@
 // The azimuth error becomes a turn-rate demand and the elevation error a
 // flight-path-rate demand; their load factors combine into the load command
 // and their ratio gives the bank. An aircraft found upside down with its
-// target ahead is rolled wings level while pushing (the upright recovery),
-// and the rear stage's manoeuvre latches are cleared once the target is
-// ahead.
+// target ahead is rolled wings level while pushing (the upright recovery);
+// this module owns the recovery's latch (state_machine.h).
 #include <cmath>
 
 #include "demand_laws.h"
 #include "guidance_stages.h"
+#include "flag_tests.h"
 #include "law_constants.h"
+#include "level_flight_loads.h"
 #include "numeric_helpers.h"
+#include "state_machine.h"
 
 namespace {
 
@@ -28,32 +30,29 @@ double combined_load_demand(double n_h_g, double n_v_g, const GuidanceGeometry& 
     return std::sqrt(n_h_g * n_h_g);
 }
 
-bool upright_recovery_starts(const GuideWInputs& u, const FlightState& fs,
+bool upright_recovery_starts(const GuidanceCommand& cmd, const FlightState& fs,
                              const AttitudeTests& att, const GuideWStates& dw) {
-    return !att.upright && dw.upright_latch == 0.0 &&
+    return !att.upright && flag_is_zero(dw.upright_latch) &&
            fs.pitch_n_deg < kRecoveryMaxPitch_deg &&
            (att.ang_nose_deg < kRecoveryNoseWindow_deg ||
-            std::fabs(fs.pitch_n_deg - u.elev_cmd) < kRecoveryPitchWindow_deg);
+            std::fabs(fs.pitch_n_deg - cmd.elev_deg) < kRecoveryPitchWindow_deg);
 }
 
 bool upright_recovery_ends(const AttitudeTests& att, const GuideWStates& dw) {
-    return !att.inverted && dw.upright_latch == 1.0 &&
+    return !att.inverted && flag_is_one(dw.upright_latch) &&
            (att.roll_abs_deg < kRecoveryEndRoll_deg ||
             dw.front_roll_err < kRecoveryEndRollErr_deg);
 }
 
 }  // namespace
 
-void forward_pursuit(const GuideWInputs& u, const FlightState& fs,
+void cancel_upright_recovery(GuideWStates& dw) {
+    if (flag_is_one(dw.upright_latch)) dw.upright_latch = 0.0;
+}
+
+void forward_pursuit(const GuidanceCommand& cmd, const FlightState& fs,
                      const GuidanceGeometry& geo, GuideWStates& dw, GuidanceResults& res) {
     const AttitudeTests& att = geo.attitude;
-
-    // Hand-over from the rear stage: remember the roll at which the target
-    // came ahead.
-    if (dw.was_behind == 1.0) {
-        dw.front_entry_roll = fs.roll_n_deg;
-        dw.was_behind = 0.0;
-    }
 
     // Demands. The turn rate is written 0 - ((-err) / T) so that a zero
     // error gives +0.
@@ -70,7 +69,7 @@ void forward_pursuit(const GuideWInputs& u, const FlightState& fs,
 
     // Bank. Upside down without a recovery running, hold the roll the
     // aircraft had when the target came ahead.
-    if (!att.upright && dw.upright_latch == 0.0) {
+    if (!att.upright && flag_is_zero(dw.upright_latch)) {
         res.bank_guid_deg = dw.front_entry_roll;
     } else {
         double divisor = std::fabs(geo.path.cos_gamma);
@@ -81,31 +80,16 @@ void forward_pursuit(const GuideWInputs& u, const FlightState& fs,
 
     // Upright recovery under way: wings level, and the load of level flight
     // in this attitude, which is negative while upside down; never pull.
-    if (dw.upright_latch == 1.0) {
-        const double n_upright_g = att.cos_pitch / GuideW_nonzero(att.cos_roll);
+    if (flag_is_one(dw.upright_latch)) {
+        const double n_upright_g = level_load_signed(att.cos_pitch, att.cos_roll);
         res.nz_guid_g = limit_upper_first(n_upright_g, -fs.n_lim_g, 0.0);
         res.bank_guid_deg = 0.0;
     }
     // Set only while inverted and cleared only while upright, so the latch
     // never changes twice in one step; the recovery output starts next step.
-    if (upright_recovery_starts(u, fs, att, dw)) dw.upright_latch = 1.0;
+    if (upright_recovery_starts(cmd, fs, att, dw)) dw.upright_latch = 1.0;
     if (upright_recovery_ends(att, dw)) dw.upright_latch = 0.0;
 
-    if (dw.inverted_latch == 1.0 && !att.inverted) {
-        dw.inverted_latch = 0.0;
-    }
-
     res.bank_guid_deg = limit_upper_first(res.bank_guid_deg, -bank_limit_deg, bank_limit_deg);
-    res.speed_ref_mps = limit_upper_first(u.speed_cmd, kMinSpeedRef_mps, kMaxSpeedRef_mps);
-
-    // The target is ahead: a split manoeuvre is over once upright, and a
-    // forced rear-turn direction no longer applies.
-    if (dw.splits_active == 1.0 && !att.inverted) {
-        dw.splits_active = 0.0;
-        dw.splits_pull = 0.0;
-    }
-    if (dw.sign_latch == 1.0) {
-        dw.sign_latch = 0.0;
-        dw.bank_captured = 0.0;
-    }
+    res.speed_ref_mps = limit_upper_first(cmd.speed_mps, kMinSpeedRef_mps, kMaxSpeedRef_mps);
 }

@@ -13,6 +13,7 @@
 // acos calls.
 #include <cmath>
 
+#include "flag_tests.h"
 #include "guidance_stages.h"
 #include "law_constants.h"
 #include "numeric_helpers.h"
@@ -75,23 +76,23 @@ struct OffAngles {
     double nose_rad = NAN;
 };
 
-CommandAngles command_angles(const GuideWInputs& u) {
-    return CommandAngles{kRadPerDeg * u.elev_cmd, signed_azimuth_rad(u.azim_cmd)};
+CommandAngles command_angles(const GuidanceCommand& cmd) {
+    return CommandAngles{kRadPerDeg * cmd.elev_deg, signed_azimuth_rad(cmd.azim_deg)};
 }
 
 // Speeds, flight-path angle and track. Near standstill, or with a vertical
 // speed the total cannot account for, the path counts as level. The total
 // speed is built from the horizontal speed as computed.
-FlightPath flight_path(const GuideWInputs& u) {
+FlightPath flight_path(const AircraftState& ac) {
     FlightPath f;
-    f.v_h_mps = std::sqrt(u.vel_north * u.vel_north + u.vel_east * u.vel_east);
-    f.v_tot_mps = std::sqrt(f.v_h_mps * f.v_h_mps + u.vel_up * u.vel_up);
+    f.v_h_mps = std::sqrt(ac.vel_north_mps * ac.vel_north_mps + ac.vel_east_mps * ac.vel_east_mps);
+    f.v_tot_mps = std::sqrt(f.v_h_mps * f.v_h_mps + ac.vel_up_mps * ac.vel_up_mps);
     f.gamma_rad = 0.0;
-    if (!(f.v_tot_mps < kStandstill_mps || f.v_tot_mps < u.vel_up)) {
-        f.gamma_rad = std::asin(u.vel_up / f.v_tot_mps);
+    if (!(f.v_tot_mps < kStandstill_mps || f.v_tot_mps < ac.vel_up_mps)) {
+        f.gamma_rad = std::asin(ac.vel_up_mps / f.v_tot_mps);
     }
     f.cos_gamma = std::cos(f.gamma_rad);
-    f.chi_rad = signed_azimuth_rad(GuideW_azimuth360_deg(u.vel_east, u.vel_north));
+    f.chi_rad = signed_azimuth_rad(GuideW_azimuth360_deg(ac.vel_east_mps, ac.vel_north_mps));
     return f;
 }
 
@@ -179,12 +180,12 @@ void tilt_side(const FlightState& fs, const AttitudeTrig& a, AttitudeTests& att)
 // Steer the velocity vector (guide_ref 1 or 2) or the nose (any other
 // value, NaN included). Azimuth errors are positive when the command lies
 // clockwise (towards +z) of the reference.
-ReferenceErrors reference_errors(const GuideWParams& p, const FlightState& fs,
+ReferenceErrors reference_errors(double guide_ref, const FlightState& fs,
                                  const CommandAngles& cmd, const FlightPath& path,
                                  const AttitudeTrig& a) {
     ReferenceErrors r;
     r.az_err_body_rad = wrap_once_rad(cmd.azim_rad - kRadPerDeg * fs.yaw_n_deg);
-    r.steer_velocity = p.guide_ref == 1.0 || p.guide_ref == 2.0;
+    r.steer_velocity = guide_ref == 1.0 || guide_ref == 2.0;
     if (r.steer_velocity) {
         r.az_err_rad = wrap_once_rad(cmd.azim_rad - path.chi_rad);
         r.elev_err_rad = cmd.elev_rad - path.gamma_rad;
@@ -211,7 +212,7 @@ Substitution substitution(const CommandErrors& e, const AttitudeTests& att,
         if (!(e.elev_cmd_rad > kSteepDive_rad)) return Substitution::velocity_angle;
     } else if (e.behind) {
         return Substitution::reference_angle_if_off_plane;
-    } else if (!att.upright && dw.upright_latch == 0.0) {
+    } else if (!att.upright && flag_is_zero(dw.upright_latch)) {
         return Substitution::reference_angle;
     }
     return Substitution::none;
@@ -256,12 +257,12 @@ double substituted_elevation_error(Substitution sub, const CommandErrors& e,
 
 }  // namespace
 
-GuidanceGeometry guidance_geometry(const GuideWInputs& u, const GuideWParams& p,
-                                   const GuideWStates& dw, const FlightState& fs) {
-    const CommandAngles cmd = command_angles(u);
-    const FlightPath path = flight_path(u);
+GuidanceGeometry guidance_geometry(const GuidanceCommand& command, const AircraftState& ac,
+                                   double guide_ref, const GuideWStates& dw, const FlightState& fs) {
+    const CommandAngles cmd = command_angles(command);
+    const FlightPath path = flight_path(ac);
     const AttitudeTrig trig = attitude_trig(fs);
-    const ReferenceErrors ref = reference_errors(p, fs, cmd, path, trig);
+    const ReferenceErrors ref = reference_errors(guide_ref, fs, cmd, path, trig);
 
     GuidanceGeometry geo;
     geo.path = PathSpeeds{path.v_h_mps, path.v_tot_mps, path.cos_gamma,

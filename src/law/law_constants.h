@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "GuideW_constants.h"
+
 // ---- Units and angles -----------------------------------------------------
 constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kDegPerRad = 57.29577951308232;
@@ -24,16 +26,15 @@ constexpr double kThreeQuarterTurn_deg = 270.0;
 constexpr double kFullTurn_deg = 360.0;
 
 // ---- The step ---------------------------------------------------------------
-// The law runs at a fixed 100 Hz; time enters only through this period.
-constexpr double kStep_s = 0.01;
+// Time enters the law only through the public step period.
+constexpr double kStep_s = GUIDEW_STEP_PERIOD_S;
 
 // ---- Mode bands -------------------------------------------------------------
-// The mode input is a double compared with the edges between the bands:
-// blend (1), external-bank takeover (2), orbit (3), direct external (4).
-// Exactly 2.5 is a band of its own: wings level.
-constexpr double kMode1To2 = 1.5;
-constexpr double kMode2To3 = 2.5;
-constexpr double kMode3To4 = 3.5;
+// The edges between the mode bands (GuideW_constants.h names the bands; the
+// law reads them through GuideW_mode_band, once per step).
+constexpr double kMode1To2 = GUIDEW_MODE_EDGE_BLEND_TAKEOVER;
+constexpr double kMode2To3 = GUIDEW_MODE_EDGE_TAKEOVER_ORBIT;
+constexpr double kMode3To4 = GUIDEW_MODE_EDGE_ORBIT_DIRECT;
 // The two mode latches are flags tested against one half, not for equality.
 constexpr double kModeLatchHalf = 0.5;
 

@@ -2,7 +2,7 @@
 // dimension, linear interpolation, clip below the first breakpoint and hold
 // at the last one. Never extrapolates and never reads outside the grid.
 // All index arithmetic is unsigned 32-bit.
-#include "GuideW.h"
+#include "GuideW_lookup.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The orbit law of mode 3: a level turn at the external load factor, whose
+// The orbit law of the orbit band: a level turn at the external load factor, whose
 // altitude follows a profile that climbs or descends with the heading turned
 // since the orbit began.
 #ifndef ORBIT_H
@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "GuideW_types.h"
+#include "guidance_stages.h"
 #include "law_constants.h"
 
 // ext_nz moved out of (-0.1, 0.1), so that 1 / nz stays bounded; 0 stays 0.
@@ -33,7 +34,9 @@ inline double orbit_altitude_target_m(double yaw_delta_deg, double radius_m,
 }
 
 // The orbit's bank command (deg): the bank of the level turn plus up to
-// 30 deg of correction towards the altitude target.
-double orbit_bank_command(const GuideWInputs& u, double yaw_n_deg, const GuideWStates& dw);
+// 30 deg of correction towards the altitude target. The command gives the
+// orbit's speed and climb; ext_nz its turn load.
+double orbit_bank_command(const GuidanceCommand& cmd, double ext_nz_g, double altitude_m,
+                          double yaw_n_deg, const GuideWStates& dw);
 
 #endif

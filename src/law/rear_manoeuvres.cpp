@@ -12,12 +12,18 @@
 // inverted in such a turn, it rolls over to 180 deg on its side whenever the
 // command is within 90 deg of its heading, and an inverted aircraft with the
 // nose near the command flies wings level.
+//
+// This module owns the rear latches, their release included
+// (state_machine.h).
 #include <cmath>
 
 #include "demand_laws.h"
 #include "guidance_stages.h"
+#include "flag_tests.h"
 #include "law_constants.h"
+#include "level_flight_loads.h"
 #include "numeric_helpers.h"
+#include "state_machine.h"
 
 namespace {
 
@@ -29,9 +35,10 @@ double rear_turn_rate(const FlightState& fs, const GuidanceGeometry& geo) {
     return limit_turn_rate(raw, geo.path);
 }
 
-// Load of level flight at the present pitch and bank magnitude.
+// Load of level flight at the present pitch and bank magnitude: a pull on
+// either side of the knife edge (level_flight_loads.h).
 double hold_load(const AttitudeTests& att) {
-    return att.cos_pitch / std::fabs(GuideW_nonzero(att.cos_roll));
+    return level_load_pull_either_side(att.cos_pitch, att.cos_roll);
 }
 
 // Bank target of the split manoeuvre: from 110 deg with the command abeam to
@@ -50,7 +57,7 @@ double split_bank(const FlightState& fs, const CommandErrors& e) {
 void split_manoeuvre(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates& dw,
                      GuidanceResults& res) {
     double load_g;
-    if (dw.splits_pull != 0.0) {
+    if (flag_is_nonzero(dw.splits_pull)) {
         dw.splits_timer = 0.0;
         load_g = vertical_load_demand(flight_path_rate_demand(geo, fs), geo.path);
     } else {
@@ -60,7 +67,7 @@ void split_manoeuvre(const FlightState& fs, const GuidanceGeometry& geo, GuideWS
     res.bank_guid_deg = dw.splits_bank;
     res.nz_guid_g = limit_upper_first(load_g, -fs.n_lim_g, fs.n_lim_g);
 
-    if (dw.splits_pull == 0.0 &&
+    if (flag_is_zero(dw.splits_pull) &&
         (geo.attitude.roll_abs_deg > kSplitsInvertedRoll_deg ||
          dw.splits_timer > kSplitsRollTime_s)) {
         dw.splits_pull = 1.0;  // pull from the next dive step on
@@ -88,13 +95,13 @@ void rear_turn(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates&
         if (q < 0.0) q = kRearTurnBankDivisorFloor;
         bank_target_deg = bank_for_loads(n_h_g, q);
     }
-    if (dw.sign_latch == 1.0) bank_target_deg = std::fabs(bank_target_deg) * dw.turn_sign;
+    if (flag_is_one(dw.sign_latch)) bank_target_deg = std::fabs(bank_target_deg) * dw.turn_sign;
     res.bank_guid_deg =
         limit_upper_first(bank_target_deg, -kUprightBankLimit_deg, kUprightBankLimit_deg);
 
     // Until the bank is captured, hold level-flight load so the aircraft
     // rolls into the turn before it pulls.
-    if (dw.bank_captured == 0.0) {
+    if (flag_is_zero(dw.bank_captured)) {
         res.nz_guid_g = limit_upper_first(hold_load(geo.attitude), -fs.n_lim_g, fs.n_lim_g);
         if (std::fabs(fs.roll_n_deg - res.bank_guid_deg) < kCaptureRollErr_deg &&
             std::fabs(geo.errors.elev_err_rad) < kCaptureElevErr_rad) {
@@ -109,23 +116,28 @@ void dive(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates& dw,
     const bool shallow = e.elev_cmd_rad > kSteepDive_rad;
 
     // Almost straight behind: freeze the turn direction on the first step.
-    if (shallow && e.az_err_abs_rad > kStraightBehind_rad && dw.sign_latch == 0.0) {
+    if (shallow && e.az_err_abs_rad > kStraightBehind_rad && flag_is_zero(dw.sign_latch)) {
         dw.sign_latch = 1.0;
         dw.turn_sign = GuideW_signg(e.az_err_rad);
     }
-    if (dw.splits_active == 0.0 && !shallow) {
+    if (flag_is_zero(dw.splits_active) && !shallow) {
         dw.splits_active = 1.0;
         dw.splits_bank = split_bank(fs, e);
+        // The law itself never reads this direction: while the split runs
+        // the rear turn does not, and the release ahead clears sign_latch
+        // with the split, so the next frozen direction rewrites turn_sign.
+        // It records, for a host reading the states, the side the split
+        // rolls to; and a host that clears splits_active itself while
+        // sign_latch is set resumes the rear turn on that side.
         dw.turn_sign = GuideW_signg(fs.roll_n_deg);
     }
 
     // Once latched the split manoeuvre runs to its end, whatever the command
     // does meanwhile. A flag written other than 0 or 1 runs neither branch.
-    if (dw.splits_active == 1.0) split_manoeuvre(fs, geo, dw, res);
-    if (dw.splits_active == 0.0) rear_turn(fs, geo, dw, res);
+    if (flag_is_one(dw.splits_active)) split_manoeuvre(fs, geo, dw, res);
+    if (flag_is_zero(dw.splits_active)) rear_turn(fs, geo, dw, res);
 
-    if (dw.inverted_latch == 1.0 && !geo.attitude.inverted) dw.inverted_latch = 0.0;
-    if (dw.upright_latch == 1.0) dw.upright_latch = 0.0;
+    if (flag_is_one(dw.inverted_latch) && !geo.attitude.inverted) dw.inverted_latch = 0.0;
 }
 
 void climb(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates& dw,
@@ -154,7 +166,7 @@ void climb(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates& dw,
     double bank_target_deg = bank_for_loads(n_h_g, GuideW_nonzero(std::fabs(geo.path.cos_gamma)));
     // Having gone inverted in this turn, roll over on the present side once
     // the command is within 90 deg of the heading.
-    if (dw.inverted_latch == 1.0 && std::fabs(e.az_err_body_rad) < kHalfPi_rad) {
+    if (flag_is_one(dw.inverted_latch) && std::fabs(e.az_err_body_rad) < kHalfPi_rad) {
         bank_target_deg = kHalfTurn_deg * GuideW_signg(fs.roll_n_deg);
     }
     // A NaN tilt takes the upright limit here.
@@ -166,26 +178,45 @@ void climb(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates& dw,
         res.bank_guid_deg = 0.0;
     }
     // The roll-over acts from the next climb step on.
-    if (!att.upright && dw.inverted_latch == 0.0) dw.inverted_latch = 1.0;
+    if (!att.upright && flag_is_zero(dw.inverted_latch)) dw.inverted_latch = 1.0;
 }
 
 // Never slow down to turn around: the larger of the commanded and the
 // present equivalent airspeed, held at 600 m/s.
-double rear_speed_reference(const GuideWInputs& u, const FlightState& fs, double entry_mps) {
+double rear_speed_reference(const GuidanceCommand& cmd, const FlightState& fs, double entry_mps) {
     if (fs.eas_mps >= kMaxSpeedRef_mps) return kMaxSpeedRef_mps;
-    if (u.speed_cmd >= fs.eas_mps) return u.speed_cmd;
+    if (cmd.speed_mps >= fs.eas_mps) return cmd.speed_mps;
     return entry_mps;
 }
 
 }  // namespace
 
-void rear_manoeuvres(const GuideWInputs& u, const FlightState& fs,
-                     const GuidanceGeometry& geo, GuideWStates& dw, GuidanceResults& res) {
-    dw.was_behind = 1.0;
+RearManoeuvre rear_manoeuvres(const GuidanceCommand& cmd, const FlightState& fs,
+                              const GuidanceGeometry& geo, GuideWStates& dw,
+                              GuidanceResults& res) {
+    RearManoeuvre flown = RearManoeuvre::climb;  // also for a NaN command
     if (geo.errors.elev_cmd_rad < 0.0) {
+        flown = RearManoeuvre::dive;
         dive(fs, geo, dw, res);
     } else {
-        climb(fs, geo, dw, res);  // also for a NaN command
+        climb(fs, geo, dw, res);
     }
-    res.speed_ref_mps = rear_speed_reference(u, fs, res.speed_ref_mps);
+    res.speed_ref_mps = rear_speed_reference(cmd, fs, res.speed_ref_mps);
+    return flown;
+}
+
+void release_rear_latches(const AttitudeTests& att, GuideWStates& dw) {
+    if (flag_is_one(dw.inverted_latch) && !att.inverted) {
+        dw.inverted_latch = 0.0;
+    }
+    // A split manoeuvre is over once upright; a frozen turn direction no
+    // longer applies, and its bank capture goes with it.
+    if (flag_is_one(dw.splits_active) && !att.inverted) {
+        dw.splits_active = 0.0;
+        dw.splits_pull = 0.0;
+    }
+    if (flag_is_one(dw.sign_latch)) {
+        dw.sign_latch = 0.0;
+        dw.bank_captured = 0.0;
+    }
 }

@@ -1,12 +1,12 @@
 // Speed hold and throttle.
 //
-// Below mode 1.5 the throttle holds the speed reference: a proportional term
-// on the speed error (limited to +-20 m/s) plus the trim throttle for the
-// present altitude and speed. In every other mode the external throttle is
-// taken. Either demand is scaled by thr_gain and limited.
+// In the BLEND band (strictly below 1.5) the throttle holds the speed
+// reference: a proportional term on the speed error (limited to +-20 m/s)
+// plus the trim throttle for the present altitude and speed. In every other
+// band, exactly 1.5 included, the external throttle is taken. Either demand is scaled by thr_gain and limited.
 #include <algorithm>
 
-#include "GuideW.h"
+#include "GuideW_lookup.h"
 #include "guidance_stages.h"
 #include "law_constants.h"
 #include "numeric_helpers.h"
@@ -25,17 +25,17 @@ double trim_throttle(const GuideWParams& p, double altitude_m, double v_mps) {
 
 }  // namespace
 
-double throttle_command(const GuideWInputs& u, const GuideWParams& p, const FlightState& fs,
-                        double speed_ref_mps) {
+double throttle_command(GuideWModeBand band, const ExternalCommands& ext, const AircraftState& ac,
+                        const GuideWParams& p, const FlightState& fs, double speed_ref_mps) {
     // The trim lookup only where the speed hold uses it.
     double thr_demand;
-    if (u.mode < kMode1To2) {
-        const double thr_trim = trim_throttle(p, u.altitude, fs.v_mag_mps);
+    if (band == GUIDEW_BAND_BLEND) {
+        const double thr_trim = trim_throttle(p, ac.altitude_m, fs.v_mag_mps);
         const double speed_err_mps = limit_lower_first_strict(
             speed_ref_mps - fs.v_mag_mps, -kMaxSpeedErr_mps, kMaxSpeedErr_mps);
         thr_demand = kSpeedErrThrottleGain_permps * speed_err_mps + thr_trim;
     } else {
-        thr_demand = u.ext_throttle;  // also for a NaN mode
+        thr_demand = ext.throttle;  // also for a NaN mode
     }
     return limit_upper_first_strict(p.thr_gain * thr_demand, p.thr_min, p.thr_max);
 }

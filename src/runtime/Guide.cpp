@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-// Re-entry counter of Guide_OneStep: a plain byte that wraps modulo 256. It
-// detects nesting on one thread; it is not a lock between threads.
-static uint8_t l_u8_TaskLock_Flag = 0;
+#include "step_guard.h"
+
+uint8_t l_u8_TaskLock_Flag = 0;
 
 static const char* const kOverrunText = "Overrun";
 
@@ -14,25 +14,11 @@ extern "C" {
 
 void Guide_Control(const double* inputs) {
     if (inputs == nullptr) return;
-    GuideW_U.speed_cmd = inputs[0];
-    GuideW_U.elev_cmd = inputs[1];
-    GuideW_U.azim_cmd = inputs[2];
-    GuideW_U.ext_weight = inputs[3];
-    GuideW_U.ext_nz = inputs[4];
-    GuideW_U.ext_bank = inputs[5];
-    GuideW_U.ext_throttle = inputs[6];
-    GuideW_U.mode = inputs[7];
-    GuideW_U.yaw = inputs[8];
-    GuideW_U.pitch = inputs[9];
-    GuideW_U.roll = inputs[10];
-    GuideW_U.tas = inputs[11];
-    GuideW_U.vel_up = inputs[12];
-    GuideW_U.vel_north = inputs[13];
-    GuideW_U.vel_east = inputs[14];
-    GuideW_U.roll_rate = inputs[15];
-    GuideW_U.altitude = inputs[16];
-    GuideW_U.ext_lat = inputs[17];
-    GuideW_U.aux_in = inputs[18];
+    // Field by field, in the order of the field list.
+    const double* next = inputs;
+#define GUIDE_COPY_IN(name, unit, description) GuideW_U.name = *next++;
+    GUIDEW_INPUT_FIELDS(GUIDE_COPY_IN)
+#undef GUIDE_COPY_IN
 }
 
 void Guide_OneStep(const double* inputs) {
@@ -54,10 +40,10 @@ void Guide_OneStep(const double* inputs) {
 
 void Guide_GetOutput(double* outputs) {
     if (outputs == nullptr) return;
-    outputs[0] = GuideW_Y.lat_cmd;
-    outputs[1] = GuideW_Y.nz_cmd;
-    outputs[2] = GuideW_Y.throttle_cmd;
-    outputs[3] = GuideW_Y.aux_out;
+    double* next = outputs;
+#define GUIDE_COPY_OUT(name, unit, description) *next++ = GuideW_Y.name;
+    GUIDEW_OUTPUT_FIELDS(GUIDE_COPY_OUT)
+#undef GUIDE_COPY_OUT
 }
 
 void Guide_Display(void) {

@@ -1,20 +1,22 @@
 // Build-time defaults of the parameter record. The host may overwrite any of
 // them through the exported GuideW_P; GuideW_initialize() does not restore
-// them. Every new instance starts from the same defaults.
+// them. Every new instance starts from the same defaults. What each
+// parameter means is written once, in the field list (GuideW_fields.h);
+// the comments here say only why a value is what it is.
 #include "GuideW.h"
 #include "guidance_defaults.h"
 
 constexpr GuideWParams kGuideWDefaultParams = {
-    1.0,     // guide_ref: steer the velocity vector
-    2.5,     // roll_kp: roll law gain on the bank error
-    0.25,    // roll_kd: roll law gain on the roll rate
+    1.0,     // guide_ref: the velocity vector
+    2.5,     // roll_kp
+    0.25,    // roll_kd
     150.0,   // lat_max
     -150.0,  // lat_min
-    9.0,     // nz_max, g
-    -5.0,    // nz_min, g
+    9.0,     // nz_max: the structure's limit when fast
+    -5.0,    // nz_min
 
-    // thr_table: trim throttle. Each line is one speed column, the altitudes
-    // 0, 2000, ..., 20000 m along it (the altitude index varies fastest).
+    // thr_table. Each line is one speed column, the altitudes 0, 2000, ...,
+    // 20000 m along it.
     {
         /* 100 m/s */ 0.266878, 0.348555, 0.476807, 0.269897, 0.389722, 0.309455, 0.467749, 0.401801, 0.381488, 0.384276, 0.404484,
         /* 150 m/s */ 0.214268, 0.201103, 0.213852, 0.269897, 0.389722, 0.309455, 0.467749, 0.401801, 0.381488, 0.384276, 0.404484,
@@ -30,18 +32,18 @@ constexpr GuideWParams kGuideWDefaultParams = {
         /* 650 m/s */ 1.0, 1.0, 1.0, 1.0, 1.0, 0.781418, 0.5555, 0.397896, 0.288865, 0.225415, 0.20141,
     },
 
-    // thr_alt_bp, m
+    // thr_alt_bp
     {0.0, 2000.0, 4000.0, 6000.0, 8000.0, 10000.0, 12000.0, 14000.0, 16000.0,
      18000.0, 20000.0},
 
-    // thr_spd_bp, m/s
+    // thr_spd_bp
     {100.0, 150.0, 200.0, 250.0, 300.0, 350.0, 400.0, 450.0, 500.0, 550.0,
      600.0, 650.0},
 
     0.01,  // thr_gain
     1.2,   // thr_max
     0.0,   // thr_min
-    {10, 11},  // thr_max_index: 11 altitudes, 12 speeds
+    {10, 11},  // thr_max_index: the whole table
 };
 
 GuideWParams GuideW_P = kGuideWDefaultParams;
