@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Rewrites what is generated from the record field list and the project
-# version: the README's field tables, python/guidew/_fields.py and
+# version: the manual's field tables (docs/), python/guidew/_fields.py and
 # python/guidew/_version.py. ctest's generated_files_current fails until this
 # has been run after a change to src/common/record_fields.h or to the version.
 set -euo pipefail

@@ -23,7 +23,7 @@ using namespace fmu_test;
 
 const std::string kSo = "binaries/linux64/GuideW.so";
 
-// The start values of the README's FMPy example, as it prints them:
+// The start values of the FMPy example in docs/fmu.md, as it prints them:
 // simulate_fmu("...", ..., start_values={"name": value, ...}, ...).
 std::vector<std::pair<std::string, double>> readme_retune() {
     std::ifstream in(GUIDEW_README_PATH);

@@ -3,7 +3,7 @@
 // bad, 2 a bad command line or an input file that is not there, 3 the
 // environment: a library that cannot be loaded, an output that cannot be
 // written), one line on standard error naming the culprit, --version and
-// --help with the exit statuses. The README's table of the tools is this
+// --help with the exit statuses. The tools' table in docs/tools.md is this
 // table.
 #include <gmock/gmock.h>
 

@@ -8,9 +8,10 @@
 //   field-tables --update ROOT   rewrite the generated parts
 //
 // Generated parts:
-//   README.md                the tables between "<!-- generated: KIND -->"
-//                            and "<!-- end generated -->" (KIND: inputs,
-//                            outputs, parameters, states, fmu-variables)
+//   docs/host-integration.md the tables between "<!-- generated: KIND -->"
+//   docs/fmu.md              and "<!-- end generated -->" (KIND: inputs,
+//                            outputs, parameters, states in the first;
+//                            fmu-variables in the second)
 //   python/guidew/_fields.py the whole file
 //   python/guidew/_version.py the whole file: __version__, the CMake
 //                            project version
@@ -48,7 +49,7 @@ std::string field_table(const Field (&fields)[N]) {
     return t;
 }
 
-// A parameter's default as the README shows it: the value, or an array's
+// A parameter's default as the manual shows it: the value, or an array's
 // first two values, an ellipsis and its last.
 std::string default_text(const GuideWParams& p, const ParamField& f) {
     const char* base = reinterpret_cast<const char*>(&p) + f.offset;
@@ -212,7 +213,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string root = argv[2];
-    const std::map<std::string, std::string> readme_blocks = {
+    const std::map<std::string, std::string> manual_blocks = {
         {"inputs", field_table(kInputs)},
         {"outputs", field_table(kOutputs)},
         {"parameters", parameter_table()},
@@ -220,7 +221,8 @@ int main(int argc, char** argv) {
         {"fmu-variables", fmu_variable_table()},
     };
     const std::map<std::string, std::function<bool(std::string&, std::string&)>> files = {
-        {"README.md", [&](std::string& t, std::string& why) { return fill_blocks(t, readme_blocks, why); }},
+        {"docs/host-integration.md", [&](std::string& t, std::string& why) { return fill_blocks(t, manual_blocks, why); }},
+        {"docs/fmu.md", [&](std::string& t, std::string& why) { return fill_blocks(t, manual_blocks, why); }},
         {"python/guidew/_fields.py", [&](std::string& t, std::string&) { t = python_module(); return true; }},
         {"python/guidew/_version.py", [&](std::string& t, std::string&) { t = python_version_module(); return true; }},
     };
