@@ -24,6 +24,7 @@
 #include "tool_options.h"
 #include "guide_fields.h"
 #include "guide_library.h"
+#include "GuideW_constants.h"
 #include "law_constants.h"
 #include "sim/aircraft_catalog.h"
 #include "sim/aircraft_scenarios.h"
@@ -53,7 +54,7 @@ struct Options {
 
 // Flights in mode 3 carry the orbit's expected radius and altitude.
 bool flies_orbit(const Scenario& sc) {
-    const auto orbit = [](double mode) { return mode > kMode2To3 && mode <= kMode3To4; };
+    const auto orbit = [](double mode) { return GuideW_mode_band(mode) == GUIDEW_BAND_ORBIT; };
     if (orbit(sc.commands.mode)) return true;
     for (const TimedChange& e : sc.events) {
         for (const InputChange& c : e.changes) {

@@ -8,6 +8,7 @@
 
 #include "envelope_watch.h"
 #include "guide_fields.h"
+#include "GuideW_constants.h"
 #include "law_constants.h"
 #include "orbit.h"
 
@@ -40,7 +41,7 @@ double wrap180(double a);
 // The orbit's radius and altitude target from the law's own formulas (the
 // aircraft's track stands for the law's yaw); left NaN outside mode 3.
 void in_orbit(const GuideWInputs& u, const GuideWStates& dw, FlightSample& s) {
-    if (!(u.mode > kMode2To3 && u.mode <= kMode3To4) || dw.orbit_latched != 1.0) return;
+    if (GuideW_mode_band(u.mode) != GUIDEW_BAND_ORBIT || dw.orbit_latched != 1.0) return;
     const double nz = orbit_turn_load_g(u.ext_nz);
     if (!(std::fabs(nz) > 1.0)) return;
     s.orbit_radius_m = orbit_radius_m(u.speed_cmd, nz);
@@ -261,7 +262,8 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         lib.get_output(&y.lat_cmd);
         // Above the mode-2/3 edge the law flies an orbit or passes external
         // commands through: it does not steer towards the commanded direction.
-        steers = steers && !(u.mode > kMode2To3);
+        const GuideWModeBand band = GuideW_mode_band(u.mode);
+        steers = steers && band != GUIDEW_BAND_ORBIT && band != GUIDEW_BAND_DIRECT;
 
         FlightSample sample{t, &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac), NAN, NAN};
         in_orbit(u, *lib.states, sample);
