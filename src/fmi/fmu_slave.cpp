@@ -1,7 +1,6 @@
 #include "fmu_slave.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "law_constants.h"
+#include "text_format.h"
 
 namespace guidew_fmu {
 
@@ -49,15 +49,7 @@ constexpr size_t kSerializedSize = sizeof kMagic + 4 + sizeof kRecordSizes + 4 +
                                    sizeof(GuideWInputs) + sizeof(GuideWOutputs) +
                                    sizeof(GuideWParams) + sizeof(GuideWStates);
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
+using guidew_text::format;
 
 }  // namespace
 

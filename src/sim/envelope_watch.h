@@ -6,12 +6,12 @@
 #define SIM_ENVELOPE_WATCH_H
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "aircraft_model.h"
+#include "text_format.h"
 
 class EnvelopeWatch {
 public:
@@ -20,11 +20,11 @@ public:
     void observe(double t_s) {
         const double n = aircraft_.state().load_g, alpha = aircraft_.alpha_deg();
         if (load_.empty() && (n > limits_.max_load_g || n < limits_.min_load_g)) {
-            load_ = describe("load factor %.2f g beyond the limits %.1f/%.1f g at t = %.2f s", n,
+            load_ = guidew_text::format("load factor %.2f g beyond the limits %.1f/%.1f g at t = %.2f s", n,
                              limits_.min_load_g, limits_.max_load_g, t_s);
         }
         if (alpha_.empty() && std::fabs(alpha) > limits_.max_alpha_deg) {
-            alpha_ = describe("angle of attack %.1f deg beyond %.0f deg at t = %.2f s", alpha,
+            alpha_ = guidew_text::format("angle of attack %.1f deg beyond %.0f deg at t = %.2f s", alpha,
                               limits_.max_alpha_deg, t_s);
         }
     }
@@ -37,14 +37,6 @@ public:
     }
 
 private:
-    __attribute__((format(printf, 1, 2))) static std::string describe(const char* format, ...) {
-        char buf[160];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(buf, sizeof buf, format, args);
-        va_end(args);
-        return buf;
-    }
 
     const AircraftModel& aircraft_;
     AircraftLimits limits_;

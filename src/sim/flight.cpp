@@ -1,7 +1,6 @@
 #include "flight.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "GuideW_constants.h"
 #include "law_constants.h"
 #include "orbit.h"
+#include "text_format.h"
 
 namespace {
 
@@ -20,14 +20,7 @@ constexpr double kConvergedDir_deg = 5.0;
 constexpr double kEventTimeTolerance_s = 1e-9;
 constexpr double kBankSideThreshold_deg = 10.0;  // a bank clearly on one side
 
-__attribute__((format(printf, 1, 2))) std::string fmt(const char* format, ...) {
-    char buf[160];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return buf;
-}
+using guidew_text::format;
 
 double commanded_direction_error_deg(const GuideWInputs& u, const Aircraft& ac) {
     const double el = u.elev_cmd * kRadPerDeg, az = u.azim_cmd * kRadPerDeg;
@@ -161,37 +154,37 @@ private:
 
     void judge(std::vector<std::string>& failed) const {
         if (e_.converge_within_s && !(within_ && entered_s_ <= *e_.converge_within_s)) {
-            failed.push_back(fmt("converge within %.0f s", *e_.converge_within_s));
+            failed.push_back(format("converge within %.0f s", *e_.converge_within_s));
         }
         if (e_.max_load_g && !(peak_load_ <= *e_.max_load_g)) {
-            failed.push_back(fmt("load %.2f g above %.2f g", peak_load_, *e_.max_load_g));
+            failed.push_back(format("load %.2f g above %.2f g", peak_load_, *e_.max_load_g));
         }
         if (e_.min_altitude_m && !(min_alt_ >= *e_.min_altitude_m)) {
-            failed.push_back(fmt("altitude %.0f m below %.0f m", min_alt_, *e_.min_altitude_m));
+            failed.push_back(format("altitude %.0f m below %.0f m", min_alt_, *e_.min_altitude_m));
         }
         if (e_.final_speed_error_mps &&
             !(std::fabs(last_speed_ - last_speed_cmd_) <= *e_.final_speed_error_mps)) {
-            failed.push_back(fmt("final speed error %.1f m/s above %.1f m/s",
+            failed.push_back(format("final speed error %.1f m/s above %.1f m/s",
                                  std::fabs(last_speed_ - last_speed_cmd_), *e_.final_speed_error_mps));
         }
         for (const auto& [idx, seen] : latched_) {
             if (!seen) failed.push_back(std::string(kStateNames[idx]) + " never set");
         }
         if (e_.rolls_before_pull && !pulled_after_roll_) {
-            failed.push_back(fmt("split manoeuvre did not roll past 90 deg (%.0f) before pulling", split_roll_));
+            failed.push_back(format("split manoeuvre did not roll past 90 deg (%.0f) before pulling", split_roll_));
         }
         if (e_.turn_direction_latched && (latched_side_ == 0 || turn_reversed_)) {
             failed.push_back(latched_side_ == 0 ? "turn direction never latched"
                                                 : "turn reversed while its direction was latched");
         }
         if (e_.passthrough && passthrough_misses_ > 0) {
-            failed.push_back(fmt("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
+            failed.push_back(format("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
         }
         if (e_.ends_upright && !(std::fabs(last_roll_) < kQuarterTurn_deg)) {
-            failed.push_back(fmt("ends with bank %.0f deg", last_roll_));
+            failed.push_back(format("ends with bank %.0f deg", last_roll_));
         }
         if (e_.final_bank && !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
-            failed.push_back(fmt("final bank %.1f deg, wanted %.1f", last_roll_, e_.final_bank->value_deg));
+            failed.push_back(format("final bank %.1f deg, wanted %.1f", last_roll_, e_.final_bank->value_deg));
         }
         if (e_.orbit) judge_orbit(failed);
     }
@@ -200,10 +193,10 @@ private:
         const double radius = orbit_turn_rad_ > 0.0 ? orbit_dist_m_ / orbit_turn_rad_ : 0.0;
         const double rel = std::fabs(radius - orbit_radius_formula_) / orbit_radius_formula_;
         if (!(rel <= e_.orbit->radius_tolerance)) {
-            failed.push_back(fmt("orbit radius %.0f m, formula %.0f m", radius, orbit_radius_formula_));
+            failed.push_back(format("orbit radius %.0f m, formula %.0f m", radius, orbit_radius_formula_));
         }
         if (!(orbit_alt_err_ <= e_.orbit->altitude_tolerance_m)) {
-            failed.push_back(fmt("altitude %.0f m off the orbit profile", orbit_alt_err_));
+            failed.push_back(format("altitude %.0f m off the orbit profile", orbit_alt_err_));
         }
     }
 
@@ -274,7 +267,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         if (const char* bad = first_non_finite(u, y)) {
             ended_s = t;
             end_reason = std::string(bad) + " is " + (std::isnan(input_or_output(u, y, bad)) ? "nan" : "infinite") +
-                         fmt(" at t = %.2f s", t);
+                         format(" at t = %.2f s", t);
             break;
         }
         aircraft.step(y);
@@ -285,7 +278,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         }
         if (!(ac.position.y > 0.0)) {
             ended_s = t + kStep_s;
-            if (!sc.expect.may_reach_ground) end_reason = fmt("reached the ground at t = %.2f s", *ended_s);
+            if (!sc.expect.may_reach_ground) end_reason = format("reached the ground at t = %.2f s", *ended_s);
             break;
         }
     }

@@ -243,12 +243,10 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     return out.dump();
 }
 
-}  // namespace
-
-extern "C" {
-
-int guide_sim_fly(const char* scenario, const char* overrides, double path_interval_s,
-                  char** result) {
+// One call of the C API: the flight's JSON text and 0, or the reason the
+// scenario was refused and 1; 2 when there is nowhere to put the answer.
+template <typename Fly>
+int answer(const char* scenario, char** result, const Fly& fly_it) {
     if (result == nullptr) return 2;
     *result = nullptr;
     if (scenario == nullptr) {
@@ -256,7 +254,7 @@ int guide_sim_fly(const char* scenario, const char* overrides, double path_inter
         return 1;
     }
     try {
-        *result = copy_out(fly(scenario, overrides, path_interval_s));
+        *result = copy_out(fly_it());
         return 0;
     } catch (const Refusal& r) {
         *result = copy_out(r.message);
@@ -266,22 +264,17 @@ int guide_sim_fly(const char* scenario, const char* overrides, double path_inter
     return 1;
 }
 
+}  // namespace
+
+extern "C" {
+
+int guide_sim_fly(const char* scenario, const char* overrides, double path_interval_s,
+                  char** result) {
+    return answer(scenario, result, [&] { return fly(scenario, overrides, path_interval_s); });
+}
+
 int guide_sim_check(const char* scenario, const char* overrides, char** result) {
-    if (result == nullptr) return 2;
-    *result = nullptr;
-    if (scenario == nullptr) {
-        *result = copy_out("scenario: none given");
-        return 1;
-    }
-    try {
-        *result = copy_out(fly(scenario, overrides, 0.0, true));
-        return 0;
-    } catch (const Refusal& r) {
-        *result = copy_out(r.message);
-    } catch (const std::exception& e) {
-        *result = copy_out(std::string("scenario: ") + e.what());
-    }
-    return 1;
+    return answer(scenario, result, [&] { return fly(scenario, overrides, 0.0, true); });
 }
 
 char* guide_sim_builtin_list(void) {
