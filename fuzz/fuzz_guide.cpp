@@ -59,6 +59,7 @@ template <class T> bool same_bits(const T& a, const T& b) { return std::memcmp(&
 // thresholds and the edges of the format, a raw bit pattern (signalling
 // NaNs and subnormals included), or a plain number in a flight range.
 double any_double(FuzzedDataProvider& fdp) {
+    // clang-format off
     static const double kEdges[] = {
         0.0, -0.0, 1.0, -1.0, 0.5, 1.5, 2.0, 2.5, 3.0, 3.5, 4.0, -2.0, 0.09, 0.05, 0.95, 0.001, -0.001, 0.01, -0.01,
         0.1, -0.1, 90.0, -90.0, 180.0, -180.0, 270.0, 360.0, -360.0, 179.0, 85.0, 30.0, 45.0,
@@ -69,6 +70,7 @@ double any_double(FuzzedDataProvider& fdp) {
         std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
         std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
         std::numeric_limits<double>::signaling_NaN()};
+    // clang-format on
     switch (fdp.ConsumeIntegralInRange(0, 3)) {
         case 0: return fdp.PickValueInArray(kEdges);
         case 1: {
@@ -223,6 +225,7 @@ struct Slots {
     ~Slots() { for (GuideWInstance* p : m) GuideW_instance_destroy(p); }
 };
 
+// clang-format off
 enum Op {
     kHostInput, kRecordInput, kParam, kTableLimit, kState, kDefaultParams,
     kStep, kOneStep, kOneStepNull, kControl, kGetOutput, kReentry, kSteps,
@@ -230,6 +233,7 @@ enum Op {
     kCreate, kDestroy, kInstInitialize, kInstOneStep, kInstStep, kInstInput,
     kInstParam, kInstTableLimit, kInstState, kBatch, kThreadedBatch, kLastOp = kThreadedBatch
 };
+// clang-format on
 
 }  // namespace
 

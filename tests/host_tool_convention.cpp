@@ -45,6 +45,7 @@ struct Situation {
 
 // Each tool through each situation that applies to it (guide-step and
 // guide-run make no checks).
+// clang-format off
 const std::vector<Situation> kSituations = {
     {"ok", kStep, {"azim_cmd=60"}, {}, 0, ""},
     {"input file missing", kStep, {"--params", "@none.txt"}, {}, 2, "none.txt: cannot read"},
@@ -78,6 +79,7 @@ const std::vector<Situation> kSituations = {
     {"output unwritable", kCampaign, {"--no-pictures", "--quiet", "--workers", "1", "-o", "@flight.csv/out", "@quick.toml"},
      {}, 3, "flight.csv/out"},
 };
+// clang-format on
 
 class ToolConvention : public ToolSandbox {
 protected:

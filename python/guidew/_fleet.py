@@ -379,8 +379,9 @@ class Fleet:
         return OutputRows(data)
 
     @overload
-    def step(self, inputs: object = None, outputs: None = None,  # type: ignore[misc]
-             threads: Optional[int] = None) -> OutputRows: ...
+    def step(  # type: ignore[misc]
+        self, inputs: object = None, outputs: None = None, threads: Optional[int] = None
+    ) -> OutputRows: ...
     @overload
     def step(self, inputs: object, outputs: _Buffer, threads: Optional[int] = None) -> _Buffer: ...
 

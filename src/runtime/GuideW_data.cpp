@@ -15,6 +15,7 @@ constexpr GuideWParams kGuideWDefaultParams = {
     9.0,     // nz_max: the structure's limit when fast
     -5.0,    // nz_min
 
+    // clang-format off
     // thr_table. Each line is one speed column, the altitudes 0, 2000, ...,
     // 20000 m along it.
     {
@@ -31,6 +32,7 @@ constexpr GuideWParams kGuideWDefaultParams = {
         /* 600 m/s */ 1.0, 1.0, 1.0, 1.0, 0.963649, 0.669942, 0.47146, 0.336296, 0.251453, 0.208507, 0.203656,
         /* 650 m/s */ 1.0, 1.0, 1.0, 1.0, 1.0, 0.781418, 0.5555, 0.397896, 0.288865, 0.225415, 0.20141,
     },
+    // clang-format on
 
     // thr_alt_bp
     {0.0, 2000.0, 4000.0, 6000.0, 8000.0, 10000.0, 12000.0, 14000.0, 16000.0,
