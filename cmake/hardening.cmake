@@ -5,7 +5,7 @@
 # variants of libc calls whose object sizes the compiler knows, and control
 # flow markers; the linker makes the relocations read-only after start-up
 # and the stack non-executable. Results stay equal to the last bit.
-# tests/host_hardening.cpp checks the built library for each of them.
+# tests/runtime/hardening.cpp checks the built library for each of them.
 option(GUIDE_HARDEN "Build the library and the tools with hardening flags" ON)
 option(GUIDE_SANITIZE "Sanitizer build (set by the asan-ubsan preset)" OFF)
 

@@ -89,8 +89,8 @@ install(FILES ${PROJECT_BINARY_DIR}/GuideW.fmu ${PROJECT_BINARY_DIR}/GuideW-fmi3
 # C++ host through find_package, a C host through pkg-config.
 if(BUILD_TESTING)
   add_test(NAME install_package
-           COMMAND ${PROJECT_SOURCE_DIR}/tests/install_test.sh ${PROJECT_BINARY_DIR}
-                   ${PROJECT_SOURCE_DIR}/tests/install_host)
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh ${PROJECT_BINARY_DIR}
+                   ${PROJECT_SOURCE_DIR}/tests/install/host)
   # (a small campaign on a local cluster included)
   set_tests_properties(install_package PROPERTIES TIMEOUT 180)
 endif()

@@ -173,7 +173,8 @@ TEST(Orbit, ReferencesKeptThroughMode4AndRetakenAfterALowerMode) {
 // On course (track 40) at 210 m/s, rolled 20 right, 220 m/s wanted, the
 // external source asking for 30 deg left, 2 g, throttle 40 and lat 300 at half
 // weight. Below 1.5 the blend (bank -15) and the speed hold (10 m/s slow:
-// 5 x 10 plus the trim at sea level and 210 m/s); from 1.5 on the external
+// 5 x 10 plus the trim at sea level and 210 m/s, a fifth of the way from the
+// default table's 200 m/s entry to its 250 m/s one); from 1.5 on the external
 // throttle. In mode 2 the opposing external bank takes over with the load of
 // level flight at 20 deg of roll; at 2.5 wings level; up to 3.5 the 60 deg of
 // a 2 g orbit; beyond, the external commands, unlimited. A mode that is not

@@ -30,7 +30,9 @@ GuideWInputs behind(double elev_cmd, double roll = 0.0, double azim_cmd = 120.0)
 // The turn: 120 deg over the 10.5 s time constant at 200 m/s, 4.067 g. A
 // climbing demand banks atan(4.067 / 1) = 76.1847 deg; a descending one
 // steepens the bank (the lift carries less than gravity's share), and is
-// never flown as a push: the turn alone.
+// never flown as a push: the turn alone. Captured in a 1 deg dive it pulls
+// hypot(4.0666, 0.6870) = 4.12420 g, the vertical demand being
+// 1 - (1 deg / (1.1 x (2 - 29/30) s)) x 200 / 9.81 (hand calculation).
 TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
     const double turn = (120 * kRadPerDeg / 10.5) * 200 / 9.81;
     // 4 deg down over the pitch schedule's 1.1 x (2 - 26/30) s at 200 m/s.
@@ -50,7 +52,7 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
         GuideWStates dw = kFreshStates;
         dw.bank_captured = c.captured;
         const GuidedStep s = rear_step(behind(c.elev_cmd, c.roll), dw);
-        EXPECT_EQ(s.geo.errors.az_err_rad, 2.0943951023931953);
+        EXPECT_EQ(s.geo.errors.az_err_rad, 2.0943951023931953);  // 120 deg: 2 pi / 3
         EXPECT_NEAR(s.res.nz_guid_g, c.nz, c.nz_tol);
         EXPECT_NEAR(s.res.bank_guid_deg, c.bank, c.bank_tol);
         EXPECT_EQ(s.res.speed_ref_mps, 400.0);

@@ -39,6 +39,7 @@ GuidanceResults guided(Model& m, double azim_cmd, double elev_cmd, double roll) 
 TEST(SplitManoeuvre, SlowRollSwitchesToThePullAfterTwoAndAHalfSeconds) {
     Model m = flight();
     fly(m, 120, -60, 30, 250);
+    // 250 and 251 steps of 0.01 s added one by one in doubles, rounding and all.
     EXPECT_EQ(m.dw.splits_timer, 2.4999999999999907);
     EXPECT_EQ(m.dw.splits_pull, 0.0);
     const GuidanceResults rolling = guided(m, 120, -60, 30);

@@ -6,7 +6,7 @@ import os
 import sys
 import unittest
 
-sys.path.insert(0, os.environ.get("PLOT_SCRIPT_DIR", os.path.join(os.path.dirname(__file__), "..", "tools")))
+sys.path.insert(0, os.environ.get("PLOT_SCRIPT_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "tools")))
 import matplotlib  # noqa: E402
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402

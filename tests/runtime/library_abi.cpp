@@ -77,7 +77,8 @@ TEST_F(HostLibrary, ExportsExactlyTheEntryPointsAndRecords) {
     EXPECT_STREQ(text, "look2_binlcapw(double, double, double const*, double const*, "
                        "double const*, unsigned int const*, unsigned int)");
     std::free(text);
-    // The exported lookup is callable with the exported trim table: an interior grid point.
+    // The exported lookup is callable with the exported trim table: an interior grid point,
+    // the default table's entry for 10000 m and 300 m/s.
     auto look2 = sym<Look2Fn>("_Z14look2_binlcapwddPKdS0_S0_PKjj");
     EXPECT_EQ(look2(10000, 300, P->thr_alt_bp, P->thr_spd_bp, P->thr_table, P->thr_max_index, 11),
               0.203768);
