@@ -56,7 +56,8 @@ struct Totals {
 
 std::vector<Row> rows;
 
-Totals fly_all(const GuideLibrary& lib, AircraftModel& aircraft, const std::string& name, int repeats) {
+Totals fly_all(const GuideLibrary& lib, AircraftModel& aircraft, const std::string& name,
+               int repeats) {
     Totals t;
     const double c0 = cpu_s(), w0 = wall_s();
     for (int r = 0; r < repeats; ++r) {
@@ -65,8 +66,9 @@ Totals fly_all(const GuideLibrary& lib, AircraftModel& aircraft, const std::stri
             use_aircraft_trim_table(sc, name);
             rows.clear();
             fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
-                rows.push_back({s.t_s, s.outputs->lat_cmd, s.outputs->nz_cmd, s.outputs->throttle_cmd,
-                                s.aircraft->position.x, s.aircraft->position.y, s.aircraft->position.z,
+                rows.push_back({s.t_s, s.outputs->lat_cmd, s.outputs->nz_cmd,
+                                s.outputs->throttle_cmd, s.aircraft->position.x,
+                                s.aircraft->position.y, s.aircraft->position.z,
                                 s.aircraft->load_g});
             });
             t.steps += static_cast<long>(rows.size());
@@ -80,8 +82,9 @@ Totals fly_all(const GuideLibrary& lib, AircraftModel& aircraft, const std::stri
 }
 
 void report(const char* what, const Totals& t) {
-    std::printf("%-34s %4ld flights %8.3f s cpu (%6.3f s wall)  %7.1f flights/s  %7.0f x real time\n", what,
-                t.flights, t.cpu_s, t.wall_s, t.flights / t.cpu_s, t.flown_s / t.cpu_s);
+    std::printf(
+        "%-34s %4ld flights %8.3f s cpu (%6.3f s wall)  %7.1f flights/s  %7.0f x real time\n", what,
+        t.flights, t.cpu_s, t.wall_s, t.flights / t.cpu_s, t.flown_s / t.cpu_s);
 }
 
 }  // namespace
@@ -91,9 +94,11 @@ int main(int argc, char** argv) {
     const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
     lib.initialize();
     double load[3] = {0, 0, 0};
-    std::printf("bench_aircraft: JSBSim at %.0f Hz (%d steps per law step), %d repeats of the %zu built-ins\n",
-                find_aircraft("f16")->rate_hz, static_cast<int>(find_aircraft("f16")->rate_hz / 100.0), repeats,
-                builtin_scenarios().size());
+    std::printf(
+        "bench_aircraft: JSBSim at %.0f Hz (%d steps per law step), %d repeats of the %zu "
+        "built-ins\n",
+        find_aircraft("f16")->rate_hz, static_cast<int>(find_aircraft("f16")->rate_hz / 100.0),
+        repeats, builtin_scenarios().size());
 
     // Loading: three fresh loads of the F-16.
     const ControlGains& g = *find_aircraft("f16");
@@ -104,7 +109,8 @@ int main(int argc, char** argv) {
         l = m.load_seconds();
     }
     load_cpu = (cpu_s() - load_cpu) / 3.0;
-    std::printf("loading the F-16: %.3f s cpu each (wall %.3f, %.3f, %.3f s)\n", load_cpu, load[0], load[1], load[2]);
+    std::printf("loading the F-16: %.3f s cpu each (wall %.3f, %.3f, %.3f s)\n", load_cpu, load[0],
+                load[1], load[2]);
 
     JsbsimModel f16("f16", root.string(), (root / "aircraft").string(), g.folder, g);
     // Resetting: trim at each built-in's start.
@@ -117,7 +123,8 @@ int main(int argc, char** argv) {
         }
     }
     resets.cpu_s = cpu_s() - c0;
-    std::printf("resetting (trimming) the F-16: %.2f ms cpu each\n", 1e3 * resets.cpu_s / resets.flights);
+    std::printf("resetting (trimming) the F-16: %.2f ms cpu each\n",
+                1e3 * resets.cpu_s / resets.flights);
 
     const Totals full = fly_all(lib, f16, "f16", repeats);
     // JSBSim alone: the same aircraft, reset at the same starts, the same
@@ -166,8 +173,9 @@ int main(int argc, char** argv) {
         for (int r = 0; r < std::max(repeats, 3); ++r) {
             double c = cpu_s();
             fly_scenario(lib, sc, f16, [&](const FlightSample& s) {
-                rows.push_back({s.t_s, s.outputs->lat_cmd, s.outputs->nz_cmd, s.outputs->throttle_cmd,
-                                s.aircraft->position.x, s.aircraft->position.y, s.aircraft->position.z,
+                rows.push_back({s.t_s, s.outputs->lat_cmd, s.outputs->nz_cmd,
+                                s.outputs->throttle_cmd, s.aircraft->position.x,
+                                s.aircraft->position.y, s.aircraft->position.z,
                                 s.aircraft->load_g});
             });
             full_min = std::min(full_min, cpu_s() - c);
@@ -183,11 +191,14 @@ int main(int argc, char** argv) {
         best_alone += alone_min;
         best_reset += reset_min;
     }
-    std::printf("best of %d per flight, interleaved: everything %.3f s, JSBSim alone %.3f s (resets %.3f s in both): "
-                "ours %+.1f %% of JSBSim's own stepping\n",
-                std::max(repeats, 3), best_full, best_alone, best_reset,
-                100.0 * (best_full - best_alone) / (best_alone - best_reset));
+    std::printf(
+        "best of %d per flight, interleaved: everything %.3f s, JSBSim alone %.3f s (resets %.3f s "
+        "in both): "
+        "ours %+.1f %% of JSBSim's own stepping\n",
+        std::max(repeats, 3), best_full, best_alone, best_reset,
+        100.0 * (best_full - best_alone) / (best_alone - best_reset));
     double avg[3] = {0, 0, 0};
-    if (getloadavg(avg, 3) > 0) std::printf("load average: %.2f %.2f %.2f\n", avg[0], avg[1], avg[2]);
+    if (getloadavg(avg, 3) > 0)
+        std::printf("load average: %.2f %.2f %.2f\n", avg[0], avg[1], avg[2]);
     return 0;
 }

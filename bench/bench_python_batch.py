@@ -28,16 +28,24 @@ POOL = 4096
 
 def situation(rng):
     """An aircraft in ordinary flight, a command anywhere around it, mostly mode 1."""
-    u = dict(yaw=rng.uniform(-180, 180), pitch=rng.uniform(-40, 40),
-             roll=rng.uniform(-90, 90) if rng.random() < 0.9 else rng.uniform(-180, 180),
-             roll_rate=rng.uniform(-60, 60), tas=rng.uniform(120, 350),
-             altitude=rng.uniform(500, 12000), azim_cmd=rng.uniform(0, 360),
-             elev_cmd=rng.uniform(-60, 60), speed_cmd=rng.uniform(150, 350),
-             mode=rng.choices([1, 2, 3, 4], [7, 1, 1, 1])[0],
-             ext_weight=0.0 if rng.random() < 0.7 else rng.random(),
-             ext_nz=rng.uniform(1, 4), ext_bank=rng.uniform(-60, 60),
-             ext_throttle=rng.uniform(0, 100), ext_lat=rng.uniform(-100, 100),
-             aux_in=rng.uniform(-1, 1))
+    u = dict(
+        yaw=rng.uniform(-180, 180),
+        pitch=rng.uniform(-40, 40),
+        roll=rng.uniform(-90, 90) if rng.random() < 0.9 else rng.uniform(-180, 180),
+        roll_rate=rng.uniform(-60, 60),
+        tas=rng.uniform(120, 350),
+        altitude=rng.uniform(500, 12000),
+        azim_cmd=rng.uniform(0, 360),
+        elev_cmd=rng.uniform(-60, 60),
+        speed_cmd=rng.uniform(150, 350),
+        mode=rng.choices([1, 2, 3, 4], [7, 1, 1, 1])[0],
+        ext_weight=0.0 if rng.random() < 0.7 else rng.random(),
+        ext_nz=rng.uniform(1, 4),
+        ext_bank=rng.uniform(-60, 60),
+        ext_throttle=rng.uniform(0, 100),
+        ext_lat=rng.uniform(-100, 100),
+        aux_in=rng.uniform(-1, 1),
+    )
     track = math.radians(u["yaw"] + rng.uniform(-5, 5))
     pitch = math.radians(u["pitch"])
     u["vel_up"] = u["tas"] * math.sin(pitch)
@@ -57,7 +65,7 @@ def python_ns_per_aircraft(library, aircraft, threads, seconds):
         for _ in range(5):
             periods, start = 0, time.perf_counter()
             while True:
-                rows = pool[width * window:width * (window + aircraft)]
+                rows = pool[width * window : width * (window + aircraft)]
                 guidew.step_batch(fleet, rows, outputs)
                 window = (window + 17) % (POOL - aircraft)
                 periods += 1
@@ -74,26 +82,44 @@ def cpp_ns_per_aircraft(build, aircraft, threads):
     if not os.access(program, os.X_OK):
         return None, "C++ benchmark missing: %s not built (target bench_step)" % program
     name = "BM_BatchStep/%d/%d" % (aircraft, threads)
-    run = subprocess.run([program, "--benchmark_filter=^%s$" % name,
-                          "--benchmark_format=json", "--benchmark_repetitions=3"],
-                         capture_output=True, text=True, check=False)
+    run = subprocess.run(
+        [
+            program,
+            "--benchmark_filter=^%s$" % name,
+            "--benchmark_format=json",
+            "--benchmark_repetitions=3",
+        ],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
     try:
-        runs = [b for b in json.loads(run.stdout)["benchmarks"]
-                if b.get("run_type") == "iteration" and b["name"].startswith(name)]
+        runs = [
+            b
+            for b in json.loads(run.stdout)["benchmarks"]
+            if b.get("run_type") == "iteration" and b["name"].startswith(name)
+        ]
     except (ValueError, KeyError):
         runs = []
     if not runs:
         return None, "C++ benchmark %s not found in %s" % (name, program)
     unit = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
-    figures = [b["ns_per_aircraft"] if "ns_per_aircraft" in b
-               else b["real_time"] * unit[b["time_unit"]] / aircraft for b in runs]
+    figures = [
+        b["ns_per_aircraft"]
+        if "ns_per_aircraft" in b
+        else b["real_time"] * unit[b["time_unit"]] / aircraft
+        for b in runs
+    ]
     return min(figures), "%s, best of %d" % (name, len(figures))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(HERE, "..", "build"),
-                        help="build folder with libGuide.so and bench_step (default: build)")
+    parser.add_argument(
+        "--build",
+        default=os.path.join(HERE, "..", "build"),
+        help="build folder with libGuide.so and bench_step (default: build)",
+    )
     parser.add_argument("--aircraft", type=int, default=1000)
     parser.add_argument("--threads", type=int, default=1)
     parser.add_argument("--seconds", type=float, default=2.0, help="Python timing budget")

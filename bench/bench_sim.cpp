@@ -35,13 +35,9 @@ void fly(benchmark::State& state, const std::vector<Scenario>& scenarios) {
         benchmark::Counter(simulated_s, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void BM_TypicalFlight(benchmark::State& state) {
-    fly(state, {builtin_scenarios().front()});
-}
+void BM_TypicalFlight(benchmark::State& state) { fly(state, {builtin_scenarios().front()}); }
 
-void BM_AllBuiltinScenarios(benchmark::State& state) {
-    fly(state, builtin_scenarios());
-}
+void BM_AllBuiltinScenarios(benchmark::State& state) { fly(state, builtin_scenarios()); }
 
 }  // namespace
 

@@ -34,10 +34,10 @@
 
 namespace {
 
-constexpr size_t kPoolSize = 4096;     // a power of two: the index wraps by a mask
+constexpr size_t kPoolSize = 4096;      // a power of two: the index wraps by a mask
 constexpr size_t kFlightSteps = 16384;  // (b): 164 s of one flight, a power of two
 constexpr size_t kFleet = 1000;         // (c): aircraft
-constexpr size_t kFleetSteps = 128;    // (c): steps of each aircraft's flight
+constexpr size_t kFleetSteps = 128;     // (c): steps of each aircraft's flight
 
 // Demands of the size a step forms: a turn and a pull over time constants
 // typical of moderate errors.
@@ -128,8 +128,8 @@ std::vector<GuideWInputs> smooth_flight(uint64_t seed, size_t steps) {
         const double az_err_deg = std::remainder(u.azim_cmd - yaw, kFullTurn_deg);
         const double bank_deg = std::clamp(2.0 * az_err_deg, -kMaxBank_deg, kMaxBank_deg) +
                                 weave_deg * std::sin(2 * kPi * t / weave_period_s);
-        const double roll_rate = std::clamp((bank_deg - roll) / 0.5, -kMaxRollRate_degps,
-                                            kMaxRollRate_degps);
+        const double roll_rate =
+            std::clamp((bank_deg - roll) / 0.5, -kMaxRollRate_degps, kMaxRollRate_degps);
         roll += roll_rate * kStep_s;
         pitch += std::clamp((u.elev_cmd - pitch) / 2.0, -5.0, 5.0) * kStep_s;
         u.roll = roll;
@@ -367,7 +367,12 @@ BENCHMARK(BM_RandomStream);
 BENCHMARK(BM_RandomStreamFloor);
 BENCHMARK(BM_SmoothFlight);
 BENCHMARK(BM_SmoothFlightFloor);
-BENCHMARK(BM_FleetBatch)->ArgName("threads")->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FleetBatch)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FleetFloor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ForwardTargetStep);
 BENCHMARK_CAPTURE(BM_RearManoeuvreStep, split, 120.0, -60.0);
@@ -393,15 +398,13 @@ double ns_per_unit(benchmark::TimeUnit unit) {
 class RecordingReporter : public benchmark::BenchmarkReporter {
 public:
     explicit RecordingReporter(benchmark::BenchmarkReporter* display) : display_(display) {}
-    bool ReportContext(const Context& context) override {
-        return display_->ReportContext(context);
-    }
+    bool ReportContext(const Context& context) override { return display_->ReportContext(context); }
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             // With --benchmark_report_aggregates_only only the aggregates
             // come here: then the minimum or median stands for the runs.
-            const bool usable = run.run_type == Run::RT_Iteration ||
-                                run.aggregate_name == "min" || run.aggregate_name == "median";
+            const bool usable = run.run_type == Run::RT_Iteration || run.aggregate_name == "min" ||
+                                run.aggregate_name == "median";
             if (!usable || run.error_occurred) continue;
             const double unit = ns_per_unit(run.time_unit);
             keep_least(cpu_ns_, run.run_name.str(), run.GetAdjustedCPUTime() * unit);
@@ -469,7 +472,10 @@ void print_tails(FILE* out, size_t steps) {
     });
     std::fprintf(out, "single steps (ns, %zu each, clock readings included)  p50    p99  p99.9\n",
                  steps);
-    const struct { const char* label; Tail t; } rows[] = {
+    const struct {
+        const char* label;
+        Tail t;
+    } rows[] = {
         {"(a) random stream", random}, {"(b) smooth flight", smooth}, {"    clock alone", clock}};
     for (const auto& r : rows) {
         std::fprintf(out, "  %-52s %5.0f  %5.0f  %5.0f\n", r.label, r.t.p50, r.t.p99, r.t.p999);
@@ -516,11 +522,10 @@ int main(int argc, char** argv) {
         const char* floor;
         double per;
     };
-    const Ratio ratios[] = {
-        {"(a) random stream", "BM_RandomStream", "BM_RandomStreamFloor", 1.0},
-        {"(b) smooth flight", "BM_SmoothFlight", "BM_SmoothFlightFloor", 1.0},
-        {"(c) fleet of 1000, batch, 1 thread", "BM_FleetBatch/threads:1/real_time",
-         "BM_FleetFloor", double(kFleet)}};
+    const Ratio ratios[] = {{"(a) random stream", "BM_RandomStream", "BM_RandomStreamFloor", 1.0},
+                            {"(b) smooth flight", "BM_SmoothFlight", "BM_SmoothFlightFloor", 1.0},
+                            {"(c) fleet of 1000, batch, 1 thread",
+                             "BM_FleetBatch/threads:1/real_time", "BM_FleetFloor", double(kFleet)}};
     bool any = false;
     for (const Ratio& r : ratios) {
         const double* step = reporter.cpu_ns(r.step);
@@ -535,7 +540,9 @@ int main(int argc, char** argv) {
     const double* one = reporter.real_ns("BM_FleetBatch/threads:1/real_time");
     const double* two = reporter.real_ns("BM_FleetBatch/threads:2/real_time");
     if (one != nullptr && two != nullptr) {
-        std::fprintf(out, "  fleet batch, 2 threads vs 1: %.2fx  (%.1f ns / %.1f ns per aircraft-step, wall clock)\n",
+        std::fprintf(out,
+                     "  fleet batch, 2 threads vs 1: %.2fx  (%.1f ns / %.1f ns per aircraft-step, "
+                     "wall clock)\n",
                      *one / *two, *one / double(kFleet), *two / double(kFleet));
     }
     if (any) {

@@ -47,8 +47,15 @@ def campaign_rate(campaign, workers, out):
         done.append(time.perf_counter())
 
     start = time.perf_counter()
-    gc.run(campaign, workers=workers, out=out, progress=False, pictures=False, report=False,
-           on_task_done=task_done)
+    gc.run(
+        campaign,
+        workers=workers,
+        out=out,
+        progress=False,
+        pictures=False,
+        report=False,
+        on_task_done=task_done,
+    )
     elapsed = time.perf_counter() - start
     per_task = campaign.flights / len(done)
     flying = (len(done) - 1) * per_task / (done[-1] - done[0]) if len(done) > 1 else float("nan")
@@ -56,24 +63,37 @@ def campaign_rate(campaign, workers, out):
 
 
 def main():
-    path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "campaigns", "benchmark.toml")
+    path = (
+        sys.argv[1]
+        if len(sys.argv) > 1
+        else os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), "..", "campaigns", "benchmark.toml"
+        )
+    )
     campaign = gc.load(path)
-    print("campaign %s: %d flights of %s s" % (campaign.name, campaign.flights,
-                                               campaign.base_overrides.get("duration_s", "?")))
+    print(
+        "campaign %s: %d flights of %s s"
+        % (campaign.name, campaign.flights, campaign.base_overrides.get("duration_s", "?"))
+    )
     raw = raw_rate(campaign)
     print("raw simulator, one process:  %8.1f flights/s" % raw)
     with tempfile.TemporaryDirectory() as folder:
         results = {}
         for workers in (1, 2):
-            whole, flying, (lo, hi), after = campaign_rate(campaign, workers, os.path.join(folder, str(workers)))
+            whole, flying, (lo, hi), after = campaign_rate(
+                campaign, workers, os.path.join(folder, str(workers))
+            )
             results[workers] = (whole, flying)
-            print("campaign, %d worker%s:        %8.1f flights/s start to end, %.1f while flying; "
-                  "driver RSS %.0f-%.0f MB while flying, %.0f MB after the merge"
-                  % (workers, " " if workers == 1 else "s", whole, flying, lo, hi, after))
+            print(
+                "campaign, %d worker%s:        %8.1f flights/s start to end, %.1f while flying; "
+                "driver RSS %.0f-%.0f MB while flying, %.0f MB after the merge"
+                % (workers, " " if workers == 1 else "s", whole, flying, lo, hi, after)
+            )
     for what, k in (("start to end", 0), ("while flying", 1)):
-        print("%-13s 2 workers / 1 worker %.2f, 1 worker / raw %.2f"
-              % (what + ":", results[2][k] / results[1][k], results[1][k] / raw))
+        print(
+            "%-13s 2 workers / 1 worker %.2f, 1 worker / raw %.2f"
+            % (what + ":", results[2][k] / results[1][k], results[1][k] / raw)
+        )
 
 
 if __name__ == "__main__":

@@ -43,7 +43,8 @@ void check_written_row(const ReplayLayout& layout, const std::vector<std::string
     const ReplayLayout as_input = plan_layout(names, true, "written: ");
     read_row_inputs(as_input, back, again, "written: ");
     for (int k = 0; k < kInputCount; ++k) {
-        if (std::isnan(u[k]) ? !std::isnan(again[k]) : bits(u[k]) != bits(again[k])) fault("an input changed");
+        if (std::isnan(u[k]) ? !std::isnan(again[k]) : bits(u[k]) != bits(again[k]))
+            fault("an input changed");
     }
 }
 

@@ -42,7 +42,8 @@ namespace {
 
 constexpr int kInputs = GUIDEW_INPUT_COUNT;
 constexpr int kOutputs = GUIDEW_OUTPUT_COUNT;
-constexpr int kParamDoubles = static_cast<int>(offsetof(GuideWParams, thr_max_index) / sizeof(double));
+constexpr int kParamDoubles =
+    static_cast<int>(offsetof(GuideWParams, thr_max_index) / sizeof(double));
 constexpr int kStates = GUIDEW_STATE_COUNT;
 constexpr int kSlots = 3;
 
@@ -50,10 +51,15 @@ void fail(const char* what) {
     std::fprintf(stderr, "guide_fuzz: %s\n", what);
     std::abort();
 }
-#define CHECK(cond) \
-    do { if (!(cond)) fail(#cond); } while (0)
+#define CHECK(cond)               \
+    do {                          \
+        if (!(cond)) fail(#cond); \
+    } while (0)
 
-template <class T> bool same_bits(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+template <class T>
+bool same_bits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // A double as a host might hand one over: a value from the law's own
 // thresholds and the edges of the format, a raw bit pattern (signalling
@@ -85,7 +91,8 @@ double any_double(FuzzedDataProvider& fdp) {
 }
 
 uint32_t any_index(FuzzedDataProvider& fdp) {
-    static const uint32_t kEdges[] = {0u, 1u, 9u, 10u, 11u, 12u, 131u, 0x7fffffffu, 0x80000000u, 0xffffffffu};
+    static const uint32_t kEdges[] = {0u,  1u,   9u,          10u,         11u,
+                                      12u, 131u, 0x7fffffffu, 0x80000000u, 0xffffffffu};
     return fdp.ConsumeBool() ? fdp.PickValueInArray(kEdges) : fdp.ConsumeIntegral<uint32_t>();
 }
 
@@ -108,7 +115,10 @@ struct HeapRecords {
     std::unique_ptr<GuideWParams> p{new GuideWParams(GuideW_P)};
     std::unique_ptr<GuideWStates> dw{new GuideWStates(GuideW_DW)};
     std::unique_ptr<GuideWOutputs> y{new GuideWOutputs(GuideW_Y)};
-    void step() { guidance_step(*u, *p, *dw, *y); check_step(*u, *y); }
+    void step() {
+        guidance_step(*u, *p, *dw, *y);
+        check_step(*u, *y);
+    }
 };
 
 // The trim lookup must not read outside the sub-grid thr_max_index selects
@@ -222,7 +232,9 @@ void check_batch_matches_single_steps(FuzzedDataProvider& fdp, const double* in)
 
 struct Slots {
     GuideWInstance* m[kSlots] = {};
-    ~Slots() { for (GuideWInstance* p : m) GuideW_instance_destroy(p); }
+    ~Slots() {
+        for (GuideWInstance* p : m) GuideW_instance_destroy(p);
+    }
 };
 
 // clang-format off
@@ -259,13 +271,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int slot = fdp.ConsumeIntegralInRange(0, kSlots - 1);
         GuideWInstance*& inst = slots.m[slot];
         switch (static_cast<Op>(fdp.ConsumeIntegralInRange<int>(0, kLastOp))) {
-            case kHostInput: in[fdp.ConsumeIntegralInRange(0, kInputs - 1)] = any_double(fdp); break;
-            case kRecordInput: set_double(&GuideW_U, fdp.ConsumeIntegralInRange(0, kInputs - 1), any_double(fdp)); break;
-            case kParam: set_double(&GuideW_P, fdp.ConsumeIntegralInRange(0, kParamDoubles - 1), any_double(fdp)); break;
-            case kTableLimit: GuideW_P.thr_max_index[fdp.ConsumeIntegralInRange(0, 1)] = any_index(fdp); break;
-            case kState: set_double(&GuideW_DW, fdp.ConsumeIntegralInRange(0, kStates - 1), any_double(fdp)); break;
+            case kHostInput:
+                in[fdp.ConsumeIntegralInRange(0, kInputs - 1)] = any_double(fdp);
+                break;
+            case kRecordInput:
+                set_double(&GuideW_U, fdp.ConsumeIntegralInRange(0, kInputs - 1), any_double(fdp));
+                break;
+            case kParam:
+                set_double(&GuideW_P, fdp.ConsumeIntegralInRange(0, kParamDoubles - 1),
+                           any_double(fdp));
+                break;
+            case kTableLimit:
+                GuideW_P.thr_max_index[fdp.ConsumeIntegralInRange(0, 1)] = any_index(fdp);
+                break;
+            case kState:
+                set_double(&GuideW_DW, fdp.ConsumeIntegralInRange(0, kStates - 1), any_double(fdp));
+                break;
             case kDefaultParams: GuideW_default_params(&GuideW_P); break;
-            case kStep: GuideW_step(); check_step(GuideW_U, GuideW_Y); break;
+            case kStep:
+                GuideW_step();
+                check_step(GuideW_U, GuideW_Y);
+                break;
             case kOneStep: {
                 const bool run = l_u8_TaskLock_Flag == 0;
                 const GuideWInputs before = GuideW_U;
@@ -286,9 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case kControl: Guide_Control(fdp.ConsumeBool() ? in : nullptr); break;
-            case kGetOutput:
-                Guide_GetOutput(fdp.ConsumeBool() ? out : nullptr);
-                break;
+            case kGetOutput: Guide_GetOutput(fdp.ConsumeBool() ? out : nullptr); break;
             case kReentry: l_u8_TaskLock_Flag = fdp.ConsumeIntegral<uint8_t>(); break;
             case kSteps: {  // a stretch of periods, long enough for the manoeuvre timer
                 const int n = fdp.ConsumeIntegralInRange(1, 300);
@@ -314,8 +338,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 inst = GuideW_instance_create();
                 CHECK(inst != nullptr);
                 break;
-            case kDestroy: GuideW_instance_destroy(inst); inst = nullptr; break;
-            case kInstInitialize: if (inst) GuideW_instance_initialize(inst); break;
+            case kDestroy:
+                GuideW_instance_destroy(inst);
+                inst = nullptr;
+                break;
+            case kInstInitialize:
+                if (inst) GuideW_instance_initialize(inst);
+                break;
             case kInstOneStep:
                 if (inst) {
                     GuideW_instance_one_step(inst, fdp.ConsumeBool() ? in : nullptr,
@@ -330,25 +359,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 }
                 break;
             case kInstInput:
-                if (inst) set_double(GuideW_instance_inputs(inst), fdp.ConsumeIntegralInRange(0, kInputs - 1), any_double(fdp));
+                if (inst)
+                    set_double(GuideW_instance_inputs(inst),
+                               fdp.ConsumeIntegralInRange(0, kInputs - 1), any_double(fdp));
                 break;
             case kInstParam:
-                if (inst) set_double(GuideW_instance_params(inst), fdp.ConsumeIntegralInRange(0, kParamDoubles - 1), any_double(fdp));
+                if (inst)
+                    set_double(GuideW_instance_params(inst),
+                               fdp.ConsumeIntegralInRange(0, kParamDoubles - 1), any_double(fdp));
                 break;
             case kInstTableLimit:
-                if (inst) GuideW_instance_params(inst)->thr_max_index[fdp.ConsumeIntegralInRange(0, 1)] = any_index(fdp);
+                if (inst)
+                    GuideW_instance_params(inst)->thr_max_index[fdp.ConsumeIntegralInRange(0, 1)] =
+                        any_index(fdp);
                 break;
             case kInstState:
-                if (inst) set_double(GuideW_instance_states(inst), fdp.ConsumeIntegralInRange(0, kStates - 1), any_double(fdp));
+                if (inst)
+                    set_double(GuideW_instance_states(inst),
+                               fdp.ConsumeIntegralInRange(0, kStates - 1), any_double(fdp));
                 break;
             case kBatch: {
                 // The live instances, each once, or a list with a hole in it.
                 std::vector<GuideWInstance*> list;
-                for (GuideWInstance* p : slots.m) if (p) list.push_back(p);
+                for (GuideWInstance* p : slots.m)
+                    if (p) list.push_back(p);
                 if (fdp.ConsumeBool()) list.push_back(nullptr);
                 const std::unique_ptr<double[]> rows(new double[list.size() * kInputs + 1]);
                 const std::unique_ptr<double[]> outs(new double[list.size() * kOutputs + 1]);
-                for (size_t r = 0; r < list.size(); ++r) std::memcpy(&rows[r * kInputs], in, sizeof in);
+                for (size_t r = 0; r < list.size(); ++r)
+                    std::memcpy(&rows[r * kInputs], in, sizeof in);
                 const int rc = GuideW_step_batch(list.data(), list.size(), rows.get(), outs.get(),
                                                  fdp.ConsumeIntegralInRange(0u, 8u));
                 const bool hole = !list.empty() && list.back() == nullptr;

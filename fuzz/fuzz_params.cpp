@@ -30,7 +30,9 @@ bool same(const GuideWParams& a, const GuideWParams& b) {
         const int n = f.length == 0 ? 1 : f.length;
         for (int i = 0; i < n; ++i) {
             if (f.is_integer) {
-                if (reinterpret_cast<const uint32_t*>(pa + f.offset)[i] != reinterpret_cast<const uint32_t*>(pb + f.offset)[i]) return false;
+                if (reinterpret_cast<const uint32_t*>(pa + f.offset)[i] !=
+                    reinterpret_cast<const uint32_t*>(pb + f.offset)[i])
+                    return false;
                 continue;
             }
             const double x = reinterpret_cast<const double*>(pa + f.offset)[i];
@@ -64,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string written = parameter_text(p);
     const GuideWParams again = applied(parse_parameter_text(written, "written"));
     if (!same(p, again)) fault("parameters changed on the way through a file");
-    if (parameter_text(again) != written) fault("writing the parameters read back changed the text");
+    if (parameter_text(again) != written)
+        fault("writing the parameters read back changed the text");
     return 0;
 }

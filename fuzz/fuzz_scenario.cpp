@@ -19,9 +19,12 @@ namespace {
 
 void check_loaded(const Scenario& sc) {
     const InitialFlight& i = sc.initial;
-    if (!(sc.duration_s > 0.0 && sc.duration_s <= kMaxDuration_s)) fault("duration outside (0, max]");
-    if (!(i.speed_mps >= kMinStartSpeed_mps && i.speed_mps <= kMaxStartSpeed_mps)) fault("start speed outside the envelope");
-    if (!(i.altitude_m >= kMinStartAltitude_m && i.altitude_m <= kMaxStartAltitude_m)) fault("start altitude outside the envelope");
+    if (!(sc.duration_s > 0.0 && sc.duration_s <= kMaxDuration_s))
+        fault("duration outside (0, max]");
+    if (!(i.speed_mps >= kMinStartSpeed_mps && i.speed_mps <= kMaxStartSpeed_mps))
+        fault("start speed outside the envelope");
+    if (!(i.altitude_m >= kMinStartAltitude_m && i.altitude_m <= kMaxStartAltitude_m))
+        fault("start altitude outside the envelope");
     const auto check_inputs = [](const GuideWInputs& u) {
         for (int k = 0; k < kInputCount; ++k) {
             if (!std::isfinite(input_values(u)[k])) fault("a command is not finite");
@@ -35,7 +38,8 @@ void check_loaded(const Scenario& sc) {
     GuideWInputs u = sc.commands;
     double last = 0.0;
     for (const TimedChange& e : sc.events) {
-        if (!(e.t_s >= last && e.t_s <= sc.duration_s)) fault("event out of order or outside the flight");
+        if (!(e.t_s >= last && e.t_s <= sc.duration_s))
+            fault("event out of order or outside the flight");
         last = e.t_s;
         for (const InputChange& c : e.changes) input_values(u)[c.index] = c.value;
         check_inputs(u);
@@ -43,8 +47,10 @@ void check_loaded(const Scenario& sc) {
     GuideWParams p{};
     for (const auto& [name, value] : sc.params) set_parameter(p, name, value);
     GuideWParams again{};
-    for (const Assignment& a : parse_parameter_text(parameter_text(p), "written")) set_parameter(again, a.name, a.value);
-    if (parameter_text(again) != parameter_text(p)) fault("a scenario's parameters do not survive their file");
+    for (const Assignment& a : parse_parameter_text(parameter_text(p), "written"))
+        set_parameter(again, a.name, a.value);
+    if (parameter_text(again) != parameter_text(p))
+        fault("a scenario's parameters do not survive their file");
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ inline void check_refusal(const std::string& message, const std::string& place) 
     bool ok = message.rfind(place, 0) == 0 && message.size() <= kMaxMessage;
     for (const char c : message) ok = ok && static_cast<unsigned char>(c) >= 0x20 && c != 0x7f;
     if (!ok) {
-        std::fprintf(stderr, "refusal not at %s, too long or with control characters: %s\n", place.c_str(),
-                     message.c_str());
+        std::fprintf(stderr, "refusal not at %s, too long or with control characters: %s\n",
+                     place.c_str(), message.c_str());
         std::abort();
     }
 }

@@ -43,8 +43,8 @@ template <size_t N>
 std::string field_table(const Field (&fields)[N]) {
     std::string t = "| # | Field | Unit | Meaning |\n|---|---|---|---|\n";
     for (size_t i = 0; i < N; ++i) {
-        t += "| " + std::to_string(i) + " | `" + fields[i].name + "` | " + unit_cell(fields[i].unit) +
-             " | " + fields[i].description + " |\n";
+        t += "| " + std::to_string(i) + " | `" + fields[i].name + "` | " +
+             unit_cell(fields[i].unit) + " | " + fields[i].description + " |\n";
     }
     return t;
 }
@@ -120,7 +120,8 @@ template <size_t N>
 std::string python_meanings(const Field (&fields)[N]) {
     std::string s;
     for (const Field& f : fields) {
-        s += std::string("    \"") + f.name + "\": (\"" + f.unit + "\", \"" + f.description + "\"),\n";
+        s += std::string("    \"") + f.name + "\": (\"" + f.unit + "\", \"" + f.description +
+             "\"),\n";
     }
     return s;
 }
@@ -132,7 +133,8 @@ std::string python_module() {
     s += python_names("INPUT_FIELDS", kInputs);
     s += python_names("OUTPUT_FIELDS", kOutputs);
     s += python_names("STATE_FIELDS", kStates);
-    s += "# (name, element type: \"d\" double or \"I\" uint32, length or 0 for a scalar, byte offset)\n";
+    s += "# (name, element type: \"d\" double or \"I\" uint32, length or 0 for a scalar, byte "
+         "offset)\n";
     s += "PARAM_LAYOUT = (\n";
     for (const ParamField& f : kParams) {
         s += std::string("    (\"") + f.name + "\", \"" + (f.is_integer ? "I" : "d") + "\", " +
@@ -147,7 +149,8 @@ std::string python_module() {
     s += "# name: (unit, meaning)\nMEANINGS = {\n";
     s += python_meanings(kInputs) + python_meanings(kOutputs) + python_meanings(kStates);
     for (const ParamField& f : kParams) {
-        s += std::string("    \"") + f.name + "\": (\"" + f.unit + "\", \"" + f.description + "\"),\n";
+        s += std::string("    \"") + f.name + "\": (\"" + f.unit + "\", \"" + f.description +
+             "\"),\n";
     }
     s += "}\n";
     s += "# The typical flight: level at 200 m/s north at 3000 m, commanded 30 deg right\n"
@@ -155,7 +158,8 @@ std::string python_module() {
     s += "TYPICAL_FLIGHT = {\n";
     const double* in = &kTypicalFlight.speed_cmd;
     for (int i = 0; i < kInputCount; ++i) {
-        if (in[i] != 0.0) s += std::string("    \"") + kInputs[i].name + "\": " + number(in[i]) + ",\n";
+        if (in[i] != 0.0)
+            s += std::string("    \"") + kInputs[i].name + "\": " + number(in[i]) + ",\n";
     }
     s += "}\nTYPICAL_COMMANDS = (";
     const double* out = &kTypicalCommands.lat_cmd;
@@ -189,7 +193,8 @@ bool fill_blocks(std::string& text, const std::map<std::string, std::string>& bl
         const size_t name_end = text.find(" -->", at);
         const size_t body = text.find('\n', at);
         const size_t end = text.find(close, at);
-        if (name_end == std::string::npos || body == std::string::npos || end == std::string::npos) {
+        if (name_end == std::string::npos || body == std::string::npos ||
+            end == std::string::npos) {
             problem = "unclosed generated block";
             return false;
         }
@@ -214,17 +219,25 @@ int main(int argc, char** argv) {
     }
     const std::string root = argv[2];
     const std::map<std::string, std::string> manual_blocks = {
-        {"inputs", field_table(kInputs)},
-        {"outputs", field_table(kOutputs)},
-        {"parameters", parameter_table()},
-        {"states", field_table(kStates)},
+        {"inputs", field_table(kInputs)},        {"outputs", field_table(kOutputs)},
+        {"parameters", parameter_table()},       {"states", field_table(kStates)},
         {"fmu-variables", fmu_variable_table()},
     };
     const std::map<std::string, std::function<bool(std::string&, std::string&)>> files = {
-        {"docs/host-integration.md", [&](std::string& t, std::string& why) { return fill_blocks(t, manual_blocks, why); }},
-        {"docs/fmu.md", [&](std::string& t, std::string& why) { return fill_blocks(t, manual_blocks, why); }},
-        {"python/guidew/_fields.py", [&](std::string& t, std::string&) { t = python_module(); return true; }},
-        {"python/guidew/_version.py", [&](std::string& t, std::string&) { t = python_version_module(); return true; }},
+        {"docs/host-integration.md",
+         [&](std::string& t, std::string& why) { return fill_blocks(t, manual_blocks, why); }},
+        {"docs/fmu.md",
+         [&](std::string& t, std::string& why) { return fill_blocks(t, manual_blocks, why); }},
+        {"python/guidew/_fields.py",
+         [&](std::string& t, std::string&) {
+             t = python_module();
+             return true;
+         }},
+        {"python/guidew/_version.py",
+         [&](std::string& t, std::string&) {
+             t = python_version_module();
+             return true;
+         }},
     };
     int stale = 0;
     for (const auto& [name, generate] : files) {
@@ -241,8 +254,10 @@ int main(int argc, char** argv) {
         }
         if (new_text == old_text) continue;
         if (mode == "--check") {
-            std::fprintf(stderr, "field-tables: %s is out of date with the field list; run scripts/generate.sh\n",
-                         path.c_str());
+            std::fprintf(
+                stderr,
+                "field-tables: %s is out of date with the field list; run scripts/generate.sh\n",
+                path.c_str());
             ++stale;
         } else {
             std::ofstream(path, std::ios::binary) << new_text;

@@ -44,10 +44,12 @@ public:
              const std::string& where) {
         if (warned_ || layout.time_column < 0) return;
         double t;
-        if (parse_number(fields[static_cast<size_t>(layout.time_column)], t) != NumberError::none) return;
+        if (parse_number(fields[static_cast<size_t>(layout.time_column)], t) != NumberError::none)
+            return;
         if (has_last_ && !(std::fabs((t - last_) - kStep_s) <= kStepTolerance_s)) {
-            std::cerr << "guide-run: warning: " << where << "time advances by " << number_text(t - last_)
-                      << " s, but every row is replayed as one " << number_text(kStep_s) << " s step\n";
+            std::cerr << "guide-run: warning: " << where << "time advances by "
+                      << number_text(t - last_) << " s, but every row is replayed as one "
+                      << number_text(kStep_s) << " s step\n";
             warned_ = true;
         }
         last_ = t;
@@ -68,7 +70,8 @@ void replay(const Options& opt) {
     std::vector<char> file_buffer(1 << 20);
     if (!from_stdin) {
         check_readable(opt.input);
-        file.rdbuf()->pubsetbuf(file_buffer.data(), static_cast<std::streamsize>(file_buffer.size()));
+        file.rdbuf()->pubsetbuf(file_buffer.data(),
+                                static_cast<std::streamsize>(file_buffer.size()));
         file.open(opt.input);
         if (!file) fail(kExitFailed, name + ": cannot read");
     }
@@ -86,7 +89,8 @@ void replay(const Options& opt) {
     if (in.bad()) fail(kExitFailed, name + ": cannot read");
     if (is_blank(line)) fail(kExitFailed, name + ": no header line");
     split_fields(line, fields);
-    const ReplayLayout layout = plan_layout(fields, opt.states, name + ":" + std::to_string(number) + ": ");
+    const ReplayLayout layout =
+        plan_layout(fields, opt.states, name + ":" + std::to_string(number) + ": ");
 
     GuideLibrary lib = load_guide_library(opt.library);
     lib.initialize();
@@ -163,7 +167,8 @@ int main(int argc, char** argv) {
     app.add_option("INPUT", opt.input, "CSV of recorded inputs; - reads standard input")
         ->type_name("FILE")
         ->required();
-    add_output_option(app, opt.output, "where to write the CSV; - (the default) is\nstandard output")
+    add_output_option(app, opt.output,
+                      "where to write the CSV; - (the default) is\nstandard output")
         ->type_name("FILE");
     app.add_flag("--states", opt.states, "also write the 16 states after each step");
     add_parameter_options(app, opt.params);

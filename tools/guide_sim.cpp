@@ -46,7 +46,7 @@ struct Options {
     std::string library = default_library_path();
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
-    std::string aircraft;  // overrides every scenario's own
+    std::string aircraft;       // overrides every scenario's own
     std::string calibrate_out;  // --calibrate-throttle FILE
     ParameterOptions params;
     bool no_plot = false, list = false, aircraft_log = false, tracking = false;
@@ -91,8 +91,8 @@ public:
         put_all(input_values(*s.inputs), kInputCount);
         put_all(output_values(*s.outputs), kOutputCount);
         put_all(state_values(*s.states), kStateCount);
-        const double extra[] = {s.aircraft->position.x, s.aircraft->position.z,
-                                s.aircraft->load_g, s.aircraft->thrust_frac, s.dir_err_deg};
+        const double extra[] = {s.aircraft->position.x, s.aircraft->position.z, s.aircraft->load_g,
+                                s.aircraft->thrust_frac, s.dir_err_deg};
         put_all(extra, 5);
         if (orbit_) {
             const double orbit[] = {s.orbit_radius_m, s.orbit_alt_target_m};
@@ -114,7 +114,8 @@ private:
 class FlightProgress {
 public:
     FlightProgress(const Scenario& sc)
-        : name_(sc.name), duration_s_(sc.duration_s),
+        : name_(sc.name),
+          duration_s_(sc.duration_s),
           shown_(isatty(STDERR_FILENO) && sc.duration_s >= kLongFlight_s) {}
     ~FlightProgress() {
         if (shown_) std::fprintf(stderr, "\r%*s\r", 40 + static_cast<int>(name_.size()), "");
@@ -166,7 +167,8 @@ std::vector<Scenario> named_scenarios(const std::vector<std::string>& args) {
     std::map<std::string, int> seen;
     for (const Scenario& sc : out) {
         if (seen[sc.name]++ == 1) {
-            fail(kExitFailed, "two scenarios are named '" + sc.name + "'; their files would overwrite each other");
+            fail(kExitFailed, "two scenarios are named '" + sc.name +
+                                  "'; their files would overwrite each other");
         }
     }
     return out;
@@ -205,10 +207,13 @@ void print_summary_row(const Scenario& sc, const FlightSummary& sum) {
 }
 
 void print_tracking_row(const std::string& aircraft, const Tracking& t) {
-    std::printf("  %s tracking: load error %.3f g rms (%.3f g away from %ld command steps), peak %.2f g flown "
-                "for %.2f g commanded (%+.1f %%), worst excess %.2f g; roll-rate error %.1f deg/s rms\n",
-                aircraft.c_str(), t.rms_load_error_g, t.rms_load_error_settled_g, t.command_steps, t.peak_flown_g,
-                t.peak_commanded_g, t.peak_overshoot_percent(), t.worst_excess_g, t.rms_roll_rate_error_dps);
+    std::printf(
+        "  %s tracking: load error %.3f g rms (%.3f g away from %ld command steps), peak %.2f g "
+        "flown "
+        "for %.2f g commanded (%+.1f %%), worst excess %.2f g; roll-rate error %.1f deg/s rms\n",
+        aircraft.c_str(), t.rms_load_error_g, t.rms_load_error_settled_g, t.command_steps,
+        t.peak_flown_g, t.peak_commanded_g, t.peak_overshoot_percent(), t.worst_excess_g,
+        t.rms_roll_rate_error_dps);
     std::fflush(stdout);
 }
 
@@ -223,7 +228,8 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     j["failed"] = sum.failed;
     j["steers"] = sum.steers;
     j["converge_s"] = sum.converge_s ? nlohmann::json(*sum.converge_s) : nlohmann::json();
-    j["first_within_s"] = sum.first_within_s ? nlohmann::json(*sum.first_within_s) : nlohmann::json();
+    j["first_within_s"] =
+        sum.first_within_s ? nlohmann::json(*sum.first_within_s) : nlohmann::json();
     j["ended_s"] = sum.ended_s ? nlohmann::json(*sum.ended_s) : nlohmann::json();
     j["latched"] = sc.expect.latched;
     // The states that are flags, for the pictures' latch strips.
@@ -244,7 +250,8 @@ constexpr int kScriptBadData = 65;
 // or its plotting package cannot be used, 1 when a trajectory is bad.
 void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     const std::string script = executable_dir() + "plot_trajectory.py";
-    std::vector<std::string> args = {opt.python, script, "--bad-data-exit", std::to_string(kScriptBadData)};
+    std::vector<std::string> args = {opt.python, script, "--bad-data-exit",
+                                     std::to_string(kScriptBadData)};
     if (!opt.compare_dir.empty()) args.insert(args.end(), {"--compare", opt.compare_dir});
     args.push_back(opt.out_dir);
     args.insert(args.end(), names.begin(), names.end());
@@ -253,7 +260,8 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     argv.push_back(nullptr);
     pid_t pid;
     if (posix_spawn(&pid, opt.python.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-        fail(kExitEnvironment, "cannot run " + opt.python + " for the pictures (use --no-plot to skip them)");
+        fail(kExitEnvironment,
+             "cannot run " + opt.python + " for the pictures (use --no-plot to skip them)");
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -284,10 +292,12 @@ int calibrate(const Options& opt, const GuideLibrary& lib) {
     AircraftModel& aircraft = aircraft_for(name, kExitUsage);
     const ThrottleCalibration cal = calibrate_trim_throttle(aircraft, *lib.params);
     write_text_file(opt.calibrate_out, parameter_text(cal.params));
-    std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s\n", name.c_str(), cal.trimmed,
-                static_cast<size_t>(cal.trimmed) + cal.filled.size(), opt.calibrate_out.c_str());
+    std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s\n", name.c_str(),
+                cal.trimmed, static_cast<size_t>(cal.trimmed) + cal.filled.size(),
+                opt.calibrate_out.c_str());
     for (const FilledCell& f : cal.filled) {
-        std::printf("  no trim at %5.0f m, %3.0f m/s: %s\n", f.altitude_m, f.speed_mps, f.rule.c_str());
+        std::printf("  no trim at %5.0f m, %3.0f m/s: %s\n", f.altitude_m, f.speed_mps,
+                    f.rule.c_str());
     }
     return kExitOk;
 }
@@ -302,7 +312,8 @@ std::string wrapped_aircraft_list() {
 
 int simulate(const Options& opt) {
     if (opt.list) {
-        for (const Scenario& sc : builtin_scenarios()) std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
+        for (const Scenario& sc : builtin_scenarios())
+            std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
         return kExitOk;
     }
     std::error_code ec;
@@ -325,7 +336,8 @@ int simulate(const Options& opt) {
     // An aircraft flies with its calibrated trim-throttle table unless the
     // command line gives parameters of its own.
     bool user_throttle_table = !opt.params.params_file.empty();
-    for (const std::string& s : opt.params.sets) user_throttle_table = user_throttle_table || s.rfind("thr_", 0) == 0;
+    for (const std::string& s : opt.params.sets)
+        user_throttle_table = user_throttle_table || s.rfind("thr_", 0) == 0;
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
@@ -335,7 +347,8 @@ int simulate(const Options& opt) {
         // Named built-ins are flown as suits the aircraft; files as written
         // (a file's scenario cannot share a built-in's name with it in one run).
         const bool builtin = opt.scenarios.empty() ||
-                             std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) != opt.scenarios.end();
+                             std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) !=
+                                 opt.scenarios.end();
         Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
         sc.aircraft = aircraft_name;
         if (!user_throttle_table) use_aircraft_trim_table(sc, aircraft_name);
@@ -344,7 +357,8 @@ int simulate(const Options& opt) {
         // flight is written, so a run without pictures, or whose drawing
         // fails, never leaves it beside the new verdict.
         const fs::path picture = dir / (sc.name + ".png");
-        if (fs::remove(picture, ec); ec) fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
+        if (fs::remove(picture, ec); ec)
+            fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
@@ -355,7 +369,8 @@ int simulate(const Options& opt) {
                 progress.at(s.t_s);
                 tracking.observe(s);
             });
-        } catch (const AircraftError& e) {  // no trim at the start: the scenario fails, nothing written
+        } catch (
+            const AircraftError& e) {  // no trim at the start: the scenario fails, nothing written
             sum.failed.push_back(e.what());
             print_summary_row(sc, sum);
             all_passed = false;
@@ -363,7 +378,8 @@ int simulate(const Options& opt) {
         }
         if (opt.aircraft_log) std::fputs(aircraft.log().c_str(), stderr);
         writer.commit();
-        write_text_file((dir / (sc.name + ".params")).string(), parameter_text(scenario_parameters(lib, sc)));
+        write_text_file((dir / (sc.name + ".params")).string(),
+                        parameter_text(scenario_parameters(lib, sc)));
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
         written.push_back(sc.name);
         print_summary_row(sc, sum);
@@ -376,7 +392,8 @@ int simulate(const Options& opt) {
 }
 
 const char* const kDescription =
-    "guide-sim: fly the guidance law in closed loop with an aircraft (by default our\npoint mass; JSBSim aircraft with --aircraft or a scenario's \"aircraft\").\n"
+    "guide-sim: fly the guidance law in closed loop with an aircraft (by default our\npoint mass; "
+    "JSBSim aircraft with --aircraft or a scenario's \"aircraft\").\n"
     "Flies each SCENARIO (a built-in name or a JSON scenario file; default: every\n"
     "built-in) and prints a summary row per scenario as it lands.";
 
@@ -416,22 +433,28 @@ int main(int argc, char** argv) {
     app.add_option("--out", opt.out_dir)->group("");  // the older name of --output
     app.add_flag("--no-plot", opt.no_plot, "write the trajectories but draw no pictures");
     app.add_option("--compare", opt.compare_dir,
-                   "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. another parameter set)")
+                   "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. "
+                   "another parameter set)")
         ->type_name("DIR");
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
     add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
-    app.add_option("--aircraft", opt.aircraft,
-                   "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
+    app.add_option(
+           "--aircraft", opt.aircraft,
+           "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
         ->type_name("NAME");
-    app.add_flag("--aircraft-log", opt.aircraft_log, "show the flight-dynamics model's own messages");
-    app.add_option("--calibrate-throttle", opt.calibrate_out,
-                   "trim the aircraft (--aircraft) level at every\nbreakpoint of the trim-throttle table and write\nthe parameters with its table to FILE (for\n--params of every tool)")
+    app.add_flag("--aircraft-log", opt.aircraft_log,
+                 "show the flight-dynamics model's own messages");
+    app.add_option(
+           "--calibrate-throttle", opt.calibrate_out,
+           "trim the aircraft (--aircraft) level at every\nbreakpoint of the trim-throttle table "
+           "and write\nthe parameters with its table to FILE (for\n--params of every tool)")
         ->type_name("FILE");
     app.add_flag("--tracking", opt.tracking,
                  "print how closely the aircraft flew the commanded\nload factor and roll rate");
     add_version_option(app, "guide-sim");
-    app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")->capture_default_str();
+    app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")
+        ->capture_default_str();
     parse_command_line(app, "guide-sim", argc, argv);
     end_cleanly_on_interrupt("guide-sim");
     int status = kExitOk;

@@ -66,7 +66,8 @@ void run_step(const Options& opt) {
     std::string text;
     for (int i = 0; i < kOutputCount; ++i) print_field(text, kOutputNames[i], out[i]);
     if (opt.states) {
-        for (int i = 0; i < kStateCount; ++i) print_field(text, kStateNames[i], state_values(*lib.states)[i]);
+        for (int i = 0; i < kStateCount; ++i)
+            print_field(text, kStateNames[i], state_values(*lib.states)[i]);
     }
     lib.guide_exit();
     write_text_file(opt.output, text);
@@ -90,12 +91,15 @@ const char* const kFooter =
 int main(int argc, char** argv) {
     Options opt;
     CLI::App app(kDescription, "guide-step");
-    app.footer(std::string(kFooter) + kExitStatusHelp + "\n\nExample:\n  guide-step --set roll_kp=1 azim_cmd=60");
-    app.add_option("INPUT", opt.inputs, "an input changed by name, e.g. azim_cmd=60")->type_name("NAME=VALUE");
+    app.footer(std::string(kFooter) + kExitStatusHelp +
+               "\n\nExample:\n  guide-step --set roll_kp=1 azim_cmd=60");
+    app.add_option("INPUT", opt.inputs, "an input changed by name, e.g. azim_cmd=60")
+        ->type_name("NAME=VALUE");
     app.add_flag("--states", opt.states, "also print the 16 states after the step");
     add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);
-    add_output_option(app, opt.output, "where to write the outputs; - (the default)\nis standard output")
+    add_output_option(app, opt.output,
+                      "where to write the outputs; - (the default)\nis standard output")
         ->type_name("FILE");
     add_version_option(app, "guide-step");
     parse_command_line(app, "guide-step", argc, argv);

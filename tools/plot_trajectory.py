@@ -30,10 +30,34 @@ CONVERGED_DEG = 5.0
 
 # Columns the pictures use, and the states that are flags (from the
 # summary guide-sim writes beside the trajectory).
-USED = ["time", "speed_cmd", "elev_cmd", "azim_cmd", "yaw", "pitch", "roll", "tas", "altitude",
-        "lat_cmd", "nz_cmd", "throttle_cmd", "x_north", "z_east", "load_flown", "thrust_frac",
-        "dir_err_deg", "orbit_radius_m", "orbit_alt_target_m", "vel_north", "vel_east", "roll_rate",
-        "ext_bank", "ext_lat", "ext_nz", "mode"]
+USED = [
+    "time",
+    "speed_cmd",
+    "elev_cmd",
+    "azim_cmd",
+    "yaw",
+    "pitch",
+    "roll",
+    "tas",
+    "altitude",
+    "lat_cmd",
+    "nz_cmd",
+    "throttle_cmd",
+    "x_north",
+    "z_east",
+    "load_flown",
+    "thrust_frac",
+    "dir_err_deg",
+    "orbit_radius_m",
+    "orbit_alt_target_m",
+    "vel_north",
+    "vel_east",
+    "roll_rate",
+    "ext_bank",
+    "ext_lat",
+    "ext_nz",
+    "mode",
+]
 # The external commands are drawn only where the flight used them.
 EXTERNAL = ["ext_bank", "ext_lat", "ext_nz"]
 
@@ -84,7 +108,9 @@ def read_columns(path, flags):
         header = next(rows)
         missing = [n for n in REQUIRED if n not in header]
         if missing:
-            shown = ", ".join(missing[:3]) + (" and %d more" % (len(missing) - 3) if len(missing) > 3 else "")
+            shown = ", ".join(missing[:3]) + (
+                " and %d more" % (len(missing) - 3) if len(missing) > 3 else ""
+            )
             raise BadTrajectory(path, "line 1: not a guide-sim trajectory: no column %s" % shown)
         wanted = [(n, i) for i, n in enumerate(header) if n in USED or n in flags]
         flag_columns = [i for n, i in wanted if n in flags]
@@ -92,7 +118,10 @@ def read_columns(path, flags):
 
         def keep(line, row):
             if len(row) != len(header):
-                raise BadTrajectory(path, "line %d: %d fields, but the header has %d" % (line, len(row), len(header)))
+                raise BadTrajectory(
+                    path,
+                    "line %d: %d fields, but the header has %d" % (line, len(row), len(header)),
+                )
             try:
                 for n, i in wanted:
                     cols[n].append(float(row[i]))
@@ -148,16 +177,19 @@ def beside(values, reference):
     if not pairs:
         return out
     mean = sum(r - v for v, r in pairs) / len(pairs)
-    turns = min((round(mean / 360.0) + k for k in (-1, 0, 1)),
-                key=lambda n: sum(abs(r - v - 360.0 * n) for v, r in pairs))
+    turns = min(
+        (round(mean / 360.0) + k for k in (-1, 0, 1)),
+        key=lambda n: sum(abs(r - v - 360.0 * n) for v, r in pairs),
+    )
     return [v + 360.0 * turns for v in out]
 
 
 def used_externally(c, name):
     """True when the flight had the external command name and a mode that
     reads it."""
-    return name in c and any(v != 0.0 and m > EXTERNAL_FROM_MODE
-                             for v, m in zip(c[name], c["mode"]))
+    return name in c and any(
+        v != 0.0 and m > EXTERNAL_FROM_MODE for v, m in zip(c[name], c["mode"])
+    )
 
 
 def align_zeros(a, b):
@@ -173,8 +205,10 @@ def align_zeros(a, b):
         lims.append((lo - 0.05 * span, hi + 0.05 * span))
     below_zero = max(-lo / (hi - lo) for lo, hi in lims)
     for ax, (lo, hi) in zip((a, b), lims):
-        ax.set_ylim(min(lo, -below_zero / (1.0 - below_zero) * hi),
-                    max(hi, -(1.0 - below_zero) / below_zero * lo))
+        ax.set_ylim(
+            min(lo, -below_zero / (1.0 - below_zero) * hi),
+            max(hi, -(1.0 - below_zero) / below_zero * lo),
+        )
 
 
 def equal_scale_3d(ax, x, y, z):
@@ -263,8 +297,15 @@ def label(ax, title, ylabel, xlabel="time (s)"):
 def below(ax, lines):
     """A legend under the axes: with two vertical scales no place inside is
     sure to be free of curves."""
-    ax.legend(lines, [ln.get_label() for ln in lines], loc="upper center", bbox_to_anchor=(0.5, -0.13),
-              ncol=len(lines), fontsize=8, frameon=False)
+    ax.legend(
+        lines,
+        [ln.get_label() for ln in lines],
+        loc="upper center",
+        bbox_to_anchor=(0.5, -0.13),
+        ncol=len(lines),
+        fontsize=8,
+        frameon=False,
+    )
 
 
 def mark_convergence(ax, summary):
@@ -275,10 +316,17 @@ def mark_convergence(ax, summary):
         return
     conv, first = summary.get("converge_s"), summary.get("first_within_s")
     if first is not None and first != conv:
-        ax.axvline(first, color="0.5", linestyle=":", linewidth=1,
-                   label="first within %g deg: %.2f s" % (CONVERGED_DEG, first))
+        ax.axvline(
+            first,
+            color="0.5",
+            linestyle=":",
+            linewidth=1,
+            label="first within %g deg: %.2f s" % (CONVERGED_DEG, first),
+        )
     if conv is not None:
-        ax.axvline(conv, color="tab:green", linestyle="--", linewidth=1, label="converged: %.2f s" % conv)
+        ax.axvline(
+            conv, color="tab:green", linestyle="--", linewidth=1, label="converged: %.2f s" % conv
+        )
     elif "converge_s" in summary:
         ax.plot([], [], " ", label="never settled within %g deg" % CONVERGED_DEG)
 
@@ -301,17 +349,26 @@ def draw(plt, directory, name, compare_dir):
     cmp_label = None
     if other is not None:
         other_aircraft = read_summary(compare_dir, name).get("aircraft")
-        cmp_label = "compared: " + (other_aircraft + " (" + compare_dir + ")" if other_aircraft else compare_dir)
+        cmp_label = "compared: " + (
+            other_aircraft + " (" + compare_dir + ")" if other_aircraft else compare_dir
+        )
     not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
 
     fig = plt.figure(figsize=(17, 17), constrained_layout=True)
     grid = fig.add_gridspec(4, 3)
-    verdict = "passed" if summary.get("passed", True) else "FAILED: " + "; ".join(summary.get("failed", []))
+    verdict = (
+        "passed"
+        if summary.get("passed", True)
+        else "FAILED: " + "; ".join(summary.get("failed", []))
+    )
     title = name + (" - " + summary["description"] if summary.get("description") else "")
     if summary.get("aircraft", "point_mass") != "point_mass":
         title += " - on " + summary["aircraft"]
-    fig.suptitle(title + "\n" + verdict, fontsize=14,
-                 color="black" if summary.get("passed", True) else "darkred")
+    fig.suptitle(
+        title + "\n" + verdict,
+        fontsize=14,
+        color="black" if summary.get("passed", True) else "darkred",
+    )
 
     a = fig.add_subplot(grid[0, 0])
     a.plot(c["z_east"], c["x_north"], label="flown")
@@ -358,7 +415,14 @@ def draw(plt, directory, name, compare_dir):
     a.plot(t, track, label="track azimuth")
     a.plot(t, beside(c["azim_cmd"], track), "k:", label="azim_cmd")
     if other is not None:
-        a.plot(other["time"], unwrap(other["yaw"]), color="0.45", linestyle="--", linewidth=1, label=cmp_label)
+        a.plot(
+            other["time"],
+            unwrap(other["yaw"]),
+            color="0.45",
+            linestyle="--",
+            linewidth=1,
+            label=cmp_label,
+        )
     mark_convergence(a, summary)
     label(a, "azimuth of the velocity" + not_steered, "azimuth (deg from north, unwrapped)")
 
@@ -418,7 +482,9 @@ def draw(plt, directory, name, compare_dir):
     if "orbit_radius_m" in c:
         a.plot(t, track_radius(c), label="flown (ground track)")
         if other is not None and "orbit_radius_m" in other:
-            a.plot(other["time"], track_radius(other), color="0.45", linestyle="--", label=cmp_label)
+            a.plot(
+                other["time"], track_radius(other), color="0.45", linestyle="--", label=cmp_label
+            )
         a.plot(t, c["orbit_radius_m"], "k:", label="expected")
         finite = [r for r in c["orbit_radius_m"] if not math.isnan(r)]
         if finite:
@@ -427,7 +493,9 @@ def draw(plt, directory, name, compare_dir):
     else:
         a.plot(along_track(c), c["altitude"], label="flown")
         if other is not None:
-            a.plot(along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label)
+            a.plot(
+                along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label
+            )
         label(a, "vertical profile", "altitude (m)", xlabel="distance along the ground track (m)")
 
     save_whole(plt, fig, os.path.join(directory, name + ".png"))
@@ -448,23 +516,36 @@ def save_whole(plt, fig, final):
 
 def main(argv):
     parser = argparse.ArgumentParser(
-        prog="plot_trajectory.py", description=__doc__.split("\n")[0],
+        prog="plot_trajectory.py",
+        description=__doc__.split("\n")[0],
         epilog="Exit status: 0 drawn; 1 a trajectory missing or unreadable; 2 bad command line; "
-               "3 matplotlib cannot be used.")
-    parser.add_argument("--compare", metavar="OTHER", help="folder of an earlier run to draw dashed")
-    parser.add_argument("--bad-data-exit", type=int, default=EXIT_BAD_DATA, metavar="N",
-                        help="exit status for a bad trajectory (guide-sim asks for one that a crash "
-                             "of the interpreter cannot give)")
+        "3 matplotlib cannot be used.",
+    )
+    parser.add_argument(
+        "--compare", metavar="OTHER", help="folder of an earlier run to draw dashed"
+    )
+    parser.add_argument(
+        "--bad-data-exit",
+        type=int,
+        default=EXIT_BAD_DATA,
+        metavar="N",
+        help="exit status for a bad trajectory (guide-sim asks for one that a crash "
+        "of the interpreter cannot give)",
+    )
     parser.add_argument("directory", metavar="DIR")
     parser.add_argument("names", metavar="NAME", nargs="+")
     args = parser.parse_args(argv[1:])
     try:
         import matplotlib
+
         matplotlib.use("Agg")
         import matplotlib.pyplot as plt
     except ImportError:
-        print("plot_trajectory.py: matplotlib is missing for %s; install Debian's "
-              "python3-matplotlib (or run guide-sim with --no-plot)" % sys.executable, file=sys.stderr)
+        print(
+            "plot_trajectory.py: matplotlib is missing for %s; install Debian's "
+            "python3-matplotlib (or run guide-sim with --no-plot)" % sys.executable,
+            file=sys.stderr,
+        )
         return EXIT_ENVIRONMENT
     status = 0
     for k, name in enumerate(args.names, 1):
@@ -476,8 +557,11 @@ def main(argv):
             print("plot_trajectory.py: %s" % e, file=sys.stderr)
             status = args.bad_data_exit
         except OSError as e:
-            print("plot_trajectory.py: %s: cannot write: %s" % (
-                os.path.join(args.directory, name + ".png"), e.strerror or e), file=sys.stderr)
+            print(
+                "plot_trajectory.py: %s: cannot write: %s"
+                % (os.path.join(args.directory, name + ".png"), e.strerror or e),
+                file=sys.stderr,
+            )
             return EXIT_ENVIRONMENT
     return status
 

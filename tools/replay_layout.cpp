@@ -27,10 +27,12 @@ ReplayLayout plan_layout(const std::vector<std::string_view>& names, bool states
     bool state_placed[kStateCount] = {};
     for (size_t j = 0; j < names.size(); ++j) {
         const std::string name(names[j]);
-        if (name.empty()) fail(kExitFailed, where + "column " + std::to_string(j + 1) + " has no name");
+        if (name.empty())
+            fail(kExitFailed, where + "column " + std::to_string(j + 1) + " has no name");
         for (size_t i = 0; i < j; ++i) {
             if (names[i] == names[j]) {
-                fail(kExitFailed, where + header_column(j, name) + ": same name as column " + std::to_string(i + 1));
+                fail(kExitFailed, where + header_column(j, name) + ": same name as column " +
+                                      std::to_string(i + 1));
             }
         }
         const int col = static_cast<int>(j);
@@ -51,7 +53,8 @@ ReplayLayout plan_layout(const std::vector<std::string_view>& names, bool states
     }
     std::string missing;
     for (int k = 0; k < kInputCount; ++k) {
-        if (l.input_column[k] < 0) missing += (missing.empty() ? "" : ", ") + std::string(kInputNames[k]);
+        if (l.input_column[k] < 0)
+            missing += (missing.empty() ? "" : ", ") + std::string(kInputNames[k]);
     }
     if (!missing.empty()) fail(kExitFailed, where + "missing input column(s): " + missing);
 
@@ -63,7 +66,7 @@ ReplayLayout plan_layout(const std::vector<std::string_view>& names, bool states
     }
     for (const OutColumn& c : l.columns) {
         if (!l.header.empty()) l.header += ',';
-        l.header += c.kind == OutColumn::passed ? names[static_cast<size_t>(c.index)]
+        l.header += c.kind == OutColumn::passed   ? names[static_cast<size_t>(c.index)]
                     : c.kind == OutColumn::output ? kOutputNames[c.index]
                                                   : kStateNames[c.index];
     }
@@ -74,7 +77,8 @@ ReplayLayout plan_layout(const std::vector<std::string_view>& names, bool states
 void read_row_inputs(const ReplayLayout& layout, const std::vector<std::string_view>& fields,
                      double* u, const std::string& where) {
     if (fields.size() != layout.field_count) {
-        fail(kExitFailed, where + std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+        fail(kExitFailed, where + std::to_string(fields.size()) +
+                              (fields.size() == 1 ? " field" : " fields") +
                               ", but the header has " + std::to_string(layout.field_count));
     }
     for (int k = 0; k < kInputCount; ++k) {

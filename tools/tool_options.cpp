@@ -25,7 +25,8 @@ void add_library_option(CLI::App& app, std::string& library) {
 }
 
 void add_version_option(CLI::App& app, const char* program) {
-    app.set_version_flag("--version", std::string(program) + " " GUIDE_PROJECT_VERSION, "print the version and exit");
+    app.set_version_flag("--version", std::string(program) + " " GUIDE_PROJECT_VERSION,
+                         "print the version and exit");
 }
 
 CLI::Option* add_output_option(CLI::App& app, std::string& output, const std::string& help) {
@@ -34,7 +35,8 @@ CLI::Option* add_output_option(CLI::App& app, std::string& output, const std::st
 
 std::vector<Assignment> read_parameter_options(const ParameterOptions& opt) {
     std::vector<Assignment> list;
-    if (!opt.params_file.empty()) list = parse_parameter_text(read_text_file(opt.params_file), opt.params_file);
+    if (!opt.params_file.empty())
+        list = parse_parameter_text(read_text_file(opt.params_file), opt.params_file);
     std::vector<Assignment> sets;
     for (const std::string& s : opt.sets) {
         try {

@@ -51,8 +51,7 @@ GUIDEW_API void GuideW_instance_step(GuideWInstance* m);
  * 4 outputs out (lat_cmd, nz_cmd, throttle_cmd, aux_out). A NULL inputs
  * array steps on the inputs already held; a NULL outputs array copies
  * nothing out. */
-GUIDEW_API void GuideW_instance_one_step(GuideWInstance* m, const double* inputs,
-                                         double* outputs);
+GUIDEW_API void GuideW_instance_one_step(GuideWInstance* m, const double* inputs, double* outputs);
 
 /* The instance's records, to read and write between steps. The pointers
  * stay valid until the instance is destroyed. */
@@ -73,12 +72,11 @@ GUIDEW_API const char* GuideW_instance_error_status(const GuideWInstance* m);
  * and allocates no memory. A batch called while another thread's batch is
  * using the workers runs on its caller's thread alone.
  * Returns 0 (also for count 0, whatever the arrays), or -1 without stepping
- * anything when an array or one of the instances is NULL. An instance listed twice is stepped twice (in one
- * thread: in order; across threads: one of the two reports "Overrun"), so
- * list each at most once. */
-GUIDEW_API int GuideW_step_batch(GuideWInstance* const* models, size_t count,
-                                 const double* inputs, double* outputs,
-                                 unsigned threads);
+ * anything when an array or one of the instances is NULL. An instance listed twice is stepped twice
+ * (in one thread: in order; across threads: one of the two reports "Overrun"), so list each at most
+ * once. */
+GUIDEW_API int GuideW_step_batch(GuideWInstance* const* models, size_t count, const double* inputs,
+                                 double* outputs, unsigned threads);
 
 /* Starts the worker threads of GuideW_step_batch ahead of time, enough for
  * batches on `threads` threads (the caller's included), so that the first

@@ -19,9 +19,8 @@
 // breaks0/breaks1 hold max_index[k] + 1 ascending breakpoints; the value for
 // breakpoints (i0, i1) is table[i0 + stride * i1]. A NaN input selects the
 // last breakpoint of its dimension. Pure and re-entrant.
-GUIDEW_API double look2_binlcapw(double x0, double x1, const double* breaks0,
-                                 const double* breaks1, const double* table,
-                                 const uint32_t* max_index, uint32_t stride)
+GUIDEW_API double look2_binlcapw(double x0, double x1, const double* breaks0, const double* breaks1,
+                                 const double* table, const uint32_t* max_index, uint32_t stride)
     GUIDEW_LOOKUP_CXX_NAME("_Z14look2_binlcapwddPKdS0_S0_PKjj");
 
 #undef GUIDEW_LOOKUP_CXX_NAME

@@ -63,8 +63,10 @@ class AircraftCampaigns(unittest.TestCase):
         path = self.campaign("f22")
         with self.assertRaises(gc.CampaignError) as caught:
             self.run_with(path, 1)
-        self.assertIn("f22.toml:10: scenario.aircraft: unknown aircraft f22 (available: point_mass, f16",
-                      str(caught.exception))
+        self.assertIn(
+            "f22.toml:10: scenario.aircraft: unknown aircraft f22 (available: point_mass, f16",
+            str(caught.exception),
+        )
 
 
 if __name__ == "__main__":

@@ -61,7 +61,7 @@ def listening_sockets(pids):
                 hex_address, hex_port = local.split(":")
                 raw = bytes.fromhex(hex_address)
                 # The kernel writes each 32-bit word in host (little-endian) order.
-                raw = b"".join(raw[i:i + 4][::-1] for i in range(0, len(raw), 4))
+                raw = b"".join(raw[i : i + 4][::-1] for i in range(0, len(raw), 4))
                 found.append((socket.inet_ntop(family, raw), int(hex_port, 16)))
     return found
 
@@ -69,8 +69,12 @@ def listening_sockets(pids):
 def task_spec_sizes(dask_scheduler):
     """Bytes of each campaign task's definition the scheduler holds."""
     import pickle
-    return {key: len(pickle.dumps(ts.run_spec)) for key, ts in dask_scheduler.tasks.items()
-            if str(key).startswith("flights-") and ts.run_spec is not None}
+
+    return {
+        key: len(pickle.dumps(ts.run_spec))
+        for key, ts in dask_scheduler.tasks.items()
+        if str(key).startswith("flights-") and ts.run_spec is not None
+    }
 
 
 def free_port():
@@ -90,8 +94,9 @@ class DaskCampaigns(unittest.TestCase):
         cls.file = os.path.join(cls.folder.name, "small.toml")
         with open(cls.file, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN)
-        cls.one = gc.run(cls.file, workers=1, out=cls.out("one"), progress=False,
-                         pictures=False, report=False)
+        cls.one = gc.run(
+            cls.file, workers=1, out=cls.out("one"), progress=False, pictures=False, report=False
+        )
 
     @classmethod
     def tearDownClass(cls):
@@ -102,16 +107,24 @@ class DaskCampaigns(unittest.TestCase):
         return os.path.join(cls.folder.name, name)
 
     def test_two_workers_fly_what_one_flies(self):
-        two = gc.run(self.file, workers=2, out=self.out("two"), progress=False,
-                     pictures=False, report=False)
+        two = gc.run(
+            self.file, workers=2, out=self.out("two"), progress=False, pictures=False, report=False
+        )
         self.assertEqual(read(two.files["table"]), read(self.one.files["table"]))
         self.assertEqual([r["index"] for r in two.table], list(range(48)))
 
     def test_an_existing_cluster_flies_what_local_workers_fly(self):
         from distributed import LocalCluster
+
         with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster:
-            there = gc.run(self.file, scheduler=cluster.scheduler_address, out=self.out("there"),
-                           progress=False, pictures=False, report=False)
+            there = gc.run(
+                self.file,
+                scheduler=cluster.scheduler_address,
+                out=self.out("there"),
+                progress=False,
+                pictures=False,
+                report=False,
+            )
         self.assertEqual(read(there.files["table"]), read(self.one.files["table"]))
 
     def test_killed_worker_loses_and_duplicates_no_flight(self):
@@ -124,8 +137,15 @@ class DaskCampaigns(unittest.TestCase):
                 os.kill(pid, signal.SIGKILL)
                 killed.append(pid)
 
-        result = gc.run(self.file, workers=2, out=self.out("killed"), progress=False,
-                        pictures=False, report=False, on_task_done=kill_a_worker)
+        result = gc.run(
+            self.file,
+            workers=2,
+            out=self.out("killed"),
+            progress=False,
+            pictures=False,
+            report=False,
+            on_task_done=kill_a_worker,
+        )
         self.assertEqual(len(killed), 1)
         self.assertEqual(read(result.files["table"]), read(self.one.files["table"]))
 
@@ -145,9 +165,16 @@ class DaskCampaigns(unittest.TestCase):
         self.assertEqual(len(kept), 3)
 
         flown_again = []
-        result = gc.run(self.file, workers=1, out=out, resume=True, progress=False,
-                        pictures=False, report=False,
-                        on_task_done=lambda task, cluster: flown_again.append(task))
+        result = gc.run(
+            self.file,
+            workers=1,
+            out=out,
+            resume=True,
+            progress=False,
+            pictures=False,
+            report=False,
+            on_task_done=lambda task, cluster: flown_again.append(task),
+        )
         self.assertEqual(read(result.files["table"]), read(self.one.files["table"]))
         self.assertEqual(sorted(flown_again + finished), list(range(8)))
         for name, mtime in kept.items():
@@ -171,20 +198,32 @@ class DaskCampaigns(unittest.TestCase):
         one_per_task = os.path.join(self.folder.name, "one_per_task.toml")
         with open(one_per_task, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN.replace("flights_per_task = 6", "flights_per_task = 1"))
-        result = gc.run(one_per_task, workers=1, out=self.out("window"), progress=False,
-                        pictures=False, report=False, on_task_done=count)
+        result = gc.run(
+            one_per_task,
+            workers=1,
+            out=self.out("window"),
+            progress=False,
+            pictures=False,
+            report=False,
+            on_task_done=count,
+        )
         self.assertEqual(len(in_flight), 48)
         self.assertLessEqual(max(in_flight), 1 + 3)
-        self.assertEqual(read(result.files["table"]).replace("one_per_task", "small"),
-                         read(self.one.files["table"]))
+        self.assertEqual(
+            read(result.files["table"]).replace("one_per_task", "small"),
+            read(self.one.files["table"]),
+        )
 
     def test_a_task_does_not_carry_the_grid(self):
         # 5,000 grid values: each flight task names the plan, sent once,
         # instead of carrying a copy of every value.
         big_grid = os.path.join(self.folder.name, "big_grid.toml")
         with open(big_grid, "w", encoding="utf-8") as f:
-            f.write(CAMPAIGN.replace("samples = 24", "samples = 1").replace(
-                "[2, 4] }", "{ from = 1, to = 5, steps = 5000 } }"))
+            f.write(
+                CAMPAIGN.replace("samples = 24", "samples = 1").replace(
+                    "[2, 4] }", "{ from = 1, to = 5, steps = 5000 } }"
+                )
+            )
         sizes = []
 
         def measure(task, cluster):
@@ -192,7 +231,9 @@ class DaskCampaigns(unittest.TestCase):
             raise Interrupted()
 
         with self.assertRaises(Interrupted):
-            gc.run(big_grid, workers=1, out=self.out("big_grid"), progress=False, on_task_done=measure)
+            gc.run(
+                big_grid, workers=1, out=self.out("big_grid"), progress=False, on_task_done=measure
+            )
         flight_tasks = {k: n for k, n in sizes[0].items() if not k.endswith("-plan")}
         self.assertTrue(flight_tasks)
         self.assertLess(max(flight_tasks.values()), 4000, "bytes of the largest task")
@@ -205,8 +246,15 @@ class DaskCampaigns(unittest.TestCase):
                 pids = {os.getpid()} | set(cluster.client.run(os.getpid).values())
                 seen.extend(listening_sockets(pids))
 
-        gc.run(self.file, workers=2, out=self.out("listen"), progress=False,
-               pictures=False, report=False, on_task_done=listening)
+        gc.run(
+            self.file,
+            workers=2,
+            out=self.out("listen"),
+            progress=False,
+            pictures=False,
+            report=False,
+            on_task_done=listening,
+        )
         # The scheduler, each worker, and their HTTP servers.
         self.assertGreaterEqual(len(seen), 4, seen)
         for address, port in seen:
@@ -220,15 +268,31 @@ class DaskCampaigns(unittest.TestCase):
         long_file = os.path.join(self.folder.name, "long.toml")
         with open(long_file, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN.replace("samples = 24", "samples = 1000"))
-        driver = subprocess.Popen([sys.executable, "-m", "guidew.campaign", long_file, "-o", out,
-                                   "--workers", "2", "--quiet", "--no-pictures"],
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                  start_new_session=True)
+        driver = subprocess.Popen(
+            [
+                sys.executable,
+                "-m",
+                "guidew.campaign",
+                long_file,
+                "-o",
+                out,
+                "--workers",
+                "2",
+                "--quiet",
+                "--no-pictures",
+            ],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            start_new_session=True,
+        )
         try:
             deadline = time.monotonic() + 60
             while not os.path.exists(os.path.join(out, "tasks", "task_000000.jsonl")):
                 self.assertLess(time.monotonic(), deadline)
-                self.assertIsNone(driver.poll(), driver.stderr.read() if driver.poll() is not None else "")
+                self.assertIsNone(
+                    driver.poll(), driver.stderr.read() if driver.poll() is not None else ""
+                )
                 time.sleep(0.05)
             os.killpg(driver.pid, signal.SIGINT)
             _, err = driver.communicate(timeout=60)
@@ -237,24 +301,67 @@ class DaskCampaigns(unittest.TestCase):
                 os.killpg(driver.pid, signal.SIGKILL)
                 driver.wait()
         self.assertEqual(driver.returncode, 130, err)
-        self.assertEqual([line for line in err.splitlines() if line.strip()],
-                         ["guide-campaign: interrupted; finished flights are kept, continue with --resume"])
+        self.assertEqual(
+            [line for line in err.splitlines() if line.strip()],
+            ["guide-campaign: interrupted; finished flights are kept, continue with --resume"],
+        )
 
     def test_workers_without_the_package_are_one_line_status_3(self):
         # A cluster started by hand where guidew is not installed.
         env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
         port = free_port()
         address = "tcp://127.0.0.1:%d" % port
-        scheduler = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_scheduler", "--host",
-                                      "127.0.0.1", "--port", str(port), "--no-dashboard"],
-                                     env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        worker = subprocess.Popen([sys.executable, "-m", "distributed.cli.dask_worker", address, "--host",
-                                   "127.0.0.1", "--nthreads", "1", "--no-dashboard"],
-                                  env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        scheduler = subprocess.Popen(
+            [
+                sys.executable,
+                "-m",
+                "distributed.cli.dask_scheduler",
+                "--host",
+                "127.0.0.1",
+                "--port",
+                str(port),
+                "--no-dashboard",
+            ],
+            env=env,
+            cwd="/",
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        worker = subprocess.Popen(
+            [
+                sys.executable,
+                "-m",
+                "distributed.cli.dask_worker",
+                address,
+                "--host",
+                "127.0.0.1",
+                "--nthreads",
+                "1",
+                "--no-dashboard",
+            ],
+            env=env,
+            cwd="/",
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
         try:
-            done = subprocess.run([sys.executable, "-m", "guidew.campaign", self.file, "-o", self.out("bare"),
-                                   "--scheduler", address, "--quiet", "--no-pictures"],
-                                  capture_output=True, text=True, timeout=120)
+            done = subprocess.run(
+                [
+                    sys.executable,
+                    "-m",
+                    "guidew.campaign",
+                    self.file,
+                    "-o",
+                    self.out("bare"),
+                    "--scheduler",
+                    address,
+                    "--quiet",
+                    "--no-pictures",
+                ],
+                capture_output=True,
+                text=True,
+                timeout=120,
+            )
         finally:
             for process in (worker, scheduler):
                 process.terminate()
@@ -276,12 +383,23 @@ class DaskCampaigns(unittest.TestCase):
                 raise self.exc
 
         # (situation, what the task raised, the error, words of its message)
-        rows = [("workers keep dying", KilledWorker("k", "w", 3), gc.SetupError, "keep dying"),
-                ("workers without the package", ModuleNotFoundError("No module named 'guidew'"),
-                 gc.SetupError, "guidew"),
-                ("workers without the simulator", gc.SimulatorLibraryError("libguidesim.so could not"),
-                 gc.SimulatorLibraryError, "on a worker")]
+        rows = [
+            ("workers keep dying", KilledWorker("k", "w", 3), gc.SetupError, "keep dying"),
+            (
+                "workers without the package",
+                ModuleNotFoundError("No module named 'guidew'"),
+                gc.SetupError,
+                "guidew",
+            ),
+            (
+                "workers without the simulator",
+                gc.SimulatorLibraryError("libguidesim.so could not"),
+                gc.SimulatorLibraryError,
+                "on a worker",
+            ),
+        ]
         from guidew.campaign import _execute
+
         for situation, exc, error, words in rows:
             with self.subTest(situation):
                 with self.assertRaisesRegex(error, words):
@@ -293,12 +411,20 @@ class DaskCampaigns(unittest.TestCase):
         # A worst flight from its file, and any row through --flight.
         any_row = os.path.join(self.folder.name, "row.json")
         with open(any_row, "w", encoding="utf-8") as f:
-            subprocess.run([sys.executable, "-m", "guidew.campaign", self.file, "--flight", "17"],
-                           stdout=f, check=True, timeout=60)
+            subprocess.run(
+                [sys.executable, "-m", "guidew.campaign", self.file, "--flight", "17"],
+                stdout=f,
+                check=True,
+                timeout=60,
+            )
         for index, scenario in ((worst, self.one.files["flights"][worst]), (17, any_row)):
             row = self.one.table[index]
-            out = subprocess.run([os.environ["GUIDE_SIM"], "--no-plot", "-o", self.out("sim"), scenario],
-                                 capture_output=True, text=True, timeout=60)
+            out = subprocess.run(
+                [os.environ["GUIDE_SIM"], "--no-plot", "-o", self.out("sim"), scenario],
+                capture_output=True,
+                text=True,
+                timeout=60,
+            )
             printed = out.stdout.splitlines()[1].split()
             # name, converge "x.xx s", peak load "x.xx g", altitude lost "x m", ...
             self.assertEqual(printed[0], "small_%06d" % index)

@@ -50,51 +50,132 @@ class CampaignFileErrors(unittest.TestCase):
     ROWS = [
         ("TOML syntax error", "[campaign]\nsamples = = 3\n", "line 2", ["not valid TOML"]),
         ("unknown table", GOOD + "[sweeps]\nx = 1\n", ":11:", ["sweeps", "unknown key"]),
-        ("no base scenario", "[campaign]\nsamples = 3\n[scenario]\nduration_s = 5\n", ":3:",
-         ["scenario", "builtin"]),
-        ("unknown built-in scenario", GOOD.replace('"typical"', '"loop_the_loop"'), ":6:",
-         ["loop_the_loop"]),
-        ("start speed the simulator refuses",
-         GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\nspeed_mps = -1"), ":9:",
-         ["scenario.initial.speed_mps", "must lie within"]),
-        ("samples missing for random draws", GOOD.replace("samples = 10\n", ""), ":1:", ["samples"]),
-        ("samples not a whole number", GOOD.replace("samples = 10", "samples = 2.5"), ":2:",
-         ["campaign.samples"]),
-        ("uniform bounds reversed", GOOD.replace("[2000, 4000]", "[4000, 2000]"), ":10:",
-         ["initial.altitude_m.uniform", "above"]),
-        ("normal without spread", GOOD + '"initial.speed_mps" = { normal = { mean = 200, sd = 0 } }\n',
-         ":11:", ["sd", "above 0"]),
-        ("two distributions for one field",
-         GOOD + '"inputs.azim_cmd" = { uniform = [0, 1], choice = [3] }\n', ":11:", ["exactly one"]),
-        ("field the scenario does not have",
-         GOOD + '"initial.mach" = { uniform = [0.5, 0.9] }\n', ":11:", ["initial.mach", "mach"]),
-        ("value the simulator refuses",
-         GOOD + '"initial.path_deg" = { choice = [0, 120] }\n', ":11:", ["path_deg"]),
-        ("parameter that does not exist",
-         GOOD + '[dispersions.params]\nno_such_gain = { grid = [1, 2] }\n', ":12:", ["no_such_gain"]),
-        ("report of a check the scenario lacks",
-         GOOD + '[report]\nchecks = ["orbit"]\n', ":12:", ["report.checks", "orbit"]),
-        ("negative flight duration", GOOD.replace("duration_s = 5", "duration_s = -5"), ":7:",
-         ["scenario.duration_s", "must lie within"]),
-        ("zero flight duration", GOOD.replace("duration_s = 5", "duration_s = 0"), ":7:",
-         ["scenario.duration_s"]),
-        ("flight longer than ten hours", GOOD.replace("duration_s = 5", "duration_s = 50000"), ":7:",
-         ["scenario.duration_s", "36000"]),
-        ("duration given as text", GOOD.replace("duration_s = 5", 'duration_s = "40"'), ":7:",
-         ["scenario.duration_s", "number"]),
-        ("duration not a number", GOOD.replace("duration_s = 5", "duration_s = nan"), ":7:",
-         ["scenario.duration_s", "finite"]),
-        ("empty dispersion", GOOD + '"initial.speed_mps" = {}\n', ":11:",
-         ["dispersions.initial.speed_mps", "empty"]),
-        ("event time dispersed past the end of the flight",
-         PASSTHROUGH + '[dispersions]\n"events[0].t_s" = { uniform = [1, 25] }\n', ":6:",
-         ["dispersions.events[0].t_s", "25"]),
-        ("dispersed flight duration that ends before an event",
-         PASSTHROUGH + '[dispersions]\nduration_s = { choice = [20, 2] }\n', ":6:",
-         ["dispersions.duration_s", "t_s"]),
-        ("field set in both scenario and dispersions",
-         GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\naltitude_m = 1000"),
-         ":12:", ["set in [scenario]"]),
+        (
+            "no base scenario",
+            "[campaign]\nsamples = 3\n[scenario]\nduration_s = 5\n",
+            ":3:",
+            ["scenario", "builtin"],
+        ),
+        (
+            "unknown built-in scenario",
+            GOOD.replace('"typical"', '"loop_the_loop"'),
+            ":6:",
+            ["loop_the_loop"],
+        ),
+        (
+            "start speed the simulator refuses",
+            GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\nspeed_mps = -1"),
+            ":9:",
+            ["scenario.initial.speed_mps", "must lie within"],
+        ),
+        (
+            "samples missing for random draws",
+            GOOD.replace("samples = 10\n", ""),
+            ":1:",
+            ["samples"],
+        ),
+        (
+            "samples not a whole number",
+            GOOD.replace("samples = 10", "samples = 2.5"),
+            ":2:",
+            ["campaign.samples"],
+        ),
+        (
+            "uniform bounds reversed",
+            GOOD.replace("[2000, 4000]", "[4000, 2000]"),
+            ":10:",
+            ["initial.altitude_m.uniform", "above"],
+        ),
+        (
+            "normal without spread",
+            GOOD + '"initial.speed_mps" = { normal = { mean = 200, sd = 0 } }\n',
+            ":11:",
+            ["sd", "above 0"],
+        ),
+        (
+            "two distributions for one field",
+            GOOD + '"inputs.azim_cmd" = { uniform = [0, 1], choice = [3] }\n',
+            ":11:",
+            ["exactly one"],
+        ),
+        (
+            "field the scenario does not have",
+            GOOD + '"initial.mach" = { uniform = [0.5, 0.9] }\n',
+            ":11:",
+            ["initial.mach", "mach"],
+        ),
+        (
+            "value the simulator refuses",
+            GOOD + '"initial.path_deg" = { choice = [0, 120] }\n',
+            ":11:",
+            ["path_deg"],
+        ),
+        (
+            "parameter that does not exist",
+            GOOD + "[dispersions.params]\nno_such_gain = { grid = [1, 2] }\n",
+            ":12:",
+            ["no_such_gain"],
+        ),
+        (
+            "report of a check the scenario lacks",
+            GOOD + '[report]\nchecks = ["orbit"]\n',
+            ":12:",
+            ["report.checks", "orbit"],
+        ),
+        (
+            "negative flight duration",
+            GOOD.replace("duration_s = 5", "duration_s = -5"),
+            ":7:",
+            ["scenario.duration_s", "must lie within"],
+        ),
+        (
+            "zero flight duration",
+            GOOD.replace("duration_s = 5", "duration_s = 0"),
+            ":7:",
+            ["scenario.duration_s"],
+        ),
+        (
+            "flight longer than ten hours",
+            GOOD.replace("duration_s = 5", "duration_s = 50000"),
+            ":7:",
+            ["scenario.duration_s", "36000"],
+        ),
+        (
+            "duration given as text",
+            GOOD.replace("duration_s = 5", 'duration_s = "40"'),
+            ":7:",
+            ["scenario.duration_s", "number"],
+        ),
+        (
+            "duration not a number",
+            GOOD.replace("duration_s = 5", "duration_s = nan"),
+            ":7:",
+            ["scenario.duration_s", "finite"],
+        ),
+        (
+            "empty dispersion",
+            GOOD + '"initial.speed_mps" = {}\n',
+            ":11:",
+            ["dispersions.initial.speed_mps", "empty"],
+        ),
+        (
+            "event time dispersed past the end of the flight",
+            PASSTHROUGH + '[dispersions]\n"events[0].t_s" = { uniform = [1, 25] }\n',
+            ":6:",
+            ["dispersions.events[0].t_s", "25"],
+        ),
+        (
+            "dispersed flight duration that ends before an event",
+            PASSTHROUGH + "[dispersions]\nduration_s = { choice = [20, 2] }\n",
+            ":6:",
+            ["dispersions.duration_s", "t_s"],
+        ),
+        (
+            "field set in both scenario and dispersions",
+            GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\naltitude_m = 1000"),
+            ":12:",
+            ["set in [scenario]"],
+        ),
     ]
 
     def test_each_mistake_is_named_at_its_line(self):
@@ -112,9 +193,16 @@ class CampaignFileErrors(unittest.TestCase):
 
     def test_nested_and_quoted_dispersions_read_alike(self):
         with tempfile.TemporaryDirectory() as folder:
-            nested = gc.load(write(folder, "a.toml", GOOD.replace(
-                '"initial.altitude_m" = { uniform = [2000, 4000] }',
-                '[dispersions.initial.altitude_m]\nuniform = [2000, 4000]')))
+            nested = gc.load(
+                write(
+                    folder,
+                    "a.toml",
+                    GOOD.replace(
+                        '"initial.altitude_m" = { uniform = [2000, 4000] }',
+                        "[dispersions.initial.altitude_m]\nuniform = [2000, 4000]",
+                    ),
+                )
+            )
             quoted = gc.load(write(folder, "b.toml", GOOD))
             self.assertEqual(nested.dispersions, quoted.dispersions)
             self.assertEqual(nested.base_overrides, {"duration_s": 5})
@@ -122,11 +210,21 @@ class CampaignFileErrors(unittest.TestCase):
     def test_flights_with_events_and_their_dispersions_are_accepted(self):
         # Each event, and each dispersion of an event's time or inputs,
         # within the flight's own duration.
-        rows = [("built-in with events", PASSTHROUGH),
-                ("event time dispersed", PASSTHROUGH + '[dispersions]\n"events[0].t_s" = { uniform = [0, 20] }\n'),
-                ("event input dispersed",
-                 PASSTHROUGH + '[dispersions]\n"events[1].inputs.ext_lat" = { grid = [-30, 30] }\n'),
-                ("duration dispersed", PASSTHROUGH + '[dispersions]\nduration_s = { uniform = [14, 40] }\n')]
+        rows = [
+            ("built-in with events", PASSTHROUGH),
+            (
+                "event time dispersed",
+                PASSTHROUGH + '[dispersions]\n"events[0].t_s" = { uniform = [0, 20] }\n',
+            ),
+            (
+                "event input dispersed",
+                PASSTHROUGH + '[dispersions]\n"events[1].inputs.ext_lat" = { grid = [-30, 30] }\n',
+            ),
+            (
+                "duration dispersed",
+                PASSTHROUGH + "[dispersions]\nduration_s = { uniform = [14, 40] }\n",
+            ),
+        ]
         with tempfile.TemporaryDirectory() as folder:
             for situation, text in rows:
                 with self.subTest(situation):
@@ -136,13 +234,20 @@ class CampaignFileErrors(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             bad = write(folder, "left.json", '{"name": "left",\n "duration_s": 5,,\n}')
             with self.assertRaises(gc.CampaignError) as caught:
-                gc.load(write(folder, "c.toml", GOOD.replace('builtin = "typical"', 'file = "left.json"')))
+                gc.load(
+                    write(
+                        folder, "c.toml", GOOD.replace('builtin = "typical"', 'file = "left.json"')
+                    )
+                )
             self.assertIn(bad + ":2:18:", str(caught.exception))
 
     def test_names_from_awkward_file_names_and_a_byte_order_mark(self):
         with tempfile.TemporaryDirectory() as folder:
-            for file_name, name in (("v1.2.toml", "v1_2"), ("my flights.toml", "my_flights"),
-                                    ("plain-1_a.toml", "plain-1_a")):
+            for file_name, name in (
+                ("v1.2.toml", "v1_2"),
+                ("my flights.toml", "my_flights"),
+                ("plain-1_a.toml", "plain-1_a"),
+            ):
                 with self.subTest(file_name):
                     self.assertEqual(gc.load(write(folder, file_name, GOOD)).name, name)
             with open(os.path.join(folder, "bom.toml"), "wb") as f:
@@ -151,15 +256,26 @@ class CampaignFileErrors(unittest.TestCase):
 
     def test_scenario_file_beside_the_campaign(self):
         with tempfile.TemporaryDirectory() as folder:
-            write(folder, "left.json", '{"name": "left", "duration_s": 5, "inputs": {"azim_cmd": 270}}')
-            c = gc.load(write(folder, "c.toml", GOOD.replace('builtin = "typical"', 'file = "left.json"')))
+            write(
+                folder,
+                "left.json",
+                '{"name": "left", "duration_s": 5, "inputs": {"azim_cmd": 270}}',
+            )
+            c = gc.load(
+                write(folder, "c.toml", GOOD.replace('builtin = "typical"', 'file = "left.json"'))
+            )
             gc.validate(c)
             self.assertEqual(c.scenario_label, "left.json")
 
 
 def plan(dispersions, samples=1, seed=1):
-    return {"scenario": "typical", "base": {}, "samples": samples, "seed": seed,
-            "dispersions": [gc.Dispersion(**d).__dict__ for d in dispersions]}
+    return {
+        "scenario": "typical",
+        "base": {},
+        "samples": samples,
+        "seed": seed,
+        "dispersions": [gc.Dispersion(**d).__dict__ for d in dispersions],
+    }
 
 
 ALT = dict(path="initial.altitude_m", kind="uniform", low=1000.0, high=2000.0)
@@ -176,8 +292,10 @@ class Draws(unittest.TestCase):
         for index in (0, 1, 999, 123456):
             # Adding other dispersions leaves a variable's draw unchanged,
             # and the draw of flight i does not depend on drawing i-1 first.
-            self.assertEqual(_draws.draw(alone, index)["initial.altitude_m"],
-                             _draws.draw(more, index)["initial.altitude_m"])
+            self.assertEqual(
+                _draws.draw(alone, index)["initial.altitude_m"],
+                _draws.draw(more, index)["initial.altitude_m"],
+            )
         self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(plan([ALT], seed=6), 0))
         self.assertNotEqual(_draws.draw(alone, 0), _draws.draw(alone, 1))
 
@@ -204,7 +322,10 @@ class Draws(unittest.TestCase):
             with self.subTest(name):
                 low, high = sorted((200.0 + side * 160.0, 200.0 + side * 180.0))
                 s = plan([dict(SPEED, low=low, high=high)])
-                z = [side * (_draws.draw(s, i)["initial.speed_mps"] - 200.0) / 20.0 for i in range(2000)]
+                z = [
+                    side * (_draws.draw(s, i)["initial.speed_mps"] - 200.0) / 20.0
+                    for i in range(2000)
+                ]
                 self.assertTrue(all(8.0 <= v <= 9.0 for v in z))
                 self.assertGreater(len(set(z)), 1900)  # not a handful of rounded values
                 self.assertAlmostEqual(sum(z) / len(z), 8.12, delta=0.02)
@@ -212,7 +333,10 @@ class Draws(unittest.TestCase):
     def test_grid_flies_every_point_samples_times(self):
         s = plan([ELEV, ALT, AZIM], samples=4)
         n = 3 * 2 * 4
-        points = [(_draws.draw(s, i)["inputs.elev_cmd"], _draws.draw(s, i)["inputs.azim_cmd"]) for i in range(n)]
+        points = [
+            (_draws.draw(s, i)["inputs.elev_cmd"], _draws.draw(s, i)["inputs.azim_cmd"])
+            for i in range(n)
+        ]
         for point in {(e, a) for e in ELEV["values"] for a in AZIM["values"]}:
             self.assertEqual(points.count(point), 4, point)
         # The first grid variable varies slowest.
@@ -223,8 +347,18 @@ class RefusedFlights(unittest.TestCase):
     def test_a_draw_the_simulator_refuses_is_a_failed_row_not_a_crash(self):
         # A normal start speed without bounds: some draws fall below the
         # simulator's envelope (30 m/s and up).
-        s = plan([dict(path="initial.speed_mps", kind="normal", mean=20.0, sd=40.0,
-                       low=-math.inf, high=math.inf)])
+        s = plan(
+            [
+                dict(
+                    path="initial.speed_mps",
+                    kind="normal",
+                    mean=20.0,
+                    sd=40.0,
+                    low=-math.inf,
+                    high=math.inf,
+                )
+            ]
+        )
         s["base"] = {"duration_s": 1}
         rows = _worker.fly_task(s, 0, 40)
         refused = [r for r in rows if r["error"]]
@@ -237,8 +371,12 @@ class RefusedFlights(unittest.TestCase):
 
 
 def guide_campaign(*args):
-    return subprocess.run([sys.executable, "-m", "guidew.campaign", *args],
-                          capture_output=True, text=True, timeout=120)
+    return subprocess.run(
+        [sys.executable, "-m", "guidew.campaign", *args],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
 
 
 class CommandLine(unittest.TestCase):
@@ -250,16 +388,35 @@ class CommandLine(unittest.TestCase):
             a_file = write(folder, "taken", "mine\n")
             # (situation, arguments, exit status, words on the one line)
             rows = [
-                ("campaign file with a mistake", [bad], 1, ["c.toml:10: dispersions.initial.altitude_m.uniformly"]),
+                (
+                    "campaign file with a mistake",
+                    [bad],
+                    1,
+                    ["c.toml:10: dispersions.initial.altitude_m.uniformly"],
+                ),
                 ("key with non-ASCII letters, escaped", [umlaut], 1, ["h\\xc3\\xb6he_m"]),
                 ("campaign file missing", [bad + ".not"], 2, ["c.toml.not", "no such file"]),
                 ("unknown option", [good, "--fast"], 2, ["--fast"]),
-                ("flight index beyond the campaign", [good, "--flight", "10"], 2, ["--flight 10", "0..9"]),
+                (
+                    "flight index beyond the campaign",
+                    [good, "--flight", "10"],
+                    2,
+                    ["--flight 10", "0..9"],
+                ),
                 ("campaign file is a folder", [folder], 1, [folder]),
                 ("output is an existing file", [good, "-o", a_file], 3, ["taken", "not a folder"]),
-                ("output folder cannot be made", [good, "-o", os.path.join(a_file, "sub")], 3, ["sub"]),
-                ("scheduler address that is nonsense", [good, "--scheduler", "nonsense", "--out",
-                                                        os.path.join(folder, "s")], 3, ["nonsense"]),
+                (
+                    "output folder cannot be made",
+                    [good, "-o", os.path.join(a_file, "sub")],
+                    3,
+                    ["sub"],
+                ),
+                (
+                    "scheduler address that is nonsense",
+                    [good, "--scheduler", "nonsense", "--out", os.path.join(folder, "s")],
+                    3,
+                    ["nonsense"],
+                ),
             ]
             for situation, args, status, words in rows:
                 with self.subTest(situation):
@@ -277,8 +434,13 @@ class CommandLine(unittest.TestCase):
             good = write(folder, "g.toml", GOOD)
             missing = os.path.join(folder, "nowhere", "libguidesim.so")
             env = dict(os.environ, GUIDESIM_LIBRARY=missing)
-            done = subprocess.run([sys.executable, "-m", "guidew.campaign", good, "--quiet"],
-                                  capture_output=True, text=True, timeout=60, env=env)
+            done = subprocess.run(
+                [sys.executable, "-m", "guidew.campaign", good, "--quiet"],
+                capture_output=True,
+                text=True,
+                timeout=60,
+                env=env,
+            )
             self.assertEqual(done.returncode, 3, done.stderr)
             self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
             for words in (missing, "GUIDESIM_LIBRARY="):
@@ -289,11 +451,13 @@ class CommandLine(unittest.TestCase):
         its own kind; a library not found on a worker reaches the driver
         (pickled by Dask) with the places it was looked for."""
         # (error, what it also is)
-        rows = [(gc.CampaignError, ()),
-                (gc.SetupError, (gc.CampaignError,)),
-                (gc.OutputError, (gc.SetupError,)),
-                (gc.SimulatorError, ()),
-                (gc.SimulatorLibraryError, (gc.SimulatorError, guidew.LibraryNotFoundError, OSError))]
+        rows = [
+            (gc.CampaignError, ()),
+            (gc.SetupError, (gc.CampaignError,)),
+            (gc.OutputError, (gc.SetupError,)),
+            (gc.SimulatorError, ()),
+            (gc.SimulatorLibraryError, (gc.SimulatorError, guidew.LibraryNotFoundError, OSError)),
+        ]
         for error, kinds in rows:
             with self.subTest(error.__name__):
                 for kind in (guidew.GuideWError,) + kinds:
@@ -301,20 +465,35 @@ class CommandLine(unittest.TestCase):
         tried = [("GUIDESIM_LIBRARY", "/gone/libguidesim.so", "no such file")]
         sent = gc.SimulatorLibraryError("libguidesim.so could not be loaded", tried)
         received = pickle.loads(pickle.dumps(sent))
-        self.assertEqual((type(received), str(received), received.tried),
-                         (gc.SimulatorLibraryError, str(sent), tried))
+        self.assertEqual(
+            (type(received), str(received), received.tried),
+            (gc.SimulatorLibraryError, str(sent), tried),
+        )
 
     def test_exit_status_follows_the_flights(self):
         # (situation, campaign file, exit status)
-        rows = [("every flight passes", PASSTHROUGH.replace("samples = 3", "samples = 2"), 0),
-                ("a check fails", PASSTHROUGH.replace("samples = 3", "samples = 2") +
-                 '[scenario.expect]\nmax_load_g = 1.2\n', 1)]
+        rows = [
+            ("every flight passes", PASSTHROUGH.replace("samples = 3", "samples = 2"), 0),
+            (
+                "a check fails",
+                PASSTHROUGH.replace("samples = 3", "samples = 2")
+                + "[scenario.expect]\nmax_load_g = 1.2\n",
+                1,
+            ),
+        ]
         with tempfile.TemporaryDirectory() as folder:
             for situation, text, status in rows:
                 with self.subTest(situation):
                     path = write(folder, "c.toml", text)
-                    done = guide_campaign(path, "-o", os.path.join(folder, "out"), "--workers", "1",
-                                          "--quiet", "--no-pictures")
+                    done = guide_campaign(
+                        path,
+                        "-o",
+                        os.path.join(folder, "out"),
+                        "--workers",
+                        "1",
+                        "--quiet",
+                        "--no-pictures",
+                    )
                     self.assertEqual(done.returncode, status, done.stderr)
                     self.assertIn("campaign c: 2 flights", done.stdout)
 
@@ -331,8 +510,12 @@ class CommandLine(unittest.TestCase):
 class Statistics(unittest.TestCase):
     def test_wilson_interval_matches_published_figures(self):
         # (passes, flights, low, high), Wilson score intervals at 95 %.
-        for passes, n, low, high in ((0, 10, 0.0, 0.2775), (5, 10, 0.2366, 0.7634),
-                                     (10, 10, 0.7225, 1.0), (81, 100, 0.7222, 0.8749)):
+        for passes, n, low, high in (
+            (0, 10, 0.0, 0.2775),
+            (5, 10, 0.2366, 0.7634),
+            (10, 10, 0.7225, 1.0),
+            (81, 100, 0.7222, 0.8749),
+        ):
             lo, hi = _results.wilson_interval(passes, n)
             self.assertAlmostEqual(lo, low, places=4)
             self.assertAlmostEqual(hi, high, places=4)

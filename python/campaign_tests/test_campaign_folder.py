@@ -58,8 +58,14 @@ class ResultsFolder(unittest.TestCase):
             cls.files[label] = os.path.join(cls.folder.name, label + ".toml")
             with open(cls.files[label], "w", encoding="utf-8") as f:
                 f.write(CAMPAIGN.format(**values))
-            done = gc.run(cls.files[label], workers=1, out=cls.out("reference_" + label),
-                          progress=False, pictures=False, report=False)
+            done = gc.run(
+                cls.files[label],
+                workers=1,
+                out=cls.out("reference_" + label),
+                progress=False,
+                pictures=False,
+                report=False,
+            )
             cls.tables[label] = read(done.files["table"])
 
     @classmethod
@@ -77,8 +83,10 @@ class ResultsFolder(unittest.TestCase):
 
     def test_a_folder_that_is_not_a_campaigns_is_refused_untouched(self):
         # (situation, files in the folder before the run)
-        rows = [("notes in a tasks folder", {"tasks/todo.txt": "notes\n"}),
-                ("a user's own files", {"thesis.tex": "text\n", "flights.csv": "mine\n"})]
+        rows = [
+            ("notes in a tasks folder", {"tasks/todo.txt": "notes\n"}),
+            ("a user's own files", {"thesis.tex": "text\n", "flights.csv": "mine\n"}),
+        ]
         for situation, files in rows:
             with self.subTest(situation):
                 out = self.out(situation.replace(" ", "_"))
@@ -93,6 +101,7 @@ class ResultsFolder(unittest.TestCase):
 
     def test_a_second_run_into_a_folder_in_use_is_refused(self):
         from guidew.campaign import _folder
+
         out = self.out("in_use")
         self.run_campaign("A", out)
         with _folder.claimed(out):
@@ -125,8 +134,10 @@ class ResultsFolder(unittest.TestCase):
         done = self.run_campaign("B", out, resume=True)
         self.assertEqual(state(out)["status"], "complete")
         self.assertEqual(read(done.files["table"]), self.tables["B"])
-        self.assertEqual(sorted(os.listdir(os.path.join(out, "flights"))),
-                         sorted(os.path.basename(p) for p in done.files["flights"].values()))
+        self.assertEqual(
+            sorted(os.listdir(os.path.join(out, "flights"))),
+            sorted(os.path.basename(p) for p in done.files["flights"].values()),
+        )
         self.assertTrue(a_flights)
         self.assertEqual(read(os.path.join(out, "notes.txt")), "mine\n")
 
@@ -156,9 +167,24 @@ class ResultsFolder(unittest.TestCase):
         with open(os.path.join(tasks, "task_000099.jsonl"), "w", encoding="utf-8") as f:
             f.write("{}\n")
 
-        done = subprocess.run([sys.executable, "-m", "guidew.campaign", self.files["A"], "-o", out,
-                               "--resume", "--quiet", "--no-pictures", "--workers", "1"],
-                              capture_output=True, text=True, timeout=120)
+        done = subprocess.run(
+            [
+                sys.executable,
+                "-m",
+                "guidew.campaign",
+                self.files["A"],
+                "-o",
+                out,
+                "--resume",
+                "--quiet",
+                "--no-pictures",
+                "--workers",
+                "1",
+            ],
+            capture_output=True,
+            text=True,
+            timeout=120,
+        )
         self.assertIn(done.returncode, (0, 1), done.stderr)
         self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["A"])
         for name in names[:3] + ["task_000099.jsonl"]:
@@ -193,10 +219,20 @@ class ResultsFolder(unittest.TestCase):
 
     def drive(self, label, out, kill_after_s, resume=False):
         """Runs guide-campaign; kills it and its workers after kill_after_s."""
-        args = [sys.executable, "-m", "guidew.campaign", self.files[label], "-o", out,
-                "--workers", "1", "--quiet"] + (["--resume"] if resume else [])
-        driver = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                  start_new_session=True)
+        args = [
+            sys.executable,
+            "-m",
+            "guidew.campaign",
+            self.files[label],
+            "-o",
+            out,
+            "--workers",
+            "1",
+            "--quiet",
+        ] + (["--resume"] if resume else [])
+        driver = subprocess.Popen(
+            args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True
+        )
         try:
             driver.wait(timeout=kill_after_s or 120)
             outcome = "finished"

@@ -41,21 +41,33 @@ paths = 6
 worst = 2
 """  # 45 flights
 
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                  "--disable-component-update", "--disable-sync", "--no-first-run",
-                  # WebGL for the 3-D paths, in software: there is no GPU here.
-                  "--enable-unsafe-swiftshader", "--virtual-time-budget=10000"]
+CHROMIUM_FLAGS = [
+    "--headless",
+    "--no-sandbox",
+    "--disable-gpu",
+    "--disable-background-networking",
+    "--disable-component-update",
+    "--disable-sync",
+    "--no-first-run",
+    # WebGL for the 3-D paths, in software: there is no GPU here.
+    "--enable-unsafe-swiftshader",
+    "--virtual-time-budget=10000",
+]
 
 # Records every script error, and once the page has loaded writes them and
 # the number of drawn plots into the document, where --dump-dom shows them.
-PROBE_HEAD = ("<script>window.__errors = [];"
-              "window.addEventListener('error', function (e) { window.__errors.push(String(e.message)); });"
-              "</script>")
-PROBE_TAIL = ("<script>window.addEventListener('load', function () { setTimeout(function () {"
-              "document.body.setAttribute('data-script-errors', JSON.stringify(window.__errors));"
-              "document.body.setAttribute('data-plots-drawn', document.querySelectorAll('.js-plotly-plot .main-svg').length > 0 ?"
-              " String(document.querySelectorAll('.js-plotly-plot').length) : '0');"
-              "}, 500); });</script>")
+PROBE_HEAD = (
+    "<script>window.__errors = [];"
+    "window.addEventListener('error', function (e) { window.__errors.push(String(e.message)); });"
+    "</script>"
+)
+PROBE_TAIL = (
+    "<script>window.addEventListener('load', function () { setTimeout(function () {"
+    "document.body.setAttribute('data-script-errors', JSON.stringify(window.__errors));"
+    "document.body.setAttribute('data-plots-drawn', document.querySelectorAll('.js-plotly-plot .main-svg').length > 0 ?"
+    " String(document.querySelectorAll('.js-plotly-plot').length) : '0');"
+    "}, 500); });</script>"
+)
 
 
 def chromium():
@@ -77,17 +89,29 @@ class Report(unittest.TestCase):
             with open(report, encoding="utf-8") as f:
                 page = f.read()
             # Self-contained: no script or style fetched from anywhere.
-            self.assertIsNone(re.search(r'<script[^>]+src=|<link[^>]+href=', page))
+            self.assertIsNone(re.search(r"<script[^>]+src=|<link[^>]+href=", page))
             self.assertIn("grid_pass_rate.png", " ".join(result.files["pictures"]))
 
             probed = os.path.join(folder, "probed.html")
             with open(probed, "w", encoding="utf-8") as f:
-                f.write(page.replace("<head>", "<head>" + PROBE_HEAD, 1)
-                            .replace("</body>", PROBE_TAIL + "</body>", 1))
+                f.write(
+                    page.replace("<head>", "<head>" + PROBE_HEAD, 1).replace(
+                        "</body>", PROBE_TAIL + "</body>", 1
+                    )
+                )
             profile = os.path.join(folder, "profile")
-            dom = subprocess.run([browser, *CHROMIUM_FLAGS, "--user-data-dir=" + profile,
-                                  "--dump-dom", "file://" + probed],
-                                 capture_output=True, text=True, timeout=120)
+            dom = subprocess.run(
+                [
+                    browser,
+                    *CHROMIUM_FLAGS,
+                    "--user-data-dir=" + profile,
+                    "--dump-dom",
+                    "file://" + probed,
+                ],
+                capture_output=True,
+                text=True,
+                timeout=120,
+            )
             errors = re.search(r'data-script-errors="([^"]*)"', dom.stdout)
             self.assertIsNotNone(errors, "the page never finished loading:\n" + dom.stderr[-2000:])
             self.assertEqual(json.loads(errors.group(1).replace("&quot;", '"')), [])
@@ -97,9 +121,19 @@ class Report(unittest.TestCase):
             self.assertEqual(drawn, 1 + 1 + 3 + 1 + 1)
 
             shot = os.environ.get("CAMPAIGN_SCREENSHOT", os.path.join(folder, "report.png"))
-            subprocess.run([browser, *CHROMIUM_FLAGS, "--user-data-dir=" + profile + "2",
-                            "--window-size=1280,5200", "--screenshot=" + shot, "file://" + report],
-                           capture_output=True, timeout=120, check=True)
+            subprocess.run(
+                [
+                    browser,
+                    *CHROMIUM_FLAGS,
+                    "--user-data-dir=" + profile + "2",
+                    "--window-size=1280,5200",
+                    "--screenshot=" + shot,
+                    "file://" + report,
+                ],
+                capture_output=True,
+                timeout=120,
+                check=True,
+            )
             self.assertGreater(os.path.getsize(shot), 10000)
 
 
@@ -126,22 +160,33 @@ def synthetic_row(index, samples):
     reaches the ground, a check the simulator lists only when it fails."""
     converge = None if index % 40 == 0 else (index % 97) * 0.3
     load = 2.0 + (index % 13) * 0.5
-    checks = {"converge_within_s": converge is not None and converge <= 25.0,
-              "max_load_g": load <= 6.0}
+    checks = {
+        "converge_within_s": converge is not None and converge <= 25.0,
+        "max_load_g": load <= 6.0,
+    }
     if index % 50 == 7:
         checks["ground"] = False
-    return {"index": index,
-            "values": {"inputs.elev_cmd": (-30, 0, 30)[index // samples],
-                       "initial.altitude_m": 2000.0 + (index * 37) % 3000, "params.roll_kp": 2 + index % 3},
-            "metrics": {"converge_s": converge, "peak_load_g": load, "min_altitude_m": 100.0 + index},
-            "checks": checks, "passed": all(checks.values()),
-            "failure": "; ".join(c for c, ok in checks.items() if not ok), "error": False}
+    return {
+        "index": index,
+        "values": {
+            "inputs.elev_cmd": (-30, 0, 30)[index // samples],
+            "initial.altitude_m": 2000.0 + (index * 37) % 3000,
+            "params.roll_kp": 2 + index % 3,
+        },
+        "metrics": {"converge_s": converge, "peak_load_g": load, "min_altitude_m": 100.0 + index},
+        "checks": checks,
+        "passed": all(checks.values()),
+        "failure": "; ".join(c for c, ok in checks.items() if not ok),
+        "error": False,
+    }
 
 
 def refused_row(index, samples):
     """A flight the simulator refused: its drawn values, no figures."""
     row = synthetic_row(index, samples)
-    row.update(metrics={}, checks={}, passed=False, failure="refused: speed_mps out of range", error=True)
+    row.update(
+        metrics={}, checks={}, passed=False, failure="refused: speed_mps out of range", error=True
+    )
     return row
 
 
@@ -176,10 +221,14 @@ class Merge(unittest.TestCase):
         # Flights that pulled too hard or reached the ground still pass.
         self.assertEqual(summary["all_checks"]["passed"], converged)
         records = list(table.records())
-        self.assertEqual([r["passed"] for r in records], [r["check.converge_within_s"] for r in records])
+        self.assertEqual(
+            [r["passed"] for r in records], [r["check.converge_within_s"] for r in records]
+        )
         # The grid's pass rate follows the same column.
         for value, point in zip((-30, 0, 30), range(3)):
-            expected = sum(1 for r in rows[point * 200:(point + 1) * 200] if r["checks"]["converge_within_s"])
+            expected = sum(
+                1 for r in rows[point * 200 : (point + 1) * 200] if r["checks"]["converge_within_s"]
+            )
             self.assertEqual(table.grid[(value, None)].passed, expected)
 
     def test_a_check_listed_only_when_failed_counts_every_flight(self):
@@ -195,11 +244,16 @@ class Merge(unittest.TestCase):
         campaign, _, summary = self.merged(200)
         converge = summary["metrics"]["converge_s"]
         # 15 of 600 flights (2.5 %) never converged: p99 lies among them.
-        self.assertEqual((converge["never"], converge["missing"], converge["flights"]), (15, 0, 600))
+        self.assertEqual(
+            (converge["never"], converge["missing"], converge["flights"]), (15, 0, 600)
+        )
         self.assertEqual(converge["percentiles"][99], float("inf"))
         self.assertEqual(converge["max"], float("inf"))
         self.assertLess(converge["percentiles"][95], 30.0)
-        self.assertIn("never", _results.format_summary(campaign, summary).split("converge_s")[1].split("\n")[0])
+        self.assertIn(
+            "never",
+            _results.format_summary(campaign, summary).split("converge_s")[1].split("\n")[0],
+        )
         # The worst: never converged first (lowest index first), then by the figure.
         self.assertEqual(summary["worst"]["converge_s"][:2], [(0, None), (40, None)])
         self.assertEqual(summary["worst"]["peak_load_g"][0], (12, 8.0))
@@ -212,26 +266,44 @@ class Merge(unittest.TestCase):
         _, table, summary = self.merged(200, row=every_tenth_refused)
         self.assertEqual(summary["refused"], 60)
         # Flights 9, 19, ... are refused; of the 540 flown, 7, 57, ... reached the ground.
-        self.assertEqual((summary["checks"]["ground"]["passed"], summary["checks"]["ground"]["flights"]),
-                         (528, 540))
+        self.assertEqual(
+            (summary["checks"]["ground"]["passed"], summary["checks"]["ground"]["flights"]),
+            (528, 540),
+        )
         flown_passed = sum(1 for i in range(600) if i % 10 != 9 and synthetic_row(i, 200)["passed"])
         self.assertEqual((summary["all_checks"]["passed"], summary["flights"]), (flown_passed, 600))
         self.assertEqual(summary["metrics"]["converge_s"]["missing"], 60)
         records = list(table.records())
-        self.assertEqual((records[9]["check.ground"], records[9]["passed"], records[9]["converge_s"]),
-                         (None, False, None))
+        self.assertEqual(
+            (records[9]["check.ground"], records[9]["passed"], records[9]["converge_s"]),
+            (None, False, None),
+        )
 
     def test_table_reads_back_as_written(self):
         _, table, _ = self.merged(10)
         # Nothing of the merge is left beside the results.
-        self.assertEqual(sorted(os.listdir(self.folder)), ["flights.csv", "synthetic.toml", "tasks"])
+        self.assertEqual(
+            sorted(os.listdir(self.folder)), ["flights.csv", "synthetic.toml", "tasks"]
+        )
         records = table.records()
         self.assertEqual(len(records), 30)
-        self.assertEqual(records[3], {
-            "index": 3, "inputs.elev_cmd": -30, "initial.altitude_m": 2111.0, "params.roll_kp": 2,
-            "converge_s": 0.8999999999999999, "peak_load_g": 3.5, "min_altitude_m": 103.0,
-            "check.converge_within_s": True, "check.max_load_g": True, "check.ground": True,
-            "passed": True, "failure": ""})
+        self.assertEqual(
+            records[3],
+            {
+                "index": 3,
+                "inputs.elev_cmd": -30,
+                "initial.altitude_m": 2111.0,
+                "params.roll_kp": 2,
+                "converge_s": 0.8999999999999999,
+                "peak_load_g": 3.5,
+                "min_altitude_m": 103.0,
+                "check.converge_within_s": True,
+                "check.max_load_g": True,
+                "check.ground": True,
+                "passed": True,
+                "failure": "",
+            },
+        )
 
     def test_merge_memory_does_not_grow_with_the_flights(self):
         def peak(samples):
@@ -259,9 +331,20 @@ class Merge(unittest.TestCase):
             with open(os.path.join(folder, name), "w", encoding="utf-8") as f:
                 f.write("earlier")
         drawn = _pictures.draw_all(table, summary, self.folder, campaign.grid)
-        self.assertEqual(sorted(os.listdir(folder)), sorted(
-            ["my notes.png", "histograms.png", "pass_rate_by_value.png", "grid_pass_rate.png",
-             "vs_inputs.elev_cmd.png", "vs_initial.altitude_m.png", "vs_params.roll_kp.png"]))
+        self.assertEqual(
+            sorted(os.listdir(folder)),
+            sorted(
+                [
+                    "my notes.png",
+                    "histograms.png",
+                    "pass_rate_by_value.png",
+                    "grid_pass_rate.png",
+                    "vs_inputs.elev_cmd.png",
+                    "vs_initial.altitude_m.png",
+                    "vs_params.roll_kp.png",
+                ]
+            ),
+        )
         self.assertEqual(len(drawn), 6)
 
     def test_report_stays_light_at_twenty_thousand_flights(self):
@@ -270,7 +353,7 @@ class Merge(unittest.TestCase):
         with open(path, encoding="utf-8") as f:
             page = f.read()
         script = plotly.offline.get_plotlyjs()
-        self.assertEqual(page.count(script[:200]), 1)   # plotly's script once
+        self.assertEqual(page.count(script[:200]), 1)  # plotly's script once
         data = page.replace(script, "")
         # The 3 x 3 scatter plots of up to 3000 flights, the rest counts.
         self.assertLess(len(data), 1_000_000)

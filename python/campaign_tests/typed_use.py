@@ -28,8 +28,16 @@ def report(path: str) -> str:
     scenarios = [s["name"] for s in gc.builtin_scenarios()]
     again: dict[str, object] = gc.flight_scenario(campaign, campaign.flights - 1)
 
-    result = gc.run(campaign, workers=1, out=None, resume=False, progress=False,
-                    pictures=False, report=False, on_task_done=stop_after_first_task)
+    result = gc.run(
+        campaign,
+        workers=1,
+        out=None,
+        resume=False,
+        progress=False,
+        pictures=False,
+        report=False,
+        on_task_done=stop_after_first_task,
+    )
     summary: gc.Summary = result.summary
     rate: float = summary["all_checks"]["rate"]
     low, high = summary["checks"]["max_load_g"]["ci95"]
@@ -37,8 +45,25 @@ def report(path: str) -> str:
     worst = [index for index, _ in summary["worst"].get("peak_load_g", [])]
     cells = [row["index"] for row in result.table]
     files: gc.ResultFiles = result.files
-    written = [files["table"], files["summary"], *files["flights"].values(),
-               *files.get("pictures", []), files.get("report", "")]
+    written = [
+        files["table"],
+        files["summary"],
+        *files["flights"].values(),
+        *files.get("pictures", []),
+        files.get("report", ""),
+    ]
     return "%s %d %g %g-%g %s %s %s %d %s %d %s %s" % (
-        result.out_dir, len(grid), rate, low, high, p95, worst, cells, path_points, failures,
-        len(scenarios), again["name"], written)
+        result.out_dir,
+        len(grid),
+        rate,
+        low,
+        high,
+        p95,
+        worst,
+        cells,
+        path_points,
+        failures,
+        len(scenarios),
+        again["name"],
+        written,
+    )

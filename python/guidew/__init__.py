@@ -50,25 +50,60 @@ __version__ is the version of libGuide the package was made with.
 import importlib
 from types import ModuleType
 
-from ._fields import (INPUT_FIELDS, MEANINGS, OUTPUT_FIELDS, STATE_FIELDS, TYPICAL_COMMANDS,
-                      TYPICAL_FLIGHT)
+from ._fields import (
+    INPUT_FIELDS,
+    MEANINGS,
+    OUTPUT_FIELDS,
+    STATE_FIELDS,
+    TYPICAL_COMMANDS,
+    TYPICAL_FLIGHT,
+)
 from ._errors import GuideWError, LibraryNotFoundError
 from ._library import LIBRARY_ENV, Library, load
 from ._fleet import Fleet, OutputRows, max_threads, step_batch
 from ._model import Instance, StaticModel, default_params
-from ._records import (PARAM_FIELDS, FieldNameError, GuideWInputs, GuideWModel, GuideWOutputs,
-                       GuideWParams, GuideWStates, Outputs, Record)
+from ._records import (
+    PARAM_FIELDS,
+    FieldNameError,
+    GuideWInputs,
+    GuideWModel,
+    GuideWOutputs,
+    GuideWParams,
+    GuideWStates,
+    Outputs,
+    Record,
+)
 from ._version import __version__
 
 __all__ = [
     "__version__",
-    "LIBRARY_ENV", "GuideWError", "Library", "LibraryNotFoundError", "load",
-    "Fleet", "Instance", "OutputRows", "StaticModel", "default_params", "max_threads",
+    "LIBRARY_ENV",
+    "GuideWError",
+    "Library",
+    "LibraryNotFoundError",
+    "load",
+    "Fleet",
+    "Instance",
+    "OutputRows",
+    "StaticModel",
+    "default_params",
+    "max_threads",
     "step_batch",
-    "INPUT_FIELDS", "OUTPUT_FIELDS", "PARAM_FIELDS", "STATE_FIELDS", "MEANINGS",
-    "TYPICAL_FLIGHT", "TYPICAL_COMMANDS",
-    "FieldNameError", "GuideWInputs", "GuideWModel", "GuideWOutputs",
-    "GuideWParams", "GuideWStates", "Outputs", "Record",
+    "INPUT_FIELDS",
+    "OUTPUT_FIELDS",
+    "PARAM_FIELDS",
+    "STATE_FIELDS",
+    "MEANINGS",
+    "TYPICAL_FLIGHT",
+    "TYPICAL_COMMANDS",
+    "FieldNameError",
+    "GuideWInputs",
+    "GuideWModel",
+    "GuideWOutputs",
+    "GuideWParams",
+    "GuideWStates",
+    "Outputs",
+    "Record",
 ]
 
 # The public names are documented and pickled as guidew.X, where users find
@@ -78,7 +113,6 @@ for _name in __all__:
     if isinstance(_obj, type) or callable(_obj):
         _obj.__module__ = __name__
 del _name, _obj
-
 
 
 def __getattr__(name: str) -> ModuleType:

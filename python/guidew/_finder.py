@@ -37,10 +37,10 @@ PREFIX_DEPTH = 5
 class NativeLibrary(NamedTuple):
     """One of the project's native libraries and how a user points at it."""
 
-    file_name: str          # libGuide.so
-    env: str                # the variable naming its path: GUIDEW_LIBRARY
-    loader_name: str        # what ctypes.util.find_library looks for: "Guide"
-    also: str               # other ways to name it, for the error's last line
+    file_name: str  # libGuide.so
+    env: str  # the variable naming its path: GUIDEW_LIBRARY
+    loader_name: str  # what ctypes.util.find_library looks for: "Guide"
+    also: str  # other ways to name it, for the error's last line
     error: Type[LibraryNotFoundError]  # raised when it is found nowhere
 
 
@@ -94,24 +94,29 @@ def search_places(native: NativeLibrary, path: Optional[PathLike] = None) -> Ite
         found_in_prefix = True
         yield "installation prefix", candidate, None
     if not found_in_prefix:
-        yield ("installation prefix", None, "no lib/%s within %d folders above %s"
-               % (native.file_name, PREFIX_DEPTH, PACKAGE_DIR))
+        yield (
+            "installation prefix",
+            None,
+            "no lib/%s within %d folders above %s" % (native.file_name, PREFIX_DEPTH, PACKAGE_DIR),
+        )
     build = _source_tree_build(native.file_name)
     if build is None:
         yield "source tree build", None, "the package is not in its source tree"
     else:
         yield "source tree build (%s or <source>/build)" % BUILD_DIR_ENV, build, None
     found = ctypes.util.find_library(native.loader_name)
-    yield ("system loader", found,
-           None if found else 'ctypes.util.find_library("%s") found nothing' % native.loader_name)
+    yield (
+        "system loader",
+        found,
+        None if found else 'ctypes.util.find_library("%s") found nothing' % native.loader_name,
+    )
 
 
 def not_found_message(native: NativeLibrary, tried: List[Attempt]) -> str:
     """Every place looked at, and what to set."""
     lines = ["%s could not be loaded; looked at:" % native.file_name]
     for place, where, reason in tried:
-        lines.append("  %s: %s" % (place, reason if where is None
-                                   else "%s (%s)" % (where, reason)))
+        lines.append("  %s: %s" % (place, reason if where is None else "%s (%s)" % (where, reason)))
     if len(tried) == 1:
         named = "the path argument or by %s" % native.env if native.also else native.env
         lines.append("A library named by %s is the only one tried." % named)
@@ -119,8 +124,9 @@ def not_found_message(native: NativeLibrary, tried: List[Attempt]) -> str:
     return "\n".join(lines)
 
 
-def find_and_load(native: NativeLibrary,
-                  path: Optional[PathLike] = None) -> Tuple[str, ctypes.CDLL]:
+def find_and_load(
+    native: NativeLibrary, path: Optional[PathLike] = None
+) -> Tuple[str, ctypes.CDLL]:
     """The first of the places that loads, as (path or loader name, CDLL);
     raises native.error listing every place looked at."""
     tried: List[Attempt] = []

@@ -8,16 +8,36 @@ import ctypes
 import numbers
 import os
 import sys
-from typing import (Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, TypeVar,
-                    Union, overload)
+from typing import (
+    Any,
+    Dict,
+    Iterator,
+    List,
+    Mapping,
+    Optional,
+    Sequence,
+    Tuple,
+    TypeVar,
+    Union,
+    overload,
+)
 
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS
 from ._errors import GuideWError
 from ._library import Library, LibraryArg, library_of
 from ._lifetime import Lifetime
 from ._model import Instance, fleet_member
-from ._records import (INPUT_COUNT, OUTPUT_COUNT, GuideWInputs, Outputs, Record, as_double,
-                       check_length, input_row, name_bad_value)
+from ._records import (
+    INPUT_COUNT,
+    OUTPUT_COUNT,
+    GuideWInputs,
+    Outputs,
+    Record,
+    as_double,
+    check_length,
+    input_row,
+    name_bad_value,
+)
 
 _DOUBLE_FORMATS = {"d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d"}
 _BYTE_FORMATS = {"B", "b", "c"}
@@ -50,9 +70,10 @@ def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[
     """A list of rows (as Instance.step takes one), or a flat sequence of
     numbers, copied into float64; errors name the row and field."""
     if not isinstance(obj, collections.abc.Sequence) or isinstance(obj, (str, bytes)):
-        raise TypeError("%s must be a buffer of float64 (array('d'), a numpy "
-                        "array, a ctypes array, ...) or a list of rows, not %s"
-                        % (name, type(obj).__name__))
+        raise TypeError(
+            "%s must be a buffer of float64 (array('d'), a numpy "
+            "array, a ctypes array, ...) or a list of rows, not %s" % (name, type(obj).__name__)
+        )
     flat: array.array[float] = array.array("d")
     if len(obj) and not _is_row(obj[0]):
         check_length(name, obj, rows * width)
@@ -60,8 +81,7 @@ def _rows_of_numbers(name: str, obj: Any, rows: int, width: int) -> array.array[
             flat.extend(obj)
         except (TypeError, OverflowError):
             for i, value in enumerate(obj):
-                as_double("%s row %d field %s" % (name, i // width, INPUT_FIELDS[i % width]),
-                          value)
+                as_double("%s row %d field %s" % (name, i // width, INPUT_FIELDS[i % width]), value)
             raise
         return flat
     check_length("%s (one row per instance)" % name, obj, rows)
@@ -82,22 +102,30 @@ def _as_doubles(name: str, obj: Any, rows: int, width: int, writable: bool) -> A
         view = memoryview(obj)
     except TypeError:
         if writable:
-            raise TypeError("%s must be a writable buffer of float64, not %s"
-                            % (name, type(obj).__name__)) from None
+            raise TypeError(
+                "%s must be a writable buffer of float64, not %s" % (name, type(obj).__name__)
+            ) from None
         view = memoryview(_rows_of_numbers(name, obj, rows, width))
     count = rows * width
     if view.format in _BYTE_FORMATS and view.itemsize == 1:
         if view.nbytes != count * 8:
-            raise ValueError("%s: expected %d bytes (%d rows of %d doubles), got %d"
-                             % (name, count * 8, rows, width, view.nbytes))
+            raise ValueError(
+                "%s: expected %d bytes (%d rows of %d doubles), got %d"
+                % (name, count * 8, rows, width, view.nbytes)
+            )
     elif view.format not in _DOUBLE_FORMATS:
-        raise ValueError("%s must hold native float64 values (format 'd'), "
-                         "got format %r" % (name, view.format))
-    elif not ((view.ndim == 1 and view.shape is not None and view.shape[0] == count)
-              or (view.ndim == 2 and view.shape == (rows, width))):
-        raise ValueError("%s: expected %d doubles (%d rows of %d) or shape "
-                         "(%d, %d), got shape %s"
-                         % (name, count, rows, width, rows, width, view.shape))
+        raise ValueError(
+            "%s must hold native float64 values (format 'd'), "
+            "got format %r" % (name, view.format)
+        )
+    elif not (
+        (view.ndim == 1 and view.shape is not None and view.shape[0] == count)
+        or (view.ndim == 2 and view.shape == (rows, width))
+    ):
+        raise ValueError(
+            "%s: expected %d doubles (%d rows of %d) or shape "
+            "(%d, %d), got shape %s" % (name, count, rows, width, rows, width, view.shape)
+        )
     kind = ctypes.c_double * count
     if writable:
         if view.readonly or not view.c_contiguous:
@@ -116,8 +144,9 @@ def _new_outputs(rows: int, like: Any) -> Any:
     return array.array("d", bytes(8 * rows * OUTPUT_COUNT))
 
 
-def _run_batch(lib: Optional[Library], handles: Any, rows: int, inputs: Any, outputs: Any,
-               threads: int) -> Any:
+def _run_batch(
+    lib: Optional[Library], handles: Any, rows: int, inputs: Any, outputs: Any, threads: int
+) -> Any:
     src = _as_doubles("inputs", inputs, rows, INPUT_COUNT, writable=False)
     if outputs is None:
         outputs = _new_outputs(rows, inputs)
@@ -131,8 +160,9 @@ def _batch_handles(instances: Sequence[object]) -> Tuple[Optional[Library], List
     handles = []
     for position, inst in enumerate(instances):
         if not isinstance(inst, Instance):
-            raise TypeError("instances[%d] is %s, not a guidew.Instance"
-                            % (position, type(inst).__name__))
+            raise TypeError(
+                "instances[%d] is %s, not a guidew.Instance" % (position, type(inst).__name__)
+            )
         handles.append(inst.handle)
     if len(set(handles)) != len(handles):
         raise ValueError("an instance is listed more than once in the batch")
@@ -140,8 +170,12 @@ def _batch_handles(instances: Sequence[object]) -> Tuple[Optional[Library], List
     return (first.library if isinstance(first, Instance) else None), handles
 
 
-def step_batch(instances: Union[Fleet, Sequence[Instance]], inputs: object,
-               outputs: object = None, threads: Optional[int] = None) -> Any:
+def step_batch(
+    instances: Union[Fleet, Sequence[Instance]],
+    inputs: object,
+    outputs: object = None,
+    threads: Optional[int] = None,
+) -> Any:
     """Steps N distinct instances at once; returns the outputs.
 
     ``inputs``: any buffer of N*19 float64 (flat, or shaped (N, 19)), or a
@@ -161,8 +195,14 @@ def step_batch(instances: Union[Fleet, Sequence[Instance]], inputs: object,
     listed = list(instances)
     lib, handles = _batch_handles(listed)
     array_type = ctypes.c_void_p * len(handles)
-    return _run_batch(lib, array_type(*handles), len(handles), inputs, outputs,
-                      _threads(1 if threads is None else threads))
+    return _run_batch(
+        lib,
+        array_type(*handles),
+        len(handles),
+        inputs,
+        outputs,
+        _threads(1 if threads is None else threads),
+    )
 
 
 class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
@@ -191,11 +231,16 @@ class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
         return index % rows
 
     @overload
-    def __getitem__(self, index: int) -> Outputs: ...
+    def __getitem__(self, index: int) -> Outputs:
+        ...
+
     @overload
-    def __getitem__(self, index: slice) -> List[Outputs]: ...
+    def __getitem__(self, index: slice) -> List[Outputs]:
+        ...
+
     @overload
-    def __getitem__(self, index: Tuple[int, Union[int, str]]) -> float: ...
+    def __getitem__(self, index: Tuple[int, Union[int, str]]) -> float:
+        ...
 
     def __getitem__(self, index: Union[int, slice, Tuple[int, Union[int, str]]]) -> Any:
         """Aircraft ``index``'s Outputs; ``[i, j]`` or ``[i, "nz_cmd"]`` one
@@ -209,12 +254,12 @@ class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
                 raise IndexError("column %d of %d" % (col, OUTPUT_COUNT))
             return self.data[self._row(row) * OUTPUT_COUNT + col % OUTPUT_COUNT]
         start = self._row(index) * OUTPUT_COUNT
-        return Outputs(*self.data[start:start + OUTPUT_COUNT])
+        return Outputs(*self.data[start : start + OUTPUT_COUNT])
 
     def tolist(self) -> List[List[float]]:
         """N lists of the four commands."""
         data = self.data.tolist()
-        return [data[i:i + OUTPUT_COUNT] for i in range(0, len(data), OUTPUT_COUNT)]
+        return [data[i : i + OUTPUT_COUNT] for i in range(0, len(data), OUTPUT_COUNT)]
 
     def tobytes(self) -> bytes:
         """The float64 values, row after row."""
@@ -222,6 +267,7 @@ class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
 
     def __array__(self, dtype: Any = None) -> Any:
         import numpy
+
         rows = numpy.frombuffer(self.data, dtype=numpy.float64).reshape(len(self), OUTPUT_COUNT)
         return rows if dtype is None else rows.astype(dtype)
 
@@ -261,8 +307,7 @@ class Fleet:
 
     def __init__(self, count: int, library: LibraryArg = None, threads: int = 1) -> None:
         if isinstance(count, bool) or not isinstance(count, int) or count < 1:
-            raise ValueError("a Fleet needs a positive number of instances, got %r"
-                             % (count,))
+            raise ValueError("a Fleet needs a positive number of instances, got %r" % (count,))
         self._lib = lib = library_of(library)
         self.threads = threads
         # Only the C instances and an array of their pointers: a Python
@@ -276,8 +321,9 @@ class Fleet:
             handle = create()
             if not handle:
                 self._life.close()
-                raise MemoryError("GuideW_instance_create returned NULL at instance %d of %d"
-                                  % (i, count))
+                raise MemoryError(
+                    "GuideW_instance_create returned NULL at instance %d of %d" % (i, count)
+                )
             handles[i] = handle
         self._count = count
         self._members: Dict[int, Instance] = {}
@@ -326,9 +372,12 @@ class Fleet:
         return member
 
     @overload
-    def __getitem__(self, index: int) -> Instance: ...
+    def __getitem__(self, index: int) -> Instance:
+        ...
+
     @overload
-    def __getitem__(self, index: slice) -> List[Instance]: ...
+    def __getitem__(self, index: slice) -> List[Instance]:
+        ...
 
     def __getitem__(self, index: Union[int, slice]) -> Union[Instance, List[Instance]]:
         """Instance ``index`` of the fleet (a list of them for a slice)."""
@@ -367,7 +416,7 @@ class Fleet:
         if not -len(self) <= row < len(self):
             raise IndexError("row %d of a fleet of %d" % (row, len(self)))
         start = (row % len(self)) * OUTPUT_COUNT
-        return Outputs(*self._out[start:start + OUTPUT_COUNT])
+        return Outputs(*self._out[start : start + OUTPUT_COUNT])
 
     def _check_open(self) -> None:
         if self.closed:
@@ -381,12 +430,16 @@ class Fleet:
     @overload
     def step(  # type: ignore[misc]
         self, inputs: object = None, outputs: None = None, threads: Optional[int] = None
-    ) -> OutputRows: ...
-    @overload
-    def step(self, inputs: object, outputs: _Buffer, threads: Optional[int] = None) -> _Buffer: ...
+    ) -> OutputRows:
+        ...
 
-    def step(self, inputs: object = None, outputs: object = None,
-             threads: Optional[int] = None) -> Any:
+    @overload
+    def step(self, inputs: object, outputs: _Buffer, threads: Optional[int] = None) -> _Buffer:
+        ...
+
+    def step(
+        self, inputs: object = None, outputs: object = None, threads: Optional[int] = None
+    ) -> Any:
         """One step of every instance.
 
         ``inputs``: None for the fleet's own buffer (``fleet.inputs``), or
@@ -404,5 +457,11 @@ class Fleet:
         if outputs is None:
             _run_batch(self._lib, self._handles, self._count, inputs, self._out, threads)
             return self._copy_outputs()
-        return _run_batch(self._lib, self._handles, self._count,
-                          self._in if inputs is None else inputs, outputs, threads)
+        return _run_batch(
+            self._lib,
+            self._handles,
+            self._count,
+            self._in if inputs is None else inputs,
+            outputs,
+            threads,
+        )

@@ -14,13 +14,26 @@ from ._finder import find_and_load as _find_native
 LIBRARY_ENV = "GUIDEW_LIBRARY"
 LIBRARY_NAME = "libGuide.so"
 GUIDE_LIBRARY = NativeLibrary(
-    file_name=LIBRARY_NAME, env=LIBRARY_ENV, loader_name="Guide",
+    file_name=LIBRARY_NAME,
+    env=LIBRARY_ENV,
+    loader_name="Guide",
     also=" or pass the path to guidew.load() (or the library= argument)",
-    error=LibraryNotFoundError)
+    error=LibraryNotFoundError,
+)
 
-__all__ = ["GUIDE_LIBRARY", "LIBRARY_ENV", "LIBRARY_NAME", "GuideWError", "Library",
-           "LibraryArg", "LibraryNotFoundError", "PathLike", "find_and_load", "library_of",
-           "load"]
+__all__ = [
+    "GUIDE_LIBRARY",
+    "LIBRARY_ENV",
+    "LIBRARY_NAME",
+    "GuideWError",
+    "Library",
+    "LibraryArg",
+    "LibraryNotFoundError",
+    "PathLike",
+    "find_and_load",
+    "library_of",
+    "load",
+]
 
 
 def find_and_load(path: Optional[PathLike] = None) -> Tuple[str, ctypes.CDLL]:
@@ -55,8 +68,10 @@ _PROTOTYPES: Dict[str, Tuple[Any, Tuple[Any, ...]]] = {
     "GuideW_instance_params": (ctypes.c_void_p, (_handle,)),
     "GuideW_instance_states": (ctypes.c_void_p, (_handle,)),
     "GuideW_instance_error_status": (ctypes.c_char_p, (_handle,)),
-    "GuideW_step_batch": (ctypes.c_int, (ctypes.c_void_p, ctypes.c_size_t,
-                                         _double_p, _double_p, ctypes.c_uint)),
+    "GuideW_step_batch": (
+        ctypes.c_int,
+        (ctypes.c_void_p, ctypes.c_size_t, _double_p, _double_p, ctypes.c_uint),
+    ),
     "GuideW_default_params": (None, (ctypes.c_void_p,)),
 }
 
@@ -100,8 +115,9 @@ class Library:
             try:
                 fn = getattr(cdll, symbol)
             except AttributeError:
-                raise GuideWError("%s does not export %s: a library older than "
-                                  "this package?" % (path, symbol)) from None
+                raise GuideWError(
+                    "%s does not export %s: a library older than " "this package?" % (path, symbol)
+                ) from None
             fn.restype = restype
             fn.argtypes = argtypes
             setattr(self, symbol, fn)

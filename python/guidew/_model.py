@@ -8,8 +8,17 @@ from typing import Mapping, Optional, Sequence, Tuple, Union
 
 from ._library import Library, LibraryArg, library_of
 from ._lifetime import FOR_PROCESS, Lifetime
-from ._records import (OUTPUT_COUNT, GuideWInputs, GuideWModel, GuideWOutputs, GuideWParams,
-                       GuideWStates, Outputs, Record, input_row)
+from ._records import (
+    OUTPUT_COUNT,
+    GuideWInputs,
+    GuideWModel,
+    GuideWOutputs,
+    GuideWParams,
+    GuideWStates,
+    Outputs,
+    Record,
+    input_row,
+)
 
 _Out = ctypes.c_double * OUTPUT_COUNT
 
@@ -150,12 +159,16 @@ class Instance:
             handle, lib = self.handle, self._lib
             life = self._life  # not self: a record must not keep a cycle alive
             self._records = (
-                Record(GuideWInputs.from_address(lib.GuideW_instance_inputs(handle)),
-                       life, "input"),
-                Record(GuideWParams.from_address(lib.GuideW_instance_params(handle)),
-                       life, "param"),
-                Record(GuideWStates.from_address(lib.GuideW_instance_states(handle)),
-                       life, "state"))
+                Record(
+                    GuideWInputs.from_address(lib.GuideW_instance_inputs(handle)), life, "input"
+                ),
+                Record(
+                    GuideWParams.from_address(lib.GuideW_instance_params(handle)), life, "param"
+                ),
+                Record(
+                    GuideWStates.from_address(lib.GuideW_instance_states(handle)), life, "state"
+                ),
+            )
         return self._records
 
     @property

@@ -7,15 +7,32 @@ import ctypes
 import difflib
 import numbers
 import operator
-from typing import (Any, Dict, FrozenSet, Iterable, Iterator, List, Mapping, NamedTuple,
-                    Protocol, Sequence, Tuple, Type, Union, cast, overload)
+from typing import (
+    Any,
+    Dict,
+    FrozenSet,
+    Iterable,
+    Iterator,
+    List,
+    Mapping,
+    NamedTuple,
+    Protocol,
+    Sequence,
+    Tuple,
+    Type,
+    Union,
+    cast,
+    overload,
+)
 
 from ._errors import GuideWError
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS, PARAM_LAYOUT, RECORD_SIZES, STATE_FIELDS
 
 _CTYPES: Dict[str, Any] = {"d": ctypes.c_double, "I": ctypes.c_uint32}
-_PARAM_LAYOUT = tuple((name, _CTYPES[kind] * length if length else _CTYPES[kind])
-                      for name, kind, length, _offset in PARAM_LAYOUT)
+_PARAM_LAYOUT = tuple(
+    (name, _CTYPES[kind] * length if length else _CTYPES[kind])
+    for name, kind, length, _offset in PARAM_LAYOUT
+)
 PARAM_FIELDS: Tuple[str, ...] = tuple(name for name, _ in _PARAM_LAYOUT)
 
 INPUT_COUNT = len(INPUT_FIELDS)
@@ -59,14 +76,18 @@ class GuideWModel(ctypes.Structure):
 
 # The library lays its records out exactly so; a mismatch here would make
 # every read and write land on the wrong field.
-for _struct, _size in ((GuideWInputs, RECORD_SIZES["inputs"]),
-                       (GuideWOutputs, RECORD_SIZES["outputs"]),
-                       (GuideWParams, RECORD_SIZES["params"]),
-                       (GuideWStates, RECORD_SIZES["states"]),
-                       (GuideWModel, RECORD_SIZES["model"])):
+for _struct, _size in (
+    (GuideWInputs, RECORD_SIZES["inputs"]),
+    (GuideWOutputs, RECORD_SIZES["outputs"]),
+    (GuideWParams, RECORD_SIZES["params"]),
+    (GuideWStates, RECORD_SIZES["states"]),
+    (GuideWModel, RECORD_SIZES["model"]),
+):
     if ctypes.sizeof(_struct) != _size:
-        raise ImportError("guidew: %s is %d bytes here, the library's is %d"
-                          % (_struct.__name__, ctypes.sizeof(_struct), _size))
+        raise ImportError(
+            "guidew: %s is %d bytes here, the library's is %d"
+            % (_struct.__name__, ctypes.sizeof(_struct), _size)
+        )
 del _struct, _size
 
 
@@ -80,8 +101,9 @@ class Outputs(NamedTuple):
 
 
 if Outputs._fields != OUTPUT_FIELDS:
-    raise ImportError("guidew: Outputs names %s, the library's outputs are %s"
-                      % (Outputs._fields, OUTPUT_FIELDS))
+    raise ImportError(
+        "guidew: Outputs names %s, the library's outputs are %s" % (Outputs._fields, OUTPUT_FIELDS)
+    )
 
 
 class FieldNameError(GuideWError, KeyError):
@@ -96,8 +118,9 @@ class FieldNameError(GuideWError, KeyError):
 def unknown_field(kind: str, name: object, valid: Sequence[str]) -> FieldNameError:
     close = difflib.get_close_matches(str(name), valid, n=1)
     hint = " (did you mean %r?)" % close[0] if close else ""
-    return FieldNameError("unknown %s field %r%s; valid fields: %s"
-                          % (kind, name, hint, ", ".join(valid)))
+    return FieldNameError(
+        "unknown %s field %r%s; valid fields: %s" % (kind, name, hint, ", ".join(valid))
+    )
 
 
 def check_length(what: str, values: Any, expected: int) -> None:
@@ -109,13 +132,16 @@ def check_length(what: str, values: Any, expected: int) -> None:
     read in whatever order it happens to iterate.
     """
     if isinstance(values, (collections.abc.Set, collections.abc.Mapping)):
-        raise TypeError("%s: a %s has no order to match values to fields by; give them as a "
-                        "list, tuple or array" % (what, type(values).__name__))
+        raise TypeError(
+            "%s: a %s has no order to match values to fields by; give them as a "
+            "list, tuple or array" % (what, type(values).__name__)
+        )
     try:
         got = len(values)
     except TypeError:
-        raise TypeError("%s: expected %d values, got %s"
-                        % (what, expected, type(values).__name__)) from None
+        raise TypeError(
+            "%s: expected %d values, got %s" % (what, expected, type(values).__name__)
+        ) from None
     if got != expected:
         raise ValueError("%s: expected %d values, got %d" % (what, expected, got))
 
@@ -126,8 +152,9 @@ def as_double(what: str, value: object) -> float:
         try:
             return float(value)
         except OverflowError:
-            raise ValueError("%s: %s is beyond the range of a float64 (about 1.8e308)"
-                             % (what, _short(value))) from None
+            raise ValueError(
+                "%s: %s is beyond the range of a float64 (about 1.8e308)" % (what, _short(value))
+            ) from None
     raise TypeError("%s: expected a number, got %r (%s)" % (what, value, type(value).__name__))
 
 
@@ -148,11 +175,13 @@ def as_uint32(what: str, value: object) -> int:
     elif isinstance(value, numbers.Real) and float(value).is_integer():
         whole = int(value)
     elif isinstance(value, numbers.Real):
-        raise ValueError("%s must be a whole number from 0 to %d, got %r"
-                         % (what, UINT32_MAX, value))
+        raise ValueError(
+            "%s must be a whole number from 0 to %d, got %r" % (what, UINT32_MAX, value)
+        )
     else:
-        raise TypeError("%s: expected a whole number, got %r (%s)"
-                        % (what, value, type(value).__name__))
+        raise TypeError(
+            "%s: expected a whole number, got %r (%s)" % (what, value, type(value).__name__)
+        )
     if not 0 <= whole <= UINT32_MAX:
         raise ValueError("%s must be from 0 to %d, got %d" % (what, UINT32_MAX, whole))
     return whole
@@ -172,8 +201,7 @@ def input_row(values: Any, what: str = "input") -> Any:
     """19 inputs as something the library reads: a record or a ctypes row."""
     if isinstance(values, (GuideWInputs, InputRow)):
         return values
-    check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]),
-                 values, INPUT_COUNT)
+    check_length("inputs (%s ... %s)" % (INPUT_FIELDS[0], INPUT_FIELDS[-1]), values, INPUT_COUNT)
     try:
         return InputRow(*values)
     except (TypeError, OverflowError):
@@ -184,7 +212,8 @@ def input_row(values: Any, what: str = "input") -> Any:
 class Owner(Protocol):
     """What holds a record's memory: raises once that memory is gone."""
 
-    def check_open(self) -> None: ...
+    def check_open(self) -> None:
+        ...
 
 
 class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
@@ -205,26 +234,33 @@ class ArrayField(collections.abc.Sequence):  # type: ignore[type-arg]
         return len(self._array)
 
     @overload
-    def __getitem__(self, index: int) -> float: ...
+    def __getitem__(self, index: int) -> float:
+        ...
+
     @overload
-    def __getitem__(self, index: slice) -> List[float]: ...
+    def __getitem__(self, index: slice) -> List[float]:
+        ...
 
     def __getitem__(self, index: Union[int, slice]) -> Union[float, List[float]]:
         self._owner.check_open()
         return self._array[index]  # type: ignore[no-any-return]
 
     @overload
-    def __setitem__(self, index: int, value: float) -> None: ...
+    def __setitem__(self, index: int, value: float) -> None:
+        ...
+
     @overload
-    def __setitem__(self, index: slice, value: Sequence[float]) -> None: ...
+    def __setitem__(self, index: slice, value: Sequence[float]) -> None:
+        ...
 
     def __setitem__(self, index: Union[int, slice], value: Any) -> None:
         self._owner.check_open()
         if isinstance(index, slice):
             positions = range(*index.indices(len(self)))
             check_length("%s[%s]" % (self._what, index), value, len(positions))
-            checked = [self._convert("%s[%d]" % (self._what, p), v)
-                       for p, v in zip(positions, value)]
+            checked = [
+                self._convert("%s[%d]" % (self._what, p), v) for p, v in zip(positions, value)
+            ]
             for p, v in zip(positions, checked):
                 self._array[p] = v
             return
@@ -246,10 +282,11 @@ class _Layout:
         fields: List[Tuple[str, Any]] = list(struct_type._fields_)  # type: ignore[arg-type]
         self.names: Tuple[str, ...] = tuple(name for name, _ in fields)
         self.arrays: FrozenSet[str] = frozenset(
-            name for name, ctype in fields if issubclass(ctype, ctypes.Array))
+            name for name, ctype in fields if issubclass(ctype, ctypes.Array)
+        )
         self.integers: FrozenSet[str] = frozenset(
-            name for name, ctype in fields
-            if getattr(ctype, "_type_", ctype) is ctypes.c_uint32)
+            name for name, ctype in fields if getattr(ctype, "_type_", ctype) is ctypes.c_uint32
+        )
 
 
 _LAYOUTS: Dict[type, _Layout] = {}
@@ -292,8 +329,12 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
         ArrayField for an array field."""
         value = getattr(self._struct, self._field(name))
         if name in self._layout.arrays:
-            return ArrayField(value, self._owner, "%s field %s" % (self._kind, name),
-                              name in self._layout.integers)
+            return ArrayField(
+                value,
+                self._owner,
+                "%s field %s" % (self._kind, name),
+                name in self._layout.integers,
+            )
         return value
 
     def _checked(self, name: str, value: object) -> Any:
@@ -303,8 +344,9 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
         if name not in self._layout.arrays:
             return convert(what, value)
         check_length(what, value, len(getattr(self._struct, name)))
-        return [convert("%s[%d]" % (what, i), v)
-                for i, v in enumerate(cast(Sequence[object], value))]
+        return [
+            convert("%s[%d]" % (what, i), v) for i, v in enumerate(cast(Sequence[object], value))
+        ]
 
     def _store(self, name: str, value: Any) -> None:
         if name in self._layout.arrays:
@@ -326,21 +368,23 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
     def __contains__(self, name: object) -> bool:
         return name in self._layout.names
 
-    def update(self, other: Union[Mapping[str, FieldValue],
-                                  Iterable[Tuple[str, FieldValue]]] = (),
-               **fields: FieldValue) -> None:
+    def update(
+        self,
+        other: Union[Mapping[str, FieldValue], Iterable[Tuple[str, FieldValue]]] = (),
+        **fields: FieldValue,
+    ) -> None:
         """Sets several fields: every name and value is checked before any
         is written, so a bad one leaves the record as it was."""
-        items = list(other.items() if isinstance(other, collections.abc.Mapping)
-                     else other) + list(fields.items())
+        items = list(other.items() if isinstance(other, collections.abc.Mapping) else other) + list(
+            fields.items()
+        )
         checked = [(name, self._checked(self._field(name), value)) for name, value in items]
         for name, value in checked:
             self._store(name, value)
 
     def to_dict(self) -> Dict[str, Any]:
         """A plain copy: numbers, and lists for array fields."""
-        return {name: list(v) if name in self._layout.arrays else v
-                for name, v in self.items()}
+        return {name: list(v) if name in self._layout.arrays else v for name, v in self.items()}
 
     def __repr__(self) -> str:
         return "<%s record %s>" % (self._kind, self.to_dict())

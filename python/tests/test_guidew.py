@@ -23,6 +23,7 @@ from guidew import _finder, _library
 NATIVE_LIBRARIES = [_library.GUIDE_LIBRARY]
 if numpy is not None:
     from guidew.campaign import _simlib
+
     NATIVE_LIBRARIES.append(_simlib.SIM_LIBRARY)
 
 # Level flight north at 200 m/s, 3000 m; target 30 deg right and 5 deg up at
@@ -37,12 +38,25 @@ def row_of(fields):
 
 def random_rows(rng, count):
     """Flight situations around the typical one: targets all round, modes 1-4."""
-    return [row_of(dict(TYPICAL, azim_cmd=rng.uniform(0, 360), elev_cmd=rng.uniform(-80, 80),
-                        roll=rng.uniform(-180, 180), pitch=rng.uniform(-30, 30),
-                        yaw=rng.uniform(-10, 10), mode=rng.choice([1, 1, 1, 2, 2.5, 3, 4]),
-                        ext_weight=rng.random(), ext_bank=rng.uniform(-60, 60), ext_nz=2.0,
-                        roll_rate=rng.uniform(-50, 50), aux_in=rng.random()))
-            for _ in range(count)]
+    return [
+        row_of(
+            dict(
+                TYPICAL,
+                azim_cmd=rng.uniform(0, 360),
+                elev_cmd=rng.uniform(-80, 80),
+                roll=rng.uniform(-180, 180),
+                pitch=rng.uniform(-30, 30),
+                yaw=rng.uniform(-10, 10),
+                mode=rng.choice([1, 1, 1, 2, 2.5, 3, 4]),
+                ext_weight=rng.random(),
+                ext_bank=rng.uniform(-60, 60),
+                ext_nz=2.0,
+                roll_rate=rng.uniform(-50, 50),
+                aux_in=rng.random(),
+            )
+        )
+        for _ in range(count)
+    ]
 
 
 class TypicalStep(unittest.TestCase):
@@ -91,8 +105,9 @@ class SameArithmetic(unittest.TestCase):
                 for period in range(6):
                     rows = random_rows(rng, n)
                     flat = array.array("d", [v for row in rows for v in row])
-                    want = array.array("d", [v for m, row in zip(singles, rows)
-                                             for v in m.step(row)])
+                    want = array.array(
+                        "d", [v for m, row in zip(singles, rows) for v in m.step(row)]
+                    )
                     if period % 2:
                         got = guidew.step_batch(fleet, flat, threads=threads)
                     else:  # the fleet's own buffers: one library call
@@ -122,8 +137,7 @@ class SameArithmetic(unittest.TestCase):
 class ClearErrors(unittest.TestCase):
     def test_unknown_field_names_list_the_valid_ones(self):
         with guidew.Instance() as m:
-            for record, bad in ((m.inputs, "azimuth"), (m.params, "roll_gain"),
-                                (m.states, "turn")):
+            for record, bad in ((m.inputs, "azimuth"), (m.params, "roll_gain"), (m.states, "turn")):
                 with self.assertRaises(KeyError) as caught:
                     record[bad] = 1.0
                 self.assertIn(bad, str(caught.exception))
@@ -141,8 +155,12 @@ class ClearErrors(unittest.TestCase):
             cases = [
                 ("one row short", array.array("d", [0.0] * 38), None, "expected 57"),
                 ("float32", array.array("f", [0.0] * 57), None, "format 'f'"),
-                ("outputs too small", array.array("d", [0.0] * 57),
-                 array.array("d", [0.0] * 8), "expected 12"),
+                (
+                    "outputs too small",
+                    array.array("d", [0.0] * 57),
+                    array.array("d", [0.0] * 8),
+                    "expected 12",
+                ),
                 ("read-only outputs", array.array("d", [0.0] * 57), bytes(96), "writable"),
             ]
             if numpy is not None:
@@ -155,33 +173,50 @@ class ClearErrors(unittest.TestCase):
 
     def test_missing_library_error_lists_every_place_looked(self):
         for native in NATIVE_LIBRARIES:
-            with self.subTest(native.file_name), tempfile.TemporaryDirectory() as nowhere, \
-                    mock.patch.dict(os.environ, {native.env: ""}), \
-                    mock.patch.object(_finder, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")), \
-                    mock.patch.object(ctypes.util, "find_library", return_value=None):
+            with self.subTest(
+                native.file_name
+            ), tempfile.TemporaryDirectory() as nowhere, mock.patch.dict(
+                os.environ, {native.env: ""}
+            ), mock.patch.object(
+                _finder, "PACKAGE_DIR", os.path.join(nowhere, "a", "b")
+            ), mock.patch.object(
+                ctypes.util, "find_library", return_value=None
+            ):
                 with self.assertRaises(guidew.LibraryNotFoundError) as caught:
                     _finder.find_and_load(native)
                 self.assertIsInstance(caught.exception, native.error)
-                for place in (native.env + ": not set", 'find_library("%s")' % native.loader_name,
-                              os.path.join(nowhere, "a", "b", native.file_name),
-                              "installation prefix", "not in its source tree",
-                              "Set %s=/path/to/%s" % (native.env, native.file_name)):
+                for place in (
+                    native.env + ": not set",
+                    'find_library("%s")' % native.loader_name,
+                    os.path.join(nowhere, "a", "b", native.file_name),
+                    "installation prefix",
+                    "not in its source tree",
+                    "Set %s=/path/to/%s" % (native.env, native.file_name),
+                ):
                     self.assertIn(place, str(caught.exception))
                 self.assertEqual(len(caught.exception.tried), 5)
-        with tempfile.TemporaryDirectory() as nowhere, \
-                self.assertRaisesRegex(guidew.LibraryNotFoundError, "path argument(.|\n)*guidew.load\\("):
+        with tempfile.TemporaryDirectory() as nowhere, self.assertRaisesRegex(
+            guidew.LibraryNotFoundError, "path argument(.|\n)*guidew.load\\("
+        ):
             guidew.load(os.path.join(nowhere, "libGuide.so"))
 
     def test_every_error_of_the_package_is_a_guidew_error(self):
         """One except clause catches what the package raises, and each error
         is still caught as the kind of error it is."""
         # (error, the other kinds it is)
-        rows = [(guidew.GuideWError, ()),
-                (guidew.LibraryNotFoundError, (OSError,)),
-                (guidew.FieldNameError, (KeyError,))]
-        defined = {obj for module in _package_modules() for obj in vars(module).values()
-                   if isinstance(obj, type) and issubclass(obj, BaseException)
-                   and obj.__module__.startswith("guidew")}
+        rows = [
+            (guidew.GuideWError, ()),
+            (guidew.LibraryNotFoundError, (OSError,)),
+            (guidew.FieldNameError, (KeyError,)),
+        ]
+        defined = {
+            obj
+            for module in _package_modules()
+            for obj in vars(module).values()
+            if isinstance(obj, type)
+            and issubclass(obj, BaseException)
+            and obj.__module__.startswith("guidew")
+        }
         self.assertLessEqual({error for error, _ in rows}, defined)
         for error in sorted(defined, key=lambda e: e.__name__):
             with self.subTest(error.__name__):
@@ -198,6 +233,7 @@ def _package_modules():
     campaigns need numpy)."""
     import importlib
     import pkgutil
+
     modules = [guidew]
     for info in pkgutil.walk_packages(guidew.__path__, "guidew."):
         if info.name.endswith("__main__"):
@@ -215,16 +251,31 @@ class FindsTheLibrary(unittest.TestCase):
 
     # (situation, package folder, where the library is, GUIDE_BUILD_DIR)
     LAYOUTS = [
-        ("installed by cmake --install", "p/lib/python3/dist-packages/guidew",
-         "p/lib/libGuide.so", None),
-        ("pip --prefix on Debian", "p/local/lib/python3.11/dist-packages/guidew",
-         "p/lib/libGuide.so", None),
-        ("pip --prefix, library in a multiarch folder", "p/lib/python3.11/site-packages/guidew",
-         "p/lib/x86_64-linux-gnu/libGuide.so", None),
-        ("source tree with GUIDE_BUILD_DIR", "src/python/guidew",
-         "elsewhere/libGuide.so", "elsewhere"),
-        ("source tree, default build folder", "src/python/guidew",
-         "src/build/libGuide.so", None),
+        (
+            "installed by cmake --install",
+            "p/lib/python3/dist-packages/guidew",
+            "p/lib/libGuide.so",
+            None,
+        ),
+        (
+            "pip --prefix on Debian",
+            "p/local/lib/python3.11/dist-packages/guidew",
+            "p/lib/libGuide.so",
+            None,
+        ),
+        (
+            "pip --prefix, library in a multiarch folder",
+            "p/lib/python3.11/site-packages/guidew",
+            "p/lib/x86_64-linux-gnu/libGuide.so",
+            None,
+        ),
+        (
+            "source tree with GUIDE_BUILD_DIR",
+            "src/python/guidew",
+            "elsewhere/libGuide.so",
+            "elsewhere",
+        ),
+        ("source tree, default build folder", "src/python/guidew", "src/build/libGuide.so", None),
     ]
 
     def test_layouts(self):
@@ -234,19 +285,29 @@ class FindsTheLibrary(unittest.TestCase):
         for native in NATIVE_LIBRARIES:
             for situation, package, library, build_dir in self.LAYOUTS:
                 library = library.replace("libGuide.so", native.file_name)
-                with self.subTest(situation, library=native.file_name), \
-                        tempfile.TemporaryDirectory() as root, \
-                        mock.patch.dict(os.environ, {native.env: ""}), \
-                        mock.patch.object(ctypes.util, "find_library", return_value=None), \
-                        mock.patch.object(_finder.sysconfig, "get_config_var",
-                                          return_value="x86_64-linux-gnu"), \
-                        mock.patch.object(_finder, "PACKAGE_DIR", os.path.join(root, package)):
+                with self.subTest(
+                    situation, library=native.file_name
+                ), tempfile.TemporaryDirectory() as root, mock.patch.dict(
+                    os.environ, {native.env: ""}
+                ), mock.patch.object(
+                    ctypes.util, "find_library", return_value=None
+                ), mock.patch.object(
+                    _finder.sysconfig, "get_config_var", return_value="x86_64-linux-gnu"
+                ), mock.patch.object(
+                    _finder, "PACKAGE_DIR", os.path.join(root, package)
+                ):
                     os.makedirs(os.path.join(root, package))
-                    open(os.path.join(root, "src", "python", "pyproject.toml") if package.startswith(
-                        "src") else os.path.join(root, package, "__init__.py"), "w").close()
+                    open(
+                        os.path.join(root, "src", "python", "pyproject.toml")
+                        if package.startswith("src")
+                        else os.path.join(root, package, "__init__.py"),
+                        "w",
+                    ).close()
                     os.makedirs(os.path.dirname(os.path.join(root, library)), exist_ok=True)
                     os.symlink(real, os.path.join(root, library))
-                    env = {_finder.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""}
+                    env = {
+                        _finder.BUILD_DIR_ENV: os.path.join(root, build_dir) if build_dir else ""
+                    }
                     with mock.patch.dict(os.environ, env):
                         found, _ = _finder.find_and_load(native)
                     self.assertEqual(found, os.path.join(root, library))
@@ -257,11 +318,12 @@ class FindsTheLibrary(unittest.TestCase):
         for native in NATIVE_LIBRARIES:
             with self.subTest(native.file_name), tempfile.TemporaryDirectory() as root:
                 missing = os.path.join(root, "old", native.file_name)
-                os.symlink(os.path.realpath(_library.load().path),
-                           os.path.join(root, native.file_name))
-                with mock.patch.dict(os.environ, {native.env: missing}), \
-                        mock.patch.object(_finder, "PACKAGE_DIR", root), \
-                        self.assertRaises(native.error) as caught:
+                os.symlink(
+                    os.path.realpath(_library.load().path), os.path.join(root, native.file_name)
+                )
+                with mock.patch.dict(os.environ, {native.env: missing}), mock.patch.object(
+                    _finder, "PACKAGE_DIR", root
+                ), self.assertRaises(native.error) as caught:
                     _finder.find_and_load(native)
                 self.assertEqual(caught.exception.tried, [(native.env, missing, "no such file")])
 
@@ -277,10 +339,13 @@ class Manual(unittest.TestCase):
                 continue
             members = vars(obj).items() if inspect.isclass(obj) else ()
             for member, value in [(None, obj)] + [
-                    (m, v) for m, v in members if not m.startswith("_")
-                    or m in ("__getitem__", "__setitem__")]:
-                if (callable(value) or isinstance(value, property)) and \
-                        not (value.__doc__ or "").strip():
+                (m, v)
+                for m, v in members
+                if not m.startswith("_") or m in ("__getitem__", "__setitem__")
+            ]:
+                if (callable(value) or isinstance(value, property)) and not (
+                    value.__doc__ or ""
+                ).strip():
                     blank.append(name if member is None else "%s.%s" % (name, member))
         self.assertEqual(blank, [])
 
@@ -288,6 +353,7 @@ class Manual(unittest.TestCase):
         """A module uses another's public names only, and no two modules
         import each other: each layer can be read and changed on its own."""
         import ast
+
         root = os.path.dirname(guidew.__file__)
         borrowed, imports = [], {}
         for folder, _, files in os.walk(root):
@@ -301,36 +367,49 @@ class Manual(unittest.TestCase):
                 for node in ast.walk(tree):
                     if not isinstance(node, ast.ImportFrom) or not node.level:
                         continue
-                    base = package.split(".")[:len(package.split(".")) - node.level + 1]
-                    target = ".".join([p for p in base if p and p != "__init__"] +
-                                      ([node.module] if node.module else []))
+                    base = package.split(".")[: len(package.split(".")) - node.level + 1]
+                    target = ".".join(
+                        [p for p in base if p and p != "__init__"]
+                        + ([node.module] if node.module else [])
+                    )
                     for alias in node.names:
                         if node.module is None:  # from . import _config: a module
                             modules_named.add(alias.asname or alias.name)
                             if node in tree.body:  # not an import deferred to first use
                                 imports.setdefault(module, set()).add(
-                                    ".".join(filter(None, [target, alias.name])))
+                                    ".".join(filter(None, [target, alias.name]))
+                                )
                         elif alias.name.startswith("_") and not alias.name.startswith("__"):
                             borrowed.append("%s: %s.%s" % (module, target, alias.name))
                     if node.module and node in tree.body:
                         imports.setdefault(module, set()).add(target)
                 for node in ast.walk(tree):
-                    if (isinstance(node, ast.Attribute) and isinstance(node.value, ast.Name)
-                            and node.value.id in modules_named and node.attr.startswith("_")
-                            and not node.attr.startswith("__")):
+                    if (
+                        isinstance(node, ast.Attribute)
+                        and isinstance(node.value, ast.Name)
+                        and node.value.id in modules_named
+                        and node.attr.startswith("_")
+                        and not node.attr.startswith("__")
+                    ):
                         borrowed.append("%s: %s.%s" % (module, node.value.id, node.attr))
         self.assertEqual(borrowed, [])
-        both_ways = sorted("%s <-> %s" % (a, b) for a, targets in imports.items()
-                           for b in targets if a < b and a in imports.get(b, ()))
+        both_ways = sorted(
+            "%s <-> %s" % (a, b)
+            for a, targets in imports.items()
+            for b in targets
+            if a < b and a in imports.get(b, ())
+        )
         self.assertEqual(both_ways, [])
 
     def test_stepping_the_law_does_not_bring_in_the_campaigns(self):
         """A host that only steps the law must not pay for Dask and numpy:
         guidew.campaign loads on first use, and then as a plain attribute."""
         import subprocess
-        probe = ("import guidew, sys; print('distributed' in sys.modules, 'guidew.campaign' in sys.modules)")
-        shown = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
-                               check=True).stdout.split()
+
+        probe = "import guidew, sys; print('distributed' in sys.modules, 'guidew.campaign' in sys.modules)"
+        shown = subprocess.run(
+            [sys.executable, "-c", probe], capture_output=True, text=True, check=True
+        ).stdout.split()
         self.assertEqual(shown, ["False", "False"])
         if numpy is not None:
             self.assertTrue(callable(guidew.campaign.run))

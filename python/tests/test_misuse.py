@@ -29,22 +29,27 @@ class RecordLayout(unittest.TestCase):
 
     def test_param_fields_names_order_offsets_and_sizes(self):
         element = {"d": ctypes.sizeof(ctypes.c_double), "I": ctypes.sizeof(ctypes.c_uint32)}
-        self.assertEqual([name for name, _ in guidew.GuideWParams._fields_],
-                         [name for name, *_ in _fields.PARAM_LAYOUT])
+        self.assertEqual(
+            [name for name, _ in guidew.GuideWParams._fields_],
+            [name for name, *_ in _fields.PARAM_LAYOUT],
+        )
         for name, kind, length, offset in _fields.PARAM_LAYOUT:
             with self.subTest(name):
                 field = getattr(guidew.GuideWParams, name)
-                self.assertEqual((field.offset, field.size),
-                                 (offset, element[kind] * max(length, 1)))
+                self.assertEqual(
+                    (field.offset, field.size), (offset, element[kind] * max(length, 1))
+                )
 
     def test_records_of_doubles_in_field_order(self):
         for struct, names, size in (
-                (guidew.GuideWInputs, _fields.INPUT_FIELDS, "inputs"),
-                (guidew.GuideWOutputs, _fields.OUTPUT_FIELDS, "outputs"),
-                (guidew.GuideWStates, _fields.STATE_FIELDS, "states")):
+            (guidew.GuideWInputs, _fields.INPUT_FIELDS, "inputs"),
+            (guidew.GuideWOutputs, _fields.OUTPUT_FIELDS, "outputs"),
+            (guidew.GuideWStates, _fields.STATE_FIELDS, "states"),
+        ):
             with self.subTest(size):
-                self.assertEqual([getattr(struct, n).offset for n in names],
-                                 [8 * i for i in range(len(names))])
+                self.assertEqual(
+                    [getattr(struct, n).offset for n in names], [8 * i for i in range(len(names))]
+                )
                 self.assertEqual(ctypes.sizeof(struct), _fields.RECORD_SIZES[size])
         self.assertEqual(ctypes.sizeof(guidew.GuideWParams), _fields.RECORD_SIZES["params"])
 
@@ -99,21 +104,35 @@ class BadValues(unittest.TestCase):
                 m.params["roll_kd"] = "2"
             self.assertEqual(m.step(), TYPICAL_OUTPUTS)  # nothing was stepped or changed
 
-
     # (what was given, how it is written, the error's words): a container
     # without an order would be matched to fields in whatever order it
     # iterates, so it is refused, naming what it is.
     UNORDERED_CASES = [
-        ("the 19 inputs of a step as a set", lambda m: m.step(set(range(19))),
-         "inputs .*set has no order"),
-        ("a step's inputs as a frozenset", lambda m: m.step(frozenset(range(19))),
-         "frozenset has no order"),
-        ("a trim-table axis as a set", lambda m: m.params.__setitem__(
-            "thr_alt_bp", set(range(0, 22000, 2000))), "thr_alt_bp: a set has no order"),
-        ("an array field as a dict of positions", lambda m: m.params.__setitem__(
-            "thr_max_index", {0: 3, 1: 4}), "thr_max_index: a dict has no order"),
-        ("a batch row as a set", lambda m: guidew.step_batch([m], [set(range(19))]),
-         "row 0: a set has no order"),
+        (
+            "the 19 inputs of a step as a set",
+            lambda m: m.step(set(range(19))),
+            "inputs .*set has no order",
+        ),
+        (
+            "a step's inputs as a frozenset",
+            lambda m: m.step(frozenset(range(19))),
+            "frozenset has no order",
+        ),
+        (
+            "a trim-table axis as a set",
+            lambda m: m.params.__setitem__("thr_alt_bp", set(range(0, 22000, 2000))),
+            "thr_alt_bp: a set has no order",
+        ),
+        (
+            "an array field as a dict of positions",
+            lambda m: m.params.__setitem__("thr_max_index", {0: 3, 1: 4}),
+            "thr_max_index: a dict has no order",
+        ),
+        (
+            "a batch row as a set",
+            lambda m: guidew.step_batch([m], [set(range(19))]),
+            "row 0: a set has no order",
+        ),
     ]
 
     def test_unordered_containers_are_refused(self):
@@ -131,14 +150,25 @@ class BadValues(unittest.TestCase):
     HUGE = 10**400
     OVERFLOW_CASES = [
         ("a roll gain", lambda m: m.params.__setitem__("roll_kp", BadValues.HUGE), "roll_kp"),
-        ("one trim-table cell", lambda m: m.params["thr_table"].__setitem__(5, BadValues.HUGE),
-         r"thr_table\[5\]"),
-        ("a whole altitude axis", lambda m: m.params.__setitem__(
-            "thr_alt_bp", [0.0] * 10 + [BadValues.HUGE]), r"thr_alt_bp\[10\]"),
+        (
+            "one trim-table cell",
+            lambda m: m.params["thr_table"].__setitem__(5, BadValues.HUGE),
+            r"thr_table\[5\]",
+        ),
+        (
+            "a whole altitude axis",
+            lambda m: m.params.__setitem__("thr_alt_bp", [0.0] * 10 + [BadValues.HUGE]),
+            r"thr_alt_bp\[10\]",
+        ),
         ("an input by name", lambda m: m.step({"altitude": BadValues.HUGE}), "altitude"),
         ("an input in a row", lambda m: m.step(TYPICAL_ROW[:-1] + [BadValues.HUGE]), "aux_in"),
-        ("a batch row", lambda m: guidew.step_batch(
-            [m], [TYPICAL_ROW[:3] + [BadValues.HUGE] + TYPICAL_ROW[4:]]), "row 0 field ext_weight"),
+        (
+            "a batch row",
+            lambda m: guidew.step_batch(
+                [m], [TYPICAL_ROW[:3] + [BadValues.HUGE] + TYPICAL_ROW[4:]]
+            ),
+            "row 0 field ext_weight",
+        ),
     ]
 
     def test_numbers_beyond_float64_name_their_field(self):
@@ -179,11 +209,27 @@ class Batches(unittest.TestCase):
     def test_bad_batches_name_the_place(self):
         with guidew.Instance() as a, guidew.Instance() as b:
             cases = [
-                ("not an instance", [a, "x"], [TYPICAL_ROW] * 2, TypeError, r"instances\[1\] is str"),
-                ("short row", [a, b], [TYPICAL_ROW, TYPICAL_ROW[:18]], ValueError,
-                 "row 1: expected 19 values, got 18"),
-                ("text in a row", [a, b], [TYPICAL_ROW, TYPICAL_ROW[:-1] + ["7"]], TypeError,
-                 "row 1 field aux_in"),
+                (
+                    "not an instance",
+                    [a, "x"],
+                    [TYPICAL_ROW] * 2,
+                    TypeError,
+                    r"instances\[1\] is str",
+                ),
+                (
+                    "short row",
+                    [a, b],
+                    [TYPICAL_ROW, TYPICAL_ROW[:18]],
+                    ValueError,
+                    "row 1: expected 19 values, got 18",
+                ),
+                (
+                    "text in a row",
+                    [a, b],
+                    [TYPICAL_ROW, TYPICAL_ROW[:-1] + ["7"]],
+                    TypeError,
+                    "row 1 field aux_in",
+                ),
                 ("a row missing", [a, b], [TYPICAL_ROW], ValueError, "expected 2 values, got 1"),
             ]
             for situation, instances, rows, error, words in cases:
@@ -247,7 +293,8 @@ class FleetResults(unittest.TestCase):
         self.addCleanup(gc.enable)
         for situation, last in situations:
             with self.subTest(situation), mock.patch.object(
-                    lib, "GuideW_instance_destroy", wraps=lib.GuideW_instance_destroy) as destroy:
+                lib, "GuideW_instance_destroy", wraps=lib.GuideW_instance_destroy
+            ) as destroy:
                 fleet = guidew.Fleet(3, library=lib)
                 member = fleet[1]
                 member.params["roll_kp"] = 1.5
@@ -270,8 +317,9 @@ class FleetResults(unittest.TestCase):
                         del member
                         del params
                 self.assertEqual(destroy.call_count, 3)
-        with mock.patch.object(lib, "GuideW_instance_destroy",
-                               wraps=lib.GuideW_instance_destroy) as destroy:
+        with mock.patch.object(
+            lib, "GuideW_instance_destroy", wraps=lib.GuideW_instance_destroy
+        ) as destroy:
             lone = guidew.Instance(lib)
             lone.params["roll_kp"] = 2.0
             lone.inputs.update(guidew.TYPICAL_FLIGHT)

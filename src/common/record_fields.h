@@ -68,7 +68,8 @@ inline constexpr size_t kStateOffsets[] = {GUIDEW_STATE_FIELDS(GUIDEW_STATE_OFFS
 #undef GUIDEW_OUTPUT_OFFSET
 #undef GUIDEW_STATE_OFFSET
 static_assert(packed_in_order(kInputOffsets, sizeof(GuideWInputs)), "input list != GuideWInputs");
-static_assert(packed_in_order(kOutputOffsets, sizeof(GuideWOutputs)), "output list != GuideWOutputs");
+static_assert(packed_in_order(kOutputOffsets, sizeof(GuideWOutputs)),
+              "output list != GuideWOutputs");
 static_assert(packed_in_order(kStateOffsets, sizeof(GuideWStates)), "state list != GuideWStates");
 static_assert(sizeof kInputs / sizeof kInputs[0] == GUIDEW_INPUT_COUNT, "input count");
 static_assert(sizeof kOutputs / sizeof kOutputs[0] == GUIDEW_OUTPUT_COUNT, "output count");

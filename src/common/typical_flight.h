@@ -13,11 +13,14 @@
 #include "GuideW_types.h"
 
 /* In the order of GuideWInputs. */
-#define GUIDEW_TYPICAL_FLIGHT                                                          \
-    {220.0, 5.0, 30.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 200.0, 0.0, 200.0, 0.0, \
-     0.0, 3000.0, 0.0, 7.0}
+#define GUIDEW_TYPICAL_FLIGHT                                                                  \
+    {                                                                                          \
+        220.0, 5.0, 30.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 200.0, 0.0, 200.0, 0.0, 0.0, \
+            3000.0, 0.0, 7.0                                                                   \
+    }
 /* lat_cmd, nz_cmd, throttle_cmd, aux_out of one step of it. */
-#define GUIDEW_TYPICAL_COMMANDS {150.0, 3.4804704136617577, 1.002442075, 7.0}
+#define GUIDEW_TYPICAL_COMMANDS \
+    { 150.0, 3.4804704136617577, 1.002442075, 7.0 }
 
 static const GuideWInputs kTypicalFlight = GUIDEW_TYPICAL_FLIGHT;
 static const GuideWOutputs kTypicalCommands = GUIDEW_TYPICAL_COMMANDS;

@@ -35,7 +35,8 @@ void check_readable(const std::string& path) {
         // A file that is not there is a mistake on the command line (a
         // misspelt name), not bad data in a file.
         const int err = errno;
-        if (err == ENOENT) fail(kExitUsage, escape_text(path) + ": cannot read: " + std::strerror(err));
+        if (err == ENOENT)
+            fail(kExitUsage, escape_text(path) + ": cannot read: " + std::strerror(err));
         fail_errno(path, "cannot read", err);
     }
     if (S_ISDIR(st.st_mode)) fail_errno(path, "cannot read", EISDIR);
@@ -148,10 +149,12 @@ int descriptor_alias(const std::string& path) {
     if (path == "/dev/stdout") return STDOUT_FILENO;
     if (path == "/dev/stderr") return STDERR_FILENO;
     const std::string own = "/proc/" + std::to_string(getpid()) + "/fd/";
-    for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", own.c_str()}) {
+    for (const std::string prefix :
+         {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/", own.c_str()}) {
         if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
         const std::string digits = path.substr(prefix.size());
-        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return -1;
         return std::stoi(digits);
     }
     return -1;
@@ -190,8 +193,10 @@ void check_replaceable(const std::string& path, const std::string& target) {
 }
 
 void end_cleanly_on_interrupt(const char* program) {
-    const int n = std::snprintf(g_interrupted_line, sizeof g_interrupted_line, "%s: interrupted\n", program);
-    g_interrupted_length = n > 0 ? std::min(static_cast<size_t>(n), sizeof g_interrupted_line - 1) : 0;
+    const int n =
+        std::snprintf(g_interrupted_line, sizeof g_interrupted_line, "%s: interrupted\n", program);
+    g_interrupted_length =
+        n > 0 ? std::min(static_cast<size_t>(n), sizeof g_interrupted_line - 1) : 0;
     install_signal_handlers();
 }
 

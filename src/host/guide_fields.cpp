@@ -27,8 +27,8 @@ const double* state_values(const GuideWStates& dw) { return &dw.splits_active; }
 
 namespace {
 
-using guidew_fields::ParamField;
 using guidew_fields::kParams;
+using guidew_fields::ParamField;
 
 // Splits "base[index]" into its parts; index is -1 without brackets and -2
 // when the brackets hold anything but a whole number written plainly
@@ -46,7 +46,8 @@ void split_name(const std::string& name, std::string& base, long& index) {
     const size_t close = inner.find(']');
     const std::string digits = inner.substr(0, close);
     const bool plain = close != std::string::npos && close + 1 == inner.size() && !digits.empty() &&
-                       digits.size() <= 9 && digits.find_first_not_of("0123456789") == std::string::npos &&
+                       digits.size() <= 9 &&
+                       digits.find_first_not_of("0123456789") == std::string::npos &&
                        (digits[0] != '0' || digits.size() == 1);
     index = plain ? std::strtol(digits.c_str(), nullptr, 10) : -2;
 }
@@ -89,5 +90,6 @@ void set_parameter(GuideWParams& p, const std::string& name, double value) {
         }
         return;
     }
-    fail(kExitFailed, "unknown parameter " + quote_text(name) + "; parameters are: " + parameter_name_list());
+    fail(kExitFailed,
+         "unknown parameter " + quote_text(name) + "; parameters are: " + parameter_name_list());
 }

@@ -20,21 +20,21 @@ namespace {
 
 void append_escaped(std::string& out, char c) {
     const unsigned char b = static_cast<unsigned char>(c);
-        switch (c) {
-            case '\r': out += "\\r"; return;
-            case '\n': out += "\\n"; return;
-            case '\t': out += "\\t"; return;
-            case '"': out += "\\\""; return;
-            case '\\': out += "\\\\"; return;
-            default: break;
-        }
-        if (b < 0x20 || b >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", b);
-            out += hex;
-        } else {
-            out += c;
-        }
+    switch (c) {
+        case '\r': out += "\\r"; return;
+        case '\n': out += "\\n"; return;
+        case '\t': out += "\\t"; return;
+        case '"': out += "\\\""; return;
+        case '\\': out += "\\\\"; return;
+        default: break;
+    }
+    if (b < 0x20 || b >= 0x7f) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", b);
+        out += hex;
+    } else {
+        out += c;
+    }
 }
 
 }  // namespace

@@ -12,10 +12,10 @@
 
 // The exit status of every tool.
 enum ExitCode : int {
-    kExitOk = 0,           // done; every check passed
-    kExitFailed = 1,       // a check failed, or a file held bad data
-    kExitUsage = 2,        // bad command line, or an input file that is not there
-    kExitEnvironment = 3,  // the library, a file system or the plotting package cannot be used
+    kExitOk = 0,             // done; every check passed
+    kExitFailed = 1,         // a check failed, or a file held bad data
+    kExitUsage = 2,          // bad command line, or an input file that is not there
+    kExitEnvironment = 3,    // the library, a file system or the plotting package cannot be used
     kExitInterrupted = 130,  // Ctrl-C: 128 + SIGINT, as a shell reports it
 };
 

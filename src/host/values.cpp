@@ -24,7 +24,8 @@ double number_or_fail(std::string_view text, const std::string& what) {
     double value = 0.0;
     switch (parse_number(text, value)) {
         case NumberError::none: return value;
-        case NumberError::out_of_range: fail(kExitFailed, what + ": out of range: " + quote_text(text));
+        case NumberError::out_of_range:
+            fail(kExitFailed, what + ": out of range: " + quote_text(text));
         case NumberError::not_a_number: break;
     }
     fail(kExitFailed, what + ": not a number: " + quote_text(text));
@@ -59,7 +60,8 @@ std::string_view without_byte_order_mark(std::string_view text) {
 
 Assignment parse_assignment(std::string_view text, const std::string& where) {
     const size_t eq = text.find('=');
-    if (eq == std::string_view::npos) fail(kExitFailed, where + ": expected NAME=VALUE, got " + quote_text(text));
+    if (eq == std::string_view::npos)
+        fail(kExitFailed, where + ": expected NAME=VALUE, got " + quote_text(text));
     Assignment a{std::string(trim(text.substr(0, eq))), 0.0};
     if (a.name.empty()) fail(kExitFailed, where + ": no name before '=' in " + quote_text(text));
     a.value = number_or_fail(trim(text.substr(eq + 1)), where + ": value of " + quote_text(a.name));
@@ -121,7 +123,8 @@ std::string parameter_text(const GuideWParams& p) {
 void check_names_unique(const std::vector<Assignment>& list, const std::string& what) {
     for (size_t j = 0; j < list.size(); ++j) {
         for (size_t i = 0; i < j; ++i) {
-            if (list[i].name == list[j].name) fail(kExitUsage, what + ": " + quote_text(list[j].name) + " is given twice");
+            if (list[i].name == list[j].name)
+                fail(kExitUsage, what + ": " + quote_text(list[j].name) + " is given twice");
         }
     }
 }

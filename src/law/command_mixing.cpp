@@ -106,8 +106,8 @@ double blended_load(const ExternalCommands& ext, const FlightState& fs, const Gu
 
 MixedCommands mix_commands(GuideWModeBand band, const GuidanceCommand& cmd,
                            const ExternalCommands& ext, const AircraftState& ac,
-                           const GuideWParams& p, const FlightState& fs,
-                           const GuidanceResults& res, GuideWStates& dw) {
+                           const GuideWParams& p, const FlightState& fs, const GuidanceResults& res,
+                           GuideWStates& dw) {
     const double guidance_weight = 1.0 - ext.weight;
 
     update_orbit_latch(band, ac, fs, dw);
@@ -123,7 +123,8 @@ MixedCommands mix_commands(GuideWModeBand band, const GuidanceCommand& cmd,
         bank_cmd_deg = orbit_bank_command(cmd, ext.nz_g, ac.altitude_m, fs.yaw_n_deg, dw);
     }
     MixedCommands out;
-    out.lat_cmd = lateral_command(p, wrap_once_deg(bank_cmd_deg - fs.roll_n_deg), ac.roll_rate_degps);
+    out.lat_cmd =
+        lateral_command(p, wrap_once_deg(bank_cmd_deg - fs.roll_n_deg), ac.roll_rate_degps);
 
     const double nz_mix_g =
         blends(band) ? blended_load(ext, fs, res, guidance_weight, window)

@@ -25,8 +25,8 @@ constexpr double kQuotientUnderflow_deg = 0x1p-1000;
 // changes from one step to the next without pattern. a + 0 is a for the
 // nonzero angles that take this path.
 double mod360(double a_deg) {
-    const bool in_range = std::fabs(a_deg) < kFullTurn_deg &&
-                          (a_deg > 0.0 || a_deg < -kQuotientUnderflow_deg);
+    const bool in_range =
+        std::fabs(a_deg) < kFullTurn_deg && (a_deg > 0.0 || a_deg < -kQuotientUnderflow_deg);
     const double turn_deg = a_deg < 0.0 ? kFullTurn_deg : 0.0;
     if (in_range) return a_deg + turn_deg;
     return a_deg - kFullTurn_deg * std::floor(a_deg / kFullTurn_deg);

@@ -12,8 +12,7 @@
 
 // Turn rate (rad/s) within what the aircraft can turn at its speed.
 inline double limit_turn_rate(double raw_rate_radps, const PathSpeeds& path) {
-    return limit_upper_first(raw_rate_radps, -path.turn_rate_max_radps,
-                             path.turn_rate_max_radps);
+    return limit_upper_first(raw_rate_radps, -path.turn_rate_max_radps, path.turn_rate_max_radps);
 }
 
 // Horizontal load (g) of a turn at turn_rate (rad/s).

@@ -16,29 +16,19 @@
 #include "law_constants.h"
 
 // Exactly 1: only the law's own "set" value; 0.3, 2 and NaN are not set.
-inline bool flag_is_one(double flag) {
-    return flag == 1.0;
-}
+inline bool flag_is_one(double flag) { return flag == 1.0; }
 
 // Exactly 0 (either sign): only the law's own "clear" value; 0.3 and NaN are
 // not clear.
-inline bool flag_is_zero(double flag) {
-    return flag == 0.0;
-}
+inline bool flag_is_zero(double flag) { return flag == 0.0; }
 
 // Anything but 0: 0.3, -1 and NaN all count as set.
-inline bool flag_is_nonzero(double flag) {
-    return flag != 0.0;
-}
+inline bool flag_is_nonzero(double flag) { return flag != 0.0; }
 
 // The mode latches are read against one half. Above it counts as set ...
-inline bool flag_above_half(double flag) {
-    return flag > kModeLatchHalf;
-}
+inline bool flag_above_half(double flag) { return flag > kModeLatchHalf; }
 
 // ... below it as clear; exactly 0.5 and NaN are neither.
-inline bool flag_below_half(double flag) {
-    return flag < kModeLatchHalf;
-}
+inline bool flag_below_half(double flag) { return flag < kModeLatchHalf; }
 
 #endif

@@ -40,8 +40,7 @@ bool upright_recovery_starts(const GuidanceCommand& cmd, const FlightState& fs,
 
 bool upright_recovery_ends(const AttitudeTests& att, const GuideWStates& dw) {
     return !att.inverted && flag_is_one(dw.upright_latch) &&
-           (att.roll_abs_deg < kRecoveryEndRoll_deg ||
-            dw.front_roll_err < kRecoveryEndRollErr_deg);
+           (att.roll_abs_deg < kRecoveryEndRoll_deg || dw.front_roll_err < kRecoveryEndRollErr_deg);
 }
 
 }  // namespace
@@ -50,8 +49,8 @@ void cancel_upright_recovery(GuideWStates& dw) {
     if (flag_is_one(dw.upright_latch)) dw.upright_latch = 0.0;
 }
 
-void forward_pursuit(const GuidanceCommand& cmd, const FlightState& fs,
-                     const GuidanceGeometry& geo, GuideWStates& dw, GuidanceResults& res) {
+void forward_pursuit(const GuidanceCommand& cmd, const FlightState& fs, const GuidanceGeometry& geo,
+                     GuideWStates& dw, GuidanceResults& res) {
     const AttitudeTests& att = geo.attitude;
 
     // Demands. The turn rate is written 0 - ((-err) / T) so that a zero
@@ -61,8 +60,8 @@ void forward_pursuit(const GuidanceCommand& cmd, const FlightState& fs,
     const double turn_rate = limit_turn_rate(0.0 - ((-az_err_rad) / t_turn_s), geo.path);
     const double n_h_g = horizontal_load_demand(turn_rate, geo.path);
     const double n_v_g = vertical_load_demand(flight_path_rate_demand(geo, fs), geo.path);
-    res.nz_guid_g = limit_upper_first(combined_load_demand(n_h_g, n_v_g, geo), -fs.n_lim_g,
-                                      fs.n_lim_g);
+    res.nz_guid_g =
+        limit_upper_first(combined_load_demand(n_h_g, n_v_g, geo), -fs.n_lim_g, fs.n_lim_g);
 
     // A NaN tilt takes the inverted limit here.
     const double bank_limit_deg = !att.inverted ? kUprightBankLimit_deg : kInvertedBankLimit_deg;

@@ -34,9 +34,7 @@ struct SinCos {
 
 // Sine and cosine of one angle side by side, which the compiler forms in one
 // sincos call.
-inline SinCos sin_cos(double a_rad) {
-    return SinCos{std::sin(a_rad), std::cos(a_rad)};
-}
+inline SinCos sin_cos(double a_rad) { return SinCos{std::sin(a_rad), std::cos(a_rad)}; }
 
 struct CommandAngles {
     double elev_rad;
@@ -48,7 +46,7 @@ struct FlightPath {
     double v_tot_mps;
     double gamma_rad;  // flight-path angle, positive up
     double cos_gamma;
-    double chi_rad;    // track azimuth, in (-pi, pi]
+    double chi_rad;  // track azimuth, in (-pi, pi]
 };
 
 struct AttitudeTrig {
@@ -180,9 +178,8 @@ void tilt_side(const FlightState& fs, const AttitudeTrig& a, AttitudeTests& att)
 // Steer the velocity vector (guide_ref 1 or 2) or the nose (any other
 // value, NaN included). Azimuth errors are positive when the command lies
 // clockwise (towards +z) of the reference.
-ReferenceErrors reference_errors(double guide_ref, const FlightState& fs,
-                                 const CommandAngles& cmd, const FlightPath& path,
-                                 const AttitudeTrig& a) {
+ReferenceErrors reference_errors(double guide_ref, const FlightState& fs, const CommandAngles& cmd,
+                                 const FlightPath& path, const AttitudeTrig& a) {
     ReferenceErrors r;
     r.az_err_body_rad = wrap_once_rad(cmd.azim_rad - kRadPerDeg * fs.yaw_n_deg);
     r.steer_velocity = guide_ref == 1.0 || guide_ref == 2.0;
@@ -218,10 +215,9 @@ Substitution substitution(const CommandErrors& e, const AttitudeTests& att,
     return Substitution::none;
 }
 
-AnglesNeeded angles_needed(Substitution sub, const ReferenceErrors& ref,
-                           const AttitudeTests& att) {
-    const bool reference = sub == Substitution::reference_angle_if_off_plane ||
-                           sub == Substitution::reference_angle;
+AnglesNeeded angles_needed(Substitution sub, const ReferenceErrors& ref, const AttitudeTests& att) {
+    const bool reference =
+        sub == Substitution::reference_angle_if_off_plane || sub == Substitution::reference_angle;
     return AnglesNeeded{sub == Substitution::velocity_angle || (reference && ref.steer_velocity),
                         !att.upright || (reference && !ref.steer_velocity)};
 }
@@ -258,15 +254,16 @@ double substituted_elevation_error(Substitution sub, const CommandErrors& e,
 }  // namespace
 
 GuidanceGeometry guidance_geometry(const GuidanceCommand& command, const AircraftState& ac,
-                                   double guide_ref, const GuideWStates& dw, const FlightState& fs) {
+                                   double guide_ref, const GuideWStates& dw,
+                                   const FlightState& fs) {
     const CommandAngles cmd = command_angles(command);
     const FlightPath path = flight_path(ac);
     const AttitudeTrig trig = attitude_trig(fs);
     const ReferenceErrors ref = reference_errors(guide_ref, fs, cmd, path, trig);
 
     GuidanceGeometry geo;
-    geo.path = PathSpeeds{path.v_h_mps, path.v_tot_mps, path.cos_gamma,
-                          kMaxTurnAccel_mps2 / path.v_h_mps};
+    geo.path =
+        PathSpeeds{path.v_h_mps, path.v_tot_mps, path.cos_gamma, kMaxTurnAccel_mps2 / path.v_h_mps};
 
     AttitudeTests& att = geo.attitude;
     att.cos_pitch = trig.cos_pitch;

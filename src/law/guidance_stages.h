@@ -64,11 +64,11 @@ struct InputRoles {
 };
 
 inline InputRoles input_roles(const GuideWInputs& u) {
-    return InputRoles{GuideW_mode_band(u.mode),
-                      GuidanceCommand{u.speed_cmd, u.elev_cmd, u.azim_cmd},
-                      ExternalCommands{u.ext_weight, u.ext_nz, u.ext_bank, u.ext_throttle, u.ext_lat},
-                      AircraftState{u.yaw, u.pitch, u.roll, u.tas, u.vel_up, u.vel_north, u.vel_east,
-                                    u.roll_rate, u.altitude}};
+    return InputRoles{
+        GuideW_mode_band(u.mode), GuidanceCommand{u.speed_cmd, u.elev_cmd, u.azim_cmd},
+        ExternalCommands{u.ext_weight, u.ext_nz, u.ext_bank, u.ext_throttle, u.ext_lat},
+        AircraftState{u.yaw, u.pitch, u.roll, u.tas, u.vel_up, u.vel_north, u.vel_east, u.roll_rate,
+                      u.altitude}};
 }
 
 // The conditioned flight state of one step.
@@ -117,8 +117,8 @@ struct AttitudeTests {
 
 // Where the command lies from the selected reference (velocity or nose).
 struct CommandErrors {
-    bool behind;             // not (|az_err| <= 90 deg): a NaN error is behind
-    double az_err_rad;       // positive when the command lies clockwise
+    bool behind;        // not (|az_err| <= 90 deg): a NaN error is behind
+    double az_err_rad;  // positive when the command lies clockwise
     double az_err_abs_rad;
     double az_err_body_rad;  // commanded azimuth minus heading
     double elev_err_rad;     // after the substitutions for awkward cases
@@ -142,11 +142,10 @@ GuidanceGeometry guidance_geometry(const GuidanceCommand& cmd, const AircraftSta
 enum class RearManoeuvre { dive, climb };
 
 RearManoeuvre rear_manoeuvres(const GuidanceCommand& cmd, const FlightState& fs,
-                              const GuidanceGeometry& geo, GuideWStates& dw,
-                              GuidanceResults& res);
+                              const GuidanceGeometry& geo, GuideWStates& dw, GuidanceResults& res);
 
-void forward_pursuit(const GuidanceCommand& cmd, const FlightState& fs,
-                     const GuidanceGeometry& geo, GuideWStates& dw, GuidanceResults& res);
+void forward_pursuit(const GuidanceCommand& cmd, const FlightState& fs, const GuidanceGeometry& geo,
+                     GuideWStates& dw, GuidanceResults& res);
 
 // Guidance proper (guide_ref not 0): the geometry, one branch, and the
 // latch hand-overs between the hemispheres. Replaces res; returns the
@@ -163,8 +162,8 @@ struct MixedCommands {
 // references.
 MixedCommands mix_commands(GuideWModeBand band, const GuidanceCommand& cmd,
                            const ExternalCommands& ext, const AircraftState& ac,
-                           const GuideWParams& p, const FlightState& fs,
-                           const GuidanceResults& res, GuideWStates& dw);
+                           const GuideWParams& p, const FlightState& fs, const GuidanceResults& res,
+                           GuideWStates& dw);
 
 // Returns throttle_cmd.
 double throttle_command(GuideWModeBand band, const ExternalCommands& ext, const AircraftState& ac,

@@ -7,9 +7,7 @@
 namespace {
 
 // Remember, for the next step ahead, that this one was behind.
-void mark_command_behind(GuideWStates& dw) {
-    dw.was_behind = 1.0;
-}
+void mark_command_behind(GuideWStates& dw) { dw.was_behind = 1.0; }
 
 // The first step ahead after steps behind: remember the roll at which the
 // target came ahead (forward pursuit holds it while upside down).

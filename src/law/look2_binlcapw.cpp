@@ -34,17 +34,15 @@ Interval find_interval(double x, const double* b, uint32_t m) {
 
 // Interpolates along dimension 0 from position base; the last entry of the
 // dimension is taken directly, without reading a neighbour.
-double along_dim0(const double* table, uint32_t base, const Interval& i0,
-                  uint32_t max0) {
+double along_dim0(const double* table, uint32_t base, const Interval& i0, uint32_t max0) {
     if (i0.index == max0) return table[base];
     return (table[base + 1u] - table[base]) * i0.fraction + table[base];
 }
 
 }  // namespace
 
-double look2_binlcapw(double x0, double x1, const double* breaks0,
-                      const double* breaks1, const double* table,
-                      const uint32_t* max_index, uint32_t stride) {
+double look2_binlcapw(double x0, double x1, const double* breaks0, const double* breaks1,
+                      const double* table, const uint32_t* max_index, uint32_t stride) {
     const Interval i0 = find_interval(x0, breaks0, max_index[0]);
     const Interval i1 = find_interval(x1, breaks1, max_index[1]);
 

@@ -129,9 +129,7 @@ inline double GuideW_nonzero(double x) {
 }
 
 // -1 for negative values, +1 otherwise (zero, minus zero and NaN included).
-inline double GuideW_signg(double x) {
-    return x < 0.0 ? -1.0 : 1.0;
-}
+inline double GuideW_signg(double x) { return x < 0.0 ? -1.0 : 1.0; }
 
 // ---- Time constants ---------------------------------------------------------
 
@@ -158,8 +156,8 @@ inline double GuideW_T_turn_cal(double err_rad, double sigma_root) {
 inline double GuideW_T_pitch_cal(double err_rad, double sigma_root) {
     const double e = std::fabs(err_rad);
     const double r = (e - kDeg30_rad) / kDeg30_rad;
-    const double k = e < kDeg30_rad ? r + kPitchScaleAt30
-                                    : kPitchScaleSlopeBeyond30 * r + kPitchScaleAt30;
+    const double k =
+        e < kDeg30_rad ? r + kPitchScaleAt30 : kPitchScaleSlopeBeyond30 * r + kPitchScaleAt30;
     return (k * kPitchTimeUnit_s) / sigma_root;
 }
 

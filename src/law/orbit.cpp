@@ -18,8 +18,9 @@ double orbit_bank_command(const GuidanceCommand& cmd, double ext_nz_g, double al
     if (!(std::fabs(turn_nz_g) <= kLevelTurnMinLoad_g)) {
         level_turn_bank_deg = (kHalfTurn_deg * std::acos(1.0 / turn_nz_g)) / kPi;
         const double yaw_delta_deg = wrap_once_deg(yaw_n_deg - dw.orbit_yaw_ref);
-        alt_target_m = orbit_altitude_target_m(yaw_delta_deg, orbit_radius_m(cmd.speed_mps, turn_nz_g),
-                                               cmd.elev_deg, dw.orbit_alt_ref);
+        alt_target_m =
+            orbit_altitude_target_m(yaw_delta_deg, orbit_radius_m(cmd.speed_mps, turn_nz_g),
+                                    cmd.elev_deg, dw.orbit_alt_ref);
     }
 
     // Above the target bank harder (and sink), below bank less.

@@ -26,8 +26,8 @@ inline double orbit_radius_m(double speed_mps, double turn_nz_g) {
 // within +-180) from its references: r sin(elev_cmd) higher for every quarter
 // turn, so twice that at the half turn and back towards the start over the
 // second half of each circle. elev_cmd is converted with the orbit's own 57.3.
-inline double orbit_altitude_target_m(double yaw_delta_deg, double radius_m,
-                                      double elev_cmd_deg, double alt_ref_m) {
+inline double orbit_altitude_target_m(double yaw_delta_deg, double radius_m, double elev_cmd_deg,
+                                      double alt_ref_m) {
     return (std::fabs(yaw_delta_deg) / kQuarterTurn_deg) *
                (radius_m * std::sin(elev_cmd_deg / kOrbitDegPerRad)) +
            alt_ref_m;

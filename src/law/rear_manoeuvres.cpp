@@ -67,9 +67,8 @@ void split_manoeuvre(const FlightState& fs, const GuidanceGeometry& geo, GuideWS
     res.bank_guid_deg = dw.splits_bank;
     res.nz_guid_g = limit_upper_first(load_g, -fs.n_lim_g, fs.n_lim_g);
 
-    if (flag_is_zero(dw.splits_pull) &&
-        (geo.attitude.roll_abs_deg > kSplitsInvertedRoll_deg ||
-         dw.splits_timer > kSplitsRollTime_s)) {
+    if (flag_is_zero(dw.splits_pull) && (geo.attitude.roll_abs_deg > kSplitsInvertedRoll_deg ||
+                                         dw.splits_timer > kSplitsRollTime_s)) {
         dw.splits_pull = 1.0;  // pull from the next dive step on
     }
 }
@@ -80,8 +79,8 @@ void rear_turn(const FlightState& fs, const GuidanceGeometry& geo, GuideWStates&
     const double n_v_g = vertical_load_demand(flight_path_rate_demand(geo, fs), geo.path);
 
     // Never push in a rear turn: a non-positive vertical demand is dropped.
-    const double n_tot_g = n_v_g > 0.0 ? std::sqrt(n_h_g * n_h_g + n_v_g * n_v_g)
-                                       : std::sqrt(n_h_g * n_h_g);
+    const double n_tot_g =
+        n_v_g > 0.0 ? std::sqrt(n_h_g * n_h_g + n_v_g * n_v_g) : std::sqrt(n_h_g * n_h_g);
     res.nz_guid_g = limit_upper_first(n_tot_g, -fs.n_lim_g, fs.n_lim_g);
 
     // With a descending demand the lift must carry less than the path's
@@ -192,8 +191,7 @@ double rear_speed_reference(const GuidanceCommand& cmd, const FlightState& fs, d
 }  // namespace
 
 RearManoeuvre rear_manoeuvres(const GuidanceCommand& cmd, const FlightState& fs,
-                              const GuidanceGeometry& geo, GuideWStates& dw,
-                              GuidanceResults& res) {
+                              const GuidanceGeometry& geo, GuideWStates& dw, GuidanceResults& res) {
     RearManoeuvre flown = RearManoeuvre::climb;  // also for a NaN command
     if (geo.errors.elev_cmd_rad < 0.0) {
         flown = RearManoeuvre::dive;

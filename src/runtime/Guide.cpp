@@ -46,12 +46,7 @@ void Guide_GetOutput(double* outputs) {
 #undef GUIDE_COPY_OUT
 }
 
-void Guide_Display(void) {
-    (void)std::printf("HAHA ! FINALLY YOU FIND IT !");
-}
+void Guide_Display(void) { (void)std::printf("HAHA ! FINALLY YOU FIND IT !"); }
 
-void Guide_Exit(void) {
-    GuideW_terminate();
-}
-
+void Guide_Exit(void) { GuideW_terminate(); }
 }

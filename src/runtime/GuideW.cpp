@@ -20,8 +20,6 @@ void GuideW_initialize() {
     GuideW_DW = kFreshStates;
 }
 
-void GuideW_step() {
-    guidance_step(GuideW_U, GuideW_P, GuideW_DW, GuideW_Y);
-}
+void GuideW_step() { guidance_step(GuideW_U, GuideW_P, GuideW_DW, GuideW_Y); }
 
 void GuideW_terminate() {}

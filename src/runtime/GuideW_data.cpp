@@ -35,21 +35,17 @@ constexpr GuideWParams kGuideWDefaultParams = {
     // clang-format on
 
     // thr_alt_bp
-    {0.0, 2000.0, 4000.0, 6000.0, 8000.0, 10000.0, 12000.0, 14000.0, 16000.0,
-     18000.0, 20000.0},
+    {0.0, 2000.0, 4000.0, 6000.0, 8000.0, 10000.0, 12000.0, 14000.0, 16000.0, 18000.0, 20000.0},
 
     // thr_spd_bp
-    {100.0, 150.0, 200.0, 250.0, 300.0, 350.0, 400.0, 450.0, 500.0, 550.0,
-     600.0, 650.0},
+    {100.0, 150.0, 200.0, 250.0, 300.0, 350.0, 400.0, 450.0, 500.0, 550.0, 600.0, 650.0},
 
-    0.01,  // thr_gain
-    1.2,   // thr_max
-    0.0,   // thr_min
+    0.01,      // thr_gain
+    1.2,       // thr_max
+    0.0,       // thr_min
     {10, 11},  // thr_max_index: the whole table
 };
 
 GuideWParams GuideW_P = kGuideWDefaultParams;
 
-const GuideWParams& guidance_default_params() {
-    return kGuideWDefaultParams;
-}
+const GuideWParams& guidance_default_params() { return kGuideWDefaultParams; }

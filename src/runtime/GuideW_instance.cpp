@@ -29,13 +29,9 @@ const char* const kOverrunText = "Overrun";
 // than it saves.
 constexpr size_t kMinInstancesPerThread = 64;
 
-void copy_in(GuideWInputs& u, const double* inputs) {
-    std::memcpy(&u, inputs, sizeof u);
-}
+void copy_in(GuideWInputs& u, const double* inputs) { std::memcpy(&u, inputs, sizeof u); }
 
-void copy_out(double* outputs, const GuideWOutputs& y) {
-    std::memcpy(outputs, &y, sizeof y);
-}
+void copy_out(double* outputs, const GuideWOutputs& y) { std::memcpy(outputs, &y, sizeof y); }
 
 void guarded_step(GuideWInstance& inst, const double* inputs, double* outputs) {
     if (inst.busy.exchange(true, std::memory_order_acquire)) {
@@ -76,7 +72,8 @@ size_t batch_helpers(size_t count, unsigned threads) {
 }  // namespace
 
 static_assert(sizeof(GuideWInputs) == GUIDEW_INPUT_COUNT * sizeof(double), "inputs are an array");
-static_assert(sizeof(GuideWOutputs) == GUIDEW_OUTPUT_COUNT * sizeof(double), "outputs are an array");
+static_assert(sizeof(GuideWOutputs) == GUIDEW_OUTPUT_COUNT * sizeof(double),
+              "outputs are an array");
 
 extern "C" {
 
@@ -86,9 +83,7 @@ GuideWInstance* GuideW_instance_create(void) {
     return m;
 }
 
-void GuideW_instance_destroy(GuideWInstance* m) {
-    delete m;
-}
+void GuideW_instance_destroy(GuideWInstance* m) { delete m; }
 
 void GuideW_instance_initialize(GuideWInstance* m) {
     m->m.error_status = nullptr;
@@ -97,9 +92,7 @@ void GuideW_instance_initialize(GuideWInstance* m) {
     m->y = GuideWOutputs{};
 }
 
-void GuideW_instance_step(GuideWInstance* m) {
-    guarded_step(*m, nullptr, nullptr);
-}
+void GuideW_instance_step(GuideWInstance* m) { guarded_step(*m, nullptr, nullptr); }
 
 void GuideW_instance_one_step(GuideWInstance* m, const double* inputs, double* outputs) {
     guarded_step(*m, inputs, outputs);
@@ -110,9 +103,7 @@ GuideWOutputs* GuideW_instance_outputs(GuideWInstance* m) { return &m->y; }
 GuideWParams* GuideW_instance_params(GuideWInstance* m) { return &m->p; }
 GuideWStates* GuideW_instance_states(GuideWInstance* m) { return &m->dw; }
 
-const char* GuideW_instance_error_status(const GuideWInstance* m) {
-    return m->m.error_status;
-}
+const char* GuideW_instance_error_status(const GuideWInstance* m) { return m->m.error_status; }
 
 int GuideW_step_batch(GuideWInstance* const* models, size_t count, const double* inputs,
                       double* outputs, unsigned threads) {
@@ -137,8 +128,5 @@ unsigned GuideW_batch_start(unsigned threads) {
     return static_cast<unsigned>(batch_pool_start(wanted) + 1u);
 }
 
-void GuideW_default_params(GuideWParams* out) {
-    *out = guidance_default_params();
-}
-
+void GuideW_default_params(GuideWParams* out) { *out = guidance_default_params(); }
 }

@@ -215,10 +215,10 @@ private:
         }
     }
 
-    std::mutex run_mutex_;  // one batch at a time uses the workers
+    std::mutex run_mutex_;   // one batch at a time uses the workers
     HelperBackoff backoff_;  // under run_mutex_
 
-    std::mutex mutex_;  // guards everything below but the two atomics
+    std::mutex mutex_;                  // guards everything below but the two atomics
     std::condition_variable wake_;      // a new batch, or stop
     std::condition_variable finished_;  // the last chunk of a batch is done
     std::condition_variable ready_;     // a new worker waits for work
@@ -243,9 +243,7 @@ BatchPool& pool() {
 
 }  // namespace
 
-size_t batch_pool_start(size_t helpers) {
-    return pool().start(helpers);
-}
+size_t batch_pool_start(size_t helpers) { return pool().start(helpers); }
 
 void batch_pool_run(BatchRowsFn fn, const void* job, size_t count, size_t helpers) {
     pool().run(fn, job, count, helpers);

@@ -98,8 +98,8 @@ void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac)
     const double weight = cfg.mass_kg * kG0_mps2;
     const double n_max = qs * cfg.cl_max / weight, n_min = qs * cfg.cl_min / weight;
     const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
-    ac.load_g = std::clamp(lag(ac.load_g, std::clamp(n_cmd, n_min, n_max), cfg.load_lag_s),
-                           n_min, n_max);
+    ac.load_g =
+        std::clamp(lag(ac.load_g, std::clamp(n_cmd, n_min, n_max), cfg.load_lag_s), n_min, n_max);
 
     const double thr_cmd = std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0;
     ac.thrust_frac = lag(ac.thrust_frac, std::max(thr_cmd, 0.0), cfg.thrust_lag_s);

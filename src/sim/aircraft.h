@@ -21,11 +21,11 @@
 struct AircraftConfig {
     double mass_kg = 12000.0;
     double wing_area_m2 = 30.0;
-    double cl_max = 1.4;            // lift coefficient limit, positive g
-    double cl_min = -0.7;           // lift coefficient limit, negative g
-    double cd0 = 0.018;             // zero-lift drag coefficient
-    double induced_drag_k = 0.12;   // drag due to lift, per CL squared
-    double max_thrust_N = 130000.0; // at throttle 1
+    double cl_max = 1.4;             // lift coefficient limit, positive g
+    double cl_min = -0.7;            // lift coefficient limit, negative g
+    double cd0 = 0.018;              // zero-lift drag coefficient
+    double induced_drag_k = 0.12;    // drag due to lift, per CL squared
+    double max_thrust_N = 130000.0;  // at throttle 1
     double max_roll_rate_dps = 240.0;
     double roll_lag_s = 0.1;
     double load_lag_s = 0.15;
@@ -36,15 +36,15 @@ struct AircraftConfig {
 struct InitialFlight {
     double altitude_m = 3000.0;
     double speed_mps = 200.0;
-    double heading_deg = 0.0;      // track azimuth
-    double path_deg = 0.0;         // flight-path angle, positive up
-    double bank_deg = 0.0;         // positive: right wing down
+    double heading_deg = 0.0;  // track azimuth
+    double path_deg = 0.0;     // flight-path angle, positive up
+    double bank_deg = 0.0;     // positive: right wing down
 };
 
 struct Aircraft {
-    V3 position;        // m; y is the altitude
-    V3 velocity;        // m/s
-    V3 lift_dir;        // unit, perpendicular to the velocity
+    V3 position;  // m; y is the altitude
+    V3 velocity;  // m/s
+    V3 lift_dir;  // unit, perpendicular to the velocity
     double roll_rate_dps = 0.0;
     double load_g = 1.0;
     double thrust_frac = 0.0;

@@ -41,12 +41,17 @@ std::unique_ptr<AircraftModel> model_from_folder(const std::string& given) {
     const fs::path dir = fs::absolute(fs::path(given)).lexically_normal();
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
-        throw AircraftError(AircraftError::kUnknown, "aircraft " + given + ": not a known aircraft and no such folder (available: " +
-                            available_aircraft() + ")");
+        throw AircraftError(AircraftError::kUnknown,
+                            "aircraft " + given +
+                                ": not a known aircraft and no such folder (available: " +
+                                available_aircraft() + ")");
     }
-    const std::string model = (dir.filename().empty() ? dir.parent_path() : dir).filename().string();
+    const std::string model =
+        (dir.filename().empty() ? dir.parent_path() : dir).filename().string();
     if (!fs::is_regular_file(dir / (model + ".xml"), ec)) {
-        throw AircraftError(AircraftError::kUnknown, "aircraft " + given + ": not a JSBSim aircraft folder (no " + model + ".xml in it)");
+        throw AircraftError(
+            AircraftError::kUnknown,
+            "aircraft " + given + ": not a JSBSim aircraft folder (no " + model + ".xml in it)");
     }
     const std::string root = jsbsim_root_dir();
     ControlGains gains = *find_aircraft("f15");  // the generic inner loop, a fighter's envelope
@@ -61,14 +66,21 @@ std::unique_ptr<AircraftModel> make_model(const std::string& name) {
 #ifdef GUIDE_HAVE_JSBSIM
     if (const ControlGains* g = find_aircraft(name)) {
         const fs::path root = jsbsim_root_dir();
-        if (root.empty()) throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim's aircraft data not found (set GUIDE_JSBSIM_ROOT)");
-        return std::make_unique<JsbsimModel>(name, root.string(), (root / "aircraft").string(), g->folder, *g);
+        if (root.empty())
+            throw AircraftError(
+                AircraftError::kLoad,
+                "aircraft " + name + ": JSBSim's aircraft data not found (set GUIDE_JSBSIM_ROOT)");
+        return std::make_unique<JsbsimModel>(name, root.string(), (root / "aircraft").string(),
+                                             g->folder, *g);
     }
-    if (name.find('/') != std::string::npos || name == "." || name == "..") return model_from_folder(name);
-    throw AircraftError(AircraftError::kUnknown, "unknown aircraft " + name + " (available: " + available_aircraft() + ")");
+    if (name.find('/') != std::string::npos || name == "." || name == "..")
+        return model_from_folder(name);
+    throw AircraftError(AircraftError::kUnknown,
+                        "unknown aircraft " + name + " (available: " + available_aircraft() + ")");
 #else
-    throw AircraftError(AircraftError::kUnknown, "unknown aircraft " + name + " (available: " + available_aircraft() +
-                        "; this build has no JSBSim)");
+    throw AircraftError(AircraftError::kUnknown, "unknown aircraft " + name +
+                                                     " (available: " + available_aircraft() +
+                                                     "; this build has no JSBSim)");
 #endif
 }
 

@@ -22,9 +22,9 @@
 class AircraftError : public std::runtime_error {
 public:
     enum Kind {
-        kUnknown,    // no aircraft of that name, or a folder that is not one
-        kLoad,       // the aircraft's files could not be loaded
-        kTrim,       // no straight flight at the start the scenario asks
+        kUnknown,  // no aircraft of that name, or a folder that is not one
+        kLoad,     // the aircraft's files could not be loaded
+        kTrim,     // no straight flight at the start the scenario asks
     };
     AircraftError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
     Kind kind() const { return kind_; }
@@ -35,10 +35,10 @@ private:
 
 // The envelope a flight must stay inside, as the aircraft's data give it.
 struct AircraftLimits {
-    double max_load_g = INFINITY;    // structural positive limit
-    double min_load_g = -INFINITY;   // structural negative limit
-    double max_alpha_deg = INFINITY; // angle of attack the data reach
-    double max_roll_rate_dps = INFINITY; // the roll-rate demand it follows at most
+    double max_load_g = INFINITY;         // structural positive limit
+    double min_load_g = -INFINITY;        // structural negative limit
+    double max_alpha_deg = INFINITY;      // angle of attack the data reach
+    double max_roll_rate_dps = INFINITY;  // the roll-rate demand it follows at most
 };
 
 class AircraftModel {

@@ -27,7 +27,8 @@ Scenario suited_builtin(const Scenario& sc, const std::string& aircraft) {
         const nlohmann::json as_built = builtin;
         suit_builtin(builtin, aircraft);
         if (builtin == as_built) return sc;
-        Scenario suited = parse_scenarios(builtin.dump(), "built-in " + sc.name + " on " + aircraft).at(0);
+        Scenario suited =
+            parse_scenarios(builtin.dump(), "built-in " + sc.name + " on " + aircraft).at(0);
         suited.aircraft = sc.aircraft;
         return suited;
     }

@@ -22,11 +22,11 @@
 #include "aircraft_model.h"
 
 struct ControlGains {
-    std::string name;          // as scenarios name it
-    std::string folder;        // JSBSim aircraft folder (and model file) name
+    std::string name;    // as scenarios name it
+    std::string folder;  // JSBSim aircraft folder (and model file) name
     std::string description;
-    double rate_hz = 200.0;    // JSBSim's own step rate; a whole multiple of the law's
-    bool fcs = false;          // drive the aircraft's own command channels
+    double rate_hz = 200.0;  // JSBSim's own step rate; a whole multiple of the law's
+    bool fcs = false;        // drive the aircraft's own command channels
     AircraftLimits limits;
     // fcs: roll stick per roll rate (1/(rad/s)), the pitch channel's gains
     // on pitch rate (per rad/s) and load factor (per g).

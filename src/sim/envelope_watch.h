@@ -15,17 +15,19 @@
 
 class EnvelopeWatch {
 public:
-    explicit EnvelopeWatch(const AircraftModel& aircraft) : aircraft_(aircraft), limits_(aircraft.limits()) {}
+    explicit EnvelopeWatch(const AircraftModel& aircraft)
+        : aircraft_(aircraft), limits_(aircraft.limits()) {}
 
     void observe(double t_s) {
         const double n = aircraft_.state().load_g, alpha = aircraft_.alpha_deg();
         if (load_.empty() && (n > limits_.max_load_g || n < limits_.min_load_g)) {
-            load_ = guidew_text::format("load factor %.2f g beyond the limits %.1f/%.1f g at t = %.2f s", n,
-                             limits_.min_load_g, limits_.max_load_g, t_s);
+            load_ = guidew_text::format(
+                "load factor %.2f g beyond the limits %.1f/%.1f g at t = %.2f s", n,
+                limits_.min_load_g, limits_.max_load_g, t_s);
         }
         if (alpha_.empty() && std::fabs(alpha) > limits_.max_alpha_deg) {
-            alpha_ = guidew_text::format("angle of attack %.1f deg beyond %.0f deg at t = %.2f s", alpha,
-                              limits_.max_alpha_deg, t_s);
+            alpha_ = guidew_text::format("angle of attack %.1f deg beyond %.0f deg at t = %.2f s",
+                                         alpha, limits_.max_alpha_deg, t_s);
         }
     }
 
@@ -37,7 +39,6 @@ public:
     }
 
 private:
-
     const AircraftModel& aircraft_;
     AircraftLimits limits_;
     std::string load_, alpha_;

@@ -39,7 +39,8 @@ void in_orbit(const GuideWInputs& u, const GuideWStates& dw, FlightSample& s) {
     if (!(std::fabs(nz) > 1.0)) return;
     s.orbit_radius_m = orbit_radius_m(u.speed_cmd, nz);
     const double delta = wrap180(u.yaw - dw.orbit_yaw_ref);
-    s.orbit_alt_target_m = orbit_altitude_target_m(delta, s.orbit_radius_m, u.elev_cmd, dw.orbit_alt_ref);
+    s.orbit_alt_target_m =
+        orbit_altitude_target_m(delta, s.orbit_radius_m, u.elev_cmd, dw.orbit_alt_ref);
 }
 
 // The first input or command that is not finite, by name; nullptr if none.
@@ -55,7 +56,8 @@ const char* first_non_finite(const GuideWInputs& u, const GuideWOutputs& y) {
 
 double input_or_output(const GuideWInputs& u, const GuideWOutputs& y, const char* name) {
     const int i = field_index(kInputNames, kInputCount, name);
-    return i >= 0 ? input_values(u)[i] : output_values(y)[field_index(kOutputNames, kOutputCount, name)];
+    return i >= 0 ? input_values(u)[i]
+                  : output_values(y)[field_index(kOutputNames, kOutputCount, name)];
 }
 
 double wrap180(double a) {
@@ -165,26 +167,31 @@ private:
         if (e_.final_speed_error_mps &&
             !(std::fabs(last_speed_ - last_speed_cmd_) <= *e_.final_speed_error_mps)) {
             failed.push_back(format("final speed error %.1f m/s above %.1f m/s",
-                                 std::fabs(last_speed_ - last_speed_cmd_), *e_.final_speed_error_mps));
+                                    std::fabs(last_speed_ - last_speed_cmd_),
+                                    *e_.final_speed_error_mps));
         }
         for (const auto& [idx, seen] : latched_) {
             if (!seen) failed.push_back(std::string(kStateNames[idx]) + " never set");
         }
         if (e_.rolls_before_pull && !pulled_after_roll_) {
-            failed.push_back(format("split manoeuvre did not roll past 90 deg (%.0f) before pulling", split_roll_));
+            failed.push_back(format(
+                "split manoeuvre did not roll past 90 deg (%.0f) before pulling", split_roll_));
         }
         if (e_.turn_direction_latched && (latched_side_ == 0 || turn_reversed_)) {
             failed.push_back(latched_side_ == 0 ? "turn direction never latched"
                                                 : "turn reversed while its direction was latched");
         }
         if (e_.passthrough && passthrough_misses_ > 0) {
-            failed.push_back(format("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
+            failed.push_back(
+                format("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
         }
         if (e_.ends_upright && !(std::fabs(last_roll_) < kQuarterTurn_deg)) {
             failed.push_back(format("ends with bank %.0f deg", last_roll_));
         }
-        if (e_.final_bank && !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
-            failed.push_back(format("final bank %.1f deg, wanted %.1f", last_roll_, e_.final_bank->value_deg));
+        if (e_.final_bank &&
+            !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
+            failed.push_back(
+                format("final bank %.1f deg, wanted %.1f", last_roll_, e_.final_bank->value_deg));
         }
         if (e_.orbit) judge_orbit(failed);
     }
@@ -193,7 +200,8 @@ private:
         const double radius = orbit_turn_rad_ > 0.0 ? orbit_dist_m_ / orbit_turn_rad_ : 0.0;
         const double rel = std::fabs(radius - orbit_radius_formula_) / orbit_radius_formula_;
         if (!(rel <= e_.orbit->radius_tolerance)) {
-            failed.push_back(format("orbit radius %.0f m, formula %.0f m", radius, orbit_radius_formula_));
+            failed.push_back(
+                format("orbit radius %.0f m, formula %.0f m", radius, orbit_radius_formula_));
         }
         if (!(orbit_alt_err_ <= e_.orbit->altitude_tolerance_m)) {
             failed.push_back(format("altitude %.0f m off the orbit profile", orbit_alt_err_));
@@ -226,8 +234,8 @@ GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc) {
     return p;
 }
 
-FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
-                           AircraftModel& aircraft, const SampleSink& sink) {
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, AircraftModel& aircraft,
+                           const SampleSink& sink) {
     const GuideWParams saved_params = *lib.params;
     lib.initialize();
     *lib.params = scenario_parameters(lib, sc);
@@ -247,8 +255,11 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
     const long steps = std::lround(sc.duration_s / kStep_s);
     for (long k = 0; k <= steps; ++k) {
         const double t = static_cast<double>(k) * kStep_s;
-        for (; next_event < sc.events.size() && sc.events[next_event].t_s <= t + kEventTimeTolerance_s; ++next_event) {
-            for (const InputChange& c : sc.events[next_event].changes) input_values(u)[c.index] = c.value;
+        for (; next_event < sc.events.size() &&
+               sc.events[next_event].t_s <= t + kEventTimeTolerance_s;
+             ++next_event) {
+            for (const InputChange& c : sc.events[next_event].changes)
+                input_values(u)[c.index] = c.value;
         }
         aircraft.sense(u);
         lib.one_step(input_values(u));
@@ -258,7 +269,8 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         const GuideWModeBand band = GuideW_mode_band(u.mode);
         steers = steers && band != GUIDEW_BAND_ORBIT && band != GUIDEW_BAND_DIRECT;
 
-        FlightSample sample{t, &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac), NAN, NAN};
+        FlightSample sample{t,   &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac),
+                            NAN, NAN};
         in_orbit(u, *lib.states, sample);
         checks.observe(sample);
         envelope.observe(t);
@@ -266,7 +278,8 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
 
         if (const char* bad = first_non_finite(u, y)) {
             ended_s = t;
-            end_reason = std::string(bad) + " is " + (std::isnan(input_or_output(u, y, bad)) ? "nan" : "infinite") +
+            end_reason = std::string(bad) + " is " +
+                         (std::isnan(input_or_output(u, y, bad)) ? "nan" : "infinite") +
                          format(" at t = %.2f s", t);
             break;
         }
@@ -278,7 +291,8 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
         }
         if (!(ac.position.y > 0.0)) {
             ended_s = t + kStep_s;
-            if (!sc.expect.may_reach_ground) end_reason = format("reached the ground at t = %.2f s", *ended_s);
+            if (!sc.expect.may_reach_ground)
+                end_reason = format("reached the ground at t = %.2f s", *ended_s);
             break;
         }
     }
@@ -289,7 +303,9 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
     for (const std::string& f : envelope.failures()) sum.failed.push_back(f);
     if (!end_reason.empty()) sum.failed.insert(sum.failed.begin(), end_reason);
     if (!steers && sc.expect.converge_within_s) {
-        sum.failed.push_back("converge_within_s asked of a flight the law does not steer (mode above 2.5 or guide_ref 0)");
+        sum.failed.push_back(
+            "converge_within_s asked of a flight the law does not steer (mode above 2.5 or "
+            "guide_ref 0)");
     }
     return sum;
 }

@@ -30,16 +30,16 @@ struct FlightSample {
 };
 
 struct FlightSummary {
-    bool steers = true;                // the mode steers towards the commanded direction
+    bool steers = true;  // the mode steers towards the commanded direction
     // The time the direction error last came within 5 deg of the command and
     // stayed there to the end; none when the flight ends outside the band.
     std::optional<double> converge_s;
     std::optional<double> first_within_s;  // the first time within 5 deg, if ever
-    double peak_load_g = 0.0;          // flown
-    double altitude_lost_m = 0.0;      // start minus lowest
-    double final_speed_err_mps = 0.0;  // final speed minus speed_cmd
-    std::optional<double> ended_s;     // the flight ended early: ground reached, or a value not finite
-    std::vector<std::string> failed;   // checks that failed, with figures
+    double peak_load_g = 0.0;              // flown
+    double altitude_lost_m = 0.0;          // start minus lowest
+    double final_speed_err_mps = 0.0;      // final speed minus speed_cmd
+    std::optional<double> ended_s;  // the flight ended early: ground reached, or a value not finite
+    std::vector<std::string> failed;  // checks that failed, with figures
 };
 
 using SampleSink = std::function<void(const FlightSample&)>;
@@ -53,13 +53,13 @@ GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc);
 // or when an input the law sees or a command it gives is not finite; both
 // fail the run (the ground not, when the scenario allows it). No printing,
 // no files: sink sees each step.
-FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
-                           const AircraftConfig& cfg, const SampleSink& sink);
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, const AircraftConfig& cfg,
+                           const SampleSink& sink);
 
 // The same with any aircraft model, reset to the scenario's start. A flight
 // also fails where the aircraft leaves its envelope (load factor, angle of
 // attack) and ends where the model can no longer be flown (its fault()).
-FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc,
-                           AircraftModel& aircraft, const SampleSink& sink);
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, AircraftModel& aircraft,
+                           const SampleSink& sink);
 
 #endif

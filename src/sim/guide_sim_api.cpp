@@ -72,9 +72,11 @@ void apply_override(json& doc, const std::string& path, const json& value) {
     size_t start = 0;
     for (;;) {
         const size_t dot = path.find('.', start);
-        const std::string part = path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        const std::string part =
+            path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         if (part.empty()) throw Refusal{"override '" + path + "': empty part in the path"};
-        if (!at->is_object()) throw Refusal{"override '" + path + "': '" + part + "' is not inside an object"};
+        if (!at->is_object())
+            throw Refusal{"override '" + path + "': '" + part + "' is not inside an object"};
         const auto [key, index] = split_index(part);
         json* next = nullptr;
         if (index >= 0 && at->contains(key) && (*at)[key].is_array()) {
@@ -152,7 +154,8 @@ ordered_json check_results(const Expectations& e, const std::vector<std::string>
     }
     ordered_json checks = ordered_json::array();
     for (size_t i = 0; i < names.size(); ++i) {
-        checks.push_back({{"check", names[i]}, {"passed", failures[i].empty()}, {"failure", failures[i]}});
+        checks.push_back(
+            {{"check", names[i]}, {"passed", failures[i].empty()}, {"failure", failures[i]}});
     }
     return checks;
 }
@@ -176,7 +179,8 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
         } catch (const json::parse_error& e) {
             throw Refusal{std::string("overrides: not valid JSON: ") + e.what()};
         }
-        if (!changes.is_object()) throw Refusal{"overrides: must be a JSON object of paths and values"};
+        if (!changes.is_object())
+            throw Refusal{"overrides: must be a JSON object of paths and values"};
     }
     // A built-in is flown as suits its aircraft (named by the scenario or
     // an override), the overrides applied after.
@@ -197,8 +201,8 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     // scenario was read with its own duration, so its events stand checked.
     if (check_only) sc.duration_s = kStep_s;
 
-    const long path_every = path_interval_s > 0.0
-                                ? std::max(1L, std::lround(path_interval_s / kStep_s)) : 0;
+    const long path_every =
+        path_interval_s > 0.0 ? std::max(1L, std::lround(path_interval_s / kStep_s)) : 0;
     const long last_step = std::lround(sc.duration_s / kStep_s);
     ExtraFigures extra;
     long step = 0;
@@ -211,13 +215,13 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     FlightSummary sum;
     try {
         sum = fly_scenario_in_instance(sc, *model, [&](const FlightSample& s) {
-        extra.min_altitude_m = std::min(extra.min_altitude_m, s.aircraft->position.y);
-        extra.final_bank_deg = s.inputs->roll;
-        if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
-            extra.path.push_back({s.t_s, s.aircraft->position.x, s.aircraft->position.z,
-                                  s.aircraft->position.y});
-        }
-        ++step;
+            extra.min_altitude_m = std::min(extra.min_altitude_m, s.aircraft->position.y);
+            extra.final_bank_deg = s.inputs->roll;
+            if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
+                extra.path.push_back({s.t_s, s.aircraft->position.x, s.aircraft->position.z,
+                                      s.aircraft->position.y});
+            }
+            ++step;
         });
     } catch (const AircraftError& e) {  // no trim at the start
         throw Refusal{e.what()};
@@ -229,13 +233,15 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     ordered_json out = {
         {"name", sc.name},
         {"scenario", doc},
-        {"metrics", {{"converge_s", converge},
-                     {"first_within_s", sum.first_within_s && sum.steers ? ordered_json(*sum.first_within_s) : ordered_json()},
-                     {"peak_load_g", sum.peak_load_g},
-                     {"altitude_lost_m", sum.altitude_lost_m},
-                     {"final_speed_err_mps", sum.final_speed_err_mps},
-                     {"min_altitude_m", extra.min_altitude_m},
-                     {"final_bank_deg", extra.final_bank_deg}}},
+        {"metrics",
+         {{"converge_s", converge},
+          {"first_within_s",
+           sum.first_within_s && sum.steers ? ordered_json(*sum.first_within_s) : ordered_json()},
+          {"peak_load_g", sum.peak_load_g},
+          {"altitude_lost_m", sum.altitude_lost_m},
+          {"final_speed_err_mps", sum.final_speed_err_mps},
+          {"min_altitude_m", extra.min_altitude_m},
+          {"final_bank_deg", extra.final_bank_deg}}},
         {"checks", check_results(sc.expect, sum.failed)},
         {"passed", sum.failed.empty()},
     };

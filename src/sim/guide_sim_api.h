@@ -42,20 +42,17 @@ extern "C" {
  *
  * Returns 0 and a JSON object:
  *   {"name": ..., "scenario": {the scenario as flown, overrides applied},
- *    "metrics": {"converge_s": s or null, "first_within_s": s or null, "peak_load_g", "altitude_lost_m",
- *                "final_speed_err_mps", "min_altitude_m", "final_bank_deg"},
- *    "checks": [{"check": "max_load_g", "passed": true, "failure": ""}, ...],
- *    "passed": true when every check holds,
- *    "path": [[t_s, north_m, east_m, altitude_m], ...]   (when sampled)}
- * converge_s (the last entry into the 5 deg band around the command, staying
- * to the end) is null when the flight ends outside the band, first_within_s
- * (the first entry) when it never came within; both in modes above 2.5,
- * where the law does not steer to the command.
- * Numbers are written so that they read back to the same double.
- * Returns 1 with the error message when the scenario or the overrides are
+ *    "metrics": {"converge_s": s or null, "first_within_s": s or null, "peak_load_g",
+ * "altitude_lost_m", "final_speed_err_mps", "min_altitude_m", "final_bank_deg"}, "checks":
+ * [{"check": "max_load_g", "passed": true, "failure": ""}, ...], "passed": true when every check
+ * holds, "path": [[t_s, north_m, east_m, altitude_m], ...]   (when sampled)} converge_s (the last
+ * entry into the 5 deg band around the command, staying to the end) is null when the flight ends
+ * outside the band, first_within_s (the first entry) when it never came within; both in modes
+ * above 2.5, where the law does not steer to the command. Numbers are written so that they read
+ * back to the same double. Returns 1 with the error message when the scenario or the overrides are
  * refused, 2 when result is NULL. */
-GUIDE_SIM_API int guide_sim_fly(const char* scenario, const char* overrides,
-                                double path_interval_s, char** result);
+GUIDE_SIM_API int guide_sim_fly(const char* scenario, const char* overrides, double path_interval_s,
+                                char** result);
 
 /* Checks one scenario as guide_sim_fly would fly it, without flying it.
  *

@@ -16,7 +16,9 @@ thread_local GuideWInstance* t_flying = nullptr;
 
 void instance_initialize() { GuideW_instance_initialize(t_flying); }
 void instance_step() { GuideW_instance_step(t_flying); }
-void instance_one_step(const double* inputs) { GuideW_instance_one_step(t_flying, inputs, nullptr); }
+void instance_one_step(const double* inputs) {
+    GuideW_instance_one_step(t_flying, inputs, nullptr);
+}
 void nothing() {}
 
 void instance_get_output(double* outputs) {

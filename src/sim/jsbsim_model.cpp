@@ -139,7 +139,8 @@ struct JsbsimModel::Impl {
     Node node(const std::string& path, const std::string& aircraft, bool required = true) {
         Node n = fdm->GetPropertyManager()->GetNode(path);
         if (!n && required) {
-            throw AircraftError(AircraftError::kLoad, "aircraft " + aircraft + ": JSBSim has no property " + path);
+            throw AircraftError(AircraftError::kLoad,
+                                "aircraft " + aircraft + ": JSBSim has no property " + path);
         }
         return n;
     }
@@ -154,8 +155,9 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     const double substeps = gains.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
     if (substeps_ < 1 || std::fabs(substeps - substeps_) > 1e-9) {
-        throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": rate_hz " + std::to_string(gains.rate_hz) +
-                            " is not a whole multiple of the law's 100 Hz");
+        throw AircraftError(AircraftError::kLoad,
+                            "aircraft " + name + ": rate_hz " + std::to_string(gains.rate_hz) +
+                                " is not a whole multiple of the law's 100 Hz");
     }
     const auto start = std::chrono::steady_clock::now();
     {
@@ -165,13 +167,18 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
             impl_->fdm = std::make_unique<JSBSim::FGFDMExec>();
             impl_->fdm->SetDebugLevel(0);
             impl_->fdm->SetRootDir(SGPath(root_dir));
-            const bool ok = impl_->fdm->LoadModel(SGPath(aircraft_dir), SGPath("engine"), SGPath("systems"),
-                                                  model, true);
-            if (!ok) throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim could not load " + aircraft_dir + "/" + model);
+            const bool ok = impl_->fdm->LoadModel(SGPath(aircraft_dir), SGPath("engine"),
+                                                  SGPath("systems"), model, true);
+            if (!ok)
+                throw AircraftError(
+                    AircraftError::kLoad,
+                    "aircraft " + name + ": JSBSim could not load " + aircraft_dir + "/" + model);
         } catch (const AircraftError&) {
             throw;
         } catch (const std::exception& e) {
-            throw AircraftError(AircraftError::kLoad, "aircraft " + name + ": JSBSim could not load it: " + one_line(e.what()));
+            throw AircraftError(
+                AircraftError::kLoad,
+                "aircraft " + name + ": JSBSim could not load it: " + one_line(e.what()));
         }
     }
     load_s_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -234,8 +241,8 @@ void JsbsimModel::reset(const InitialFlight& init) {
     // Every initial condition from scratch: the trim iterates from the
     // state the conditions hold, and a start left over from the last flight
     // would change its result in the last bits.
-    ic->ResetIC(init.speed_mps / kMetresPerFoot, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
-                (init.altitude_m - kTerrainBelowSeaLevel_m) / kMetresPerFoot, 0.0);
+    ic->ResetIC(init.speed_mps / kMetresPerFoot, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
+                0.0, 0.0, (init.altitude_m - kTerrainBelowSeaLevel_m) / kMetresPerFoot, 0.0);
     // The ground lies far below sea level: the law's ground is altitude 0,
     // where the simulator ends a flight, and a trim at 0 m must not put the
     // wheels on a runway.
@@ -259,9 +266,11 @@ void JsbsimModel::reset(const InitialFlight& init) {
         m.fdm->GetPropulsion()->InitRunning(-1);
         m.fdm->DoTrim(JSBSim::tLongitudinal);
     } catch (const std::exception& e) {
-        throw AircraftError(AircraftError::kTrim, "aircraft " + name_ + ": no trim in straight flight at " +
-                            std::to_string(static_cast<int>(init.altitude_m)) + " m, " +
-                            std::to_string(static_cast<int>(init.speed_mps)) + " m/s (" + one_line(e.what()) + ")");
+        throw AircraftError(AircraftError::kTrim,
+                            "aircraft " + name_ + ": no trim in straight flight at " +
+                                std::to_string(static_cast<int>(init.altitude_m)) + " m, " +
+                                std::to_string(static_cast<int>(init.speed_mps)) + " m/s (" +
+                                one_line(e.what()) + ")");
     }
     trim_throttle_ = m.throttles.empty() ? 0.0 : m.get(m.throttles[0]);
     if (gains_.fcs) {
@@ -291,8 +300,9 @@ void JsbsimModel::roll_about_velocity(const InitialFlight& init) {
                  mu = init.bank_deg * kRadPerDeg;
     // Body to north-east-down: heading, path angle, bank about the velocity,
     // then the angle of attack about the body's y axis.
-    const double cs = std::cos(track), ss = std::sin(track), cg = std::cos(gamma), sg = std::sin(gamma),
-                 cm = std::cos(mu), sm = std::sin(mu), ca = std::cos(alpha), sa = std::sin(alpha);
+    const double cs = std::cos(track), ss = std::sin(track), cg = std::cos(gamma),
+                 sg = std::sin(gamma), cm = std::cos(mu), sm = std::sin(mu), ca = std::cos(alpha),
+                 sa = std::sin(alpha);
     const double w[3][3] = {{cs * cg, cs * sg * sm - ss * cm, cs * sg * cm + ss * sm},
                             {ss * cg, ss * sg * sm + cs * cm, ss * sg * cm - cs * sm},
                             {-sg, cg * sm, cg * cm}};
@@ -320,9 +330,10 @@ void JsbsimModel::read_state() {
     ac_.velocity = {m.get(m.v_north) * kMetresPerFoot, -m.get(m.v_down) * kMetresPerFoot,
                     m.get(m.v_east) * kMetresPerFoot};
     // The body's up axis (minus its z axis) in north, up, east.
-    ac_.lift_dir = {-(std::cos(phi) * std::sin(tht) * std::cos(psi) + std::sin(phi) * std::sin(psi)),
-                    std::cos(phi) * std::cos(tht),
-                    -(std::cos(phi) * std::sin(tht) * std::sin(psi) - std::sin(phi) * std::cos(psi))};
+    ac_.lift_dir = {
+        -(std::cos(phi) * std::sin(tht) * std::cos(psi) + std::sin(phi) * std::sin(psi)),
+        std::cos(phi) * std::cos(tht),
+        -(std::cos(phi) * std::sin(tht) * std::sin(psi) - std::sin(phi) * std::cos(psi))};
     ac_.roll_rate_dps = m.get(m.p) * kDegPerRad;
     ac_.load_g = m.get(m.nz);
     ac_.thrust_frac = m.get(m.thr_pos);
@@ -356,28 +367,35 @@ void JsbsimModel::sense(GuideWInputs& u) const {
 // (its normalised deflection before the Mach schedule).
 double JsbsimModel::flaperon_lift_at(double position) const {
     const Impl& m = *impl_;
-    const double scheduled = position * std::clamp(1.0 - kF16AileronMachSlope * m.get(m.mach), kF16AileronMachFloor, 1.0);
+    const double scheduled = position * std::clamp(1.0 - kF16AileronMachSlope * m.get(m.mach),
+                                                   kF16AileronMachFloor, 1.0);
     const double tef = m.get(m.tef);
-    const double mix = (std::clamp(-tef - scheduled, -1.0, 1.0) + std::clamp(tef - scheduled, -1.0, 1.0)) *
-                       kF16FlaperonMixRadPerUnit;
+    const double mix =
+        (std::clamp(-tef - scheduled, -1.0, 1.0) + std::clamp(tef - scheduled, -1.0, 1.0)) *
+        kF16FlaperonMixRadPerUnit;
     return kF16FlaperonLiftPerRad * mix * m.get(m.qbar) * m.get(m.wing_area) / m.get(m.weight);
 }
 
 // Once the surface has reached the roll channel's demand for this aileron.
 double JsbsimModel::flaperon_lift_g(double aileron) const {
-    const double demand = aileron + kF16RollPidKp * (aileron - gains_.fcs_roll_gain * impl_->get(impl_->p));
+    const double demand =
+        aileron + kF16RollPidKp * (aileron - gains_.fcs_roll_gain * impl_->get(impl_->p));
     return flaperon_lift_at(std::clamp(demand, -1.0, 1.0));
 }
 
-double JsbsimModel::flaperon_lift_g_now() const { return flaperon_lift_at(impl_->get(impl_->ail_pos)); }
+double JsbsimModel::flaperon_lift_g_now() const {
+    return flaperon_lift_at(impl_->get(impl_->ail_pos));
+}
 
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
-                                    -gains_.max_roll_rate_dps, gains_.max_roll_rate_dps) * kRadPerDeg;
+                                    -gains_.max_roll_rate_dps, gains_.max_roll_rate_dps) *
+                         kRadPerDeg;
     const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
     double n_err = n_cmd - ac_.load_g;
-    const double thr = std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
+    const double thr =
+        std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
     for (auto* t : m.throttles) t->setDoubleValue(thr);
 
     double stick, aileron;
@@ -395,7 +413,8 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         // before the tail can answer. Of that lead fcs_roll_lead is let
         // through; for the rest the aileron is given so that the FCS's
         // surface demand is the steady roll's at once.
-        const double no_lead = (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
+        const double no_lead =
+            (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
         aileron = gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
         // The flaperons' lift follows the aileron at once; the angle of
         // attack takes a fraction of a second. The load loop flies the rest
@@ -418,7 +437,8 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         // the load) towards the command in a fraction of a second.
         const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
         const double ff = -gains_.fcs_ff_share * dn *
-                          (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) / m.sched_ratio;
+                          (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) /
+                          m.sched_ratio;
         // The flown load's rate damps the loop: a pull that is still
         // building counts as already that much nearer the command.
         const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
@@ -426,7 +446,8 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
                          (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
     } else {
         aileron = gains_.p_kp * (p_cmd - m.get(m.p));
-        stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ + gains_.q_kd * m.get(m.q);
+        stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ +
+                gains_.q_kd * m.get(m.q);
     }
     // The integral stops growing further into a stop the stick is against
     // (a pull is a negative stick; the F-16's FCS passes a push up to its
@@ -454,12 +475,15 @@ void JsbsimModel::step(const GuideWOutputs& cmd) {
     read_state();
     const double t = static_cast<double>(m.steps) * kStep_s;
     char buf[160];
-    if (!std::isfinite(ac_.load_g) || !std::isfinite(ac_.position.y) || !std::isfinite(alpha_deg_) ||
-        !std::isfinite(ac_.velocity.x)) {
-        std::snprintf(buf, sizeof buf, "aircraft %s diverged: its state is not finite at t = %.2f s", name_.c_str(), t);
+    if (!std::isfinite(ac_.load_g) || !std::isfinite(ac_.position.y) ||
+        !std::isfinite(alpha_deg_) || !std::isfinite(ac_.velocity.x)) {
+        std::snprintf(buf, sizeof buf,
+                      "aircraft %s diverged: its state is not finite at t = %.2f s", name_.c_str(),
+                      t);
         fault_ = buf;
     } else if (std::fabs(alpha_deg_) > kAlphaOutOfData_deg) {
-        std::snprintf(buf, sizeof buf, "aircraft %s left its data: angle of attack %.0f deg at t = %.2f s",
+        std::snprintf(buf, sizeof buf,
+                      "aircraft %s left its data: angle of attack %.0f deg at t = %.2f s",
                       name_.c_str(), alpha_deg_, t);
         fault_ = buf;
     }

@@ -26,8 +26,9 @@ public:
     // Loads the aircraft `model` (its folder aircraft_dir/model holds
     // model.xml); engines and systems come from root_dir. Throws
     // AircraftError naming name and the cause.
-    JsbsimModel(const std::string& name, const std::string& root_dir, const std::string& aircraft_dir,
-                const std::string& model, const ControlGains& gains);
+    JsbsimModel(const std::string& name, const std::string& root_dir,
+                const std::string& aircraft_dir, const std::string& model,
+                const ControlGains& gains);
     ~JsbsimModel() override;
 
     const std::string& name() const override { return name_; }

@@ -32,15 +32,18 @@ void only_keys(const json& obj, const std::string& where,
         if (!known) {
             std::string list;
             for (const char* k : allowed) list += std::string(list.empty() ? "" : ", ") + k;
-            fail(where, "unknown key " + quote_text(item.key()) + " (expected one of: " + list + ")");
+            fail(where,
+                 "unknown key " + quote_text(item.key()) + " (expected one of: " + list + ")");
         }
     }
 }
 
 // where.key, the key quoted when it holds more than a name's characters.
 std::string key_path(const std::string& where, const std::string& key) {
-    const bool plain = !key.empty() && key.find_first_not_of(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_[]") == std::string::npos;
+    const bool plain =
+        !key.empty() && key.find_first_not_of(
+                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_[]") ==
+                            std::string::npos;
     return where + "." + (plain ? key : quote_text(key));
 }
 
@@ -74,15 +77,15 @@ void read_flag(const json& obj, const char* key, const std::string& where, bool&
 // A number within [lo, hi], or the key is refused naming the range.
 void check_range(double value, double lo, double hi, const std::string& where) {
     if (!(value >= lo && value <= hi)) {
-        fail(where, "must lie within [" + number_text(lo) + ", " + number_text(hi) + "], not " + number_text(value));
+        fail(where, "must lie within [" + number_text(lo) + ", " + number_text(hi) + "], not " +
+                        number_text(value));
     }
 }
 
 // Inputs the simulator senses from the aircraft cannot be commanded.
 bool is_sensed_input(int index) {
     static const std::set<std::string> sensed = {
-        "yaw", "pitch", "roll", "tas", "vel_up", "vel_north", "vel_east",
-        "roll_rate", "altitude"};
+        "yaw", "pitch", "roll", "tas", "vel_up", "vel_north", "vel_east", "roll_rate", "altitude"};
     return sensed.count(kInputNames[index]) != 0;
 }
 
@@ -93,7 +96,8 @@ std::vector<InputChange> read_inputs(const json& obj, const std::string& where) 
         const int idx = field_index(kInputNames, kInputCount, item.key());
         if (idx < 0) fail(where, "unknown input " + quote_text(item.key()));
         if (is_sensed_input(idx)) {
-            fail(where, "'" + item.key() + "' is sensed from the aircraft; set the start in \"initial\"");
+            fail(where,
+                 "'" + item.key() + "' is sensed from the aircraft; set the start in \"initial\"");
         }
         const std::string wk = where + "." + item.key();
         const double value = finite_number(item.value(), wk);
@@ -117,7 +121,8 @@ InitialFlight read_initial(const json& obj, const std::string& where) {
     check_range(init.speed_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps, where + ".speed_mps");
     check_range(init.heading_deg, -kFullTurn_deg, kFullTurn_deg, where + ".heading_deg");
     check_range(init.bank_deg, -kHalfTurn_deg, kHalfTurn_deg, where + ".bank_deg");
-    if (!(std::fabs(init.path_deg) < kQuarterTurn_deg)) fail(where + ".path_deg", "must lie within (-90, 90)");
+    if (!(std::fabs(init.path_deg) < kQuarterTurn_deg))
+        fail(where + ".path_deg", "must lie within (-90, 90)");
     return init;
 }
 
@@ -131,7 +136,8 @@ Expectations read_expect(const json& obj, const std::string& where) {
     read_optional(obj, "max_load_g", where, e.max_load_g);
     read_optional(obj, "min_altitude_m", where, e.min_altitude_m);
     read_optional(obj, "final_speed_error_mps", where, e.final_speed_error_mps);
-    const auto in_range = [&](const std::optional<double>& v, double lo, double hi, const char* key) {
+    const auto in_range = [&](const std::optional<double>& v, double lo, double hi,
+                              const char* key) {
         if (v) check_range(*v, lo, hi, where + "." + key);
     };
     in_range(e.converge_within_s, 0.0, kMaxDuration_s, "converge_within_s");
@@ -147,7 +153,8 @@ Expectations read_expect(const json& obj, const std::string& where) {
         const json& list = obj.at("latched");
         if (!list.is_array()) fail(where + ".latched", "must be a list of state names");
         for (const json& name : list) {
-            if (!name.is_string() || field_index(kStateNames, kStateCount, name.get<std::string>()) < 0) {
+            if (!name.is_string() ||
+                field_index(kStateNames, kStateCount, name.get<std::string>()) < 0) {
                 fail(where + ".latched", "unknown state " + quote_text(name.dump()));
             }
             e.latched.push_back(name.get<std::string>());
@@ -172,7 +179,8 @@ Expectations read_expect(const json& obj, const std::string& where) {
         // The radius is judged as a fraction of the expected one.
         check_range(orbit.settle_s, 0.0, kMaxDuration_s, w + ".settle_s");
         check_range(orbit.radius_tolerance, 0.0, 1.0, w + ".radius_tolerance");
-        check_range(orbit.altitude_tolerance_m, 0.0, kMaxStartAltitude_m, w + ".altitude_tolerance_m");
+        check_range(orbit.altitude_tolerance_m, 0.0, kMaxStartAltitude_m,
+                    w + ".altitude_tolerance_m");
         e.orbit = orbit;
     }
     return e;
@@ -180,12 +188,16 @@ Expectations read_expect(const json& obj, const std::string& where) {
 
 Scenario read_scenario(const json& obj, const std::string& where) {
     only_keys(obj, where,
-              {"name", "description", "aircraft", "duration_s", "initial", "inputs", "events", "params", "expect"});
+              {"name", "description", "aircraft", "duration_s", "initial", "inputs", "events",
+               "params", "expect"});
     Scenario sc;
-    if (!obj.contains("name") || !obj.at("name").is_string()) fail(where, "needs a \"name\" string");
+    if (!obj.contains("name") || !obj.at("name").is_string())
+        fail(where, "needs a \"name\" string");
     sc.name = obj.at("name").get<std::string>();
-    if (sc.name.empty() || sc.name.find_first_not_of(
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos) {
+    if (sc.name.empty() ||
+        sc.name.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") !=
+            std::string::npos) {
         fail(where + ".name", quote_text(sc.name) + ": may hold only letters, digits, '_' and '-'");
     }
     const std::string w = where + " (" + sc.name + ")";
@@ -195,7 +207,8 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     }
     if (obj.contains("aircraft")) {
         const json& a = obj.at("aircraft");
-        if (!a.is_string() || a.get<std::string>().empty()) fail(w + ".aircraft", "must be an aircraft name or folder");
+        if (!a.is_string() || a.get<std::string>().empty())
+            fail(w + ".aircraft", "must be an aircraft name or folder");
         sc.aircraft = a.get<std::string>();
     }
     if (!obj.contains("duration_s")) fail(w, "needs \"duration_s\"");
@@ -223,7 +236,8 @@ Scenario read_scenario(const json& obj, const std::string& where) {
             only_keys(events[i], we, {"t_s", "inputs"});
             TimedChange tc{number(events[i], "t_s", we), {}};
             check_range(tc.t_s, 0.0, sc.duration_s, we + ".t_s");
-            if (events[i].contains("inputs")) tc.changes = read_inputs(events[i].at("inputs"), we + ".inputs");
+            if (events[i].contains("inputs"))
+                tc.changes = read_inputs(events[i].at("inputs"), we + ".inputs");
             sc.events.push_back(tc);
         }
         std::stable_sort(sc.events.begin(), sc.events.end(),
@@ -231,7 +245,8 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     }
     if (obj.contains("params")) {
         const json& params = obj.at("params");
-        if (!params.is_object()) fail(w + ".params", "must be an object of parameter names and numbers");
+        if (!params.is_object())
+            fail(w + ".params", "must be an object of parameter names and numbers");
         GuideWParams probe{};
         for (const auto& item : params.items()) {
             const double value = finite_number(item.value(), key_path(w + ".params", item.key()));
@@ -272,12 +287,11 @@ json::parser_callback_t refuse_duplicate_keys(const std::string& origin) {
             case json::parse_event_t::object_start:
             case json::parse_event_t::array_start:
                 if (!levels->empty() && !levels->back().is_object) ++levels->back().index;
-                levels->push_back({event == json::parse_event_t::object_start, {}, {}, static_cast<size_t>(-1)});
+                levels->push_back(
+                    {event == json::parse_event_t::object_start, {}, {}, static_cast<size_t>(-1)});
                 break;
             case json::parse_event_t::object_end:
-            case json::parse_event_t::array_end:
-                levels->pop_back();
-                break;
+            case json::parse_event_t::array_end: levels->pop_back(); break;
             case json::parse_event_t::key: {
                 Level& l = levels->back();
                 l.key = parsed.get<std::string>();
@@ -333,11 +347,13 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
         const std::string what = e.what();
         const size_t at = what.find(": ", what.find("column"));
         ::fail(kExitFailed, origin + ":" + position_of(text, e.byte == 0 ? 0 : e.byte - 1) +
-                                ": not valid JSON: " + library_message(what, at == std::string::npos ? at : at + 2));
+                                ": not valid JSON: " +
+                                library_message(what, at == std::string::npos ? at : at + 2));
     } catch (const json::exception& e) {  // a number beyond the double range
         const std::string what = e.what();
         const size_t at = what.find("] ");
-        ::fail(kExitFailed, origin + ": not valid JSON: " + library_message(what, at == std::string::npos ? at : at + 2));
+        ::fail(kExitFailed, origin + ": not valid JSON: " +
+                                library_message(what, at == std::string::npos ? at : at + 2));
     }
     std::vector<Scenario> out;
     try {

@@ -66,7 +66,7 @@ constexpr double kMaxLoadCheck_g = 20.0;
 constexpr double kMaxSpeedErrorCheck_mps = kMaxStartSpeed_mps;
 
 struct InputChange {
-    int index;     // into the 19-value input array
+    int index;  // into the 19-value input array
     double value;
 };
 
@@ -76,8 +76,8 @@ struct TimedChange {
 };
 
 struct OrbitExpectation {
-    double settle_s = 20.0;             // checked from this time on
-    double radius_tolerance = 0.1;      // fraction of the orbit radius
+    double settle_s = 20.0;         // checked from this time on
+    double radius_tolerance = 0.1;  // fraction of the orbit radius
     double altitude_tolerance_m = 100.0;
 };
 
@@ -88,16 +88,16 @@ struct BankExpectation {
 
 // What a flight must show; each present entry is one check.
 struct Expectations {
-    std::optional<double> converge_within_s;    // velocity within 5 deg of the command
-    std::optional<double> max_load_g;           // flown load factor never above
-    std::optional<double> min_altitude_m;       // never below
+    std::optional<double> converge_within_s;  // velocity within 5 deg of the command
+    std::optional<double> max_load_g;         // flown load factor never above
+    std::optional<double> min_altitude_m;     // never below
     std::optional<double> final_speed_error_mps;
-    std::vector<std::string> latched;           // state flags that must reach 1
-    bool rolls_before_pull = false;             // split manoeuvre: roll past 90, then pull
-    bool turn_direction_latched = false;        // bank keeps its side while the sign latch holds
-    bool passthrough = false;                   // lat_cmd, nz_cmd equal ext_lat, ext_nz exactly
+    std::vector<std::string> latched;     // state flags that must reach 1
+    bool rolls_before_pull = false;       // split manoeuvre: roll past 90, then pull
+    bool turn_direction_latched = false;  // bank keeps its side while the sign latch holds
+    bool passthrough = false;             // lat_cmd, nz_cmd equal ext_lat, ext_nz exactly
     bool ends_upright = false;
-    bool may_reach_ground = false;              // reaching altitude 0 ends the flight, and fails it unless set
+    bool may_reach_ground = false;  // reaching altitude 0 ends the flight, and fails it unless set
     std::optional<BankExpectation> final_bank;
     std::optional<OrbitExpectation> orbit;
 };
@@ -105,11 +105,11 @@ struct Expectations {
 struct Scenario {
     std::string name;
     std::string description;
-    std::string aircraft = "point_mass";        // what flies it (aircraft_catalog.h)
+    std::string aircraft = "point_mass";  // what flies it (aircraft_catalog.h)
     double duration_s = 0.0;
     InitialFlight initial;
-    GuideWInputs commands{};                    // command inputs at t = 0
-    std::vector<TimedChange> events;            // in time order
+    GuideWInputs commands{};          // command inputs at t = 0
+    std::vector<TimedChange> events;  // in time order
     std::vector<std::pair<std::string, double>> params;
     Expectations expect;
 };

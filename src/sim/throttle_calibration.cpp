@@ -10,7 +10,8 @@ constexpr int kAlts = 11, kSpeeds = 12;
 // Table index of (altitude i, speed j): the altitude varies fastest.
 int cell(int i, int j) { return j * kAlts + i; }
 
-std::optional<double> trimmed_throttle(AircraftModel& aircraft, double altitude_m, double speed_mps) {
+std::optional<double> trimmed_throttle(AircraftModel& aircraft, double altitude_m,
+                                       double speed_mps) {
     InitialFlight at;
     at.altitude_m = altitude_m;
     at.speed_mps = speed_mps;
@@ -47,7 +48,8 @@ void fill_row(std::vector<std::optional<double>>& row, double full, const GuideW
         } else {
             int lo = j - 1, hi = j + 1;
             while (!row[hi]) ++hi;
-            const double w = (p.thr_spd_bp[j] - p.thr_spd_bp[lo]) / (p.thr_spd_bp[hi] - p.thr_spd_bp[lo]);
+            const double w =
+                (p.thr_spd_bp[j] - p.thr_spd_bp[lo]) / (p.thr_spd_bp[hi] - p.thr_spd_bp[lo]);
             row[j] = *row[lo] + w * (*row[hi] - *row[lo]);
             rule = "between trims: interpolated";
         }
@@ -61,7 +63,8 @@ ThrottleCalibration calibrate_trim_throttle(AircraftModel& aircraft, const Guide
     ThrottleCalibration out;
     out.params = base;
     const double full = base.thr_max / base.thr_gain;
-    std::vector<std::vector<std::optional<double>>> rows(kAlts, std::vector<std::optional<double>>(kSpeeds));
+    std::vector<std::vector<std::optional<double>>> rows(
+        kAlts, std::vector<std::optional<double>>(kSpeeds));
     for (int i = 0; i < kAlts; ++i) {
         for (int j = 0; j < kSpeeds; ++j) {
             const auto thr = trimmed_throttle(aircraft, base.thr_alt_bp[i], base.thr_spd_bp[j]);
@@ -88,7 +91,8 @@ ThrottleCalibration calibrate_trim_throttle(AircraftModel& aircraft, const Guide
         for (int j = 0; j < kSpeeds; ++j) {
             rows[i][j] = from >= 0 ? rows[from][j] : std::optional<double>(full);
             out.filled.push_back({base.thr_alt_bp[i], base.thr_spd_bp[j],
-                                  from >= 0 ? "no trim at this altitude: the nearest altitude's" : "no trim anywhere: full throttle"});
+                                  from >= 0 ? "no trim at this altitude: the nearest altitude's"
+                                            : "no trim anywhere: full throttle"});
         }
     }
     for (int i = 0; i < kAlts; ++i) {

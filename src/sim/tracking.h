@@ -68,7 +68,8 @@ public:
             t.rms_roll_rate_error_dps = std::sqrt(sum_p2_ / static_cast<double>(t.samples));
         }
         if (t.settled_samples > 0) {
-            t.rms_load_error_settled_g = std::sqrt(sum_settled_n2_ / static_cast<double>(t.settled_samples));
+            t.rms_load_error_settled_g =
+                std::sqrt(sum_settled_n2_ / static_cast<double>(t.settled_samples));
         }
         return t;
     }

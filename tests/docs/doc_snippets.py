@@ -35,7 +35,14 @@ import time
 from dataclasses import dataclass
 from typing import Dict, List, Optional, Tuple
 
-RUN_TAGS = {"c": "c", "c++": "c++", "cpp": "c++", "python": "python", "sh": "sh", "console": "console"}
+RUN_TAGS = {
+    "c": "c",
+    "c++": "c++",
+    "cpp": "c++",
+    "python": "python",
+    "sh": "sh",
+    "console": "console",
+}
 MARKER = re.compile(r"^<!-- snippet: not run: (?P<reason>\S.*\S) -->$")
 LOOSE_MARKER = re.compile(r"<!--\s*snippet")
 FENCE = re.compile(r"^```(?P<tag>[A-Za-z0-9+_-]*)\s*$")
@@ -62,7 +69,9 @@ def marker_reason(line: str, where: str) -> Optional[str]:
     if match:
         return match.group("reason")
     if LOOSE_MARKER.search(stripped):
-        raise MarkerError(f"{where}: malformed marker (want <!-- snippet: not run: REASON -->): {stripped}")
+        raise MarkerError(
+            f"{where}: malformed marker (want <!-- snippet: not run: REASON -->): {stripped}"
+        )
     return None
 
 
@@ -87,8 +96,12 @@ def read_blocks(path: str, page: str) -> List[Block]:
         after = marker_reason(lines[end + 1], f"{page}:{end + 2}") if end + 1 < len(lines) else None
         tag = match.group("tag").lower()
         if (before or after) and tag not in RUN_TAGS:
-            raise MarkerError(f"{page}:{start + 1}: marker on a block that is never run ({tag or 'untagged'})")
-        blocks.append(Block(page, start + 1, tag, "\n".join(lines[start + 1:end]) + "\n", before or after))
+            raise MarkerError(
+                f"{page}:{start + 1}: marker on a block that is never run ({tag or 'untagged'})"
+            )
+        blocks.append(
+            Block(page, start + 1, tag, "\n".join(lines[start + 1 : end]) + "\n", before or after)
+        )
         i = end + 1
     return blocks
 
@@ -103,24 +116,47 @@ def make_scratch(source: str, build: str) -> str:
     return scratch
 
 
-def run(cmd: List[str], cwd: str, env: Dict[str, str], stdin: Optional[str] = None) -> Tuple[int, str, str]:
+def run(
+    cmd: List[str], cwd: str, env: Dict[str, str], stdin: Optional[str] = None
+) -> Tuple[int, str, str]:
     try:
-        p = subprocess.run(cmd, cwd=cwd, env=env, input=stdin, capture_output=True, text=True,
-                           timeout=BLOCK_TIMEOUT_S)
+        p = subprocess.run(
+            cmd,
+            cwd=cwd,
+            env=env,
+            input=stdin,
+            capture_output=True,
+            text=True,
+            timeout=BLOCK_TIMEOUT_S,
+        )
     except subprocess.TimeoutExpired:
         return 124, "", f"timed out after {BLOCK_TIMEOUT_S} s"
     return p.returncode, p.stdout, p.stderr
 
 
-def run_compiled(block: Block, scratch: str, env: Dict[str, str], args: argparse.Namespace) -> Tuple[bool, str]:
+def run_compiled(
+    block: Block, scratch: str, env: Dict[str, str], args: argparse.Namespace
+) -> Tuple[bool, str]:
     c = block.tag == "c"
     src = os.path.join(scratch, f"snippet_{block.line}.{'c' if c else 'cpp'}")
     exe = os.path.join(scratch, f"snippet_{block.line}")
     with open(src, "w", encoding="utf-8") as f:
         f.write(block.text)
     compiler = [args.cc, "-std=c11"] if c else [args.cxx, "-std=c++17"]
-    cmd = compiler + ["-Wall", "-Wextra", "-Werror", "-I", os.path.join(args.source, "include", "guidew"),
-                      src, "-L", args.build, "-lGuide", f"-Wl,-rpath,{args.build}", "-o", exe]
+    cmd = compiler + [
+        "-Wall",
+        "-Wextra",
+        "-Werror",
+        "-I",
+        os.path.join(args.source, "include", "guidew"),
+        src,
+        "-L",
+        args.build,
+        "-lGuide",
+        f"-Wl,-rpath,{args.build}",
+        "-o",
+        exe,
+    ]
     rc, out, err = run(cmd, scratch, env)
     if rc != 0:
         return False, f"does not compile ({' '.join(cmd)}):\n{out}{err}"
@@ -148,11 +184,15 @@ def run_console(block: Block, scratch: str, env: Dict[str, str]) -> Tuple[bool, 
             return False, f"$ {command}\nexit status {rc}\n{out}{err}"
         got = out.rstrip("\n").split("\n") if out else []
         if got != shown:
-            return False, f"$ {command}\nshown:\n" + "\n".join(shown) + "\nprinted:\n" + "\n".join(got)
+            return False, f"$ {command}\nshown:\n" + "\n".join(shown) + "\nprinted:\n" + "\n".join(
+                got
+            )
     return True, ""
 
 
-def run_block(block: Block, scratch: str, env: Dict[str, str], args: argparse.Namespace) -> Tuple[bool, str]:
+def run_block(
+    block: Block, scratch: str, env: Dict[str, str], args: argparse.Namespace
+) -> Tuple[bool, str]:
     kind = RUN_TAGS[block.tag]
     if kind in ("c", "c++"):
         return run_compiled(block, scratch, env, args)
@@ -184,12 +224,19 @@ def main() -> int:
     parser.add_argument("--build", required=True, help="the build tree (libGuide.so, the tools)")
     parser.add_argument("--cc", default="cc")
     parser.add_argument("--cxx", default="c++")
-    parser.add_argument("page", nargs="*", help="only these pages (README.md, docs/fmu.md, fmu.md ...)")
+    parser.add_argument(
+        "page", nargs="*", help="only these pages (README.md, docs/fmu.md, fmu.md ...)"
+    )
     args = parser.parse_args()
     args.source = os.path.abspath(args.source)
     args.build = os.path.abspath(args.build)
-    env = dict(os.environ, PYTHONPATH="python", GUIDE_BUILD_DIR=args.build, MPLBACKEND="Agg",
-               PYTHONDONTWRITEBYTECODE="1")
+    env = dict(
+        os.environ,
+        PYTHONPATH="python",
+        GUIDE_BUILD_DIR=args.build,
+        MPLBACKEND="Agg",
+        PYTHONDONTWRITEBYTECODE="1",
+    )
     env.pop("GUIDEW_LIBRARY", None)
     env.pop("GUIDESIM_LIBRARY", None)
 
@@ -213,7 +260,10 @@ def main() -> int:
                 started = time.monotonic()
                 ok, detail = run_block(block, scratch, env, args)
                 ran += 1
-                print(f"{where} {'ok' if ok else 'FAILED'} ({time.monotonic() - started:.1f} s)", flush=True)
+                print(
+                    f"{where} {'ok' if ok else 'FAILED'} ({time.monotonic() - started:.1f} s)",
+                    flush=True,
+                )
                 if not ok:
                     failures += 1
                     print("    " + detail.rstrip().replace("\n", "\n    "))

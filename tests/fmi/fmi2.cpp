@@ -383,8 +383,8 @@ TEST(Fmi2Binary, ExportsExactlyTheStandardsFunctionsAndNeedsOnlyTheGlibcTheReadm
     EXPECT_EQ(std::set<std::string>(exported.begin(), exported.end()), expected);
 #ifdef GUIDE_SANITIZE
     // The sanitizer build keeps the runtimes shared, as its own expect.
-    const std::set<std::string> runtimes = {"libc.so.6",      "libm.so.6",     "libstdc++.so.6",
-                                            "libgcc_s.so.1",  "libasan.so.8",  "libubsan.so.1",
+    const std::set<std::string> runtimes = {"libc.so.6",           "libm.so.6",    "libstdc++.so.6",
+                                            "libgcc_s.so.1",       "libasan.so.8", "libubsan.so.1",
                                             "ld-linux-x86-64.so.2"};
     for (const std::string& lib : needed_libraries(so)) EXPECT_EQ(runtimes.count(lib), 1u) << lib;
 #else
@@ -831,19 +831,21 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
 TEST(Fmi2CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhere) {
     Fmi2& f = Instance::api();
     const std::set<Start> every(std::begin(kEveryStart), std::end(kEveryStart));
-    const std::set<Start> writable = {Start::instantiated, Start::initialization,
-                                      Start::stepping};
+    const std::set<Start> writable = {Start::instantiated, Start::initialization, Start::stepping};
     struct Rule {
         const char* call;
         std::set<Start> accepted;
         std::function<fmi2Status(fmi2Component)> make;
     };
     const Rule rules[] = {
-        {"fmi2SetupExperiment", {Start::instantiated},
+        {"fmi2SetupExperiment",
+         {Start::instantiated},
          [&](fmi2Component c) { return f.fmi2SetupExperiment(c, fmi2False, 0, 0, fmi2False, 0); }},
-        {"fmi2EnterInitializationMode", {Start::instantiated},
+        {"fmi2EnterInitializationMode",
+         {Start::instantiated},
          [&](fmi2Component c) { return f.fmi2EnterInitializationMode(c); }},
-        {"fmi2ExitInitializationMode", {Start::initialization},
+        {"fmi2ExitInitializationMode",
+         {Start::initialization},
          [&](fmi2Component c) { return f.fmi2ExitInitializationMode(c); }},
         {"fmi2Terminate", {Start::stepping}, [&](fmi2Component c) { return f.fmi2Terminate(c); }},
         {"fmi2DoStep", {Start::stepping}, [](fmi2Component c) { return step(c, 0.0, 0.01); }},

@@ -432,8 +432,7 @@ TEST(Fmi3Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
             ASSERT_EQ(fmu.step(t, 0.01), fmi3OK) << fmu.log.last();
             GuideW_instance_step(ref);
             const auto y = fmu.read(guidew_fields::kOutputs);
-            ASSERT_EQ(std::memcmp(y.data(), GuideW_instance_outputs(ref), sizeof(GuideWOutputs)),
-                      0)
+            ASSERT_EQ(std::memcmp(y.data(), GuideW_instance_outputs(ref), sizeof(GuideWOutputs)), 0)
                 << k;
         }
         fly_and_compare(fmu, ref, 0, 300, t);
@@ -591,8 +590,7 @@ void bring_to(Instance& fmu, Start s) {
 TEST(Fmi3CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhere) {
     const std::set<Start> every = {Start::instantiated, Start::initialization, Start::stepping,
                                    Start::terminated, Start::error};
-    const std::set<Start> writable = {Start::instantiated, Start::initialization,
-                                      Start::stepping};
+    const std::set<Start> writable = {Start::instantiated, Start::initialization, Start::stepping};
     const fmi3ValueReference index = vr_of("thr_max_index");
     struct Rule {
         const char* call;
@@ -600,11 +598,13 @@ TEST(Fmi3CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhe
         std::function<fmi3Status(fmi3Instance)> make;
     };
     const Rule rules[] = {
-        {"fmi3EnterInitializationMode", {Start::instantiated},
+        {"fmi3EnterInitializationMode",
+         {Start::instantiated},
          [](fmi3Instance c) {
              return api().fmi3EnterInitializationMode(c, false, 0.0, 0.0, false, 0.0);
          }},
-        {"fmi3ExitInitializationMode", {Start::initialization},
+        {"fmi3ExitInitializationMode",
+         {Start::initialization},
          [](fmi3Instance c) { return api().fmi3ExitInitializationMode(c); }},
         {"fmi3Terminate", {Start::stepping}, [](fmi3Instance c) { return api().fmi3Terminate(c); }},
         {"fmi3DoStep", {Start::stepping}, [](fmi3Instance c) { return step(c, 0.0, 0.01); }},
@@ -663,8 +663,7 @@ TEST(Fmi3CallRules, EachCallIsAcceptedInItsStatesAndRefusedNamingTheStateElsewhe
                 continue;
             }
             EXPECT_EQ(rule.make(fmu.c), fmi3Error);
-            EXPECT_NE(fmu.log.last().find(std::string("not allowed in ") + name),
-                      std::string::npos)
+            EXPECT_NE(fmu.log.last().find(std::string("not allowed in ") + name), std::string::npos)
                 << fmu.log.last();
             EXPECT_EQ(step(fmu.c, 0.0, 0.01), fmi3Error) << "not in the error state";
         }

@@ -170,8 +170,8 @@ void expect_only_glibc(const std::string& so_path, const std::string& readme_pat
     ASSERT_FALSE(stated.empty()) << "the README's FMU section states no \"glibc X.Y or later\"";
     const std::vector<int> needed = highest_glibc(versions);
     ASSERT_FALSE(needed.empty());
-    EXPECT_EQ(needed, stated) << "the binary needs glibc " << needed[0] << "." << needed[1]
-                              << "." << needed[2];
+    EXPECT_EQ(needed, stated) << "the binary needs glibc " << needed[0] << "." << needed[1] << "."
+                              << needed[2];
 }
 
 bool LogBook::any_containing(const std::string& text) const {
@@ -212,7 +212,8 @@ GuideWInputs flight_inputs(int k) {
 
 double* record_slot(GuideWInstance* m, const std::string& name) {
     for (size_t i = 0; i < std::size(guidew_fields::kInputs); ++i) {
-        if (name == guidew_fields::kInputs[i].name) return &GuideW_instance_inputs(m)->speed_cmd + i;
+        if (name == guidew_fields::kInputs[i].name)
+            return &GuideW_instance_inputs(m)->speed_cmd + i;
     }
     const size_t bracket = name.find('[');
     const std::string base = name.substr(0, bracket);

@@ -5,14 +5,20 @@
 
 #include "test_support.h"
 
-struct AttitudeCase { const char* situation; double pitch, roll, yaw, pitch_n, roll_n, yaw_n; };
+struct AttitudeCase {
+    const char* situation;
+    double pitch, roll, yaw, pitch_n, roll_n, yaw_n;
+};
 
 TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
     const AttitudeCase cases[] = {
         {"nose past the vertical: pitch folded, roll and yaw turned", 100, 10, 30, 80, -170, -150},
-        {"shallow dive", -30, 0, 0, -30, 0, 0}, {"straight down as 270 stays 270", 270, 0, 0, 270, 0, 0},
-        {"straight down as -90 arrives as 270", -90, 0, 0, 270, 0, 0}, {"straight up", 90, 0, 0, 90, 0, 0},
-        {"inverted", 0, 180, 0, 0, 180, 0}, {"inverted the other way round", 0, -180, 0, 0, 180, 0},
+        {"shallow dive", -30, 0, 0, -30, 0, 0},
+        {"straight down as 270 stays 270", 270, 0, 0, 270, 0, 0},
+        {"straight down as -90 arrives as 270", -90, 0, 0, 270, 0, 0},
+        {"straight up", 90, 0, 0, 90, 0, 0},
+        {"inverted", 0, 180, 0, 0, 180, 0},
+        {"inverted the other way round", 0, -180, 0, 0, 180, 0},
         {"one and a half turns of heading", 0, 0, 540, 0, 0, 180},
         {"two turns and 30 of heading", 0, 0, 750, 0, 0, 30},
         {"minus 400 of heading: 40 left", 0, 0, -400, 0, 0, -40},
@@ -23,7 +29,9 @@ TEST(Conditioning, AttitudeComesIntoCanonicalRanges) {
         {"minus a turn and 200 of pitch: 20 up, the other way round", -560, 0, 0, 20, 180, 180}};
     for (const AttitudeCase& c : cases) {
         GuideWInputs u = level_flight();
-        u.pitch = c.pitch; u.roll = c.roll; u.yaw = c.yaw;
+        u.pitch = c.pitch;
+        u.roll = c.roll;
+        u.yaw = c.yaw;
         const FlightState fs = conditioned(u);
         EXPECT_EQ(fs.pitch_n_deg, c.pitch_n) << c.situation;
         EXPECT_EQ(fs.roll_n_deg, c.roll_n) << c.situation;
@@ -35,8 +43,15 @@ TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
     // {tas at sea level, n_lim}: slow, each end of the rising segments, 5 g
     // exactly where the upper segment starts, fast, unknown airspeed (no
     // range matches).
-    const double cases[][2] = {{100, 1.5}, {119, 1.5}, {121, 1 / 22.857 + 1.5}, {150, 30 / 22.857 + 1.5},
-                               {200, 5}, {399, 8.98}, {401, 9}, {500, 9}, {NAN, 9}};
+    const double cases[][2] = {{100, 1.5},
+                               {119, 1.5},
+                               {121, 1 / 22.857 + 1.5},
+                               {150, 30 / 22.857 + 1.5},
+                               {200, 5},
+                               {399, 8.98},
+                               {401, 9},
+                               {500, 9},
+                               {NAN, 9}};
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();
         u.tas = c[0];
@@ -52,7 +67,9 @@ TEST(Conditioning, EquivalentAirspeedAndLoadLimitAtSeaLevel) {
 // stratosphere's 216.65 K applies: the lapse formula gives 3e-14 K less there,
 // and another last bit.
 TEST(Conditioning, DensityRatioRootOfTheIsothermalColumn) {
-    const double cases[][2] = {{0, 1.0}, {9000, 0.5119971642856534}, {11000, 0.42008611423348485},
+    const double cases[][2] = {{0, 1.0},
+                               {9000, 0.5119971642856534},
+                               {11000, 0.42008611423348485},
                                {15000, 0.3064576345188437}};
     for (const auto& c : cases) {
         GuideWInputs u = level_flight();

@@ -27,12 +27,16 @@ struct Flight {
     explicit Flight(uint64_t seed) : rng(seed) {}
     double uni(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
     bool chance(double p) { return uni(0.0, 1.0) < p; }
-    template <size_t N> double pick(const double (&a)[N]) { return a[rng() % N]; }
+    template <size_t N>
+    double pick(const double (&a)[N]) {
+        return a[rng() % N];
+    }
 
     void draw_commands() {
         static const double kModes[] = {1.0, 1.5, 2.0, 2.5, 3.0, 3.5, 4.0};
         static const double kWeights[] = {0.0, 1.0, 0.05, 0.95, 0.5};
-        static const double kOrbitNz[] = {1.0, -1.0, 0.0, 0.1, -0.1, 1e-9, 1.0000000000000002, 9.0, -9.0};
+        static const double kOrbitNz[] = {1.0, -1.0, 0.0, 0.1, -0.1, 1e-9, 1.0000000000000002,
+                                          9.0, -9.0};
         GuideWInputs& u = m.u;
         u.speed_cmd = uni(100.0, 600.0);
         u.elev_cmd = chance(0.1) ? pick<3>({90.0, -90.0, -45.0}) : uni(-90.0, 90.0);
@@ -58,7 +62,9 @@ struct Flight {
             case 0: gamma = chance(0.5) ? kHalfPi_rad : -kHalfPi_rad; break;  // straight up or down
             case 1: m.u.roll = pick<4>({180.0, -180.0, 90.0, -90.0}); break;
             case 2: m.u.azim_cmd = std::fmod(chi * kDegPerRad + 450.0, 360.0); break;  // abeam
-            case 3: m.u.azim_cmd = std::fmod(chi * kDegPerRad + 540.0, 360.0); break;  // straight behind
+            case 3:
+                m.u.azim_cmd = std::fmod(chi * kDegPerRad + 540.0, 360.0);
+                break;  // straight behind
             default: m.u.altitude = pick<3>({0.0, 11000.0, 20000.0}); break;
         }
     }
@@ -66,7 +72,8 @@ struct Flight {
     void sense() {
         GuideWInputs& u = m.u;
         u.tas = v;
-        const double c = std::fabs(gamma) == kHalfPi_rad ? 0.0 : std::cos(gamma);  // exactly vertical
+        const double c =
+            std::fabs(gamma) == kHalfPi_rad ? 0.0 : std::cos(gamma);  // exactly vertical
         u.vel_up = v * std::sin(gamma);
         u.vel_north = v * c * std::cos(chi);
         u.vel_east = v * c * std::sin(chi);
@@ -87,8 +94,11 @@ struct Flight {
             chi += kPi;
             m.u.roll = std::remainder(m.u.roll + 180.0, 360.0);
         }
-        chi = std::remainder(chi + dt * kGravity_mps2 * nz * std::sin(bank) / (v * std::max(std::cos(gamma), 0.05)), 2 * kPi);
-        v = std::clamp(v + dt * (20.0 * (y.throttle_cmd - 0.5) - kGravity_mps2 * std::sin(gamma)), 50.0, 600.0);
+        chi = std::remainder(
+            chi + dt * kGravity_mps2 * nz * std::sin(bank) / (v * std::max(std::cos(gamma), 0.05)),
+            2 * kPi);
+        v = std::clamp(v + dt * (20.0 * (y.throttle_cmd - 0.5) - kGravity_mps2 * std::sin(gamma)),
+                       50.0, 600.0);
         m.u.altitude = std::clamp(m.u.altitude + dt * m.u.vel_up, 0.0, 20000.0);
     }
 };
@@ -98,9 +108,11 @@ std::string describe(const GuideWInputs& u, const GuideWStates& dw, double guide
     const double* st = &dw.splits_active;
     std::string s = "guide_ref " + std::to_string(guide_ref) + "\ninputs:";
     char buf[40];
-    for (int i = 0; i < GUIDEW_INPUT_COUNT; ++i) std::snprintf(buf, sizeof buf, " %.17g", in[i]), s += buf;
+    for (int i = 0; i < GUIDEW_INPUT_COUNT; ++i)
+        std::snprintf(buf, sizeof buf, " %.17g", in[i]), s += buf;
     s += "\nstates before the step:";
-    for (int i = 0; i < GUIDEW_STATE_COUNT; ++i) std::snprintf(buf, sizeof buf, " %.17g", st[i]), s += buf;
+    for (int i = 0; i < GUIDEW_STATE_COUNT; ++i)
+        std::snprintf(buf, sizeof buf, " %.17g", st[i]), s += buf;
     return s;
 }
 
@@ -108,8 +120,9 @@ TEST(FiniteOutputs, RandomFlightsInTheEnvelopeCommandOnlyFiniteValues) {
     constexpr int kFlights = 2500, kSteps = 200;
     static const double kReferences[] = {1.0, 1.0, 2.0, 3.0, 0.0};  // velocity, nose, guidance off
     // How often each latch was seen set: the flights must reach them all.
-    const char* const kLatchNames[] = {"splits_active", "splits_pull", "inverted_latch", "upright_latch",
-                                       "sign_latch", "bank_captured", "orbit_latched", "ext_bank_latch"};
+    const char* const kLatchNames[] = {"splits_active", "splits_pull",   "inverted_latch",
+                                       "upright_latch", "sign_latch",    "bank_captured",
+                                       "orbit_latched", "ext_bank_latch"};
     long latched[8] = {};
     long steps = 0;
 
@@ -128,14 +141,17 @@ TEST(FiniteOutputs, RandomFlightsInTheEnvelopeCommandOnlyFiniteValues) {
             const double* out = &y.lat_cmd;
             const double* st = &fl.m.dw.splits_active;
             for (int i = 0; i < GUIDEW_OUTPUT_COUNT; ++i)
-                ASSERT_TRUE(std::isfinite(out[i])) << "output " << i << " = " << out[i] << " in flight " << f
-                                                   << ", step " << k << "\n" << describe(fl.m.u, before, fl.m.p.guide_ref);
+                ASSERT_TRUE(std::isfinite(out[i])) << "output " << i << " = " << out[i]
+                                                   << " in flight " << f << ", step " << k << "\n"
+                                                   << describe(fl.m.u, before, fl.m.p.guide_ref);
             for (int i = 0; i < GUIDEW_STATE_COUNT; ++i)
-                ASSERT_TRUE(std::isfinite(st[i])) << "state " << i << " = " << st[i] << " in flight " << f
-                                                  << ", step " << k << "\n" << describe(fl.m.u, before, fl.m.p.guide_ref);
-            const double flags[8] = {fl.m.dw.splits_active, fl.m.dw.splits_pull, fl.m.dw.inverted_latch,
-                                     fl.m.dw.upright_latch, fl.m.dw.sign_latch, fl.m.dw.bank_captured,
-                                     fl.m.dw.orbit_latched, fl.m.dw.ext_bank_latch};
+                ASSERT_TRUE(std::isfinite(st[i])) << "state " << i << " = " << st[i]
+                                                  << " in flight " << f << ", step " << k << "\n"
+                                                  << describe(fl.m.u, before, fl.m.p.guide_ref);
+            const double flags[8] = {fl.m.dw.splits_active,  fl.m.dw.splits_pull,
+                                     fl.m.dw.inverted_latch, fl.m.dw.upright_latch,
+                                     fl.m.dw.sign_latch,     fl.m.dw.bank_captured,
+                                     fl.m.dw.orbit_latched,  fl.m.dw.ext_bank_latch};
             for (int i = 0; i < 8; ++i) latched[i] += flags[i] != 0.0;
             fl.respond(y);
         }

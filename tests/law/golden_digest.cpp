@@ -47,7 +47,9 @@ struct Rng {
     }
     bool chance(double p) { return uniform(0.0, 1.0) < p; }
     template <size_t N>
-    double pick(const double (&values)[N]) { return values[next() % N]; }
+    double pick(const double (&values)[N]) {
+        return values[next() % N];
+    }
 };
 
 struct Fnv1a {
@@ -61,8 +63,8 @@ struct Fnv1a {
 // How the aircraft moves during a segment, per step.
 struct Motion {
     double turn_deg, pull_deg, roll_rate_degps;
-    double noise;        // 0: a steady segment, exactly repeatable values
-    double track_deg;    // velocity heading minus yaw (wind, sideslip)
+    double noise;      // 0: a steady segment, exactly repeatable values
+    double track_deg;  // velocity heading minus yaw (wind, sideslip)
 };
 
 // One segment: commands, a starting attitude and a motion. The command lies
@@ -82,7 +84,8 @@ Motion start_segment(Rng& r, GuideWInputs& u, GuideWParams& p) {
     u.roll = r.chance(0.7) ? r.uniform(-60, 60) : r.uniform(-400, 400);
     u.tas = r.uniform(60, 500);
     u.altitude = r.chance(0.9) ? r.uniform(0, 15000) : r.uniform(-600, 25000);
-    u.azim_cmd = std::fmod(u.yaw + (r.chance(0.5) ? r.pick(offsets) : r.uniform(-180, 180)) + 720.0, 360.0);
+    u.azim_cmd =
+        std::fmod(u.yaw + (r.chance(0.5) ? r.pick(offsets) : r.uniform(-180, 180)) + 720.0, 360.0);
     u.elev_cmd = r.chance(0.5) ? r.pick(elevations) : r.uniform(-90, 90);
     u.speed_cmd = r.uniform(80, 700);
     u.mode = r.chance(0.9) ? r.pick(modes) : r.uniform(0, 5);
@@ -129,10 +132,9 @@ void advance(Rng& r, GuideWInputs& u, const Motion& mo) {
 // Now and then one to three inputs are not numbers, or infinite, for one
 // step: which NaN wins where two meet is part of the bits.
 void poison(Rng& r, GuideWInputs& u) {
-    const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
-                          -std::numeric_limits<double>::quiet_NaN(),
-                          std::numeric_limits<double>::infinity(),
-                          -std::numeric_limits<double>::infinity()};
+    const double bad[] = {
+        std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
     double* fields = &u.speed_cmd;
     const int n = 1 + int(r.next() % 3);
     for (int i = 0; i < n; ++i) fields[r.next() % 19] = r.pick(bad);
@@ -280,16 +282,16 @@ void boundary_inputs(Rng& r, GuideWInputs& u, GuideWParams& p) {
 // Extreme magnitudes, signed zeros and non-finite values anywhere, in the
 // inputs and in the parameters.
 void extreme_inputs(Rng& r, GuideWInputs& u, GuideWParams& p, const GuideWParams& defaults) {
-    const double odd[] = {kNaN, -kNaN, kInf, -kInf, 1e300, -1e300, 1e-300, -1e-300, 0.0, -0.0,
-                          5e-324, 1e154, 360.0, -360.0, 1e16};
+    const double odd[] = {kNaN, -kNaN, kInf,   -kInf, 1e300, -1e300, 1e-300, -1e-300,
+                          0.0,  -0.0,  5e-324, 1e154, 360.0, -360.0, 1e16};
     boundary_inputs(r, u, p);
     double* f = &u.speed_cmd;
     const int n = 1 + int(r.next() % 4);
     for (int i = 0; i < n; ++i) f[r.next() % 19] = r.pick(odd);
     p = defaults;
     if (r.chance(0.3)) {
-        double* scalars[] = {&p.guide_ref, &p.roll_kp, &p.roll_kd, &p.lat_max, &p.lat_min,
-                             &p.nz_max, &p.nz_min, &p.thr_gain, &p.thr_max, &p.thr_min};
+        double* scalars[] = {&p.guide_ref, &p.roll_kp, &p.roll_kd,  &p.lat_max, &p.lat_min,
+                             &p.nz_max,    &p.nz_min,  &p.thr_gain, &p.thr_max, &p.thr_min};
         *scalars[r.next() % 10] = r.chance(0.5) ? r.pick(odd) : r.uniform(-200, 200);
     }
     if (r.chance(0.1)) {

@@ -70,7 +70,7 @@ TEST(SplitManoeuvre, EndsWhenTheTargetComesAheadUprightButNotWhileInverted) {
     EXPECT_EQ(m.dw.splits_pull, 1.0);
     fly(m, 20, 0, 180);  // ahead, inverted
     EXPECT_EQ(m.dw.splits_active + m.dw.splits_pull, 2.0);
-    fly(m, 20, 0, 0);    // ahead, upright
+    fly(m, 20, 0, 0);  // ahead, upright
     EXPECT_EQ(m.dw.splits_active + m.dw.splits_pull, 0.0);
     EXPECT_EQ(m.dw.splits_timer, timer);
     EXPECT_DOUBLE_EQ(m.dw.splits_bank, 136.25);
@@ -98,7 +98,10 @@ TEST(RearTurn, CommandAlmostStraightBehindKeepsItsTurnDirectionAcrossTheTail) {
 TEST(ClimbingTurn, AfterGoingInvertedRollsOverOnItsSideOnceTheNoseIsWithin90Deg) {
     Model m = flight();
     m.u.yaw = 60;  // command 120 deg off the track, 60 deg off the nose
-    struct { const char* situation; double roll, bank; } steps[] = {
+    struct {
+        const char* situation;
+        double roll, bank;
+    } steps[] = {
         {"first inverted step: atan law", 170, NAN},
         {"inverted, rolled right", 170, 180},
         {"inverted, rolled left", -170, -180},
@@ -129,21 +132,68 @@ TEST(UprightRecovery, DiveStepBehindClearsItAClimbStepLeavesIt) {
 
 TEST(GuidanceLatches, TargetsAheadAndBehindWithGuidanceSwitchedOffBetween) {
     Model m = flight();
-    constexpr const char* kField[] = {"was_behind", "splits_active", "splits_pull",
-        "splits_timer", "sign_latch", "turn_sign", "bank_captured",
-        "inverted_latch", "upright_latch", "front_entry_roll"};
-    struct { const char* situation; double guide_ref, azim, elev, roll; int steps; double expect[10]; } phases[] = {
-        {"shallow dive 175 deg off, rolled into the frozen turn", 1, 175, -10, 84, 1, {1, 0, 0, 0, 1, 1, 1, 0, 0, 0}},
+    constexpr const char* kField[] = {
+        "was_behind", "splits_active", "splits_pull",    "splits_timer",  "sign_latch",
+        "turn_sign",  "bank_captured", "inverted_latch", "upright_latch", "front_entry_roll"};
+    struct {
+        const char* situation;
+        double guide_ref, azim, elev, roll;
+        int steps;
+        double expect[10];
+    } phases[] = {
+        {"shallow dive 175 deg off, rolled into the frozen turn",
+         1,
+         175,
+         -10,
+         84,
+         1,
+         {1, 0, 0, 0, 1, 1, 1, 0, 0, 0}},
         {"guidance off, command ahead", 0, 30, 0, 0, 5, {1, 0, 0, 0, 1, 1, 1, 0, 0, 0}},
         {"guidance on, target ahead", 1, 30, 0, 20, 1, {0, 0, 0, 0, 0, 1, 0, 0, 0, 20}},
-        {"shallow dive 120 deg off, bank captured", 1, 120, -10, 85, 1, {1, 0, 0, 0, 0, 1, 1, 0, 0, 20}},
-        {"target ahead: capture kept without the frozen turn", 1, 30, 0, 0, 1, {0, 0, 0, 0, 0, 1, 1, 0, 0, 0}},
-        {"steep dive behind, rolling left", 1, 120, -60, -30, 3, {1, 1, 0, 0.03, 0, -1, 1, 0, 0, 0}},
+        {"shallow dive 120 deg off, bank captured",
+         1,
+         120,
+         -10,
+         85,
+         1,
+         {1, 0, 0, 0, 0, 1, 1, 0, 0, 20}},
+        {"target ahead: capture kept without the frozen turn",
+         1,
+         30,
+         0,
+         0,
+         1,
+         {0, 0, 0, 0, 0, 1, 1, 0, 0, 0}},
+        {"steep dive behind, rolling left",
+         1,
+         120,
+         -60,
+         -30,
+         3,
+         {1, 1, 0, 0.03, 0, -1, 1, 0, 0, 0}},
         {"guidance off mid-roll", 0, 120, -60, -30, 4, {1, 1, 0, 0.03, 0, -1, 1, 0, 0, 0}},
         {"guidance on: the roll resumes", 1, 120, -60, -30, 1, {1, 1, 0, 0.04, 0, -1, 1, 0, 0, 0}},
-        {"climbing command behind, inverted", 1, 120, 10, 170, 1, {1, 1, 0, 0.04, 0, -1, 1, 1, 0, 0}},
-        {"guidance off, inverted, command ahead", 0, 20, 0, 170, 4, {1, 1, 0, 0.04, 0, -1, 1, 1, 0, 0}},
-        {"guidance on, ahead while inverted", 1, 20, 0, 170, 1, {0, 1, 0, 0.04, 0, -1, 1, 1, 1, 170}},
+        {"climbing command behind, inverted",
+         1,
+         120,
+         10,
+         170,
+         1,
+         {1, 1, 0, 0.04, 0, -1, 1, 1, 0, 0}},
+        {"guidance off, inverted, command ahead",
+         0,
+         20,
+         0,
+         170,
+         4,
+         {1, 1, 0, 0.04, 0, -1, 1, 1, 0, 0}},
+        {"guidance on, ahead while inverted",
+         1,
+         20,
+         0,
+         170,
+         1,
+         {0, 1, 0, 0.04, 0, -1, 1, 1, 1, 170}},
         {"rolled upright, target ahead", 1, 20, 0, 0, 1, {0, 0, 0, 0.04, 0, -1, 1, 0, 0, 170}},
     };
     for (const auto& ph : phases) {
@@ -155,9 +205,9 @@ TEST(GuidanceLatches, TargetsAheadAndBehindWithGuidanceSwitchedOffBetween) {
             EXPECT_EQ(0, std::memcmp(&before, &m.dw, offsetof(GuideWStates, orbit_yaw_ref)));
         }
         const GuideWStates& s = m.dw;
-        const double got[] = {s.was_behind, s.splits_active, s.splits_pull, s.splits_timer,
-            s.sign_latch, s.turn_sign, s.bank_captured, s.inverted_latch, s.upright_latch,
-            s.front_entry_roll};
+        const double got[] = {s.was_behind,    s.splits_active,   s.splits_pull,   s.splits_timer,
+                              s.sign_latch,    s.turn_sign,       s.bank_captured, s.inverted_latch,
+                              s.upright_latch, s.front_entry_roll};
         for (int i = 0; i < 10; ++i) EXPECT_NEAR(got[i], ph.expect[i], 1e-12) << kField[i];
     }
 }

@@ -37,7 +37,10 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
     const double turn = (120 * kRadPerDeg / 10.5) * 200 / 9.81;
     // 4 deg down over the pitch schedule's 1.1 x (2 - 26/30) s at 200 m/s.
     const double down_4 = 1 + (-4 * kRadPerDeg / (1.1 * (2 - 26.0 / 30))) * 200 / 9.81;
-    struct { const char* situation; double elev_cmd, roll, captured, nz, nz_tol, bank, bank_tol; } cases[] = {
+    struct {
+        const char* situation;
+        double elev_cmd, roll, captured, nz, nz_tol, bank, bank_tol;
+    } cases[] = {
         // A descending demand makes the bank divisor negative: 89.86 -> 85.
         {"wings level, 10 deg dive", -10, 0, 0, 1.0, 0, 85.0, 0},
         {"inverted: the turn reverses", -10, 180, 0, 1.0, 0, -85.0, 0},
@@ -65,19 +68,23 @@ TEST(RearTurn, ShallowDiveBehindBanksFirstAndPullsOnceCaptured) {
 // The bank counts as captured within 5 deg of the turn's bank, on either
 // side, with the elevation error under 30 deg: only then does the turn pull.
 TEST(RearTurn, BankCapturedWithin5DegAndUnder30DegOfElevationError) {
-    struct { const char* situation; double elev_cmd, roll_from_bank; bool captured; } cases[] = {
-        {"1 deg dive, rolled 4.9 short of the bank", -1, -4.9, true},
-        {"1 deg dive, rolled 5.1 short of the bank", -1, -5.1, false},
-        {"1 deg dive, rolled 4.9 past the bank", -1, 4.9, true},
-        {"1 deg dive, rolled 5.1 past the bank", -1, 5.1, false},
-        {"29.9 deg dive, on the bank", -29.9, 0, true},
-        {"30.1 deg dive, on the bank", -30.1, 0, false}};
+    struct {
+        const char* situation;
+        double elev_cmd, roll_from_bank;
+        bool captured;
+    } cases[] = {{"1 deg dive, rolled 4.9 short of the bank", -1, -4.9, true},
+                 {"1 deg dive, rolled 5.1 short of the bank", -1, -5.1, false},
+                 {"1 deg dive, rolled 4.9 past the bank", -1, 4.9, true},
+                 {"1 deg dive, rolled 5.1 past the bank", -1, 5.1, false},
+                 {"29.9 deg dive, on the bank", -29.9, 0, true},
+                 {"30.1 deg dive, on the bank", -30.1, 0, false}};
     for (const auto& c : cases) {
         GuideWStates first = kFreshStates;
         const double bank = rear_step(behind(c.elev_cmd), first).res.bank_guid_deg;
         GuideWStates dw = kFreshStates;
         rear_step(behind(c.elev_cmd, bank + c.roll_from_bank), dw);
-        EXPECT_EQ(dw.bank_captured, c.captured ? 1.0 : 0.0) << c.situation << " (bank " << bank << ")";
+        EXPECT_EQ(dw.bank_captured, c.captured ? 1.0 : 0.0)
+            << c.situation << " (bank " << bank << ")";
     }
 }
 
@@ -88,13 +95,26 @@ TEST(RearTurn, BankCapturedWithin5DegAndUnder30DegOfElevationError) {
 // a turn at 0.01 g of lift, not a knife edge.
 TEST(RearTurn, BankDivisorsHeldOffZeroNearTheVertical) {
     const auto turn = [](double v_h) { return (120 * kRadPerDeg / 10.5) * v_h / 9.81; };
-    const auto bank = [](double n_h, double divisor) { return std::atan(n_h / divisor) / kRadPerDeg; };
+    const auto bank = [](double n_h, double divisor) {
+        return std::atan(n_h / divisor) / kRadPerDeg;
+    };
     const double v_up = std::sqrt(200.0 * 200.0 - 25.0);
-    struct { const char* situation; Velocity vel; double elev_cmd, bank; } cases[] = {
-        {"climbing at 200, 5 across, 10 deg dive wanted: divisor floored", {5, 0, v_up}, -10, bank(turn(5), 0.01)},
-        {"climbing at 200, 0.5 across, 10 up wanted: |cos gamma| held", {0.5, 0, 200}, 10, bank(turn(0.5), 0.01)},
-        {"climbing at 200, 3 across, 10 up wanted: cos gamma", {3, 0, 200}, 10,
-         bank(turn(3), 3 / std::hypot(3.0, 200.0))}};
+    struct {
+        const char* situation;
+        Velocity vel;
+        double elev_cmd, bank;
+    } cases[] = {{"climbing at 200, 5 across, 10 deg dive wanted: divisor floored",
+                  {5, 0, v_up},
+                  -10,
+                  bank(turn(5), 0.01)},
+                 {"climbing at 200, 0.5 across, 10 up wanted: |cos gamma| held",
+                  {0.5, 0, 200},
+                  10,
+                  bank(turn(0.5), 0.01)},
+                 {"climbing at 200, 3 across, 10 up wanted: cos gamma",
+                  {3, 0, 200},
+                  10,
+                  bank(turn(3), 3 / std::hypot(3.0, 200.0))}};
     for (const auto& c : cases) {
         GuideWInputs u = behind(c.elev_cmd);
         fly_with(u, c.vel);
@@ -106,7 +126,10 @@ TEST(RearTurn, BankDivisorsHeldOffZeroNearTheVertical) {
 // A dive of exactly 45 deg is steep: the manoeuvre latches and its roll
 // phase, holding the level-flight load, runs in the same step.
 TEST(SplitManoeuvre, LatchesBankOnTheCommandSideOrBeyond170DegOnTheRollSide) {
-    struct { const char* situation; double azim_cmd, roll, splits_bank; } cases[] = {
+    struct {
+        const char* situation;
+        double azim_cmd, roll, splits_bank;
+    } cases[] = {
         {"120 deg right", 120, -30, 136.25},
         {"100 deg left", -100, 30, -118.75},
         {"exactly 170 deg left: still the command's side", -170, 30, -180},
@@ -139,7 +162,10 @@ TEST(SplitManoeuvre, PullPhaseBendsThePathTowardsTheCommand) {
         const double t_s = 1.1 * (2 + 2 * (angle_deg - 30) / 30);
         return std::cos(gamma_deg * kRadPerDeg) + (angle_deg * kRadPerDeg / t_s) * 200 / 9.81;
     };
-    struct { const char* situation; double gamma, tas, azim, elev, nz; } cases[] = {
+    struct {
+        const char* situation;
+        double gamma, tas, azim, elev, nz;
+    } cases[] = {
         {"level, command astern 60 down: 120 deg off", 0, 400, 180, -60, pull(120, 0)},
         {"diving 40, command astern 60 down: 80 deg off", -40, 400, 180, -60, pull(80, -40)},
         {"level, 100 m/s of equivalent airspeed: held at 1.5 g", 0, 100, 180, -60, 1.5}};
@@ -188,20 +214,36 @@ TEST(SplitManoeuvre, FlagsWrittenOtherThanZeroOrOne) {
 TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
     const double turn_120_at_60 = (120 * kRadPerDeg / 10.5) * 60 / 9.81;
     const double hard = 3.4, any = 1e9;
-    struct { const char* situation; Velocity vel; double azim; bool pulls; double nz_abs_lo, nz_abs_hi; } cases[] = {
-        {"turn 3.96 g, 2.02 times the push", along(200, 40, 13.0), 160, true, hard, any},
-        {"turn 3.96 g, 1.99 times the push", along(200, 40, 13.2), 160, false, hard, any},
-        {"turn 3.52 g, 4.4 times the push", along(175, 40, 8), 160, true, hard, any},
-        {"turn 3.48 g, 4.5 times the push", along(173, 40, 8), 160, false, hard, any},
-        {"vertical demand exactly 0: push", kZeroVerticalDemand, 120, false, turn_120_at_60 - 1e-12,
-         turn_120_at_60 + 1e-12},
-        {"vertical demand a hair above 0: pull", {60, 0, 15.2}, 120, true, turn_120_at_60, turn_120_at_60 + 0.01},
-        {"vertical demand a hair below 0: push", {60, 0, 15.35}, 120, false, turn_120_at_60, turn_120_at_60 + 0.01}};
+    struct {
+        const char* situation;
+        Velocity vel;
+        double azim;
+        bool pulls;
+        double nz_abs_lo, nz_abs_hi;
+    } cases[] = {{"turn 3.96 g, 2.02 times the push", along(200, 40, 13.0), 160, true, hard, any},
+                 {"turn 3.96 g, 1.99 times the push", along(200, 40, 13.2), 160, false, hard, any},
+                 {"turn 3.52 g, 4.4 times the push", along(175, 40, 8), 160, true, hard, any},
+                 {"turn 3.48 g, 4.5 times the push", along(173, 40, 8), 160, false, hard, any},
+                 {"vertical demand exactly 0: push", kZeroVerticalDemand, 120, false,
+                  turn_120_at_60 - 1e-12, turn_120_at_60 + 1e-12},
+                 {"vertical demand a hair above 0: pull",
+                  {60, 0, 15.2},
+                  120,
+                  true,
+                  turn_120_at_60,
+                  turn_120_at_60 + 0.01},
+                 {"vertical demand a hair below 0: push",
+                  {60, 0, 15.35},
+                  120,
+                  false,
+                  turn_120_at_60,
+                  turn_120_at_60 + 0.01}};
     for (const auto& c : cases) {
         Model m;
         fly_with(m.u, c.vel);
         m.u.tas = 400;  // 9 g available
-        m.u.azim_cmd = c.azim; m.u.elev_cmd = 0;
+        m.u.azim_cmd = c.azim;
+        m.u.elev_cmd = 0;
         const double nz = m.step().nz_cmd;
         EXPECT_EQ(nz > 0, c.pulls) << c.situation << ": " << nz;
         EXPECT_GE(std::fabs(nz), c.nz_abs_lo) << c.situation;
@@ -215,15 +257,20 @@ TEST(ClimbingTurn, PushesOnANegativeVerticalDemandUnlessAHardTurnDominates) {
 // climbing turn's bank (about 78 deg, mirrored while inverted) drives it to
 // the upper bound. Yaw 132.10 puts the nose 29.5 deg from (160, 10 up).
 TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
-    struct { const char* situation; double azim, elev, yaw, roll, lat; } cases[] = {
-        {"inverted, nose 14 off", 160, 10, 150.15171309293632, 180, -150},
-        {"inverted, nose 29.5 off", 160, 10, 132.10204556265833, 180, -150},
-        {"inverted, nose 30.5 off", 160, 10, 131.03564857273392, 180, 150},
-        {"inverted, nose exactly on it, dead astern", 180, 0, 180, 180, 150},
-        {"upright, nose 14 off", 160, 10, 150.15171309293632, 0, 150}};
+    struct {
+        const char* situation;
+        double azim, elev, yaw, roll, lat;
+    } cases[] = {{"inverted, nose 14 off", 160, 10, 150.15171309293632, 180, -150},
+                 {"inverted, nose 29.5 off", 160, 10, 132.10204556265833, 180, -150},
+                 {"inverted, nose 30.5 off", 160, 10, 131.03564857273392, 180, 150},
+                 {"inverted, nose exactly on it, dead astern", 180, 0, 180, 180, 150},
+                 {"upright, nose 14 off", 160, 10, 150.15171309293632, 0, 150}};
     for (const auto& c : cases) {
         Model m;
-        m.u.azim_cmd = c.azim; m.u.elev_cmd = c.elev; m.u.yaw = c.yaw; m.u.roll = c.roll;
+        m.u.azim_cmd = c.azim;
+        m.u.elev_cmd = c.elev;
+        m.u.yaw = c.yaw;
+        m.u.roll = c.roll;
         EXPECT_EQ(m.step().lat_cmd, c.lat) << c.situation;
     }
 }
@@ -234,13 +281,19 @@ TEST(ClimbingTurn, InvertedWithTheNoseNearTheCommandFliesWingsLevel) {
 // a lift carrying cos 20 of gravity flies at 85.3 deg of bank. An attitude
 // that cannot be known (a NaN yaw) counts as upright here.
 TEST(ClimbingTurn, BankLimitUprightInvertedOrUnknown) {
-    const double asked = std::atan(std::tan(85 * kRadPerDeg) / std::cos(20 * kRadPerDeg)) / kRadPerDeg;
-    struct { const char* situation; double yaw, roll, bank; } cases[] = {
-        {"upright: 85", 0, 0, 85}, {"yaw unknown: 85", NAN, 0, 85}, {"inverted: the whole ask", 0, 180, -asked}};
+    const double asked =
+        std::atan(std::tan(85 * kRadPerDeg) / std::cos(20 * kRadPerDeg)) / kRadPerDeg;
+    struct {
+        const char* situation;
+        double yaw, roll, bank;
+    } cases[] = {{"upright: 85", 0, 0, 85},
+                 {"yaw unknown: 85", NAN, 0, 85},
+                 {"inverted: the whole ask", 0, 180, -asked}};
     for (const auto& c : cases) {
         GuideWInputs u = behind(10, c.roll);
         fly_with(u, along(600, 0, 20));
-        u.yaw = c.yaw; u.roll = c.roll;
+        u.yaw = c.yaw;
+        u.roll = c.roll;
         GuideWStates dw = kFreshStates;
         EXPECT_NEAR(rear_step(u, dw).res.bank_guid_deg, c.bank, 1e-9) << c.situation;
     }
@@ -249,10 +302,14 @@ TEST(ClimbingTurn, BankLimitUprightInvertedOrUnknown) {
 // Going inverted in a climbing turn latches the roll-over; the dive and the
 // command coming ahead release it, but only once the aircraft is upright.
 TEST(InvertedLatch, ReleasedOnlyWhileNotInverted) {
-    struct { const char* situation; double azim, elev, roll, latch; } cases[] = {
-        {"diving behind, upright: released", 120, -10, 0, 0}, {"diving behind, inverted: kept", 120, -10, 180, 1},
-        {"ahead, upright: released", 10, 0, 0, 0}, {"ahead, inverted: kept", 10, 0, 180, 1},
-        {"climbing behind, upright: kept", 120, 10, 0, 1}};
+    struct {
+        const char* situation;
+        double azim, elev, roll, latch;
+    } cases[] = {{"diving behind, upright: released", 120, -10, 0, 0},
+                 {"diving behind, inverted: kept", 120, -10, 180, 1},
+                 {"ahead, upright: released", 10, 0, 0, 0},
+                 {"ahead, inverted: kept", 10, 0, 180, 1},
+                 {"climbing behind, upright: kept", 120, 10, 0, 1}};
     for (const auto& c : cases) {
         GuideWStates dw = kFreshStates;
         dw.inverted_latch = 1;
@@ -276,8 +333,8 @@ TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
 
 // Never slow down to turn around; above 600 m/s of equivalent airspeed hold 600.
 TEST(RearSpeedReference, LargerOfCommandAndPresentSpeedUpTo600) {
-    const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {600, 650, 600}, {300, 250, 300},
-                               {300, 700, 700}, {599, 650, 650}};
+    const double cases[][3] = {{650, 250, 600}, {600, 250, 600}, {600, 650, 600},
+                               {300, 250, 300}, {300, 700, 700}, {599, 650, 650}};
     for (const auto& c : cases) {
         for (double elev_cmd : {-10.0, 10.0}) {
             GuideWStates dw = kFreshStates;

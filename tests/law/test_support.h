@@ -28,7 +28,9 @@ inline void fly_along(GuideWInputs& u, double v_mps, double track_deg, double ga
     u.vel_north = v_h * std::cos(track_deg * kRadPerDeg);
     u.vel_east = v_h * std::sin(track_deg * kRadPerDeg);
     u.vel_up = v_mps * std::sin(gamma_deg * kRadPerDeg);
-    u.yaw = track_deg; u.pitch = gamma_deg; u.roll = 0.0;
+    u.yaw = track_deg;
+    u.pitch = gamma_deg;
+    u.roll = 0.0;
 }
 
 // The conditioned flight state of a set of inputs.
@@ -37,7 +39,9 @@ inline FlightState conditioned(const GuideWInputs& u) {
 }
 
 // A velocity over the ground, m/s.
-struct Velocity { double north, east, up; };
+struct Velocity {
+    double north, east, up;
+};
 
 // The velocity of v_mps along track_deg, climbing at gamma_deg.
 inline Velocity along(double v_mps, double track_deg, double gamma_deg) {
@@ -48,7 +52,9 @@ inline Velocity along(double v_mps, double track_deg, double gamma_deg) {
 
 // Flying with velocity v, the nose along it and the wings level.
 inline void fly_with(GuideWInputs& u, const Velocity& v) {
-    u.vel_north = v.north; u.vel_east = v.east; u.vel_up = v.up;
+    u.vel_north = v.north;
+    u.vel_east = v.east;
+    u.vel_up = v.up;
     u.yaw = std::atan2(v.east, v.north) / kRadPerDeg;
     u.pitch = std::atan2(v.up, std::hypot(v.north, v.east)) / kRadPerDeg;
     u.roll = 0.0;
@@ -62,7 +68,10 @@ constexpr Velocity kZeroVerticalDemand{60.0, 0.0, 15.277436921299264};
 
 // The guidance stages of one step up to what they hand the mixing and
 // throttle stages, advancing dw as the step does.
-struct GuidedStep { GuidanceGeometry geo; GuidanceResults res; };
+struct GuidedStep {
+    GuidanceGeometry geo;
+    GuidanceResults res;
+};
 inline GuidedStep guided_step(const GuideWInputs& u, const GuideWParams& p, GuideWStates& dw) {
     const InputRoles in = input_roles(u);
     const FlightState fs = condition_flight_state(in.aircraft);

@@ -23,7 +23,8 @@ struct Api {
     int (*batch)(GuideWInstance* const*, size_t, const double*, double*, unsigned) = nullptr;
     unsigned (*start)(unsigned) = nullptr;
 
-    template <class T> void bind(T& f, const char* name) {
+    template <class T>
+    void bind(T& f, const char* name) {
         f = reinterpret_cast<T>(dlsym(h, name));
         ASSERT_NE(f, nullptr) << name;
     }
@@ -68,12 +69,16 @@ TEST(BatchWorkers, BatchesFromTwoHostThreadsAtOnceGiveWhatSingleStepsGive) {
     for (int round = 0; round < 40; ++round) {
         const std::vector<double> in = rows(n, round);
         std::vector<double> out_a(n * 4), out_b(n * 4), expected(n * 4);
-        std::thread other([&] { EXPECT_EQ(api.batch(b.data(), n, in.data(), out_b.data(), 3), 0); });
+        std::thread other(
+            [&] { EXPECT_EQ(api.batch(b.data(), n, in.data(), out_b.data(), 3), 0); });
         EXPECT_EQ(api.batch(a.data(), n, in.data(), out_a.data(), 2), 0);
         other.join();
-        for (size_t i = 0; i < n; ++i) api.one_step(ref[i], &in[i * GUIDEW_INPUT_COUNT], &expected[i * 4]);
-        ASSERT_EQ(std::memcmp(out_a.data(), expected.data(), expected.size() * 8), 0) << "round " << round;
-        ASSERT_EQ(std::memcmp(out_b.data(), expected.data(), expected.size() * 8), 0) << "round " << round;
+        for (size_t i = 0; i < n; ++i)
+            api.one_step(ref[i], &in[i * GUIDEW_INPUT_COUNT], &expected[i * 4]);
+        ASSERT_EQ(std::memcmp(out_a.data(), expected.data(), expected.size() * 8), 0)
+            << "round " << round;
+        ASSERT_EQ(std::memcmp(out_b.data(), expected.data(), expected.size() * 8), 0)
+            << "round " << round;
     }
     for (size_t i = 0; i < n; ++i) api.destroy(a[i]), api.destroy(b[i]), api.destroy(ref[i]);
     dlclose(api.h);

@@ -17,25 +17,29 @@ struct LibraryElf : ::testing::Test {
     std::vector<char> file;
     const Elf64_Ehdr* eh = nullptr;
 
-    template <class T> const T* at(Elf64_Off off) const {
+    template <class T>
+    const T* at(Elf64_Off off) const {
         if (off + sizeof(T) > file.size()) ADD_FAILURE() << "offset " << off << " past the file";
         return reinterpret_cast<const T*>(file.data() + off);
     }
     std::vector<Elf64_Phdr> segments() const {
         std::vector<Elf64_Phdr> v;
-        for (int i = 0; i < eh->e_phnum; ++i) v.push_back(*at<Elf64_Phdr>(eh->e_phoff + i * eh->e_phentsize));
+        for (int i = 0; i < eh->e_phnum; ++i)
+            v.push_back(*at<Elf64_Phdr>(eh->e_phoff + i * eh->e_phentsize));
         return v;
     }
     std::vector<Elf64_Shdr> sections() const {
         std::vector<Elf64_Shdr> v;
-        for (int i = 0; i < eh->e_shnum; ++i) v.push_back(*at<Elf64_Shdr>(eh->e_shoff + i * eh->e_shentsize));
+        for (int i = 0; i < eh->e_shnum; ++i)
+            v.push_back(*at<Elf64_Shdr>(eh->e_shoff + i * eh->e_shentsize));
         return v;
     }
     std::vector<Elf64_Dyn> dynamic() const {
         std::vector<Elf64_Dyn> v;
         for (const Elf64_Phdr& p : segments()) {
             if (p.p_type != PT_DYNAMIC) continue;
-            for (Elf64_Off o = p.p_offset; o + sizeof(Elf64_Dyn) <= p.p_offset + p.p_filesz; o += sizeof(Elf64_Dyn)) {
+            for (Elf64_Off o = p.p_offset; o + sizeof(Elf64_Dyn) <= p.p_offset + p.p_filesz;
+                 o += sizeof(Elf64_Dyn)) {
                 v.push_back(*at<Elf64_Dyn>(o));
                 if (v.back().d_tag == DT_NULL) break;
             }
@@ -49,7 +53,8 @@ struct LibraryElf : ::testing::Test {
         for (const Elf64_Shdr& s : sh) {
             if (s.sh_type != SHT_DYNSYM) continue;
             const Elf64_Shdr& names = sh.at(s.sh_link);
-            for (Elf64_Off o = s.sh_offset; o + sizeof(Elf64_Sym) <= s.sh_offset + s.sh_size; o += sizeof(Elf64_Sym)) {
+            for (Elf64_Off o = s.sh_offset; o + sizeof(Elf64_Sym) <= s.sh_offset + s.sh_size;
+                 o += sizeof(Elf64_Sym)) {
                 const Elf64_Sym* sym = at<Elf64_Sym>(o);
                 v.emplace_back(at<char>(names.sh_offset + sym->st_name), *sym);
             }
@@ -60,7 +65,8 @@ struct LibraryElf : ::testing::Test {
     std::vector<std::string> imports() const {
         std::vector<std::string> v;
         for (const auto& [name, sym] : dynamic_symbols())
-            if (sym.st_shndx == SHN_UNDEF && ELF64_ST_TYPE(sym.st_info) == STT_FUNC) v.push_back(name);
+            if (sym.st_shndx == SHN_UNDEF && ELF64_ST_TYPE(sym.st_info) == STT_FUNC)
+                v.push_back(name);
         return v;
     }
 
@@ -95,7 +101,9 @@ TEST_F(LibraryElf, RelocationsResolvedAtLoadThenReadOnly) {
     bool relro = false, now = false, textrel = false;
     for (const Elf64_Phdr& p : segments()) relro = relro || p.p_type == PT_GNU_RELRO;
     for (const Elf64_Dyn& d : dynamic()) {
-        if (d.d_tag == DT_FLAGS) now = now || (d.d_un.d_val & DF_BIND_NOW), textrel = textrel || (d.d_un.d_val & DF_TEXTREL);
+        if (d.d_tag == DT_FLAGS)
+            now = now || (d.d_un.d_val & DF_BIND_NOW),
+            textrel = textrel || (d.d_un.d_val & DF_TEXTREL);
         if (d.d_tag == DT_FLAGS_1) now = now || (d.d_un.d_val & DF_1_NOW);
         if (d.d_tag == DT_BIND_NOW) now = true;
         if (d.d_tag == DT_TEXTREL) textrel = true;
@@ -120,9 +128,11 @@ TEST_F(LibraryElf, FortifiedLibcCallsAreUsed) {
     std::vector<std::string> checked, plain;
     for (const std::string& name : imports()) {
         const std::string base = name.substr(0, name.find('@'));
-        if (base != "__stack_chk_fail" && base.size() > 4 && base.compare(base.size() - 4, 4, "_chk") == 0)
+        if (base != "__stack_chk_fail" && base.size() > 4 &&
+            base.compare(base.size() - 4, 4, "_chk") == 0)
             checked.push_back(base);
-        if (base == "printf" || base == "sprintf" || base == "snprintf" || base == "fprintf") plain.push_back(base);
+        if (base == "printf" || base == "sprintf" || base == "snprintf" || base == "fprintf")
+            plain.push_back(base);
     }
     EXPECT_FALSE(checked.empty()) << "no fortified libc call imported";
     EXPECT_EQ(plain, std::vector<std::string>{}) << "unfortified formatted output";
@@ -135,7 +145,9 @@ TEST_F(LibraryElf, ExportedFunctionsStartWithBranchTargetMarker) {
     const std::vector<Elf64_Shdr> sh = sections();
     int checked = 0;
     for (const auto& [name, sym] : dynamic_symbols()) {
-        if (sym.st_shndx == SHN_UNDEF || sym.st_shndx >= sh.size() || ELF64_ST_TYPE(sym.st_info) != STT_FUNC) continue;
+        if (sym.st_shndx == SHN_UNDEF || sym.st_shndx >= sh.size() ||
+            ELF64_ST_TYPE(sym.st_info) != STT_FUNC)
+            continue;
         const Elf64_Shdr& text = sh[sym.st_shndx];
         const Elf64_Off off = text.sh_offset + (sym.st_value - text.sh_addr);
         EXPECT_EQ(std::memcmp(at<unsigned char>(off), endbr64, 4), 0) << name;

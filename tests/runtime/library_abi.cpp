@@ -24,17 +24,24 @@ using Look2Fn = double (*)(double, double, const double*, const double*, const d
 
 const double* const kTypical = &kTypicalFlight.speed_cmd;
 
-template <class T> bool same_bytes(const T& a, const T& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+template <class T>
+bool same_bytes(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 struct HostLibrary : ::testing::Test {
     void* h = nullptr;
-    GuideWInputs* U = nullptr; GuideWOutputs* Y = nullptr; GuideWParams* P = nullptr;
-    GuideWStates* DW = nullptr; GuideWModel* M_ = nullptr;
+    GuideWInputs* U = nullptr;
+    GuideWOutputs* Y = nullptr;
+    GuideWParams* P = nullptr;
+    GuideWStates* DW = nullptr;
+    GuideWModel* M_ = nullptr;
     VoidFn initialize = nullptr, display = nullptr;
     InFn control = nullptr, one_step = nullptr;
     OutFn get_output = nullptr;
 
-    template <class T> T sym(const char* name) {
+    template <class T>
+    T sym(const char* name) {
         void* s = dlsym(h, name);
         EXPECT_NE(s, nullptr) << name;
         return reinterpret_cast<T>(s);
@@ -42,22 +49,28 @@ struct HostLibrary : ::testing::Test {
     void SetUp() override {
         h = dlopen(GUIDE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(h, nullptr) << dlerror();
-        U = sym<GuideWInputs*>("GuideW_U"); Y = sym<GuideWOutputs*>("GuideW_Y");
-        P = sym<GuideWParams*>("GuideW_P"); DW = sym<GuideWStates*>("GuideW_DW");
+        U = sym<GuideWInputs*>("GuideW_U");
+        Y = sym<GuideWOutputs*>("GuideW_Y");
+        P = sym<GuideWParams*>("GuideW_P");
+        DW = sym<GuideWStates*>("GuideW_DW");
         M_ = sym<GuideWModel*>("GuideW_M_");
-        initialize = sym<VoidFn>("_Z17GuideW_initializev"); display = sym<VoidFn>("Guide_Display");
-        control = sym<InFn>("Guide_Control"); one_step = sym<InFn>("Guide_OneStep");
+        initialize = sym<VoidFn>("_Z17GuideW_initializev");
+        display = sym<VoidFn>("Guide_Display");
+        control = sym<InFn>("Guide_Control");
+        one_step = sym<InFn>("Guide_OneStep");
         get_output = sym<OutFn>("Guide_GetOutput");
     }
-    void TearDown() override { if (h) dlclose(h); }  // next test sees load-time records
+    void TearDown() override {
+        if (h) dlclose(h);
+    }  // next test sees load-time records
 };
 
 TEST_F(HostLibrary, ExportsExactlyTheEntryPointsAndRecords) {
     const std::set<std::string> expected = {
         "Guide_Control", "Guide_OneStep", "Guide_GetOutput", "Guide_Display", "Guide_Exit",
         "_Z17GuideW_initializev", "_Z11GuideW_stepv", "_Z16GuideW_terminatev",
-        "_Z14look2_binlcapwddPKdS0_S0_PKjj",
-        "GuideW_U", "GuideW_Y", "GuideW_P", "GuideW_DW", "GuideW_M_", "GuideW_M",
+        "_Z14look2_binlcapwddPKdS0_S0_PKjj", "GuideW_U", "GuideW_Y", "GuideW_P", "GuideW_DW",
+        "GuideW_M_", "GuideW_M",
         // the instance API, C names
         "GuideW_instance_create", "GuideW_instance_destroy", "GuideW_instance_initialize",
         "GuideW_instance_step", "GuideW_instance_one_step", "GuideW_instance_inputs",
@@ -73,9 +86,11 @@ TEST_F(HostLibrary, ExportsExactlyTheEntryPointsAndRecords) {
     EXPECT_EQ(exported, expected);
     // A C++ host declares the lookup from the header and must bind to this name.
     int status = 0;
-    char* text = abi::__cxa_demangle("_Z14look2_binlcapwddPKdS0_S0_PKjj", nullptr, nullptr, &status);
-    EXPECT_STREQ(text, "look2_binlcapw(double, double, double const*, double const*, "
-                       "double const*, unsigned int const*, unsigned int)");
+    char* text =
+        abi::__cxa_demangle("_Z14look2_binlcapwddPKdS0_S0_PKjj", nullptr, nullptr, &status);
+    EXPECT_STREQ(text,
+                 "look2_binlcapw(double, double, double const*, double const*, "
+                 "double const*, unsigned int const*, unsigned int)");
     std::free(text);
     // The exported lookup is callable with the exported trim table: an interior grid point,
     // the default table's entry for 10000 m and 300 m/s.
@@ -103,23 +118,27 @@ TEST_F(HostLibrary, InitializeRestartsTheRunButKeepsHostParameters) {
     fresh.turn_sign = 1.0;
     EXPECT_TRUE(same_bytes(*U, GuideWInputs{}) && same_bytes(*Y, GuideWOutputs{}));
     EXPECT_TRUE(same_bytes(*DW, fresh));
-    EXPECT_EQ(M_->error_status, nullptr); EXPECT_EQ(P->guide_ref, 0.0);
+    EXPECT_EQ(M_->error_status, nullptr);
+    EXPECT_EQ(P->guide_ref, 0.0);
     double out[GUIDEW_OUTPUT_COUNT] = {-1, -1, -1, -1};
     get_output(out);
     for (double v : out) EXPECT_EQ(v, 0.0);
     one_step(kTypical);  // guidance off: 1 g, wings held at the present roll
-    EXPECT_EQ(Y->nz_cmd, 1.0); EXPECT_EQ(Y->lat_cmd, 0.0);
+    EXPECT_EQ(Y->nz_cmd, 1.0);
+    EXPECT_EQ(Y->lat_cmd, 0.0);
 }
 
 TEST_F(HostLibrary, ArraysCopyFieldsInOrderAndNullArraysChangeNothing) {
     initialize();
     one_step(kTypical);
-    const GuideWOutputs y = *Y; const GuideWStates dw = *DW;
+    const GuideWOutputs y = *Y;
+    const GuideWStates dw = *DW;
     double in[GUIDEW_INPUT_COUNT];
     for (int k = 0; k < GUIDEW_INPUT_COUNT; ++k) in[k] = 100.0 + k;
     control(in);
     EXPECT_EQ(std::memcmp(U, in, sizeof in), 0);  // element k lands in field k
-    EXPECT_EQ(U->mode, 107.0); EXPECT_EQ(U->aux_in, 118.0);
+    EXPECT_EQ(U->mode, 107.0);
+    EXPECT_EQ(U->aux_in, 118.0);
     EXPECT_TRUE(same_bytes(*Y, y) && same_bytes(*DW, dw));
 
     *Y = GuideWOutputs{1.5, 2.5, 3.5, 4.5};
@@ -130,7 +149,9 @@ TEST_F(HostLibrary, ArraysCopyFieldsInOrderAndNullArraysChangeNothing) {
 
     // A host passing no array gets no copy, and no step either.
     const GuideWInputs u = *U;
-    control(nullptr); one_step(nullptr); get_output(nullptr);
+    control(nullptr);
+    one_step(nullptr);
+    get_output(nullptr);
     EXPECT_TRUE(same_bytes(*U, u) && same_bytes(*Y, GuideWOutputs{1.5, 2.5, 3.5, 4.5}));
     EXPECT_TRUE(same_bytes(*DW, dw));
     EXPECT_EQ(M_->error_status, nullptr);
@@ -161,7 +182,8 @@ TEST_F(HostLibrary, DisplayPrintsTheMessageWithoutNewline) {
     dup2(fileno(capture), STDOUT_FILENO);
     display();
     std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO); close(saved);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
     std::rewind(capture);
     char text[64];
     const size_t n = std::fread(text, 1, sizeof text, capture);

@@ -27,8 +27,9 @@ std::atomic<long> g_allocations{0};
 
 #if defined(__SANITIZE_ADDRESS__)
 // Exported by the sanitizer runtime (gcc ships no header for it).
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*on_malloc)(const volatile void*, size_t), void (*on_free)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*on_malloc)(const volatile void*,
+                                                                           size_t),
+                                                         void (*on_free)(const volatile void*));
 
 namespace {
 void count_allocation(const volatile void*, size_t) { ++g_allocations; }
@@ -60,9 +61,7 @@ void* memalign(size_t alignment, size_t size) noexcept {
     ++g_allocations;
     return __libc_memalign(alignment, size);
 }
-void* aligned_alloc(size_t alignment, size_t size) noexcept {
-    return memalign(alignment, size);
-}
+void* aligned_alloc(size_t alignment, size_t size) noexcept { return memalign(alignment, size); }
 int posix_memalign(void** out, size_t alignment, size_t size) noexcept {
     if (alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0) return EINVAL;
     void* p = memalign(alignment, size);
@@ -175,27 +174,31 @@ TEST(NoAllocation, NoStepAllocatesThroughAnyEntryPoint) {
 
     const EntryPointCase cases[] = {
         {"static model, GuideW_step on GuideW_U", fly_static_model},
-        {"static model with guidance off", [&] {
+        {"static model with guidance off",
+         [&] {
              GuideW_P.guide_ref = 0.0;
              fly_static_model();
              GuideW_P.guide_ref = 1.0;
          }},
-        {"instance, GuideW_instance_step on its own inputs", [&] {
+        {"instance, GuideW_instance_step on its own inputs",
+         [&] {
              for (const GuideWInputs& u : steps) {
                  *GuideW_instance_inputs(fleet[0]) = u;
                  GuideW_instance_step(fleet[0]);
              }
          }},
-        {"instance, GuideW_instance_one_step with arrays", [&] {
+        {"instance, GuideW_instance_one_step with arrays",
+         [&] {
              double out[GUIDEW_OUTPUT_COUNT];
              for (const GuideWInputs& u : steps) {
                  GuideW_instance_one_step(fleet[1], &u.speed_cmd, out);
              }
          }},
-        {"batch of four on the caller's thread", [&] {
+        {"batch of four on the caller's thread",
+         [&] {
              for (size_t i = 0; i + fleet.size() <= steps.size(); i += fleet.size()) {
-                 GuideW_step_batch(fleet.data(), fleet.size(), &steps[i].speed_cmd,
-                                   outputs.data(), 1);
+                 GuideW_step_batch(fleet.data(), fleet.size(), &steps[i].speed_cmd, outputs.data(),
+                                   1);
              }
          }},
     };

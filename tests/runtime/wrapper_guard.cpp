@@ -38,7 +38,11 @@ struct StepGuard : ::testing::Test {
         std::memcpy(in, &u, sizeof in);
         nested_inputs = in;
     }
-    void TearDown() override { l_u8_TaskLock_Flag = 0; nested_calls_left = 0; GuideW_initialize(); }
+    void TearDown() override {
+        l_u8_TaskLock_Flag = 0;
+        nested_calls_left = 0;
+        GuideW_initialize();
+    }
     // One period whose aux_in marks it: true when its inputs were taken.
     bool period_runs(double mark) {
         in[GUIDEW_INPUT_COUNT - 1] = mark;

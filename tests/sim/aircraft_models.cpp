@@ -46,8 +46,9 @@ std::string flight_digest(const Scenario& sc, AircraftModel& aircraft) {
         d.add(s.outputs, sizeof *s.outputs);
         d.add(s.states, sizeof *s.states);
         const Aircraft& ac = *s.aircraft;
-        for (double v : {ac.position.x, ac.position.y, ac.position.z, ac.velocity.x, ac.velocity.y,
-                         ac.velocity.z, ac.load_g, ac.thrust_frac, ac.roll_rate_dps, s.dir_err_deg}) {
+        for (double v :
+             {ac.position.x, ac.position.y, ac.position.z, ac.velocity.x, ac.velocity.y,
+              ac.velocity.z, ac.load_g, ac.thrust_frac, ac.roll_rate_dps, s.dir_err_deg}) {
             d.add(v);
         }
     });
@@ -63,16 +64,11 @@ std::string flight_digest(const Scenario& sc, AircraftModel& aircraft) {
 // its row rewritten; any other difference is a change of the flights.
 TEST(AircraftModels, PointMassFliesTheBuiltInsAsBefore) {
     const std::map<std::string, std::string> before = {
-        {"typical", "9a9892353746a8b0"},
-        {"target_60_off", "5eabbef65e4777a0"},
-        {"straight_behind", "a89f915cb1ef3411"},
-        {"split_manoeuvre", "e2e80bbe0d137d0e"},
-        {"climb_behind", "a77a61ea9744b863"},
-        {"upright_recovery", "06c73f12c067d9c2"},
-        {"external_bank", "c198b15c43bbf453"},
-        {"orbit", "1951b1190bb170de"},
-        {"passthrough", "ee31cd8f54a38d92"},
-        {"speed_hold", "88dc33802f79b518"},
+        {"typical", "9a9892353746a8b0"},         {"target_60_off", "5eabbef65e4777a0"},
+        {"straight_behind", "a89f915cb1ef3411"}, {"split_manoeuvre", "e2e80bbe0d137d0e"},
+        {"climb_behind", "a77a61ea9744b863"},    {"upright_recovery", "06c73f12c067d9c2"},
+        {"external_bank", "c198b15c43bbf453"},   {"orbit", "1951b1190bb170de"},
+        {"passthrough", "ee31cd8f54a38d92"},     {"speed_hold", "88dc33802f79b518"},
     };
     PointMassModel point_mass;
     for (const Scenario& sc : builtin_scenarios()) {
@@ -123,9 +119,12 @@ TEST(TrackingMeter, CountsTheLoadAgainstTheCommandJustFlown) {
         long steps;
     } rows[] = {
         {"each command flown exactly over the next step", step, exact, 0.0, 0.0, 1},
-        {"a pull that builds half a second after the step", step, lagging, std::sqrt(49.0 / 399.0), 0.0, 1},
-        {"a first command far from the trimmed load", std::vector<double>(n, 3.0), from_trim, 0.0, 0.0, 1},
-        {"a steady 0.1 g short without steps", std::vector<double>(n, 2.0), std::vector<double>(n, 1.9), 0.1, 0.1, 0},
+        {"a pull that builds half a second after the step", step, lagging, std::sqrt(49.0 / 399.0),
+         0.0, 1},
+        {"a first command far from the trimmed load", std::vector<double>(n, 3.0), from_trim, 0.0,
+         0.0, 1},
+        {"a steady 0.1 g short without steps", std::vector<double>(n, 2.0),
+         std::vector<double>(n, 1.9), 0.1, 0.1, 0},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.situation);

@@ -59,7 +59,8 @@ std::uint64_t flight_digest(AircraftModel& aircraft, const Scenario& sc) {
 std::unique_ptr<JsbsimModel> load_f16() {
     const ControlGains& g = *find_aircraft("f16");
     const fs::path root = jsbsim_root_dir();
-    return std::make_unique<JsbsimModel>("f16", root.string(), (root / "aircraft").string(), g.folder, g);
+    return std::make_unique<JsbsimModel>("f16", root.string(), (root / "aircraft").string(),
+                                         g.folder, g);
 }
 
 }  // namespace
@@ -94,7 +95,8 @@ TEST(JsbsimAircraft, CalibratedThrottleHoldsLevelSpeedAtABreakpoint) {
     const std::vector<double>& shipped = find_aircraft("f16")->thr_table;
     ASSERT_EQ(shipped.size(), 132u);
     for (size_t i = 0; i < shipped.size(); ++i) {
-        EXPECT_EQ(shipped[i], cal.params.thr_table[i]) << "thr_table[" << i << "] is stale: rerun --calibrate-throttle";
+        EXPECT_EQ(shipped[i], cal.params.thr_table[i])
+            << "thr_table[" << i << "] is stale: rerun --calibrate-throttle";
     }
     const struct {
         const char* situation;
@@ -115,7 +117,8 @@ TEST(JsbsimAircraft, CalibratedThrottleHoldsLevelSpeedAtABreakpoint) {
         const auto final_speed_error = [&](const GuideWParams& p) {
             *law().params = p;
             double err = NAN;
-            fly_scenario(law(), sc, f16, [&](const FlightSample& s) { err = s.inputs->tas - r.speed_mps; });
+            fly_scenario(law(), sc, f16,
+                         [&](const FlightSample& s) { err = s.inputs->tas - r.speed_mps; });
             return std::fabs(err);
         };
         EXPECT_LT(final_speed_error(cal.params), 1.0);
@@ -193,9 +196,12 @@ TEST(JsbsimAircraft, LeavingTheEnvelopeFailsNamingTimeAndValue) {
         const char* failure;  // empty: within the envelope
     } rows[] = {
         {"a hard pull within 9 g", 8.9, 20.0, ""},
-        {"a pull past the structural limit", 9.5, 10.0, "puppet: load factor 9.50 g beyond the limits -3.0/9.0 g at t = 1.00 s"},
-        {"a push past the negative limit", -3.2, -5.0, "puppet: load factor -3.20 g beyond the limits -3.0/9.0 g at t = 1.00 s"},
-        {"a stall past the angle-of-attack limit", 4.0, 27.0, "puppet: angle of attack 27.0 deg beyond 25 deg at t = 1.00 s"},
+        {"a pull past the structural limit", 9.5, 10.0,
+         "puppet: load factor 9.50 g beyond the limits -3.0/9.0 g at t = 1.00 s"},
+        {"a push past the negative limit", -3.2, -5.0,
+         "puppet: load factor -3.20 g beyond the limits -3.0/9.0 g at t = 1.00 s"},
+        {"a stall past the angle-of-attack limit", 4.0, 27.0,
+         "puppet: angle of attack 27.0 deg beyond 25 deg at t = 1.00 s"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.situation);
@@ -230,10 +236,14 @@ TEST(JsbsimAircraft, AnAircraftThatCannotBeHadFailsInOneLine) {
         AircraftError::Kind kind;
         std::string says;
     } rows[] = {
-        {"a name no one knows", "f22", AircraftError::kUnknown, "available: point_mass, f16, f15, T38, c172p"},
-        {"a folder that does not exist", (dir / "none").string(), AircraftError::kUnknown, "no such folder"},
-        {"a folder without its model file", (dir / "empty").string(), AircraftError::kUnknown, "not a JSBSim aircraft folder (no empty.xml in it)"},
-        {"a model file JSBSim cannot read", (dir / "broken").string(), AircraftError::kLoad, "JSBSim could not load"},
+        {"a name no one knows", "f22", AircraftError::kUnknown,
+         "available: point_mass, f16, f15, T38, c172p"},
+        {"a folder that does not exist", (dir / "none").string(), AircraftError::kUnknown,
+         "no such folder"},
+        {"a folder without its model file", (dir / "empty").string(), AircraftError::kUnknown,
+         "not a JSBSim aircraft folder (no empty.xml in it)"},
+        {"a model file JSBSim cannot read", (dir / "broken").string(), AircraftError::kLoad,
+         "JSBSim could not load"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.situation);
@@ -258,8 +268,10 @@ TEST(JsbsimAircraft, AnAircraftThatCannotBeHadFailsInOneLine) {
         ADD_FAILURE() << "trimmed at 25000 m, 40 m/s";
     } catch (const AircraftError& e) {
         EXPECT_EQ(e.kind(), AircraftError::kTrim);
-        EXPECT_NE(std::string(e.what()).find("aircraft f16: no trim in straight flight at 25000 m, 40 m/s"),
-                  std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(
+                      "aircraft f16: no trim in straight flight at 25000 m, 40 m/s"),
+                  std::string::npos)
+            << e.what();
     }
 }
 
@@ -267,7 +279,9 @@ namespace {
 
 class GuideSimAircraft : public ToolSandbox {
 protected:
-    ToolResult sim(std::vector<std::string> args) const { return run_program(GUIDE_SIM_PATH, std::move(args)); }
+    ToolResult sim(std::vector<std::string> args) const {
+        return run_program(GUIDE_SIM_PATH, std::move(args));
+    }
 };
 
 }  // namespace
@@ -286,13 +300,16 @@ TEST_F(GuideSimAircraft, FliesJsbsimQuietlyAndRefusesUnknownAircraft) {
     write("on_f16.json", R"({"name": "external_bank", "aircraft": "f16", "duration_s": 30,
         "inputs": {"mode": 2, "ext_lat": 40}})");
     const ToolResult named = sim({"--no-plot", "-o", at("c"), at("on_f16.json")});
-    const ToolResult point_mass = sim({"--aircraft", "point_mass", "--no-plot", "-o", at("d"), at("on_f16.json")});
-    EXPECT_NE(read("c/external_bank.csv"), read("d/external_bank.csv")) << "the scenario's aircraft was not flown";
+    const ToolResult point_mass =
+        sim({"--aircraft", "point_mass", "--no-plot", "-o", at("d"), at("on_f16.json")});
+    EXPECT_NE(read("c/external_bank.csv"), read("d/external_bank.csv"))
+        << "the scenario's aircraft was not flown";
 
     const ToolResult unknown = sim({"--aircraft", "f22", "--no-plot", "-o", at("e")});
     EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err, "guide-sim: unknown aircraft f22 (available: point_mass, f16, f15, T38, c172p, "
-                           "or a JSBSim aircraft folder)\n");
+    EXPECT_EQ(unknown.err,
+              "guide-sim: unknown aircraft f22 (available: point_mass, f16, f15, T38, c172p, "
+              "or a JSBSim aircraft folder)\n");
     write("on_f22.json", R"({"name": "x", "aircraft": "f22", "duration_s": 1})");
     const ToolResult in_file = sim({"--no-plot", "-o", at("f"), at("on_f22.json")});
     EXPECT_EQ(in_file.status, 1);
@@ -333,7 +350,8 @@ private:
 TEST(JsbsimAircraft, ADivergedAircraftEndsTheFlightSayingWhy) {
     Diverging aircraft(50);
     long samples = 0;
-    const FlightSummary sum = fly_scenario(law(), builtin("typical"), aircraft, [&](const FlightSample&) { ++samples; });
+    const FlightSummary sum =
+        fly_scenario(law(), builtin("typical"), aircraft, [&](const FlightSample&) { ++samples; });
     ASSERT_FALSE(sum.failed.empty());
     EXPECT_EQ(sum.failed.front(), "aircraft diverging: its state is not finite at t = 0.50 s");
     ASSERT_TRUE(sum.ended_s.has_value());

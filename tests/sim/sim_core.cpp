@@ -22,7 +22,10 @@ std::function<GuideWOutputs(long step, const GuideWInputs&)> g_law;
 GuideLibrary stand_in(std::function<GuideWOutputs(long, const GuideWInputs&)> law) {
     g_law = std::move(law);
     GuideLibrary lib;
-    lib.initialize = [] { g_steps = 0; g_dw = GuideWStates{}; };
+    lib.initialize = [] {
+        g_steps = 0;
+        g_dw = GuideWStates{};
+    };
     lib.one_step = [](const double* in) {
         std::memcpy(&g_u, in, sizeof g_u);
         g_y = g_law(g_steps++, g_u);
@@ -61,14 +64,20 @@ TEST(SimCore, FlightsEndWhereTheyStopMakingSense) {
         double ended_lo_s, ended_hi_s;
     } cases[] = {
         {"load command turns NaN after 1 s",
-         [](long k, const GuideWInputs&) { return GuideWOutputs{0.0, k < 100 ? 1.0 : NAN, 0.3, 0.0}; }, 9.0,
-         "nz_cmd is nan at t = 1.00 s", 1.0, 1.0},
+         [](long k, const GuideWInputs&) {
+             return GuideWOutputs{0.0, k < 100 ? 1.0 : NAN, 0.3, 0.0};
+         },
+         9.0, "nz_cmd is nan at t = 1.00 s", 1.0, 1.0},
         {"throttle command infinite from the start",
-         [](long, const GuideWInputs&) { return GuideWOutputs{0.0, 1.0, INFINITY, 0.0}; }, 9.0,
-         "throttle_cmd is infinite at t = 0.00 s", 0.0, 0.0},
+         [](long, const GuideWInputs&) {
+             return GuideWOutputs{0.0, 1.0, INFINITY, 0.0};
+         },
+         9.0, "throttle_cmd is infinite at t = 0.00 s", 0.0, 0.0},
         {"falling without lift or thrust",
-         [](long, const GuideWInputs&) { return GuideWOutputs{0.0, 0.0, 0.0, 0.0}; }, 9.0,
-         "reached the ground at t = ", 24.7, 30.0},
+         [](long, const GuideWInputs&) {
+             return GuideWOutputs{0.0, 0.0, 0.0, 0.0};
+         },
+         9.0, "reached the ground at t = ", 24.7, 30.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
@@ -87,7 +96,9 @@ TEST(SimCore, FlightsEndWhereTheyStopMakingSense) {
 // A check that meets a value that is not a number fails: NaN is never
 // within a limit.
 TEST(SimCore, ChecksTreatNanAsAFailure) {
-    const GuideLibrary lib = stand_in([](long, const GuideWInputs&) { return GuideWOutputs{0.0, 1.0, 0.3, 0.0}; });
+    const GuideLibrary lib = stand_in([](long, const GuideWInputs&) {
+        return GuideWOutputs{0.0, 1.0, 0.3, 0.0};
+    });
     Scenario sc = level_flight(2.0);
     sc.expect.orbit = OrbitExpectation{};  // no orbit is flown: its radius is not a number
     sc.expect.orbit->settle_s = 0.0;

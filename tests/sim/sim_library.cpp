@@ -102,11 +102,14 @@ TEST(SimLibrary, DispersedScenariosFlyAsTheirWrittenScenario) {
         const char* check_failing;  // "" when every check should hold
     };
     const Row rows[] = {
-        {"lower and slower start", "typical", R"({"initial.altitude_m": 2200, "initial.speed_mps": 180})", ""},
+        {"lower and slower start", "typical",
+         R"({"initial.altitude_m": 2200, "initial.speed_mps": 180})", ""},
         {"retuned roll gain", "target_60_off", R"({"params.roll_kp": 2.5, "duration_s": 30})", ""},
         {"one throttle table entry changed", "speed_hold", R"({"params.thr_table[17]": 0.5})", ""},
-        {"load limit below a 60 deg turn's load", "target_60_off", R"({"expect.max_load_g": 1.2})", "max_load_g"},
-        {"time for convergence too short", "split_manoeuvre", R"({"expect.converge_within_s": 1})", "converge_within_s"},
+        {"load limit below a 60 deg turn's load", "target_60_off", R"({"expect.max_load_g": 1.2})",
+         "max_load_g"},
+        {"time for convergence too short", "split_manoeuvre", R"({"expect.converge_within_s": 1})",
+         "converge_within_s"},
         {"passthrough event moved", "passthrough", R"({"events[1].t_s": 11.5})", ""},
         {"2 g orbit against a 1.5 g limit", "orbit", R"({"expect.max_load_g": 1.5})", "max_load_g"},
     };
@@ -116,11 +119,13 @@ TEST(SimLibrary, DispersedScenariosFlyAsTheirWrittenScenario) {
         expect_same_figures(flown, fly_as_guide_sim(flown.at("scenario")), row.situation);
         for (const json& c : flown.at("checks")) {
             const bool should_fail = c.at("check") == row.check_failing;
-            EXPECT_EQ(c.at("passed").get<bool>(), !should_fail) << row.situation << ": " << c.dump();
+            EXPECT_EQ(c.at("passed").get<bool>(), !should_fail)
+                << row.situation << ": " << c.dump();
         }
     }
     // A scenario given as text, not by name.
-    const json own = fly_ok(R"({"name": "left", "duration_s": 20, "inputs": {"azim_cmd": 270}})", nullptr);
+    const json own =
+        fly_ok(R"({"name": "left", "duration_s": 20, "inputs": {"azim_cmd": 270}})", nullptr);
     EXPECT_EQ(own.value("name", ""), "left");
 }
 
@@ -144,7 +149,8 @@ TEST(SimLibrary, RefusesBadScenariosAndOverridesNamingThem) {
     for (const Row& row : rows) {
         const Flown f = fly(row.scenario, row.overrides);
         EXPECT_EQ(f.status, 1) << row.situation;
-        EXPECT_NE(f.text.find(row.message_part), std::string::npos) << row.situation << ": " << f.text;
+        EXPECT_NE(f.text.find(row.message_part), std::string::npos)
+            << row.situation << ": " << f.text;
     }
 }
 
@@ -165,7 +171,8 @@ TEST(SimLibrary, FlightsOnConcurrentThreadsAreIndependent) {
         });
     }
     for (std::thread& th : threads) th.join();
-    for (size_t i = 0; i < together.size(); ++i) EXPECT_EQ(together[i], alone[i % alone.size()]) << i;
+    for (size_t i = 0; i < together.size(); ++i)
+        EXPECT_EQ(together[i], alone[i % alone.size()]) << i;
 
     // The sampled path runs from the start to the last step, once a second.
     const json path = json::parse(alone[0]).at("path");

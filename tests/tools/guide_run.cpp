@@ -46,19 +46,22 @@ std::array<double, kInputCount> typical_inputs() {
 std::string typical_row(const std::string& name = "", const std::string& text = "") {
     std::string row;
     for (int k = 0; k < kInputCount; ++k) {
-        row += (k ? "," : "") + (kInputNames[k] == name ? text : number_text(input_values(kTypicalFlight)[k]));
+        row += (k ? "," : "") +
+               (kInputNames[k] == name ? text : number_text(input_values(kTypicalFlight)[k]));
     }
     return row + "\n";
 }
 // speed_cmd elev_cmd azim_cmd ext_weight ext_nz ext_bank ext_throttle mode yaw pitch roll tas
 // vel_up vel_north vel_east roll_rate altitude ext_lat aux_in
 const std::vector<std::array<double, kInputCount>> kFlight = {
-    typical_inputs(),                                                                 // level, turn right
+    typical_inputs(),  // level, turn right
     {220, 5, 60.1, 0, 0, 0, 0, 1, 3, 1, 20.5, 201, 3, 199, 10, 5.5, 3000.1, 0, 0.1},  // rolling in
-    {250, -70, 175, 0, 0, 0, 0, 1, 10, 2, 45, 205, 5, 190, 40, 12, 3010, 0, 1e-300},  // dive behind: split
-    {250, -70, 175, 0, 0, 0, 0, 1, 12, -5, 120, 210, -5, 185, 50, 30, 3005, 0, -2},   // pulling through
-    {200, 0, 90, 0, 2.5, 0, 0.7, 3, 20, 0, 10, 200, 0, 188, 68, 0, 3100, 0, 5},       // orbit
-    {200, 0, 90, 0.5, 1, -20, 0.6, 2, 25, 0, 15, 200, 0, 181, 84, -3, 3100, 0, 5},    // external bank
+    {250, -70, 175, 0, 0, 0, 0, 1, 10, 2, 45, 205, 5, 190, 40, 12, 3010, 0,
+     1e-300},  // dive behind: split
+    {250, -70, 175, 0, 0, 0, 0, 1, 12, -5, 120, 210, -5, 185, 50, 30, 3005, 0,
+     -2},                                                                        // pulling through
+    {200, 0, 90, 0, 2.5, 0, 0.7, 3, 20, 0, 10, 200, 0, 188, 68, 0, 3100, 0, 5},  // orbit
+    {200, 0, 90, 0.5, 1, -20, 0.6, 2, 25, 0, 15, 200, 0, 181, 84, -3, 3100, 0, 5},  // external bank
 };
 
 std::string join(const Row& r) {
@@ -75,7 +78,11 @@ std::vector<Row> parse_csv(const std::string& text) {
     }
     return rows;
 }
-uint64_t bits(double v) { uint64_t b; std::memcpy(&b, &v, sizeof b); return b; }
+uint64_t bits(double v) {
+    uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
 uint64_t bits(const std::string& text) { return bits(std::strtod(text.c_str(), nullptr)); }
 
 // kFlight with the given columns: its inputs ("%.17g", exact), the recorder's
@@ -87,9 +94,12 @@ std::string flight_csv(const Row& columns) {
         for (const std::string& c : columns) {
             const int k = field_index(kInputNames, kInputCount, c);
             char number[32];
-            if (k >= 0) std::snprintf(number, sizeof number, "%.17g", kFlight[i][static_cast<size_t>(k)]);
-            row.push_back(k >= 0 ? number : c == "time" ? "0.0" + std::to_string(i) + "0"
-                                          : c == "note" ? "leg " + std::to_string(i) : "stale");
+            if (k >= 0)
+                std::snprintf(number, sizeof number, "%.17g", kFlight[i][static_cast<size_t>(k)]);
+            row.push_back(k >= 0        ? number
+                          : c == "time" ? "0.0" + std::to_string(i) + "0"
+                          : c == "note" ? "leg " + std::to_string(i)
+                                        : "stale");
         }
         text += join(row);
     }
@@ -105,7 +115,8 @@ std::vector<std::vector<double>> fly_directly() {
         std::copy(in.begin(), in.end(), input_values(*lib.inputs));
         lib.step();
         steps.emplace_back(output_values(*lib.outputs), output_values(*lib.outputs) + kOutputCount);
-        steps.back().insert(steps.back().end(), state_values(*lib.states), state_values(*lib.states) + kStateCount);
+        steps.back().insert(steps.back().end(), state_values(*lib.states),
+                            state_values(*lib.states) + kStateCount);
     }
     return steps;
 }
@@ -126,7 +137,8 @@ protected:
         ToolSandbox::TearDown();
     }
     static Result run(const std::string& args, const std::string& input = "/dev/null") {
-        const int status = std::system(("'" GUIDE_RUN_PATH "' " + args + " <" + input + " >../out 2>../err").c_str());
+        const int status = std::system(
+            ("'" GUIDE_RUN_PATH "' " + args + " <" + input + " >../out 2>../err").c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp("../out"), slurp("../err")};
     }
     static std::set<std::string> files() {
@@ -159,12 +171,14 @@ TEST_F(GuideRun, ReplayGivesWhatSteppingTheLibraryGives) {
         for (size_t i = 0; i < kFlight.size(); ++i) {
             const Row& row = rows[i + 1];
             ASSERT_EQ(row.size(), header.size());
-            EXPECT_EQ(row[3] + " " + row[columns.size() - 1], "0.0" + std::to_string(i) + "0 leg " + std::to_string(i));
+            EXPECT_EQ(row[3] + " " + row[columns.size() - 1],
+                      "0.0" + std::to_string(i) + "0 leg " + std::to_string(i));
             for (size_t c = 0; c < kInputCount; ++c) {  // the inputs' text passes unchanged
                 EXPECT_EQ(bits(row[c < 3 ? c : c + 1]), bits(kFlight[i][kInputCount - 1 - c]));
             }
             for (size_t c = columns.size(); c < header.size(); ++c) {
-                EXPECT_EQ(bits(row[c]), bits(expected[i][c - columns.size()])) << "step " << i << ", " << header[c] << " = " << row[c];
+                EXPECT_EQ(bits(row[c]), bits(expected[i][c - columns.size()]))
+                    << "step " << i << ", " << header[c] << " = " << row[c];
             }
         }
     }
@@ -193,7 +207,8 @@ TEST_F(GuideRun, RecordedCommandColumnsAreReplacedInPlace) {
     ASSERT_EQ(with_states.status, 0) << with_states.err;
     const auto p = parse_csv(plain.out), w = parse_csv(with_states.out);
     EXPECT_EQ(p[0], columns);  // the layout stays
-    EXPECT_EQ(p[1][1] + " " + p[1][5], "150 stale");  // without --states turn_sign is the recorder's
+    EXPECT_EQ(p[1][1] + " " + p[1][5],
+              "150 stale");  // without --states turn_sign is the recorder's
     ASSERT_EQ(w[0].size(), columns.size() + kStateCount - 1);
     EXPECT_EQ(w[0][5] + " " + w[0][columns.size() - 1], "turn_sign note");
     EXPECT_EQ(w[1][5], "1");
@@ -208,10 +223,13 @@ TEST_F(GuideRun, RecordedCommandColumnsAreReplacedInPlace) {
 // values by name.
 TEST_F(GuideRun, NumbersRoundTripToTheLastBit) {
     const std::pair<std::string, std::string> cases[] = {
-        {"0.1", "0.1"}, {"0.30000000000000004", "0.30000000000000004"}, {"1e-300", "1e-300"},
-        {"5e-324", "5e-324"}, {"-0.0", "-0"}, {"1.7976931348623157e308", "1.7976931348623157e+308"},
-        {" +2.50 ", "2.5"}, {"123456789012", "123456789012"}, {"nan", "nan"}, {"-nan", "nan"},
-        {"inf", "inf"}, {"+INF", "inf"}, {"-Infinity", "-inf"}};
+        {"0.1", "0.1"},       {"0.30000000000000004", "0.30000000000000004"},
+        {"1e-300", "1e-300"}, {"5e-324", "5e-324"},
+        {"-0.0", "-0"},       {"1.7976931348623157e308", "1.7976931348623157e+308"},
+        {" +2.50 ", "2.5"},   {"123456789012", "123456789012"},
+        {"nan", "nan"},       {"-nan", "nan"},
+        {"inf", "inf"},       {"+INF", "inf"},
+        {"-Infinity", "-inf"}};
     std::string text = join(kInputs);
     for (const auto& c : cases) text += typical_row("aux_in", c.first);
     // An infinite speed gives NaN commands, negative ones as the FPU makes
@@ -224,10 +242,12 @@ TEST_F(GuideRun, NumbersRoundTripToTheLastBit) {
     ASSERT_EQ(rows.size(), std::size(cases) + 2);
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(rows[i + 1][kInputCount + 3], cases[i].second) << "aux_in " << cases[i].first;
-        if (cases[i].second != "nan") EXPECT_EQ(bits(rows[i + 1][kInputCount + 3]), bits(cases[i].first));
+        if (cases[i].second != "nan")
+            EXPECT_EQ(bits(rows[i + 1][kInputCount + 3]), bits(cases[i].first));
     }
     EXPECT_EQ(rows.back()[kInputCount] + " " + rows.back()[kInputCount + 1], "nan nan");
-    for (const Row& row : rows) {  // the input's own "-nan" text passes; what is written never says it
+    for (const Row& row :
+         rows) {  // the input's own "-nan" text passes; what is written never says it
         for (size_t c = kInputCount; c < row.size(); ++c) EXPECT_NE(row[c], "-nan");
     }
 }
@@ -235,12 +255,19 @@ TEST_F(GuideRun, NumbersRoundTripToTheLastBit) {
 // In the first step the roll law saturates at lat_max and, below it, gives
 // roll_kp times the bank error: lat_cmd shows which parameters are in force.
 TEST_F(GuideRun, ParametersComeFromTheCommandLineAndAFile) {
-    const struct { const char* name; const char* file; const char* args; const char* lat_cmd; } cases[] = {
+    const struct {
+        const char* name;
+        const char* file;
+        const char* args;
+        const char* lat_cmd;
+    } cases[] = {
         {"defaults", "", "", "150"},
         {"--set", "", "--set lat_max=100", "100"},
         {"softer roll gain", "", "--set=roll_kp=1", "71.21694144537118"},
-        {"file with comments", "# softer roll law\r\n\n  lat_max = 120\r\n", "--params p.txt", "120"},
-        {"--set after the file", "lat_max = 120   # deg\n", "--set lat_max=100 --params p.txt", "100"},
+        {"file with comments", "# softer roll law\r\n\n  lat_max = 120\r\n", "--params p.txt",
+         "120"},
+        {"--set after the file", "lat_max = 120   # deg\n", "--set lat_max=100 --params p.txt",
+         "100"},
     };
     write("flight.csv", flight_csv(kInputs));
     for (const auto& c : cases) {
@@ -250,7 +277,6 @@ TEST_F(GuideRun, ParametersComeFromTheCommandLineAndAFile) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(parse_csv(r.out).at(1).at(kInputCount), c.lat_cmd);
     }
-
 }
 
 // A bad file or parameter stops the replay with the place of the fault; no
@@ -261,21 +287,30 @@ TEST_F(GuideRun, BadInputFailsNamingThePlaceAndLeavesNoOutput) {
     columns.insert(columns.end(), kInputs.begin(), kInputs.end());
     const std::string good = flight_csv(columns);
     const std::string header = good.substr(0, good.find('\n') + 1);
-    const std::string row = good.substr(header.size(), good.find('\n', header.size()) + 1 - header.size());
-    const std::string typo = row.substr(0, row.find(",30,")) + ",3o," + row.substr(row.find(",30,") + 4);
+    const std::string row =
+        good.substr(header.size(), good.find('\n', header.size()) + 1 - header.size());
+    const std::string typo =
+        row.substr(0, row.find(",30,")) + ",3o," + row.substr(row.find(",30,") + 4);
     const char* const valid = "; parameters are: guide_ref, roll_kp, roll_kd, lat_max";
-    const struct { const char* name; std::string csv, args; int status; std::string message; } cases[] = {
-        {"recorder without ext_lat and aux_in", flight_csv(Row(columns.begin(), columns.end() - 2)), "", 1,
-         "in.csv:1: missing input column(s): ext_lat, aux_in"},
+    const struct {
+        const char* name;
+        std::string csv, args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"recorder without ext_lat and aux_in", flight_csv(Row(columns.begin(), columns.end() - 2)),
+         "", 1, "in.csv:1: missing input column(s): ext_lat, aux_in"},
         {"typo after a blank line", header + row + "\n" + typo, "", 1,
          "in.csv:4: column 4 (azim_cmd): not a number: \"3o\""},
         {"a field lost", header + row + row.substr(0, row.rfind(',')) + "\n", "", 1,
          "in.csv:3: 19 fields, but the header has 20"},
-        {"a name twice", "roll" + good.substr(4), "", 1, "in.csv:1: column 12 (\"roll\"): same name as column 1"},
+        {"a name twice", "roll" + good.substr(4), "", 1,
+         "in.csv:1: column 12 (\"roll\"): same name as column 1"},
         {"no such file", "", "", 2, "in.csv: cannot read: No such file or directory"},
         {"unknown parameter on the command line", good, "--set roll_kq=3", 2,
          "--set \"roll_kq=3\": unknown parameter \"roll_kq\"" + std::string(valid)},
-        {"unknown parameter in a file", good, "--params p.txt", 1, "p.txt:2: unknown parameter \"roll_kq\"" + std::string(valid)},
+        {"unknown parameter in a file", good, "--params p.txt", 1,
+         "p.txt:2: unknown parameter \"roll_kq\"" + std::string(valid)},
     };
     write("p.txt", "lat_max = 120\nroll_kq = 3\n");
     for (const auto& c : cases) {
@@ -309,20 +344,30 @@ TEST_F(GuideRun, OutputKeepsWhatItsPathIs) {
         const char* path;
         std::function<void()> check;
     } cases[] = {
-        {"link to a file", [this] { write("target.csv", "old\n"); fs::create_symlink("target.csv", "link.csv"); return true; },
+        {"link to a file",
+         [this] {
+             write("target.csv", "old\n");
+             fs::create_symlink("target.csv", "link.csv");
+             return true;
+         },
          "link.csv",
          [&] {
              EXPECT_TRUE(fs::is_symlink("link.csv"));
              EXPECT_EQ(slurp("target.csv"), replay);
          }},
-        {"link to a link into a folder", [] { fs::create_symlink("sub/t.csv", "l1"); fs::create_symlink("l1", "l2"); return true; },
+        {"link to a link into a folder",
+         [] {
+             fs::create_symlink("sub/t.csv", "l1");
+             fs::create_symlink("l1", "l2");
+             return true;
+         },
          "l2",
          [&] {
              EXPECT_TRUE(fs::is_symlink("l1") && fs::is_symlink("l2"));
              EXPECT_EQ(slurp("sub/t.csv"), replay);
          }},
-        {"character device", [] { return mknod("null", S_IFCHR | 0666, makedev(1, 3)) == 0; }, "null",
-         [] { EXPECT_TRUE(fs::is_character_file("null")); }},
+        {"character device", [] { return mknod("null", S_IFCHR | 0666, makedev(1, 3)) == 0; },
+         "null", [] { EXPECT_TRUE(fs::is_character_file("null")); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
@@ -351,16 +396,22 @@ TEST_F(GuideRun, StandardOutputPathsWriteWhereTheShellPointsThem) {
     const std::string replay = run("flight.csv").out;
     ASSERT_FALSE(replay.empty());
     const std::string tool = "'" GUIDE_RUN_PATH "' flight.csv -o ";
-    const struct { const char* situation; std::string shell; std::string expected; } cases[] = {
-        {"braced group into a new file", "{ echo BEFORE; " + tool + "/dev/stdout; echo AFTER; } > g.txt",
+    const struct {
+        const char* situation;
+        std::string shell;
+        std::string expected;
+    } cases[] = {
+        {"braced group into a new file",
+         "{ echo BEFORE; " + tool + "/dev/stdout; echo AFTER; } > g.txt",
          "BEFORE\n" + replay + "AFTER\n"},
-        {"appended to a log", "echo OLD > g.txt; " + tool + "/dev/stdout >> g.txt; echo AFTER >> g.txt",
+        {"appended to a log",
+         "echo OLD > g.txt; " + tool + "/dev/stdout >> g.txt; echo AFTER >> g.txt",
          "OLD\n" + replay + "AFTER\n"},
         {"piped to a reader", tool + "/dev/stdout | cat > g.txt", replay},
-        {"descriptor 3 by its /proc name", "{ echo BEFORE >&3; " + tool + "/proc/self/fd/3; } 3> g.txt",
-         "BEFORE\n" + replay},
-        {"/dev/fd of a descriptor in append mode", "echo OLD > g.txt; " + tool + "/dev/fd/4 4>> g.txt",
-         "OLD\n" + replay},
+        {"descriptor 3 by its /proc name",
+         "{ echo BEFORE >&3; " + tool + "/proc/self/fd/3; } 3> g.txt", "BEFORE\n" + replay},
+        {"/dev/fd of a descriptor in append mode",
+         "echo OLD > g.txt; " + tool + "/dev/fd/4 4>> g.txt", "OLD\n" + replay},
         {"a link to /dev/stdout", "ln -s /dev/stdout out.lnk; " + tool + "out.lnk > g.txt", replay},
     };
     for (const auto& c : cases) {
@@ -383,14 +434,17 @@ TEST_F(GuideRun, ReadOnlyOutputIsRefusedAndKept) {
     write("mine.csv", "mine\n");
     fs::permissions(base, fs::perms::all);
     fs::permissions(base / "files", fs::perms::all);
-    fs::permissions("flight.csv", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    fs::permissions("mine.csv", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions("flight.csv",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions("mine.csv",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") != 0) {
         GTEST_SKIP() << "cannot run as the user nobody here";
     }
-    const int status = std::system(
-        "setpriv --reuid=65534 --regid=65534 --clear-groups '" GUIDE_RUN_PATH "' flight.csv -o mine.csv "
-        ">../out 2>../err");
+    const int status =
+        std::system("setpriv --reuid=65534 --regid=65534 --clear-groups '" GUIDE_RUN_PATH
+                    "' flight.csv -o mine.csv "
+                    ">../out 2>../err");
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_THAT(slurp("../err"), HasSubstr("mine.csv: cannot write: Permission denied"));
@@ -399,7 +453,9 @@ TEST_F(GuideRun, ReadOnlyOutputIsRefusedAndKept) {
     // The same file, writable, is replaced as ever.
     fs::permissions("mine.csv", fs::perms::others_write, fs::perm_options::add);
     EXPECT_EQ(std::system("setpriv --reuid=65534 --regid=65534 --clear-groups '" GUIDE_RUN_PATH
-                          "' flight.csv -o mine.csv 2>../err"), 0) << slurp("../err");
+                          "' flight.csv -o mine.csv 2>../err"),
+              0)
+        << slurp("../err");
     EXPECT_EQ(slurp("mine.csv"), run("flight.csv").out);
 }
 
@@ -408,13 +464,22 @@ TEST_F(GuideRun, ReadOnlyOutputIsRefusedAndKept) {
 TEST_F(GuideRun, UnreadableFilesAreRefusedWithTheReason) {
     write("flight.csv", flight_csv(kInputs));
     fs::create_directory("folder");
-    const struct { const char* situation; const char* args; int status; const char* message; } cases[] = {
-        {"parameter file is a folder", "--params folder flight.csv", 1, "folder: cannot read: Is a directory"},
+    const struct {
+        const char* situation;
+        const char* args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"parameter file is a folder", "--params folder flight.csv", 1,
+         "folder: cannot read: Is a directory"},
         {"input is a folder", "folder", 1, "folder: cannot read: Is a directory"},
-        {"no parameter file", "--params none.txt flight.csv", 2, "none.txt: cannot read: No such file or directory"},
-        {"output into a missing folder", "-o none/out.csv flight.csv", 3, "none/out.csv: cannot create: No such file"},
+        {"no parameter file", "--params none.txt flight.csv", 2,
+         "none.txt: cannot read: No such file or directory"},
+        {"output into a missing folder", "-o none/out.csv flight.csv", 3,
+         "none/out.csv: cannot create: No such file"},
         {"output onto a folder", "-o folder flight.csv", 3, "folder: cannot write: Is a directory"},
-        {"a missing file whose name holds a line break", "'none\nfile.csv'", 2, "none\\nfile.csv: cannot read: No such file"},
+        {"a missing file whose name holds a line break", "'none\nfile.csv'", 2,
+         "none\\nfile.csv: cannot read: No such file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
@@ -428,15 +493,21 @@ TEST_F(GuideRun, UnreadableFilesAreRefusedWithTheReason) {
 // A message shows what was read, escaped and cut short, on one line.
 TEST_F(GuideRun, BadTextIsShownEscapedAndCut) {
     const std::string row_start = "220,5,";
-    const struct { const char* situation; std::string azim; std::string shown; } cases[] = {
+    const struct {
+        const char* situation;
+        std::string azim;
+        std::string shown;
+    } cases[] = {
         {"carriage return inside a field", "3\r0", "\"3\\r0\""},
         {"NUL byte", std::string("3\0", 2), "\"3\\x00\""},
         {"byte above ASCII", "3\xff", "\"3\\xff\""},
-        {"a huge cell", std::string(100000, '7') + "x", "\"" + std::string(kQuotedMax, '7') + "...\""},
+        {"a huge cell", std::string(100000, '7') + "x",
+         "\"" + std::string(kQuotedMax, '7') + "...\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.situation);
-        write("in.csv", join(kInputs) + row_start + c.azim + ",0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0,7\n");
+        write("in.csv",
+              join(kInputs) + row_start + c.azim + ",0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0,7\n");
         const Result r = run("in.csv");
         EXPECT_EQ(r.status, 1);
         EXPECT_THAT(r.err, HasSubstr("in.csv:2: column 3 (azim_cmd): not a number: " + c.shown));
@@ -467,9 +538,11 @@ TEST_F(GuideRun, PipedRowsLeaveAsTheyCome) {
 
     const std::string text = flight_csv(kInputs);
     const std::string first_two = text.substr(0, text.find('\n', text.find('\n') + 1) + 1);
-    ASSERT_EQ(::write(to_tool[1], first_two.data(), first_two.size()), static_cast<ssize_t>(first_two.size()));
+    ASSERT_EQ(::write(to_tool[1], first_two.data(), first_two.size()),
+              static_cast<ssize_t>(first_two.size()));
     std::string got;
-    for (int waited_ms = 0; std::count(got.begin(), got.end(), '\n') < 2 && waited_ms < 10000; waited_ms += 10) {
+    for (int waited_ms = 0; std::count(got.begin(), got.end(), '\n') < 2 && waited_ms < 10000;
+         waited_ms += 10) {
         pollfd p{from_tool[0], POLLIN, 0};
         if (poll(&p, 1, 10) == 1) {
             char block[4096];
@@ -482,12 +555,17 @@ TEST_F(GuideRun, PipedRowsLeaveAsTheyCome) {
     int status;
     waitpid(pid, &status, 0);
     close(from_tool[0]);
-    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 2) << "header and first row before the input ended";
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 2)
+        << "header and first row before the input ended";
 }
 
 // Each row is one 0.01 s step; a recording at another rate draws one warning.
 TEST_F(GuideRun, TimeSpacingOtherThanTheStepIsWarnedOnce) {
-    const struct { const char* situation; double spacing_s; bool warned; } cases[] = {
+    const struct {
+        const char* situation;
+        double spacing_s;
+        bool warned;
+    } cases[] = {
         {"100 Hz recording", 0.01, false},
         {"20 Hz recording", 0.05, true},
         {"1 kHz recording", 0.001, true},

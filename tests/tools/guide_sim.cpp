@@ -18,7 +18,9 @@ namespace {
 
 class GuideSim : public ToolSandbox {
 protected:
-    ToolResult sim(std::vector<std::string> args) const { return run_program(GUIDE_SIM_PATH, std::move(args)); }
+    ToolResult sim(std::vector<std::string> args) const {
+        return run_program(GUIDE_SIM_PATH, std::move(args));
+    }
 };
 
 // The column named name of a CSV text, one string per row.
@@ -49,10 +51,11 @@ TEST_F(GuideSim, BuiltinScenariosPassAndReplayExactly) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
 
-    for (const char* name : {"typical", "split_manoeuvre", "climb_behind", "orbit", "passthrough"}) {
+    for (const char* name :
+         {"typical", "split_manoeuvre", "climb_behind", "orbit", "passthrough"}) {
         const std::string base = "out/" + std::string(name);
-        const ToolResult replay =
-            run_program(GUIDE_RUN_PATH, {"--states", "--params", at(base + ".params"), at(base + ".csv")});
+        const ToolResult replay = run_program(
+            GUIDE_RUN_PATH, {"--states", "--params", at(base + ".params"), at(base + ".csv")});
         ASSERT_EQ(replay.status, 0) << replay.err;
         EXPECT_TRUE(replay.out == read(base + ".csv")) << name << " differs from its replay";
     }
@@ -93,21 +96,28 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     write("late.json", scenario(R"("events": [{"t_s": 25, "inputs": {"azim_cmd": 90}}])"));
     write("early.json", scenario(R"("events": [{"t_s": -1, "inputs": {"azim_cmd": 90}}])"));
     write("dup.json", scenario(R"("inputs": {"azim_cmd": 30, "azim_cmd": 60})"));
-    write("dup_nested.json", R"([{"name": "a", "duration_s": 5}, {"name": "b", "duration_s": 5, "name": "c"}])");
+    write("dup_nested.json",
+          R"([{"name": "a", "duration_s": 5}, {"name": "b", "duration_s": 5, "name": "c"}])");
     write("weight.json", scenario(R"("inputs": {"ext_weight": 1.5})"));
     write("mode.json", scenario(R"("inputs": {"mode": -1})"));
     write("reverse.json", scenario(R"("inputs": {"speed_cmd": -500})"));
     write("warp.json", scenario(R"("events": [{"t_s": 1, "inputs": {"speed_cmd": 1e200}}])"));
     write("over.json", scenario(R"("inputs": {"elev_cmd": 95})"));
     write("nz.json", scenario(R"("inputs": {"mode": 4, "ext_nz": 50})"));
-    write("orbit_tol.json", scenario(R"("inputs": {"mode": 3, "ext_nz": 2}, "expect": {"orbit": {"radius_tolerance": -0.1}})"));
-    write("bank_tol.json", scenario(R"("expect": {"final_bank_deg": {"value": 0, "tolerance": -1}})"));
+    write(
+        "orbit_tol.json",
+        scenario(
+            R"("inputs": {"mode": 3, "ext_nz": 2}, "expect": {"orbit": {"radius_tolerance": -0.1}})"));
+    write("bank_tol.json",
+          scenario(R"("expect": {"final_bank_deg": {"value": 0, "tolerance": -1}})"));
     write("load.json", scenario(R"("expect": {"max_load_g": -1})"));
     write("fast.json", scenario(R"("initial": {"speed_mps": 1e200}, "expect": {"max_load_g": 9})"));
-    write("slow.json", scenario(R"("initial": {"speed_mps": 1e-300}, "expect": {"max_load_g": 9})"));
+    write("slow.json",
+          scenario(R"("initial": {"speed_mps": 1e-300}, "expect": {"max_load_g": 9})"));
     write("underground.json", scenario(R"("initial": {"altitude_m": -10})"));
     write("infinite.json", scenario(R"("inputs": {"azim_cmd": 1e999})"));
-    write("long_token.json", "{\"name\": \"x\", \"duration_s\": 5 " + std::string(5000, '\t') + "nope}");
+    write("long_token.json",
+          "{\"name\": \"x\", \"duration_s\": 5 " + std::string(5000, '\t') + "nope}");
     std::filesystem::create_directory(at("folder.json"));
     const struct {
         const char* situation;
@@ -120,30 +130,82 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
         {"sensed input", {at("sensed.json")}, 1, "'altitude' is sensed from the aircraft"},
         {"duplicate names", {at("twice.json")}, 1, "two scenarios are named 'x'"},
         {"nothing to fly", {at("empty.json")}, 1, "empty.json: an empty list: no scenario to fly"},
-        {"event after the end", {at("late.json")}, 1, "scenario (x).events[0].t_s: must lie within [0, 20], not 25"},
-        {"event before the start", {at("early.json")}, 1, "scenario (x).events[0].t_s: must lie within [0, 20], not -1"},
+        {"event after the end",
+         {at("late.json")},
+         1,
+         "scenario (x).events[0].t_s: must lie within [0, 20], not 25"},
+        {"event before the start",
+         {at("early.json")},
+         1,
+         "scenario (x).events[0].t_s: must lie within [0, 20], not -1"},
         {"key twice", {at("dup.json")}, 1, "dup.json: inputs: key \"azim_cmd\" given twice"},
-        {"key twice in a list's object", {at("dup_nested.json")}, 1, "dup_nested.json: [1]: key \"name\" given twice"},
-        {"weight above one", {at("weight.json")}, 1, "scenario (x).inputs.ext_weight: must lie within [0, 1]"},
-        {"negative mode", {at("mode.json")}, 1, "scenario (x).inputs.mode: must lie within [0, 5], not -1"},
-        {"negative commanded speed", {at("reverse.json")}, 1, "scenario (x).inputs.speed_cmd: must lie within [30, 1000], not -500"},
-        {"commanded speed beyond any aircraft", {at("warp.json")}, 1,
+        {"key twice in a list's object",
+         {at("dup_nested.json")},
+         1,
+         "dup_nested.json: [1]: key \"name\" given twice"},
+        {"weight above one",
+         {at("weight.json")},
+         1,
+         "scenario (x).inputs.ext_weight: must lie within [0, 1]"},
+        {"negative mode",
+         {at("mode.json")},
+         1,
+         "scenario (x).inputs.mode: must lie within [0, 5], not -1"},
+        {"negative commanded speed",
+         {at("reverse.json")},
+         1,
+         "scenario (x).inputs.speed_cmd: must lie within [30, 1000], not -500"},
+        {"commanded speed beyond any aircraft",
+         {at("warp.json")},
+         1,
          "scenario (x).events[0].inputs.speed_cmd: must lie within [30, 1000], not 1e+200"},
-        {"commanded straight past the vertical", {at("over.json")}, 1, "scenario (x).inputs.elev_cmd: must lie within [-90, 90]"},
-        {"external load beyond any airframe", {at("nz.json")}, 1, "scenario (x).inputs.ext_nz: must lie within [-10, 10]"},
-        {"negative orbit radius tolerance", {at("orbit_tol.json")}, 1,
+        {"commanded straight past the vertical",
+         {at("over.json")},
+         1,
+         "scenario (x).inputs.elev_cmd: must lie within [-90, 90]"},
+        {"external load beyond any airframe",
+         {at("nz.json")},
+         1,
+         "scenario (x).inputs.ext_nz: must lie within [-10, 10]"},
+        {"negative orbit radius tolerance",
+         {at("orbit_tol.json")},
+         1,
          "scenario (x).expect.orbit.radius_tolerance: must lie within [0, 1], not -0.1"},
-        {"negative bank tolerance", {at("bank_tol.json")}, 1, "scenario (x).expect.final_bank_deg.tolerance: must lie within [0, 180]"},
-        {"negative load limit", {at("load.json")}, 1, "scenario (x).expect.max_load_g: must lie within [0, 20]"},
-        {"faster than any aircraft", {at("fast.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
-        {"too slow to fly", {at("slow.json")}, 1, "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
-        {"starting underground", {at("underground.json")}, 1, "scenario (x).initial.altitude_m: must lie within"},
-        {"infinite number", {at("infinite.json")}, 1, "infinite.json: not valid JSON: number overflow parsing '1e999'"},
+        {"negative bank tolerance",
+         {at("bank_tol.json")},
+         1,
+         "scenario (x).expect.final_bank_deg.tolerance: must lie within [0, 180]"},
+        {"negative load limit",
+         {at("load.json")},
+         1,
+         "scenario (x).expect.max_load_g: must lie within [0, 20]"},
+        {"faster than any aircraft",
+         {at("fast.json")},
+         1,
+         "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
+        {"too slow to fly",
+         {at("slow.json")},
+         1,
+         "scenario (x).initial.speed_mps: must lie within [30, 1000]"},
+        {"starting underground",
+         {at("underground.json")},
+         1,
+         "scenario (x).initial.altitude_m: must lie within"},
+        {"infinite number",
+         {at("infinite.json")},
+         1,
+         "infinite.json: not valid JSON: number overflow parsing '1e999'"},
         {"a folder", {at("folder.json")}, 1, "folder.json: cannot read: Is a directory"},
-        {"a long run of whitespace echoed by the JSON reader", {at("long_token.json")}, 1, "long_token.json:1:"},
+        {"a long run of whitespace echoed by the JSON reader",
+         {at("long_token.json")},
+         1,
+         "long_token.json:1:"},
         {"unknown scenario", {"no_such_one"}, 2, "unknown scenario \"no_such_one\""},
         {"unknown option", {"--fly-faster"}, 2, "--fly-faster"},
-        {"nothing to compare with", {"--compare", at("no_run"), "typical"}, 2, "no_run\": no such folder"},
+        {"nothing to compare with",
+         {"--compare", at("no_run"), "typical"},
+         2,
+         "no_run\": no such folder"},
         {"library missing", {"--library", at("nope.so"), "typical"}, 3, "cannot load"},
     };
     for (const auto& c : cases) {
@@ -161,13 +223,16 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
 // scenario allows it; the converge column tells a mode that does not steer
 // from a command never reached.
 TEST_F(GuideSim, ImpossibleFlightsFailAndSaySo) {
-    const std::string dive = R"("duration_s": 120, "initial": {"altitude_m": 1500, "speed_mps": 200},
+    const std::string dive =
+        R"("duration_s": 120, "initial": {"altitude_m": 1500, "speed_mps": 200},
         "inputs": {"azim_cmd": 0, "elev_cmd": -80, "speed_cmd": 200})";
     write("dive.json", "{\"name\": \"dive\", " + dive + "}");
-    write("dive_ok.json", "{\"name\": \"dive_ok\", " + dive + R"(, "expect": {"may_reach_ground": true}})");
+    write("dive_ok.json",
+          "{\"name\": \"dive_ok\", " + dive + R"(, "expect": {"may_reach_ground": true}})");
     write("orbit.json", R"({"name": "orbiting", "duration_s": 5,
         "inputs": {"mode": 3, "ext_nz": 2, "speed_cmd": 200}, "expect": {"converge_within_s": 4}})");
-    write("slow_turn.json", R"({"name": "slow_turn", "duration_s": 2, "inputs": {"azim_cmd": 180}})");
+    write("slow_turn.json",
+          R"({"name": "slow_turn", "duration_s": 2, "inputs": {"azim_cmd": 180}})");
     const struct {
         const char* situation;
         const char* file;
@@ -201,7 +266,8 @@ TEST_F(GuideSim, DocumentedReplayReproducesARunByteForByte) {
     for (const char* name : {"tuned"}) {
         const std::string recorded = at("out/" + std::string(name) + ".csv");
         const std::string params = at("out/" + std::string(name) + ".params");
-        const ToolResult replay = run_program(GUIDE_RUN_PATH, {"--states", "--params", params, "-o", at("replay.csv"), recorded});
+        const ToolResult replay = run_program(
+            GUIDE_RUN_PATH, {"--states", "--params", params, "-o", at("replay.csv"), recorded});
         ASSERT_EQ(replay.status, 0) << replay.err;
         EXPECT_EQ(run_program("/usr/bin/cmp", {at("replay.csv"), recorded}).status, 0) << name;
     }
@@ -223,8 +289,14 @@ TEST_F(GuideSim, PicturesThatCannotBeDrawnAreAnEnvironmentFault) {
 // The drawing script follows the tools' exit statuses and never answers a
 // missing file with a traceback.
 TEST_F(GuideSim, DrawingScriptExitsLikeTheTools) {
-    const std::string script = std::filesystem::path(GUIDE_SIM_PATH).parent_path() / "plot_trajectory.py";
-    const struct { const char* situation; std::vector<std::string> args; int status; const char* says; } cases[] = {
+    const std::string script =
+        std::filesystem::path(GUIDE_SIM_PATH).parent_path() / "plot_trajectory.py";
+    const struct {
+        const char* situation;
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
         {"help", {"--help"}, 0, "Exit status"},
         {"no such trajectory", {at("."), "nothing"}, 1, "nothing.csv"},
         {"no folder given", {}, 2, "usage"},
@@ -245,10 +317,16 @@ TEST_F(GuideSim, DrawingScriptExitsLikeTheTools) {
 // (climb_behind), never settle (external_bank's error grows to 50 deg) and
 // settle once (typical).
 TEST_F(GuideSim, ConvergenceIsTheLastEntryIntoTheBand) {
-    const ToolResult r = sim({"--no-plot", "-o", at("out"), "typical", "climb_behind", "external_bank"});
+    const ToolResult r =
+        sim({"--no-plot", "-o", at("out"), "typical", "climb_behind", "external_bank"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    const struct { const char* flight; const char* shown; } cases[] = {
-        {"typical", "6.49 s"}, {"climb_behind", "20.34 s"}, {"external_bank", "never"},
+    const struct {
+        const char* flight;
+        const char* shown;
+    } cases[] = {
+        {"typical", "6.49 s"},
+        {"climb_behind", "20.34 s"},
+        {"external_bank", "never"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.flight);
@@ -261,14 +339,16 @@ TEST_F(GuideSim, ConvergenceIsTheLastEntryIntoTheBand) {
             if (inside && !entered) entered = std::stod(t[k]);
             if (!inside) entered.reset();
         }
-        const nlohmann::json summary = nlohmann::json::parse(read("out/" + std::string(c.flight) + ".summary.json"));
+        const nlohmann::json summary =
+            nlohmann::json::parse(read("out/" + std::string(c.flight) + ".summary.json"));
         EXPECT_EQ(summary["converge_s"].is_null(), !entered);
         if (entered) EXPECT_DOUBLE_EQ(summary["converge_s"].get<double>(), *entered);
         ASSERT_EQ(summary["first_within_s"].is_null(), !first);
         if (first) EXPECT_DOUBLE_EQ(summary["first_within_s"].get<double>(), *first);
         EXPECT_NE(r.out.find(std::string(c.flight) + " "), std::string::npos);
         const size_t row = r.out.find(c.flight);
-        EXPECT_NE(r.out.substr(row, r.out.find('\n', row) - row).find(c.shown), std::string::npos) << r.out;
+        EXPECT_NE(r.out.substr(row, r.out.find('\n', row) - row).find(c.shown), std::string::npos)
+            << r.out;
     }
 }
 
@@ -276,8 +356,13 @@ TEST_F(GuideSim, ConvergenceIsTheLastEntryIntoTheBand) {
 // wrong, as bad data (1), and still draws nothing stale.
 TEST_F(GuideSim, CompareNamesTheBadFileItWasGiven) {
     std::filesystem::create_directory(at("badcmp"));
-    const struct { const char* situation; std::string csv; const char* says; } cases[] = {
-        {"garbage", "garbage\n\x01\x02\n", "badcmp/typical.csv: line 1: not a guide-sim trajectory: no column time"},
+    const struct {
+        const char* situation;
+        std::string csv;
+        const char* says;
+    } cases[] = {
+        {"garbage", "garbage\n\x01\x02\n",
+         "badcmp/typical.csv: line 1: not a guide-sim trajectory: no column time"},
         {"empty", "", "badcmp/typical.csv: empty file"},
     };
     for (const auto& c : cases) {
@@ -306,9 +391,14 @@ TEST_F(GuideSim, CompareNamesTheBadFileItWasGiven) {
 // same name written without pictures, or whose drawing fails, leaves no
 // picture of the old one beside its verdict.
 TEST_F(GuideSim, OldPicturesGoWhenTheirFlightIsFlownAgain) {
-    write("typical.json", R"({"name": "typical", "duration_s": 3, "expect": {"converge_within_s": 0.5},
+    write("typical.json",
+          R"({"name": "typical", "duration_s": 3, "expect": {"converge_within_s": 0.5},
         "inputs": {"azim_cmd": 90}})");
-    const struct { const char* situation; std::vector<std::string> rerun; int status; } cases[] = {
+    const struct {
+        const char* situation;
+        std::vector<std::string> rerun;
+        int status;
+    } cases[] = {
         {"flown again without pictures", {"--no-plot"}, 1},
         {"drawing fails", {"--python", "/bin/false"}, 3},
     };
@@ -331,18 +421,20 @@ TEST_F(GuideSim, OldPicturesGoWhenTheirFlightIsFlownAgain) {
 // --params and --set retune every scenario flown, after the scenario's own
 // parameters, and the .params file written says so (so the replay holds).
 TEST_F(GuideSim, CommandLineParametersRetuneEveryFlight) {
-    write("tuned.json", R"({"name": "tuned", "duration_s": 5, "params": {"roll_kp": 3, "roll_kd": 0.5}})");
+    write("tuned.json",
+          R"({"name": "tuned", "duration_s": 5, "params": {"roll_kp": 3, "roll_kd": 0.5}})");
     write("p.txt", "roll_kd = 0.125\n");
-    const ToolResult r = sim({"--no-plot", "-o", at("out"), "--params", at("p.txt"), "--set", "roll_kp=1.5",
-                              "typical", at("tuned.json")});
+    const ToolResult r = sim({"--no-plot", "-o", at("out"), "--params", at("p.txt"), "--set",
+                              "roll_kp=1.5", "typical", at("tuned.json")});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* name : {"typical", "tuned"}) {
         SCOPED_TRACE(name);
         const std::string params = read("out/" + std::string(name) + ".params");
         EXPECT_NE(params.find("\nroll_kp = 1.5\n"), std::string::npos) << params;
         EXPECT_NE(params.find("\nroll_kd = 0.125\n"), std::string::npos) << params;
-        const ToolResult replay = run_program(GUIDE_RUN_PATH, {"--states", "--params", at("out/" + std::string(name) + ".params"),
-                                                               at("out/" + std::string(name) + ".csv")});
+        const ToolResult replay = run_program(
+            GUIDE_RUN_PATH, {"--states", "--params", at("out/" + std::string(name) + ".params"),
+                             at("out/" + std::string(name) + ".csv")});
         EXPECT_TRUE(replay.out == read("out/" + std::string(name) + ".csv"));
     }
     const ToolResult plain = sim({"--no-plot", "-o", at("plain"), "typical"});
@@ -369,7 +461,9 @@ TEST_F(GuideSim, CtrlCEndsWithOneLineAndNoHalfWrittenFile) {
     ASSERT_EQ(posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&io);
     // Wait until the trajectory is being written, then interrupt.
-    const auto writing = [&] { return std::filesystem::exists(at("out")) && !std::filesystem::is_empty(at("out")); };
+    const auto writing = [&] {
+        return std::filesystem::exists(at("out")) && !std::filesystem::is_empty(at("out"));
+    };
     for (int i = 0; i < 500 && !writing(); ++i) usleep(10000);
     ASSERT_TRUE(writing());
     usleep(100000);
@@ -379,5 +473,6 @@ TEST_F(GuideSim, CtrlCEndsWithOneLineAndNoHalfWrittenFile) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_EQ(slurp(err), "guide-sim: interrupted\n");
-    for (const auto& f : std::filesystem::directory_iterator(at("out"))) ADD_FAILURE() << "left behind: " << f.path();
+    for (const auto& f : std::filesystem::directory_iterator(at("out")))
+        ADD_FAILURE() << "left behind: " << f.path();
 }

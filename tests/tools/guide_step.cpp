@@ -17,7 +17,9 @@ namespace {
 
 class GuideStep : public ToolSandbox {
 protected:
-    ToolResult step(std::vector<std::string> args) const { return run_program(GUIDE_STEP_PATH, std::move(args)); }
+    ToolResult step(std::vector<std::string> args) const {
+        return run_program(GUIDE_STEP_PATH, std::move(args));
+    }
 };
 
 }  // namespace
@@ -55,10 +57,22 @@ TEST_F(GuideStep, ValuesFollowTheRulesOfEveryTool) {
         {"an input twice", {"azim_cmd=10", "azim_cmd=20"}, 2, "\"azim_cmd\" is given twice"},
         {"not an input", {"azimuth=10"}, 2, "unknown input \"azimuth\"; inputs are: speed_cmd"},
         {"not NAME=VALUE", {"azim_cmd"}, 2, "expected NAME=VALUE"},
-        {"a parameter twice", {"--set", "lat_max=100", "--set", "lat_max=90"}, 2, "\"lat_max\" is given twice"},
-        {"an element named loosely", {"--set", "thr_table[ +05]=0.5"}, 2, "thr_table needs an index in [0..131]"},
-        {"parameter file with a byte-order mark", {"--params", at("bom.txt")}, 0, "lat_cmd          100\n"},
-        {"parameter twice in a file", {"--params", at("twice.txt")}, 1, "twice.txt:2: \"lat_max\" is set twice"},
+        {"a parameter twice",
+         {"--set", "lat_max=100", "--set", "lat_max=90"},
+         2,
+         "\"lat_max\" is given twice"},
+        {"an element named loosely",
+         {"--set", "thr_table[ +05]=0.5"},
+         2,
+         "thr_table needs an index in [0..131]"},
+        {"parameter file with a byte-order mark",
+         {"--params", at("bom.txt")},
+         0,
+         "lat_cmd          100\n"},
+        {"parameter twice in a file",
+         {"--params", at("twice.txt")},
+         1,
+         "twice.txt:2: \"lat_max\" is set twice"},
         {"the roll law at a softer gain", {"--set", "roll_kp=1", "--states"}, 0, "front_roll_err"},
         {"no library", {"--library", at("none.so")}, 3, "cannot load"},
         {"unknown option", {"--fast"}, 2, "--fast"},
@@ -73,10 +87,12 @@ TEST_F(GuideStep, ValuesFollowTheRulesOfEveryTool) {
     std::string flight;
     for (int k = 0; k < kInputCount; ++k) flight += (k ? "," : "") + std::string(kInputNames[k]);
     flight += "\n";
-    for (int k = 0; k < kInputCount; ++k) flight += (k ? "," : "") + number_text(input_values(kTypicalFlight)[k]);
+    for (int k = 0; k < kInputCount; ++k)
+        flight += (k ? "," : "") + number_text(input_values(kTypicalFlight)[k]);
     write("flight.csv", flight + "\n");
     EXPECT_EQ(run_program(GUIDE_RUN_PATH, {"--params", at("bom.txt"), at("flight.csv")}).status, 0);
-    EXPECT_EQ(run_program(GUIDE_RUN_PATH, {"--params", at("twice.txt"), at("flight.csv")}).status, 1);
+    EXPECT_EQ(run_program(GUIDE_RUN_PATH, {"--params", at("twice.txt"), at("flight.csv")}).status,
+              1);
 }
 
 // Every tool documents the same exit statuses.
@@ -84,7 +100,10 @@ TEST_F(GuideStep, EveryHelpStatesTheExitStatuses) {
     for (const char* program : {GUIDE_STEP_PATH, GUIDE_RUN_PATH}) {
         const ToolResult r = run_program(program, {"--help"});
         EXPECT_EQ(r.status, 0);
-        EXPECT_THAT(r.out, HasSubstr("Exit status (the same in guide-step, guide-run, guide-sim, guide-campaign)")) << program;
+        EXPECT_THAT(
+            r.out,
+            HasSubstr("Exit status (the same in guide-step, guide-run, guide-sim, guide-campaign)"))
+            << program;
         EXPECT_THAT(r.out, HasSubstr("3    environment: the library cannot be loaded")) << program;
     }
 }
@@ -99,8 +118,9 @@ TEST_F(GuideStep, OutputGoesWhereOutputSays) {
     EXPECT_EQ(written.out, "");
     EXPECT_EQ(read("step.txt"), shown.out);
     write("log.txt", "earlier\n");
-    const ToolResult appended = run_program("/bin/sh", {"-c", "'" GUIDE_STEP_PATH "' --states -o /dev/stdout azim_cmd=60 >> '" +
-                                                                  at("log.txt") + "'"});
+    const ToolResult appended = run_program(
+        "/bin/sh", {"-c", "'" GUIDE_STEP_PATH "' --states -o /dev/stdout azim_cmd=60 >> '" +
+                              at("log.txt") + "'"});
     EXPECT_EQ(appended.status, 0) << appended.err;
     EXPECT_EQ(read("log.txt"), "earlier\n" + shown.out);
 }

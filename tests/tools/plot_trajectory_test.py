@@ -6,8 +6,12 @@ import os
 import sys
 import unittest
 
-sys.path.insert(0, os.environ.get("PLOT_SCRIPT_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "tools")))
+sys.path.insert(
+    0,
+    os.environ.get("PLOT_SCRIPT_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "tools")),
+)
 import matplotlib  # noqa: E402
+
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import plot_trajectory as pt  # noqa: E402
@@ -44,7 +48,9 @@ class TwinAxes(unittest.TestCase):
 
 class Azimuths(unittest.TestCase):
     def test_a_turn_through_north_continues_past_360(self):
-        self.assertEqual(pt.unwrap([350.0, 355.0, 0.0, 5.0, 10.0]), [350.0, 355.0, 360.0, 365.0, 370.0])
+        self.assertEqual(
+            pt.unwrap([350.0, 355.0, 0.0, 5.0, 10.0]), [350.0, 355.0, 360.0, 365.0, 370.0]
+        )
         self.assertEqual(pt.unwrap([10.0, 0.0, 350.0]), [10.0, 0.0, -10.0])
 
     def test_the_command_is_drawn_beside_the_track(self):
@@ -81,7 +87,10 @@ class ExternalCommands(unittest.TestCase):
             "mode 2 with an external bank": ({"ext_bank": [0.0, 40.0], "mode": [2.0, 2.0]}, True),
             "mode 4 passing ext_lat through": ({"ext_bank": [0.0, 0.0], "mode": [4.0, 4.0]}, False),
             "a value left over in mode 1": ({"ext_bank": [40.0, 40.0], "mode": [1.0, 1.0]}, False),
-            "switched to mode 2 by an event": ({"ext_bank": [40.0, 40.0], "mode": [1.0, 2.0]}, True),
+            "switched to mode 2 by an event": (
+                {"ext_bank": [40.0, 40.0], "mode": [1.0, 2.0]},
+                True,
+            ),
         }
         for name, (columns, drawn) in cases.items():
             with self.subTest(name):

@@ -87,7 +87,8 @@ protected:
         ToolSandbox::SetUp();
         write("bad.txt", "roll_kp 3\n");
         write("flight.csv",
-              "speed_cmd,elev_cmd,azim_cmd,ext_weight,ext_nz,ext_bank,ext_throttle,mode,yaw,pitch,roll,tas,"
+              "speed_cmd,elev_cmd,azim_cmd,ext_weight,ext_nz,ext_bank,ext_throttle,mode,yaw,pitch,"
+              "roll,tas,"
               "vel_up,vel_north,vel_east,roll_rate,altitude,ext_lat,aux_in\n"
               "220,5,30,0,0,0,0,1,0,0,0,200,0,200,0,0,3000,0,7\n");
         write("bad.csv", "speed_cmd,elev_cmd\n1,2\n");
@@ -99,11 +100,13 @@ protected:
         write("bad.toml", "[campaign\nsamples = \n");
     }
 
-    ToolResult run_tool(Tool tool, std::vector<std::string> args, std::vector<std::string> env = {}) const {
+    ToolResult run_tool(Tool tool, std::vector<std::string> args,
+                        std::vector<std::string> env = {}) const {
         for (std::vector<std::string>* list : {&args, &env}) {
             for (std::string& a : *list) {
                 const size_t at_sign = a.find('@');
-                if (at_sign != std::string::npos) a = a.substr(0, at_sign) + at(a.substr(at_sign + 1));
+                if (at_sign != std::string::npos)
+                    a = a.substr(0, at_sign) + at(a.substr(at_sign + 1));
             }
         }
         switch (tool) {
@@ -111,14 +114,14 @@ protected:
             case kRun: return run_program(GUIDE_RUN_PATH, args, "", env);
             case kSim: return run_program(GUIDE_SIM_PATH, args, "", env);
             case kCampaign: return run_program(GUIDE_CAMPAIGN_PATH, args, "", env);
-            case kPythonCampaign:
-                break;
+            case kPythonCampaign: break;
         }
         args.insert(args.begin(), {"-m", "guidew.campaign"});
         env.insert(env.end(), {"PYTHONPATH=" GUIDE_PYTHON_DIR, "PYTHONDONTWRITEBYTECODE=1",
                                "GUIDEW_LIBRARY=" GUIDE_LIBRARY_PATH});
         bool library_given = false;
-        for (const std::string& e : env) library_given = library_given || e.rfind("GUIDESIM_LIBRARY=", 0) == 0;
+        for (const std::string& e : env)
+            library_given = library_given || e.rfind("GUIDESIM_LIBRARY=", 0) == 0;
         if (!library_given) env.push_back("GUIDESIM_LIBRARY=" GUIDE_SIM_LIBRARY_PATH);
         return run_program("/usr/bin/python3", args, "", env);
     }
@@ -144,12 +147,17 @@ protected:
         EXPECT_EQ(help.status, 0);
         EXPECT_THAT(help.out, HasSubstr("--output"));
         // Each status on a line of its own, with what it means.
-        const struct { const char* status; const char* meaning; } statuses[] = {
-            {"0", "done"}, {"1", "check"}, {"2", "command line"}, {"3", "environment"}, {"130", "interrupt"},
+        const struct {
+            const char* status;
+            const char* meaning;
+        } statuses[] = {
+            {"0", "done"},        {"1", "check"},       {"2", "command line"},
+            {"3", "environment"}, {"130", "interrupt"},
         };
         for (const auto& st : statuses) {
             const std::regex line(std::string("(^|\n)\\s*") + st.status + "\\s[^\n]*" + st.meaning);
-            EXPECT_TRUE(std::regex_search(help.out, line)) << "status " << st.status << " in:\n" << help.out;
+            EXPECT_TRUE(std::regex_search(help.out, line)) << "status " << st.status << " in:\n"
+                                                           << help.out;
         }
     }
 };
@@ -160,4 +168,6 @@ TEST_F(ToolConvention, GuideStepAnswersEachSituationAsTheOthers) { check_tool(kS
 TEST_F(ToolConvention, GuideRunAnswersEachSituationAsTheOthers) { check_tool(kRun); }
 TEST_F(ToolConvention, GuideSimAnswersEachSituationAsTheOthers) { check_tool(kSim); }
 TEST_F(ToolConvention, GuideCampaignAnswersEachSituationAsTheOthers) { check_tool(kCampaign); }
-TEST_F(ToolConvention, PythonCampaignAnswersEachSituationAsTheOthers) { check_tool(kPythonCampaign); }
+TEST_F(ToolConvention, PythonCampaignAnswersEachSituationAsTheOthers) {
+    check_tool(kPythonCampaign);
+}

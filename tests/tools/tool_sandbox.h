@@ -40,13 +40,16 @@ protected:
     void TearDown() override { std::filesystem::remove_all(base); }
 
     std::string at(const std::string& name) const { return (base / "files" / name).string(); }
-    void write(const std::string& name, const std::string& text) const { std::ofstream(at(name)) << text; }
+    void write(const std::string& name, const std::string& text) const {
+        std::ofstream(at(name)) << text;
+    }
     std::string read(const std::string& name) const { return slurp(at(name)); }
 
     // Runs program with args; stdin_name is a file in files/ or empty; env
     // holds NAME=VALUE entries set for the program on top of this process's.
     ToolResult run_program(const std::string& program, std::vector<std::string> args,
-                           const std::string& stdin_name = "", const std::vector<std::string>& env = {}) const {
+                           const std::string& stdin_name = "",
+                           const std::vector<std::string>& env = {}) const {
         const std::string in = stdin_name.empty() ? "/dev/null" : at(stdin_name);
         const std::string out = base / "stdout", err = base / "stderr";
         posix_spawn_file_actions_t io;
@@ -70,7 +73,8 @@ protected:
         std::vector<char*> envp;
         for (std::string& v : vars) envp.push_back(v.data());
         envp.push_back(nullptr);
-        if (posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), envp.data()) == 0) waitpid(pid, &status, 0);
+        if (posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), envp.data()) == 0)
+            waitpid(pid, &status, 0);
         posix_spawn_file_actions_destroy(&io);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
     }

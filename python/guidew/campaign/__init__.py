@@ -64,6 +64,7 @@ from ._execute import Cluster, TaskDone
 from ._folder import OutputError
 from ._simlib import SimulatorError, SimulatorLibraryError, builtin_scenarios, check, fly
 from ._types import Cell, Flown, Overrides, Value
+
 # The shapes of the dicts the functions here take and return, for the type
 # annotations of code that uses them (guidew.campaign.Summary, ...).
 from ._types import BuiltinScenario as BuiltinScenario
@@ -77,9 +78,25 @@ from ._types import Plan as Plan
 from ._types import ResultFiles as ResultFiles
 from ._types import Summary as Summary
 
-__all__ = ["run", "load", "validate", "flight_scenario", "Campaign", "CampaignError",
-           "CampaignResult", "Cluster", "Dispersion", "OutputError", "SetupError", "SimulatorError",
-           "SimulatorLibraryError", "builtin_scenarios", "check", "draw", "fly"]
+__all__ = [
+    "run",
+    "load",
+    "validate",
+    "flight_scenario",
+    "Campaign",
+    "CampaignError",
+    "CampaignResult",
+    "Cluster",
+    "Dispersion",
+    "OutputError",
+    "SetupError",
+    "SimulatorError",
+    "SimulatorLibraryError",
+    "builtin_scenarios",
+    "check",
+    "draw",
+    "fly",
+]
 
 # Values of a long choice or grid beyond which only its extremes are checked:
 # the simulator's limits are ranges, so the extremes decide.
@@ -164,14 +181,21 @@ def validate(campaign: Campaign) -> None:
         raise campaign.error("scenario." + named[0] if named else base_key, str(exc)) from None
     for d in campaign.dispersions:
         for value in _values_to_check(d):
-            _check(campaign, dict(campaign.base_overrides, **{d.path: value}), "dispersions." + d.path)
+            _check(
+                campaign, dict(campaign.base_overrides, **{d.path: value}), "dispersions." + d.path
+            )
     check_names = [c["check"] for c in base["checks"]]
-    for kind, wanted, known in (("checks", campaign.checks, check_names),
-                                ("metrics", campaign.metrics, list(base["metrics"]))):
+    for kind, wanted, known in (
+        ("checks", campaign.checks, check_names),
+        ("metrics", campaign.metrics, list(base["metrics"])),
+    ):
         for name in wanted or []:
             if name not in known:
-                raise campaign.error("report." + kind, "the scenario has no %s '%s' (it has: %s)"
-                                     % (kind[:-1], name, ", ".join(known) or "none"))
+                raise campaign.error(
+                    "report." + kind,
+                    "the scenario has no %s '%s' (it has: %s)"
+                    % (kind[:-1], name, ", ".join(known) or "none"),
+                )
 
 
 def flight_scenario(campaign: CampaignArg, index: int) -> Dict[str, object]:
@@ -181,8 +205,10 @@ def flight_scenario(campaign: CampaignArg, index: int) -> Dict[str, object]:
     if not isinstance(campaign, Campaign):
         campaign = load(campaign)
     if not 0 <= index < campaign.flights:
-        raise CampaignError("%s: flight %d does not exist (flights 0..%d)"
-                            % (campaign.file, index, campaign.flights - 1))
+        raise CampaignError(
+            "%s: flight %d does not exist (flights 0..%d)"
+            % (campaign.file, index, campaign.flights - 1)
+        )
     overrides, _ = _worker.flight_overrides(campaign.to_plan(), index)
     overrides["name"] = _flight_name(campaign, index)
     return fly(campaign.scenario, overrides)["scenario"]
@@ -214,10 +240,18 @@ def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]
     return written
 
 
-def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optional[str] = None,
-        out: Optional[str] = None, resume: bool = False, progress: bool = True,
-        pictures: bool = True, report: bool = True,
-        on_task_done: Optional[TaskDone] = None, listen: Optional[str] = None) -> CampaignResult:
+def run(
+    campaign: CampaignArg,
+    workers: Optional[int] = None,
+    scheduler: Optional[str] = None,
+    out: Optional[str] = None,
+    resume: bool = False,
+    progress: bool = True,
+    pictures: bool = True,
+    report: bool = True,
+    on_task_done: Optional[TaskDone] = None,
+    listen: Optional[str] = None,
+) -> CampaignResult:
     """Runs a campaign (a file path or a loaded Campaign); returns a
     CampaignResult whose table has one dict per flight.
 
@@ -239,17 +273,43 @@ def run(campaign: CampaignArg, workers: Optional[int] = None, scheduler: Optiona
     validate(campaign)
     _folder.check_usable(out_dir)
     with _folder.claimed(out_dir):
-        return _run_claimed(campaign, out_dir, workers, scheduler, resume, progress, pictures, report,
-                            on_task_done, listen)
+        return _run_claimed(
+            campaign,
+            out_dir,
+            workers,
+            scheduler,
+            resume,
+            progress,
+            pictures,
+            report,
+            on_task_done,
+            listen,
+        )
 
 
-def _run_claimed(campaign: Campaign, out_dir: str, workers: Optional[int], scheduler: Optional[str],
-                 resume: bool, progress: bool, pictures: bool, report: bool,
-                 on_task_done: Optional[TaskDone], listen: Optional[str]) -> CampaignResult:
+def _run_claimed(
+    campaign: Campaign,
+    out_dir: str,
+    workers: Optional[int],
+    scheduler: Optional[str],
+    resume: bool,
+    progress: bool,
+    pictures: bool,
+    report: bool,
+    on_task_done: Optional[TaskDone],
+    listen: Optional[str],
+) -> CampaignResult:
     """run, in a folder held for it alone."""
-    tasks = _execute.execute(campaign, out_dir, workers=workers, scheduler=scheduler,
-                             resume=resume, progress=progress, on_task_done=on_task_done,
-                             listen=listen)
+    tasks = _execute.execute(
+        campaign,
+        out_dir,
+        workers=workers,
+        scheduler=scheduler,
+        resume=resume,
+        progress=progress,
+        on_task_done=on_task_done,
+        listen=listen,
+    )
     table = _results.merge(campaign, out_dir, tasks, campaign.checks, campaign.metrics)
     summary = _results.summarise(table, campaign.worst)
     text = _results.format_summary(campaign, summary)
@@ -260,9 +320,11 @@ def _run_claimed(campaign: Campaign, out_dir: str, workers: Optional[int], sched
     flown = _write_flight_files(campaign, out_dir, worst_indices + sample)
     text += _worst_text(summary, flown)
     summary_path = os.path.join(out_dir, "summary.txt")
-    files: ResultFiles = {"table": os.path.join(out_dir, _results.TABLE_FILE),
-                          "flights": {i: p for i, (p, _) in flown.items()},
-                          "summary": summary_path}
+    files: ResultFiles = {
+        "table": os.path.join(out_dir, _results.TABLE_FILE),
+        "flights": {i: p for i, (p, _) in flown.items()},
+        "summary": summary_path,
+    }
     if pictures:
         with _needs("matplotlib", "python3-matplotlib"):
             from . import _pictures
@@ -270,8 +332,9 @@ def _run_claimed(campaign: Campaign, out_dir: str, workers: Optional[int], sched
     if report:
         with _needs("plotly", "python3-plotly"):
             from . import _report
-        files["report"] = _report.write(campaign, table, summary, flown, sample, out_dir,
-                                        files.get("pictures", []))
+        files["report"] = _report.write(
+            campaign, table, summary, flown, sample, out_dir, files.get("pictures", [])
+        )
     # The summary last, then the folder marked complete: a folder holding a
     # summary.txt without the mark was stopped on its very last step.
     _folder.write_atomically(summary_path, lambda f: f.write(text + "\n"))
@@ -286,8 +349,10 @@ def _needs(package: str, debian: str) -> Iterator[None]:
     try:
         yield
     except ImportError as exc:
-        raise CampaignError("the pictures and the report need %s (%s); install Debian's %s, or run "
-                            "with --no-pictures" % (package, exc, debian)) from None
+        raise CampaignError(
+            "the pictures and the report need %s (%s); install Debian's %s, or run "
+            "with --no-pictures" % (package, exc, debian)
+        ) from None
 
 
 def _worst_text(summary: Summary, flown: Flown) -> str:
@@ -301,4 +366,3 @@ def _worst_text(summary: Summary, flown: Flown) -> str:
         if ranked and ranked[0][0] in flown:
             lines.append("    %-22s %s" % ("", flown[ranked[0][0]][0]))
     return "\n" + "\n".join(lines)
-

@@ -50,10 +50,10 @@ class Dispersion:
     campaign flies every grid point).
     """
 
-    path: str          # the scenario field, e.g. "initial.altitude_m"
-    kind: str          # one of KINDS
+    path: str  # the scenario field, e.g. "initial.altitude_m"
+    kind: str  # one of KINDS
     values: Tuple[Value, ...] = ()  # choice and grid
-    low: float = 0.0   # uniform bounds; normal truncation (or -inf, inf)
+    low: float = 0.0  # uniform bounds; normal truncation (or -inf, inf)
     high: float = 0.0
     mean: float = 0.0
     sd: float = 0.0
@@ -72,17 +72,17 @@ class Campaign:
 
     file: str
     name: str
-    scenario: str                      # built-in name or the JSON text of one scenario
-    scenario_label: str                # what to call it in the report
-    base_overrides: Overrides          # scenario fields set for every flight
-    dispersions: List[Dispersion]      # in file order
-    samples: int                       # random flights per grid point
+    scenario: str  # built-in name or the JSON text of one scenario
+    scenario_label: str  # what to call it in the report
+    base_overrides: Overrides  # scenario fields set for every flight
+    dispersions: List[Dispersion]  # in file order
+    samples: int  # random flights per grid point
     seed: int
-    flights_per_task: int = 0          # 0: chosen from the flight count and workers
-    checks: Optional[List[str]] = None   # reported checks (None: all)
+    flights_per_task: int = 0  # 0: chosen from the flight count and workers
+    checks: Optional[List[str]] = None  # reported checks (None: all)
     metrics: Optional[List[str]] = None  # reported metrics (None: all)
-    worst: int = 5                     # worst flights listed per metric
-    paths: int = 20                    # sampled flights drawn in 3-D
+    worst: int = 5  # worst flights listed per metric
+    paths: int = 20  # sampled flights drawn in 3-D
     lines: Dict[str, Line] = field(default_factory=dict)  # key path -> line, for errors
 
     @property
@@ -106,13 +106,19 @@ class Campaign:
 
     def to_plan(self) -> Plan:
         """What a worker needs to fly any flight of the campaign (picklable)."""
-        return {"scenario": self.scenario, "base": dict(self.base_overrides),
-                "dispersions": [cast(DispersionFields, d.__dict__) for d in self.dispersions],
-                "samples": self.samples, "seed": self.seed}
+        return {
+            "scenario": self.scenario,
+            "base": dict(self.base_overrides),
+            "dispersions": [cast(DispersionFields, d.__dict__) for d in self.dispersions],
+            "samples": self.samples,
+            "seed": self.seed,
+        }
 
 
 _HEADER = re.compile(r"^\s*\[\[?\s*(.+?)\s*\]\]?\s*(#.*)?$")
-_KEY = re.compile(r"""^\s*((?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)(?:\s*\.\s*(?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+))*)\s*=""")
+_KEY = re.compile(
+    r"""^\s*((?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)(?:\s*\.\s*(?:"[^"]*"|'[^']*'|[A-Za-z0-9_\-]+))*)\s*="""
+)
 _PART = re.compile(r"""\s*("[^"]*"|'[^']*'|[A-Za-z0-9_\-]+)\s*""")
 
 
@@ -206,7 +212,11 @@ class _Reader:
 
     def number(self, value: object, key: str, positive: bool = False) -> float:
         """value as a finite float (above 0 when positive)."""
-        if isinstance(value, bool) or not isinstance(value, (int, float)) or not math.isfinite(value):
+        if (
+            isinstance(value, bool)
+            or not isinstance(value, (int, float))
+            or not math.isfinite(value)
+        ):
             self.fail(key, "must be a finite number, not %r" % (value,))
         if positive and not value > 0:
             self.fail(key, "must be above 0")
@@ -238,7 +248,9 @@ def _scenario_text(reader: _Reader, path: str) -> str:
     try:
         json.loads(text)
     except json.JSONDecodeError as exc:
-        raise CampaignError("%s:%d:%d: not valid JSON: %s" % (path, exc.lineno, exc.colno, exc.msg)) from None
+        raise CampaignError(
+            "%s:%d:%d: not valid JSON: %s" % (path, exc.lineno, exc.colno, exc.msg)
+        ) from None
     return text
 
 
@@ -289,8 +301,11 @@ def _dispersion(reader: _Reader, path: str, entry: object) -> Dispersion:
         start = reader.number(value["from"], where + ".from")
         stop = reader.number(value["to"], where + ".to")
         steps = reader.whole(value["steps"], where + ".steps", 1, 100_000)
-        values = [start] if steps == 1 else [start + (stop - start) * i / (steps - 1)
-                                             for i in range(steps)]
+        values = (
+            [start]
+            if steps == 1
+            else [start + (stop - start) * i / (steps - 1) for i in range(steps)]
+        )
         return Dispersion(path, kind, values=tuple(values))
     if not isinstance(value, list) or not value:
         reader.fail(where, "must be a non-empty list of values")
@@ -353,7 +368,9 @@ def load(path: PathLike) -> Campaign:
     else:
         name = name_from_file(path)
     seed = reader.whole(head.get("seed", 0), "campaign.seed", 0, 2**63 - 1)
-    per_task = reader.whole(head.get("flights_per_task", 0), "campaign.flights_per_task", 0, 100_000)
+    per_task = reader.whole(
+        head.get("flights_per_task", 0), "campaign.flights_per_task", 0, 100_000
+    )
 
     scenario_table = dict(tables["scenario"])
     sources = [k for k in ("builtin", "file") if k in scenario_table]
@@ -388,19 +405,29 @@ def load(path: PathLike) -> Campaign:
     elif has_grid and not has_random:
         samples = 1
     else:
-        reader.fail("campaign", "needs samples = N (random flights%s)" %
-                    (" per grid point" if has_grid else ""))
+        reader.fail(
+            "campaign",
+            "needs samples = N (random flights%s)" % (" per grid point" if has_grid else ""),
+        )
 
     report = tables["report"]
     reader.only(report, "report.", ("checks", "metrics", "worst", "paths"))
     campaign = Campaign(
-        file=path, name=name, scenario=scenario, scenario_label=label, base_overrides=base,
-        dispersions=dispersions, samples=samples, seed=seed, flights_per_task=per_task,
+        file=path,
+        name=name,
+        scenario=scenario,
+        scenario_label=label,
+        base_overrides=base,
+        dispersions=dispersions,
+        samples=samples,
+        seed=seed,
+        flights_per_task=per_task,
         checks=reader.names(report["checks"], "report.checks") if "checks" in report else None,
         metrics=reader.names(report["metrics"], "report.metrics") if "metrics" in report else None,
         worst=reader.whole(report.get("worst", 5), "report.worst", 0, 1000),
         paths=reader.whole(report.get("paths", 20), "report.paths", 0, 1000),
-        lines={k: reader.line_of(k) for k in reader.lines})
+        lines={k: reader.line_of(k) for k in reader.lines},
+    )
     for d in dispersions:
         campaign.lines["dispersions." + d.path] = reader.line_of("dispersions." + d.path)
     for k in base:

@@ -24,8 +24,20 @@ import os
 import signal
 import sys
 import time
-from typing import (Callable, Dict, Iterable, Iterator, List, Mapping, Optional, Protocol, TextIO,
-                    Tuple, TypeVar, cast)
+from typing import (
+    Callable,
+    Dict,
+    Iterable,
+    Iterator,
+    List,
+    Mapping,
+    Optional,
+    Protocol,
+    TextIO,
+    Tuple,
+    TypeVar,
+    cast,
+)
 
 from . import _draws, _folder, _worker
 from ._config import Campaign, CampaignError, SetupError
@@ -54,9 +66,14 @@ class DaskFuture(Protocol):
     """The part of a Dask future a campaign uses: a task's rows."""
 
     @property
-    def key(self) -> str: ...
-    def result(self) -> List[FlightRow]: ...
-    def release(self) -> None: ...
+    def key(self) -> str:
+        ...
+
+    def result(self) -> List[FlightRow]:
+        ...
+
+    def release(self) -> None:
+        ...
 
 
 class DaskClient(Protocol):
@@ -64,24 +81,36 @@ class DaskClient(Protocol):
     run(function) calls function on every worker and returns its results
     by worker address."""
 
-    def submit(self, function: Callable[..., object], /, *args: object, key: str,
-               pure: bool) -> DaskFuture: ...
-    def scheduler_info(self) -> Mapping[str, object]: ...
-    def run(self, function: Callable[..., _T], /, *args: object) -> Dict[str, _T]: ...
-    def close(self) -> None: ...
+    def submit(
+        self, function: Callable[..., object], /, *args: object, key: str, pure: bool
+    ) -> DaskFuture:
+        ...
+
+    def scheduler_info(self) -> Mapping[str, object]:
+        ...
+
+    def run(self, function: Callable[..., _T], /, *args: object) -> Dict[str, _T]:
+        ...
+
+    def close(self) -> None:
+        ...
 
 
 class _AsCompleted(Protocol):
     """distributed.as_completed: futures as they finish, more added on the way."""
 
-    def add(self, future: DaskFuture) -> None: ...
-    def __iter__(self) -> Iterator[DaskFuture]: ...
+    def add(self, future: DaskFuture) -> None:
+        ...
+
+    def __iter__(self) -> Iterator[DaskFuture]:
+        ...
 
 
 class _Closable(Protocol):
     """A local cluster, as far as a campaign uses it."""
 
-    def close(self) -> None: ...
+    def close(self) -> None:
+        ...
 
 
 def fingerprint(plan: Plan) -> str:
@@ -104,10 +133,12 @@ def task_file(out_dir: str, task: int) -> str:
 
 def write_task(out_dir: str, task: int, rows: Iterable[FlightRow]) -> None:
     """Writes a task's file aside, then renames it: never half-written."""
+
     def lines(f: TextIO) -> None:
         for row in rows:
             f.write(json.dumps(row, allow_nan=True))
             f.write("\n")
+
     _folder.write_atomically(task_file(out_dir, task), lines)
 
 
@@ -136,22 +167,28 @@ def task_damage(out_dir: str, plan: Plan, task: TaskRange) -> Optional[str]:
     return None
 
 
-def resumable_tasks(out_dir: str, plan: Plan, tasks: List[TaskRange],
-                    notice: TextIO = sys.stderr) -> List[int]:
+def resumable_tasks(
+    out_dir: str, plan: Plan, tasks: List[TaskRange], notice: TextIO = sys.stderr
+) -> List[int]:
     """The tasks of an interrupted run whose files hold what they should.
     A damaged file is named, set aside (NAME.damaged) and its flights
     flown again: one bad file never blocks the campaign."""
     _folder.remove_partial_tasks(out_dir)
     good = []
     for number in _folder.task_numbers(out_dir):
-        damage = (task_damage(out_dir, plan, tasks[number]) if number < len(tasks)
-                  else "no such task (the campaign has %d)" % len(tasks))
+        damage = (
+            task_damage(out_dir, plan, tasks[number])
+            if number < len(tasks)
+            else "no such task (the campaign has %d)" % len(tasks)
+        )
         if damage is None:
             good.append(number)
             continue
         aside = _folder.set_aside(task_file(out_dir, number))
-        notice.write("guide-campaign: %s: %s; set aside as %s, its flights are flown again\n"
-                     % (task_file(out_dir, number), damage, os.path.basename(aside)))
+        notice.write(
+            "guide-campaign: %s: %s; set aside as %s, its flights are flown again\n"
+            % (task_file(out_dir, number), damage, os.path.basename(aside))
+        )
     return good
 
 
@@ -160,7 +197,9 @@ class Progress:
 
     WIDTH = 30
 
-    def __init__(self, total: int, done: int, stream: TextIO = sys.stderr, enabled: bool = True) -> None:
+    def __init__(
+        self, total: int, done: int, stream: TextIO = sys.stderr, enabled: bool = True
+    ) -> None:
         self.total, self.done, self.start_done = total, done, done
         self.stream, self.enabled = stream, enabled
         self.started = time.monotonic()
@@ -179,7 +218,13 @@ class Progress:
         filled = int(self.WIDTH * self.done / self.total) if self.total else self.WIDTH
         left_text = "--:--" if left != left else "%d:%02d" % divmod(int(left + 0.5), 60)
         return "[%s%s] %d/%d flights  %.0f flights/s  %s left" % (
-            "#" * filled, "." * (self.WIDTH - filled), self.done, self.total, rate, left_text)
+            "#" * filled,
+            "." * (self.WIDTH - filled),
+            self.done,
+            self.total,
+            rate,
+            left_text,
+        )
 
     def update(self, flights: int) -> None:
         """Counts flights done and shows the line when it is due."""
@@ -210,7 +255,8 @@ def _prepare_out(out_dir: str, state: _folder.State, resume: bool) -> bool:
         if old.get("fingerprint") != state["fingerprint"]:
             raise _folder.OutputError(
                 "%s holds the results of another campaign (or of this file before a change); "
-                "use another --output, or run without --resume to replace them" % out_dir)
+                "use another --output, or run without --resume to replace them" % out_dir
+            )
         state["flights_per_task"] = old["flights_per_task"]
     _folder.start(out_dir, state, keep)
     return keep
@@ -218,14 +264,17 @@ def _prepare_out(out_dir: str, state: _folder.State, resume: bool) -> bool:
 
 def task_ranges(flights: int, per_task: int) -> List[TaskRange]:
     """The campaign's flights cut into tasks of per_task (the last fewer)."""
-    return [(t, t * per_task, min(per_task, flights - t * per_task))
-            for t in range((flights + per_task - 1) // per_task)]
+    return [
+        (t, t * per_task, min(per_task, flights - t * per_task))
+        for t in range((flights + per_task - 1) // per_task)
+    ]
 
 
 def _environment_for_workers() -> None:
     """Worker processes started here import this package and load the
     simulator library the driver loaded, whatever put them on its path."""
     from . import _simlib
+
     package_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     paths = os.environ.get("PYTHONPATH", "").split(os.pathsep)
     if package_root not in paths:
@@ -240,9 +289,10 @@ def _dask() -> Tuple[Callable[..., DaskClient], Callable[..., _Closable]]:
     try:
         from distributed import Client, LocalCluster
     except ImportError as exc:
-        raise SetupError("campaigns run on Dask, which this Python lacks (%s); install Debian's "
-                         "python3-distributed (scripts/setup.sh does) and run /usr/bin/python3"
-                         % exc) from None
+        raise SetupError(
+            "campaigns run on Dask, which this Python lacks (%s); install Debian's "
+            "python3-distributed (scripts/setup.sh does) and run /usr/bin/python3" % exc
+        ) from None
     return Client, LocalCluster
 
 
@@ -288,7 +338,9 @@ class Cluster:
 
     __module__ = "guidew.campaign"
 
-    def __init__(self, workers: int, scheduler: Optional[str], listen: Optional[str] = None) -> None:
+    def __init__(
+        self, workers: int, scheduler: Optional[str], listen: Optional[str] = None
+    ) -> None:
         Client, LocalCluster = _dask()
         self.cluster: Optional[_Closable] = None
         self.client: DaskClient
@@ -297,7 +349,9 @@ class Cluster:
             try:
                 self.client = Client(scheduler, timeout=10)
             except Exception as exc:  # noqa: BLE001 - Dask raises many kinds for a bad address
-                raise SetupError("cannot reach the scheduler at %s: %s" % (scheduler, exc)) from None
+                raise SetupError(
+                    "cannot reach the scheduler at %s: %s" % (scheduler, exc)
+                ) from None
             known = cast(Mapping[str, object], self.client.scheduler_info().get("workers", {}))
             self.workers = max(1, len(known))
         else:
@@ -309,8 +363,13 @@ class Cluster:
                 raise
             self.workers = workers
 
-    def _start_local(self, Client: Callable[..., DaskClient], LocalCluster: Callable[..., _Closable],
-                     workers: int, host: str) -> None:
+    def _start_local(
+        self,
+        Client: Callable[..., DaskClient],
+        LocalCluster: Callable[..., _Closable],
+        workers: int,
+        host: str,
+    ) -> None:
         """A local cluster of single-threaded worker processes on host, and
         its client."""
         _environment_for_workers()
@@ -321,13 +380,19 @@ class Cluster:
         with _ChildrenIgnoreCtrlC():
             try:
                 self.cluster = LocalCluster(
-                    n_workers=workers, threads_per_worker=1, processes=True, host=host,
-                    dashboard_address=http, worker_dashboard_address=http,
-                    scheduler_kwargs={"dashboard": False}, silence_logs=logging.CRITICAL,
+                    n_workers=workers,
+                    threads_per_worker=1,
+                    processes=True,
+                    host=host,
+                    dashboard_address=http,
+                    worker_dashboard_address=http,
+                    scheduler_kwargs={"dashboard": False},
+                    silence_logs=logging.CRITICAL,
                     # Workers without Dask's extensions (shuffling, which a
                     # campaign never uses): the shuffle extension fails
                     # with a traceback when a restarted worker closes.
-                    extensions={})
+                    extensions={},
+                )
             except Exception as exc:  # noqa: BLE001 - an address Dask cannot listen on
                 raise SetupError("cannot start the local cluster on %s: %s" % (host, exc)) from None
             self.client = Client(self.cluster)
@@ -351,48 +416,76 @@ TaskDone = Callable[[int, Cluster], object]
 def _rows(future: DaskFuture, task: int) -> List[FlightRow]:
     """A finished task's rows; the ways a cluster fails, as one-line errors."""
     from distributed import KilledWorker
+
     try:
         return future.result()
     except SimulatorLibraryError as exc:
         raise SimulatorLibraryError("on a worker: %s" % exc, exc.tried) from None
     except ImportError as exc:
-        raise SetupError("the workers cannot import what a task needs (%s); install guidew on "
-                         "every worker or put it on their PYTHONPATH" % exc) from None
+        raise SetupError(
+            "the workers cannot import what a task needs (%s); install guidew on "
+            "every worker or put it on their PYTHONPATH" % exc
+        ) from None
     except KilledWorker:
-        raise SetupError("workers keep dying: task %d was started on several workers and each "
-                         "died (out of memory? killed?); the finished flights are kept, continue "
-                         "with --resume" % task) from None
+        raise SetupError(
+            "workers keep dying: task %d was started on several workers and each "
+            "died (out of memory? killed?); the finished flights are kept, continue "
+            "with --resume" % task
+        ) from None
 
 
-def execute(campaign: Campaign, out_dir: str, workers: Optional[int] = None,
-            scheduler: Optional[str] = None, resume: bool = False, progress: bool = True,
-            on_task_done: Optional[TaskDone] = None, listen: Optional[str] = None) -> List[TaskRange]:
+def execute(
+    campaign: Campaign,
+    out_dir: str,
+    workers: Optional[int] = None,
+    scheduler: Optional[str] = None,
+    resume: bool = False,
+    progress: bool = True,
+    on_task_done: Optional[TaskDone] = None,
+    listen: Optional[str] = None,
+) -> List[TaskRange]:
     """Flies every flight not yet on disk; returns the task ranges."""
     # The cluster first: a scheduler out of reach leaves earlier results be.
     cluster = Cluster(workers or os.cpu_count() or 1, scheduler, listen)
     try:
         plan = campaign.to_plan()
-        claimed: _folder.State = {"name": campaign.name, "flights": campaign.flights,
-                                  "fingerprint": fingerprint(plan),
-                                  "flights_per_task": flights_per_task(campaign, cluster.workers),
-                                  "status": _folder.INCOMPLETE}
+        claimed: _folder.State = {
+            "name": campaign.name,
+            "flights": campaign.flights,
+            "fingerprint": fingerprint(plan),
+            "flights_per_task": flights_per_task(campaign, cluster.workers),
+            "status": _folder.INCOMPLETE,
+        }
         keep = _prepare_out(out_dir, claimed, resume)
         tasks = task_ranges(campaign.flights, claimed["flights_per_task"])
         done = set(resumable_tasks(out_dir, plan, tasks)) if keep else set()
-        _fly(cluster, plan, "flights-%s-%s" % (campaign.name, claimed["fingerprint"][:12]),
-             [t for t in tasks if t[0] not in done], out_dir,
-             Progress(campaign.flights, sum(tasks[t][2] for t in done), enabled=progress),
-             on_task_done)
+        _fly(
+            cluster,
+            plan,
+            "flights-%s-%s" % (campaign.name, claimed["fingerprint"][:12]),
+            [t for t in tasks if t[0] not in done],
+            out_dir,
+            Progress(campaign.flights, sum(tasks[t][2] for t in done), enabled=progress),
+            on_task_done,
+        )
     finally:
         cluster.close()
     return tasks
 
 
-def _fly(cluster: Cluster, plan: Plan, prefix: str, todo: List[TaskRange], out_dir: str,
-         bar: "Progress", on_task_done: Optional[TaskDone]) -> None:
+def _fly(
+    cluster: Cluster,
+    plan: Plan,
+    prefix: str,
+    todo: List[TaskRange],
+    out_dir: str,
+    bar: "Progress",
+    on_task_done: Optional[TaskDone],
+) -> None:
     """Flies the tasks todo, a few per worker at a time, each task's rows
     written to its file as it comes back."""
     from distributed import as_completed
+
     AsCompleted = cast(Callable[[], _AsCompleted], as_completed)
     bar.update(0)
     # The plan goes to the cluster once; a worker that loses it computes it again.
@@ -404,8 +497,14 @@ def _fly(cluster: Cluster, plan: Plan, prefix: str, todo: List[TaskRange], out_d
     def submit_next() -> None:
         """Submits the next task, if any is left."""
         for task, first, count in waiting:
-            future = cluster.client.submit(_worker.fly_task, plan_future, first, count,
-                                           key="%s-%d" % (prefix, task), pure=False)
+            future = cluster.client.submit(
+                _worker.fly_task,
+                plan_future,
+                first,
+                count,
+                key="%s-%d" % (prefix, task),
+                pure=False,
+            )
             in_flight[future.key] = (task, count)
             finished.add(future)
             return

@@ -75,8 +75,9 @@ def read_state(out_dir: str) -> Optional[State]:
     except FileNotFoundError:
         return None
     except (OSError, UnicodeDecodeError, ValueError) as exc:
-        raise OutputError("%s: not a campaign's state (%s); use another --output folder"
-                          % (path, exc)) from None
+        raise OutputError(
+            "%s: not a campaign's state (%s); use another --output folder" % (path, exc)
+        ) from None
     if not isinstance(state, dict) or not isinstance(state.get("fingerprint"), str):
         raise OutputError("%s: not a campaign's state; use another --output folder" % path)
     return cast(State, state)
@@ -95,12 +96,15 @@ def check_usable(out_dir: str) -> None:
     try:
         os.makedirs(out_dir, exist_ok=True)
     except OSError as exc:
-        raise OutputError("%s: cannot make the results folder: %s" % (out_dir, exc.strerror)) from None
+        raise OutputError(
+            "%s: cannot make the results folder: %s" % (out_dir, exc.strerror)
+        ) from None
     if not os.access(out_dir, os.W_OK | os.X_OK):
         raise OutputError("%s: cannot write in the results folder" % out_dir)
     if read_state(out_dir) is None and set(os.listdir(out_dir)) - {LOCK_FILE}:
-        raise OutputError("%s: holds files and no campaign's results; give an empty or new folder"
-                          % out_dir)
+        raise OutputError(
+            "%s: holds files and no campaign's results; give an empty or new folder" % out_dir
+        )
 
 
 @contextlib.contextmanager
@@ -112,7 +116,9 @@ def claimed(out_dir: str) -> Iterator[None]:
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:
-            raise OutputError("%s: another campaign run is writing to this folder" % out_dir) from None
+            raise OutputError(
+                "%s: another campaign run is writing to this folder" % out_dir
+            ) from None
         yield
 
 
@@ -150,8 +156,9 @@ def finish(out_dir: str) -> None:
     """Marks the folder complete: every result file is in place."""
     state = read_state(out_dir)
     if state is None:
-        raise OutputError("%s: its campaign.json has gone; the results are not marked complete"
-                          % out_dir)
+        raise OutputError(
+            "%s: its campaign.json has gone; the results are not marked complete" % out_dir
+        )
     state["status"] = COMPLETE
     write_state(out_dir, state)
 

@@ -22,12 +22,38 @@ from ._results import SAMPLE_PER_OUTCOME, Sampled, Table, mix, wilson_interval  
 from ._types import Summary, Value  # noqa: E402
 
 PICTURES_DIR = "pictures"
-PASS_COLOUR, FAIL_COLOUR, REFUSED_COLOUR, SEVERAL_COLOUR = "#1f77b4", "#d62728", "#7f7f7f", "#222222"
+PASS_COLOUR, FAIL_COLOUR, REFUSED_COLOUR, SEVERAL_COLOUR = (
+    "#1f77b4",
+    "#d62728",
+    "#7f7f7f",
+    "#222222",
+)
 # One colour per reported check, for the flights that failed it alone.
-CHECK_COLOURS = ("#d62728", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#bcbd22", "#17becf", "#2ca02c")
+CHECK_COLOURS = (
+    "#d62728",
+    "#ff7f0e",
+    "#9467bd",
+    "#8c564b",
+    "#e377c2",
+    "#bcbd22",
+    "#17becf",
+    "#2ca02c",
+)
 # Units by a name's last part, as the simulator and the scenario fields are named.
-UNITS = {"s": "s", "g": "g", "m": "m", "mps": "m/s", "deg": "deg", "mps2": "m/s²", "rad": "rad",
-         "dps": "deg/s", "ft": "ft", "kg": "kg", "n": "N", "pct": "%"}
+UNITS = {
+    "s": "s",
+    "g": "g",
+    "m": "m",
+    "mps": "m/s",
+    "deg": "deg",
+    "mps2": "m/s²",
+    "rad": "rad",
+    "dps": "deg/s",
+    "ft": "ft",
+    "kg": "kg",
+    "n": "N",
+    "pct": "%",
+}
 # The names of the pictures drawn here (and of their files while written).
 OUR_PICTURES = r"(histograms|pass_rate_by_value|grid_pass_rate|vs_.+)\.png(\.partial\.png)?"
 # Grid cells up to this many get their pass rate and counts written in.
@@ -37,37 +63,117 @@ MAX_ANNOTATED_CELLS = 150
 class _Axes(Protocol):
     """The part of a matplotlib Axes the pictures draw with."""
 
-    def bar(self, x: Sequence[float], height: Sequence[float], *, width: Sequence[float] | float,
-            bottom: Sequence[float] | float = ..., color: str, label: str, align: str = ...) -> object: ...
-    def scatter(self, x: Sequence[float], y: Sequence[float], *, s: float, c: str, marker: str,
-                label: str, linewidths: float, alpha: float, zorder: float) -> object: ...
-    def errorbar(self, x: Sequence[float], y: Sequence[float], *, yerr: Sequence[Sequence[float]],
-                 fmt: str, color: str, label: str, capsize: float, linewidth: float,
-                 markersize: float) -> object: ...
-    def imshow(self, data: Sequence[Sequence[float]], *, origin: str, aspect: str, vmin: float,
-               vmax: float, cmap: str) -> object: ...
-    def text(self, x: float, y: float, s: str, *, ha: str, va: str, fontsize: float,
-             color: str = ...) -> object: ...
-    def set_xticks(self, ticks: Iterable[float], labels: Sequence[str], *, rotation: float = ...,
-                   fontsize: float = ...) -> object: ...
-    def set_yticks(self, ticks: Iterable[float], labels: Sequence[str], *,
-                   fontsize: float = ...) -> object: ...
-    def set_title(self, label: str, *, fontsize: float) -> object: ...
-    def set_xlabel(self, label: str, *, fontsize: float = ...) -> object: ...
-    def set_ylabel(self, label: str, *, fontsize: float = ...) -> object: ...
-    def set_ylim(self, bottom: float, top: float, /) -> object: ...
-    def legend(self, *, fontsize: float, loc: str = ...) -> object: ...
-    def set_visible(self, visible: bool, /) -> None: ...
-    def grid(self, visible: bool, *, alpha: float) -> None: ...
+    def bar(
+        self,
+        x: Sequence[float],
+        height: Sequence[float],
+        *,
+        width: Sequence[float] | float,
+        bottom: Sequence[float] | float = ...,
+        color: str,
+        label: str,
+        align: str = ...,
+    ) -> object:
+        ...
+
+    def scatter(
+        self,
+        x: Sequence[float],
+        y: Sequence[float],
+        *,
+        s: float,
+        c: str,
+        marker: str,
+        label: str,
+        linewidths: float,
+        alpha: float,
+        zorder: float,
+    ) -> object:
+        ...
+
+    def errorbar(
+        self,
+        x: Sequence[float],
+        y: Sequence[float],
+        *,
+        yerr: Sequence[Sequence[float]],
+        fmt: str,
+        color: str,
+        label: str,
+        capsize: float,
+        linewidth: float,
+        markersize: float,
+    ) -> object:
+        ...
+
+    def imshow(
+        self,
+        data: Sequence[Sequence[float]],
+        *,
+        origin: str,
+        aspect: str,
+        vmin: float,
+        vmax: float,
+        cmap: str,
+    ) -> object:
+        ...
+
+    def text(
+        self, x: float, y: float, s: str, *, ha: str, va: str, fontsize: float, color: str = ...
+    ) -> object:
+        ...
+
+    def set_xticks(
+        self,
+        ticks: Iterable[float],
+        labels: Sequence[str],
+        *,
+        rotation: float = ...,
+        fontsize: float = ...,
+    ) -> object:
+        ...
+
+    def set_yticks(
+        self, ticks: Iterable[float], labels: Sequence[str], *, fontsize: float = ...
+    ) -> object:
+        ...
+
+    def set_title(self, label: str, *, fontsize: float) -> object:
+        ...
+
+    def set_xlabel(self, label: str, *, fontsize: float = ...) -> object:
+        ...
+
+    def set_ylabel(self, label: str, *, fontsize: float = ...) -> object:
+        ...
+
+    def set_ylim(self, bottom: float, top: float, /) -> object:
+        ...
+
+    def legend(self, *, fontsize: float, loc: str = ...) -> object:
+        ...
+
+    def set_visible(self, visible: bool, /) -> None:
+        ...
+
+    def grid(self, visible: bool, *, alpha: float) -> None:
+        ...
 
 
 class _Figure(Protocol):
     """The part of a matplotlib Figure the pictures use."""
 
-    def tight_layout(self) -> None: ...
-    def savefig(self, path: str, *, dpi: int) -> None: ...
-    def colorbar(self, mappable: object, *, ax: _Axes, label: str) -> object: ...
-    def suptitle(self, title: str, *, fontsize: float) -> object: ...
+    def tight_layout(self) -> None:
+        ...
+
+    def savefig(self, path: str, *, dpi: int) -> None:
+        ...
+
+    def colorbar(self, mappable: object, *, ax: _Axes, label: str) -> object:
+        ...
+
+    def suptitle(self, title: str, *, fontsize: float) -> object:
+        ...
 
 
 def file_part(name: str) -> str:
@@ -95,7 +201,9 @@ def outcome(s: Sampled, checks: Sequence[str]) -> str:
 def outcome_colours(checks: Sequence[str]) -> Dict[str, str]:
     """The colour of each outcome; failures drawn first, passed on top."""
     colours = {c: CHECK_COLOURS[k % len(CHECK_COLOURS)] for k, c in enumerate(checks)}
-    colours.update({"several checks": SEVERAL_COLOUR, "refused": REFUSED_COLOUR, "passed": PASS_COLOUR})
+    colours.update(
+        {"several checks": SEVERAL_COLOUR, "refused": REFUSED_COLOUR, "passed": PASS_COLOUR}
+    )
     return colours
 
 
@@ -109,14 +217,17 @@ def rate_with_interval(passed: int, flights: int) -> Tuple[float, float, float]:
     return (rate, min(low, rate), max(high, rate))
 
 
-def _grid_of_axes(count: int, width: float = 4.4, height: float = 3.3,
-                  columns: int = 3) -> Tuple[_Figure, List[_Axes]]:
+def _grid_of_axes(
+    count: int, width: float = 4.4, height: float = 3.3, columns: int = 3
+) -> Tuple[_Figure, List[_Axes]]:
     """A figure of count plots, columns to a row, each width x height inches."""
     columns = min(columns, max(count, 1))
     rows = (count + columns - 1) // columns
     fig: _Figure
     axes: Sequence[Sequence[_Axes]]
-    fig, axes = plt.subplots(rows, columns, figsize=(width * columns, height * rows + 0.5), squeeze=False)
+    fig, axes = plt.subplots(
+        rows, columns, figsize=(width * columns, height * rows + 0.5), squeeze=False
+    )
     flat = [ax for row in axes for ax in row]
     for ax in flat[count:]:
         ax.set_visible(False)
@@ -136,7 +247,9 @@ def _save(fig: _Figure, out_dir: str, name: str) -> str:
 def histograms(table: Table, out_dir: str) -> str:
     """One histogram per metric, passed and failed flights stacked."""
     fig, axes = _grid_of_axes(len(table.metrics))
-    fig.suptitle("Metrics of %d flights: passed (blue) and failed (red) stacked" % table.flights, fontsize=12)
+    fig.suptitle(
+        "Metrics of %d flights: passed (blue) and failed (red) stacked" % table.flights, fontsize=12
+    )
     for ax, metric in zip(axes, table.metrics):
         h = table.histograms[metric]
         notes = []
@@ -149,10 +262,23 @@ def histograms(table: Table, out_dir: str) -> str:
         if h.edges:
             left = h.edges[:-1]
             widths = [b - a for a, b in zip(h.edges, h.edges[1:])]
-            ax.bar(left, [float(k) for k in h.passed], width=widths, color=PASS_COLOUR, label="passed",
-                   align="edge")
-            ax.bar(left, [float(k) for k in h.failed], width=widths, bottom=[float(k) for k in h.passed],
-                   color=FAIL_COLOUR, label="failed", align="edge")
+            ax.bar(
+                left,
+                [float(k) for k in h.passed],
+                width=widths,
+                color=PASS_COLOUR,
+                label="passed",
+                align="edge",
+            )
+            ax.bar(
+                left,
+                [float(k) for k in h.failed],
+                width=widths,
+                bottom=[float(k) for k in h.passed],
+                color=FAIL_COLOUR,
+                label="failed",
+                align="edge",
+            )
         ax.set_xlabel(labelled(metric), fontsize=8)
         ax.set_ylabel("flights", fontsize=8)
     return _save(fig, out_dir, "histograms.png")
@@ -166,16 +292,30 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
     for s in table.samples:
         groups.setdefault(outcome(s, table.checks), []).append(s)
     fig, axes = _grid_of_axes(len(table.metrics))
-    fig.suptitle("Metrics against %s: %s, coloured by the check failed"
-                 % (labelled(variable), sample_words(table)), fontsize=11)
+    fig.suptitle(
+        "Metrics against %s: %s, coloured by the check failed"
+        % (labelled(variable), sample_words(table)),
+        fontsize=11,
+    )
     for ax, metric in zip(axes, table.metrics):
         for z, (name, colour) in enumerate(colours.items()):
-            pts = [(scatter_x(table, variable, s), s.metrics[metric]) for s in groups.get(name, [])
-                   if variable in s.values and metric in s.metrics and math.isfinite(s.metrics[metric])]
+            pts = [
+                (scatter_x(table, variable, s), s.metrics[metric])
+                for s in groups.get(name, [])
+                if variable in s.values and metric in s.metrics and math.isfinite(s.metrics[metric])
+            ]
             if pts:
-                ax.scatter([p[0] for p in pts], [p[1] for p in pts], s=7, c=colour, marker="o",
-                           label=_legend(name, len(pts), table),
-                           linewidths=0.0, alpha=0.6, zorder=z)
+                ax.scatter(
+                    [p[0] for p in pts],
+                    [p[1] for p in pts],
+                    s=7,
+                    c=colour,
+                    marker="o",
+                    label=_legend(name, len(pts), table),
+                    linewidths=0.0,
+                    alpha=0.6,
+                    zorder=z,
+                )
         ax.set_xlabel(labelled(variable), fontsize=8)
         ax.set_ylabel(labelled(metric), fontsize=8)
         ax.set_title(labelled(metric), fontsize=9)
@@ -209,7 +349,11 @@ def sample_words(table: Table) -> str:
     if len(table.samples) == table.flights:
         return "all %d flights" % table.flights
     return "%d of the %d flights (up to %d passed and %d failed, spread evenly)" % (
-        len(table.samples), table.flights, SAMPLE_PER_OUTCOME, SAMPLE_PER_OUTCOME)
+        len(table.samples),
+        table.flights,
+        SAMPLE_PER_OUTCOME,
+        SAMPLE_PER_OUTCOME,
+    )
 
 
 def _legend(name: str, shown: int, table: Table) -> str:
@@ -223,22 +367,36 @@ def pass_rate_by_value(table: Table, out_dir: str) -> str:
     """For each dispersed variable, the pass rate of all reported checks
     and of each check at each value (or bin), with 95 % intervals."""
     fig, axes = _grid_of_axes(len(table.variables))
-    fig.suptitle("Pass rate per value of each dispersed variable (95 % Wilson intervals)", fontsize=12)
+    fig.suptitle(
+        "Pass rate per value of each dispersed variable (95 % Wilson intervals)", fontsize=12
+    )
     colours = outcome_colours(table.checks)
     for ax, variable in zip(axes, table.variables):
         rates = table.by_value[variable]
-        xs: List[float] = [float(k) for k in range(len(rates.labels))] if rates.edges is None else rates.centres
+        xs: List[float] = (
+            [float(k) for k in range(len(rates.labels))] if rates.edges is None else rates.centres
+        )
         series: List[Tuple[str, Optional[str], str]] = [("all checks", None, "#000000")]
         series += [(c, c, colours[c]) for c in table.checks] if len(table.checks) > 1 else []
         for label, check, colour in series:
-            points = [(x, rate_with_interval(t.passes(check), t.judged(check)))
-                      for x, t in zip(xs, rates.tallies) if t.judged(check)]
+            points = [
+                (x, rate_with_interval(t.passes(check), t.judged(check)))
+                for x, t in zip(xs, rates.tallies)
+                if t.judged(check)
+            ]
             if not points:
                 continue
-            ax.errorbar([p[0] for p in points], [p[1][0] for p in points],
-                        yerr=[[p[1][0] - p[1][1] for p in points], [p[1][2] - p[1][0] for p in points]],
-                        fmt="o-", color=colour, label=label, capsize=2, linewidth=1.5 if check is None else 0.8,
-                        markersize=3)
+            ax.errorbar(
+                [p[0] for p in points],
+                [p[1][0] for p in points],
+                yerr=[[p[1][0] - p[1][1] for p in points], [p[1][2] - p[1][0] for p in points]],
+                fmt="o-",
+                color=colour,
+                label=label,
+                capsize=2,
+                linewidth=1.5 if check is None else 0.8,
+                markersize=3,
+            )
         if rates.edges is None:
             ax.set_xticks(xs, rates.labels, rotation=45 if len(xs) > 6 else 0, fontsize=8)
         ax.set_ylim(-0.02, 1.02)
@@ -251,8 +409,9 @@ def pass_rate_by_value(table: Table, out_dir: str) -> str:
     return _save(fig, out_dir, "pass_rate_by_value.png")
 
 
-def grid_pass_rate(table: Table, grid: Sequence[Dispersion], check: Optional[str] = None) -> Tuple[
-        List[Value], List[Optional[Value]], List[List[Optional[Tuple[int, int]]]]]:
+def grid_pass_rate(
+    table: Table, grid: Sequence[Dispersion], check: Optional[str] = None
+) -> Tuple[List[Value], List[Optional[Value]], List[List[Optional[Tuple[int, int]]]]]:
     """(passed, flights) of check (None: all reported checks) at each point
     of the first two grid variables, the others pooled: (xs, ys,
     counts[y][x]); a point no flight flew is None."""
@@ -263,7 +422,9 @@ def grid_pass_rate(table: Table, grid: Sequence[Dispersion], check: Optional[str
         row: List[Optional[Tuple[int, int]]] = []
         for x in xv:
             t = table.grid.get((x, y))
-            row.append(None if t is None or not t.judged(check) else (t.passes(check), t.judged(check)))
+            row.append(
+                None if t is None or not t.judged(check) else (t.passes(check), t.judged(check))
+            )
         counts.append(row)
     return xv, yv, counts
 
@@ -283,7 +444,9 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
     what = "all checks" if len(table.checks) != 1 else table.checks[0]
     ax.set_title("Pass rate of %s over the grid (%d flights)" % (what, table.flights), fontsize=11)
     if len(grid) > 1:
-        rates = [[math.nan if c is None or not c[1] else c[0] / c[1] for c in row] for row in counts]
+        rates = [
+            [math.nan if c is None or not c[1] else c[0] / c[1] for c in row] for row in counts
+        ]
         image = ax.imshow(rates, origin="lower", aspect="auto", vmin=0, vmax=1, cmap="RdYlGn")
         xs, ys = _every_kth(len(xv)), _every_kth(len(yv))
         ax.set_xticks(xs, ["%.4g" % float(xv[k]) for k in xs], rotation=45, fontsize=8)
@@ -295,22 +458,38 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
                     if c is not None:
                         rate = c[0] / c[1]
                         # White on the dark ends of the colour scale.
-                        ax.text(i, j, "%.0f%%\n%d/%d" % (100 * rate, c[0], c[1]), ha="center", va="center",
-                                fontsize=8, color="#ffffff" if not 0.25 <= rate <= 0.8 else "#000000")
+                        ax.text(
+                            i,
+                            j,
+                            "%.0f%%\n%d/%d" % (100 * rate, c[0], c[1]),
+                            ha="center",
+                            va="center",
+                            fontsize=8,
+                            color="#ffffff" if not 0.25 <= rate <= 0.8 else "#000000",
+                        )
         fig.colorbar(image, ax=ax, label="pass rate")
     else:
         pts = [(float(x), rate_with_interval(*c)) for x, c in zip(xv, counts[0]) if c is not None]
-        ax.errorbar([p[0] for p in pts], [p[1][0] for p in pts],
-                    yerr=[[p[1][0] - p[1][1] for p in pts], [p[1][2] - p[1][0] for p in pts]],
-                    fmt="o-", color="#000000", label=what, capsize=3, linewidth=1.2, markersize=4)
+        ax.errorbar(
+            [p[0] for p in pts],
+            [p[1][0] for p in pts],
+            yerr=[[p[1][0] - p[1][1] for p in pts], [p[1][2] - p[1][0] for p in pts]],
+            fmt="o-",
+            color="#000000",
+            label=what,
+            capsize=3,
+            linewidth=1.2,
+            markersize=4,
+        )
         ax.set_ylim(-0.02, 1.02)
         ax.set_ylabel("pass rate (95 % Wilson interval)")
     ax.set_xlabel(labelled(grid[0].path))
     return _save(fig, out_dir, "grid_pass_rate.png")
 
 
-def draw_all(table: Table, summary: Summary, out_dir: str,
-             grid: Optional[Sequence[Dispersion]] = None) -> List[str]:
+def draw_all(
+    table: Table, summary: Summary, out_dir: str, grid: Optional[Sequence[Dispersion]] = None
+) -> List[str]:
     """Draws every picture into OUT/pictures; returns their paths."""
     os.makedirs(os.path.join(out_dir, PICTURES_DIR), exist_ok=True)
     paths = [histograms(table, out_dir)]

@@ -22,8 +22,19 @@ import os
 import shutil
 import tempfile
 from dataclasses import dataclass, field
-from typing import (BinaryIO, Collection, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple,
-                    Union, overload)
+from typing import (
+    BinaryIO,
+    Collection,
+    Dict,
+    Iterable,
+    Iterator,
+    List,
+    Optional,
+    Sequence,
+    Tuple,
+    Union,
+    overload,
+)
 
 import numpy as np
 import numpy.typing as npt
@@ -40,7 +51,7 @@ Z95 = 1.959963984540054
 PERCENTILES = (5, 50, 95, 99)
 # Which way a metric gets worse. Metrics not listed are not ranked.
 WORSE_WHEN = {
-    "converge_s": "high",          # a flight that never converged is the worst
+    "converge_s": "high",  # a flight that never converged is the worst
     "first_within_s": "high",
     "peak_load_g": "high",
     "altitude_lost_m": "high",
@@ -120,7 +131,11 @@ class Tally:
 
     def passes(self, check: Optional[str]) -> int:
         """Flights that passed check (None: every reported check)."""
-        return self.passed if check is None else self.flights - self.refused - self.failed.get(check, 0)
+        return (
+            self.passed
+            if check is None
+            else self.flights - self.refused - self.failed.get(check, 0)
+        )
 
     def judged(self, check: Optional[str]) -> int:
         """Flights check judged (None: all flights)."""
@@ -133,11 +148,11 @@ class ValueRates:
     value, or each bin of a uniform or normal draw's range."""
 
     variable: str
-    labels: List[str]                 # a value, or a bin as "low..high"
-    centres: List[float]              # where to draw each on a numeric axis
+    labels: List[str]  # a value, or a bin as "low..high"
+    centres: List[float]  # where to draw each on a numeric axis
     tallies: List[Tally]
-    edges: Optional[List[float]] = None   # bin edges, for a drawn variable
-    slots: Dict[Value, int] = field(default_factory=dict)   # a listed value's place
+    edges: Optional[List[float]] = None  # bin edges, for a drawn variable
+    slots: Dict[Value, int] = field(default_factory=dict)  # a listed value's place
 
     def slot(self, value: Value) -> Optional[int]:
         """Which value or bin a flight's value falls in (the edge bins take
@@ -155,8 +170,13 @@ def _label(value: Value) -> str:
 def _value_rates(d: Dispersion) -> ValueRates:
     if d.kind in ("choice", "grid"):
         labels = [_label(v) for v in d.values]
-        return ValueRates(d.path, labels, [float(v) for v in d.values], [Tally() for _ in labels],
-                          slots={v: k for k, v in reversed(list(enumerate(d.values)))})
+        return ValueRates(
+            d.path,
+            labels,
+            [float(v) for v in d.values],
+            [Tally() for _ in labels],
+            slots={v: k for k, v in reversed(list(enumerate(d.values)))},
+        )
     low, high = d.low, d.high
     if d.kind == "normal":
         low = max(low, d.mean - NORMAL_SPAN_SD * d.sd)
@@ -164,9 +184,13 @@ def _value_rates(d: Dispersion) -> ValueRates:
     if not high > low:
         high = low + 1.0
     edges = [float(e) for e in np.linspace(low, high, VALUE_BINS + 1)]
-    return ValueRates(d.path, ["%.4g..%.4g" % (a, b) for a, b in zip(edges, edges[1:])],
-                      [(a + b) / 2 for a, b in zip(edges, edges[1:])],
-                      [Tally() for _ in range(VALUE_BINS)], edges)
+    return ValueRates(
+        d.path,
+        ["%.4g..%.4g" % (a, b) for a, b in zip(edges, edges[1:])],
+        [(a + b) / 2 for a, b in zip(edges, edges[1:])],
+        [Tally() for _ in range(VALUE_BINS)],
+        edges,
+    )
 
 
 @dataclass
@@ -175,9 +199,9 @@ class Sampled:
 
     index: int
     values: Dict[str, Value]
-    metrics: Dict[str, float]         # never: inf; no figure: left out
+    metrics: Dict[str, float]  # never: inf; no figure: left out
     passed: bool
-    failed: List[str]                 # the reported checks it failed
+    failed: List[str]  # the reported checks it failed
     refused: bool
 
 
@@ -202,11 +226,17 @@ class Table:
     of flights, percentiles and histograms; the rows are in flights.csv
     (records() reads them back)."""
 
-    def __init__(self, path: str, variables: List[str], metrics: List[str], checks: List[str],
-                 dispersions: Sequence[Dispersion]) -> None:
+    def __init__(
+        self,
+        path: str,
+        variables: List[str],
+        metrics: List[str],
+        checks: List[str],
+        dispersions: Sequence[Dispersion],
+    ) -> None:
         self.path = path
         self.variables, self.metrics, self.checks = variables, metrics, checks
-        self.total = Tally()              # every flight, refused ones as failed
+        self.total = Tally()  # every flight, refused ones as failed
         self.by_value = {d.path: _value_rates(d) for d in dispersions}
         grid = [d for d in dispersions if d.kind == "grid"]
         self.grid_axes = grid[:2]
@@ -246,12 +276,17 @@ def _rows(out_dir: str, tasks: Iterable[TaskRange]) -> Iterator[FlightRow]:
     for task, first, count in tasks:
         part = read_task(out_dir, task)
         if [r["index"] for r in part] != list(range(first, first + count)):
-            raise RuntimeError("task file %d does not hold flights %d..%d" % (task, first, first + count - 1))
+            raise RuntimeError(
+                "task file %d does not hold flights %d..%d" % (task, first, first + count - 1)
+            )
         yield from part
 
 
-def _names(rows: Iterable[FlightRow], checks_wanted: Optional[Collection[str]],
-           metrics_wanted: Optional[Collection[str]]) -> Tuple[List[str], List[str]]:
+def _names(
+    rows: Iterable[FlightRow],
+    checks_wanted: Optional[Collection[str]],
+    metrics_wanted: Optional[Collection[str]],
+) -> Tuple[List[str], List[str]]:
     """The metrics and the checks the table reports, in the order the
     report lists them or, for all, as the flights first give them."""
     metrics: Dict[str, None] = {}
@@ -259,8 +294,12 @@ def _names(rows: Iterable[FlightRow], checks_wanted: Optional[Collection[str]],
     for row in rows:
         metrics.update(dict.fromkeys(row["metrics"]))
         checks.update(dict.fromkeys(row["checks"]))
-    return ([m for m in metrics_wanted if m in metrics] if metrics_wanted is not None else list(metrics),
-            [c for c in checks_wanted] if checks_wanted is not None else list(checks))
+    return (
+        [m for m in metrics_wanted if m in metrics]
+        if metrics_wanted is not None
+        else list(metrics),
+        [c for c in checks_wanted] if checks_wanted is not None else list(checks),
+    )
 
 
 def _cell(value: Cell) -> str:
@@ -281,21 +320,24 @@ def _verdict_cell(value: Optional[bool]) -> str:
 class _Gatherer:
     """Folds the rows, one at a time, into a Table's aggregates."""
 
-    def __init__(self, table: Table, scratch: str, checks: Optional[Collection[str]],
-                 worst: int) -> None:
+    def __init__(
+        self, table: Table, scratch: str, checks: Optional[Collection[str]], worst: int
+    ) -> None:
         self.table, self.scratch, self.checks, self.keep_worst = table, scratch, checks, worst
         # Each metric's figures of passed and of failed flights, apart (for
         # the histograms), buffered, then appended to scratch files.
         self.files: Dict[Tuple[str, bool], BinaryIO] = {}
         self.buffers: Dict[Tuple[str, bool], List[float]] = {
-            (m, ok): [] for m in table.metrics for ok in (True, False)}
+            (m, ok): [] for m in table.metrics for ok in (True, False)
+        }
         self.buffered = 0
         self.finite: Dict[str, int] = {m: 0 for m in table.metrics}
         self.sums: Dict[str, float] = {m: 0.0 for m in table.metrics}
         self.low: Dict[str, float] = {m: math.inf for m in table.metrics}
         self.high: Dict[str, float] = {m: -math.inf for m in table.metrics}
         self.heaps: Dict[str, List[Tuple[float, int, Metric]]] = {
-            m: [] for m in table.metrics if m in WORSE_WHEN}
+            m: [] for m in table.metrics if m in WORSE_WHEN
+        }
         self.sample_heaps: Dict[bool, List[Tuple[int, int, Sampled]]] = {True: [], False: []}
 
     def add(self, row: FlightRow) -> Tuple[bool, List[str]]:
@@ -307,8 +349,10 @@ class _Gatherer:
             if k is not None:
                 rates.tallies[k].add(ok, failed, row["error"])
         if t.grid_axes:
-            key = (row["values"][t.grid_axes[0].path],
-                   row["values"][t.grid_axes[1].path] if len(t.grid_axes) > 1 else None)
+            key = (
+                row["values"][t.grid_axes[0].path],
+                row["values"][t.grid_axes[1].path] if len(t.grid_axes) > 1 else None,
+            )
             t.grid.setdefault(key, Tally()).add(ok, failed, row["error"])
         figures = self._figures(row, ok)
         self._keep_sample(row, ok, failed, figures)
@@ -341,15 +385,23 @@ class _Gatherer:
             self.flush()
         return out
 
-    def _keep_sample(self, row: FlightRow, ok: bool, failed: List[str], figures: Dict[str, float]) -> None:
+    def _keep_sample(
+        self, row: FlightRow, ok: bool, failed: List[str], figures: Dict[str, float]
+    ) -> None:
         """Keeps the flights of smallest hash, per outcome: a fixed-size,
         evenly spread sample of each whatever the campaign's size."""
         heap = self.sample_heaps[ok]
         key = -mix(row["index"])
         if len(heap) >= SAMPLE_PER_OUTCOME and key <= heap[0][0]:
             return
-        kept = Sampled(row["index"], dict(row["values"]),
-                       {m: x for m, x in figures.items() if not math.isnan(x)}, ok, failed, row["error"])
+        kept = Sampled(
+            row["index"],
+            dict(row["values"]),
+            {m: x for m, x in figures.items() if not math.isnan(x)},
+            ok,
+            failed,
+            row["error"],
+        )
         item = (key, row["index"], kept)
         if len(heap) >= SAMPLE_PER_OUTCOME:
             heapq.heapreplace(heap, item)
@@ -375,7 +427,10 @@ class _Gatherer:
         for key, buf in self.buffers.items():
             if buf:
                 if key not in self.files:
-                    name = "metric_%d_%s.f64" % (self.table.metrics.index(key[0]), "ok" if key[1] else "bad")
+                    name = "metric_%d_%s.f64" % (
+                        self.table.metrics.index(key[0]),
+                        "ok" if key[1] else "bad",
+                    )
                     self.files[key] = open(os.path.join(self.scratch, name), "wb")
                 np.asarray(buf, dtype=np.float64).tofile(self.files[key])
                 buf.clear()
@@ -393,9 +448,12 @@ class _Gatherer:
             # Without a single figure the never-metric means nothing (a
             # flight the law does not steer): no ranking either.
             if self.finite[m] or m not in NEVER_METRICS:
-                t.worst[m] = [(-negative, value) for _, negative, value in sorted(heap, reverse=True)]
-        t.samples = sorted((s for heap in self.sample_heaps.values() for _, _, s in heap),
-                           key=lambda s: s.index)
+                t.worst[m] = [
+                    (-negative, value) for _, negative, value in sorted(heap, reverse=True)
+                ]
+        t.samples = sorted(
+            (s for heap in self.sample_heaps.values() for _, _, s in heap), key=lambda s: s.index
+        )
 
     def _read(self, m: str, ok: bool, into: Floats) -> None:
         if (m, ok) in self.files:
@@ -423,15 +481,18 @@ class _Gatherer:
             # Outside the edges (inf) is not counted.
             histogram.passed = [int(k) for k in np.histogram(column[:n_ok], bins=edges)[0]]
             histogram.failed = [int(k) for k in np.histogram(column[n_ok:], bins=edges)[0]]
-        column.sort()   # in place; inf (never) last
-        ordered = column[:finite + never]
+        column.sort()  # in place; inf (never) last
+        ordered = column[: finite + never]
         del column
         summary: MetricSummary = {
-            "flights": finite + never, "missing": self.table.flights - finite - never, "never": never,
+            "flights": finite + never,
+            "missing": self.table.flights - finite - never,
+            "never": never,
             "min": self.low[m] if finite else None,
             "max": (math.inf if never else self.high[m]) if finite else None,
             "mean": self.sums[m] / finite if finite else None,
-            "percentiles": {q: percentile(ordered, q) if finite else None for q in PERCENTILES}}
+            "percentiles": {q: percentile(ordered, q) if finite else None for q in PERCENTILES},
+        }
         return summary, histogram
 
 
@@ -439,11 +500,17 @@ class Records(Sequence[Dict[str, Cell]]):
     """flights.csv read back, one dict per flight with the CSV's columns:
     iterating streams the file; indexing reads it whole, once."""
 
-    def __init__(self, path: str, variables: List[str], metrics: List[str], checks: List[str],
-                 flights: int) -> None:
+    def __init__(
+        self, path: str, variables: List[str], metrics: List[str], checks: List[str], flights: int
+    ) -> None:
         self.path, self.flights = path, flights
-        self.kinds = (["index"] + ["value"] * len(variables) + ["metric"] * len(metrics) +
-                      ["check"] * len(checks) + ["passed", "failure"])
+        self.kinds = (
+            ["index"]
+            + ["value"] * len(variables)
+            + ["metric"] * len(metrics)
+            + ["check"] * len(checks)
+            + ["passed", "failure"]
+        )
         self._all: Optional[List[Dict[str, Cell]]] = None
 
     def __len__(self) -> int:
@@ -460,9 +527,12 @@ class Records(Sequence[Dict[str, Cell]]):
                 yield {h: _parse(kind, c) for h, kind, c in zip(header, self.kinds, cells)}
 
     @overload
-    def __getitem__(self, i: int) -> Dict[str, Cell]: ...
+    def __getitem__(self, i: int) -> Dict[str, Cell]:
+        ...
+
     @overload
-    def __getitem__(self, i: slice) -> List[Dict[str, Cell]]: ...
+    def __getitem__(self, i: slice) -> List[Dict[str, Cell]]:
+        ...
 
     def __getitem__(self, i: Union[int, slice]) -> Union[Dict[str, Cell], List[Dict[str, Cell]]]:
         if self._all is None:
@@ -485,9 +555,13 @@ def _parse(kind: str, text: str) -> Cell:
     return float(text)
 
 
-def merge(campaign: Campaign, out_dir: str, tasks: Iterable[TaskRange],
-          checks_wanted: Optional[Collection[str]] = None,
-          metrics_wanted: Optional[Collection[str]] = None) -> Table:
+def merge(
+    campaign: Campaign,
+    out_dir: str,
+    tasks: Iterable[TaskRange],
+    checks_wanted: Optional[Collection[str]] = None,
+    metrics_wanted: Optional[Collection[str]] = None,
+) -> Table:
     """Reads the task files in flight order, writes flights.csv (aside,
     then renamed) and returns the aggregates of the reported checks."""
     tasks = list(tasks)
@@ -505,15 +579,23 @@ def merge(campaign: Campaign, out_dir: str, tasks: Iterable[TaskRange],
         gatherer = _Gatherer(table, scratch, checks, campaign.worst)
         with open(path + ".partial", "w", newline="", encoding="utf-8") as f:
             writer = csv.writer(f)
-            writer.writerow(["index"] + variables + metrics + ["check." + c for c in checks] +
-                            ["passed", "failure"])
+            writer.writerow(
+                ["index"]
+                + variables
+                + metrics
+                + ["check." + c for c in checks]
+                + ["passed", "failure"]
+            )
             for row in _rows(out_dir, tasks):
                 ok, _ = gatherer.add(row)
                 verdicts = [None if row["error"] else row["checks"].get(c, True) for c in checks]
-                writer.writerow([str(row["index"])] + [_cell(row["values"].get(v)) for v in variables] +
-                                [_cell(row["metrics"].get(m)) for m in metrics] +
-                                [_verdict_cell(x) for x in verdicts] +
-                                [_verdict_cell(ok), row["failure"]])
+                writer.writerow(
+                    [str(row["index"])]
+                    + [_cell(row["values"].get(v)) for v in variables]
+                    + [_cell(row["metrics"].get(m)) for m in metrics]
+                    + [_verdict_cell(x) for x in verdicts]
+                    + [_verdict_cell(ok), row["failure"]]
+                )
         gatherer.finish()
         os.replace(path + ".partial", path)
     finally:
@@ -526,15 +608,25 @@ def summarise(table: Table, worst: int = 5) -> Summary:
     n = table.flights
     all_passed = table.total.passed
     summary: Summary = {
-        "flights": n, "checks": {}, "metrics": dict(table.metric_summaries), "worst": {},
-        "all_checks": {"passed": all_passed, "rate": all_passed / n if n else 0.0,
-                       "ci95": wilson_interval(all_passed, n)},
-        "refused": table.refused}
+        "flights": n,
+        "checks": {},
+        "metrics": dict(table.metric_summaries),
+        "worst": {},
+        "all_checks": {
+            "passed": all_passed,
+            "rate": all_passed / n if n else 0.0,
+            "ci95": wilson_interval(all_passed, n),
+        },
+        "refused": table.refused,
+    }
     for c in table.checks:
         passes, judged = table.total.passes(c), table.total.judged(c)
-        summary["checks"][c] = {"passed": passes, "flights": judged,
-                                "rate": passes / judged if judged else 0.0,
-                                "ci95": wilson_interval(passes, judged)}
+        summary["checks"][c] = {
+            "passed": passes,
+            "flights": judged,
+            "rate": passes / judged if judged else 0.0,
+            "ci95": wilson_interval(passes, judged),
+        }
     if worst > 0:
         summary["worst"] = {m: ranked[:worst] for m, ranked in table.worst.items()}
     return summary
@@ -550,17 +642,35 @@ def _num(v: Optional[float], fmt: str = "%.3g") -> str:
 
 def format_summary(campaign: Campaign, summary: Summary) -> str:
     """The summary as the command line prints it."""
-    lines = ["campaign %s: %d flights of %s" % (campaign.name, summary["flights"], campaign.scenario_label)]
+    lines = [
+        "campaign %s: %d flights of %s"
+        % (campaign.name, summary["flights"], campaign.scenario_label)
+    ]
     a = summary["all_checks"]
-    lines.append("  all checks      %5.1f %%  (95 %% CI %.1f-%.1f %%)  %d passed"
-                 % (100 * a["rate"], 100 * a["ci95"][0], 100 * a["ci95"][1], a["passed"]))
+    lines.append(
+        "  all checks      %5.1f %%  (95 %% CI %.1f-%.1f %%)  %d passed"
+        % (100 * a["rate"], 100 * a["ci95"][0], 100 * a["ci95"][1], a["passed"])
+    )
     if summary["refused"]:
-        lines.append("  refused by the simulator: %d flights (see the failure column)" % summary["refused"])
+        lines.append(
+            "  refused by the simulator: %d flights (see the failure column)" % summary["refused"]
+        )
     lines.append("  check pass rates:")
     for c, s in summary["checks"].items():
-        lines.append("    %-26s %5.1f %%  (95 %% CI %.1f-%.1f %%)  %d/%d"
-                     % (c, 100 * s["rate"], 100 * s["ci95"][0], 100 * s["ci95"][1], s["passed"], s["flights"]))
-    lines.append("  %-24s %12s %14s %14s %14s %14s" % ("metrics:", "p5", "p50", "p95", "p99", "max"))
+        lines.append(
+            "    %-26s %5.1f %%  (95 %% CI %.1f-%.1f %%)  %d/%d"
+            % (
+                c,
+                100 * s["rate"],
+                100 * s["ci95"][0],
+                100 * s["ci95"][1],
+                s["passed"],
+                s["flights"],
+            )
+        )
+    lines.append(
+        "  %-24s %12s %14s %14s %14s %14s" % ("metrics:", "p5", "p50", "p95", "p99", "max")
+    )
     for m, ms in summary["metrics"].items():
         p = ms["percentiles"]
         notes = []
@@ -568,7 +678,16 @@ def format_summary(campaign: Campaign, summary: Summary) -> str:
             notes.append("%d never within the flight" % ms["never"])
         if ms["missing"]:
             notes.append("%d without a value" % ms["missing"])
-        lines.append("    %-22s %12s %14s %14s %14s %14s%s" % (
-            m, _num(p[5]), _num(p[50]), _num(p[95]), _num(p[99]), _num(ms["max"]),
-            "  (%s)" % ", ".join(notes) if notes else ""))
+        lines.append(
+            "    %-22s %12s %14s %14s %14s %14s%s"
+            % (
+                m,
+                _num(p[5]),
+                _num(p[50]),
+                _num(p[95]),
+                _num(p[99]),
+                _num(ms["max"]),
+                "  (%s)" % ", ".join(notes) if notes else "",
+            )
+        )
     return "\n".join(lines)

@@ -31,8 +31,13 @@ class SimulatorLibraryError(SimulatorError, LibraryNotFoundError):
 
 # Found by the rules libGuide.so is found by, as the two are installed side
 # by side.
-SIM_LIBRARY = NativeLibrary(file_name=SIM_LIBRARY_NAME, env=SIM_LIBRARY_ENV,
-                            loader_name="guidesim", also="", error=SimulatorLibraryError)
+SIM_LIBRARY = NativeLibrary(
+    file_name=SIM_LIBRARY_NAME,
+    env=SIM_LIBRARY_ENV,
+    loader_name="guidesim",
+    also="",
+    error=SimulatorLibraryError,
+)
 
 _lib: Optional[Tuple[str, ctypes.CDLL]] = None
 _lock = threading.Lock()
@@ -56,11 +61,18 @@ def _loaded() -> Tuple[str, ctypes.CDLL]:
         if _lib is None:
             path, lib = find_and_load(SIM_LIBRARY)
             lib.guide_sim_fly.restype = ctypes.c_int
-            lib.guide_sim_fly.argtypes = (ctypes.c_char_p, ctypes.c_char_p, ctypes.c_double,
-                                          ctypes.POINTER(ctypes.c_void_p))
+            lib.guide_sim_fly.argtypes = (
+                ctypes.c_char_p,
+                ctypes.c_char_p,
+                ctypes.c_double,
+                ctypes.POINTER(ctypes.c_void_p),
+            )
             lib.guide_sim_check.restype = ctypes.c_int
-            lib.guide_sim_check.argtypes = (ctypes.c_char_p, ctypes.c_char_p,
-                                            ctypes.POINTER(ctypes.c_void_p))
+            lib.guide_sim_check.argtypes = (
+                ctypes.c_char_p,
+                ctypes.c_char_p,
+                ctypes.POINTER(ctypes.c_void_p),
+            )
             lib.guide_sim_builtin_list.restype = ctypes.c_void_p
             lib.guide_sim_builtin_list.argtypes = ()
             lib.guide_sim_free.restype = None
@@ -87,8 +99,9 @@ def _answer(lib: ctypes.CDLL, status: int, result: ctypes.c_void_p) -> FlightRes
     return cast(FlightResult, json.loads(answer))
 
 
-def fly(scenario: str, overrides: Optional[Dict[str, object]] = None,
-        path_interval_s: float = 0.0) -> FlightResult:
+def fly(
+    scenario: str, overrides: Optional[Dict[str, object]] = None, path_interval_s: float = 0.0
+) -> FlightResult:
     """Flies one scenario; returns the simulator's result (a FlightResult):
     {"name", "scenario" (as flown), "metrics": {NAME: value or None},
     "checks": [{"check", "passed", "failure"}, ...], "passed", and "path":
@@ -101,8 +114,9 @@ def fly(scenario: str, overrides: Optional[Dict[str, object]] = None,
     lib = _library()
     result = ctypes.c_void_p()
     text = None if overrides is None else json.dumps(overrides).encode("utf-8")
-    status = lib.guide_sim_fly(scenario.encode("utf-8"), text, float(path_interval_s),
-                               ctypes.byref(result))
+    status = lib.guide_sim_fly(
+        scenario.encode("utf-8"), text, float(path_interval_s), ctypes.byref(result)
+    )
     return _answer(lib, status, result)
 
 

@@ -58,7 +58,7 @@ class FlightResult(TypedDict):
     """The simulator's answer for one flight."""
 
     name: str
-    scenario: Dict[str, object]      # the scenario as flown, guide-sim's JSON
+    scenario: Dict[str, object]  # the scenario as flown, guide-sim's JSON
     metrics: Dict[str, Metric]
     checks: List[CheckResult]
     passed: bool

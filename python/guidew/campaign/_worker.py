@@ -17,8 +17,9 @@ def flight_overrides(plan: Plan, index: int) -> Tuple[Overrides, Dict[str, Value
     return overrides, values
 
 
-def fly_flight(plan: Plan, index: int,
-               path_interval_s: float = 0.0) -> Tuple[FlightRow, Optional[FlightResult]]:
+def fly_flight(
+    plan: Plan, index: int, path_interval_s: float = 0.0
+) -> Tuple[FlightRow, Optional[FlightResult]]:
     """One flight as a table row; a scenario the simulator refuses (a drawn
     value out of its range) is a row with the refusal as its error."""
     overrides, values = flight_overrides(plan, index)
@@ -27,14 +28,25 @@ def fly_flight(plan: Plan, index: int,
     except _simlib.SimulatorLibraryError:
         raise  # no flight can be flown here: the campaign stops
     except _simlib.SimulatorError as exc:
-        refused: FlightRow = {"index": index, "values": values, "metrics": {}, "checks": {},
-                              "passed": False, "failure": "refused: %s" % exc, "error": True}
+        refused: FlightRow = {
+            "index": index,
+            "values": values,
+            "metrics": {},
+            "checks": {},
+            "passed": False,
+            "failure": "refused: %s" % exc,
+            "error": True,
+        }
         return refused, None
-    row: FlightRow = {"index": index, "values": values, "metrics": result["metrics"],
-                      "checks": {c["check"]: c["passed"] for c in result["checks"]},
-                      "passed": result["passed"],
-                      "failure": "; ".join(c["failure"] for c in result["checks"] if not c["passed"]),
-                      "error": False}
+    row: FlightRow = {
+        "index": index,
+        "values": values,
+        "metrics": result["metrics"],
+        "checks": {c["check"]: c["passed"] for c in result["checks"]},
+        "passed": result["passed"],
+        "failure": "; ".join(c["failure"] for c in result["checks"] if not c["passed"]),
+        "error": False,
+    }
     return row, result
 
 
@@ -47,4 +59,3 @@ def the_plan(plan: Plan) -> Plan:
     """The plan, as a task's result: sent to the cluster once, each flight
     task takes it as its argument instead of carrying a copy."""
     return plan
-
