@@ -161,7 +161,10 @@ def _values_to_check(d: Dispersion) -> List[Value]:
     if d.kind == "normal":
         return [v for v in (d.low, min(max(d.mean, d.low), d.high), d.high) if math.isfinite(v)]
     distinct = list(dict.fromkeys(d.values))
-    if len(distinct) <= _CHECK_EVERY_VALUE_UP_TO or any(isinstance(v, bool) for v in distinct):
+    # Flags and names (aircraft) have no extremes that stand for the rest.
+    if len(distinct) <= _CHECK_EVERY_VALUE_UP_TO or any(
+        isinstance(v, (bool, str)) for v in distinct
+    ):
         return distinct
     return [min(distinct), max(distinct)]
 
