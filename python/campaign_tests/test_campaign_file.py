@@ -526,5 +526,151 @@ class Statistics(unittest.TestCase):
             self.assertAlmostEqual(_results.percentile(ordered, q), expected)
 
 
+# Two parameter files as an aircraft's tuning would differ: the second
+# throttles back and sets its own roll gain.
+FULL_THROTTLE = "# full throttle\nthr_max = 1.0\n"
+LOW_THROTTLE = "thr_max = 0.55\nroll_kp = 3\n"
+
+FILES = """\
+[campaign]
+samples = 6
+seed = 11
+
+[scenario]
+builtin = "typical"
+duration_s = 2
+
+[dispersions]
+params_file = { choice = ["full.params", "low.params"] }
+"""
+
+
+class ParameterFileDispersions(unittest.TestCase):
+    """A campaign that disperses over whole parameter files flies each
+    flight with its chosen file's values, single params.* dispersions on
+    top, and records the file by name in the table."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        write(self.folder.name, "full.params", FULL_THROTTLE)
+        write(self.folder.name, "low.params", LOW_THROTTLE)
+        write(self.folder.name, "broken.params", "thr_max = 0.8\nroll_kp 3\n")
+
+    def test_each_flight_flies_its_files_parameters(self):
+        # (situation, dispersions added, the roll gain a low.params flight flies)
+        rows = [
+            ("the file's own roll gain", "", 3.0),
+            ("a roll-gain dispersion on top", '"params.roll_kp" = { choice = [5] }\n', 5),
+        ]
+        for situation, extra, low_roll_kp in rows:
+            with self.subTest(situation):
+                c = gc.load(write(self.folder.name, "c.toml", FILES + extra))
+                gc.validate(c)
+                chosen = set()
+                for index in range(c.flights):
+                    name = gc.draw(c.to_plan(), index)["params_file"]
+                    chosen.add(name)
+                    params = gc.flight_scenario(c, index)["params"]
+                    if name == "full.params":
+                        self.assertEqual(params["thr_max"], 1.0)
+                    else:
+                        self.assertEqual(params["thr_max"], 0.55)
+                        self.assertEqual(params["roll_kp"], low_roll_kp)
+                self.assertEqual(chosen, {"full.params", "low.params"})
+
+    def test_a_grid_of_files_flies_each_and_the_table_names_them(self):
+        text = FILES.replace("samples = 6", "samples = 1").replace("choice", "grid")
+        path = write(self.folder.name, "g.toml", text)
+        out = os.path.join(self.folder.name, "out")
+        result = gc.run(path, workers=1, out=out, progress=False, pictures=True, report=False)
+        self.assertEqual(
+            [(row["params_file"], row["final_speed_err_mps"] != None) for row in result.table],
+            [("full.params", True), ("low.params", True)],
+        )
+        # Less throttle, less speed at the end: the files were flown.
+        speeds = [row["final_speed_err_mps"] for row in result.table]
+        self.assertLess(speeds[1], speeds[0])
+        with open(os.path.join(out, "flights.csv"), encoding="utf-8") as f:
+            self.assertEqual(f.read().splitlines()[1].split(",")[1], "full.params")
+        # The pass rate per file is drawn, one value per file.
+        self.assertIn(os.path.join(out, "pictures", "vs_params_file.png"), result.files["pictures"])
+
+    def test_mistakes_are_named_at_the_campaign_line_and_the_files_line(self):
+        # (situation, dispersions line, words the error holds after "c.toml:10:")
+        rows = [
+            (
+                "a file with a line that is not NAME = VALUE",
+                'params_file = { choice = ["full.params", "broken.params"] }',
+                ["dispersions.params_file", "broken.params:2", "NAME = VALUE"],
+            ),
+            (
+                "a file that does not exist",
+                'params_file = { grid = ["full.params", "gone.params"] }',
+                ["dispersions.params_file", "gone.params"],
+            ),
+            (
+                "files drawn as numbers",
+                "params_file = { uniform = [1, 2] }",
+                ["dispersions.params_file", "choice or grid"],
+            ),
+            (
+                "names and numbers mixed",
+                'params_file = { choice = ["full.params", 2] }',
+                ["dispersions.params_file.choice", "mixes names and numbers"],
+            ),
+            (
+                "a parameter the law does not have",
+                'params_file = { choice = ["full.params", "odd.params"] }',
+                ["dispersions.params_file", "odd.params", "no_such_gain"],
+            ),
+            (
+                "an aircraft the simulator does not know",
+                'aircraft = { choice = ["point_mass", "f22"] }',
+                ["dispersions.aircraft", "unknown aircraft f22"],
+            ),
+        ]
+        write(self.folder.name, "odd.params", "no_such_gain = 1\n")
+        for situation, line, words in rows:
+            with self.subTest(situation):
+                text = FILES.replace(FILES.splitlines()[-1], line)
+                path = write(self.folder.name, "c.toml", text)
+                with self.assertRaises(gc.CampaignError) as caught:
+                    gc.validate(gc.load(path))
+                message = str(caught.exception)
+                self.assertTrue(message.startswith(path + ":10: "), message)
+                for word in words:
+                    self.assertIn(word, message)
+
+    def test_a_file_in_scenario_and_dispersions_is_refused(self):
+        text = FILES.replace("duration_s = 2", 'duration_s = 2\nparams_file = "full.params"')
+        with self.assertRaises(gc.CampaignError) as caught:
+            gc.load(write(self.folder.name, "c.toml", text))
+        self.assertIn(
+            "c.toml:11: dispersions.params_file: is also set in [scenario]", str(caught.exception)
+        )
+
+
+class AircraftDispersion(unittest.TestCase):
+    def test_flights_fly_the_aircraft_drawn_each_with_its_own_trim_table(self):
+        text = FILES.replace(
+            'params_file = { choice = ["full.params", "low.params"] }',
+            'aircraft = { grid = ["point_mass", "f16"] }',
+        ).replace("samples = 6", "samples = 1")
+        with tempfile.TemporaryDirectory() as folder:
+            c = gc.load(write(folder, "c.toml", text))
+            gc.validate(c)
+            self.assertEqual(
+                [gc.flight_scenario(c, i)["aircraft"] for i in range(c.flights)],
+                ["point_mass", "f16"],
+            )
+            # Each flight as flown on its own: the aircraft's trim-throttle
+            # table (the F-16's calibrated one) is chosen per flight.
+            for index, aircraft in enumerate(["point_mass", "f16"]):
+                overrides, _ = _worker.flight_overrides(c.to_plan(), index)
+                alone = gc.fly("typical", {"duration_s": 2, "aircraft": aircraft})
+                self.assertEqual(gc.fly(c.scenario, overrides)["metrics"], alone["metrics"])
+
+
 if __name__ == "__main__":
     unittest.main()

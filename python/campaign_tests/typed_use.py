@@ -21,7 +21,8 @@ def report(path: str) -> str:
     gc.validate(campaign)
     grid: list[gc.Dispersion] = campaign.grid
     plan: gc.Plan = campaign.to_plan()
-    first: dict[str, float] = gc.draw(plan, 0)
+    # A dispersed value is a number, a flag or a name (an aircraft, a parameter file).
+    first: dict[str, bool | int | float | str] = gc.draw(plan, 0)
     flown: gc.FlightResult = gc.fly(campaign.scenario, {"duration_s": 1.0, **first})
     failures = [c["failure"] for c in flown["checks"] if not c["passed"]]
     path_points = len(flown.get("path", []))

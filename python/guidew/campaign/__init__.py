@@ -58,7 +58,7 @@ from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
 from .._finder import PathLike
 from . import _config, _execute, _folder, _results, _worker
-from ._config import Campaign, CampaignError, Dispersion, SetupError
+from ._config import PARAMS_FILE, Campaign, CampaignError, Dispersion, SetupError
 from ._draws import draw
 from ._execute import Cluster, TaskDone
 from ._folder import OutputError
@@ -161,7 +161,10 @@ def _values_to_check(d: Dispersion) -> List[Value]:
     if d.kind == "normal":
         return [v for v in (d.low, min(max(d.mean, d.low), d.high), d.high) if math.isfinite(v)]
     distinct = list(dict.fromkeys(d.values))
-    if len(distinct) <= _CHECK_EVERY_VALUE_UP_TO or any(isinstance(v, bool) for v in distinct):
+    # Flags and names (aircraft) have no extremes that stand for the rest.
+    if len(distinct) <= _CHECK_EVERY_VALUE_UP_TO or any(
+        isinstance(v, (bool, str)) for v in distinct
+    ):
         return distinct
     return [min(distinct), max(distinct)]
 
@@ -180,6 +183,15 @@ def validate(campaign: Campaign) -> None:
         named = [k for k in campaign.base_overrides if k in str(exc)]
         raise campaign.error("scenario." + named[0] if named else base_key, str(exc)) from None
     for d in campaign.dispersions:
+        if d.path == PARAMS_FILE:  # each file's parameters, as its flights fly them
+            for name, params in campaign.param_files.items():
+                try:
+                    check(campaign.scenario, dict(campaign.base_overrides, **params))
+                except SimulatorLibraryError:
+                    raise
+                except SimulatorError as exc:
+                    raise campaign.error("dispersions." + d.path, "%s: %s" % (name, exc)) from None
+            continue
         for value in _values_to_check(d):
             _check(
                 campaign, dict(campaign.base_overrides, **{d.path: value}), "dispersions." + d.path

@@ -21,6 +21,10 @@ KINDS = ("uniform", "normal", "choice", "grid")
 # What a campaign's name may hold: it names files and Dask tasks.
 _NAME = re.compile(r"[A-Za-z0-9_\-]+")
 MAX_FLIGHTS = 10_000_000
+# The key naming a parameter file (the format --params reads), in
+# [scenario] or dispersed over in [dispersions]: not a scenario field, its
+# file's assignments become params.NAME overrides.
+PARAMS_FILE = "params_file"
 
 
 class CampaignError(GuideWError):
@@ -84,6 +88,8 @@ class Campaign:
     worst: int = 5  # worst flights listed per metric
     paths: int = 20  # sampled flights drawn in 3-D
     lines: Dict[str, Line] = field(default_factory=dict)  # key path -> line, for errors
+    # Each dispersed parameter file's overrides, by the name the file gives.
+    param_files: Dict[str, Overrides] = field(default_factory=dict)
 
     @property
     def grid(self) -> List[Dispersion]:
@@ -105,14 +111,19 @@ class Campaign:
         return CampaignError("%s:%s: %s: %s" % (self.file, self.lines.get(key, "?"), key, message))
 
     def to_plan(self) -> Plan:
-        """What a worker needs to fly any flight of the campaign (picklable)."""
-        return {
+        """What a worker needs to fly any flight of the campaign (picklable).
+        The dispersed parameter files' contents are part of it: a file
+        changed between two runs makes them different campaigns."""
+        plan: Plan = {
             "scenario": self.scenario,
             "base": dict(self.base_overrides),
             "dispersions": [cast(DispersionFields, d.__dict__) for d in self.dispersions],
             "samples": self.samples,
             "seed": self.seed,
         }
+        if self.param_files:
+            plan["param_files"] = {k: dict(v) for k, v in self.param_files.items()}
+        return plan
 
 
 _HEADER = re.compile(r"^\s*\[\[?\s*(.+?)\s*\]\]?\s*(#.*)?$")
@@ -156,30 +167,34 @@ def _flatten(table: Mapping[str, object], prefix: str = "") -> Dict[str, object]
     return flat
 
 
-def _parameter_file(reader: "_Reader", campaign_path: str, name: object) -> Dict[str, object]:
+def _parameter_file(
+    reader: "_Reader", campaign_path: str, name: object, key: str = "scenario.params_file"
+) -> Dict[str, object]:
     """The assignments of a parameter file (the format --params reads, e.g.
     an aircraft's calibrated trim-throttle table) as overrides params.NAME;
-    the path is relative to the campaign file."""
+    the path is relative to the campaign file; errors at key's line."""
     if not isinstance(name, str):
-        reader.fail("scenario.params_file", "must be a string")
+        reader.fail(key, "must be a string")
     file_path = os.path.join(os.path.dirname(os.path.abspath(campaign_path)), name)
     try:
         with open(file_path, encoding="utf-8") as f:
             lines = f.read().splitlines()
     except OSError as exc:
-        reader.fail("scenario.params_file", "cannot read %s: %s" % (file_path, exc.strerror))
+        reader.fail(key, "cannot read %s: %s" % (file_path, exc.strerror))
+    except UnicodeDecodeError as exc:
+        reader.fail(key, "%s: not UTF-8 text (byte %d)" % (name, exc.start))
     out: Dict[str, object] = {}
     for number, line in enumerate(lines, 1):
         text = line.split("#", 1)[0].strip()
         if not text:
             continue
-        key, sep, value = text.partition("=")
+        param, sep, value = text.partition("=")
         try:
-            out["params." + key.strip()] = float(value)
+            out["params." + param.strip()] = float(value)
         except ValueError:
             sep = ""
-        if not sep or not key.strip():
-            reader.fail("scenario.params_file", "%s:%d: not NAME = VALUE" % (name, number))
+        if not sep or not param.strip():
+            reader.fail(key, "%s:%d: not NAME = VALUE" % (name, number))
     return out
 
 
@@ -309,7 +324,11 @@ def _dispersion(reader: _Reader, path: str, entry: object) -> Dispersion:
         return Dispersion(path, kind, values=tuple(values))
     if not isinstance(value, list) or not value:
         reader.fail(where, "must be a non-empty list of values")
+    if all(isinstance(v, str) for v in value):  # names: aircraft, parameter files
+        return Dispersion(path, kind, values=tuple(value))
     for v in value:
+        if isinstance(v, str):
+            reader.fail(where, "mixes names and numbers: %r" % (v,))
         if not isinstance(v, bool):
             reader.number(v, where)
     return Dispersion(path, kind, values=tuple(value))
@@ -332,6 +351,24 @@ def _dispersions(reader: _Reader, table: Mapping[str, object]) -> List[Dispersio
 
     walk(table, "")
     return found
+
+
+def _dispersed_parameter_files(
+    reader: _Reader, campaign_path: str, dispersions: Sequence[Dispersion]
+) -> Dict[str, Overrides]:
+    """Each parameter file a params_file dispersion chooses from, read and
+    checked once, as params.NAME overrides by the name the file gives it."""
+    key = "dispersions." + PARAMS_FILE
+    files: Dict[str, Overrides] = {}
+    for d in dispersions:
+        if d.path != PARAMS_FILE:
+            continue
+        if d.kind not in ("choice", "grid") or not all(isinstance(v, str) for v in d.values):
+            reader.fail(key, "must be a choice or grid of parameter file names")
+        for name in d.values:
+            if name not in files:
+                files[str(name)] = _parameter_file(reader, campaign_path, name, key)
+    return files
 
 
 def load(path: PathLike) -> Campaign:
@@ -385,7 +422,7 @@ def load(path: PathLike) -> Campaign:
         label = os.path.basename(source)
     else:
         scenario, label = source, source
-    params_file = scenario_table.pop("params_file", None)
+    params_file = scenario_table.pop(PARAMS_FILE, None)
     base = _flatten(scenario_table)
     for key, value in base.items():
         # JSON, the simulator's language, has no nan or inf.
@@ -396,8 +433,9 @@ def load(path: PathLike) -> Campaign:
 
     dispersions = _dispersions(reader, tables["dispersions"])
     for d in dispersions:
-        if d.path in base:
+        if d.path in base or (d.path == PARAMS_FILE and params_file is not None):
             reader.fail("dispersions." + d.path, "is also set in [scenario]; set it in one place")
+    param_files = _dispersed_parameter_files(reader, path, dispersions)
     has_grid = any(d.kind == "grid" for d in dispersions)
     has_random = any(d.kind != "grid" for d in dispersions)
     if "samples" in head:
@@ -427,6 +465,7 @@ def load(path: PathLike) -> Campaign:
         worst=reader.whole(report.get("worst", 5), "report.worst", 0, 1000),
         paths=reader.whole(report.get("paths", 20), "report.paths", 0, 1000),
         lines={k: reader.line_of(k) for k in reader.lines},
+        param_files=param_files,
     )
     for d in dispersions:
         campaign.lines["dispersions." + d.path] = reader.line_of("dispersions." + d.path)

@@ -429,6 +429,18 @@ def grid_pass_rate(
     return xv, yv, counts
 
 
+def grid_tick(value: Optional[Value]) -> str:
+    """A grid value as its axis names it: a name as written, a number short."""
+    return value if isinstance(value, str) else "%.4g" % float(value or 0)
+
+
+def grid_place(values: Sequence[Optional[Value]], k: int) -> float:
+    """Where grid value k is drawn on a line plot: at its number, or at its
+    place in the list for a grid of names (aircraft, parameter files)."""
+    value = values[k]
+    return float(k) if isinstance(value, str) else float(value or 0)
+
+
 def _every_kth(count: int, most: int = 25) -> List[int]:
     """Tick positions: every value, or every k-th of a long grid."""
     return list(range(0, count, max(1, -(-count // most))))
@@ -449,8 +461,8 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
         ]
         image = ax.imshow(rates, origin="lower", aspect="auto", vmin=0, vmax=1, cmap="RdYlGn")
         xs, ys = _every_kth(len(xv)), _every_kth(len(yv))
-        ax.set_xticks(xs, ["%.4g" % float(xv[k]) for k in xs], rotation=45, fontsize=8)
-        ax.set_yticks(ys, ["%.4g" % float(yv[k] or 0) for k in ys], fontsize=8)
+        ax.set_xticks(xs, [grid_tick(xv[k]) for k in xs], rotation=45, fontsize=8)
+        ax.set_yticks(ys, [grid_tick(yv[k]) for k in ys], fontsize=8)
         ax.set_ylabel(labelled(grid[1].path))
         if len(xv) * len(yv) <= MAX_ANNOTATED_CELLS:
             for j, row in enumerate(counts):
@@ -469,7 +481,11 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
                         )
         fig.colorbar(image, ax=ax, label="pass rate")
     else:
-        pts = [(float(x), rate_with_interval(*c)) for x, c in zip(xv, counts[0]) if c is not None]
+        pts = [
+            (grid_place(xv, k), rate_with_interval(*c))
+            for k, c in enumerate(counts[0])
+            if c is not None
+        ]
         ax.errorbar(
             [p[0] for p in pts],
             [p[1][0] for p in pts],
@@ -481,6 +497,8 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
             linewidth=1.2,
             markersize=4,
         )
+        if any(isinstance(x, str) for x in xv):
+            ax.set_xticks([float(k) for k in range(len(xv))], [grid_tick(x) for x in xv])
         ax.set_ylim(-0.02, 1.02)
         ax.set_ylabel("pass rate (95 % Wilson interval)")
     ax.set_xlabel(labelled(grid[0].path))

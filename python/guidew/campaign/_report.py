@@ -24,6 +24,8 @@ from ._config import Campaign, Dispersion
 from ._pictures import (
     PASS_COLOUR,
     grid_pass_rate,
+    grid_place,
+    grid_tick,
     labelled,
     outcome,
     outcome_colours,
@@ -421,13 +423,13 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
                 title=labelled(grid[0].path),
                 tickmode="array",
                 tickvals=list(range(len(xv))),
-                ticktext=["%.4g" % float(x) for x in xv],
+                ticktext=[grid_tick(x) for x in xv],
             ),
             yaxis=dict(
                 title=labelled(grid[1].path),
                 tickmode="array",
                 tickvals=list(range(len(yv))),
-                ticktext=["%.4g" % float(y or 0) for y in yv],
+                ticktext=[grid_tick(y) for y in yv],
             ),
         )
     else:
@@ -435,8 +437,8 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
         for k, (label, check) in enumerate(choices):
             xv, _, counts = grid_pass_rate(table, grid, check)
             pts = [
-                (float(x), c, rate_with_interval(*c))
-                for x, c in zip(xv, counts[0])
+                (grid_place(xv, k), c, rate_with_interval(*c), grid_tick(x))
+                for k, (x, c) in enumerate(zip(xv, counts[0]))
                 if c is not None
             ]
             fig.add_trace(
@@ -453,10 +455,10 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
                         arrayminus=[p[2][0] - p[2][1] for p in pts],
                     ),
                     hovertext=[
-                        "%s = %g: %.1f %% (95 %% CI %.1f–%.1f %%), %d of %d flights"
+                        "%s = %s: %.1f %% (95 %% CI %.1f–%.1f %%), %d of %d flights"
                         % (
                             grid[0].path,
-                            p[0],
+                            p[3],
                             100 * p[2][0],
                             100 * p[2][1],
                             100 * p[2][2],
@@ -482,6 +484,13 @@ def _heatmap(table: Table, grid: Sequence[Dispersion]) -> str:
         fig.update_layout(
             xaxis_title=labelled(grid[0].path), yaxis_title="pass rate", yaxis_range=[-0.02, 1.02]
         )
+        names = list(grid[0].values)
+        if any(isinstance(x, str) for x in names):  # a grid of names: each at its place
+            fig.update_xaxes(
+                tickmode="array",
+                tickvals=list(range(len(names))),
+                ticktext=[grid_tick(x) for x in names],
+            )
     fig.update_layout(
         title="Pass rate of all checks over the grid",
         updatemenus=[dict(buttons=buttons, x=1.0, xanchor="right", y=1.15, yanchor="top")],

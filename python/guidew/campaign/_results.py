@@ -164,6 +164,8 @@ class ValueRates:
 
 
 def _label(value: Value) -> str:
+    if isinstance(value, str):
+        return value
     return ("true" if value else "false") if isinstance(value, bool) else "%.6g" % value
 
 
@@ -173,7 +175,8 @@ def _value_rates(d: Dispersion) -> ValueRates:
         return ValueRates(
             d.path,
             labels,
-            [float(v) for v in d.values],
+            # Names have no place on a numeric axis: drawn in list order.
+            [float(k) if isinstance(v, str) else float(v) for k, v in enumerate(d.values)],
             [Tally() for _ in labels],
             slots={v: k for k, v in reversed(list(enumerate(d.values)))},
         )
@@ -552,7 +555,12 @@ def _parse(kind: str, text: str) -> Cell:
         return text == "true"
     if kind == "index" or text.lstrip("-").isdigit():
         return int(text)
-    return float(text)
+    try:
+        return float(text)
+    except ValueError:
+        if kind == "value":  # a name: an aircraft, a parameter file
+            return text
+        raise
 
 
 def merge(

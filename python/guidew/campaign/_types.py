@@ -8,8 +8,9 @@ from __future__ import annotations
 from typing import Dict, List, NotRequired, Optional, Tuple, TypedDict, Union
 
 # A dispersed value: a number as the file gives it (whole numbers stay
-# whole), or true/false for a choice or grid of flags.
-Value = Union[bool, int, float]
+# whole), true/false for a choice or grid of flags, or a name for a choice
+# or grid of names (aircraft, parameter files).
+Value = Union[bool, int, float, str]
 # Scenario fields by path ("initial.altitude_m", "duration_s", "name"), as
 # the simulator reads them: numbers, names, lists, whatever the field takes.
 Overrides = Dict[str, object]
@@ -44,6 +45,9 @@ class Plan(TypedDict):
     dispersions: List[DispersionFields]
     samples: int
     seed: int
+    # Each dispersed parameter file's assignments as params.NAME overrides,
+    # by the name the campaign file gives it (only when params_file varies).
+    param_files: NotRequired[Dict[str, Overrides]]
 
 
 class CheckResult(TypedDict):

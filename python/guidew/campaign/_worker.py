@@ -6,6 +6,7 @@ from __future__ import annotations
 from typing import Dict, List, Optional, Tuple
 
 from . import _draws, _simlib
+from ._config import PARAMS_FILE
 from ._types import FlightResult, FlightRow, Overrides, Plan, Value
 
 
@@ -13,7 +14,11 @@ def flight_overrides(plan: Plan, index: int) -> Tuple[Overrides, Dict[str, Value
     """The overrides flight index flies with, and its dispersed values."""
     values = _draws.draw(plan, index)
     overrides: Overrides = dict(plan["base"])
-    overrides.update(values)
+    # The drawn parameter file's values first, so that params.* dispersions
+    # of single parameters vary on top of the file's set.
+    if PARAMS_FILE in values:
+        overrides.update(plan.get("param_files", {})[str(values[PARAMS_FILE])])
+    overrides.update((k, v) for k, v in values.items() if k != PARAMS_FILE)
     return overrides, values
 
 
