@@ -319,6 +319,63 @@ TEST(InvertedLatch, ReleasedOnlyWhileNotInverted) {
     }
 }
 
+// A shallow dive with the command almost straight behind freezes the turn
+// direction on the side of the command, but only beyond 170 deg: exactly
+// 170 deg off the track still picks its side afresh every step.
+TEST(RearTurn, TurnDirectionFrozenOnlyBeyond170DegBehind) {
+    struct {
+        const char* situation;
+        double azim_cmd, sign_latch, turn_sign;
+    } cases[] = {{"10 deg dive, 169.5 deg right: not frozen", 169.5, 0, NAN},
+                 {"10 deg dive, exactly 170 deg right: not frozen", 170, 0, NAN},
+                 {"10 deg dive, 170.5 deg right: frozen right", 170.5, 1, 1},
+                 {"10 deg dive, 171 deg right: frozen right", 171, 1, 1},
+                 {"10 deg dive, 172 deg left: frozen left", -172, 1, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        GuideWStates dw = kFreshStates;
+        const GuidedStep s = rear_step(behind(-10, 0, c.azim_cmd), dw);
+        EXPECT_EQ(s.geo.errors.az_err_rad, c.azim_cmd * kRadPerDeg);
+        EXPECT_EQ(dw.sign_latch, c.sign_latch);
+        if (c.sign_latch == 1) EXPECT_EQ(dw.turn_sign, c.turn_sign);
+    }
+}
+
+// Latched inverted in a climbing turn, the roll-over to the half turn on the
+// present side (rolled left: -180, held at the upright 85) starts only once
+// the command is strictly within 90 deg of the nose. Steering the velocity,
+// flying 40 deg left of north with the nose north, the command stays about 130 deg
+// off the track, behind; at exactly 90 deg off the nose the turn to the
+// right goes on.
+TEST(InvertedLatch, RollsOverOnlyWithTheCommandWithin90DegOfTheNose) {
+    struct {
+        const char* situation;
+        double azim_cmd;
+        bool rolls_over;
+    } cases[] = {{"rolled 20 left, command 89.5 deg right of the nose: rolls over", 89.5, true},
+                 {"rolled 20 left, command exactly 90 deg right of the nose: turns", 90, false},
+                 {"rolled 20 left, command 90.5 deg right of the nose: turns", 90.5, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.situation);
+        GuideWInputs u = behind(10, 0, c.azim_cmd);
+        fly_with(u, along(200, -40, 0));
+        u.yaw = 0;
+        u.roll = -20;
+        GuideWParams p = GuideW_P;
+        p.guide_ref = 1;
+        GuideWStates dw = kFreshStates;
+        dw.inverted_latch = 1;
+        const GuidedStep s = guided_step(u, p, dw);
+        EXPECT_TRUE(s.geo.errors.behind);
+        EXPECT_EQ(s.geo.errors.az_err_body_rad, c.azim_cmd * kRadPerDeg);
+        if (c.rolls_over) {
+            EXPECT_EQ(s.res.bank_guid_deg, -85.0);
+        } else {
+            EXPECT_GT(s.res.bank_guid_deg, 0.0);  // still banked into the right turn
+        }
+    }
+}
+
 TEST(ClimbingTurn, CommandStraightBehindAndWellAboveIsAPurePull) {
     GuideWStates dw = kFreshStates;
     const GuidedStep s = rear_step(behind(30, 0, 180), dw);
