@@ -208,11 +208,12 @@ void print_summary_row(const Scenario& sc, const FlightSummary& sum) {
 
 void print_tracking_row(const std::string& aircraft, const Tracking& t) {
     std::printf(
-        "  %s tracking: load error %.3f g rms (%.3f g away from %ld command steps), peak %.2f g "
-        "flown "
-        "for %.2f g commanded (%+.1f %%), worst excess %.2f g; roll-rate error %.1f deg/s rms\n",
+        "  %s tracking: load error %.3f g rms (%.3f g away from %ld command steps; an ideal "
+        "%.1f s airframe: %.3f g), peak %.2f g flown for %.2f g commanded (%+.1f %%), worst "
+        "excess %.2f g; roll-rate error %.1f deg/s rms\n",
         aircraft.c_str(), t.rms_load_error_g, t.rms_load_error_settled_g, t.command_steps,
-        t.peak_flown_g, t.peak_commanded_g, t.peak_overshoot_percent(), t.worst_excess_g,
+        TrackingMeter::kIdealLoadLag_s, t.rms_load_error_floor_g, t.peak_flown_g,
+        t.peak_commanded_g, t.peak_overshoot_percent(), t.worst_excess_g,
         t.rms_roll_rate_error_dps);
     std::fflush(stdout);
 }

@@ -23,13 +23,11 @@ flights_per_task = 2
 [scenario]
 builtin = "target_60_off"
 duration_s = 15
-aircraft = "{aircraft}"
-params_file = "{trim}"
-
+{choices}
 [dispersions]
 "initial.altitude_m" = {{ uniform = [2000, 5000] }}
 "inputs.azim_cmd" = {{ uniform = [270, 330] }}
-"""
+{dispersed}"""
 
 
 def read(path):
@@ -42,22 +40,53 @@ class AircraftCampaigns(unittest.TestCase):
         self.folder = tempfile.TemporaryDirectory()
         self.addCleanup(self.folder.cleanup)
 
-    def campaign(self, aircraft):
-        path = os.path.join(self.folder.name, aircraft + ".toml")
+    def campaign(self, aircraft, dispersed=False):
+        """A campaign on aircraft with the F-16's trim table, or dispersed
+        over the F-16 and the point mass and two parameter files."""
+        path = os.path.join(self.folder.name, aircraft + (".mixed" if dispersed else "") + ".toml")
+        choices = 'aircraft = "%s"\nparams_file = "%s"\n' % (aircraft, os.path.abspath(TRIM))
         with open(path, "w", encoding="utf-8") as f:
-            f.write(CAMPAIGN.format(aircraft=aircraft, trim=os.path.abspath(TRIM)))
+            if dispersed:
+                files = (os.path.abspath(TRIM), self.soft_trim())
+                f.write(
+                    CAMPAIGN.format(
+                        choices="",
+                        dispersed='aircraft = { choice = ["f16", "point_mass"] }\n'
+                        'params_file = { choice = ["%s", "%s"] }\n' % files,
+                    )
+                )
+            else:
+                f.write(CAMPAIGN.format(choices=choices, dispersed=""))
         return path
 
     def run_with(self, path, workers):
-        out = os.path.join(self.folder.name, "w%d" % workers)
+        out = os.path.join(self.folder.name, "%s.w%d" % (os.path.basename(path), workers))
         gc.run(path, workers=workers, out=out, progress=False, pictures=False, report=False)
         return read(os.path.join(out, "flights.csv"))
 
-    def test_f16_campaign_is_the_same_on_one_and_two_workers(self):
-        path = self.campaign("f16")
-        one = self.run_with(path, 1)
-        self.assertEqual(one, self.run_with(path, 2))
-        self.assertEqual(len(one.splitlines()), 9)
+    def test_aircraft_campaigns_are_the_same_on_one_and_two_workers(self):
+        # Each worker keeps one loaded aircraft per kind; a worker that flies
+        # the F-16 after the point mass, or another parameter file after
+        # this one, must fly each flight as a fresh process would.
+        dispersed = self.campaign("f16", dispersed=True)
+        for situation, path in (
+            ("the F-16 alone", self.campaign("f16")),
+            ("aircraft and parameter files dispersed", dispersed),
+        ):
+            with self.subTest(situation):
+                one = self.run_with(path, 1)
+                self.assertEqual(one, self.run_with(path, 2))
+                self.assertEqual(len(one.splitlines()), 9)
+                if path == dispersed:
+                    self.assertIn(",point_mass,", one)
+                    self.assertIn(",f16,", one)
+
+    def soft_trim(self):
+        """The F-16's parameter file with a softer roll gain."""
+        path = os.path.join(self.folder.name, "soft.params")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(read(TRIM).replace("roll_kp = 2.5", "roll_kp = 2"))
+        return path
 
     def test_unknown_aircraft_is_refused_at_its_line_naming_the_available_ones(self):
         path = self.campaign("f22")

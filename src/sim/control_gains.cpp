@@ -29,6 +29,7 @@ std::vector<ControlGains> parse() {
         g.fcs_load_gain = number_or(a, "fcs_load_gain", 0.0);
         g.fcs_ff_share = number_or(a, "fcs_ff_share", g.fcs_ff_share);
         g.fcs_roll_lead = number_or(a, "fcs_roll_lead", g.fcs_roll_lead);
+        g.fcs_flaperon_lift_rate_gps = number_or(a, "fcs_flaperon_lift_rate_gps", 0.0);
         g.n_kp = number_or(a, "n_kp", 0.0);
         g.n_ki = number_or(a, "n_ki", 0.0);
         g.q_kd = number_or(a, "q_kd", 0.0);

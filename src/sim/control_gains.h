@@ -40,6 +40,9 @@ struct ControlGains {
     // its roll surface (1: the FCS as it is; 0: the surface is asked for the
     // steady roll at the commanded rate).
     double fcs_roll_lead = 1.0;
+    // fcs: how fast (g/s) a roll may change the flaperons' lift where that
+    // works against the load error (0: as fast as the roll asks).
+    double fcs_flaperon_lift_rate_gps = 0.0;
     // Both: load-factor error to stick, proportional (per g) and integral
     // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
     // rate error to aileron (per rad/s).

@@ -235,6 +235,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
     fault_.clear();
     n_integral_ = 0.0;
     p_integral_ = 0.0;
+    roll_demand_ = 0.0;
     m.steps = 0;
     m.sched_ratio = 1.0;
     auto ic = m.fdm->GetIC();
@@ -378,13 +379,48 @@ double JsbsimModel::flaperon_lift_at(double position) const {
 
 // Once the surface has reached the roll channel's demand for this aileron.
 double JsbsimModel::flaperon_lift_g(double aileron) const {
-    const double demand =
-        aileron + kF16RollPidKp * (aileron - gains_.fcs_roll_gain * impl_->get(impl_->p));
-    return flaperon_lift_at(std::clamp(demand, -1.0, 1.0));
+    return flaperon_lift_at(std::clamp(roll_demand_for(aileron), -1.0, 1.0));
 }
 
 double JsbsimModel::flaperon_lift_g_now() const {
     return flaperon_lift_at(impl_->get(impl_->ail_pos));
+}
+
+// The roll channel's surface demand for an aileron command: the command
+// plus kF16RollPidKp times its error against the scaled roll rate.
+double JsbsimModel::roll_demand_for(double aileron) const {
+    return aileron + kF16RollPidKp * (aileron - gains_.fcs_roll_gain * impl_->get(impl_->p));
+}
+
+// The flaperons' lift follows the roll surface within a tenth of a second;
+// the tail needs two to three tenths to move the angle of attack, and its
+// own first answer to a pull is a dip (its down-load). A full-rate roll
+// entry from level flight swings the F-16's load by 2.5 g while the tail
+// has barely begun: typical's opening roll into its 3.5 g pull flew -0.7 g.
+// Where the change of the flaperons' lift works against the load error (a
+// roll that drops the load while the load is short, or lifts it while the
+// load is over), the surface demand moves at most fcs_flaperon_lift_rate
+// g/s of flaperon lift, a rate the tail can answer; a change that helps, and
+// every roll once the load is on, goes at once.
+double JsbsimModel::pace_roll_demand(double aileron, double n_err) {
+    const double wanted = roll_demand_for(aileron);
+    const double lift_per_demand = std::fabs(flaperon_lift_at(1.0) - flaperon_lift_at(0.0));
+    if (gains_.fcs_flaperon_lift_rate_gps <= 0.0 || lift_per_demand <= 0.0) {
+        roll_demand_ = wanted;
+        return aileron;
+    }
+    const double lift_change = flaperon_lift_at(std::clamp(wanted, -1.0, 1.0)) -
+                               flaperon_lift_at(std::clamp(roll_demand_, -1.0, 1.0));
+    double demand = wanted;
+    if (lift_change * n_err < 0.0) {
+        const double most = gains_.fcs_flaperon_lift_rate_gps * kStep_s / lift_per_demand;
+        demand = std::clamp(wanted, roll_demand_ - most, roll_demand_ + most);
+    }
+    roll_demand_ = demand;
+    if (demand == wanted) return aileron;
+    // The aileron command whose surface demand is the paced one.
+    return (demand + kF16RollPidKp * gains_.fcs_roll_gain * impl_->get(impl_->p)) /
+           (1.0 + kF16RollPidKp);
 }
 
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
@@ -416,6 +452,7 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         const double no_lead =
             (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
         aileron = gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
+        if (m.flaperon_mix) aileron = pace_roll_demand(aileron, n_err);
         // The flaperons' lift follows the aileron at once; the angle of
         // attack takes a fraction of a second. The load loop flies the rest
         // of the load: the command less the flaperons' lift once the aileron

@@ -59,6 +59,8 @@ private:
     double flaperon_lift_at(double position) const;
     double flaperon_lift_g(double aileron) const;
     double flaperon_lift_g_now() const;
+    double roll_demand_for(double aileron) const;
+    double pace_roll_demand(double aileron, double n_err);
     void apply_controls(const GuideWOutputs& cmd);
 
     std::string name_;
@@ -70,6 +72,7 @@ private:
     double n_integral_ = 0.0;   // the load-factor loop's integral, g*s
     double last_load_g_ = 1.0;  // flown at the step before
     double p_integral_ = 0.0;   // the roll-rate loop's integral, rad
+    double roll_demand_ = 0.0;  // the F-16 roll surface demand given last
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;

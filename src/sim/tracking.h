@@ -7,6 +7,11 @@
 //     command that far from the trimmed load) is followed by kStepRise_s in
 //     which no airframe can yet fly it; the figure left once those windows
 //     are set aside is the inner loop's own tracking;
+//   - a floor for the first figure: the same root-mean-square for an ideal
+//     airframe that answers every command as a first-order lag of
+//     kIdealLoadLag_s, from the same start. Where the law steps its command
+//     by several g within a second, even that airframe is well off it; the
+//     figure says how much of the error the command's own steps leave;
 //   - roll: the root-mean-square of the roll rate minus the commanded one
 //     (lat_cmd read as a roll-rate demand, within what the aircraft can
 //     roll), the law's bank loop being closed through it.
@@ -29,6 +34,7 @@
 struct Tracking {
     double rms_load_error_g = 0.0;
     double rms_load_error_settled_g = 0.0;  // outside the windows after the command's steps
+    double rms_load_error_floor_g = 0.0;    // an ideal kIdealLoadLag_s airframe's
     double peak_flown_g = 0.0, peak_commanded_g = 0.0;
     double worst_excess_g = 0.0;  // flown minus commanded, the largest
     double rms_roll_rate_error_dps = 0.0;
@@ -43,6 +49,10 @@ class TrackingMeter {
 public:
     static constexpr double kCommandStep_g = 0.3;
     static constexpr double kStepRise_s = 1.0;
+    // A first-order load response this quick is beyond any fighter's: the
+    // F-16 takes 0.1 s to build its first g from level flight and more to
+    // unload, the tail's first answer being a dip.
+    static constexpr double kIdealLoadLag_s = 0.1;
 
     explicit TrackingMeter(double max_roll_rate_dps) : max_roll_rate_dps_(max_roll_rate_dps) {}
 
@@ -51,6 +61,7 @@ public:
         if (has_command_) count(flown, p);
         // The command this sample gives, flown over the next step.
         const double cmd = s.outputs->nz_cmd;
+        if (!has_command_) ideal_g_ = flown;
         const double before = has_command_ ? n_cmd_ : flown;
         if (std::isfinite(cmd) && std::fabs(cmd - before) > kCommandStep_g) {
             rising_steps_ = std::lround(kStepRise_s / kStep_s);
@@ -67,6 +78,9 @@ public:
             t.rms_load_error_g = std::sqrt(sum_n2_ / static_cast<double>(t.samples));
             t.rms_roll_rate_error_dps = std::sqrt(sum_p2_ / static_cast<double>(t.samples));
         }
+        if (t.samples > 0) {
+            t.rms_load_error_floor_g = std::sqrt(sum_floor_n2_ / static_cast<double>(t.samples));
+        }
         if (t.settled_samples > 0) {
             t.rms_load_error_settled_g =
                 std::sqrt(sum_settled_n2_ / static_cast<double>(t.settled_samples));
@@ -79,6 +93,8 @@ private:
         if (!std::isfinite(flown) || !std::isfinite(n_cmd_)) return;
         const double e = flown - n_cmd_;
         sum_n2_ += e * e;
+        ideal_g_ += (1.0 - std::exp(-kStep_s / kIdealLoadLag_s)) * (n_cmd_ - ideal_g_);
+        sum_floor_n2_ += (ideal_g_ - n_cmd_) * (ideal_g_ - n_cmd_);
         t_.peak_flown_g = std::max(t_.peak_flown_g, flown);
         t_.peak_commanded_g = std::max(t_.peak_commanded_g, n_cmd_);
         t_.worst_excess_g = std::max(t_.worst_excess_g, e);
@@ -95,7 +111,8 @@ private:
 
     double max_roll_rate_dps_;
     Tracking t_;
-    double sum_n2_ = 0.0, sum_settled_n2_ = 0.0, sum_p2_ = 0.0;
+    double sum_n2_ = 0.0, sum_settled_n2_ = 0.0, sum_floor_n2_ = 0.0, sum_p2_ = 0.0;
+    double ideal_g_ = 1.0;  // the ideal airframe's load
     bool has_command_ = false;
     double n_cmd_ = 0.0, p_cmd_ = 0.0;
     long rising_steps_ = 0;

@@ -135,3 +135,35 @@ TEST(TrackingMeter, CountsTheLoadAgainstTheCommandJustFlown) {
         EXPECT_EQ(t.command_steps, r.steps);
     }
 }
+
+// The ideal airframe's floor: after a step of dn g it closes the error by
+// the factor r = exp(-0.01 s / 0.1 s) every step, so its squared errors
+// form a geometric series, dn^2 r^2 (1 - r^(2m)) / (1 - r^2) over m steps.
+// It starts where the aircraft starts and owes nothing to what the aircraft
+// flies afterwards.
+TEST(TrackingMeter, TheFloorIsWhatAnIdealAirframeWouldLeave) {
+    const size_t n = 300;
+    const double r = std::exp(-0.1);
+    const auto series = [&](double dn, size_t m) {
+        return dn * dn * r * r * (1.0 - std::pow(r, 2.0 * static_cast<double>(m))) / (1.0 - r * r);
+    };
+    std::vector<double> steady(n, 2.0), step_at_50(n, 1.0), started_on_command(n, 0.0);
+    started_on_command[0] = 2.0;
+    for (size_t k = 50; k < n; ++k) step_at_50[k] = 4.0;
+    const struct {
+        const char* situation;
+        std::vector<double> commanded, flown;
+        double floor_g;
+    } rows[] = {
+        {"a 2 g turn begun on command, the aircraft then falling away", steady, started_on_command,
+         0.0},
+        {"a 3 g step from level flight", step_at_50, std::vector<double>(n, 1.0),
+         std::sqrt(series(3.0, n - 51) / static_cast<double>(n - 1))},
+        {"a 1 g first command from a 2 g start", std::vector<double>(n, 1.0),
+         std::vector<double>(n, 2.0), std::sqrt(series(1.0, n - 1) / static_cast<double>(n - 1))},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.situation);
+        EXPECT_NEAR(track(row.commanded, row.flown).rms_load_error_floor_g, row.floor_g, 1e-9);
+    }
+}

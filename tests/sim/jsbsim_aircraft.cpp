@@ -166,6 +166,49 @@ TEST(JsbsimAircraft, ABankedStartKeepsTheTrimmedFlight) {
     }
 }
 
+// A full-rate roll into a 3.5 g pull from level flight at 200 m/s, 3000 m,
+// held for a second. The F-16's flaperons take lift off as it rolls right:
+// unpaced, the load fell to -0.7 g before the tail had moved the angle of
+// attack, and was still short of 3 g after two thirds of a second. Paced
+// while it works against the pull, the load stays near the trimmed 1 g
+// until the pull builds, and is beyond 3 g by then.
+// Rolling left the flaperons add lift, which helps the pull: that roll goes
+// at once and is rolling at 50 deg/s within a quarter of a second.
+TEST(JsbsimAircraft, ARollIntoAPullDoesNotTakeTheLoadAway) {
+    AircraftModel& f16 = aircraft_model("f16");
+    const struct {
+        const char* situation;
+        double roll_cmd_dps;
+        double lowest_load_g;               // at least
+        double roll_rate_at_quarter_s_dps;  // at least, in the roll's direction
+    } rows[] = {
+        {"rolling right, flaperons dropping the load", 150.0, 0.9, 0.0},
+        {"rolling left, flaperons lifting", -150.0, 0.9, 50.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        InitialFlight start;
+        start.altitude_m = 3000.0;
+        start.speed_mps = 200.0;
+        f16.reset(start);
+        GuideWOutputs cmd{};
+        cmd.lat_cmd = r.roll_cmd_dps;
+        cmd.nz_cmd = 3.5;
+        cmd.throttle_cmd = 0.8;
+        double lowest = f16.state().load_g, load_at_two_thirds = 0.0, rate_at_quarter = 0.0;
+        for (int k = 1; k <= 100; ++k) {
+            f16.step(cmd);
+            lowest = std::min(lowest, f16.state().load_g);
+            if (k == 25) rate_at_quarter = f16.state().roll_rate_dps;
+            if (k == 67) load_at_two_thirds = f16.state().load_g;
+        }
+        EXPECT_GE(lowest, r.lowest_load_g);
+        EXPECT_GE(load_at_two_thirds, 3.0);
+        EXPECT_GE(r.roll_cmd_dps > 0.0 ? rate_at_quarter : -rate_at_quarter,
+                  r.roll_rate_at_quarter_s_dps);
+    }
+}
+
 namespace {
 
 // An aircraft whose state the test sets.
