@@ -6,7 +6,8 @@
 #   1. JSBSIM_SOURCE_DIR, as a cache variable or an environment variable;
 #   2. ../shared/third_party/jsbsim beside the checkout (developer machines
 #      and CI keep it there);
-#   3. the pinned release, fetched once into the machine cache.
+#   3. the pinned release, fetched once into the machine cache from
+#      JSBSIM_RELEASE_URL (GitHub's v1.3.1 archive unless a mirror is named).
 #
 # The build goes to a machine-level cache folder keyed by a hash of the
 # source and the compiler (GUIDE_DEPS_CACHE_DIR, default
@@ -19,7 +20,9 @@
 # installs the library beside ours with its licence.
 
 set(GUIDE_JSBSIM_VERSION 1.3.1)
-set(GUIDE_JSBSIM_URL https://github.com/JSBSim-Team/jsbsim/archive/refs/tags/v${GUIDE_JSBSIM_VERSION}.tar.gz)
+set(JSBSIM_RELEASE_URL
+    https://github.com/JSBSim-Team/jsbsim/archive/refs/tags/v${GUIDE_JSBSIM_VERSION}.tar.gz
+    CACHE STRING "Where the pinned JSBSim release is fetched from when no source folder is found (a mirror, or a file:// path for a machine without network)")
 
 set(JSBSIM_SOURCE_DIR "$ENV{JSBSIM_SOURCE_DIR}" CACHE PATH
     "JSBSim ${GUIDE_JSBSIM_VERSION} source folder (empty: beside the checkout, else fetched)")
@@ -58,7 +61,7 @@ function(guide_jsbsim_source out_dir)
       guide_jsbsim_locked_step("${GUIDE_DEPS_CACHE_DIR}/jsbsim-src.lock")
       message(STATUS "JSBSim: fetching release ${GUIDE_JSBSIM_VERSION} into ${dir}")
       include(FetchContent)
-      FetchContent_Populate(jsbsim_release URL ${GUIDE_JSBSIM_URL}
+      FetchContent_Populate(jsbsim_release URL ${JSBSIM_RELEASE_URL}
                             SOURCE_DIR "${dir}"
                             SUBBUILD_DIR "${GUIDE_DEPS_CACHE_DIR}/jsbsim-fetch-subbuild"
                             BINARY_DIR "${GUIDE_DEPS_CACHE_DIR}/jsbsim-fetch-build")
