@@ -93,25 +93,9 @@ void record_log(fmi2ComponentEnvironment env, fmi2String, fmi2Status status, fmi
 // Everything the tests need from the package, unpacked and loaded once.
 struct Package {
     Unpacked files{GUIDEW_FMU2_PATH};
-    pugi::xml_document doc;
+    ModelDescription md{files.path("modelDescription.xml"), "ScalarVariable"};
     Fmi2 api{files.path(kSo)};
-    std::string guid;
-    std::map<std::string, fmi2ValueReference> vr;  // by variable name
-    std::map<std::string, pugi::xml_node> var;     // ScalarVariable by name
-    std::vector<pugi::xml_node> ordered;
-
-    Package() {
-        if (!doc.load_file(files.path("modelDescription.xml").c_str())) {
-            throw std::runtime_error("modelDescription.xml does not parse");
-        }
-        const pugi::xml_node root = doc.child("fmiModelDescription");
-        guid = root.attribute("guid").value();
-        for (pugi::xml_node v : root.child("ModelVariables").children("ScalarVariable")) {
-            vr[v.attribute("name").value()] = v.attribute("valueReference").as_uint();
-            var[v.attribute("name").value()] = v;
-            ordered.push_back(v);
-        }
-    }
+    std::string guid = md.root.attribute("guid").value();
 };
 
 Package& package() {
@@ -119,11 +103,7 @@ Package& package() {
     return p;
 }
 
-fmi2ValueReference vr_of(const std::string& name) {
-    const auto it = package().vr.find(name);
-    if (it == package().vr.end()) throw std::runtime_error("no variable " + name);
-    return it->second;
-}
+fmi2ValueReference vr_of(const std::string& name) { return package().md.value_reference(name); }
 
 // One FMU instance with its own log book.
 class Instance {
@@ -223,7 +203,7 @@ TEST(Fmi2Package, HoldsTheModelDescriptionAndTheLinuxBinary) {
     const auto& e = package().files.entries();
     EXPECT_NE(std::find(e.begin(), e.end(), "modelDescription.xml"), e.end());
     EXPECT_NE(std::find(e.begin(), e.end(), kSo), e.end());
-    const pugi::xml_node root = package().doc.child("fmiModelDescription");
+    const pugi::xml_node root = package().md.root;
     EXPECT_STREQ(root.attribute("fmiVersion").value(), "2.0");
     EXPECT_STREQ(root.attribute("variableNamingConvention").value(), "structured");
     const pugi::xml_node cs = root.child("CoSimulation");
@@ -259,7 +239,7 @@ const std::map<std::pair<std::string, std::string>, std::vector<std::string>> kA
 // clang-format on
 
 TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
-    const pugi::xml_node root = package().doc.child("fmiModelDescription");
+    const pugi::xml_node root = package().md.root;
     std::set<std::string> units;
     for (pugi::xml_node u : root.child("UnitDefinitions").children("Unit")) {
         EXPECT_FALSE(u.child("BaseUnit").empty()) << u.attribute("name").value();
@@ -269,7 +249,7 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
     std::set<std::string> names;
     const std::regex structured(R"([A-Za-z_][A-Za-z0-9_]*(\[[0-9]+(,[0-9]+)*\])?)");
     int independents = 0;
-    for (pugi::xml_node v : package().ordered) {
+    for (pugi::xml_node v : package().md.ordered) {
         const std::string name = v.attribute("name").value();
         const pugi::xml_node type = v.first_child();
         const std::string causality = v.attribute("causality").as_string("local");
@@ -303,8 +283,8 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
         return indices;
     };
     std::vector<unsigned> outputs, calculated;
-    for (size_t i = 0; i < package().ordered.size(); ++i) {
-        const pugi::xml_node v = package().ordered[i];
+    for (size_t i = 0; i < package().md.ordered.size(); ++i) {
+        const pugi::xml_node v = package().md.ordered[i];
         if (std::string(v.attribute("causality").value()) != "output") continue;
         outputs.push_back(static_cast<unsigned>(i + 1));
         if (std::string(v.attribute("initial").as_string("calculated")) != "exact") {
@@ -316,7 +296,7 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
 }
 
 TEST(Fmi2ModelDescription, NamesEveryRecordFieldWithItsUnitAndDefault) {
-    auto& vars = package().var;
+    auto& vars = package().md.var;
     const auto check = [&](const auto& fields, const char* causality) {
         for (const auto& f : fields) {
             ASSERT_EQ(vars.count(f.name), 1u) << f.name;
@@ -498,9 +478,9 @@ TEST(Fmi2LifeCycle, ResetRestartsWithTheParametersAtTheirStartValues) {
     fmu.start();
     EXPECT_EQ(fmu.get("time"), 0.0);
     for (const char* name : {"roll_kp", "nz_max", "thr_table[5,4]"}) {
-        EXPECT_TRUE(
-            same_bits(fmu.get(name),
-                      parse_double(package().var[name].child("Real").attribute("start").value())))
+        EXPECT_TRUE(same_bits(
+            fmu.get(name),
+            parse_double(package().md.var[name].child("Real").attribute("start").value())))
             << name;
     }
     // From here it flies as a fresh instance does.
@@ -550,7 +530,7 @@ TEST(Fmi2Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
         for (const auto& [name, v] : row.values) EXPECT_TRUE(same_bits(fmu.get(name), v)) << name;
         EXPECT_TRUE(same_bits(
             fmu.get("nz_max"),
-            parse_double(package().var["nz_max"].child("Real").attribute("start").value())));
+            parse_double(package().md.var["nz_max"].child("Real").attribute("start").value())));
         EXPECT_EQ(fmu.get("time"), 0.0);
         EXPECT_EQ(fmu.get("throttle_cmd"), 0.0);
         ASSERT_EQ(Instance::api().fmi2SetupExperiment(fmu.c, fmi2False, 0.0, 0.0, fmi2False, 0.0),
@@ -971,8 +951,7 @@ TEST(Fmi2Logging, DebugLoggingSwitchesTheEventCategoryOnAndOff) {
 TEST(Fmi2Logging, EveryDeclaredCategoryIsAcceptedAndAnUnknownOneChangesNothing) {
     Instance fmu("categories");
     std::vector<std::string> declared;
-    for (pugi::xml_node c :
-         package().doc.child("fmiModelDescription").child("LogCategories").children("Category")) {
+    for (pugi::xml_node c : package().md.root.child("LogCategories").children("Category")) {
         declared.push_back(c.attribute("name").value());
     }
     EXPECT_NE(std::find(declared.begin(), declared.end(), "logAll"), declared.end());

@@ -59,23 +59,9 @@ void record_log(fmi3InstanceEnvironment env, fmi3Status status, fmi3String categ
 
 struct Package {
     Unpacked files{GUIDEW_FMU3_PATH};
-    pugi::xml_document doc;
+    ModelDescription md{files.path("modelDescription.xml"), nullptr};
     Fmi3 api{files.path(kSo)};
-    std::string token;
-    std::map<std::string, pugi::xml_node> var;
-    std::vector<pugi::xml_node> ordered;
-
-    Package() {
-        if (!doc.load_file(files.path("modelDescription.xml").c_str())) {
-            throw std::runtime_error("modelDescription.xml does not parse");
-        }
-        const pugi::xml_node root = doc.child("fmiModelDescription");
-        token = root.attribute("instantiationToken").value();
-        for (pugi::xml_node v : root.child("ModelVariables").children()) {
-            var[v.attribute("name").value()] = v;
-            ordered.push_back(v);
-        }
-    }
+    std::string token = md.root.attribute("instantiationToken").value();
 };
 
 Package& package() {
@@ -83,11 +69,7 @@ Package& package() {
     return p;
 }
 
-fmi3ValueReference vr_of(const std::string& name) {
-    const auto it = package().var.find(name);
-    if (it == package().var.end()) throw std::runtime_error("no variable " + name);
-    return it->second.attribute("valueReference").as_uint();
-}
+fmi3ValueReference vr_of(const std::string& name) { return package().md.value_reference(name); }
 
 Fmi3& api() { return package().api; }
 
@@ -160,7 +142,7 @@ void fly_and_compare(Instance& fmu, GuideWInstance* ref, int first, int n, doubl
 // ---- The package and its model description --------------------------------------
 
 TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
-    const pugi::xml_node root = package().doc.child("fmiModelDescription");
+    const pugi::xml_node root = package().md.root;
     EXPECT_STREQ(root.attribute("fmiVersion").value(), "3.0");
     EXPECT_STREQ(root.attribute("variableNamingConvention").value(), "structured");
     const pugi::xml_node cs = root.child("CoSimulation");
@@ -179,7 +161,7 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
     }
     std::set<unsigned> refs;
     int independents = 0;
-    for (pugi::xml_node v : package().ordered) {
+    for (pugi::xml_node v : package().md.ordered) {
         const std::string causality = v.attribute("causality").as_string("local");
         const std::string variability = v.attribute("variability").as_string("continuous");
         const std::string initial = v.attribute("initial").value();
@@ -216,7 +198,7 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
     std::vector<unsigned> outputs, calculated;
     for (const auto& f : guidew_fields::kOutputs) {
         outputs.push_back(vr_of(f.name));
-        if (std::string(package().var[f.name].attribute("initial").as_string("calculated")) !=
+        if (std::string(package().md.var[f.name].attribute("initial").as_string("calculated")) !=
             "exact") {
             calculated.push_back(vr_of(f.name));
         }
@@ -228,7 +210,7 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
 TEST(Fmi3ModelDescription, TheTrimTableIsSpeedsByAltitudesInTheRecordsOrder) {
     GuideWParams d;
     GuideW_default_params(&d);
-    const pugi::xml_node table = package().var["thr_table"];
+    const pugi::xml_node table = package().md.var["thr_table"];
     std::vector<unsigned> dims;
     for (pugi::xml_node n : table.children("Dimension"))
         dims.push_back(n.attribute("start").as_uint());
@@ -240,12 +222,12 @@ TEST(Fmi3ModelDescription, TheTrimTableIsSpeedsByAltitudesInTheRecordsOrder) {
         for (size_t a = 0; a < 11; ++a)
             EXPECT_TRUE(same_bits(start[s * 11 + a], d.thr_table[a + 11 * s]));
     }
-    const pugi::xml_node index = package().var["thr_max_index"];
+    const pugi::xml_node index = package().md.var["thr_max_index"];
     EXPECT_STREQ(index.name(), "UInt32");
     EXPECT_STREQ(index.attribute("start").value(), "10 11");
-    EXPECT_EQ(parse_doubles(package().var["thr_spd_bp"].attribute("start").value()).size(), 12u);
+    EXPECT_EQ(parse_doubles(package().md.var["thr_spd_bp"].attribute("start").value()).size(), 12u);
     for (const auto& f : guidew_fields::kStates) {
-        EXPECT_STREQ(package().var[f.name].attribute("causality").value(), "local") << f.name;
+        EXPECT_STREQ(package().md.var[f.name].attribute("causality").value(), "local") << f.name;
     }
 }
 
@@ -419,7 +401,7 @@ TEST(Fmi3Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
             for (size_t i = 0; i < v.size(); ++i) EXPECT_TRUE(same_bits(back[i], v[i])) << name;
         }
         const auto table = fmu.get("thr_table", 132);
-        const auto start = parse_doubles(package().var["thr_table"].attribute("start").value());
+        const auto start = parse_doubles(package().md.var["thr_table"].attribute("start").value());
         EXPECT_EQ(std::memcmp(table.data(), start.data(), 132 * sizeof(double)), 0);
         EXPECT_EQ(fmu.get("time", 1)[0], 0.0);
         EXPECT_EQ(fmu.get("throttle_cmd", 1)[0], 0.0);
@@ -444,8 +426,7 @@ TEST(Fmi3Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
 TEST(Fmi3Logging, EveryDeclaredCategoryIsAcceptedAndAnUnknownOneChangesNothing) {
     Instance fmu("categories");
     std::vector<std::string> declared;
-    for (pugi::xml_node c :
-         package().doc.child("fmiModelDescription").child("LogCategories").children("Category")) {
+    for (pugi::xml_node c : package().md.root.child("LogCategories").children("Category")) {
         declared.push_back(c.attribute("name").value());
     }
     EXPECT_NE(std::find(declared.begin(), declared.end(), "logAll"), declared.end());

@@ -50,6 +50,23 @@ Unpacked::~Unpacked() {
     std::filesystem::remove_all(dir_, ec);
 }
 
+ModelDescription::ModelDescription(const std::string& path, const char* variable_element) {
+    if (!doc.load_file(path.c_str())) throw std::runtime_error(path + " does not parse");
+    root = doc.child("fmiModelDescription");
+    const pugi::xml_node vars = root.child("ModelVariables");
+    for (pugi::xml_node v : vars.children()) {
+        if (variable_element && std::string(v.name()) != variable_element) continue;
+        var[v.attribute("name").value()] = v;
+        ordered.push_back(v);
+    }
+}
+
+unsigned ModelDescription::value_reference(const std::string& name) const {
+    const auto it = var.find(name);
+    if (it == var.end()) throw std::runtime_error("no variable " + name);
+    return it->second.attribute("valueReference").as_uint();
+}
+
 Binary::Binary(const std::string& so_path)
     : handle_(dlopen(so_path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
     if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());

@@ -64,6 +64,20 @@ std::vector<int> readme_glibc(const std::string& readme_path);
 // the glibc the README states as the highest version asked for.
 void expect_only_glibc(const std::string& so_path, const std::string& readme_path);
 
+// The model description: its variables by name and in their order.
+// variable_element names the variables' element (FMI 2.0:
+// "ScalarVariable"); nullptr takes every child of ModelVariables (FMI 3.0
+// names them by type).
+struct ModelDescription {
+    ModelDescription(const std::string& path, const char* variable_element);
+    pugi::xml_document doc;
+    pugi::xml_node root;  // fmiModelDescription
+    std::map<std::string, pugi::xml_node> var;
+    std::vector<pugi::xml_node> ordered;
+    // The variable's valueReference; throws for a name it does not declare.
+    unsigned value_reference(const std::string& name) const;
+};
+
 // Log messages a test instance received.
 struct LogRecord {
     int status;
