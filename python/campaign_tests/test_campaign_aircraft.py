@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 import guidew.campaign as gc
+from campaign_test_support import read
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TRIM = os.path.join(HERE, "..", "..", "campaigns", "f16_trim.params")
@@ -28,11 +29,6 @@ duration_s = 15
 "initial.altitude_m" = {{ uniform = [2000, 5000] }}
 "inputs.azim_cmd" = {{ uniform = [270, 330] }}
 {dispersed}"""
-
-
-def read(path):
-    with open(path, encoding="utf-8") as f:
-        return f.read()
 
 
 class AircraftCampaigns(unittest.TestCase):

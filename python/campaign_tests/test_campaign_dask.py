@@ -13,6 +13,7 @@ import time
 import unittest
 
 import guidew.campaign as gc
+from campaign_test_support import Stop, read, stop_after
 
 CAMPAIGN = """\
 [campaign]
@@ -30,11 +31,6 @@ duration_s = 15
 "inputs.azim_cmd" = { normal = { mean = 300, sd = 30, min = 200, max = 360 } }
 "params.roll_kp" = { grid = [2, 4] }
 """  # 48 flights in 8 tasks
-
-
-def read(path):
-    with open(path, encoding="utf-8") as f:
-        return f.read()
 
 
 def listening_sockets(pids):
@@ -81,10 +77,6 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
-
-
-class Interrupted(Exception):
-    pass
 
 
 class DaskCampaigns(unittest.TestCase):
@@ -152,14 +144,10 @@ class DaskCampaigns(unittest.TestCase):
     def test_interrupted_campaign_resumes_without_flying_finished_tasks(self):
         out = self.out("resumed")
         finished = []
-
-        def stop_after_three(task, cluster):
-            finished.append(task)
-            if len(finished) == 3:
-                raise Interrupted()
-
-        with self.assertRaises(Interrupted):
-            gc.run(self.file, workers=1, out=out, progress=False, on_task_done=stop_after_three)
+        with self.assertRaises(Stop):
+            gc.run(
+                self.file, workers=1, out=out, progress=False, on_task_done=stop_after(3, finished)
+            )
         tasks = os.path.join(out, "tasks")
         kept = {name: os.stat(os.path.join(tasks, name)).st_mtime_ns for name in os.listdir(tasks)}
         self.assertEqual(len(kept), 3)
@@ -228,9 +216,9 @@ class DaskCampaigns(unittest.TestCase):
 
         def measure(task, cluster):
             sizes.append(cluster.client.run_on_scheduler(task_spec_sizes))
-            raise Interrupted()
+            raise Stop()
 
-        with self.assertRaises(Interrupted):
+        with self.assertRaises(Stop):
             gc.run(
                 big_grid, workers=1, out=self.out("big_grid"), progress=False, on_task_done=measure
             )

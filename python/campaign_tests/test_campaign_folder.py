@@ -14,6 +14,7 @@ import time
 import unittest
 
 import guidew.campaign as gc
+from campaign_test_support import Stop, read, stop_after
 
 CAMPAIGN = """\
 [campaign]
@@ -35,18 +36,9 @@ B = dict(samples=16, seed=2)
 FINISHED_FILES = ("summary.txt", "flights.csv", "report.html")
 
 
-def read(path):
-    with open(path, encoding="utf-8") as f:
-        return f.read()
-
-
 def state(out):
     path = os.path.join(out, "campaign.json")
     return json.loads(read(path)) if os.path.exists(path) else None
-
-
-class Stop(Exception):
-    pass
 
 
 class ResultsFolder(unittest.TestCase):
@@ -144,14 +136,8 @@ class ResultsFolder(unittest.TestCase):
     def test_resume_sets_damaged_task_files_aside_and_flies_them_again(self):
         out = self.out("damaged")
         finished = []
-
-        def stop_after_four(task, cluster):
-            finished.append(task)
-            if len(finished) == 4:
-                raise Stop()
-
         with self.assertRaises(Stop):
-            self.run_campaign("A", out, on_task_done=stop_after_four)
+            self.run_campaign("A", out, on_task_done=stop_after(4, finished))
         tasks = os.path.join(out, "tasks")
         names = sorted(os.listdir(tasks))
         other = self.out("other")
