@@ -8,11 +8,16 @@ controls, each counted without its reset, and reports
     overhead = instructions of the flights / instructions of the replays - 1
 
 with the share inside JSBSim's own steps and the split by library. Unlike
-CPU time, the counts do not depend on the machine's load: the same build
-gives the same figures. It takes several minutes (valgrind runs the F-16
-some 50 times slower); it is a benchmark, not a test.
+CPU time, the counts do not depend on the machine's load: a run of the same
+build gives ours to the instruction and JSBSim's within a per mille. It
+takes 6 to 10 minutes (valgrind runs the F-16 some 50 times slower); it is a
+benchmark, not a test. Exit status: 0 done, 2 bad command line or no
+bench_aircraft in BUILD_DIR, 3 valgrind missing or the run failed.
 
-    bench/aircraft_overhead.py [BUILD_DIR]      (default: build)
+    bench/aircraft_overhead.py [--keep DIR] [BUILD_DIR]   (default: build)
+
+--keep DIR leaves callgrind's two dumps in DIR (callgrind.out.1: the
+flights, callgrind.out.2: the replays) for callgrind_annotate.
 """
 
 import os
@@ -74,20 +79,27 @@ class Dump:
                         self.self_by_object[obj] = self.self_by_object.get(obj, 0) + cost
 
 
+def fail(message, status):
+    print(f"aircraft_overhead: {message}", file=sys.stderr)
+    sys.exit(status)
+
+
 def library(path):
     """A short name for an object file."""
     base = os.path.basename(path)
     return re.sub(r"\.so[.\d]*$", "", base) if base else "(unknown)"
 
 
-def run(build):
+def run(build, keep):
     bench = os.path.join(build, "bench_aircraft")
     if not os.access(bench, os.X_OK):
-        sys.exit(f"aircraft_overhead: no {bench} (build the bench_aircraft target)")
+        fail(f"no {bench} (build the bench_aircraft target)", 2)
     valgrind = shutil.which("valgrind")
     if not valgrind:
-        sys.exit("aircraft_overhead: valgrind is needed (scripts/setup.sh installs it)")
-    out = tempfile.mkdtemp(prefix="aircraft_overhead.")
+        fail("valgrind is needed (scripts/setup.sh installs it)", 3)
+    if keep:
+        os.makedirs(keep, exist_ok=True)
+    out = keep or tempfile.mkdtemp(prefix="aircraft_overhead.")
     try:
         print("counting under callgrind (several minutes) ...", file=sys.stderr, flush=True)
         cmd = [
@@ -100,11 +112,15 @@ def run(build):
         ]
         p = subprocess.run(cmd, capture_output=True, text=True)
         if p.returncode != 0:
-            sys.exit(f"aircraft_overhead: {' '.join(cmd)} failed:\n{p.stderr[-2000:]}")
-        steps = int(re.search(r"(\d+) steps", p.stdout).group(1))
-        return steps, Dump(f"{out}/callgrind.out.1"), Dump(f"{out}/callgrind.out.2")
+            fail(f"{' '.join(cmd)} failed:\n{p.stderr[-2000:]}", 3)
+        m = re.search(r"(\d+) steps", p.stdout)
+        dumps = [f"{out}/callgrind.out.{i}" for i in (1, 2)]
+        if not m or not all(os.path.isfile(d) for d in dumps):
+            fail(f"{bench} --instructions left no count (built without valgrind's header?)", 3)
+        return int(m.group(1)), Dump(dumps[0]), Dump(dumps[1])
     finally:
-        shutil.rmtree(out, ignore_errors=True)
+        if not keep:
+            shutil.rmtree(out, ignore_errors=True)
 
 
 def report(steps, full, alone):
@@ -141,11 +157,20 @@ def report(steps, full, alone):
 
 
 def main():
-    if len(sys.argv) > 2 or (len(sys.argv) == 2 and sys.argv[1] in ("-h", "--help")):
+    args = sys.argv[1:]
+    if any(a in ("-h", "--help") for a in args):
         print(__doc__.strip())
-        sys.exit(0 if len(sys.argv) == 2 else 2)
-    build = sys.argv[1] if len(sys.argv) == 2 else "build"
-    report(*run(build))
+        sys.exit(0)
+    keep = None
+    if args[:1] == ["--keep"]:
+        if len(args) < 2:
+            fail("--keep needs a folder", 2)
+        keep, args = args[1], args[2:]
+    if len(args) > 1 or any(a.startswith("-") for a in args):
+        print(f"aircraft_overhead: unexpected arguments {' '.join(args)}", file=sys.stderr)
+        print(__doc__.strip(), file=sys.stderr)
+        sys.exit(2)
+    report(*run(args[0] if args else "build", keep))
 
 
 if __name__ == "__main__":
