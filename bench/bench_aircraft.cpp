@@ -8,7 +8,7 @@
 //
 //   bench_aircraft [REPEATS]        (default 7) times both, interleaved
 //   bench_aircraft --instructions   one flight and one replay of each,
-//                                   for bench/aircraft_overhead.sh to
+//                                   for bench/aircraft_overhead.py to
 //                                   count under callgrind
 //
 // Times are the CPU time of the one thread: a busy machine slows them less
@@ -363,7 +363,7 @@ int main(int argc, char** argv) {
             "usage: bench_aircraft [REPEATS]   time the F-16 against JSBSim alone "
             "(default %d repeats)\n"
             "       bench_aircraft --instructions   one try of each, for callgrind "
-            "(bench/aircraft_overhead.sh)\n",
+            "(bench/aircraft_overhead.py)\n",
             kDefaultRepeats);
         return 0;
     }

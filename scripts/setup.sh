@@ -10,7 +10,7 @@ packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlo
           libzip-dev libpugixml-dev  # the FMU tests' importer: unzip, read the model description
           clang-14 libclang-rt-14-dev  # the fuzz target: clang and its libFuzzer and sanitizer runtimes
           clang-format-14 black  # scripts/format.sh and the format_check test
-          valgrind)  # bench/aircraft_overhead.sh: instructions counted under callgrind
+          valgrind)  # bench/aircraft_overhead.py: instructions counted under callgrind
 
 missing=()
 for p in "${packages[@]}"; do
