@@ -9,7 +9,8 @@ packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlo
           python3-numpy python3-distributed python3-plotly chromium  # campaigns: Dask, the report, its test
           libzip-dev libpugixml-dev  # the FMU tests' importer: unzip, read the model description
           clang-14 libclang-rt-14-dev  # the fuzz target: clang and its libFuzzer and sanitizer runtimes
-          clang-format-14 black)  # scripts/format.sh and the format_check test
+          clang-format-14 black  # scripts/format.sh and the format_check test
+          valgrind)  # bench/aircraft_overhead.py: instructions counted under callgrind
 
 missing=()
 for p in "${packages[@]}"; do

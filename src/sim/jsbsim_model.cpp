@@ -498,8 +498,17 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     m.aileron->setDoubleValue(std::clamp(aileron, -1.0, 1.0));
 }
 
-void JsbsimModel::step_jsbsim_only() {
-    for (int i = 0; i < substeps_; ++i) impl_->fdm->Run();
+JsbsimModel::Controls JsbsimModel::controls() const {
+    const Impl& m = *impl_;
+    return {m.get(m.elevator), m.get(m.aileron), m.throttles.empty() ? 0.0 : m.get(m.throttles[0])};
+}
+
+void JsbsimModel::step_jsbsim_only(const Controls& c) {
+    Impl& m = *impl_;
+    for (auto* t : m.throttles) t->setDoubleValue(c.throttle);
+    m.elevator->setDoubleValue(c.elevator);
+    m.aileron->setDoubleValue(c.aileron);
+    for (int i = 0; i < substeps_; ++i) m.fdm->Run();
 }
 
 void JsbsimModel::step(const GuideWOutputs& cmd) {

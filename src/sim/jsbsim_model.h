@@ -43,9 +43,22 @@ public:
     // JSBSim's own messages since the model was made.
     std::string log() const override;
 
-    // One law step of JSBSim alone: its own steps under the controls as
-    // they are, nothing read or judged (the benchmark's reference).
-    void step_jsbsim_only();
+    // What our control mapping hands JSBSim each step: the normalised stick
+    // and aileron commands and the throttle (every engine's the same).
+    struct Controls {
+        double elevator = 0.0, aileron = 0.0, throttle = 0.0;
+    };
+    // The controls as the last step() or reset() left them.
+    Controls controls() const;
+
+    // One law step of JSBSim alone under c: its own steps, nothing of ours
+    // computed, read or judged. Fed the controls a flight's steps left, it
+    // flies that flight again (the benchmark's reference for what the
+    // aircraft itself costs).
+    void step_jsbsim_only(const Controls& c);
+
+    // Reads state() afresh from JSBSim (after steps of step_jsbsim_only()).
+    void read_back_state() { read_state(); }
 
     // Seconds the loading took (wall clock, measured once; no flight reads it).
     double load_seconds() const { return load_s_; }
