@@ -71,10 +71,12 @@ private:
 // process's.
 class Quiet {
 public:
-    Quiet(std::string& out, bool streams) : streams_(streams) {
+    // logger collects into out; it is made once per aircraft, so that a step
+    // swaps a pointer and allocates nothing.
+    Quiet(const JSBSim::FGLogger_ptr& logger, std::string& out, bool streams) : streams_(streams) {
         if (streams_) lock_ = std::unique_lock<std::mutex>(streams_mutex());
         previous_ = JSBSim::GetLogger();
-        JSBSim::SetLogger(std::make_shared<CollectingLogger>(out));
+        JSBSim::SetLogger(logger);
         if (streams_) {
             out_buf_ = std::cout.rdbuf(captured_.rdbuf());
             err_buf_ = std::cerr.rdbuf(captured_.rdbuf());
@@ -126,6 +128,7 @@ double wrap180(double a) {
 // The property nodes read and written every step, looked up once.
 struct JsbsimModel::Impl {
     std::string log;
+    JSBSim::FGLogger_ptr logger = std::make_shared<CollectingLogger>(log);
     std::unique_ptr<JSBSim::FGFDMExec> fdm;
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
@@ -161,7 +164,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     }
     const auto start = std::chrono::steady_clock::now();
     {
-        Quiet quiet(impl_->log, true);
+        Quiet quiet(impl_->logger, impl_->log, true);
         JSBSim::FGJSBBase::debug_lvl = 0;  // no banner, no load report
         try {
             impl_->fdm = std::make_unique<JSBSim::FGFDMExec>();
@@ -231,7 +234,7 @@ std::string JsbsimModel::log() const { return impl_->log; }
 
 void JsbsimModel::reset(const InitialFlight& init) {
     Impl& m = *impl_;
-    Quiet quiet(m.log, true);
+    Quiet quiet(m.logger, m.log, true);
     fault_.clear();
     n_integral_ = 0.0;
     p_integral_ = 0.0;
@@ -514,7 +517,7 @@ void JsbsimModel::step_jsbsim_only(const Controls& c) {
 void JsbsimModel::step(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     if (!fault_.empty()) return;
-    Quiet quiet(m.log, false);
+    Quiet quiet(m.logger, m.log, false);
     apply_controls(cmd);
     for (int i = 0; i < substeps_; ++i) m.fdm->Run();
     ++m.steps;
