@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "aircraft_model.h"
+#include "inner_loop.h"
 
 struct ControlGains {
     std::string name;    // as scenarios name it
@@ -54,6 +55,8 @@ struct ControlGains {
     // The law's trim-throttle table calibrated for this aircraft (empty:
     // none), in the layout of thr_table.
     std::vector<double> thr_table;
+    // Not fcs: the gains of our inner loop on the surfaces ("inner_loop").
+    InnerLoopGains inner;
 };
 
 // Every aircraft the data file names, in its order.

@@ -19,6 +19,7 @@ namespace {
 
 constexpr double kMetresPerFoot = 0.3048;
 constexpr double kG0_mps2 = 9.80665;
+constexpr double kKiloPascalPerPsf = 0.047880259;
 constexpr double kTerrainBelowSeaLevel_m = -1000.0;
 // An angle of attack beyond this is outside every aircraft's aerodynamic
 // tables: the model no longer means anything.
@@ -130,10 +131,10 @@ struct JsbsimModel::Impl {
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
     Node ail_pos = nullptr, mach, tef, qbar, wing_area, weight, flaperon_mix = nullptr;
+    Node dyn_pressure;  // inner loop: its gains' scale
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     double sched_ratio = 1.0;
-    double trim_stick = 0.0;  // inner_loop: the elevator the trim found
     long steps = 0;
 
     Node node(const std::string& path, const std::string& aircraft, bool required = true) {
@@ -150,7 +151,10 @@ struct JsbsimModel::Impl {
 JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                          const std::string& aircraft_dir, const std::string& model,
                          const ControlGains& gains)
-    : name_(name), gains_(gains), impl_(std::make_unique<Impl>()) {
+    : name_(name),
+      gains_(gains),
+      impl_(std::make_unique<Impl>()),
+      inner_(gains.inner, gains.limits.min_load_g, gains.limits.max_load_g) {
     gains_.limits.max_roll_rate_dps = gains.max_roll_rate_dps;
     const double substeps = gains.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
@@ -207,6 +211,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         if (!n) break;
         m.throttles.push_back(n);
     }
+    m.dyn_pressure = m.node("aero/qbar-psf", name);
     if (gains_.fcs) {
         m.sched_in = m.node("fcs/elevator-cmd-limiter", name);
         m.sched_out = m.node("fcs/elevator-scheduler", name);
@@ -280,7 +285,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
         m.elevator->setDoubleValue(0.0);
         m.pid_init->setDoubleValue(surface - m.get(m.alpha_limiter));
     } else {
-        m.trim_stick = m.get(m.elevator);
+        inner_.reset(m.get(m.elevator), m.get(m.dyn_pressure) * kKiloPascalPerPsf);
     }
     if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
@@ -387,6 +392,21 @@ double JsbsimModel::flaperon_lift_g_now() const {
     return flaperon_lift_at(impl_->get(impl_->ail_pos));
 }
 
+InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) const {
+    const Impl& m = *impl_;
+    InnerLoopInput in;
+    in.n_cmd_g = n_cmd;
+    in.n_g = ac_.load_g;
+    in.p_cmd_rps = p_cmd_rps;
+    in.p_rps = m.get(m.p);
+    in.q_rps = m.get(m.q);
+    in.qbar_kpa = m.get(m.dyn_pressure) * kKiloPascalPerPsf;
+    in.speed_mps = m.get(m.vt) * kMetresPerFoot;
+    in.theta_rad = m.get(m.theta) * kRadPerDeg;
+    in.phi_rad = m.get(m.phi) * kRadPerDeg;
+    return in;
+}
+
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
@@ -445,9 +465,9 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         stick = ff - stick_per_q * (kG0_mps2 / v) *
                          (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
     } else {
-        aileron = gains_.p_kp * (p_cmd - m.get(m.p));
-        stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ +
-                gains_.q_kd * m.get(m.q);
+        const SurfaceCommand surfaces = inner_.step(inner_loop_input(n_cmd, p_cmd), kStep_s);
+        stick = surfaces.elevator;
+        aileron = surfaces.aileron;
     }
     // The integral stops growing further into a stop the stick is against
     // (a pull is a negative stick; the F-16's FCS passes a push up to its

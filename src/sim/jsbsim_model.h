@@ -20,6 +20,7 @@
 
 #include "aircraft_model.h"
 #include "control_gains.h"
+#include "inner_loop.h"
 
 class JsbsimModel final : public AircraftModel {
 public:
@@ -60,6 +61,7 @@ private:
     double flaperon_lift_g(double aileron) const;
     double flaperon_lift_g_now() const;
     void apply_controls(const GuideWOutputs& cmd);
+    InnerLoopInput inner_loop_input(double n_cmd, double p_cmd_rps) const;
 
     std::string name_;
     ControlGains gains_;
@@ -70,6 +72,7 @@ private:
     double n_integral_ = 0.0;   // the load-factor loop's integral, g*s
     double last_load_g_ = 1.0;  // flown at the step before
     double p_integral_ = 0.0;   // the roll-rate loop's integral, rad
+    SurfaceInnerLoop inner_;    // not fcs: our loop on the surfaces
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;
