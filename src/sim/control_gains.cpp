@@ -19,6 +19,7 @@ InnerLoopGains inner_loop_gains(const nlohmann::json& j) {
     g.n_ki = number_or(j, "n_ki", 0.0);
     g.q_kd = number_or(j, "q_kd", 0.0);
     g.n_slew_gps = number_or(j, "n_slew_gps", 0.0);
+    g.elevator_lift_property = j.value("elevator_lift_property", "");
     g.p_kp = number_or(j, "p_kp", 0.0);
     g.p_ki = number_or(j, "p_ki", 0.0);
     return g;

@@ -17,16 +17,22 @@ constexpr double kMinSpeed_mps = 1.0;  // the steady pull's pitch rate is g n / 
 constexpr double kStop = 1.0;
 // The share of a structural load limit the loop asks for at most.
 constexpr double kLoadLimitShare = 0.9;
+// Past this much short of the aircraft's angle-of-attack limit the elevator
+// is pushed in proportion (per degree, at the reference dynamic pressure).
+constexpr double kAlphaMargin_deg = 4.0, kAlphaPushPerDeg = 0.1;
+constexpr double kAlphaLetGo_s = 0.5;  // the integral's pull fades at this time constant there
 
 }  // namespace
 
-SurfaceInnerLoop::SurfaceInnerLoop(const InnerLoopGains& gains, double min_load_g,
-                                   double max_load_g)
+SurfaceInnerLoop::SurfaceInnerLoop(const InnerLoopGains& gains, const AircraftLimits& limits)
     : gains_(gains),
-      min_n_cmd_g_(kLoadLimitShare * min_load_g),
-      max_n_cmd_g_(kLoadLimitShare * max_load_g) {}
+      min_n_cmd_g_(kLoadLimitShare * limits.min_load_g),
+      max_n_cmd_g_(kLoadLimitShare * limits.max_load_g),
+      max_alpha_deg_(limits.max_alpha_deg) {}
 
-void SurfaceInnerLoop::reset(double trim_elevator, double trim_qbar_kpa) {
+void SurfaceInnerLoop::reset(double trim_elevator, double trim_qbar_kpa,
+                             double trim_elevator_lift_g) {
+    trim_elevator_lift_g_ = trim_elevator_lift_g;
     trim_elevator_ = trim_elevator;
     trim_qbar_kpa_ = std::max(trim_qbar_kpa, 1e-6);
     n_integral_ = 0.0;
@@ -43,35 +49,55 @@ SurfaceCommand SurfaceInnerLoop::step(const InnerLoopInput& in, double dt) {
     } else {
         n_flown_cmd_g_ = wanted;
     }
-    const double n_cmd = n_flown_cmd_g_;
+    // Near its angle-of-attack limit the wing gives little more lift for
+    // more angle, and in a zoom the speed bleeds away under a held load;
+    // past the stall the load even falls as the angle grows, and a load loop
+    // pulls on into it (and out of the aircraft's data). Past the margin the
+    // loop asks no more than the load flown, lets go of its integral's pull
+    // and pushes the elevator in proportion to the excess.
+    const double alpha_excess = in.alpha_deg - (max_alpha_deg_ - kAlphaMargin_deg);
+    const bool alpha_limited = alpha_excess > 0.0;
+    const double n_cmd = alpha_limited ? std::min(n_flown_cmd_g_, in.n_g) : n_flown_cmd_g_;
     const double qbar = std::max(in.qbar_kpa, 1e-6);
     const double scale = std::clamp(g.qbar_ref_kpa / qbar, kMinQbarScale, kMaxQbarScale);
 
     // Pitch. The elevator that holds a load is linear in the lift
     // coefficient, n W / (qbar S): from the trim's elevator at 1 g and its
     // dynamic pressure, the steady pull at n_cmd here.
-    const double steady = trim_elevator_ + g.elevator_per_g * g.qbar_ref_kpa *
-                                               (n_cmd / qbar - 1.0 / trim_qbar_kpa_);
+    const double steady =
+        trim_elevator_ + g.elevator_per_g * g.qbar_ref_kpa * (n_cmd / qbar - 1.0 / trim_qbar_kpa_);
     // In a steady pull the body pitches at g (n - cos theta cos phi) / V; a
     // pitch rate beyond that is the short-period swing of the angle of
     // attack, which the aircraft's own damping lets overshoot.
     const double v = std::max(in.speed_mps, kMinSpeed_mps);
-    const double q_steady =
-        kG0_mps2 * (n_cmd - std::cos(in.theta_rad) * std::cos(in.phi_rad)) / v;
+    const double q_steady = kG0_mps2 * (n_cmd - std::cos(in.theta_rad) * std::cos(in.phi_rad)) / v;
     const double n_err = n_cmd - in.n_g;
-    // A pull is a negative elevator: more load wanted, less elevator.
-    const double elevator = steady - scale * (g.n_kp * n_err + g.n_ki * n_integral_) +
-                            scale * g.q_kd * (in.q_rps - q_steady);
-    const bool pitch_pinned = (elevator <= -kStop && n_err > 0.0) ||
-                              (elevator >= kStop && n_err < 0.0);
-    if (!pitch_pinned) n_integral_ += n_err * dt;
+    // The elevator lifts the tail against its moment: a pull first drops the
+    // load by the tail's download, by a g and more for a full swing at high
+    // dynamic pressure, before the wing's angle of attack grows. Answered
+    // in proportion, that drop asks for more pull still; the proportional
+    // action therefore sees the load of the wing and body alone (the flown
+    // load less the elevator's lift beyond the trim's), and the integral the
+    // flown load, so that the aircraft settles on the command.
+    const double wing_err = n_err + (in.elevator_lift_g - trim_elevator_lift_g_);
+    // A pull is a negative elevator: more load wanted, less elevator. The
+    // integral is kept as elevator, so that it holds its surface when the
+    // dynamic pressure (and with it the scale) changes.
+    if (alpha_limited) n_integral_ -= std::max(n_integral_, 0.0) * dt / kAlphaLetGo_s;
+    const double alpha_push = alpha_limited ? scale * kAlphaPushPerDeg * alpha_excess : 0.0;
+    const double elevator = steady - scale * g.n_kp * wing_err - n_integral_ +
+                            scale * g.q_kd * (in.q_rps - q_steady) + alpha_push;
+    const bool pitch_pinned =
+        (elevator <= -kStop && n_err > 0.0) || (elevator >= kStop && n_err < 0.0) || alpha_limited;
+    if (!pitch_pinned) n_integral_ += scale * g.n_ki * n_err * dt;
 
     // Roll: a roll-rate loop; the integral holds the aileron a steady turn
     // needs against the aircraft's own roll-off and its roll damping.
     const double p_err = in.p_cmd_rps - in.p_rps;
-    const double aileron = scale * (g.p_kp * p_err + g.p_ki * p_integral_);
-    const bool roll_pinned = (aileron >= kStop && p_err > 0.0) || (aileron <= -kStop && p_err < 0.0);
-    if (!roll_pinned) p_integral_ += p_err * dt;
+    const double aileron = scale * g.p_kp * p_err + p_integral_;
+    const bool roll_pinned =
+        (aileron >= kStop && p_err > 0.0) || (aileron <= -kStop && p_err < 0.0);
+    if (!roll_pinned) p_integral_ += scale * g.p_ki * p_err * dt;
 
     return {std::clamp(elevator, -kStop, kStop), std::clamp(aileron, -kStop, kStop)};
 }

@@ -6,18 +6,22 @@
 // Pitch: the elevator is the steady pull's (the trimmed elevator moved by
 // the elevator per g of lift coefficient), plus proportional and integral
 // action on the load error and damping of the pitch rate's departure from
-// the steady pull's. Roll: proportional and integral action on the
-// roll-rate error. Every gain holds at a reference dynamic pressure and is
-// scaled by reference/now: a surface's moment grows with the dynamic
-// pressure, so one set of gains gives the same loop from the slowest to the
-// fastest flight. Integrals stop growing into a stop the surface is against.
-// The load asked of the aircraft stays inside its structural limits, with a
-// margin for the overshoot.
+// the steady pull's; the proportional action sees the load less the
+// elevator's own lift (a pull first pushes the tail down). Roll: proportional and integral action
+// on the roll-rate error. Every gain holds at a reference dynamic pressure and is scaled by
+// reference/now: a surface's moment grows with the dynamic pressure, so one set of gains gives the
+// same loop from the slowest to the fastest flight. Integrals stop growing into a stop the surface
+// is against. The load asked of the aircraft stays inside its structural limits, with a margin for
+// the overshoot.
 //
 // Pure arithmetic on the quantities handed in: no JSBSim here, the same
 // inputs give the same surfaces to the last bit.
 #ifndef SIM_INNER_LOOP_H
 #define SIM_INNER_LOOP_H
+
+#include <string>
+
+#include "aircraft_model.h"  // AircraftLimits
 
 struct InnerLoopGains {
     double qbar_ref_kpa = 20.0;  // the dynamic pressure the gains below hold at
@@ -32,6 +36,9 @@ struct InnerLoopGains {
     // wing, so the load first moves against the step, by a g and more where
     // the command swings by several.
     double n_slew_gps = 0.0;
+    // JSBSim's property holding the elevator's own lift (lbs), where the
+    // aircraft's data name one (empty: none).
+    std::string elevator_lift_property;
     double p_kp = 0.0;  // aileron per rad/s of roll-rate error
     double p_ki = 0.0;  // aileron per rad of its integral
 };
@@ -44,6 +51,8 @@ struct InnerLoopInput {
     double qbar_kpa = 0.0;                // dynamic pressure
     double speed_mps = 0.0;               // true airspeed
     double theta_rad = 0.0, phi_rad = 0.0;
+    double elevator_lift_g = 0.0;  // the elevator's own lift over the weight
+    double alpha_deg = 0.0;        // angle of attack
 };
 
 struct SurfaceCommand {
@@ -53,23 +62,24 @@ struct SurfaceCommand {
 class SurfaceInnerLoop {
 public:
     // The load commanded is held within 90 % of the aircraft's structural
-    // limits: the rest is the margin for the loop's overshoot.
-    SurfaceInnerLoop(const InnerLoopGains& gains, double min_load_g, double max_load_g);
+    // limits (the rest is the margin for the loop's overshoot) and to what
+    // the wing gives short of the angle-of-attack limit.
+    SurfaceInnerLoop(const InnerLoopGains& gains, const AircraftLimits& limits);
 
     // A new flight from a trim: the elevator that held 1 g there, at that
-    // dynamic pressure.
-    void reset(double trim_elevator, double trim_qbar_kpa);
+    // dynamic pressure, and the elevator's own lift there (g).
+    void reset(double trim_elevator, double trim_qbar_kpa, double trim_elevator_lift_g);
 
     // The surfaces for the next dt seconds.
     SurfaceCommand step(const InnerLoopInput& in, double dt);
 
 private:
     InnerLoopGains gains_;
-    double min_n_cmd_g_, max_n_cmd_g_;
+    double min_n_cmd_g_, max_n_cmd_g_, max_alpha_deg_;
     double n_flown_cmd_g_ = 1.0;  // the command after the slew limit
-    double trim_elevator_ = 0.0, trim_qbar_kpa_ = 1.0;
-    double n_integral_ = 0.0;  // g*s
-    double p_integral_ = 0.0;  // rad
+    double trim_elevator_ = 0.0, trim_qbar_kpa_ = 1.0, trim_elevator_lift_g_ = 0.0;
+    double n_integral_ = 0.0;  // the load integral's elevator
+    double p_integral_ = 0.0;  // the roll-rate integral's aileron
 };
 
 #endif

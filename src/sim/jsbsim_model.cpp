@@ -131,7 +131,8 @@ struct JsbsimModel::Impl {
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
     Node ail_pos = nullptr, mach, tef, qbar, wing_area, weight, flaperon_mix = nullptr;
-    Node dyn_pressure;  // inner loop: its gains' scale
+    Node dyn_pressure;                         // inner loop: its gains' scale
+    Node elevator_lift = nullptr, weight_now;  // inner loop: the tail's own lift
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     double sched_ratio = 1.0;
@@ -154,7 +155,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     : name_(name),
       gains_(gains),
       impl_(std::make_unique<Impl>()),
-      inner_(gains.inner, gains.limits.min_load_g, gains.limits.max_load_g) {
+      inner_(gains.inner, gains.limits) {
     gains_.limits.max_roll_rate_dps = gains.max_roll_rate_dps;
     const double substeps = gains.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
@@ -212,6 +213,9 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         m.throttles.push_back(n);
     }
     m.dyn_pressure = m.node("aero/qbar-psf", name);
+    m.weight_now = m.node("inertia/weight-lbs", name);
+    if (!gains_.inner.elevator_lift_property.empty())
+        m.elevator_lift = m.node(gains_.inner.elevator_lift_property, name);
     if (gains_.fcs) {
         m.sched_in = m.node("fcs/elevator-cmd-limiter", name);
         m.sched_out = m.node("fcs/elevator-scheduler", name);
@@ -285,7 +289,8 @@ void JsbsimModel::reset(const InitialFlight& init) {
         m.elevator->setDoubleValue(0.0);
         m.pid_init->setDoubleValue(surface - m.get(m.alpha_limiter));
     } else {
-        inner_.reset(m.get(m.elevator), m.get(m.dyn_pressure) * kKiloPascalPerPsf);
+        inner_.reset(m.get(m.elevator), m.get(m.dyn_pressure) * kKiloPascalPerPsf,
+                     elevator_lift_g());
     }
     if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
@@ -404,7 +409,14 @@ InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) con
     in.speed_mps = m.get(m.vt) * kMetresPerFoot;
     in.theta_rad = m.get(m.theta) * kRadPerDeg;
     in.phi_rad = m.get(m.phi) * kRadPerDeg;
+    in.elevator_lift_g = elevator_lift_g();
+    in.alpha_deg = m.get(m.alpha);
     return in;
+}
+
+double JsbsimModel::elevator_lift_g() const {
+    const Impl& m = *impl_;
+    return m.elevator_lift ? m.get(m.elevator_lift) / m.get(m.weight_now) : 0.0;
 }
 
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {

@@ -62,6 +62,7 @@ private:
     double flaperon_lift_g_now() const;
     void apply_controls(const GuideWOutputs& cmd);
     InnerLoopInput inner_loop_input(double n_cmd, double p_cmd_rps) const;
+    double elevator_lift_g() const;
 
     std::string name_;
     ControlGains gains_;
