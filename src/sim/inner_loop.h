@@ -3,16 +3,19 @@
 // its surfaces: the law's load factor on the elevator, its roll rate on the
 // ailerons.
 //
-// Pitch: the elevator is the steady pull's (the trimmed elevator moved by
+// Pitch: the elevator is the steady pull's (the trim's elevator moved by
 // the elevator per g of lift coefficient), plus proportional and integral
 // action on the load error and damping of the pitch rate's departure from
-// the steady pull's; the proportional action sees the load less the
-// elevator's own lift (a pull first pushes the tail down). Roll: proportional and integral action
-// on the roll-rate error. Every gain holds at a reference dynamic pressure and is scaled by
-// reference/now: a surface's moment grows with the dynamic pressure, so one set of gains gives the
-// same loop from the slowest to the fastest flight. Integrals stop growing into a stop the surface
-// is against. The load asked of the aircraft stays inside its structural limits, with a margin for
-// the overshoot.
+// the steady pull's. The proportional action sees the load less the
+// elevator's own lift (a pull first pushes the tail down). Roll:
+// proportional and integral action on the roll-rate error.
+//
+// Every gain holds at a reference dynamic pressure and is scaled by
+// reference/now: a surface's moment grows with the dynamic pressure, so one
+// set of gains gives the same loop from the slowest to the fastest flight.
+// Integrals stop growing into a stop the surface is against. The load asked
+// of the aircraft stays within 90 % of its structural limits, and near its
+// angle-of-attack limit the loop pushes whatever the command.
 //
 // Pure arithmetic on the quantities handed in: no JSBSim here, the same
 // inputs give the same surfaces to the last bit.
@@ -61,9 +64,8 @@ struct SurfaceCommand {
 
 class SurfaceInnerLoop {
 public:
-    // The load commanded is held within 90 % of the aircraft's structural
-    // limits (the rest is the margin for the loop's overshoot) and to what
-    // the wing gives short of the angle-of-attack limit.
+    // limits: the structural loads and the angle of attack the aircraft's
+    // data give.
     SurfaceInnerLoop(const InnerLoopGains& gains, const AircraftLimits& limits);
 
     // A new flight from a trim: the elevator that held 1 g there, at that
