@@ -10,9 +10,8 @@
 //     inverted (the stick that holds n in a turn at this speed), with a
 //     slow integral of the load-factor error for what the inversion misses.
 //   - "inner_loop": an aircraft flown through its surfaces (f15, T38,
-//     c172p): a load-factor loop (proportional and integral on the error,
-//     pitch-rate damping) on the elevator, and a roll-rate loop on the
-//     ailerons.
+//     c172p): our loop of inner_loop.h, its gains in the entry's
+//     "inner_loop" object.
 #ifndef SIM_CONTROL_GAINS_H
 #define SIM_CONTROL_GAINS_H
 
@@ -41,9 +40,9 @@ struct ControlGains {
     // its roll surface (1: the FCS as it is; 0: the surface is asked for the
     // steady roll at the commanded rate).
     double fcs_roll_lead = 1.0;
-    // Both: load-factor error to stick, proportional (per g) and integral
-    // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
-    // rate error to aileron (per rad/s).
+    // fcs: load-factor error to stick, proportional (per g) and integral
+    // (per g*s). (q_kd, p_kp: read, flown by neither loop; the inner loop's
+    // gains are in `inner`.)
     double n_kp = 0.0, n_ki = 0.0, q_kd = 0.0, p_kp = 0.0;
     double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
     double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error

@@ -17,8 +17,7 @@
 
 namespace {
 
-// kStep_s: the law's step (law_constants.h, through the simulator's headers).
-
+// kStep_s, the law's step, comes with the simulator's headers.
 
 InnerLoopGains some_gains() {
     InnerLoopGains g;
@@ -44,6 +43,14 @@ InnerLoopInput level(double n_cmd, double n) {
     in.speed_mps = 200.0;
     in.q_rps = 9.80665 * (n - 1.0) / in.speed_mps;
     in.alpha_deg = 3.0;
+    return in;
+}
+
+// Level at 1 g, asked to roll at p_cmd, rolling at p (rad/s).
+InnerLoopInput rolling(double p_cmd, double p) {
+    InnerLoopInput in = level(1.0, 1.0);
+    in.p_cmd_rps = p_cmd;
+    in.p_rps = p;
     return in;
 }
 
@@ -106,18 +113,8 @@ TEST(InnerLoop, LeavesAStopAsSoonAsTheErrorReverses) {
          level(5.0, 5.3), false},
         {"a push for -2 g it cannot give, then it passes it", level(-2.0, 1.0), level(-2.0, -2.3),
          false},
-        {"a roll at 3 rad/s it cannot reach, then it rolls faster", [] {
-             InnerLoopInput in = level(1.0, 1.0);
-             in.p_cmd_rps = 3.0;
-             return in;
-         }(),
-         [] {
-             InnerLoopInput in = level(1.0, 1.0);
-             in.p_cmd_rps = 3.0;
-             in.p_rps = 3.2;
-             return in;
-         }(),
-         true},
+        {"a roll at 3 rad/s it cannot reach, then it rolls faster", rolling(3.0, 0.0),
+         rolling(3.0, 3.2), true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.situation);
@@ -176,7 +173,8 @@ TEST(InnerLoop, EachAircraftFliesTheCommandedLoadAndRollRate) {
         });
         EXPECT_LT(level_dev, 0.05) << "level flight off 1 g";
         EXPECT_LT(alt_hi - alt_lo, 10.0) << "level flight lost its altitude";
-        EXPECT_NEAR(settled_sum / settled_n, r.pull_g, 0.05 * r.pull_g) << "the pull did not settle";
+        EXPECT_NEAR(settled_sum / settled_n, r.pull_g, 0.05 * r.pull_g)
+            << "the pull did not settle";
         EXPECT_LE(peak, 1.1 * r.pull_g) << "the pull overshot";
         EXPECT_NEAR(roll_sum / roll_n, r.roll_dps, 0.1 * r.roll_dps) << "the roll rate";
     }
