@@ -22,6 +22,7 @@ InnerLoopGains inner_loop_gains(const nlohmann::json& j) {
     g.elevator_lift_property = j.value("elevator_lift_property", "");
     g.p_kp = number_or(j, "p_kp", 0.0);
     g.p_ki = number_or(j, "p_ki", 0.0);
+    g.r_kb = number_or(j, "r_kb", 0.0);
     return g;
 }
 

@@ -8,13 +8,14 @@
 // action on the load error and damping of the pitch rate's departure from
 // the steady pull's. The proportional action sees the load less the
 // elevator's own lift (a pull first pushes the tail down). Roll:
-// proportional and integral action on the roll-rate error.
+// proportional and integral action on the roll-rate error. Yaw: the rudder
+// against the sideslip (turn coordination).
 //
 // Every gain holds at a reference dynamic pressure and is scaled by
 // reference/now: a surface's moment grows with the dynamic pressure, so one
 // set of gains gives the same loop from the slowest to the fastest flight.
 // Integrals stop growing into a stop the surface is against. The load asked
-// of the aircraft stays within 90 % of its structural limits, and near its
+// of the aircraft stays within 80 % of its structural limits, and near its
 // angle-of-attack limit the loop pushes whatever the command.
 //
 // Pure arithmetic on the quantities handed in: no JSBSim here, the same
@@ -44,6 +45,9 @@ struct InnerLoopGains {
     std::string elevator_lift_property;
     double p_kp = 0.0;  // aileron per rad/s of roll-rate error
     double p_ki = 0.0;  // aileron per rad of its integral
+    // Rudder per rad of sideslip (JSBSim's rudder command is positive nose
+    // left: negative to coordinate).
+    double r_kb = 0.0;
 };
 
 // The flight as the loop reads it, one law step.
@@ -56,10 +60,11 @@ struct InnerLoopInput {
     double theta_rad = 0.0, phi_rad = 0.0;
     double elevator_lift_g = 0.0;  // the elevator's own lift over the weight
     double alpha_deg = 0.0;        // angle of attack
+    double beta_rad = 0.0;         // sideslip
 };
 
 struct SurfaceCommand {
-    double elevator = 0.0, aileron = 0.0;  // normalised, within [-1, 1]
+    double elevator = 0.0, aileron = 0.0, rudder = 0.0;  // normalised, within [-1, 1]
 };
 
 class SurfaceInnerLoop {

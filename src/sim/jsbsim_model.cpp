@@ -133,6 +133,7 @@ struct JsbsimModel::Impl {
     Node ail_pos = nullptr, mach, tef, qbar, wing_area, weight, flaperon_mix = nullptr;
     Node dyn_pressure;                         // inner loop: its gains' scale
     Node elevator_lift = nullptr, weight_now;  // inner loop: the tail's own lift
+    Node rudder = nullptr, beta;               // inner loop: turn coordination
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     double sched_ratio = 1.0;
@@ -214,6 +215,8 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     }
     m.dyn_pressure = m.node("aero/qbar-psf", name);
     m.weight_now = m.node("inertia/weight-lbs", name);
+    m.beta = m.node("aero/beta-rad", name);
+    m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
     if (!gains_.inner.elevator_lift_property.empty())
         m.elevator_lift = m.node(gains_.inner.elevator_lift_property, name);
     if (gains_.fcs) {
@@ -411,6 +414,7 @@ InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) con
     in.phi_rad = m.get(m.phi) * kRadPerDeg;
     in.elevator_lift_g = elevator_lift_g();
     in.alpha_deg = m.get(m.alpha);
+    in.beta_rad = m.get(m.beta);
     return in;
 }
 
@@ -480,6 +484,7 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         const SurfaceCommand surfaces = inner_.step(inner_loop_input(n_cmd, p_cmd), kStep_s);
         stick = surfaces.elevator;
         aileron = surfaces.aileron;
+        if (m.rudder) m.rudder->setDoubleValue(surfaces.rudder);
     }
     // The integral stops growing further into a stop the stick is against
     // (a pull is a negative stick; the F-16's FCS passes a push up to its
