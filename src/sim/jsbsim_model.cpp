@@ -217,8 +217,11 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     m.weight_now = m.node("inertia/weight-lbs", name);
     m.beta = m.node("aero/beta-rad", name);
     m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
+    // An aircraft folder flies with the generic gains, whose elevator-lift
+    // property its aerodynamics may name otherwise or not at all: then the
+    // loop goes without (its proportional action sees the flown load).
     if (!gains_.inner.elevator_lift_property.empty())
-        m.elevator_lift = m.node(gains_.inner.elevator_lift_property, name);
+        m.elevator_lift = m.node(gains_.inner.elevator_lift_property, name, false);
     if (gains_.fcs) {
         m.sched_in = m.node("fcs/elevator-cmd-limiter", name);
         m.sched_out = m.node("fcs/elevator-scheduler", name);

@@ -4,8 +4,11 @@
 // the gains of their data.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>  // mkdtemp
+
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 
 #include "guide_library.h"
@@ -14,6 +17,8 @@
 #include "sim/flight.h"
 #include "sim/inner_loop.h"
 #include "sim/scenario.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -178,4 +183,25 @@ TEST(InnerLoop, EachAircraftFliesTheCommandedLoadAndRollRate) {
         EXPECT_LE(peak, 1.1 * r.pull_g) << "the pull overshot";
         EXPECT_NEAR(roll_sum / roll_n, r.roll_dps, 0.1 * r.roll_dps) << "the roll rate";
     }
+}
+
+// An aircraft given as a folder flies with the generic gains (the F-15's),
+// though its aerodynamics name the elevator's lift otherwise (the T-38's
+// model in a folder of its own): it loads, trims and holds level flight.
+TEST(InnerLoop, AnAircraftFolderFliesWithTheGenericGains) {
+    char t[] = "/tmp/guide_folder_XXXXXX";
+    const fs::path dir = fs::path(mkdtemp(t)) / "jet";
+    fs::create_directories(dir);
+    fs::copy_file(fs::path(jsbsim_root_dir()) / "aircraft" / "T38" / "T38.xml", dir / "jet.xml");
+    const Scenario sc = parse_scenarios(R"([{"name": "level", "duration_s": 5,
+        "initial": {"altitude_m": 3000, "speed_mps": 200},
+        "inputs": {"mode": 4, "ext_lat": 0, "ext_nz": 1, "ext_throttle": 60}}])",
+                                        "level")
+                            .at(0);
+    double worst = 0.0;
+    fly_scenario(law(), sc, aircraft_model(dir.string()), [&](const FlightSample& s) {
+        worst = std::max(worst, std::fabs(s.aircraft->load_g - 1.0));
+    });
+    EXPECT_LT(worst, 0.05);
+    fs::remove_all(dir.parent_path());
 }
