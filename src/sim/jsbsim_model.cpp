@@ -216,7 +216,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     m.dyn_pressure = m.node("aero/qbar-psf", name);
     m.weight_now = m.node("inertia/weight-lbs", name);
     m.beta = m.node("aero/beta-rad", name);
-    m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
+    if (!gains_.fcs) m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
     // An aircraft folder flies with the generic gains, whose elevator-lift
     // property its aerodynamics may name otherwise or not at all: then the
     // loop goes without (its proportional action sees the flown load).
@@ -274,6 +274,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
     ic->SetRRadpsIC(0.0);
     m.aileron->setDoubleValue(0.0);
     m.elevator->setDoubleValue(0.0);
+    if (m.rudder) m.rudder->setDoubleValue(0.0);
     for (auto* t : m.throttles) t->setDoubleValue(0.5);
     try {
         m.fdm->ResetToInitialConditions(0);

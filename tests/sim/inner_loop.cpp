@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "guide_library.h"
 #include "sim/aircraft_catalog.h"
@@ -204,4 +205,22 @@ TEST(InnerLoop, AnAircraftFolderFliesWithTheGenericGains) {
     });
     EXPECT_LT(worst, 0.05);
     fs::remove_all(dir.parent_path());
+}
+
+// A flight on a loaded aircraft repeats to the last bit after other flights
+// on it: nothing of the last flight's loop (its integrals, the command it
+// slewed to, the rudder it held) is left for the next.
+TEST(InnerLoop, AFlightRepeatsAfterAnotherOnTheSameAircraft) {
+    const auto trace = [](const std::string& name, double duration_s) {
+        Scenario sc = *std::find_if(builtin_scenarios().begin(), builtin_scenarios().end(),
+                                    [&](const Scenario& s) { return s.name == name; });
+        sc.duration_s = duration_s;
+        std::vector<double> loads;
+        fly_scenario(law(), sc, aircraft_model("f15"),
+                     [&](const FlightSample& s) { loads.push_back(s.aircraft->load_g); });
+        return loads;
+    };
+    const std::vector<double> first = trace("typical", 5.0);
+    trace("target_60_off", 1.0);  // ends rolling hard, the rudder off centre
+    EXPECT_EQ(trace("typical", 5.0), first);
 }
