@@ -10,9 +10,8 @@
 //     inverted (the stick that holds n in a turn at this speed), with a
 //     slow integral of the load-factor error for what the inversion misses.
 //   - "inner_loop": an aircraft flown through its surfaces (f15, T38,
-//     c172p): a load-factor loop (proportional and integral on the error,
-//     pitch-rate damping) on the elevator, and a roll-rate loop on the
-//     ailerons.
+//     c172p): our loop of inner_loop.h, its gains in the entry's
+//     "inner_loop" object.
 #ifndef SIM_CONTROL_GAINS_H
 #define SIM_CONTROL_GAINS_H
 
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "aircraft_model.h"
+#include "inner_loop.h"
 
 struct ControlGains {
     std::string name;    // as scenarios name it
@@ -43,10 +43,9 @@ struct ControlGains {
     // fcs: how fast (g/s) a roll may change the flaperons' lift where that
     // works against the load error (0: as fast as the roll asks).
     double fcs_flaperon_lift_rate_gps = 0.0;
-    // Both: load-factor error to stick, proportional (per g) and integral
-    // (per g*s); inner_loop also pitch-rate damping (per rad/s) and roll
-    // rate error to aileron (per rad/s).
-    double n_kp = 0.0, n_ki = 0.0, q_kd = 0.0, p_kp = 0.0;
+    // fcs: load-factor error to stick, proportional (per g) and integral
+    // (per g*s). (The inner loop's gains are in `inner`.)
+    double n_kp = 0.0, n_ki = 0.0;
     double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
     double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
     double max_roll_rate_dps = 180.0;
@@ -57,6 +56,8 @@ struct ControlGains {
     // The law's trim-throttle table calibrated for this aircraft (empty:
     // none), in the layout of thr_table.
     std::vector<double> thr_table;
+    // Not fcs: the gains of our inner loop on the surfaces ("inner_loop").
+    InnerLoopGains inner;
 };
 
 // Every aircraft the data file names, in its order.

@@ -19,6 +19,7 @@ namespace {
 
 constexpr double kMetresPerFoot = 0.3048;
 constexpr double kG0_mps2 = 9.80665;
+constexpr double kKiloPascalPerPsf = 0.047880259;
 constexpr double kTerrainBelowSeaLevel_m = -1000.0;
 // An angle of attack beyond this is outside every aircraft's aerodynamic
 // tables: the model no longer means anything.
@@ -132,11 +133,13 @@ struct JsbsimModel::Impl {
     std::unique_ptr<JSBSim::FGFDMExec> fdm;
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
-    Node ail_pos = nullptr, mach, tef, qbar, wing_area, weight, flaperon_mix = nullptr;
+    Node qbar, weight;  // dynamic pressure (psf) and weight (lbs)
+    Node ail_pos = nullptr, mach, tef, wing_area, flaperon_mix = nullptr;
+    Node elevator_lift = nullptr;  // inner loop: the tail's own lift
+    Node rudder = nullptr, beta;               // inner loop: turn coordination
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     double sched_ratio = 1.0;
-    double trim_stick = 0.0;  // inner_loop: the elevator the trim found
     long steps = 0;
 
     Node node(const std::string& path, const std::string& aircraft, bool required = true) {
@@ -153,7 +156,10 @@ struct JsbsimModel::Impl {
 JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                          const std::string& aircraft_dir, const std::string& model,
                          const ControlGains& gains)
-    : name_(name), gains_(gains), impl_(std::make_unique<Impl>()) {
+    : name_(name),
+      gains_(gains),
+      impl_(std::make_unique<Impl>()),
+      inner_(gains.inner, gains.limits) {
     gains_.limits.max_roll_rate_dps = gains.max_roll_rate_dps;
     const double substeps = gains.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
@@ -210,6 +216,15 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         if (!n) break;
         m.throttles.push_back(n);
     }
+    m.qbar = m.node("aero/qbar-psf", name);
+    m.weight = m.node("inertia/weight-lbs", name);
+    m.beta = m.node("aero/beta-rad", name);
+    if (!gains_.fcs) m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
+    // An aircraft folder flies with the generic gains, whose elevator-lift
+    // property its aerodynamics may name otherwise or not at all: then the
+    // loop goes without (its proportional action sees the flown load).
+    if (!gains_.inner.elevator_lift_property.empty())
+        m.elevator_lift = m.node(gains_.inner.elevator_lift_property, name, false);
     if (gains_.fcs) {
         m.sched_in = m.node("fcs/elevator-cmd-limiter", name);
         m.sched_out = m.node("fcs/elevator-scheduler", name);
@@ -221,9 +236,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
             m.ail_pos = m.node("fcs/left-aileron-pos-norm", name);
             m.tef = m.node("fcs/tef-control", name);
             m.mach = m.node("velocities/mach", name);
-            m.qbar = m.node("aero/qbar-psf", name);
             m.wing_area = m.node("metrics/Sw-sqft", name);
-            m.weight = m.node("inertia/weight-lbs", name);
         }
     }
 }
@@ -263,6 +276,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
     ic->SetRRadpsIC(0.0);
     m.aileron->setDoubleValue(0.0);
     m.elevator->setDoubleValue(0.0);
+    if (m.rudder) m.rudder->setDoubleValue(0.0);
     for (auto* t : m.throttles) t->setDoubleValue(0.5);
     try {
         m.fdm->ResetToInitialConditions(0);
@@ -284,7 +298,8 @@ void JsbsimModel::reset(const InitialFlight& init) {
         m.elevator->setDoubleValue(0.0);
         m.pid_init->setDoubleValue(surface - m.get(m.alpha_limiter));
     } else {
-        m.trim_stick = m.get(m.elevator);
+        inner_.reset(m.get(m.elevator), m.get(m.qbar) * kKiloPascalPerPsf,
+                     elevator_lift_g());
     }
     if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
@@ -426,6 +441,29 @@ double JsbsimModel::pace_roll_demand(double aileron, double n_err) {
            (1.0 + kF16RollPidKp);
 }
 
+InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) const {
+    const Impl& m = *impl_;
+    InnerLoopInput in;
+    in.n_cmd_g = n_cmd;
+    in.n_g = ac_.load_g;
+    in.p_cmd_rps = p_cmd_rps;
+    in.p_rps = m.get(m.p);
+    in.q_rps = m.get(m.q);
+    in.qbar_kpa = m.get(m.qbar) * kKiloPascalPerPsf;
+    in.speed_mps = m.get(m.vt) * kMetresPerFoot;
+    in.theta_rad = m.get(m.theta) * kRadPerDeg;
+    in.phi_rad = m.get(m.phi) * kRadPerDeg;
+    in.elevator_lift_g = elevator_lift_g();
+    in.alpha_deg = m.get(m.alpha);
+    in.beta_rad = m.get(m.beta);
+    return in;
+}
+
+double JsbsimModel::elevator_lift_g() const {
+    const Impl& m = *impl_;
+    return m.elevator_lift ? m.get(m.elevator_lift) / m.get(m.weight) : 0.0;
+}
+
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
@@ -485,9 +523,10 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
         stick = ff - stick_per_q * (kG0_mps2 / v) *
                          (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
     } else {
-        aileron = gains_.p_kp * (p_cmd - m.get(m.p));
-        stick = m.trim_stick - gains_.n_kp * n_err - gains_.n_ki * n_integral_ +
-                gains_.q_kd * m.get(m.q);
+        const SurfaceCommand surfaces = inner_.step(inner_loop_input(n_cmd, p_cmd), kStep_s);
+        stick = surfaces.elevator;
+        aileron = surfaces.aileron;
+        if (m.rudder) m.rudder->setDoubleValue(surfaces.rudder);
     }
     // The integral stops growing further into a stop the stick is against
     // (a pull is a negative stick; the F-16's FCS passes a push up to its

@@ -20,6 +20,7 @@
 
 #include "aircraft_model.h"
 #include "control_gains.h"
+#include "inner_loop.h"
 
 class JsbsimModel final : public AircraftModel {
 public:
@@ -75,6 +76,8 @@ private:
     double roll_demand_for(double aileron) const;
     double pace_roll_demand(double aileron, double n_err);
     void apply_controls(const GuideWOutputs& cmd);
+    InnerLoopInput inner_loop_input(double n_cmd, double p_cmd_rps) const;
+    double elevator_lift_g() const;
 
     std::string name_;
     ControlGains gains_;
@@ -86,6 +89,7 @@ private:
     double last_load_g_ = 1.0;  // flown at the step before
     double p_integral_ = 0.0;   // the roll-rate loop's integral, rad
     double roll_demand_ = 0.0;  // the F-16 roll surface demand given last
+    SurfaceInnerLoop inner_;    // not fcs: our loop on the surfaces
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;
