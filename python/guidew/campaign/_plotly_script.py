@@ -19,7 +19,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
-from typing import Optional, TextIO
+from typing import Optional, TextIO, Tuple
 
 import plotly.offline
 
@@ -68,10 +68,8 @@ def _licence(source: str) -> str:
 
 
 def _plausible(minified: str, source: str) -> bool:
-    return (
-        minified.startswith(_licence(source))
-        and MIN_SHARE * len(source) < len(minified) < len(source)
-    )
+    shorter = MIN_SHARE * len(source) < len(minified) < len(source)
+    return shorter and minified.startswith(_licence(source))
 
 
 def _read_cached(path: str, source: str) -> Optional[str]:
@@ -92,15 +90,24 @@ def _minify(source: str, notice: TextIO) -> Optional[str]:
             "unminified (%.1f MB)\n" % (PROG, MINIFIER, len(source) / 1e6)
         )
         return None
-    env = dict(os.environ)
-    env["NODE_PATH"] = os.pathsep.join(
-        p for p in (env.get("NODE_PATH"), DEBIAN_NODE_MODULES) if p
-    )
     notice.write(
         "%s: minifying plotly's script once for this machine (%s, some 15 s), kept in %s\n"
         % (PROG, MINIFIER, cache_dir())
     )
     notice.flush()
+    text, failure = _run_minifier(minifier, source)
+    if failure is not None:
+        notice.write(
+            "%s: %s failed (%s): report.html embeds plotly's script unminified\n"
+            % (PROG, MINIFIER, failure)
+        )
+    return text
+
+
+def _run_minifier(minifier: str, source: str) -> Tuple[Optional[str], Optional[str]]:
+    """terser's output, or why there is none."""
+    env = dict(os.environ)
+    env["NODE_PATH"] = os.pathsep.join(p for p in (env.get("NODE_PATH"), DEBIAN_NODE_MODULES) if p)
     with tempfile.TemporaryDirectory(prefix="guide-plotly-") as scratch:
         given, minified = os.path.join(scratch, "plotly.js"), os.path.join(scratch, "plotly.min.js")
         with open(given, "w", encoding="utf-8") as f:
@@ -114,23 +121,14 @@ def _minify(source: str, notice: TextIO) -> Optional[str]:
                 text=True,
                 timeout=MINIFY_TIMEOUT_S,
             )
-            failure = (
-                "exit status %d: %s" % (done.returncode, _last_line(done.stderr))
-                if done.returncode
-                else None
-            )
         except (OSError, subprocess.TimeoutExpired) as exc:
-            failure = str(exc)
-        text = None
-        if failure is None:
-            text = _read_cached(minified, source)
-            failure = None if text is not None else "its output lacks the licence or is no smaller"
-    if failure is not None:
-        notice.write(
-            "%s: %s failed (%s): report.html embeds plotly's script unminified\n"
-            % (PROG, MINIFIER, failure)
-        )
-    return text
+            return None, str(exc)
+        if done.returncode:
+            return None, "exit status %d: %s" % (done.returncode, _last_line(done.stderr))
+        text = _read_cached(minified, source)
+    if text is None:
+        return None, "its output lacks the licence or is no smaller"
+    return text, None
 
 
 def _last_line(text: str) -> str:
@@ -159,9 +157,11 @@ def _keep(path: str, text: str, notice: TextIO) -> None:
         )
 
 
-def embedded(notice: TextIO = sys.stderr) -> str:
+def embedded(notice: Optional[TextIO] = None) -> str:
     """plotly's script for the page: the cached minified form, made now if
-    missing, or the script as shipped when it cannot be made."""
+    missing, or the script as shipped when it cannot be made. What happens
+    on the way is said on notice (default: stderr at the time of the call)."""
+    notice = notice or sys.stderr
     source: str = plotly.offline.get_plotlyjs()
     path = cache_file(source)
     cached = _read_cached(path, source)
