@@ -3,8 +3,12 @@ reported checks decide the verdict, every flight counts for every check,
 flights that never converged count as beyond the flight, memory does not
 grow with the flights), and the report, light whatever the campaign's size
 and opened in a browser (headless Chromium, offline): no script errors,
-every plot drawn once; a screenshot is kept to look at."""
+every plot drawn once; a screenshot is kept to look at), and plotly's
+script in it minified once per machine, or embedded as shipped when terser
+is missing or fails."""
 
+import contextlib
+import io
 import json
 import os
 import re
@@ -13,9 +17,10 @@ import subprocess
 import tempfile
 import tracemalloc
 import unittest
+from unittest import mock
 
 import guidew.campaign as gc
-from guidew.campaign import _execute, _pictures, _report, _results
+from guidew.campaign import _execute, _pictures, _plotly_script, _report, _results
 import plotly.offline
 
 CAMPAIGN = """\
@@ -64,6 +69,7 @@ PROBE_HEAD = (
 PROBE_TAIL = (
     "<script>window.addEventListener('load', function () { setTimeout(function () {"
     "document.body.setAttribute('data-script-errors', JSON.stringify(window.__errors));"
+    "document.body.setAttribute('data-plotly', window.Plotly ? window.Plotly.version : 'none');"
     "document.body.setAttribute('data-plots-drawn', document.querySelectorAll('.js-plotly-plot .main-svg').length > 0 ?"
     " String(document.querySelectorAll('.js-plotly-plot').length) : '0');"
     "}, 500); });</script>"
@@ -91,6 +97,13 @@ class Report(unittest.TestCase):
             # Self-contained: no script or style fetched from anywhere.
             self.assertIsNone(re.search(r"<script[^>]+src=|<link[^>]+href=", page))
             self.assertIn("grid_pass_rate.png", " ".join(result.files["pictures"]))
+            shipped = plotly.offline.get_plotlyjs()
+            embedded = re.search(r"<script>(.*?)</script>", page, re.S).group(1)
+            self.assertTrue(
+                embedded.startswith(shipped[:100]), "not plotly's script, licence first"
+            )
+            if shutil.which(_plotly_script.MINIFIER):
+                self.assertLess(len(embedded), 0.5 * len(shipped), "not minified")
 
             probed = os.path.join(folder, "probed.html")
             with open(probed, "w", encoding="utf-8") as f:
@@ -115,6 +128,8 @@ class Report(unittest.TestCase):
             errors = re.search(r'data-script-errors="([^"]*)"', dom.stdout)
             self.assertIsNotNone(errors, "the page never finished loading:\n" + dom.stderr[-2000:])
             self.assertEqual(json.loads(errors.group(1).replace("&quot;", '"')), [])
+            version = re.search(r"plotly\.js v([0-9.]+)", shipped).group(1)
+            self.assertEqual(re.search(r'data-plotly="([^"]*)"', dom.stdout).group(1), version)
             drawn = int(re.search(r'data-plots-drawn="(\d+)"', dom.stdout).group(1))
             # Pass rate per value, histograms, one scatter per dispersed
             # variable, the heatmap, the paths: each once.
@@ -352,12 +367,121 @@ class Merge(unittest.TestCase):
         path = _report.write(campaign, table, summary, {}, [], self.folder, [])
         with open(path, encoding="utf-8") as f:
             page = f.read()
-        script = plotly.offline.get_plotlyjs()
+        script = _plotly_script.embedded()
         self.assertEqual(page.count(script[:200]), 1)  # plotly's script once
         data = page.replace(script, "")
         # The 3 x 3 scatter plots of up to 3000 flights, the rest counts.
         self.assertLess(len(data), 1_000_000)
         self.assertFalse("data:image/png" in data, "a picture embedded again")
+
+
+# Stands in for terser (same command line), as FAKE_TERSER says: "works"
+# keeps the first half of the script, licence first; "fails" exits 1 as a
+# node without terser's modules does; "drops licence" loses the header.
+# Each run is counted in FAKE_TERSER_RUNS.
+FAKE_TERSER = """#!/usr/bin/python3
+import os, sys
+with open(os.environ["FAKE_TERSER_RUNS"], "a") as runs:
+    runs.write("run\\n")
+how = os.environ["FAKE_TERSER"]
+if how == "fails":
+    sys.exit("Error: Cannot find module 'commander'")
+with open(sys.argv[1], encoding="utf-8") as f:
+    text = f.read()
+out = text[: len(text) // 2] if how == "works" else text[text.index("*/") + 2 :]
+with open(sys.argv[sys.argv.index("--output") + 1], "w", encoding="utf-8") as f:
+    f.write(out)
+"""
+
+
+class PlotlyScript(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.folder)
+        self.bin = os.path.join(self.folder, "bin")
+        os.makedirs(self.bin)
+        self.runs = os.path.join(self.folder, "runs")
+        self.cache = os.path.join(self.folder, "cache")
+        self.shipped = plotly.offline.get_plotlyjs()
+
+    def embedded(self, fake=None, cache=None):
+        """The script the page would embed, with the minifier faked (or
+        none on PATH) and the cache in the scratch folder; and the lines
+        said on the way."""
+        if fake:
+            path = os.path.join(self.bin, _plotly_script.MINIFIER)
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(FAKE_TERSER)
+            os.chmod(path, 0o755)
+        env = {
+            "PATH": self.bin,
+            "GUIDE_DEPS_CACHE_DIR": cache or self.cache,
+            "FAKE_TERSER": fake or "",
+            "FAKE_TERSER_RUNS": self.runs,
+        }
+        notice = io.StringIO()
+        with mock.patch.dict(os.environ, env):
+            return _plotly_script.embedded(notice), notice.getvalue()
+
+    def minifier_runs(self):
+        if not os.path.exists(self.runs):
+            return 0
+        with open(self.runs, encoding="utf-8") as f:
+            return len(f.read().split())
+
+    def cached(self):
+        return sorted(os.listdir(self.cache)) if os.path.isdir(self.cache) else []
+
+    def test_without_terser_the_page_embeds_the_script_as_shipped(self):
+        campaign, tasks = synthetic_campaign(self.folder, 10)
+        table = _results.merge(campaign, self.folder, tasks)
+        summary = _results.summarise(table, campaign.worst)
+        stderr = io.StringIO()
+        with mock.patch.dict(os.environ, {"PATH": self.bin, "GUIDE_DEPS_CACHE_DIR": self.cache}):
+            with contextlib.redirect_stderr(stderr):
+                path = _report.write(campaign, table, summary, {}, [], self.folder, [])
+        with open(path, encoding="utf-8") as f:
+            self.assertEqual(f.read().count(self.shipped), 1)
+        self.assertEqual(len(stderr.getvalue().splitlines()), 1, stderr.getvalue())
+        self.assertIn("terser not found", stderr.getvalue())
+        self.assertEqual(self.cached(), [])
+
+    def test_a_failing_minifier_costs_only_the_size(self):
+        for situation, fake, said in [
+            ("node without terser's modules", "fails", "Cannot find module 'commander'"),
+            ("output without plotly's licence", "drops licence", "lacks the licence"),
+        ]:
+            with self.subTest(situation):
+                script, notice = self.embedded(fake)
+                self.assertEqual(script, self.shipped)
+                self.assertIn(said, notice)
+                self.assertEqual(len(notice.splitlines()), 2, notice)  # minifying, failed
+                # Nothing kept: the next report tries again.
+                self.assertEqual(self.cached(), [])
+
+    def test_the_minified_script_is_made_once_and_kept(self):
+        script, notice = self.embedded("works")
+        self.assertEqual(script, self.shipped[: len(self.shipped) // 2])
+        self.assertIn("once for this machine", notice)
+        (kept,) = self.cached()
+        self.assertRegex(kept, r"^plotly-\d+\.\d+\.\d+-[0-9a-f]{16}\.min\.js$")
+        # Later reports read it: the minifier, were it to fail, is not run.
+        for _ in range(2):
+            self.assertEqual(self.embedded("fails"), (script, ""))
+        self.assertEqual(self.minifier_runs(), 1)
+        # A file cut short (a full disk) is made again.
+        with open(os.path.join(self.cache, kept), "r+", encoding="utf-8") as f:
+            f.truncate(1000)
+        self.assertEqual(self.embedded("works")[0], script)
+        self.assertEqual(self.minifier_runs(), 2)
+
+    def test_a_cache_that_cannot_be_written_still_gives_the_minified_script(self):
+        blocked = os.path.join(self.folder, "a file")
+        with open(blocked, "w", encoding="utf-8") as f:
+            f.write("not a folder")
+        script, notice = self.embedded("works", cache=os.path.join(blocked, "cache"))
+        self.assertEqual(script, self.shipped[: len(self.shipped) // 2])
+        self.assertIn("cannot keep the minified plotly script", notice)
 
 
 if __name__ == "__main__":

@@ -1,8 +1,9 @@
 """report.html: the campaign in one self-contained page (plotly's script is
-embedded once, so it opens offline): the summary, the pass rate per value
-of each dispersed variable, histograms, a sample of the flights against
-each variable coloured by the check they failed, the pass rate over a grid
-and 3-D paths of sampled flights and of the worst ones.
+embedded once, minified where terser is installed, so it opens offline):
+the summary, the pass rate per value of each dispersed variable,
+histograms, a sample of the flights against each variable coloured by the
+check they failed, the pass rate over a grid and 3-D paths of sampled
+flights and of the worst ones.
 
 Everything is drawn from the merged aggregates, never from every flight:
 the page weighs the same few megabytes at a thousand flights or ten
@@ -17,9 +18,9 @@ from typing import Collection, Dict, Iterable, List, Optional, Protocol, Sequenc
 
 import plotly.graph_objects as go
 import plotly.io as pio
-import plotly.offline
 from plotly.subplots import make_subplots
 
+from . import _plotly_script
 from ._config import Campaign, Dispersion
 from ._pictures import (
     PASS_COLOUR,
@@ -605,7 +606,7 @@ def write(
     page = (
         '<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">\n<title>Campaign %s</title>\n'
         "<style>%s</style>\n<script>%s</script>\n</head><body>\n%s\n</body></html>\n"
-        % (html.escape(campaign.name), STYLE, plotly.offline.get_plotlyjs(), "\n".join(body))
+        % (html.escape(campaign.name), STYLE, _plotly_script.embedded(), "\n".join(body))
     )
     path = os.path.join(out_dir, REPORT_FILE)
     with open(path + ".partial", "w", encoding="utf-8") as f:
