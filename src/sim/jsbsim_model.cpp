@@ -136,7 +136,7 @@ struct JsbsimModel::Impl {
     Node qbar, weight;  // dynamic pressure (psf) and weight (lbs)
     Node ail_pos = nullptr, mach, tef, wing_area, flaperon_mix = nullptr;
     Node elevator_lift = nullptr;  // inner loop: the tail's own lift
-    Node rudder = nullptr, beta;               // inner loop: turn coordination
+    Node rudder = nullptr, beta;   // inner loop: turn coordination
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     double sched_ratio = 1.0;
@@ -298,8 +298,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
         m.elevator->setDoubleValue(0.0);
         m.pid_init->setDoubleValue(surface - m.get(m.alpha_limiter));
     } else {
-        inner_.reset(m.get(m.elevator), m.get(m.qbar) * kKiloPascalPerPsf,
-                     elevator_lift_g());
+        inner_.reset(m.get(m.elevator), m.get(m.qbar) * kKiloPascalPerPsf, elevator_lift_g());
     }
     if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
