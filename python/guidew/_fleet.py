@@ -27,6 +27,7 @@ from ._errors import GuideWError
 from ._library import Library, LibraryArg, library_of
 from ._lifetime import Lifetime
 from ._model import Instance, fleet_member
+from ._params_file import ParamsSource, assignments_of
 from ._records import (
     INPUT_COUNT,
     OUTPUT_COUNT,
@@ -396,6 +397,16 @@ class Fleet:
         initialize = self._lib.GuideW_instance_initialize
         for handle in self._handles:
             initialize(handle)
+
+    def load_params(self, source: ParamsSource) -> Dict[str, float]:
+        """Sets the parameters of a parameter file (or a mapping such as
+        read_params returns) in every aircraft of the fleet; all are checked
+        before any is written. Returns the assignments."""
+        self._check_open()
+        assignments = assignments_of(source)
+        for member in self:
+            member.load_params(assignments)
+        return assignments
 
     def set_inputs(self, row: int, values: Union[Mapping[str, float], Sequence[float]]) -> None:
         """Row ``row`` of the fleet's input buffer: a mapping of fields by
