@@ -25,15 +25,15 @@ and its control characters and non-ASCII bytes escaped.
 from __future__ import annotations
 
 import math
+import numbers
 import os
 import re
-from typing import Dict, Mapping, Optional, Tuple, Union
+from typing import Dict, List, Mapping, Optional, Tuple, Union
 
 from ._errors import GuideWError
 from ._fields import PARAM_LAYOUT
+from ._finder import PathLike
 from ._records import Record
-
-PathLike = Union[str, "os.PathLike[str]"]
 
 UINT32_MAX = 2**32 - 1
 # Longest text a message quotes before cutting it with "...".
@@ -43,6 +43,10 @@ BYTE_ORDER_MARK = "\xef\xbb\xbf"  # as the file's bytes, read one character a by
 # name: (element count or 0 for a scalar, whole numbers only)
 _FIELDS: Dict[str, Tuple[int, bool]] = {
     name: (length, kind == "I") for name, kind, length, _offset in PARAM_LAYOUT
+}
+# name: (byte offset in the record, bytes an element)
+_PLACES: Dict[str, Tuple[int, int]] = {
+    name: (offset, 4 if kind == "I" else 8) for name, kind, _length, offset in PARAM_LAYOUT
 }
 NAME_LIST = ", ".join(
     name + ("[0..%d]" % (length - 1) if length else "") for name, (length, _) in _FIELDS.items()
@@ -195,7 +199,7 @@ def assignments_of(source: ParamsSource) -> Dict[str, float]:
     for name, value in source.items():
         if not isinstance(name, str):
             raise ParamsFileError("parameter names are strings, got %r" % (name,))
-        if isinstance(value, bool) or not isinstance(value, (int, float)):
+        if isinstance(value, bool) or not isinstance(value, numbers.Real):
             raise ParamsFileError(
                 "%s: expected a number, got %r (%s)" % (quote(name), value, type(value).__name__)
             )
@@ -226,3 +230,21 @@ def apply_params(params: Record, source: ParamsSource) -> Dict[str, float]:
         else:
             params[base][index] = value
     return assignments
+
+
+def assigned_bytes(assignments: Mapping[str, float]) -> List[Tuple[int, int]]:
+    """The (offset, length) byte ranges of a parameter record that the
+    checked assignments write, adjacent ones merged: what to copy from one
+    record to another to give it the same assignments and nothing else."""
+    elements = []
+    for name in assignments:
+        base, index = split_name(name)
+        offset, size = _PLACES[base]
+        elements.append((offset + size * max(index, 0), size))
+    ranges: List[Tuple[int, int]] = []
+    for start, size in sorted(elements):
+        if ranges and ranges[-1][0] + ranges[-1][1] == start:
+            ranges[-1] = (ranges[-1][0], ranges[-1][1] + size)
+        else:
+            ranges.append((start, size))
+    return ranges

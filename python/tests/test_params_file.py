@@ -70,7 +70,9 @@ class SameAsGuideRun(unittest.TestCase):
         self.folder = tempfile.TemporaryDirectory()
         self.addCleanup(self.folder.cleanup)
         self.one_step = write_bytes(
-            self.folder.name, "one.csv", (",".join(guidew.INPUT_FIELDS) + "\n" + ",".join(["0"] * 19)).encode()
+            self.folder.name,
+            "one.csv",
+            (",".join(guidew.INPUT_FIELDS) + "\n" + ",".join(["0"] * 19)).encode(),
         )
 
     def replay(self, rows, *args):
@@ -120,11 +122,6 @@ class SameAsGuideRun(unittest.TestCase):
                 "P:1: parameter thr_table needs an index in [0..131], as in thr_table[0]",
             ),
             (
-                "the whole table from one number",
-                b"thr_table = 0.5\n",
-                "P:1: parameter thr_table needs an index in [0..131], as in thr_table[0]",
-            ),
-            (
                 "an index on a scalar gain",
                 b"roll_kp[0] = 3\n",
                 "P:1: parameter roll_kp is not an array",
@@ -135,9 +132,9 @@ class SameAsGuideRun(unittest.TestCase):
                 'P:1: value of "thr_max": not a number: "full"',
             ),
             (
-                "a hex value",
-                b"thr_max = 0x1\n",
-                'P:1: value of "thr_max": not a number: "0x1"',
+                "digits grouped as Python would take them",
+                b"thr_max = 1_000\n",
+                'P:1: value of "thr_max": not a number: "1_000"',
             ),
             (
                 "a gain beyond a double",
@@ -213,7 +210,11 @@ class SameAsGuideRun(unittest.TestCase):
                     "thr_min": math.nan,
                 },
             ),
-            ("breakpoint limits", b"thr_max_index[0] = 4294967295\n", {"thr_max_index[0]": 2**32 - 1}),
+            (
+                "breakpoint limits",
+                b"thr_max_index[0] = 4294967295\n",
+                {"thr_max_index[0]": 2**32 - 1},
+            ),
         ]
         for situation, data, expected in rows:
             with self.subTest(situation):
@@ -259,12 +260,26 @@ class LoadingParameters(unittest.TestCase):
 
     def test_elements_land_where_the_tools_put_them(self):
         expected = guidew.default_params().to_dict()
-        expected["thr_table"][47] = 0.25
+        expected["thr_table"][47], expected["thr_table"][49] = 0.25, 0.75
         expected["thr_max_index"][1] = 9
         expected["roll_kp"] = 3.0
-        with guidew.Instance() as m:
-            m.load_params({"thr_table[47]": 0.25, "thr_max_index[1]": 9, "roll_kp": 3})
+        # What is not set keeps its value, even between two elements that
+        # are: the fleet's aircraft 1 its own roll_kd and thr_table[48].
+        with guidew.Instance() as m, guidew.Fleet(3) as fleet:
+            fleet[1].params["roll_kd"] = 0.5
+            fleet[1].params["thr_table"][48] = 7.0
+            source = {
+                "thr_table[47]": 0.25,
+                "thr_table[49]": 0.75,
+                "thr_max_index[1]": 9,
+                "roll_kp": 3,
+            }
+            m.load_params(source)
+            fleet.load_params(source)
             self.assertEqual(m.params.to_dict(), expected)
+            self.assertEqual(fleet[2].params.to_dict(), expected)
+            expected["roll_kd"], expected["thr_table"][48] = 0.5, 7.0
+            self.assertEqual(fleet[1].params.to_dict(), expected)
 
 
 def model_description(fmi_version):
