@@ -3,6 +3,7 @@ same assignments, the same refusals and the same flights as guide-run, and
 the FMUs' start values under the names their model descriptions declare."""
 
 import csv
+import ctypes
 import io
 import math
 import os
@@ -64,6 +65,18 @@ def flight_rows(count):
     return rows
 
 
+def flight_csv(rows):
+    """rows as guide-run's input, every double written so it reads back exactly."""
+    lines = [",".join(guidew.INPUT_FIELDS)] + [",".join(repr(v) for v in row) for row in rows]
+    return ("\n".join(lines) + "\n").encode()
+
+
+def commands_of(output):
+    """The four commands of each row guide-run wrote, as doubles."""
+    table = csv.DictReader(io.StringIO(output.decode()))
+    return [tuple(float(r[f]) for f in guidew.OUTPUT_FIELDS) for r in table]
+
+
 @unittest.skipUnless(GUIDE_RUN, "GUIDE_RUN names the guide-run the build made")
 class SameAsGuideRun(unittest.TestCase):
     def setUp(self):
@@ -77,15 +90,10 @@ class SameAsGuideRun(unittest.TestCase):
 
     def replay(self, rows, *args):
         """guide-run's commands for rows, as doubles, read back exactly."""
-        text = io.StringIO()
-        writer = csv.writer(text, lineterminator="\n")
-        writer.writerow(guidew.INPUT_FIELDS)
-        writer.writerows([repr(v) for v in row] for row in rows)
-        path = write_bytes(self.folder.name, "flight.csv", text.getvalue().encode())
+        path = write_bytes(self.folder.name, "flight.csv", flight_csv(rows))
         done = guide_run(*args, path)
         self.assertEqual(done.returncode, 0, done.stderr)
-        table = csv.DictReader(io.StringIO(done.stdout.decode()))
-        return [tuple(float(r[f]) for f in guidew.OUTPUT_FIELDS) for r in table]
+        return commands_of(done.stdout)
 
     def test_the_f16_table_flies_bit_for_bit_as_guide_run_flies_it(self):
         rows = flight_rows(400)
@@ -288,6 +296,124 @@ def model_description(fmi_version):
     return [v for v in root.find("ModelVariables") if v.get("causality") == "parameter"]
 
 
+def fmu_binary(folder, version):
+    """The FMU's shared library, unpacked into folder, and its variables:
+    name -> (value reference, type)."""
+    with zipfile.ZipFile(FMUS[version]) as fmu:
+        binary = next(n for n in fmu.namelist() if n.endswith("/GuideW.so"))
+        library = ctypes.CDLL(fmu.extract(binary, os.path.join(folder, "fmi%d" % version)))
+        root = ET.fromstring(fmu.read("modelDescription.xml"))
+    variables = {}
+    for v in root.find("ModelVariables"):
+        kind = v[0].tag if version == 2 else v.tag
+        variables[v.get("name")] = (int(v.get("valueReference")), kind)
+    token = root.get("guid") if version == 2 else root.get("instantiationToken")
+    return library, variables, token.encode()
+
+
+def refs(variables, names):
+    return (ctypes.c_uint32 * len(names))(*(variables[n][0] for n in names))
+
+
+def experiment_arguments(boolean):
+    """(instance, tolerance defined, tolerance, start, stop defined, stop)"""
+    real = ctypes.c_double
+    return [ctypes.c_void_p, boolean, real, real, boolean, real]
+
+
+def doubles(values):
+    return (ctypes.c_double * len(values))(*values)
+
+
+# The importers' loggers: FMI 2.0's takes a format and its arguments,
+# FMI 3.0's a message; neither is expected to be called on this flight.
+FMI2_LOGGER = ctypes.CFUNCTYPE(
+    None, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p
+)
+FMI3_LOGGER = ctypes.CFUNCTYPE(
+    None, ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p
+)
+LOGGED = []
+
+
+def fly_fmi2(folder, starts, rows):
+    """rows flown by the FMI 2.0 FMU, parameters given as start values."""
+    fmu, variables, guid = fmu_binary(folder, 2)
+    fmu.fmi2Instantiate.restype = ctypes.c_void_p
+    logger = FMI2_LOGGER(lambda env, name, status, category, message: LOGGED.append(message))
+    callbacks = (ctypes.c_void_p * 5)(ctypes.cast(logger, ctypes.c_void_p).value)
+    c = ctypes.c_void_p(fmu.fmi2Instantiate(b"f16", 1, guid, b"", callbacks, 0, 0))
+    reals = [n for n in starts if variables[n][1] == "Real"]
+    integers = [n for n in starts if variables[n][1] == "Integer"]
+    assert (
+        fmu.fmi2SetReal(c, refs(variables, reals), len(reals), doubles([starts[n] for n in reals]))
+        == 0
+    )
+    values = (ctypes.c_int * len(integers))(*(starts[n] for n in integers))
+    assert fmu.fmi2SetInteger(c, refs(variables, integers), len(integers), values) == 0
+    fmu.fmi2DoStep.argtypes = [ctypes.c_void_p, ctypes.c_double, ctypes.c_double, ctypes.c_int]
+    fmu.fmi2SetupExperiment.argtypes = experiment_arguments(ctypes.c_int)
+    assert fmu.fmi2SetupExperiment(c, 0, 0.0, 0.0, 0, 0.0) == 0
+    assert fmu.fmi2EnterInitializationMode(c) == 0 and fmu.fmi2ExitInitializationMode(c) == 0
+    inputs, outputs = refs(variables, guidew.INPUT_FIELDS), refs(variables, guidew.OUTPUT_FIELDS)
+    y, flown = doubles([0.0] * 4), []
+    for k, row in enumerate(rows):
+        assert fmu.fmi2SetReal(c, inputs, 19, doubles(row)) == 0
+        assert fmu.fmi2DoStep(c, k * 0.01, 0.01, 1) == 0, LOGGED
+        assert fmu.fmi2GetReal(c, outputs, 4, y) == 0
+        flown.append(tuple(y))
+    fmu.fmi2FreeInstance(c)
+    return flown
+
+
+def fly_fmi3(folder, starts, rows):
+    """rows flown by the FMI 3.0 FMU, parameters given as start values."""
+    fmu, variables, token = fmu_binary(folder, 3)
+    fmu.fmi3InstantiateCoSimulation.restype = ctypes.c_void_p
+    logger = FMI3_LOGGER(lambda env, status, category, message: LOGGED.append(message))
+    fmu.fmi3InstantiateCoSimulation.argtypes = (
+        [ctypes.c_char_p] * 3
+        + [ctypes.c_bool] * 4
+        + [ctypes.c_void_p, ctypes.c_size_t]
+        + [ctypes.c_void_p, FMI3_LOGGER, ctypes.c_void_p]
+    )
+    c = ctypes.c_void_p(
+        fmu.fmi3InstantiateCoSimulation(b"f16", token, b"", 0, 0, 0, 0, None, 0, None, logger, None)
+    )
+    for name, value in starts.items():
+        values = value if isinstance(value, list) else [value]
+        if variables[name][1] == "UInt32":
+            status = fmu.fmi3SetUInt32(
+                c, refs(variables, [name]), 1, (ctypes.c_uint32 * len(values))(*values), len(values)
+            )
+        else:
+            status = fmu.fmi3SetFloat64(c, refs(variables, [name]), 1, doubles(values), len(values))
+        assert status == 0, LOGGED
+    fmu.fmi3EnterInitializationMode.argtypes = experiment_arguments(ctypes.c_bool)
+    assert fmu.fmi3EnterInitializationMode(c, 0, 0.0, 0.0, 0, 0.0) == 0
+    assert fmu.fmi3ExitInitializationMode(c) == 0
+    fmu.fmi3DoStep.argtypes = [ctypes.c_void_p, ctypes.c_double, ctypes.c_double, ctypes.c_bool]
+    fmu.fmi3DoStep.argtypes += [ctypes.POINTER(ctypes.c_bool)] * 3 + [
+        ctypes.POINTER(ctypes.c_double)
+    ]
+    flags, reached = [ctypes.c_bool() for _ in range(3)], ctypes.c_double()
+    inputs, outputs = refs(variables, guidew.INPUT_FIELDS), refs(variables, guidew.OUTPUT_FIELDS)
+    y, flown = doubles([0.0] * 4), []
+    for k, row in enumerate(rows):
+        assert fmu.fmi3SetFloat64(c, inputs, 19, doubles(row), 19) == 0
+        step = fmu.fmi3DoStep(
+            c, k * 0.01, 0.01, 1, *map(ctypes.pointer, flags), ctypes.pointer(reached)
+        )
+        assert step == 0, LOGGED
+        assert fmu.fmi3GetFloat64(c, outputs, 4, y, 4) == 0
+        flown.append(tuple(y))
+    fmu.fmi3FreeInstance(c)
+    return flown
+
+
+FLY_FMU = {2: fly_fmi2, 3: fly_fmi3}
+
+
 @unittest.skipUnless(all(FMUS.values()), "GUIDEW_FMU2 and GUIDEW_FMU3 name the built FMUs")
 class FmuStartValues(unittest.TestCase):
     def test_every_element_has_the_name_and_type_the_fmi2_fmu_declares(self):
@@ -328,6 +454,20 @@ class FmuStartValues(unittest.TestCase):
             self.assertEqual(len(value), size)
             changed = [i for i, (v, s) in enumerate(zip(value, start)) if v != s]
             self.assertEqual(changed, [47] if name == "thr_table" else [1])
+
+    @unittest.skipUnless(GUIDE_RUN, "GUIDE_RUN names the guide-run the build made")
+    def test_both_fmus_fly_the_f16_table_as_guide_run_does(self):
+        rows = flight_rows(200)
+        with tempfile.TemporaryDirectory() as folder:
+            path = write_bytes(folder, "flight.csv", flight_csv(rows))
+            done = guide_run("--params", F16_TRIM, path)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            expected = commands_of(done.stdout)
+            for version in (2, 3):
+                with self.subTest(fmi_version=version):
+                    starts = guidew.fmu_start_values(F16_TRIM, fmi_version=version)
+                    flown = FLY_FMU[version](folder, starts, rows)
+                    self.assertEqual([repr(f) for f in flown], [repr(e) for e in expected])
 
     def test_an_fmi_version_other_than_2_or_3_is_refused(self):
         for version in (1, "2", 2.0001, True):
