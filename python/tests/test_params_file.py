@@ -192,6 +192,42 @@ class SameAsGuideRun(unittest.TestCase):
                 self.assertEqual(done.returncode, 1)
                 self.assertEqual(done.stderr.decode("latin-1"), "guide-run: %s\n" % expected)
 
+    def test_random_files_are_judged_alike(self):
+        """Files strung together from the pieces the rules turn on, mostly
+        good ones: each is taken by both readers or refused by both with
+        one message."""
+        rng = random.Random(4)
+        # (the good pieces, the pieces some rule refuses or turns on)
+        names = (["roll_kp", "thr_table[", "thr_max_index[", "lat_max"], ["nz", "", "\t", "a\x00"])
+        inside = (["0", "1", "131"], ["132", "01", "-1", "", " 1", "1]"])
+        values = (
+            ["1", "-0", "+.5", "1.", "5e-324", "1e308", "inf", "-Infinity", "nan", "nan(x)", "7"],
+            [".", "1e", "1e-400", "2e308", "0x1", "nan(-)", "1_0", "+-1", "1 2", "4294967296"],
+        )
+        tails = (["", " # c", "#", "\r", " \t"], ["\r\r", " = 2", "\xc3\xa9", "\x0b"])
+
+        def piece(pieces):
+            return rng.choice(pieces[0] if rng.random() < 0.9 else pieces[1])
+
+        for trial in range(150):
+            lines = []
+            for _ in range(rng.randint(1, 4)):
+                name = piece(names)
+                if name.endswith("["):
+                    name += piece(inside) + ("]" if rng.random() < 0.95 else "")
+                equals = rng.choice([" = ", "=", "\t=  "]) if rng.random() < 0.95 else " "
+                lines.append(name + equals + piece(values) + piece(tails))
+            data = ("\n".join(lines) + rng.choice(["", "\n", "\r\n"])).encode("latin-1")
+            path = write_bytes(self.folder.name, "random.params", data)
+            with self.subTest(data=data):
+                try:
+                    guidew.read_params(path)
+                    message = ""
+                except guidew.ParamsFileError as e:
+                    message = "guide-run: %s\n" % e
+                done = guide_run("--params", path, self.one_step)
+                self.assertEqual(done.stderr.decode("latin-1"), message)
+
     def test_files_guide_run_takes_give_their_assignments(self):
         # (situation, file's bytes, assignments)
         rows = [
