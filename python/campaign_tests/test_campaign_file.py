@@ -602,7 +602,7 @@ class ParameterFileDispersions(unittest.TestCase):
             (
                 "a file with a line that is not NAME = VALUE",
                 'params_file = { choice = ["full.params", "broken.params"] }',
-                ["dispersions.params_file", "broken.params:2", "NAME = VALUE"],
+                ["dispersions.params_file", "broken.params:2", "expected NAME=VALUE"],
             ),
             (
                 "a file that does not exist",

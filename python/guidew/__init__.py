@@ -23,6 +23,10 @@ returned for numpy inputs) where buffers of doubles are.
     static = guidew.StaticModel()            # the library's module-level model
     static.initialize(); static.step(row19)  # Guide_OneStep + Guide_GetOutput
 
+    m.load_params("campaigns/f16_trim.params")   # a parameter file, as --params reads
+    guidew.read_params(path)                 # {"roll_kp": 2.5, "thr_table[17]": 0.5, ...}
+    guidew.fmu_start_values(path)            # {"thr_table[2,7]": 0.5, ...}: an FMU's start values
+
 Every value written is checked first: a field takes a number, thr_max_index
 a whole number from 0 to 4294967295; a step or update with a bad value
 raises naming the field and writes nothing.
@@ -62,6 +66,8 @@ from ._errors import GuideWError, LibraryNotFoundError
 from ._library import LIBRARY_ENV, Library, load
 from ._fleet import Fleet, OutputRows, max_threads, step_batch
 from ._model import Instance, StaticModel, default_params
+from ._params_file import ParamsFileError, read_params
+from ._fmu_start import fmu_start_values
 from ._records import (
     PARAM_FIELDS,
     FieldNameError,
@@ -87,6 +93,9 @@ __all__ = [
     "OutputRows",
     "StaticModel",
     "default_params",
+    "read_params",
+    "ParamsFileError",
+    "fmu_start_values",
     "max_threads",
     "step_batch",
     "INPUT_FIELDS",

@@ -25,12 +25,14 @@ from typing import (
 from ._fields import INPUT_FIELDS, OUTPUT_FIELDS
 from ._errors import GuideWError
 from ._library import Library, LibraryArg, library_of
-from ._lifetime import Lifetime
+from ._lifetime import FOR_PROCESS, Lifetime
 from ._model import Instance, fleet_member
+from ._params_file import ParamsSource, apply_params, assigned_bytes, assignments_of
 from ._records import (
     INPUT_COUNT,
     OUTPUT_COUNT,
     GuideWInputs,
+    GuideWParams,
     Outputs,
     Record,
     as_double,
@@ -396,6 +398,26 @@ class Fleet:
         initialize = self._lib.GuideW_instance_initialize
         for handle in self._handles:
             initialize(handle)
+
+    def load_params(self, source: ParamsSource) -> Dict[str, float]:
+        """Sets the parameters of a parameter file (or a mapping such as
+        read_params returns) in every aircraft of the fleet; all are checked
+        before any is written. Returns the assignments."""
+        self._check_open()
+        assignments = assignments_of(source)
+        # Written once into a scratch record, then copied byte range by
+        # byte range into each aircraft: a million aircraft take a million
+        # copies, not a Python object and a check per aircraft and name.
+        template = GuideWParams()
+        apply_params(Record(template, FOR_PROCESS, "param"), assignments)
+        ranges = assigned_bytes(assignments)
+        source_address = ctypes.addressof(template)
+        params_of = self._lib.GuideW_instance_params
+        for handle in self._handles:
+            address = params_of(handle)
+            for start, length in ranges:
+                ctypes.memmove(address + start, source_address + start, length)
+        return assignments
 
     def set_inputs(self, row: int, values: Union[Mapping[str, float], Sequence[float]]) -> None:
         """Row ``row`` of the fleet's input buffer: a mapping of fields by

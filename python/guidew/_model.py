@@ -4,10 +4,11 @@ from __future__ import annotations
 
 import collections.abc
 import ctypes
-from typing import Mapping, Optional, Sequence, Tuple, Union
+from typing import Dict, Mapping, Optional, Sequence, Tuple, Union
 
 from ._library import Library, LibraryArg, library_of
 from ._lifetime import FOR_PROCESS, Lifetime
+from ._params_file import ParamsSource, apply_params
 from ._records import (
     OUTPUT_COUNT,
     GuideWInputs,
@@ -56,6 +57,13 @@ class StaticModel:
         self.params = Record(lib.record(GuideWParams, "GuideW_P"), FOR_PROCESS, "param")
         self.states = Record(lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state")
         self._out = _Out()
+
+    def load_params(self, source: ParamsSource) -> Dict[str, float]:
+        """Sets the parameters a parameter file assigns (the format every
+        tool's --params reads, e.g. campaigns/f16_trim.params), or those of
+        a mapping such as read_params returns. All are checked before any
+        is written; returns the assignments."""
+        return apply_params(self.params, source)
 
     def initialize(self) -> None:
         """GuideW_initialize: clears inputs, outputs, states, error status."""
@@ -185,6 +193,13 @@ class Instance:
     def states(self) -> Record:
         """The states the law keeps from step to step."""
         return self._record_views()[2]
+
+    def load_params(self, source: ParamsSource) -> Dict[str, float]:
+        """Sets the parameters a parameter file assigns (the format every
+        tool's --params reads, e.g. campaigns/f16_trim.params), or those of
+        a mapping such as read_params returns. All are checked before any
+        is written; returns the assignments."""
+        return apply_params(self.params, source)
 
     def initialize(self) -> None:
         """Clears inputs, outputs, states and error status; keeps params."""

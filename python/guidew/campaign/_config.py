@@ -15,6 +15,7 @@ from typing import Dict, List, Mapping, NoReturn, Optional, Sequence, Tuple, Uni
 
 from .._errors import GuideWError
 from .._finder import PathLike
+from .._params_file import ParamsFileError, read_params
 from ._types import DispersionFields, Overrides, Plan, Value
 
 KINDS = ("uniform", "normal", "choice", "grid")
@@ -177,25 +178,12 @@ def _parameter_file(
         reader.fail(key, "must be a string")
     file_path = os.path.join(os.path.dirname(os.path.abspath(campaign_path)), name)
     try:
-        with open(file_path, encoding="utf-8") as f:
-            lines = f.read().splitlines()
+        assignments = read_params(file_path, origin=name)
     except OSError as exc:
         reader.fail(key, "cannot read %s: %s" % (file_path, exc.strerror))
-    except UnicodeDecodeError as exc:
-        reader.fail(key, "%s: not UTF-8 text (byte %d)" % (name, exc.start))
-    out: Dict[str, object] = {}
-    for number, line in enumerate(lines, 1):
-        text = line.split("#", 1)[0].strip()
-        if not text:
-            continue
-        param, sep, value = text.partition("=")
-        try:
-            out["params." + param.strip()] = float(value)
-        except ValueError:
-            sep = ""
-        if not sep or not param.strip():
-            reader.fail(key, "%s:%d: not NAME = VALUE" % (name, number))
-    return out
+    except ParamsFileError as exc:
+        reader.fail(key, str(exc))
+    return {"params." + param: value for param, value in assignments.items()}
 
 
 class _Reader:
