@@ -169,6 +169,25 @@ TEST(JsbsimAircraft, ABankedStartKeepsTheTrimmedFlight) {
     }
 }
 
+// The trim-throttle tables the other aircraft carry in their data are
+// still what the calibration gives for them: a change to their model, its
+// trim or the fill rules shows here. (The F-16's is checked above, with the
+// level flights its table must hold.)
+TEST(JsbsimAircraft, ShippedTrimTablesAreTheirCalibrations) {
+    law().initialize();
+    const GuideWParams defaults = *law().params;
+    for (const char* name : {"T38", "f15"}) {
+        SCOPED_TRACE(name);
+        const std::vector<double>& shipped = find_aircraft(name)->thr_table;
+        ASSERT_EQ(shipped.size(), 132u);
+        const ThrottleCalibration cal = calibrate_trim_throttle(aircraft_model(name), defaults);
+        for (size_t i = 0; i < shipped.size(); ++i) {
+            EXPECT_EQ(shipped[i], cal.params.thr_table[i])
+                << "thr_table[" << i << "] is stale: rerun --calibrate-throttle";
+        }
+    }
+}
+
 // A full-rate roll into a 3.5 g pull from level flight at 200 m/s, 3000 m,
 // held for a second. The F-16's flaperons take lift off as it rolls right:
 // unpaced, the load fell to -0.7 g before the tail had moved the angle of
