@@ -541,7 +541,8 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
 
 JsbsimModel::Controls JsbsimModel::controls() const {
     const Impl& m = *impl_;
-    return {m.get(m.elevator), m.get(m.aileron), m.throttles.empty() ? 0.0 : m.get(m.throttles[0])};
+    return {m.get(m.elevator), m.get(m.aileron), m.rudder ? m.get(m.rudder) : 0.0,
+            m.throttles.empty() ? 0.0 : m.get(m.throttles[0])};
 }
 
 void JsbsimModel::step_jsbsim_only(const Controls& c) {
@@ -549,6 +550,7 @@ void JsbsimModel::step_jsbsim_only(const Controls& c) {
     for (auto* t : m.throttles) t->setDoubleValue(c.throttle);
     m.elevator->setDoubleValue(c.elevator);
     m.aileron->setDoubleValue(c.aileron);
+    if (m.rudder) m.rudder->setDoubleValue(c.rudder);
     for (int i = 0; i < substeps_; ++i) m.fdm->Run();
 }
 

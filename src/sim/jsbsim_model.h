@@ -44,10 +44,11 @@ public:
     // JSBSim's own messages since the model was made.
     std::string log() const override;
 
-    // What our control mapping hands JSBSim each step: the normalised stick
-    // and aileron commands and the throttle (every engine's the same).
+    // What our control mapping hands JSBSim each step: the normalised stick,
+    // aileron and rudder commands (the rudder only where our inner loop
+    // flies the aircraft) and the throttle (every engine's the same).
     struct Controls {
-        double elevator = 0.0, aileron = 0.0, throttle = 0.0;
+        double elevator = 0.0, aileron = 0.0, rudder = 0.0, throttle = 0.0;
     };
     // The controls as the last step() or reset() left them.
     Controls controls() const;

@@ -59,10 +59,10 @@ std::uint64_t flight_digest(AircraftModel& aircraft, const Scenario& sc) {
     return h;
 }
 
-std::unique_ptr<JsbsimModel> load_f16() {
-    const ControlGains& g = *find_aircraft("f16");
+std::unique_ptr<JsbsimModel> load_jsbsim(const std::string& name) {
+    const ControlGains& g = *find_aircraft(name);
     const fs::path root = jsbsim_root_dir();
-    return std::make_unique<JsbsimModel>("f16", root.string(), (root / "aircraft").string(),
+    return std::make_unique<JsbsimModel>(name, root.string(), (root / "aircraft").string(),
                                          g.folder, g);
 }
 
@@ -77,7 +77,7 @@ TEST(JsbsimAircraft, TheSameFlightRepeatsToTheLastBit) {
     const std::uint64_t first = flight_digest(shared, sc);
     flight_digest(shared, builtin("upright_recovery"));  // another flight in between
     EXPECT_EQ(flight_digest(shared, sc), first) << "reset left state behind";
-    EXPECT_EQ(flight_digest(*load_f16(), sc), first) << "a fresh load flies differently";
+    EXPECT_EQ(flight_digest(*load_jsbsim("f16"), sc), first) << "a fresh load flies differently";
     std::uint64_t other_thread = 0;
     std::thread([&] { other_thread = flight_digest(aircraft_model("f16"), sc); }).join();
     EXPECT_EQ(other_thread, first);
@@ -431,30 +431,32 @@ TEST(JsbsimAircraft, ADivergedAircraftEndsTheFlightSayingWhy) {
 // or a replay steps differently (substeps, order).
 TEST(JsbsimAircraft, ReplayedControlsFlyTheSameFlightToTheLastBit) {
     struct Case {
+        const char* aircraft;
         const char* scenario;
         const char* situation;
     };
     const Case cases[] = {
-        {"split_manoeuvre", "rolls past the vertical, then pulls through"},
-        {"upright_recovery", "starts inverted (a rolled start), rolls upright"},
-        {"speed_hold", "full throttle from 160 to 240 m/s, level"},
+        {"f16", "split_manoeuvre", "rolls past the vertical, then pulls through"},
+        {"f16", "upright_recovery", "starts inverted (a rolled start), rolls upright"},
+        {"f16", "speed_hold", "full throttle from 160 to 240 m/s, level"},
+        {"f15", "typical", "our inner loop, its rudder coordinating the roll"},
     };
-    const std::unique_ptr<JsbsimModel> f16 = load_f16();
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.scenario) + ": " + c.situation);
-        Scenario sc = suited_builtin(builtin(c.scenario), "f16");
-        use_aircraft_trim_table(sc, "f16");
-        ControlsRecorder recorder(*f16);
+        SCOPED_TRACE(std::string(c.aircraft) + " " + c.scenario + ": " + c.situation);
+        const std::unique_ptr<JsbsimModel> aircraft = load_jsbsim(c.aircraft);
+        Scenario sc = suited_builtin(builtin(c.scenario), c.aircraft);
+        use_aircraft_trim_table(sc, c.aircraft);
+        ControlsRecorder recorder(*aircraft);
         long samples = 0;
         fly_scenario(law(), sc, recorder, [&](const FlightSample&) { ++samples; });
-        const Aircraft flown = f16->state();
-        const double flown_alpha = f16->alpha_deg();
+        const Aircraft flown = aircraft->state();
+        const double flown_alpha = aircraft->alpha_deg();
         ASSERT_EQ(static_cast<long>(recorder.record().size()), samples);
 
-        replay_controls(*f16, sc.initial, recorder.record());
-        EXPECT_EQ(std::memcmp(&f16->state(), &flown, sizeof flown), 0)
-            << "replay ends at altitude " << f16->state().position.y << " m, the flight at "
+        replay_controls(*aircraft, sc.initial, recorder.record());
+        EXPECT_EQ(std::memcmp(&aircraft->state(), &flown, sizeof flown), 0)
+            << "replay ends at altitude " << aircraft->state().position.y << " m, the flight at "
             << flown.position.y << " m";
-        EXPECT_EQ(f16->alpha_deg(), flown_alpha);
+        EXPECT_EQ(aircraft->alpha_deg(), flown_alpha);
     }
 }
