@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "angles.h"
 #include "envelope_watch.h"
 #include "guide_fields.h"
 #include "GuideW_constants.h"
@@ -28,8 +29,6 @@ double commanded_direction_error_deg(const GuideWInputs& u, const Aircraft& ac) 
     const double c = dot(cmd, unit(ac.velocity));
     return std::acos(std::clamp(c, -1.0, 1.0)) * kDegPerRad;
 }
-
-double wrap180(double a);
 
 // The orbit's radius and altitude target from the law's own formulas (the
 // aircraft's track stands for the law's yaw); left NaN outside mode 3.
@@ -58,12 +57,6 @@ double input_or_output(const GuideWInputs& u, const GuideWOutputs& y, const char
     const int i = field_index(kInputNames, kInputCount, name);
     return i >= 0 ? input_values(u)[i]
                   : output_values(y)[field_index(kOutputNames, kOutputCount, name)];
-}
-
-double wrap180(double a) {
-    while (a > kHalfTurn_deg) a -= kFullTurn_deg;
-    while (a < -kHalfTurn_deg) a += kFullTurn_deg;
-    return a;
 }
 
 // Follows the flight step by step and judges the scenario's checks without

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "law_constants.h"
+
 namespace {
 
-constexpr double kG0_mps2 = 9.80665;
 // The gains' dynamic-pressure scale stays within these: below a fifth of the
 // reference (a stall, a zoom climb's top) more gain only bangs the surface
 // from stop to stop; far above it the surface's own rate and the structure
@@ -73,7 +74,8 @@ SurfaceCommand SurfaceInnerLoop::step(const InnerLoopInput& in, double dt) {
     // pitch rate beyond that is the short-period swing of the angle of
     // attack, which the aircraft's own damping lets overshoot.
     const double v = std::max(in.speed_mps, kMinSpeed_mps);
-    const double q_steady = kG0_mps2 * (n_cmd - std::cos(in.theta_rad) * std::cos(in.phi_rad)) / v;
+    const double q_steady =
+        kStandardGravity_mps2 * (n_cmd - std::cos(in.theta_rad) * std::cos(in.phi_rad)) / v;
     const double n_err = n_cmd - in.n_g;
     // The elevator lifts the tail against its moment: a pull first drops the
     // load by the tail's download, by a g and more for a full swing at high

@@ -13,12 +13,12 @@
 #include "input_output/FGLog.h"
 #include "input_output/FGPropertyManager.h"
 #include "models/FGPropulsion.h"
+#include "angles.h"
 #include "law_constants.h"
 
 namespace {
 
 constexpr double kMetresPerFoot = 0.3048;
-constexpr double kG0_mps2 = 9.80665;
 constexpr double kKiloPascalPerPsf = 0.047880259;
 constexpr double kTerrainBelowSeaLevel_m = -1000.0;
 // An angle of attack beyond this is outside every aircraft's aerodynamic
@@ -116,12 +116,6 @@ std::string one_line(std::string text) {
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
     }
     return text;
-}
-
-double wrap180(double a) {
-    while (a > kHalfTurn_deg) a -= kFullTurn_deg;
-    while (a <= -kHalfTurn_deg) a += kFullTurn_deg;
-    return a;
 }
 
 }  // namespace
@@ -382,25 +376,20 @@ void JsbsimModel::sense(GuideWInputs& u) const {
 }
 
 // The flaperons' lift in g with the roll channel's surface at position
-// (its normalised deflection before the Mach schedule).
-double JsbsimModel::flaperon_lift_at(double position) const {
-    const Impl& m = *impl_;
-    const double scheduled = position * std::clamp(1.0 - kF16AileronMachSlope * m.get(m.mach),
-                                                   kF16AileronMachFloor, 1.0);
-    const double tef = m.get(m.tef);
+// (its normalised deflection before the Mach schedule), at the flight
+// condition read once per step.
+double JsbsimModel::FlaperonLift::at(double position) const {
+    const double scheduled = position * mach_schedule;
     const double mix =
         (std::clamp(-tef - scheduled, -1.0, 1.0) + std::clamp(tef - scheduled, -1.0, 1.0)) *
         kF16FlaperonMixRadPerUnit;
-    return kF16FlaperonLiftPerRad * mix * m.get(m.qbar) * m.get(m.wing_area) / m.get(m.weight);
+    return kF16FlaperonLiftPerRad * mix * qbar_psf * wing_area_sqft / weight_lbs;
 }
 
-// Once the surface has reached the roll channel's demand for this aileron.
-double JsbsimModel::flaperon_lift_g(double aileron) const {
-    return flaperon_lift_at(std::clamp(roll_demand_for(aileron), -1.0, 1.0));
-}
-
-double JsbsimModel::flaperon_lift_g_now() const {
-    return flaperon_lift_at(impl_->get(impl_->ail_pos));
+JsbsimModel::FlaperonLift JsbsimModel::flaperon_lift() const {
+    const Impl& m = *impl_;
+    return {std::clamp(1.0 - kF16AileronMachSlope * m.get(m.mach), kF16AileronMachFloor, 1.0),
+            m.get(m.tef), m.get(m.qbar), m.get(m.wing_area), m.get(m.weight)};
 }
 
 // The roll channel's surface demand for an aileron command: the command
@@ -419,15 +408,15 @@ double JsbsimModel::roll_demand_for(double aileron) const {
 // load is over), the surface demand moves at most fcs_flaperon_lift_rate
 // g/s of flaperon lift, a rate the tail can answer; a change that helps, and
 // every roll once the load is on, goes at once.
-double JsbsimModel::pace_roll_demand(double aileron, double n_err) {
+double JsbsimModel::pace_roll_demand(double aileron, double n_err, const FlaperonLift& lift) {
     const double wanted = roll_demand_for(aileron);
-    const double lift_per_demand = std::fabs(flaperon_lift_at(1.0) - flaperon_lift_at(0.0));
+    const double lift_per_demand = std::fabs(lift.at(1.0) - lift.at(0.0));
     if (gains_.fcs_flaperon_lift_rate_gps <= 0.0 || lift_per_demand <= 0.0) {
         roll_demand_ = wanted;
         return aileron;
     }
-    const double lift_change = flaperon_lift_at(std::clamp(wanted, -1.0, 1.0)) -
-                               flaperon_lift_at(std::clamp(roll_demand_, -1.0, 1.0));
+    const double lift_change =
+        lift.at(std::clamp(wanted, -1.0, 1.0)) - lift.at(std::clamp(roll_demand_, -1.0, 1.0));
     double demand = wanted;
     if (lift_change * n_err < 0.0) {
         const double most = gains_.fcs_flaperon_lift_rate_gps * kStep_s / lift_per_demand;
@@ -463,80 +452,102 @@ double JsbsimModel::elevator_lift_g() const {
     return m.elevator_lift ? m.get(m.elevator_lift) / m.get(m.weight) : 0.0;
 }
 
+// The F-16's roll stick: the roll-rate demand in the FCS's own scale. The
+// FCS's roll loop is proportional: where a steady turn needs aileron it
+// settles off the demand; an integral of ours takes the rest, so that the
+// law's bank loop settles on its command.
+double JsbsimModel::f16_roll_stick(double p_cmd) {
+    const Impl& m = *impl_;
+    const double p_err = p_cmd - m.get(m.p);
+    const double stop = 1.0 / gains_.fcs_roll_gain;
+    if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
+    const double steady = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
+    // The FCS adds kF16RollPidKp times its roll-rate error to the demand: a
+    // roll entry asks for up to four times the steady roll's surface, and
+    // the flaperons' lift swings the load by a g before the tail can answer.
+    // Of that lead fcs_roll_lead is let through; for the rest the aileron is
+    // given so that the FCS's surface demand is the steady roll's at once.
+    const double no_lead =
+        (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
+    return gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
+}
+
+// The F-16's pitch stick for n_cmd, n_err g short of it. In a steady pull
+// the pitch rate is g (n - cos theta cos phi) / V; the FCS's pitch channel is
+// neutral when its stick, pitch-rate and load terms cancel, so this stick
+// holds n_cmd once the FCS's slow integrator has settled. Within a
+// manoeuvre its angle-of-attack and pitch-rate feedback hand back part of
+// any stick: a share of this stick goes ahead, the load loop finds the rest.
+double JsbsimModel::f16_pitch_stick(double n_cmd, double n_err) {
+    Impl& m = *impl_;
+    const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
+    const double dn = n_cmd - std::cos(tht) * std::cos(phi);
+    const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
+    const double in = m.get(m.sched_in);
+    if (std::fabs(in) > kStickForRatio) m.sched_ratio = std::max(m.get(m.sched_out) / in, 0.11);
+    // The load error closes through the pitch rate too: n_kp g/V of pitch
+    // rate per g of error turns the angle of attack (and with it the load)
+    // towards the command in a fraction of a second.
+    const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
+    const double ff =
+        -gains_.fcs_ff_share * dn *
+        (gains_.fcs_pitch_rate_gain * kStandardGravity_mps2 / v - gains_.fcs_load_gain) /
+        m.sched_ratio;
+    // The flown load's rate damps the loop: a pull that is still building
+    // counts as already that much nearer the command.
+    const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
+    return ff - stick_per_q * (kStandardGravity_mps2 / v) *
+                    (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
+}
+
+// The F-16 through its own channels: the roll stick, paced where the
+// flaperons' lift would fight the load, then the pitch stick for the load
+// the flaperons leave to the wing.
+JsbsimModel::Sticks JsbsimModel::f16_sticks(double p_cmd, double n_cmd) {
+    const Impl& m = *impl_;
+    double n_err = n_cmd - ac_.load_g;
+    double aileron = f16_roll_stick(p_cmd);
+    if (m.flaperon_mix) {
+        const FlaperonLift lift = flaperon_lift();
+        aileron = pace_roll_demand(aileron, n_err, lift);
+        // The flaperons' lift follows the aileron at once; the angle of
+        // attack takes a fraction of a second. The load loop flies the rest
+        // of the load: the command less the flaperons' lift once the aileron
+        // has reached its demand, against the flown load less their lift now.
+        n_err -=
+            lift.at(std::clamp(roll_demand_for(aileron), -1.0, 1.0)) - lift.at(m.get(m.ail_pos));
+    }
+    const double stick = f16_pitch_stick(n_cmd, n_err);
+    // The integral stops growing further into a stop the stick is against
+    // (a pull is a negative stick; the FCS passes a push up to its
+    // negative-g limit only).
+    const bool winds_up =
+        (stick <= -1.0 && n_err > 0.0) || (stick >= kF16StickPushLimit && n_err < 0.0);
+    if (!winds_up) n_integral_ += n_err * kStep_s;
+    last_load_g_ = ac_.load_g;
+    return {stick, aileron};
+}
+
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
                                     -gains_.max_roll_rate_dps, gains_.max_roll_rate_dps) *
                          kRadPerDeg;
     const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
-    double n_err = n_cmd - ac_.load_g;
     const double thr =
         std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
     for (auto* t : m.throttles) t->setDoubleValue(thr);
 
-    double stick, aileron;
+    Sticks sticks;
     if (gains_.fcs) {
-        // The FCS's roll loop is proportional: where a steady turn needs
-        // aileron it settles off the demand; an integral of ours takes the
-        // rest, so that the law's bank loop settles on its command.
-        const double p_err = p_cmd - m.get(m.p);
-        const double stop = 1.0 / gains_.fcs_roll_gain;
-        if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
-        const double steady = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
-        // The FCS adds kF16RollPidKp times its roll-rate error to the
-        // demand: a roll entry asks for up to four times the steady roll's
-        // surface, and the flaperons' lift (below) swings the load by a g
-        // before the tail can answer. Of that lead fcs_roll_lead is let
-        // through; for the rest the aileron is given so that the FCS's
-        // surface demand is the steady roll's at once.
-        const double no_lead =
-            (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
-        aileron = gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
-        if (m.flaperon_mix) aileron = pace_roll_demand(aileron, n_err);
-        // The flaperons' lift follows the aileron at once; the angle of
-        // attack takes a fraction of a second. The load loop flies the rest
-        // of the load: the command less the flaperons' lift once the aileron
-        // has reached its demand, against the flown load less their lift now.
-        if (m.flaperon_mix) n_err -= flaperon_lift_g(aileron) - flaperon_lift_g_now();
-        // In a steady pull the pitch rate is g (n - cos theta cos phi) / V;
-        // the FCS's pitch channel is neutral when its stick, pitch-rate and
-        // load terms cancel, so this stick holds n_cmd once the FCS's slow
-        // integrator has settled. Within a manoeuvre its angle-of-attack and
-        // pitch-rate feedback hand back part of any stick: a share of this
-        // stick goes ahead, the load loop finds the rest.
-        const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
-        const double dn = n_cmd - std::cos(tht) * std::cos(phi);
-        const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
-        const double in = m.get(m.sched_in);
-        if (std::fabs(in) > kStickForRatio) m.sched_ratio = std::max(m.get(m.sched_out) / in, 0.11);
-        // The load error closes through the pitch rate too: n_kp g/V of
-        // pitch rate per g of error turns the angle of attack (and with it
-        // the load) towards the command in a fraction of a second.
-        const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
-        const double ff = -gains_.fcs_ff_share * dn *
-                          (gains_.fcs_pitch_rate_gain * kG0_mps2 / v - gains_.fcs_load_gain) /
-                          m.sched_ratio;
-        // The flown load's rate damps the loop: a pull that is still
-        // building counts as already that much nearer the command.
-        const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
-        stick = ff - stick_per_q * (kG0_mps2 / v) *
-                         (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
+        sticks = f16_sticks(p_cmd, n_cmd);
     } else {
         const SurfaceCommand surfaces = inner_.step(inner_loop_input(n_cmd, p_cmd), kStep_s);
-        stick = surfaces.elevator;
-        aileron = surfaces.aileron;
+        sticks = {surfaces.elevator, surfaces.aileron};
         if (m.rudder) m.rudder->setDoubleValue(surfaces.rudder);
     }
-    // The integral stops growing further into a stop the stick is against
-    // (a pull is a negative stick; the F-16's FCS passes a push up to its
-    // negative-g limit only).
-    const double clamped = std::clamp(stick, -1.0, 1.0);
-    const double push_stop = gains_.fcs ? kF16StickPushLimit : 1.0;
-    const bool winds_up = (stick <= -1.0 && n_err > 0.0) || (stick >= push_stop && n_err < 0.0);
-    if (!winds_up) n_integral_ += n_err * kStep_s;
-    m.elevator->setDoubleValue(clamped);
-    last_load_g_ = ac_.load_g;
-    m.aileron->setDoubleValue(std::clamp(aileron, -1.0, 1.0));
+    m.elevator->setDoubleValue(std::clamp(sticks.pitch, -1.0, 1.0));
+    m.aileron->setDoubleValue(std::clamp(sticks.roll, -1.0, 1.0));
 }
 
 JsbsimModel::Controls JsbsimModel::controls() const {

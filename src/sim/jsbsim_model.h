@@ -71,11 +71,20 @@ private:
     struct Impl;
     void read_state();
     void roll_about_velocity(const InitialFlight& init);
-    double flaperon_lift_at(double position) const;
-    double flaperon_lift_g(double aileron) const;
-    double flaperon_lift_g_now() const;
+    // The F-16's flaperon lift at one flight condition (see at()).
+    struct FlaperonLift {
+        double mach_schedule, tef, qbar_psf, wing_area_sqft, weight_lbs;
+        double at(double position) const;
+    };
+    struct Sticks {
+        double pitch = 0.0, roll = 0.0;  // normalised; the clamp is apply_controls'
+    };
+    FlaperonLift flaperon_lift() const;
     double roll_demand_for(double aileron) const;
-    double pace_roll_demand(double aileron, double n_err);
+    double pace_roll_demand(double aileron, double n_err, const FlaperonLift& lift);
+    double f16_roll_stick(double p_cmd);
+    double f16_pitch_stick(double n_cmd, double n_err);
+    Sticks f16_sticks(double p_cmd, double n_cmd);
     void apply_controls(const GuideWOutputs& cmd);
     InnerLoopInput inner_loop_input(double n_cmd, double p_cmd_rps) const;
     double elevator_lift_g() const;
@@ -86,9 +95,9 @@ private:
     Aircraft ac_;
     double alpha_deg_ = 0.0;
     double trim_throttle_ = 0.0;
-    double n_integral_ = 0.0;   // the load-factor loop's integral, g*s
-    double last_load_g_ = 1.0;  // flown at the step before
-    double p_integral_ = 0.0;   // the roll-rate loop's integral, rad
+    double n_integral_ = 0.0;   // F-16: the load-factor loop's integral, g*s
+    double last_load_g_ = 1.0;  // F-16: flown at the step before
+    double p_integral_ = 0.0;   // F-16: the roll-rate loop's integral, rad
     double roll_demand_ = 0.0;  // the F-16 roll surface demand given last
     SurfaceInnerLoop inner_;    // not fcs: our loop on the surfaces
     std::string fault_;

@@ -93,7 +93,7 @@ private:
         if (!std::isfinite(flown) || !std::isfinite(n_cmd_)) return;
         const double e = flown - n_cmd_;
         sum_n2_ += e * e;
-        ideal_g_ += (1.0 - std::exp(-kStep_s / kIdealLoadLag_s)) * (n_cmd_ - ideal_g_);
+        ideal_g_ += ideal_share_per_step_ * (n_cmd_ - ideal_g_);
         sum_floor_n2_ += (ideal_g_ - n_cmd_) * (ideal_g_ - n_cmd_);
         t_.peak_flown_g = std::max(t_.peak_flown_g, flown);
         t_.peak_commanded_g = std::max(t_.peak_commanded_g, n_cmd_);
@@ -113,6 +113,8 @@ private:
     Tracking t_;
     double sum_n2_ = 0.0, sum_settled_n2_ = 0.0, sum_floor_n2_ = 0.0, sum_p2_ = 0.0;
     double ideal_g_ = 1.0;  // the ideal airframe's load
+    // The share of its error the ideal airframe closes in one step.
+    const double ideal_share_per_step_ = 1.0 - std::exp(-kStep_s / kIdealLoadLag_s);
     bool has_command_ = false;
     double n_cmd_ = 0.0, p_cmd_ = 0.0;
     long rising_steps_ = 0;
