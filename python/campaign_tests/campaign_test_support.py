@@ -1,6 +1,38 @@
-"""What the campaign tests share: reading a result file, and stopping a
-campaign from its on_task_done hook after a number of tasks, as an
-interrupted driver stops."""
+"""What the campaign tests share: a campaign run without progress, pictures
+or report unless asked, a scratch folder per test class, reading a result
+file, and stopping a campaign from its on_task_done hook after a number of
+tasks, as an interrupted driver stops."""
+
+import os
+import tempfile
+import unittest
+
+import guidew.campaign as gc
+
+
+def quiet_run(path, out, workers=1, **options):
+    """gc.run without progress, and without pictures or report unless the
+    options ask for them."""
+    options.setdefault("pictures", False)
+    options.setdefault("report", False)
+    return gc.run(path, workers=workers, out=out, progress=False, **options)
+
+
+class ScratchFolderCase(unittest.TestCase):
+    """A test class with one scratch folder for all its tests; a subclass's
+    setUpClass calls this one's first."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.TemporaryDirectory()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.folder.cleanup()
+
+    @classmethod
+    def out(cls, name):
+        return os.path.join(cls.folder.name, name)
 
 
 def read(path):

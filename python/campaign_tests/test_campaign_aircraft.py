@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 import guidew.campaign as gc
-from campaign_test_support import read
+from campaign_test_support import quiet_run, read
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TRIM = os.path.join(HERE, "..", "..", "campaigns", "f16_trim.params")
@@ -57,7 +57,7 @@ class AircraftCampaigns(unittest.TestCase):
 
     def run_with(self, path, workers):
         out = os.path.join(self.folder.name, "%s.w%d" % (os.path.basename(path), workers))
-        gc.run(path, workers=workers, out=out, progress=False, pictures=False, report=False)
+        quiet_run(path, out, workers=workers)
         return read(os.path.join(out, "flights.csv"))
 
     def test_aircraft_campaigns_are_the_same_on_one_and_two_workers(self):

@@ -8,12 +8,11 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 import guidew.campaign as gc
-from campaign_test_support import Stop, read, stop_after
+from campaign_test_support import ScratchFolderCase, Stop, quiet_run, read, stop_after
 
 CAMPAIGN = """\
 [campaign]
@@ -79,29 +78,17 @@ def free_port():
         return s.getsockname()[1]
 
 
-class DaskCampaigns(unittest.TestCase):
+class DaskCampaigns(ScratchFolderCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
+        super().setUpClass()
         cls.file = os.path.join(cls.folder.name, "small.toml")
         with open(cls.file, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN)
-        cls.one = gc.run(
-            cls.file, workers=1, out=cls.out("one"), progress=False, pictures=False, report=False
-        )
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
-
-    @classmethod
-    def out(cls, name):
-        return os.path.join(cls.folder.name, name)
+        cls.one = quiet_run(cls.file, cls.out("one"))
 
     def test_two_workers_fly_what_one_flies(self):
-        two = gc.run(
-            self.file, workers=2, out=self.out("two"), progress=False, pictures=False, report=False
-        )
+        two = quiet_run(self.file, self.out("two"), workers=2)
         self.assertEqual(read(two.files["table"]), read(self.one.files["table"]))
         self.assertEqual([r["index"] for r in two.table], list(range(48)))
 
@@ -109,13 +96,8 @@ class DaskCampaigns(unittest.TestCase):
         from distributed import LocalCluster
 
         with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster:
-            there = gc.run(
-                self.file,
-                scheduler=cluster.scheduler_address,
-                out=self.out("there"),
-                progress=False,
-                pictures=False,
-                report=False,
+            there = quiet_run(
+                self.file, self.out("there"), workers=None, scheduler=cluster.scheduler_address
             )
         self.assertEqual(read(there.files["table"]), read(self.one.files["table"]))
 
@@ -129,15 +111,7 @@ class DaskCampaigns(unittest.TestCase):
                 os.kill(pid, signal.SIGKILL)
                 killed.append(pid)
 
-        result = gc.run(
-            self.file,
-            workers=2,
-            out=self.out("killed"),
-            progress=False,
-            pictures=False,
-            report=False,
-            on_task_done=kill_a_worker,
-        )
+        result = quiet_run(self.file, self.out("killed"), workers=2, on_task_done=kill_a_worker)
         self.assertEqual(len(killed), 1)
         self.assertEqual(read(result.files["table"]), read(self.one.files["table"]))
 
@@ -145,23 +119,14 @@ class DaskCampaigns(unittest.TestCase):
         out = self.out("resumed")
         finished = []
         with self.assertRaises(Stop):
-            gc.run(
-                self.file, workers=1, out=out, progress=False, on_task_done=stop_after(3, finished)
-            )
+            quiet_run(self.file, out, on_task_done=stop_after(3, finished))
         tasks = os.path.join(out, "tasks")
         kept = {name: os.stat(os.path.join(tasks, name)).st_mtime_ns for name in os.listdir(tasks)}
         self.assertEqual(len(kept), 3)
 
         flown_again = []
-        result = gc.run(
-            self.file,
-            workers=1,
-            out=out,
-            resume=True,
-            progress=False,
-            pictures=False,
-            report=False,
-            on_task_done=lambda task, cluster: flown_again.append(task),
+        result = quiet_run(
+            self.file, out, resume=True, on_task_done=lambda task, cluster: flown_again.append(task)
         )
         self.assertEqual(read(result.files["table"]), read(self.one.files["table"]))
         self.assertEqual(sorted(flown_again + finished), list(range(8)))
@@ -173,7 +138,7 @@ class DaskCampaigns(unittest.TestCase):
         with open(changed, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN.replace("seed = 11", "seed = 12"))
         with self.assertRaisesRegex(gc.CampaignError, "another campaign"):
-            gc.run(changed, workers=1, out=out, resume=True, progress=False)
+            quiet_run(changed, out, resume=True)
 
     def test_a_few_tasks_in_flight_at_a_time(self):
         # 48 tasks of one flight on one worker: the driver keeps only a few
@@ -186,15 +151,7 @@ class DaskCampaigns(unittest.TestCase):
         one_per_task = os.path.join(self.folder.name, "one_per_task.toml")
         with open(one_per_task, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN.replace("flights_per_task = 6", "flights_per_task = 1"))
-        result = gc.run(
-            one_per_task,
-            workers=1,
-            out=self.out("window"),
-            progress=False,
-            pictures=False,
-            report=False,
-            on_task_done=count,
-        )
+        result = quiet_run(one_per_task, self.out("window"), on_task_done=count)
         self.assertEqual(len(in_flight), 48)
         self.assertLessEqual(max(in_flight), 1 + 3)
         self.assertEqual(
@@ -219,9 +176,7 @@ class DaskCampaigns(unittest.TestCase):
             raise Stop()
 
         with self.assertRaises(Stop):
-            gc.run(
-                big_grid, workers=1, out=self.out("big_grid"), progress=False, on_task_done=measure
-            )
+            quiet_run(big_grid, self.out("big_grid"), on_task_done=measure)
         flight_tasks = {k: n for k, n in sizes[0].items() if not k.endswith("-plan")}
         self.assertTrue(flight_tasks)
         self.assertLess(max(flight_tasks.values()), 4000, "bytes of the largest task")
@@ -234,15 +189,7 @@ class DaskCampaigns(unittest.TestCase):
                 pids = {os.getpid()} | set(cluster.client.run(os.getpid).values())
                 seen.extend(listening_sockets(pids))
 
-        gc.run(
-            self.file,
-            workers=2,
-            out=self.out("listen"),
-            progress=False,
-            pictures=False,
-            report=False,
-            on_task_done=listening,
-        )
+        quiet_run(self.file, self.out("listen"), workers=2, on_task_done=listening)
         # The scheduler, each worker, and their HTTP servers.
         self.assertGreaterEqual(len(seen), 4, seen)
         for address, port in seen:

@@ -9,12 +9,11 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 import guidew.campaign as gc
-from campaign_test_support import Stop, read, stop_after
+from campaign_test_support import ScratchFolderCase, Stop, quiet_run, read, stop_after
 
 CAMPAIGN = """\
 [campaign]
@@ -41,37 +40,20 @@ def state(out):
     return json.loads(read(path)) if os.path.exists(path) else None
 
 
-class ResultsFolder(unittest.TestCase):
+class ResultsFolder(ScratchFolderCase):
     @classmethod
     def setUpClass(cls):
-        cls.folder = tempfile.TemporaryDirectory()
+        super().setUpClass()
         cls.files, cls.tables = {}, {}
         for label, values in (("A", A), ("B", B)):
             cls.files[label] = os.path.join(cls.folder.name, label + ".toml")
             with open(cls.files[label], "w", encoding="utf-8") as f:
                 f.write(CAMPAIGN.format(**values))
-            done = gc.run(
-                cls.files[label],
-                workers=1,
-                out=cls.out("reference_" + label),
-                progress=False,
-                pictures=False,
-                report=False,
-            )
+            done = quiet_run(cls.files[label], cls.out("reference_" + label))
             cls.tables[label] = read(done.files["table"])
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.folder.cleanup()
-
-    @classmethod
-    def out(cls, name):
-        return os.path.join(cls.folder.name, name)
-
     def run_campaign(self, label, out, **options):
-        options.setdefault("pictures", False)
-        options.setdefault("report", False)
-        return gc.run(self.files[label], workers=1, out=out, progress=False, **options)
+        return quiet_run(self.files[label], out, **options)
 
     def test_a_folder_that_is_not_a_campaigns_is_refused_untouched(self):
         # (situation, files in the folder before the run)
