@@ -299,19 +299,23 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
     )
     for ax, metric in zip(axes, table.metrics):
         for z, (name, colour) in enumerate(colours.items()):
+            flights = groups.get(name, [])
             pts = [
                 (scatter_x(table, variable, s), s.metrics[metric])
-                for s in groups.get(name, [])
+                for s in flights
                 if variable in s.values and metric in s.metrics and math.isfinite(s.metrics[metric])
             ]
-            if pts:
+            # The first panel carries the legend for all of them: it names
+            # every outcome drawn anywhere, even one its own metric cannot
+            # show (a flight that never converged has no converge_s).
+            if pts or (flights and ax is axes[0]):
                 ax.scatter(
                     [p[0] for p in pts],
                     [p[1] for p in pts],
                     s=7,
                     c=colour,
                     marker="o",
-                    label=_legend(name, len(pts), table),
+                    label=_legend(name, len(flights), table),
                     linewidths=0.0,
                     alpha=0.6,
                     zorder=z,
@@ -356,11 +360,12 @@ def sample_words(table: Table) -> str:
     )
 
 
-def _legend(name: str, shown: int, table: Table) -> str:
-    """An outcome's legend entry: how many are drawn, of how many passed."""
+def _legend(name: str, sampled: int, table: Table) -> str:
+    """An outcome's legend entry: how many of its flights the plots show, of
+    how many passed."""
     if name == "passed":
-        return "passed (%d of %d drawn)" % (shown, table.total.passed)
-    return "%s (%d drawn)" % ("failed " + name if name in table.checks else name, shown)
+        return "passed (%d of %d drawn)" % (sampled, table.total.passed)
+    return "%s (%d drawn)" % ("failed " + name if name in table.checks else name, sampled)
 
 
 def pass_rate_by_value(table: Table, out_dir: str) -> str:
