@@ -1,9 +1,11 @@
 #include "control_gains.h"
 
 #include <nlohmann/json.hpp>
+#include <initializer_list>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "aircraft_controls_json.h"  // kAircraftControlsJson: the data file's text
 
@@ -52,19 +54,54 @@ private:
     std::set<std::string> used_;
 };
 
+// The data file's numbers by key, each read into its field; a key the file
+// does not give keeps the field's default.
+template <class Record>
+using Numbers = std::initializer_list<std::pair<const char*, double Record::*>>;
+
+const Numbers<InnerLoopGains> kInnerLoopNumbers = {
+    {"qbar_ref_kpa", &InnerLoopGains::qbar_ref_kpa},
+    {"elevator_per_g", &InnerLoopGains::elevator_per_g},
+    {"n_kp", &InnerLoopGains::n_kp},
+    {"n_ki", &InnerLoopGains::n_ki},
+    {"q_kd", &InnerLoopGains::q_kd},
+    {"n_slew_gps", &InnerLoopGains::n_slew_gps},
+    {"p_kp", &InnerLoopGains::p_kp},
+    {"p_ki", &InnerLoopGains::p_ki},
+    {"r_kb", &InnerLoopGains::r_kb},
+};
+
+const Numbers<AircraftLimits> kLimitNumbers = {
+    {"max_load_g", &AircraftLimits::max_load_g},
+    {"min_load_g", &AircraftLimits::min_load_g},
+    {"max_alpha_deg", &AircraftLimits::max_alpha_deg},
+    {"max_roll_rate_dps", &AircraftLimits::max_roll_rate_dps},
+};
+
+const Numbers<ControlGains> kAircraftNumbers = {
+    {"rate_hz", &ControlGains::rate_hz},
+    {"fcs_roll_gain", &ControlGains::fcs_roll_gain},
+    {"fcs_pitch_rate_gain", &ControlGains::fcs_pitch_rate_gain},
+    {"fcs_load_gain", &ControlGains::fcs_load_gain},
+    {"fcs_ff_share", &ControlGains::fcs_ff_share},
+    {"fcs_roll_lead", &ControlGains::fcs_roll_lead},
+    {"fcs_flaperon_lift_rate_gps", &ControlGains::fcs_flaperon_lift_rate_gps},
+    {"n_kp", &ControlGains::n_kp},
+    {"n_ki", &ControlGains::n_ki},
+    {"n_kd", &ControlGains::n_kd},
+    {"p_ki", &ControlGains::p_ki},
+};
+
+template <class Record>
+void read_numbers(Entry& e, const Numbers<Record>& numbers, Record& r) {
+    for (const auto& [key, field] : numbers) r.*field = e.number(key, r.*field);
+}
+
 InnerLoopGains inner_loop_gains(const nlohmann::json& j, const std::string& aircraft) {
     Entry e(j, aircraft + ".inner_loop");
     InnerLoopGains g;
-    g.qbar_ref_kpa = e.number("qbar_ref_kpa", g.qbar_ref_kpa);
-    g.elevator_per_g = e.number("elevator_per_g", 0.0);
-    g.n_kp = e.number("n_kp", 0.0);
-    g.n_ki = e.number("n_ki", 0.0);
-    g.q_kd = e.number("q_kd", 0.0);
-    g.n_slew_gps = e.number("n_slew_gps", 0.0);
+    read_numbers(e, kInnerLoopNumbers, g);
     g.elevator_lift_property = e.text("elevator_lift_property", "");
-    g.p_kp = e.number("p_kp", 0.0);
-    g.p_ki = e.number("p_ki", 0.0);
-    g.r_kb = e.number("r_kb", 0.0);
     e.finish();
     return g;
 }
@@ -76,22 +113,9 @@ ControlGains aircraft_gains(const nlohmann::json& a) {
     e.required_text("name");
     g.folder = e.required_text("folder");
     g.description = e.text("description", "");
-    g.rate_hz = e.number("rate_hz", g.rate_hz);
     g.fcs = e.flag("fcs");
-    g.limits.max_load_g = e.number("max_load_g", g.limits.max_load_g);
-    g.limits.min_load_g = e.number("min_load_g", g.limits.min_load_g);
-    g.limits.max_alpha_deg = e.number("max_alpha_deg", g.limits.max_alpha_deg);
-    g.fcs_roll_gain = e.number("fcs_roll_gain", 0.0);
-    g.fcs_pitch_rate_gain = e.number("fcs_pitch_rate_gain", 0.0);
-    g.fcs_load_gain = e.number("fcs_load_gain", 0.0);
-    g.fcs_ff_share = e.number("fcs_ff_share", g.fcs_ff_share);
-    g.fcs_roll_lead = e.number("fcs_roll_lead", g.fcs_roll_lead);
-    g.fcs_flaperon_lift_rate_gps = e.number("fcs_flaperon_lift_rate_gps", 0.0);
-    g.n_kp = e.number("n_kp", 0.0);
-    g.n_ki = e.number("n_ki", 0.0);
-    g.n_kd = e.number("n_kd", 0.0);
-    g.p_ki = e.number("p_ki", 0.0);
-    g.max_roll_rate_dps = e.number("max_roll_rate_dps", g.max_roll_rate_dps);
+    read_numbers(e, kAircraftNumbers, g);
+    read_numbers(e, kLimitNumbers, g.limits);
     if (const nlohmann::json* j = e.find("scenario_changes")) g.scenario_changes = j->dump();
     if (const nlohmann::json* j = e.find("inner_loop")) g.inner = inner_loop_gains(*j, g.name);
     if (const nlohmann::json* j = e.find("thr_table")) g.thr_table = j->get<std::vector<double>>();

@@ -15,6 +15,7 @@
 #ifndef SIM_CONTROL_GAINS_H
 #define SIM_CONTROL_GAINS_H
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@ struct ControlGains {
     std::string description;
     double rate_hz = 200.0;  // JSBSim's own step rate; a whole multiple of the law's
     bool fcs = false;        // drive the aircraft's own command channels
-    AircraftLimits limits;
+    // Its envelope; the roll-rate demand it follows at most is 180 deg/s
+    // unless its data say otherwise.
+    AircraftLimits limits{INFINITY, -INFINITY, INFINITY, 180.0};
     // fcs: roll stick per roll rate (1/(rad/s)), the pitch channel's gains
     // on pitch rate (per rad/s) and load factor (per g).
     double fcs_roll_gain = 0.0, fcs_pitch_rate_gain = 0.0, fcs_load_gain = 0.0;
@@ -48,7 +51,6 @@ struct ControlGains {
     double n_kp = 0.0, n_ki = 0.0;
     double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
     double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
-    double max_roll_rate_dps = 180.0;
     // Built-in scenarios as this aircraft flies them: per scenario name, a
     // JSON merge patch (inputs the point mass was set up for, such as an
     // external throttle, and tolerances stated for this aircraft).

@@ -154,7 +154,6 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
       gains_(gains),
       impl_(std::make_unique<Impl>()),
       inner_(gains.inner, gains.limits) {
-    gains_.limits.max_roll_rate_dps = gains.max_roll_rate_dps;
     const double substeps = gains.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
     if (substeps_ < 1 || std::fabs(substeps - substeps_) > 1e-9) {
@@ -530,9 +529,10 @@ JsbsimModel::Sticks JsbsimModel::f16_sticks(double p_cmd, double n_cmd) {
 
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
-    const double p_cmd = std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0,
-                                    -gains_.max_roll_rate_dps, gains_.max_roll_rate_dps) *
-                         kRadPerDeg;
+    const double p_cmd =
+        std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0, -gains_.limits.max_roll_rate_dps,
+                   gains_.limits.max_roll_rate_dps) *
+        kRadPerDeg;
     const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
     const double thr =
         std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
