@@ -41,6 +41,19 @@ struct AircraftLimits {
     double max_roll_rate_dps = INFINITY;  // the roll-rate demand it follows at most
 };
 
+// What the aircraft's air-data system and surface position sensors read,
+// for the figures and pictures: NaN where a model has no such quantity (the
+// point mass has no angle of attack, sideslip or surfaces).
+struct AirData {
+    double alpha_deg = NAN;  // angle of attack
+    double beta_deg = NAN;   // sideslip, positive with the wind from the right
+    double mach = NAN;
+    double elevator_deg = NAN;  // surface positions, as the model signs them
+    double aileron_deg = NAN;
+    double rudder_deg = NAN;
+    double gear_down = NAN;  // 0 retracted, 1 down and locked
+};
+
 class AircraftModel {
 public:
     virtual ~AircraftModel() = default;
@@ -71,6 +84,9 @@ public:
 
     // Angle of attack now, degrees (0 for a model without one).
     virtual double alpha_deg() const { return 0.0; }
+
+    // The air data and surfaces now.
+    virtual AirData air_data() const { return {}; }
 
     // Empty while the model is sound; otherwise why it can no longer be
     // flown (it diverged or left its data), naming the aircraft.

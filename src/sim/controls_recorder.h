@@ -27,6 +27,7 @@ public:
     AircraftLimits limits() const override { return aircraft_.limits(); }
     double trim_throttle() const override { return aircraft_.trim_throttle(); }
     double alpha_deg() const override { return aircraft_.alpha_deg(); }
+    AirData air_data() const override { return aircraft_.air_data(); }
     std::string fault() const override { return aircraft_.fault(); }
     std::string log() const override { return aircraft_.log(); }
 

@@ -262,8 +262,9 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, Aircraft
         const GuideWModeBand band = GuideW_mode_band(u.mode);
         steers = steers && band != GUIDEW_BAND_ORBIT && band != GUIDEW_BAND_DIRECT;
 
-        FlightSample sample{t,   &u, &y, lib.states, &ac, commanded_direction_error_deg(u, ac),
-                            NAN, NAN};
+        FlightSample sample{t,          &u,  &y,
+                            lib.states, &ac, commanded_direction_error_deg(u, ac),
+                            NAN,        NAN, aircraft.air_data()};
         in_orbit(u, *lib.states, sample);
         checks.observe(sample);
         envelope.observe(t);

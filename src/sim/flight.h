@@ -27,6 +27,7 @@ struct FlightSample {
     // the altitude its profile asks for now; NaN in the other modes.
     double orbit_radius_m;
     double orbit_alt_target_m;
+    AirData air;  // the aircraft's air data and surfaces at that moment
 };
 
 struct FlightSummary {

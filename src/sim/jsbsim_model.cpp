@@ -128,11 +128,13 @@ struct JsbsimModel::Impl {
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
     Node qbar, weight;  // dynamic pressure (psf) and weight (lbs)
-    Node ail_pos = nullptr, mach, tef, wing_area, flaperon_mix = nullptr;
+    Node ail_pos = nullptr, mach, tef = nullptr, wing_area = nullptr, flaperon_mix = nullptr;
     Node elevator_lift = nullptr;  // inner loop: the tail's own lift
     Node rudder = nullptr, beta;   // inner loop: turn coordination
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
+    // Read for the figures only (air_data()); an aircraft may lack any.
+    Node beta_deg, elevator_deg, aileron_deg, rudder_deg, gear_pos;
     double sched_ratio = 1.0;
     long steps = 0;
 
@@ -212,6 +214,12 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     m.qbar = m.node("aero/qbar-psf", name);
     m.weight = m.node("inertia/weight-lbs", name);
     m.beta = m.node("aero/beta-rad", name);
+    m.beta_deg = m.node("aero/beta-deg", name, false);
+    m.elevator_deg = m.node("fcs/elevator-pos-deg", name, false);
+    m.aileron_deg = m.node("fcs/left-aileron-pos-deg", name, false);
+    m.rudder_deg = m.node("fcs/rudder-pos-deg", name, false);
+    m.gear_pos = m.node("gear/gear-pos-norm", name, false);
+    m.mach = m.node("velocities/mach", name);
     if (!gains_.fcs) m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
     // An aircraft folder flies with the generic gains, whose elevator-lift
     // property its aerodynamics may name otherwise or not at all: then the
@@ -228,7 +236,6 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         if (m.flaperon_mix) {
             m.ail_pos = m.node("fcs/left-aileron-pos-norm", name);
             m.tef = m.node("fcs/tef-control", name);
-            m.mach = m.node("velocities/mach", name);
             m.wing_area = m.node("metrics/Sw-sqft", name);
         }
     }
@@ -237,6 +244,13 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
 JsbsimModel::~JsbsimModel() = default;
 
 std::string JsbsimModel::log() const { return impl_->log; }
+
+AirData JsbsimModel::air_data() const {
+    const Impl& m = *impl_;
+    auto read = [&m](Impl::Node n) { return n ? m.get(n) : NAN; };
+    return {alpha_deg_,          read(m.beta_deg),   m.get(m.mach),   read(m.elevator_deg),
+            read(m.aileron_deg), read(m.rudder_deg), read(m.gear_pos)};
+}
 
 void JsbsimModel::reset(const InitialFlight& init) {
     Impl& m = *impl_;

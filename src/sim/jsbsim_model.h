@@ -39,6 +39,7 @@ public:
     const Aircraft& state() const override { return ac_; }
     AircraftLimits limits() const override { return gains_.limits; }
     double alpha_deg() const override { return alpha_deg_; }
+    AirData air_data() const override;
     std::string fault() const override { return fault_; }
 
     // JSBSim's own messages since the model was made.
