@@ -64,10 +64,12 @@ bool flies_orbit(const Scenario& sc) {
     return false;
 }
 
-// The trajectory file, written whole or not at all.
+// The trajectory file, written whole or not at all. An aircraft with air
+// data (a six-degree-of-freedom model) adds its angle of attack, sideslip,
+// Mach, surfaces and gear; the point mass has none.
 class TrajectoryWriter {
 public:
-    TrajectoryWriter(const fs::path& path, bool orbit) : orbit_(orbit) {
+    TrajectoryWriter(const fs::path& path, bool orbit, bool air) : orbit_(orbit), air_(air) {
         out_.open(path.string());
         std::string& line = out_.buffer();
         line += "time";
@@ -76,6 +78,7 @@ public:
         for (const char* n : kStateNames) line.append(",").append(n);
         line += ",x_north,z_east,load_flown,thrust_frac,dir_err_deg";
         if (orbit_) line += ",orbit_radius_m,orbit_alt_target_m";
+        if (air_) line += ",alpha_deg,beta_deg,mach,elevator_deg,aileron_deg,rudder_deg,gear_down";
         line += '\n';
     }
 
@@ -98,6 +101,12 @@ public:
             const double orbit[] = {s.orbit_radius_m, s.orbit_alt_target_m};
             put_all(orbit, 2);
         }
+        if (air_) {
+            const AirData& a = s.air;
+            const double air[] = {a.alpha_deg,   a.beta_deg,   a.mach,     a.elevator_deg,
+                                  a.aileron_deg, a.rudder_deg, a.gear_down};
+            put_all(air, 7);
+        }
         line += '\n';
         out_.flush_row();
     }
@@ -106,7 +115,7 @@ public:
 
 private:
     OutputFile out_;
-    bool orbit_;
+    bool orbit_, air_;
 };
 
 // On a terminal, a long flight shows how far it has got (on standard
@@ -360,7 +369,8 @@ int simulate(const Options& opt) {
         const fs::path picture = dir / (sc.name + ".png");
         if (fs::remove(picture, ec); ec)
             fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
-        TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc));
+        TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc),
+                                std::isfinite(aircraft.air_data().mach));
         FlightSummary sum;
         TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
         try {
