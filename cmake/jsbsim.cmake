@@ -37,13 +37,16 @@ set(GUIDE_DEPS_CACHE_DIR "${guide_deps_default}" CACHE PATH
     "Machine-level folder where dependencies are built once and shared by every build tree")
 
 # A build of JSBSim can take minutes; two trees configuring at once wait for
-# each other instead of building the same folder twice.
-function(guide_jsbsim_locked_step lock_file)
+# each other instead of building the same folder twice. A macro, so that the
+# lock is held until the function that takes it returns (a function of its
+# own would release it at once, and a second tree would delete the first
+# one's build under it).
+macro(guide_jsbsim_locked_step lock_file)
   file(LOCK "${lock_file}" GUARD FUNCTION TIMEOUT 3600 RESULT_VARIABLE lock_status)
   if(NOT lock_status EQUAL 0)
     message(FATAL_ERROR "JSBSim: cannot lock ${lock_file}: ${lock_status}")
   endif()
-endfunction()
+endmacro()
 
 function(guide_jsbsim_source out_dir)
   set(beside "${PROJECT_SOURCE_DIR}/../shared/third_party/jsbsim")
