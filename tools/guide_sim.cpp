@@ -420,7 +420,8 @@ int simulate(const Options& opt) {
     if (opt.replay)
         run_script(opt, "replay_export.py", {}, written,
                    {"writing", "the replays", "run without --replay to skip them"});
-    std::printf("trajectories%s in %s/\n", opt.no_plot ? "" : " and pictures", opt.out_dir.c_str());
+    std::printf("trajectories%s%s in %s/\n", opt.no_plot ? "" : " and pictures",
+                opt.replay ? " and replays" : "", opt.out_dir.c_str());
     return all_passed ? kExitOk : kExitFailed;
 }
 
