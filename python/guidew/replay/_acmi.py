@@ -24,6 +24,9 @@ REFERENCE_TIME = "2000-01-01T12:00:00Z"
 # Tacview's colour names, one per aircraft in turn.
 COLOURS = ("Blue", "Red", "Green", "Orange", "Violet", "Cyan")
 FIRST_ID = 0x101
+# The names viewers know the simulator's JSBSim aircraft by, which pick
+# their 3-D models; any other aircraft keeps its own name.
+KNOWN_NAMES = {"f16": "F-16C", "f15": "F-15C", "T38": "T-38", "c172p": "C172"}
 
 
 def object_id(k: int) -> str:
@@ -55,7 +58,7 @@ def write_acmi(flight: Flight, out: TextIO, reference: Reference = Reference()) 
     per_lat, per_lon = reference.metres_per_degree()
     first: List[str] = []
     for k, a in enumerate(flight.aircraft):
-        name = a.model or "aircraft"
+        name = KNOWN_NAMES.get(a.model, a.model or "aircraft")
         first.append(
             ",Name=%s,CallSign=%s,Type=Air+FixedWing,Color=%s"
             % (_text(name), _text(a.label), COLOURS[k % len(COLOURS)])
