@@ -60,6 +60,20 @@ class Attitude(unittest.TestCase):
                     self.assertAlmostEqual((g - e + 180) % 360 - 180, 0.0, places=9)
 
 
+class Earth(unittest.TestCase):
+    def test_a_degree_is_as_long_as_geodesy_tables_give(self):
+        # Latitude: (km per degree of latitude, of longitude) on WGS-84.
+        published = {0: (110.574, 111.320), 15: (110.649, 107.551), 30: (110.852, 96.486),
+                     45: (111.132, 78.847), 60: (111.412, 55.800), 75: (111.618, 28.902)}  # fmt: skip
+        for latitude, lengths in published.items():
+            got = replay.Reference(latitude, 10.0).metres_per_degree()
+            for g, km in zip(got, lengths):
+                self.assertAlmostEqual(g, km * 1000, delta=1.5, msg="at %d deg" % latitude)
+        for bad in ("89,0", "0,181", "nan,0", "1", "a,b"):
+            with self.subTest(bad), self.assertRaises(ValueError):
+                replay.parse_reference(bad)
+
+
 def read_csv(path):
     with open(path, newline="") as f:
         return list(csv.DictReader(f))

@@ -49,11 +49,6 @@ class Reference:
         normal_m = WGS84_A_M / w
         return math.radians(meridian_m), math.radians(normal_m * math.cos(phi))
 
-    def offset_degrees(self, north_m: float, east_m: float) -> Tuple[float, float]:
-        """(longitude, latitude) offsets from the reference, in degrees."""
-        per_lat, per_lon = self.metres_per_degree()
-        return east_m / per_lon, north_m / per_lat
-
 
 def parse_reference(text: str) -> Reference:
     """'LAT,LON' in degrees (north and east positive) as a Reference;
