@@ -148,5 +148,6 @@ def write_html(flight: Flight, out: TextIO, three: Optional[str]) -> None:
     out.write("<style>%s</style>\n</head><body>\n" % STYLE)
     out.write('<div id="view"></div><div id="hud"></div>%s\n' % BAR)
     out.write('<script type="application/json" id="flight">%s</script>\n' % data)
-    out.write("<script>\n%s\n</script>\n<script>\n%s\n</script>\n" % (three, viewer))
+    for script in (three, viewer):  # "</script" in a string would end the element early
+        out.write("<script>\n%s\n</script>\n" % script.replace("</script", "<\\/script"))
     out.write("</body></html>\n")
