@@ -70,7 +70,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py DESTINATION ${CMAKE
 # lib/<multiarch>/) of the prefix it is installed in; only a library directory
 # it would not look in gets a relative link beside the package.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/guidew DESTINATION ${GUIDEW_PYTHON_INSTALL_DIR}
-        FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN __pycache__ EXCLUDE)
+        FILES_MATCHING PATTERN "*.py" PATTERN "*.js" PATTERN "py.typed" PATTERN __pycache__ EXCLUDE)
 # The same holds for the simulator library the campaigns fly through.
 if(NOT CMAKE_INSTALL_LIBDIR MATCHES "^lib(64)?(/${CMAKE_LIBRARY_ARCHITECTURE})?$")
   file(RELATIVE_PATH guidew_to_lib /p/${GUIDEW_PYTHON_INSTALL_DIR}/guidew /p/${CMAKE_INSTALL_LIBDIR})
@@ -110,3 +110,6 @@ set(CAMPAIGN_SIM_LIBRARY "")
 configure_file(${PROJECT_SOURCE_DIR}/tools/guide-campaign.in
                ${PROJECT_BINARY_DIR}/install/guide-campaign @ONLY)
 install(PROGRAMS ${PROJECT_BINARY_DIR}/install/guide-campaign DESTINATION ${CMAKE_INSTALL_BINDIR})
+configure_file(${PROJECT_SOURCE_DIR}/tools/replay_export.py.in
+               ${PROJECT_BINARY_DIR}/install/replay_export.py @ONLY)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/install/replay_export.py DESTINATION ${CMAKE_INSTALL_BINDIR})

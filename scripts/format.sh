@@ -26,7 +26,7 @@ fi
 
 generated='^python/guidew/(_fields|_version)\.py$'
 mapfile -t cxx < <(git ls-files -- '*.c' '*.cc' '*.cpp' '*.h' '*.hpp')
-mapfile -t py < <(git ls-files -- '*.py' 'tools/guide-campaign.in' | grep -Ev "$generated")
+mapfile -t py < <(git ls-files -- '*.py' 'tools/guide-campaign.in' 'tools/replay_export.py.in' | grep -Ev "$generated")
 black_args=(--config python/pyproject.toml)
 
 if ((check == 0)); then

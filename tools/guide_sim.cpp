@@ -50,6 +50,7 @@ struct Options {
     std::string calibrate_out;  // --calibrate-throttle FILE
     ParameterOptions params;
     bool no_plot = false, list = false, aircraft_log = false, tracking = false;
+    bool replay = false;  // write NAME.acmi and NAME.html (replay_export.py)
 };
 
 // Flights in mode 3 carry the orbit's expected radius and altitude.
@@ -256,13 +257,21 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
 // (--python naming something else) can be taken for it.
 constexpr int kScriptBadData = 65;
 
-// Runs the plotting script on the named trajectories: status 3 when Python
-// or its plotting package cannot be used, 1 when a trajectory is bad.
-void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
-    const std::string script = executable_dir() + "plot_trajectory.py";
-    std::vector<std::string> args = {opt.python, script, "--bad-data-exit",
+// What a script beside guide-sim makes, for its messages: "drawing" "the
+// pictures", and how to do without them.
+struct ScriptWork {
+    std::string verb, what, hint;
+};
+
+// Runs one of the Python scripts beside guide-sim on the named trajectories
+// of this run: status 3 when Python or what the script needs cannot be
+// used, 1 when a trajectory is bad.
+void run_script(const Options& opt, const std::string& name,
+                const std::vector<std::string>& options, const std::vector<std::string>& names,
+                const ScriptWork& work) {
+    std::vector<std::string> args = {opt.python, executable_dir() + name, "--bad-data-exit",
                                      std::to_string(kScriptBadData)};
-    if (!opt.compare_dir.empty()) args.insert(args.end(), {"--compare", opt.compare_dir});
+    args.insert(args.end(), options.begin(), options.end());
     args.push_back(opt.out_dir);
     args.insert(args.end(), names.begin(), names.end());
     std::vector<char*> argv;
@@ -271,18 +280,26 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
     pid_t pid;
     if (posix_spawn(&pid, opt.python.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
         fail(kExitEnvironment,
-             "cannot run " + opt.python + " for the pictures (use --no-plot to skip them)");
+             "cannot run " + opt.python + " for " + work.what + " (" + work.hint + ")");
     }
     int status = 0;
     waitpid(pid, &status, 0);
     // The script has named the file and what is wrong with it: a trajectory
     // (this run's or the one compared) that holds bad data is status 1.
     if (WIFEXITED(status) && WEXITSTATUS(status) == kScriptBadData) {
-        fail(kExitFailed, "a trajectory could not be drawn (see above)");
+        fail(kExitFailed, "a trajectory could not be read for " + work.what + " (see above)");
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fail(kExitEnvironment, "drawing the pictures failed (use --no-plot to skip them)");
+        fail(kExitEnvironment, work.verb + " " + work.what + " failed (" + work.hint + ")");
     }
+}
+
+// Runs the plotting script on the named trajectories.
+void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
+    std::vector<std::string> compare;
+    if (!opt.compare_dir.empty()) compare = {"--compare", opt.compare_dir};
+    run_script(opt, "plot_trajectory.py", compare, names,
+               {"drawing", "the pictures", "use --no-plot to skip them"});
 }
 
 // The aircraft named, loaded once; a name that is not an aircraft is a bad
@@ -366,9 +383,11 @@ int simulate(const Options& opt) {
         // The old picture belongs to the old flight: it goes before the new
         // flight is written, so a run without pictures, or whose drawing
         // fails, never leaves it beside the new verdict.
-        const fs::path picture = dir / (sc.name + ".png");
-        if (fs::remove(picture, ec); ec)
-            fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
+        for (const char* drawn : {".png", ".acmi", ".html"}) {  // the pictures and replays
+            const fs::path picture = dir / (sc.name + drawn);
+            if (fs::remove(picture, ec); ec)
+                fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
+        }
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc),
                                 std::isfinite(aircraft.air_data().mach));
         FlightSummary sum;
@@ -398,7 +417,11 @@ int simulate(const Options& opt) {
         all_passed = all_passed && sum.failed.empty();
     }
     if (!opt.no_plot) draw_pictures(opt, written);
-    std::printf("trajectories%s in %s/\n", opt.no_plot ? "" : " and pictures", opt.out_dir.c_str());
+    if (opt.replay)
+        run_script(opt, "replay_export.py", {}, written,
+                   {"writing", "the replays", "run without --replay to skip them"});
+    std::printf("trajectories%s%s in %s/\n", opt.no_plot ? "" : " and pictures",
+                opt.replay ? " and replays" : "", opt.out_dir.c_str());
     return all_passed ? kExitOk : kExitFailed;
 }
 
@@ -418,6 +441,8 @@ const char* const kFooter =
     "  OUT/NAME.summary.json  the checks' verdict\n"
     "  OUT/NAME.png           the pictures (not with --no-plot; an old one is\n"
     "                         removed when its flight is written again)\n"
+    "  OUT/NAME.acmi          with --replay: the flight for Tacview (ACMI 2.2)\n"
+    "  OUT/NAME.html          with --replay: the flight in 3-D in a browser\n"
     "Any run is reproduced byte for byte by\n"
     "  guide-run --states --params OUT/NAME.params -o replay.csv OUT/NAME.csv\n"
     "  cmp replay.csv OUT/NAME.csv\n"
@@ -447,6 +472,8 @@ int main(int argc, char** argv) {
                    "draw the same scenarios from an earlier run's OUT\nfolder over these (e.g. "
                    "another parameter set)")
         ->type_name("DIR");
+    app.add_flag("--replay", opt.replay,
+                 "also write each flight for Tacview (NAME.acmi)\nand as a 3-D replay (NAME.html)");
     app.add_flag("--list", opt.list, "list the built-in scenarios and exit");
     add_parameter_options(app, opt.params);
     add_library_option(app, opt.library);

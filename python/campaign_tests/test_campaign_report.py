@@ -97,6 +97,12 @@ class Report(unittest.TestCase):
             # Self-contained: no script or style fetched from anywhere.
             self.assertIsNone(re.search(r"<script[^>]+src=|<link[^>]+href=", page))
             self.assertIn("grid_pass_rate.png", " ".join(result.files["pictures"]))
+            # Each listed (worst) flight's replay, linked from the report.
+            worst = {i for ranked in result.summary["worst"].values() for i, _ in ranked}
+            self.assertEqual(set(result.files["replays"]), worst)
+            for replay in result.files["replays"].values():
+                self.assertTrue(os.path.isfile(replay[: -len(".html")] + ".acmi"))
+                self.assertIn('href="replays/%s"' % os.path.basename(replay), page)
             shipped = plotly.offline.get_plotlyjs()
             embedded = re.search(r"<script>(.*?)</script>", page, re.S).group(1)
             self.assertTrue(

@@ -167,6 +167,23 @@ struct ExtraFigures {
     ordered_json path = ordered_json::array();
 };
 
+// One sample of the path: where the aircraft is, the velocity's track, path
+// angle and bank (the law's yaw, pitch and roll), and the body's angle of
+// attack and sideslip off it (0 on the point mass, which flies along its
+// velocity): what a replay needs to draw the body's attitude.
+ordered_json path_sample(const FlightSample& s) {
+    const auto or_zero = [](double v) { return std::isfinite(v) ? v : 0.0; };
+    return {s.t_s,
+            s.aircraft->position.x,
+            s.aircraft->position.z,
+            s.aircraft->position.y,
+            s.inputs->yaw,
+            s.inputs->pitch,
+            s.inputs->roll,
+            or_zero(s.air.alpha_deg),
+            or_zero(s.air.beta_deg)};
+}
+
 std::string fly(const std::string& scenario, const char* overrides, double path_interval_s,
                 bool check_only = false) {
     std::string origin;
@@ -218,8 +235,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
             extra.min_altitude_m = std::min(extra.min_altitude_m, s.aircraft->position.y);
             extra.final_bank_deg = s.inputs->roll;
             if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
-                extra.path.push_back({s.t_s, s.aircraft->position.x, s.aircraft->position.z,
-                                      s.aircraft->position.y});
+                extra.path.push_back(path_sample(s));
             }
             ++step;
         });

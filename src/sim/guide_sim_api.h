@@ -45,7 +45,9 @@ extern "C" {
  *    "metrics": {"converge_s": s or null, "first_within_s": s or null, "peak_load_g",
  * "altitude_lost_m", "final_speed_err_mps", "min_altitude_m", "final_bank_deg"}, "checks":
  * [{"check": "max_load_g", "passed": true, "failure": ""}, ...], "passed": true when every check
- * holds, "path": [[t_s, north_m, east_m, altitude_m], ...]   (when sampled)} converge_s (the last
+ * holds, "path": [[t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg, alpha_deg,
+ * beta_deg], ...] (when sampled: the velocity's angles as the law sees them, the body's angle of
+ * attack and sideslip off it, 0 on the point mass)} converge_s (the last
  * entry into the 5 deg band around the command, staying to the end) is null when the flight ends
  * outside the band, first_within_s (the first entry) when it never came within; both in modes
  * above 2.5, where the law does not steer to the command. Numbers are written so that they read

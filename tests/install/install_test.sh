@@ -72,4 +72,10 @@ grep -q '"status": "complete"' "$tmp/campaign/campaign.json" || fail "the campai
 import guidew.campaign as gc
 assert gc.fly("typical", {"duration_s": 1})["name"] == "typical"
 ') || fail "guidew.campaign.fly of the installed package failed"
+step "installed guide-sim writes a flight's replays through the installed package"
+(cd "$tmp" && env -u GUIDEW_LIBRARY -u PYTHONPATH PYTHONDONTWRITEBYTECODE=1 \
+   "$prefix/bin/guide-sim" --no-plot --replay -o "$tmp/fly" typical >"$tmp/fly.log" 2>&1) ||
+  { cat "$tmp/fly.log"; fail "installed guide-sim --replay failed"; }
+grep -q "^FileVersion=2.2" "$tmp/fly/typical.acmi" || fail "no ACMI file written"
+grep -q "THREE.OrbitControls" "$tmp/fly/typical.html" || fail "the replay page lacks its viewer"
 echo "install_test: all passed"

@@ -179,5 +179,9 @@ TEST(SimLibrary, FlightsOnConcurrentThreadsAreIndependent) {
     ASSERT_EQ(path.size(), 41u);
     EXPECT_EQ(path.front()[0].get<double>(), 0.0);
     EXPECT_EQ(path.front()[3].get<double>(), 2500.0);
+    // Each sample carries the attitude: typical starts level on a northern
+    // track, wings level; the point mass has no angle of attack.
+    EXPECT_EQ(path.front().size(), 9u);
+    for (int k = 4; k < 9; ++k) EXPECT_EQ(path.front()[k].get<double>(), 0.0) << k;
     EXPECT_DOUBLE_EQ(path.back()[0].get<double>(), 40.0);
 }

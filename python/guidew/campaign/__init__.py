@@ -57,7 +57,7 @@ from dataclasses import dataclass
 from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
 from .._finder import PathLike
-from . import _config, _execute, _folder, _results, _worker
+from . import _config, _execute, _folder, _replays, _results, _worker
 from ._config import PARAMS_FILE, Campaign, CampaignError, Dispersion, SetupError
 from ._draws import draw
 from ._execute import Cluster, TaskDone
@@ -344,8 +344,19 @@ def _run_claimed(
     if report:
         with _needs("plotly", "python3-plotly"):
             from . import _report
+        listed = {
+            i: os.path.basename(flown[i][0])[: -len(".json")] for i in worst_indices if i in flown
+        }
+        files["replays"] = _replays.write_all(campaign, out_dir, listed)
         files["report"] = _report.write(
-            campaign, table, summary, flown, sample, out_dir, files.get("pictures", [])
+            campaign,
+            table,
+            summary,
+            flown,
+            sample,
+            out_dir,
+            files.get("pictures", []),
+            files["replays"],
         )
     # The summary last, then the folder marked complete: a folder holding a
     # summary.txt without the mark was stopped on its very last step.

@@ -35,6 +35,7 @@ _RESULT_FILES = ("summary.txt", "flights.csv", "report.html")
 _RESULT_PATTERNS = {
     "flights": re.compile(r"[A-Za-z0-9_\-]+_\d{6,}\.json(\.partial)?"),
     "pictures": re.compile(r"[A-Za-z0-9_\-.]+\.png(\.partial)?"),
+    "replays": re.compile(r"[A-Za-z0-9_\-]+_\d{6,}\.(acmi|html)(\.partial)?"),
 }
 _TASK_FILE = re.compile(r"task_(\d{6,})\.jsonl(\.partial|\.damaged)?")
 

@@ -108,7 +108,18 @@ def _table(header: Sequence[str], rows: Iterable[Sequence[object]]) -> str:
     return "\n".join(out)
 
 
-def _summary_html(campaign: Campaign, summary: Summary, flown: Flown) -> str:
+def _replay_links(page: Optional[str], out_dir: str) -> str:
+    """A listed flight's 3-D replay and its Tacview file, linked."""
+    if page is None:
+        return "&ndash;"
+    href = os.path.relpath(page, out_dir)
+    acmi = href[: -len(".html")] + ".acmi"
+    return '<a href="%s">3-D</a> <a href="%s">ACMI</a>' % (html.escape(href), html.escape(acmi))
+
+
+def _summary_html(
+    campaign: Campaign, summary: Summary, flown: Flown, out_dir: str, replays: Dict[int, str]
+) -> str:
     """The pass rates, the metrics' percentiles and the worst flights."""
     a = summary["all_checks"]
     checks = ", ".join(summary["checks"]) or "none"
@@ -172,14 +183,16 @@ def _summary_html(campaign: Campaign, summary: Summary, flown: Flown) -> str:
     )
     parts.append(
         "<h3>Worst flights</h3><p>Each has its scenario file in <code>flights/</code>: "
-        "<code>guide-sim flights/FILE.json</code> flies it again.</p>"
+        "<code>guide-sim flights/FILE.json</code> flies it again; its replay opens in a "
+        "browser (3-D) or in Tacview (ACMI).</p>"
     )
-    rows: List[Tuple[str, int, object, str]] = []
+    rows: List[Tuple[str, int, object, str, str]] = []
     for metric, ranked in summary["worst"].items():
         for index, value in ranked:
             name = os.path.basename(flown[index][0]) if index in flown else ""
-            rows.append((metric, index, "never" if value is None else value, name))
-    parts.append(_table(["metric", "flight", "value", "scenario file"], rows))
+            replay = _replay_links(replays.get(index), out_dir)
+            rows.append((metric, index, "never" if value is None else value, name, replay))
+    parts.append(_table(["metric", "flight", "value", "scenario file", "replay"], rows))
     return "\n".join(parts)
 
 
@@ -584,13 +597,15 @@ def write(
     sample: Iterable[int],
     out_dir: str,
     pictures: Sequence[str],
+    replays: Optional[Dict[int, str]] = None,
 ) -> str:
-    """Writes OUT/report.html (aside, then renamed); returns its path."""
+    """Writes OUT/report.html (aside, then renamed); returns its path.
+    replays: the 3-D replay page of listed flights by index, linked."""
     worst = {i for ranked in summary["worst"].values() for i, _ in ranked}
     body = [
         "<h1>Campaign %s</h1>" % html.escape(campaign.name),
         "<h2>Summary</h2>",
-        _summary_html(campaign, summary, flown),
+        _summary_html(campaign, summary, flown, out_dir, replays or {}),
     ]
     if table.variables:
         body += ["<h2>Pass rate per value</h2>", _pass_rates(table)]

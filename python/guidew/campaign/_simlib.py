@@ -105,7 +105,8 @@ def fly(
     """Flies one scenario; returns the simulator's result (a FlightResult):
     {"name", "scenario" (as flown), "metrics": {NAME: value or None},
     "checks": [{"check", "passed", "failure"}, ...], "passed", and "path":
-    [[t_s, north_m, east_m, altitude_m], ...] when path_interval_s > 0}.
+    [[t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg,
+    alpha_deg, beta_deg], ...] when path_interval_s > 0}.
 
     scenario is a built-in name or the JSON text of one scenario; overrides
     maps field paths ("initial.altitude_m", "params.roll_kp") to values.

@@ -66,7 +66,8 @@ class FlightResult(TypedDict):
     metrics: Dict[str, Metric]
     checks: List[CheckResult]
     passed: bool
-    # [t_s, north_m, east_m, altitude_m] samples, when a path was asked for.
+    # [t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg,
+    # alpha_deg, beta_deg] samples, when a path was asked for.
     path: NotRequired[List[List[float]]]
 
 
@@ -143,6 +144,8 @@ class ResultFiles(TypedDict):
     summary: str
     pictures: NotRequired[List[str]]
     report: NotRequired[str]
+    # The 3-D replay page of each listed (worst) flight, with the report.
+    replays: NotRequired[Dict[int, str]]
 
 
 # The flights whose scenario files were written: index -> (file, result).

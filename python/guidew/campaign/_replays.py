@@ -1,0 +1,46 @@
+"""The replays of the flights the report lists: each flown again with its
+path sampled at the replay's rate, with the attitude, and written as
+replays/NAME_INDEX.acmi (Tacview) and replays/NAME_INDEX.html (the 3-D
+replay, guidew.replay) for the report to link. Only these few flights are
+flown again: the campaign's own flights keep no path."""
+
+from __future__ import annotations
+
+import os
+from typing import Dict, Mapping
+
+from .. import replay
+from ._config import Campaign
+from ._simlib import SimulatorError, fly
+from ._worker import flight_overrides
+
+REPLAYS_DIR = "replays"
+# Twenty samples a second: a roll of 150 deg/s moves 7.5 deg between two,
+# which the viewer interpolates smoothly.
+REPLAY_INTERVAL_S = 0.05
+
+
+def write_all(campaign: Campaign, out_dir: str, names: Mapping[int, str]) -> Dict[int, str]:
+    """Writes the replays of the flights named {index: NAME_INDEX}; returns
+    {index: path of its page}. A flight the simulator refuses has none."""
+    folder = os.path.join(out_dir, REPLAYS_DIR)
+    os.makedirs(folder, exist_ok=True)
+    plan = campaign.to_plan()
+    three = replay.three_script()
+    pages: Dict[int, str] = {}
+    for index, name in sorted(names.items()):
+        overrides, _ = flight_overrides(plan, index)
+        overrides["name"] = name
+        try:
+            result = fly(campaign.scenario, overrides, REPLAY_INTERVAL_S)
+        except SimulatorError:
+            continue
+        scenario = result["scenario"]
+        flight = replay.flight_from_path(
+            name,
+            result.get("path", []),
+            str(scenario.get("aircraft", "point_mass")),
+            str(scenario.get("description", "")),
+        )
+        pages[index] = replay.write_replay(flight, os.path.join(folder, name), three)[1]
+    return pages

@@ -1,0 +1,196 @@
+"""A flight as the replays draw it: one time base and one or more aircraft,
+each with its position and its body's attitude at every time; and the
+reader of guide-sim's trajectory file into it.
+
+An aircraft in the trajectory is the set of columns x_north, z_east,
+altitude, yaw, pitch, roll (and, when there, alpha_deg, beta_deg, tas and
+load_flown) under one prefix: none for the aircraft flying the law; a
+second aircraft of an engagement is the same columns under its own prefix
+(e.g. target_x_north, ...), and becomes one more object in both files."""
+
+from __future__ import annotations
+
+import csv
+import json
+import math
+import os
+from dataclasses import dataclass, field
+from typing import Dict, Iterator, List, Optional, Sequence
+
+from ._attitude import body_euler_deg
+
+# The columns that place an aircraft, under its prefix.
+POSITION = ("x_north", "z_east", "altitude")
+VELOCITY_ATTITUDE = ("yaw", "pitch", "roll")
+# Columns used when there: the body's angles off the velocity (JSBSim
+# aircraft), the speed and the load factor shown beside the view.
+OPTIONAL = ("alpha_deg", "beta_deg", "tas", "load_flown")
+
+
+class ReplayError(ValueError):
+    """A trajectory that cannot be replayed; the message names the file and
+    what is wrong with it."""
+
+
+@dataclass
+class Aircraft:
+    """One aircraft's path: metres north and east of the start, altitude
+    above sea level, the body's Euler angles (deg), and what is shown beside
+    the view when known (speed in m/s, load factor in g)."""
+
+    label: str
+    model: str = ""
+    north_m: List[float] = field(default_factory=list)
+    east_m: List[float] = field(default_factory=list)
+    altitude_m: List[float] = field(default_factory=list)
+    roll_deg: List[float] = field(default_factory=list)
+    pitch_deg: List[float] = field(default_factory=list)
+    heading_deg: List[float] = field(default_factory=list)
+    speed_mps: List[float] = field(default_factory=list)
+    load_g: List[float] = field(default_factory=list)
+
+
+@dataclass
+class Flight:
+    """A flight to replay: every aircraft has a value at every time."""
+
+    name: str
+    times_s: List[float]
+    aircraft: List[Aircraft]
+    description: str = ""
+    # The time the values stop being finite (the flight failed there), when
+    # the file holds such rows: they are left out.
+    cut_at_s: Optional[float] = None
+
+    def check(self) -> None:
+        """Raises ReplayError unless every aircraft has a value at every time."""
+        n = len(self.times_s)
+        if n == 0 or not self.aircraft:
+            raise ReplayError("%s: no aircraft or no times to replay" % self.name)
+        for a in self.aircraft:
+            columns = (a.north_m, a.east_m, a.altitude_m, a.roll_deg, a.pitch_deg, a.heading_deg)
+            if any(len(c) != n for c in columns):
+                raise ReplayError(
+                    "%s: aircraft %s has not one value per time" % (self.name, a.label)
+                )
+
+
+def _prefixes(header: Sequence[str]) -> List[str]:
+    """The prefixes under which the header holds a whole aircraft, the
+    aircraft flying the law (no prefix) first."""
+    names = set(header)
+    found = []
+    for column in header:
+        if column.endswith(POSITION[0]):
+            prefix = column[: -len(POSITION[0])]
+            if all(prefix + c in names for c in POSITION + VELOCITY_ATTITUDE):
+                found.append(prefix)
+    return sorted(found, key=lambda p: (p != "", p))
+
+
+def _summary(path: str) -> Dict[str, object]:
+    """guide-sim's NAME.summary.json beside NAME.csv, or nothing."""
+    try:
+        with open(os.path.splitext(path)[0] + ".summary.json", encoding="utf-8") as f:
+            found = json.load(f)
+    except (OSError, ValueError):
+        return {}
+    return found if isinstance(found, dict) else {}
+
+
+def read_trajectory(path: str) -> Flight:
+    """The flight in guide-sim's trajectory file path (NAME.csv, with its
+    NAME.summary.json when there for the aircraft's name and the
+    description). Rows from the first whose values are not finite on are
+    left out (the flight failed there; cut_at_s says when)."""
+    name = os.path.splitext(os.path.basename(path))[0]
+    try:
+        with open(path, newline="", encoding="utf-8") as f:
+            rows = csv.reader(f)
+            header = next(rows, None)
+            if not header:
+                raise ReplayError("%s: empty, not a trajectory" % path)
+            prefixes = _prefixes(header)
+            if "time" not in header or not prefixes:
+                raise ReplayError(
+                    "%s: not a trajectory: needs the columns time, %s"
+                    % (path, ", ".join(POSITION + VELOCITY_ATTITUDE))
+                )
+            summary = _summary(path)
+            flight = Flight(name, [], [], str(summary.get("description", "")))
+            for p in prefixes:
+                model = str(summary.get("aircraft", "")) if p == "" else ""
+                flight.aircraft.append(Aircraft(p.rstrip("_.") or name, model.replace("_", " ")))
+            _read_rows(path, rows, header, prefixes, flight)
+    except OSError as exc:
+        raise ReplayError("%s: cannot read: %s" % (path, exc.strerror or exc)) from None
+    except UnicodeDecodeError:
+        raise ReplayError("%s: not a text file" % path) from None
+    if not flight.times_s:
+        raise ReplayError("%s: no rows to replay" % path)
+    return flight
+
+
+def _read_rows(
+    path: str, rows: Iterator[List[str]], header: List[str], prefixes: List[str], flight: Flight
+) -> None:
+    """Reads the rows into flight, stopping at the first non-finite value.
+    An aircraft without angle of attack and sideslip flies along its
+    velocity; one without speed or load has none shown."""
+    at = {c: i for i, c in enumerate(header)}
+    wanted = [at["time"]]
+    for p in prefixes:
+        wanted += [at[p + c] for c in POSITION + VELOCITY_ATTITUDE]
+        wanted += [at.get(p + c, -1) for c in OPTIONAL]
+    last = -math.inf
+    for line, row in enumerate(rows, start=2):
+        try:
+            v = [float(row[i]) if i >= 0 else 0.0 for i in wanted]
+        except (IndexError, ValueError):
+            raise ReplayError("%s line %d: a value is missing or not a number" % (path, line))
+        if not all(math.isfinite(x) for x in v):
+            flight.cut_at_s = v[0] if math.isfinite(v[0]) else last
+            return
+        if v[0] <= last:
+            raise ReplayError("%s line %d: time %g does not follow %g" % (path, line, v[0], last))
+        last = v[0]
+        flight.times_s.append(v[0])
+        for k, a in enumerate(flight.aircraft):
+            n, e, h, track, path_angle, bank, alpha, beta, tas, load = v[1 + 10 * k : 11 + 10 * k]
+            roll, pitch, heading = body_euler_deg(track, path_angle, bank, alpha, beta)
+            a.north_m.append(n)
+            a.east_m.append(e)
+            a.altitude_m.append(h)
+            a.roll_deg.append(roll)
+            a.pitch_deg.append(pitch)
+            a.heading_deg.append(heading)
+            a.speed_mps.append(tas)
+            a.load_g.append(load)
+    for p, a in zip(prefixes, flight.aircraft):
+        if p + "tas" not in at:
+            a.speed_mps.clear()
+        if p + "load_flown" not in at:
+            a.load_g.clear()
+
+
+def flight_from_path(
+    name: str, path: Sequence[Sequence[float]], model: str = "", description: str = ""
+) -> Flight:
+    """The flight of the simulator library's sampled path (guide_sim_fly's
+    rows [t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg,
+    alpha_deg, beta_deg]): one aircraft, named name."""
+    flight = Flight(name, [], [Aircraft(name, model.replace("_", " "))], description)
+    a = flight.aircraft[0]
+    for row in path:
+        if len(row) < 9:
+            raise ReplayError("%s: a path sample without attitude: %r" % (name, list(row)))
+        t, n, e, h, track, path_angle, bank, alpha, beta = (float(v) for v in row[:9])
+        roll, pitch, heading = body_euler_deg(track, path_angle, bank, alpha, beta)
+        flight.times_s.append(t)
+        for column, v in zip(
+            (a.north_m, a.east_m, a.altitude_m, a.roll_deg, a.pitch_deg, a.heading_deg),
+            (n, e, h, roll, pitch, heading),
+        ):
+            column.append(v)
+    flight.check()
+    return flight
