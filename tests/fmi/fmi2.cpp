@@ -115,8 +115,8 @@ public:
     ~Instance() { api().fmi2FreeInstance(c); }
     static Fmi2& api() { return package().api; }
 
-    void start() {
-        ASSERT_EQ(api().fmi2SetupExperiment(c, fmi2False, 0.0, 0.0, fmi2False, 0.0), fmi2OK);
+    void start(double start_s = 0.0) {
+        ASSERT_EQ(api().fmi2SetupExperiment(c, fmi2False, 0.0, start_s, fmi2False, 0.0), fmi2OK);
         ASSERT_EQ(api().fmi2EnterInitializationMode(c), fmi2OK);
         ASSERT_EQ(api().fmi2ExitInitializationMode(c), fmi2OK);
     }
@@ -215,6 +215,8 @@ TEST(Fmi2Package, HoldsTheModelDescriptionAndTheLinuxBinary) {
     EXPECT_FALSE(cs.attribute("canBeInstantiatedOnlyOncePerProcess").as_bool(true));
     EXPECT_TRUE(root.child("ModelExchange").empty());
     EXPECT_EQ(root.child("DefaultExperiment").attribute("stepSize").as_double(), 0.01);
+    // Without a stop time importers fly a single second.
+    EXPECT_GT(root.child("DefaultExperiment").attribute("stopTime").as_double(), 1.0);
     EXPECT_STREQ(package().api.fmi2GetVersion(), "2.0");
 }
 
@@ -268,6 +270,9 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
             initial == "exact" || initial == "approx" || causality == "input";
         EXPECT_EQ(!type.attribute("start").empty(), start_required);
         if (variability == "continuous") EXPECT_STREQ(type.name(), "Real");
+        // The law samples its inputs once a step and holds its outputs: an
+        // importer must neither interpolate the one nor extrapolate the other.
+        if (causality == "input" || causality == "output") EXPECT_EQ(variability, "discrete");
         if (!type.attribute("unit").empty())
             EXPECT_EQ(units.count(type.attribute("unit").value()), 1u);
         independents += causality == "independent";
@@ -310,6 +315,15 @@ TEST(Fmi2ModelDescription, NamesEveryRecordFieldWithItsUnitAndDefault) {
     check(guidew_fields::kOutputs, "output");
     check(guidew_fields::kStates, "local");
     EXPECT_EQ(vars["overrun"].first_child().name(), std::string("Boolean"));
+    // lat_cmd is a bank error (or a bound of one, or ext_lat passed through):
+    // it has the roll's unit, and so do its bounds and ext_lat.
+    for (const char* same : {"lat_cmd", "lat_max", "lat_min", "ext_lat"}) {
+        EXPECT_STREQ(vars[same].child("Real").attribute("unit").value(),
+                     vars["roll"].child("Real").attribute("unit").value())
+            << same;
+    }
+    expect_flights_within_declared_ranges(package().md,
+                                          [](pugi::xml_node v) { return v.first_child(); });
 
     GuideWParams d;
     GuideW_default_params(&d);
@@ -370,6 +384,16 @@ TEST(Fmi2Binary, ExportsExactlyTheStandardsFunctionsAndNeedsOnlyTheGlibcTheReadm
 #else
     expect_only_glibc(so, GUIDEW_README_PATH);
 #endif
+}
+
+// An importer that loads the binary for every run (FMPy's simulate_fmu)
+// must not lose memory by it: the C++ runtime linked in hands its exception
+// pool (72,704 bytes a load) back on unloading.
+TEST(Fmi2Binary, LoadedAndUnloadedAThousandTimesHoldsItsMemoryFlat) {
+#ifdef GUIDE_SANITIZE
+    GTEST_SKIP() << "the sanitizer build shares the process's C++ runtime";
+#endif
+    EXPECT_LT(heap_growth_over_loads(package().files.path(kSo), 1000), 1 << 20);
 }
 
 // ---- The life cycle -----------------------------------------------------------------
@@ -549,6 +573,33 @@ TEST(Fmi2Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
         }
         fly_and_compare(fmu, ref, 0, 300, t);
         EXPECT_TRUE(fmu.log.records.empty()) << fmu.log.last();
+        GuideW_instance_destroy(ref);
+    }
+}
+
+// Each step computed as the difference of two communication points of the
+// host's clock, every seventh spanning three law steps: accepted as long as
+// it is a whole number of law steps within the clock's resolution, and
+// flown as the instance API flies it; 0.015 s stays refused.
+TEST(Fmi2Importer, ClocksStartingLateStepAsTheInstanceApiDoes) {
+    for (const HostClock& clock : kHostClocks) {
+        SCOPED_TRACE(clock.situation);
+        Instance fmu("clock");
+        fmu.start(clock.start_s);
+        GuideWInstance* ref = GuideW_instance_create();
+        int k = 0;
+        for (int next = 0; k < 700; k = next) {
+            next = k + (k % 7 == 0 ? 3 : 1);
+            const GuideWInputs u = flight_inputs(k);
+            fmu.set_inputs(u);
+            const double t = host_time(clock, k), h = host_time(clock, next) - t;
+            ASSERT_EQ(Instance::api().fmi2DoStep(fmu.c, t, h, fmi2True), fmi2OK) << fmu.log.last();
+            for (int s = k; s < next; ++s) GuideW_instance_one_step(ref, &u.speed_cmd, nullptr);
+            expect_same(fmu.read(guidew_fields::kOutputs), &GuideW_instance_outputs(ref)->lat_cmd,
+                        "output", k);
+        }
+        EXPECT_EQ(Instance::api().fmi2DoStep(fmu.c, host_time(clock, k), 0.015, fmi2True),
+                  fmi2Error);
         GuideW_instance_destroy(ref);
     }
 }
@@ -751,6 +802,8 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
          "whole multiple"},
         {"step from another time", Start::stepping,
          [](fmi2Component c) { return step(c, 0.5, 0.01); }, "not the FMU's time"},
+        {"step at a time too late to tell law steps apart", Start::stepping,
+         [](fmi2Component c) { return step(c, 1e13, 0.01); }, "too coarse"},
         {"stepping before initialisation", Start::instantiated,
          [](fmi2Component c) { return step(c, 0.0, 0.01); }, "not allowed in Instantiated"},
         {"setting up the experiment twice", Start::stepping,

@@ -1,6 +1,8 @@
 #include "fmu_support.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <cmath>
@@ -14,6 +16,7 @@
 #include <sstream>
 
 #include "record_fields.h"
+#include "typical_flight.h"
 
 namespace fmu_test {
 
@@ -189,6 +192,54 @@ void expect_only_glibc(const std::string& so_path, const std::string& readme_pat
     ASSERT_FALSE(needed.empty());
     EXPECT_EQ(needed, stated) << "the binary needs glibc " << needed[0] << "." << needed[1] << "."
                               << needed[2];
+}
+
+long long heap_growth_over_loads(const std::string& so_path, int cycles) {
+    // A copy, so that each dlopen loads it afresh although the tests hold
+    // the unpacked binary open.
+    char pattern[] = "/tmp/fmu_load_XXXXXX";
+    const int fd = mkstemp(pattern);
+    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    close(fd);
+    std::filesystem::copy_file(so_path, pattern, std::filesystem::copy_options::overwrite_existing);
+    const auto load_and_unload = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            void* h = dlopen(pattern, RTLD_NOW | RTLD_LOCAL);
+            if (h == nullptr) throw std::runtime_error(dlerror());
+            dlclose(h);
+        }
+    };
+    const auto in_use = [] {
+        const struct mallinfo2 m = mallinfo2();
+        return static_cast<long long>(m.uordblks + m.hblkhd);
+    };
+    load_and_unload(20);  // the loader's own tables reach their size
+    const long long before = in_use();
+    load_and_unload(cycles);
+    const long long grown = in_use() - before;
+    std::filesystem::remove(pattern);
+    return grown;
+}
+
+void expect_flights_within_declared_ranges(
+    const ModelDescription& md, const std::function<pugi::xml_node(pugi::xml_node)>& holder) {
+    std::vector<GuideWInputs> flown = {kTypicalFlight};
+    for (int k = 0; k < 12800; k += 7) flown.push_back(flight_inputs(k));
+    for (size_t i = 0; i < std::size(guidew_fields::kInputs); ++i) {
+        const char* name = guidew_fields::kInputs[i].name;
+        const pugi::xml_node range = holder(md.var.at(name));
+        const double min = range.attribute("min").as_double(-INFINITY);
+        const double max = range.attribute("max").as_double(INFINITY);
+        const double start = range.attribute("start").as_double(NAN);
+        EXPECT_TRUE(min <= start && start <= max) << name << " starts outside its range";
+        for (const GuideWInputs& u : flown) {
+            const double v = (&u.speed_cmd)[i];
+            if (!(min <= v && v <= max)) {
+                ADD_FAILURE() << name << " = " << v << " outside " << min << " to " << max;
+                break;
+            }
+        }
+    }
 }
 
 bool LogBook::any_containing(const std::string& text) const {
