@@ -7,7 +7,6 @@
 #include <dlfcn.h>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <pugixml.hpp>
@@ -65,11 +64,6 @@ std::vector<int> readme_glibc(const std::string& readme_path);
 // the glibc the README states as the highest version asked for.
 void expect_only_glibc(const std::string& so_path, const std::string& readme_path);
 
-// The bytes malloc holds in use more after `cycles` loads and unloads of a
-// fresh copy of the binary (dlopen, dlclose) than before them: what an
-// importer that loads the FMU for every run loses per run, times cycles.
-long long heap_growth_over_loads(const std::string& so_path, int cycles);
-
 // The model description: its variables by name and in their order.
 // variable_element names the variables' element (FMI 2.0:
 // "ScalarVariable"); nullptr takes every child of ModelVariables (FMI 3.0
@@ -102,26 +96,16 @@ struct LogBook {
 // inverted, with the external commands mixed in; deterministic.
 GuideWInputs flight_inputs(int k);
 
-// Where hosts start their clocks. A host computes each communication point
-// as start + k h and a step as the difference of two of them, both rounded
-// to the doubles near the time, which lie further apart the later it is.
-struct HostClock {
-    const char* situation;
-    double start_s;
-};
-inline const HostClock kHostClocks[] = {
-    {"from zero", 0.0},
-    {"after two days (2e5 s): doubles 2.9e-11 s apart", 2.0e5},
-    {"at an epoch time (1.7e9 s): doubles 2.4e-7 s apart", 1.7e9},
-};
-inline double host_time(const HostClock& clock, int k) { return clock.start_s + k * 0.01; }
+// The step a host hands over to go `steps` law steps on from point t: the
+// difference of its next and present points, rounded as doubles near t are
+// (from a late start time, a few spacings off a whole number of law steps).
+inline double host_step(double t, int steps) { return (t + steps * 0.01) - t; }
 
-// Checks that every input's declared range (its min and max, where `holder`
-// finds them for a variable node) holds its start value and every value the
-// typical flight and the varied flight give it: a range an importer is told
-// must not exclude what the law is fed.
-void expect_flights_within_declared_ranges(
-    const ModelDescription& md, const std::function<pugi::xml_node(pugi::xml_node)>& holder);
+// Fails for each input whose declared range (min and max of the node
+// `holder` gives for its variable) leaves out its start value or a value the
+// varied flight gives it: an importer told the range may refuse it.
+void expect_flight_within_declared_ranges(const ModelDescription& md,
+                                          pugi::xml_node (*holder)(pugi::xml_node));
 
 // Where a variable named as in the FMU lives in a reference instance of the
 // instance API: an input, a scalar parameter, a whole parameter array (FMI
