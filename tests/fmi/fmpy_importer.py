@@ -15,6 +15,8 @@ BUILD = sys.argv.pop(1)
 if not os.path.isfile(FMPY):
     sys.exit(print(f"fmpy_importer: skipped: no FMPy beside the checkout ({FMPY})") or 77)
 made = subprocess.run([FMPY, os.path.join(BUILD, "fmpy-env")], capture_output=True, text=True)
+if made.returncode != 0:
+    sys.exit(f"fmpy_importer: setting FMPy up failed: {made.stderr.strip()}")
 sys.path[:0] = [made.stdout.split()[-1], os.path.join(ROOT, "python")]
 import numpy as np  # noqa: E402
 from fmpy import simulate_fmu  # noqa: E402
