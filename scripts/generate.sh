@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Rewrites what is generated from the record field list and the project
-# version: the manual's field tables (docs/), python/guidew/_fields.py and
-# python/guidew/_version.py. ctest's generated_files_current fails until this
+# version: the manual's field tables (docs/), python/guidew/_fields.py,
+# python/guidew/_version.py and src/runtime/library_version.h (what
+# GuideW_version returns). ctest's generated_files_current fails until this
 # has been run after a change to src/common/record_fields.h or to the version.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -10,6 +10,7 @@ packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlo
           libjs-three  # the 3-D replay pages (guide-sim --replay) embed its three.js
           terser  # the report: plotly's script minified once per machine
           libzip-dev libpugixml-dev  # the FMU tests' importer: unzip, read the model description
+          python3-attr python3-jinja2 python3-lark python3-lxml python3-msgpack python3-nbformat  # FMPy (ctest fmu_fmpy)
           clang-14 libclang-rt-14-dev  # the fuzz target: clang and its libFuzzer and sanitizer runtimes
           clang-format-14 black  # scripts/format.sh and the format_check test
           valgrind)  # bench/aircraft_overhead.py: instructions counted under callgrind

@@ -36,13 +36,13 @@
     X(vel_east, "m/s", "velocity component along azimuth 90")                                \
     X(roll_rate, "deg/s", "roll rate, the roll law's damping term")                          \
     X(altitude, "m", "altitude above sea level")                                             \
-    X(ext_lat, "", "direct lateral command, passed through in mode 4")                       \
+    X(ext_lat, "deg", "direct lateral command, passed through in mode 4")                    \
     X(aux_in, "", "passed unchanged to aux_out")
 
-#define GUIDEW_OUTPUT_FIELDS(X)                                                       \
-    X(lat_cmd, "", "lateral (roll) command: the bank error, or the roll law's bound") \
-    X(nz_cmd, "g", "normal load factor command")                                      \
-    X(throttle_cmd, "", "throttle command")                                           \
+#define GUIDEW_OUTPUT_FIELDS(X)                                                          \
+    X(lat_cmd, "deg", "lateral (roll) command: the bank error, or the roll law's bound") \
+    X(nz_cmd, "g", "normal load factor command")                                         \
+    X(throttle_cmd, "", "throttle command")                                              \
     X(aux_out, "", "copy of aux_in")
 
 #define GUIDEW_PARAM_FIELDS(X)                                                                  \
@@ -50,8 +50,8 @@
       "0: guidance off; 1 or 2: steer the velocity vector; any other value: steer the nose")    \
     X(roll_kp, double, 0, "", "roll law gain on the bank error (sets where lat_cmd saturates)") \
     X(roll_kd, double, 0, "", "roll law gain on the roll rate (sets where lat_cmd saturates)")  \
-    X(lat_max, double, 0, "", "upper bound of the roll law, and lat_cmd beyond it")             \
-    X(lat_min, double, 0, "", "lower bound of the roll law, and lat_cmd beyond it")             \
+    X(lat_max, double, 0, "deg", "upper bound of the roll law, and lat_cmd beyond it")          \
+    X(lat_min, double, 0, "deg", "lower bound of the roll law, and lat_cmd beyond it")          \
     X(nz_max, double, 0, "g", "upper limit of nz_cmd")                                          \
     X(nz_min, double, 0, "g", "lower limit of nz_cmd")                                          \
     X(thr_table, double, 132, "",                                                               \

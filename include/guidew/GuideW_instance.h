@@ -91,6 +91,13 @@ GUIDEW_API unsigned GuideW_batch_start(unsigned threads);
 /* The build-time parameter defaults. */
 GUIDEW_API void GuideW_default_params(GuideWParams* out);
 
+/* The library's version, "MAJOR.MINOR.PATCH" (the CMake package's version):
+ * a static string, for a host that loads the library with dlopen to check
+ * what it loaded. Before 1.0 a minor release may change the records'
+ * layout, so such a host compares the major and minor numbers with those
+ * it was built for. */
+GUIDEW_API const char* GuideW_version(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -31,6 +32,14 @@ namespace {
 // their step sizes and times in floating point, so both are compared with
 // this relative tolerance.
 constexpr double kRelativeTolerance = 1e-9;
+// Hosts also compute a step size as the difference of two communication
+// points (start + (k + 1) h minus start + k h), each rounded to the doubles
+// near the current time, whose spacing grows with it: 2.9e-11 s at 2e5 s,
+// 2.4e-7 s at an epoch time of 1.7e9 s, against 1e-11 s of relative
+// tolerance on 0.01 s. Two points each off by up to a spacing (a product
+// and a sum rounded) put the difference up to a few spacings off; this many
+// are accepted.
+constexpr double kTimeSpacings = 8.0;
 
 // ---- The serialised state --------------------------------------------------------
 // Little-endian on the platforms the FMU is built for:
@@ -193,14 +202,37 @@ void Slave::note_overrun() {
     if (GuideW_instance_error_status(model_) != nullptr) overrun_ = true;
 }
 
+namespace {
+
+// How far a step size from communication point t may be from a whole number
+// of law steps: relative to the step, or a few spacings of the doubles at
+// the times it was computed from, whichever is larger. (epsilon * |x| bounds
+// the spacing at x.)
+double step_tolerance(double t, double h) {
+    const double spacing = std::numeric_limits<double>::epsilon() * (std::fabs(t) + h);
+    return std::fmax(kRelativeTolerance * h, kTimeSpacings * spacing);
+}
+
+// Beyond some 10^12 s the doubles are too coarse to tell one law step from
+// the next: the tolerance would reach a quarter of a step.
+constexpr double kCoarsestTolerance_s = 0.25 * kStep_s;
+
+}  // namespace
+
 Status Slave::do_step(const char* fn, double t, double h) {
     const double steps = h / kStep_s;
     const double whole = std::round(steps);
+    const double tolerance = step_tolerance(t, h);
     if (!(h > 0.0) || !std::isfinite(h) || whole < 1.0 || whole > 9.0e15 ||
-        std::fabs(h - whole * kStep_s) > kRelativeTolerance * h) {
+        std::fabs(h - whole * kStep_s) > tolerance) {
         return fail(fn, format("communicationStepSize %.17g s is not a positive whole multiple "
                                "of the law's step, 0.01 s",
                                h));
+    }
+    if (std::isfinite(t) && !(tolerance < kCoarsestTolerance_s)) {
+        return fail(fn, format("at currentCommunicationPoint %.17g s the times are too coarse to "
+                               "count law steps of 0.01 s",
+                               t));
     }
     const double now = time();
     if (!std::isfinite(t) ||

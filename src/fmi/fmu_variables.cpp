@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "input_ranges.h"
 #include "record_fields.h"
 
 namespace guidew_fmu {
@@ -21,6 +22,16 @@ const ParamField& param_named(const char* name) {
     std::abort();
 }
 
+// The declared range of an input that has one (input_ranges.h).
+void set_range(Variable& v) {
+    for (const guidew_fields::InputRange& r : guidew_fields::kInputRanges) {
+        if (v.name == r.input) {
+            v.min = r.min;
+            v.max = r.max;
+        }
+    }
+}
+
 template <size_t N>
 void add_doubles(std::vector<Variable>& out, const Field (&fields)[N], uint32_t base,
                  Causality causality, Record record) {
@@ -35,6 +46,7 @@ void add_doubles(std::vector<Variable>& out, const Field (&fields)[N], uint32_t 
                                {},
                                fields[i].unit,
                                fields[i].description});
+        if (causality == Causality::input) set_range(out.back());
     }
 }
 
@@ -90,6 +102,9 @@ void add_params_fmi2(std::vector<Variable>& out) {
                                    {},
                                    f.unit,
                                    element_description(f, k)});
+            // The record holds the table indices unsigned: a negative FMI 2.0
+            // Integer is refused.
+            if (base == Base::integer) out.back().min = 0.0;
         }
     }
 }
@@ -212,6 +227,17 @@ const char* causality_name(Causality c) {
         case Causality::local: return "local";
     }
     return "local";
+}
+
+const char* variability_name(const Variable& v) {
+    switch (v.causality) {
+        case Causality::parameter: return "tunable";
+        case Causality::independent: return "continuous";
+        case Causality::input:
+        case Causality::output:
+        case Causality::local: return "discrete";
+    }
+    return "discrete";
 }
 
 const char* type_name(FmiVersion v, Base b) {

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ struct Variable {
     std::vector<size_t> dims;  // FMI 3.0 array dimensions, outermost first
     const char* unit;          // "" when none
     std::string description;
+    // The range declared as min and max; an infinite bound is not declared.
+    double min = -std::numeric_limits<double>::infinity();
+    double max = std::numeric_limits<double>::infinity();
 };
 
 inline constexpr uint32_t kTimeReference = 0;
@@ -71,6 +75,14 @@ size_t table_altitude_count();
 const std::string& model_token(FmiVersion v);
 
 const char* causality_name(Causality c);
+// How the variable changes, as the model description declares it:
+// parameters are tunable (a value set between steps is used from the next
+// step on); everything else but the time is discrete. The law samples its
+// inputs once a step and holds its outputs and states from one step to the
+// next: nothing of it varies between two steps, so an importer must hold an
+// input's value rather than interpolate it, and may not extrapolate an
+// output.
+const char* variability_name(const Variable& v);
 // The element type's name in a version: FMI 2.0 Real, Integer, Boolean;
 // FMI 3.0 Float64, UInt32, Boolean.
 const char* type_name(FmiVersion v, Base b);

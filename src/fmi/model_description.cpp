@@ -7,6 +7,7 @@
 // The build runs it and packs its output with the binary, so the model
 // description and the binary always come from the same sources.
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -37,6 +38,12 @@ constexpr UnitDefinition kUnits[] = {
     {"deg/s", "rad=\"1\" s=\"-1\" factor=\"0.017453292519943295\""},
     {"g", "m=\"1\" s=\"-2\" factor=\"9.80665\""},
 };
+
+// The run an importer makes when told nothing else (without a stop time
+// most run a single second): ten seconds, time for the law to turn an
+// aircraft through a manoeuvre, and the longest run FMPy still records at
+// the law's own 0.01 s (beyond 1000 points it doubles its interval).
+constexpr double kDefaultStopTime_s = 10.0;
 
 constexpr const char* kModelText =
     "Aircraft guidance law at a fixed 0.01 s step: commanded speed and flight direction in, "
@@ -97,17 +104,6 @@ std::string start_attribute(const GuideWParams& defaults, const Variable& v) {
     return "";
 }
 
-std::string variability(const Variable& v) {
-    switch (v.causality) {
-        case Causality::parameter: return "tunable";
-        case Causality::input:
-        case Causality::output:
-        case Causality::independent: return v.base == Base::real ? "continuous" : "discrete";
-        case Causality::local: return "discrete";
-    }
-    return "discrete";
-}
-
 std::string initial(const Variable& v) {
     switch (v.causality) {
         case Causality::parameter: return " initial=\"exact\"";
@@ -153,7 +149,17 @@ std::string common_attributes(const Variable& v) {
     return "name=\"" + xml_text(v.name) + "\" valueReference=\"" +
            std::to_string(v.value_reference) + "\" description=\"" + xml_text(v.description) +
            "\" causality=\"" + guidew_fmu::causality_name(v.causality) + "\" variability=\"" +
-           variability(v) + "\"" + initial(v);
+           guidew_fmu::variability_name(v) + "\"" + initial(v);
+}
+
+// The unit and the declared range: attributes of the type element (FMI 2.0)
+// or of the variable itself (FMI 3.0).
+std::string type_attributes(const Variable& v) {
+    std::string s;
+    if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
+    if (std::isfinite(v.min)) s += " min=\"" + number(v.min) + "\"";
+    if (std::isfinite(v.max)) s += " max=\"" + number(v.max) + "\"";
+    return s;
 }
 
 // The CoSimulation element: what each version's importers may ask of the
@@ -191,7 +197,8 @@ std::string document_head(FmiVersion v) {
     s += fmi2 ? kFmi2CoSimulation : kFmi3CoSimulation;
     s += unit_definitions(v);
     s += log_categories();
-    s += "  <DefaultExperiment startTime=\"0\" stepSize=\"0.01\"/>\n";
+    s += "  <DefaultExperiment startTime=\"0\" stopTime=\"" + number(kDefaultStopTime_s) +
+         "\" stepSize=\"0.01\"/>\n";
     return s + "  <ModelVariables>\n";
 }
 
@@ -204,8 +211,7 @@ std::string fmi2_document(const GuideWParams& defaults) {
         const char* element = guidew_fmu::type_name(FmiVersion::v2, v.base);
         s += "    <!-- " + std::to_string(i + 1) + " -->\n";
         s += "    <ScalarVariable " + common_attributes(v) + ">\n      <" + element;
-        if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
-        s += start_attribute(defaults, v) + "/>\n    </ScalarVariable>\n";
+        s += type_attributes(v) + start_attribute(defaults, v) + "/>\n    </ScalarVariable>\n";
         if (v.causality == Causality::output) {
             // Outputs change only in a step: none depends directly on an
             // input, and before the first step they are 0 whatever is set.
@@ -226,8 +232,7 @@ std::string fmi3_document(const GuideWParams& defaults) {
     for (const Variable& v : vars) {
         const char* element = guidew_fmu::type_name(FmiVersion::v3, v.base);
         s += std::string("    <") + element + " " + common_attributes(v);
-        if (*v.unit) s += std::string(" unit=\"") + v.unit + "\"";
-        s += start_attribute(defaults, v);
+        s += type_attributes(v) + start_attribute(defaults, v);
         if (v.dims.empty()) {
             s += "/>\n";
         } else {

@@ -185,7 +185,7 @@ void fly_and_compare(Instance& fmu, GuideWInstance* ref, int first, int n, doubl
     for (int k = first; k < first + n; ++k) {
         const GuideWInputs u = flight_inputs(k);
         const int steps = k % 7 == 0 ? 3 : 1;
-        const double h = steps * 0.01;
+        const double h = host_step(t, steps);
         fmu.set_inputs(u);
         ASSERT_EQ(Instance::api().fmi2DoStep(fmu.c, t, h, fmi2True), fmi2OK) << fmu.log.last();
         t += h;
@@ -215,6 +215,8 @@ TEST(Fmi2Package, HoldsTheModelDescriptionAndTheLinuxBinary) {
     EXPECT_FALSE(cs.attribute("canBeInstantiatedOnlyOncePerProcess").as_bool(true));
     EXPECT_TRUE(root.child("ModelExchange").empty());
     EXPECT_EQ(root.child("DefaultExperiment").attribute("stepSize").as_double(), 0.01);
+    // Without a stop time importers fly a single second.
+    EXPECT_GT(root.child("DefaultExperiment").attribute("stopTime").as_double(), 1.0);
     EXPECT_STREQ(package().api.fmi2GetVersion(), "2.0");
 }
 
@@ -268,6 +270,9 @@ TEST(Fmi2ModelDescription, EveryVariableFollowsTheStandardsRules) {
             initial == "exact" || initial == "approx" || causality == "input";
         EXPECT_EQ(!type.attribute("start").empty(), start_required);
         if (variability == "continuous") EXPECT_STREQ(type.name(), "Real");
+        // The law samples its inputs once a step and holds its outputs: an
+        // importer must neither interpolate the one nor extrapolate the other.
+        if (causality == "input" || causality == "output") EXPECT_EQ(variability, "discrete");
         if (!type.attribute("unit").empty())
             EXPECT_EQ(units.count(type.attribute("unit").value()), 1u);
         independents += causality == "independent";
@@ -310,6 +315,11 @@ TEST(Fmi2ModelDescription, NamesEveryRecordFieldWithItsUnitAndDefault) {
     check(guidew_fields::kOutputs, "output");
     check(guidew_fields::kStates, "local");
     EXPECT_EQ(vars["overrun"].first_child().name(), std::string("Boolean"));
+    // lat_cmd is a bank error, a bound of one or ext_lat: the roll's unit.
+    for (const char* same : {"lat_cmd", "lat_max", "lat_min", "ext_lat"})
+        EXPECT_EQ(vars[same].child("Real").attribute("unit").value(), std::string("deg")) << same;
+    expect_flight_within_declared_ranges(package().md,
+                                         [](pugi::xml_node v) { return v.first_child(); });
 
     GuideWParams d;
     GuideW_default_params(&d);
@@ -499,6 +509,7 @@ TEST(Fmi2LifeCycle, ResetRestartsWithTheParametersAtTheirStartValues) {
 struct StartValues {
     const char* situation;
     std::vector<std::pair<std::string, double>> values;
+    double start_s = 0.0;  // hosts' clocks may start late: steps a few spacings off
 };
 
 const StartValues kStartValueRows[] = {
@@ -514,6 +525,8 @@ const StartValues kStartValueRows[] = {
       {"lat_max", 40.0}}},
     {"slow and low with a trim table cell retuned",
      {{"speed_cmd", 160.0}, {"tas", 150.0}, {"altitude", 1000.0}, {"thr_table[2,1]", 0.9}}},
+    {"from a clock two days on (2e5 s: doubles 2.9e-11 s apart)", {{"speed_cmd", 220.0}}, 2e5},
+    {"from an epoch time (1.7e9 s: doubles 2.4e-7 s apart)", {{"tas", 200.0}}, 1.7e9},
 };
 
 TEST(Fmi2Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
@@ -533,20 +546,23 @@ TEST(Fmi2Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
             parse_double(package().md.var["nz_max"].child("Real").attribute("start").value())));
         EXPECT_EQ(fmu.get("time"), 0.0);
         EXPECT_EQ(fmu.get("throttle_cmd"), 0.0);
-        ASSERT_EQ(Instance::api().fmi2SetupExperiment(fmu.c, fmi2False, 0.0, 0.0, fmi2False, 0.0),
-                  fmi2OK);
+        ASSERT_EQ(
+            Instance::api().fmi2SetupExperiment(fmu.c, fmi2False, 0.0, row.start_s, fmi2False, 0.0),
+            fmi2OK);
         ASSERT_EQ(Instance::api().fmi2EnterInitializationMode(fmu.c), fmi2OK) << fmu.log.last();
         EXPECT_TRUE(same_bits(fmu.get(row.values[0].first), row.values[0].second));
         ASSERT_EQ(Instance::api().fmi2ExitInitializationMode(fmu.c), fmi2OK);
-        // Two seconds on the start values alone, then the varied flight.
-        double t = 0.0;
-        for (int k = 0; k < 200; ++k, t += 0.01) {
-            ASSERT_EQ(Instance::api().fmi2DoStep(fmu.c, t, 0.01, fmi2True), fmi2OK)
+        // Two seconds on the start values alone, at points start + k 0.01 (as
+        // FMPy computes them), then the varied flight (points summed).
+        const auto at = [&](int k) { return row.start_s + k * 0.01; };
+        for (int k = 0; k < 200; ++k) {
+            ASSERT_EQ(Instance::api().fmi2DoStep(fmu.c, at(k), at(k + 1) - at(k), fmi2True), fmi2OK)
                 << fmu.log.last();
             GuideW_instance_step(ref);
             expect_same(fmu.read(guidew_fields::kOutputs), &GuideW_instance_outputs(ref)->lat_cmd,
                         "output", k);
         }
+        double t = at(200);
         fly_and_compare(fmu, ref, 0, 300, t);
         EXPECT_TRUE(fmu.log.records.empty()) << fmu.log.last();
         GuideW_instance_destroy(ref);
@@ -751,6 +767,8 @@ TEST(Fmi2Misuse, EveryMisuseIsAnErrorWithAReasonAndTheInstanceRecoversByReset) {
          "whole multiple"},
         {"step from another time", Start::stepping,
          [](fmi2Component c) { return step(c, 0.5, 0.01); }, "not the FMU's time"},
+        {"step at a time too late to tell law steps apart", Start::stepping,
+         [](fmi2Component c) { return step(c, 1e13, 0.01); }, "too coarse"},
         {"stepping before initialisation", Start::instantiated,
          [](fmi2Component c) { return step(c, 0.0, 0.01); }, "not allowed in Instantiated"},
         {"setting up the experiment twice", Start::stepping,

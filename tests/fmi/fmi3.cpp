@@ -128,8 +128,8 @@ void fly_and_compare(Instance& fmu, GuideWInstance* ref, int first, int n, doubl
         const GuideWInputs u = flight_inputs(k);
         const int steps = k % 5 == 0 ? 4 : 1;
         fmu.set_inputs(u);
-        ASSERT_EQ(fmu.step(t, steps * 0.01), fmi3OK) << fmu.log.last();
-        t += steps * 0.01;
+        ASSERT_EQ(fmu.step(t, host_step(t, steps)), fmi3OK) << fmu.log.last();
+        t += host_step(t, steps);
         for (int s = 0; s < steps; ++s) GuideW_instance_one_step(ref, &u.speed_cmd, nullptr);
         const auto y = fmu.read(guidew_fields::kOutputs);
         const auto x = fmu.read(guidew_fields::kStates);
@@ -153,6 +153,7 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
     }
     EXPECT_FALSE(cs.attribute("canBeInstantiatedOnlyOncePerProcess").as_bool(true));
     EXPECT_EQ(root.child("DefaultExperiment").attribute("stepSize").as_double(), 0.01);
+    EXPECT_GT(root.child("DefaultExperiment").attribute("stopTime").as_double(), 1.0);
     EXPECT_STREQ(api().fmi3GetVersion(), "3.0");
 
     std::set<std::string> units;
@@ -174,6 +175,7 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
         }
         if (causality == "independent" || causality == "input") EXPECT_TRUE(initial.empty());
         if (variability == "continuous") EXPECT_STREQ(v.name(), "Float64");
+        if (causality == "input" || causality == "output") EXPECT_EQ(variability, "discrete");
         const bool start_required = causality == "input" || causality == "parameter" ||
                                     initial == "exact" || initial == "approx";
         EXPECT_EQ(!v.attribute("start").empty(), start_required);
@@ -205,6 +207,7 @@ TEST(Fmi3ModelDescription, DeclaresCoSimulationWithTheStandardsCombinations) {
     }
     EXPECT_EQ(listed("Output"), outputs);
     EXPECT_EQ(listed("InitialUnknown"), calculated);
+    expect_flight_within_declared_ranges(package().md, [](pugi::xml_node v) { return v; });
 }
 
 TEST(Fmi3ModelDescription, TheTrimTableIsSpeedsByAltitudesInTheRecordsOrder) {
@@ -359,6 +362,7 @@ TEST(Fmi3LifeCycle, StatesRoundTripThroughBytesAndResetRestarts) {
 struct StartValues {
     const char* situation;
     std::vector<std::pair<std::string, std::vector<double>>> values;
+    double start_s = 0.0;  // a late clock: steps a few spacings off
 };
 
 std::vector<double> altitude_breakpoints_stretched() {
@@ -383,6 +387,8 @@ const StartValues kStartValueRows[] = {
       {"tas", {150.0}},
       {"altitude", {9000.0}},
       {"thr_alt_bp", altitude_breakpoints_stretched()}}},
+    {"from a clock two days on (2e5 s)", {{"speed_cmd", {220.0}}}, 2e5},
+    {"from an epoch time (1.7e9 s)", {{"tas", {200.0}}}, 1.7e9},
 };
 
 TEST(Fmi3Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
@@ -405,18 +411,21 @@ TEST(Fmi3Importer, StartValuesSetAndReadInInstantiatedThenFlownBitForBit) {
         EXPECT_EQ(std::memcmp(table.data(), start.data(), 132 * sizeof(double)), 0);
         EXPECT_EQ(fmu.get("time", 1)[0], 0.0);
         EXPECT_EQ(fmu.get("throttle_cmd", 1)[0], 0.0);
-        ASSERT_EQ(api().fmi3EnterInitializationMode(fmu.c, false, 0.0, 0.0, false, 0.0), fmi3OK)
+        ASSERT_EQ(api().fmi3EnterInitializationMode(fmu.c, false, 0.0, row.start_s, false, 0.0),
+                  fmi3OK)
             << fmu.log.last();
         ASSERT_EQ(api().fmi3ExitInitializationMode(fmu.c), fmi3OK);
-        // Two seconds on the start values alone, then the varied flight.
-        double t = 0.0;
-        for (int k = 0; k < 200; ++k, t += 0.01) {
-            ASSERT_EQ(fmu.step(t, 0.01), fmi3OK) << fmu.log.last();
+        // Two seconds on the start values alone, at points start + k 0.01, then
+        // the varied flight (points summed).
+        const auto at = [&](int k) { return row.start_s + k * 0.01; };
+        for (int k = 0; k < 200; ++k) {
+            ASSERT_EQ(fmu.step(at(k), at(k + 1) - at(k)), fmi3OK) << fmu.log.last();
             GuideW_instance_step(ref);
             const auto y = fmu.read(guidew_fields::kOutputs);
             ASSERT_EQ(std::memcmp(y.data(), GuideW_instance_outputs(ref), sizeof(GuideWOutputs)), 0)
                 << k;
         }
+        double t = at(200);
         fly_and_compare(fmu, ref, 0, 300, t);
         EXPECT_TRUE(fmu.log.records.empty()) << fmu.log.last();
         GuideW_instance_destroy(ref);

@@ -227,6 +227,23 @@ GuideWInputs flight_inputs(int k) {
     return u;
 }
 
+void expect_flight_within_declared_ranges(const ModelDescription& md,
+                                          pugi::xml_node (*holder)(pugi::xml_node)) {
+    for (size_t i = 0; i < std::size(guidew_fields::kInputs); ++i) {
+        const char* name = guidew_fields::kInputs[i].name;
+        const pugi::xml_node v = holder(md.var.at(name));
+        const double min = v.attribute("min").as_double(-INFINITY);
+        const double max = v.attribute("max").as_double(INFINITY);
+        double value = v.attribute("start").as_double(NAN);
+        for (int k = 0; k < 12800 && min <= value && value <= max; k += 7) {
+            const GuideWInputs u = flight_inputs(k);
+            value = (&u.speed_cmd)[i];
+        }
+        EXPECT_TRUE(min <= value && value <= max)
+            << name << " " << value << " outside " << min << " to " << max;
+    }
+}
+
 double* record_slot(GuideWInstance* m, const std::string& name) {
     for (size_t i = 0; i < std::size(guidew_fields::kInputs); ++i) {
         if (name == guidew_fields::kInputs[i].name)

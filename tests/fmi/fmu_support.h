@@ -96,6 +96,17 @@ struct LogBook {
 // inverted, with the external commands mixed in; deterministic.
 GuideWInputs flight_inputs(int k);
 
+// The step a host hands over to go `steps` law steps on from point t: the
+// difference of its next and present points, rounded as doubles near t are
+// (from a late start time, a few spacings off a whole number of law steps).
+inline double host_step(double t, int steps) { return (t + steps * 0.01) - t; }
+
+// Fails for each input whose declared range (min and max of the node
+// `holder` gives for its variable) leaves out its start value or a value the
+// varied flight gives it: an importer told the range may refuse it.
+void expect_flight_within_declared_ranges(const ModelDescription& md,
+                                          pugi::xml_node (*holder)(pugi::xml_node));
+
 // Where a variable named as in the FMU lives in a reference instance of the
 // instance API: an input, a scalar parameter, a whole parameter array (FMI
 // 3.0: the record's order), or one FMI 2.0 element "name[i]" /

@@ -76,7 +76,7 @@ TEST_F(HostLibrary, ExportsExactlyTheEntryPointsAndRecords) {
         "GuideW_instance_step", "GuideW_instance_one_step", "GuideW_instance_inputs",
         "GuideW_instance_outputs", "GuideW_instance_params", "GuideW_instance_states",
         "GuideW_instance_error_status", "GuideW_step_batch", "GuideW_batch_start",
-        "GuideW_default_params"};
+        "GuideW_default_params", "GuideW_version"};
     FILE* nm = popen("nm -D --defined-only '" GUIDE_LIBRARY_PATH "'", "r");
     ASSERT_NE(nm, nullptr);
     std::set<std::string> exported;
@@ -106,6 +106,12 @@ TEST_F(HostLibrary, LoadTimeRecordsHoldTheBuildDefaults) {
     EXPECT_TRUE(same_bytes(*P, defaults));
     EXPECT_EQ(DW->turn_sign, 0.0);  // nothing runs before the host initialises
     EXPECT_EQ(M_->error_status, nullptr);
+}
+
+// What a host that loads the library checks it loaded: the CMake package's
+// version, which find_package and pkg-config compare against.
+TEST_F(HostLibrary, VersionIsTheProjectVersion) {
+    EXPECT_STREQ(sym<const char* (*)()>("GuideW_version")(), GUIDE_PROJECT_VERSION);
 }
 
 TEST_F(HostLibrary, InitializeRestartsTheRunButKeepsHostParameters) {

@@ -32,12 +32,12 @@ std::vector<FmuVariable> fmu_variables() {
         const char* element = first.name.find('[') == std::string::npos   ? ""
                               : first.name.find(',') != std::string::npos ? "[s,a]"
                                                                           : "[i]";
-        out.push_back(FmuVariable{v.name, guidew_fmu::causality_name(v.causality),
-                                  guidew_fmu::type_name(FmiVersion::v2, first.base),
-                                  first.value_reference, scalars.back()->value_reference,
-                                  scalars.size(), element,
-                                  guidew_fmu::type_name(FmiVersion::v3, v.base), v.dims,
-                                  v.value_reference, v.unit, v.description});
+        out.push_back(FmuVariable{
+            v.name, guidew_fmu::causality_name(v.causality),
+            guidew_fmu::type_name(FmiVersion::v2, first.base), first.value_reference,
+            scalars.back()->value_reference, scalars.size(), element,
+            guidew_fmu::type_name(FmiVersion::v3, v.base), v.dims, v.value_reference, v.unit,
+            v.description, guidew_fmu::variability_name(first), first.min, first.max});
     }
     return out;
 }

@@ -42,6 +42,8 @@ struct FmuVariable {
     uint32_t fmi3_reference;
     const char* unit;  // "" when none
     std::string description;
+    const char* variability;  // "continuous", "discrete", "tunable"
+    double min, max;          // the declared range; infinite when not declared
 };
 std::vector<FmuVariable> fmu_variables();
 
