@@ -407,6 +407,11 @@ int simulate(const Options& opt) {
             continue;
         }
         if (opt.aircraft_log) std::fputs(aircraft.log().c_str(), stderr);
+        if (!sum.air_left_out.empty()) {
+            std::fprintf(stderr,
+                         "guide-sim: %s: %s flies without %s (it models the steady wind only)\n",
+                         sc.name.c_str(), aircraft.name().c_str(), sum.air_left_out.c_str());
+        }
         writer.commit();
         write_text_file((dir / (sc.name + ".params")).string(),
                         parameter_text(scenario_parameters(lib, sc)));

@@ -60,10 +60,31 @@ USED = [
 ]
 # The external commands are drawn only where the flight used them.
 EXTERNAL = ["ext_bank", "ext_lat", "ext_nz"]
+# A six-degree-of-freedom aircraft's air data and surfaces (a JSBSim
+# flight's trajectory has them; the point mass's has not).
+AIR_DATA = [
+    "alpha_deg",
+    "beta_deg",
+    "mach",
+    "elevator_deg",
+    "aileron_deg",
+    "rudder_deg",
+    "gear_down",
+]
+USED += AIR_DATA
 
 
-# Columns every trajectory holds (the orbit's two only in mode 3).
-REQUIRED = [n for n in USED if not n.startswith("orbit_")]
+# Columns every trajectory holds (the orbit's two only in mode 3, the air
+# data only for a six-degree-of-freedom aircraft).
+REQUIRED = [n for n in USED if not n.startswith("orbit_") and n not in AIR_DATA]
+# A legend's entries side by side under a panel: more would run past the
+# panel's edge into the next one, or off the picture.
+LEGEND_COLUMNS = 3
+# A panel's room across, as a multiple of its axes' width (the rest is its
+# tick labels and the gap to the next panel).
+PANEL_ROOM = 1.15
+# Thrust fractions above this are an afterburner's (the F-16's runs to 2).
+FULL_DRY_THRUST = 1.0
 # Mode bands in which the law uses the external commands (blended from 1 on,
 # alone above 3.5).
 EXTERNAL_FROM_MODE = 1.5
@@ -167,6 +188,40 @@ def unwrap(values):
     return out
 
 
+def bank_for_drawing(values):
+    """Banks (deg) in [-90, 90] while upright and continuous while inverted:
+    inverted flight about 180 deg reads as one steady bank of about 180,
+    not as rolls between +180 and -180; a real flip of the bank (where the
+    path passes the vertical) still shows as the jump it is."""
+    out, last = [], None
+    for v in values:
+        if math.isnan(v):
+            out.append(v)
+            continue
+        w = (v + 180.0) % 360.0 - 180.0
+        if abs(w) > 90.0 and last is not None and abs(last) > 90.0:
+            w += 360.0 * round((last - w) / 360.0)
+        out.append(w)
+        last = w
+    return out
+
+
+def inverted_spans(t, bank):
+    """The times the aircraft flew inverted (bank beyond 90 deg either way),
+    as (start, length) spans."""
+    spans, start = [], None
+    for k, b in enumerate(bank):
+        upside_down = abs((b + 180.0) % 360.0 - 180.0) > 90.0
+        if upside_down and start is None:
+            start = t[k]
+        if not upside_down and start is not None:
+            spans.append((start, t[k] - start))
+            start = None
+    if start is not None:
+        spans.append((start, t[-1] - start))
+    return spans
+
+
 def beside(values, reference):
     """The azimuths made continuous and moved by the whole number of turns
     that brings them closest to the reference over the flight: the command
@@ -253,7 +308,7 @@ def along_track(c):
 def latch_strips(ax, c, flags, expected, other):
     """Each flag as a bar of the times it was set; checked ones in green."""
     t = c["time"]
-    names = [n for n in flags if n in c and any(v == 1.0 for v in c[n])]
+    names = set_flags(c, flags)
     never = [n for n in expected if n not in names]
     for row, n in enumerate(names):
         spans, start = [], None
@@ -296,16 +351,25 @@ def label(ax, title, ylabel, xlabel="time (s)"):
 
 def below(ax, lines):
     """A legend under the axes: with two vertical scales no place inside is
-    sure to be free of curves."""
-    ax.legend(
-        lines,
-        [ln.get_label() for ln in lines],
-        loc="upper center",
-        bbox_to_anchor=(0.5, -0.13),
-        ncol=len(lines),
-        fontsize=8,
-        frameon=False,
-    )
+    sure to be free of curves. At most LEGEND_COLUMNS entries a row, and
+    fewer where long entries would run past the panel's room into the next
+    panel or off the picture; the layout makes room for its rows."""
+    lines = [ln for ln in lines if not ln.get_label().startswith("_")]  # unlabelled guides
+    renderer = ax.figure.canvas.get_renderer()
+    room = ax.get_window_extent(renderer).width * PANEL_ROOM
+    for columns in range(min(len(lines), LEGEND_COLUMNS), 0, -1):
+        legend = ax.legend(
+            lines,
+            [ln.get_label() for ln in lines],
+            loc="upper center",
+            bbox_to_anchor=(0.5, -0.13),
+            ncol=columns,
+            fontsize=8,
+            frameon=False,
+        )
+        legend.set_in_layout(True)
+        if legend.get_window_extent(renderer).width <= room:
+            break
 
 
 def mark_convergence(ax, summary):
@@ -336,6 +400,64 @@ def overlay(ax, other, x, y, **kw):
         ax.plot(other[x], other[y], color="0.45", linestyle="--", linewidth=1, **kw)
 
 
+def set_flags(c, flags):
+    """The flags set at some time of the flight, in the summary's order."""
+    return [n for n in flags if n in c and any(v == 1.0 for v in c[n])]
+
+
+def profile_panel(a, c, other, cmp_label):
+    """The orbit's radius against the expected one, or else the vertical
+    profile over the ground track."""
+    t = c["time"]
+    if "orbit_radius_m" in c:
+        a.plot(t, track_radius(c), label="flown")
+        if other is not None and "orbit_radius_m" in other:
+            a.plot(
+                other["time"], track_radius(other), color="0.45", linestyle="--", label=cmp_label
+            )
+        a.plot(t, c["orbit_radius_m"], "k:", label="expected")
+        finite = [r for r in c["orbit_radius_m"] if not math.isnan(r)]
+        if finite:
+            a.set_ylim(0, 2 * max(finite))
+        label(a, "orbit radius", "radius (m)")
+    else:
+        a.plot(along_track(c), c["altitude"], label="flown")
+        if other is not None:
+            a.plot(
+                along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label
+            )
+        label(a, "vertical profile", "altitude (m)", xlabel="distance along the ground track (m)")
+
+
+def air_data_panel(a, c, other, cmp_label):
+    """Angle of attack and sideslip (deg), Mach on its own scale."""
+    t = c["time"]
+    a.plot(t, c["alpha_deg"], label="angle of attack")
+    a.plot(t, c["beta_deg"], color="tab:red", label="sideslip")
+    if other is not None and "alpha_deg" in other:
+        a.plot(other["time"], other["alpha_deg"], color="0.45", linestyle="--", label=cmp_label)
+    a.set_xlabel("time (s)")
+    a.set_ylabel("angle (deg)")
+    b = a.twinx()
+    b.plot(t, c["mach"], color="0.3", linestyle=":", linewidth=1.5, label="Mach")
+    b.set_ylabel("Mach")
+    in_front(a, b)
+    a.set_title("angle of attack, sideslip and Mach")
+    below(a, a.get_lines() + b.get_lines())
+
+
+def surfaces_panel(a, c):
+    """The control surfaces as the aircraft's model signs them, and the
+    gear where it is down."""
+    t = c["time"]
+    a.plot(t, c["elevator_deg"], label="elevator")
+    a.plot(t, c["aileron_deg"], label="aileron")
+    a.plot(t, c["rudder_deg"], label="rudder")
+    down = [g for g in c["gear_down"] if not math.isnan(g)]
+    gear = " (gear down)" if down and max(down) > 0.5 else ""
+    label(a, "control surfaces" + gear, "deflection (deg)")
+
+
 def draw(plt, directory, name, compare_dir):
     summary = read_summary(directory, name)
     flags = summary.get("flags", [])
@@ -348,14 +470,22 @@ def draw(plt, directory, name, compare_dir):
     t = c["time"]
     cmp_label = None
     if other is not None:
+        # The folder's own name: a long path would stretch every legend.
         other_aircraft = read_summary(compare_dir, name).get("aircraft")
+        folder = os.path.basename(os.path.normpath(compare_dir)) or compare_dir
         cmp_label = "compared: " + (
-            other_aircraft + " (" + compare_dir + ")" if other_aircraft else compare_dir
+            other_aircraft + " (" + folder + ")" if other_aircraft else folder
         )
     not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
 
-    fig = plt.figure(figsize=(17, 17), constrained_layout=True)
-    grid = fig.add_gridspec(4, 3)
+    # A six-degree-of-freedom aircraft gets a row of its air data and
+    # surfaces; the latch strips take the height their latches need.
+    air = "alpha_deg" in c
+    latches = set_flags(c, flags)
+    latch_height = min(1.0, max(0.3, 0.12 * (len(latches) + 1)))
+    heights = [1.0, 1.0, 1.0] + ([1.0, latch_height] if air else [max(0.6, latch_height)])
+    fig = plt.figure(figsize=(17, 17 / 4 * sum(heights)), constrained_layout=True)
+    grid = fig.add_gridspec(len(heights), 3, height_ratios=heights)
     verdict = (
         "passed"
         if summary.get("passed", True)
@@ -434,12 +564,28 @@ def draw(plt, directory, name, compare_dir):
     label(a, "velocity to commanded direction" + not_steered, "angle (deg)")
 
     a = fig.add_subplot(grid[2, 0])
-    a.plot(t, c["roll"], label="bank (deg)")
+    # Inverted flight drawn continuous about 180 deg and shaded.
+    for k, (start, length) in enumerate(inverted_spans(t, c["roll"])):
+        a.axvspan(
+            start,
+            start + length,
+            color="0.9",
+            label="inverted (bank beyond 90)" if k == 0 else None,
+        )
+    a.plot(t, bank_for_drawing(c["roll"]), label="bank (deg)")
     if used_externally(c, "ext_bank"):
         a.plot(t, c["ext_bank"], color="tab:purple", linestyle="--", label="ext_bank (deg)")
-    overlay(a, other, "time", "roll", label=cmp_label)
+    if other is not None:
+        a.plot(
+            other["time"],
+            bank_for_drawing(other["roll"]),
+            color="0.45",
+            linestyle="--",
+            linewidth=1,
+            label=cmp_label,
+        )
     a.set_xlabel("time (s)")
-    a.set_ylabel("bank (deg)")
+    a.set_ylabel("bank (deg; inverted drawn through 180)")
     b = a.twinx()
     b.plot(t, c["lat_cmd"], color="tab:orange", linewidth=1, label="lat_cmd (roll rate commanded)")
     if used_externally(c, "ext_lat"):
@@ -449,11 +595,14 @@ def draw(plt, directory, name, compare_dir):
     align_zeros(a, b)
     in_front(a, b)
     a.set_title("bank, commanded and flown roll rate (zeros aligned)")
-    below(a, a.get_lines() + b.get_lines())
+    shade = [p for p in a.patches[:1]]
+    below(a, shade + a.get_lines() + b.get_lines())
 
     a = fig.add_subplot(grid[2, 1])
-    a.plot(t, c["nz_cmd"], label="nz_cmd (commanded)")
-    a.plot(t, c["load_flown"], label="flown")
+    # The command over the flown load, thin and dashed: where the aircraft
+    # follows it closely both still show.
+    a.plot(t, c["load_flown"], color="tab:orange", linewidth=2.5, label="flown")
+    a.plot(t, c["nz_cmd"], color="black", linestyle="--", linewidth=1, label="nz_cmd (commanded)")
     if used_externally(c, "ext_nz"):
         a.plot(t, c["ext_nz"], color="tab:purple", linestyle=":", linewidth=2, label="ext_nz")
     overlay(a, other, "time", "load_flown", label=cmp_label)
@@ -463,7 +612,11 @@ def draw(plt, directory, name, compare_dir):
     a.plot(t, c["throttle_cmd"], color="tab:blue", linewidth=2, label="throttle_cmd")
     a.plot(t, c["thrust_frac"], color="tab:cyan", linestyle="--", label="thrust")
     a.set_xlabel("time (s)")
-    a.set_ylabel("fraction of maximum thrust")
+    if max(c["thrust_frac"] + c["throttle_cmd"]) > FULL_DRY_THRUST:
+        a.axhline(FULL_DRY_THRUST, color="0.6", linestyle=":", linewidth=1)
+        a.set_ylabel("throttle, thrust (1: full dry; above: afterburner)")
+    else:
+        a.set_ylabel("throttle, thrust (fraction of maximum)")
     b = a.twinx()
     b.plot(t, c["tas"], color="0.2", linewidth=1, label="speed")
     b.plot(t, c["speed_cmd"], color="0.2", linestyle=":", linewidth=1, label="speed_cmd")
@@ -475,28 +628,14 @@ def draw(plt, directory, name, compare_dir):
     a.set_title("throttle and speed (zeros aligned)")
     below(a, a.get_lines() + b.get_lines())
 
-    a = fig.add_subplot(grid[3, 0:2])
-    latch_strips(a, c, flags, summary.get("latched", []), other)
-
-    a = fig.add_subplot(grid[3, 2])
-    if "orbit_radius_m" in c:
-        a.plot(t, track_radius(c), label="flown (ground track)")
-        if other is not None and "orbit_radius_m" in other:
-            a.plot(
-                other["time"], track_radius(other), color="0.45", linestyle="--", label=cmp_label
-            )
-        a.plot(t, c["orbit_radius_m"], "k:", label="expected")
-        finite = [r for r in c["orbit_radius_m"] if not math.isnan(r)]
-        if finite:
-            a.set_ylim(0, 2 * max(finite))
-        label(a, "orbit radius", "radius (m)")
+    if air:
+        air_data_panel(fig.add_subplot(grid[3, 0]), c, other, cmp_label)
+        surfaces_panel(fig.add_subplot(grid[3, 1]), c)
+        profile_panel(fig.add_subplot(grid[3, 2]), c, other, cmp_label)
+        latch_strips(fig.add_subplot(grid[4, :]), c, flags, summary.get("latched", []), other)
     else:
-        a.plot(along_track(c), c["altitude"], label="flown")
-        if other is not None:
-            a.plot(
-                along_track(other), other["altitude"], color="0.45", linestyle="--", label=cmp_label
-            )
-        label(a, "vertical profile", "altitude (m)", xlabel="distance along the ground track (m)")
+        latch_strips(fig.add_subplot(grid[3, 0:2]), c, flags, summary.get("latched", []), other)
+        profile_panel(fig.add_subplot(grid[3, 2]), c, other, cmp_label)
 
     save_whole(plt, fig, os.path.join(directory, name + ".png"))
 

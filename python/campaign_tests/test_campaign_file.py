@@ -171,6 +171,14 @@ class CampaignFileErrors(unittest.TestCase):
             ["dispersions.duration_s", "t_s"],
         ),
         (
+            "turbulence seed drawn as a fraction",
+            GOOD + '"atmosphere.turbulence.model" = { choice = ["milspec"] }\n'
+            '"atmosphere.turbulence.severity" = { choice = [4] }\n'
+            '"atmosphere.turbulence.seed" = { uniform = [0.5, 0.7] }\n',
+            ":13:",
+            ["dispersions.atmosphere.turbulence.seed", "whole number"],
+        ),
+        (
             "field set in both scenario and dispersions",
             GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\naltitude_m = 1000"),
             ":12:",
@@ -229,6 +237,26 @@ class CampaignFileErrors(unittest.TestCase):
             for situation, text in rows:
                 with self.subTest(situation):
                     gc.validate(gc.load(write(folder, "c.toml", text)))
+
+    def test_flights_disperse_over_the_wind_and_the_turbulence(self):
+        # The fixed part of the air in [scenario], the varied part drawn;
+        # a steady wind changes the ground track, not the flight through
+        # the air that the law steers and the checks judge.
+        text = GOOD + (
+            '"atmosphere.wind.speed_mps" = { uniform = [0, 20] }\n'
+            '"atmosphere.turbulence.seed" = { grid = { from = 1, to = 3, steps = 3 } }\n'
+            '"atmosphere.turbulence.severity" = { choice = ["light", "moderate", "severe"] }\n'
+            "[scenario.atmosphere.wind]\nfrom_deg = 270\n"
+            '[scenario.atmosphere.turbulence]\nmodel = "tustin"\n'
+        )
+        with tempfile.TemporaryDirectory() as folder:
+            gc.validate(gc.load(write(folder, "c.toml", text)))
+        still = gc.fly("typical", {"duration_s": 15})
+        windy = gc.fly(
+            "typical",
+            {"duration_s": 15, "atmosphere.wind.from_deg": 270, "atmosphere.wind.speed_mps": 20},
+        )
+        self.assertAlmostEqual(windy["metrics"]["converge_s"], still["metrics"]["converge_s"], 1)
 
     def test_scenario_file_errors_keep_its_line_and_column(self):
         with tempfile.TemporaryDirectory() as folder:

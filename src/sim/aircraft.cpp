@@ -27,24 +27,32 @@ void level_axes(double chi_deg, double gamma_deg, V3& up0, V3& right) {
 }
 
 double track_deg(const Aircraft& ac) {
-    const double vh = std::hypot(ac.velocity.x, ac.velocity.z);
+    const V3 air = air_velocity(ac);
+    const double vh = std::hypot(air.x, air.z);
     if (vh < kMinTrackSpeed_mps) return ac.heading_deg;
-    return std::atan2(ac.velocity.z, ac.velocity.x) * kDegPerRad;
+    return std::atan2(air.z, air.x) * kDegPerRad;
 }
 
 double dynamic_pressure(const Aircraft& ac) {
-    const double v = norm(ac.velocity);
+    const double v = norm(air_velocity(ac));
     return 0.5 * air_density_kgpm3(ac.position.y) * v * v;
 }
 
 }  // namespace
 
-Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init) {
+Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init,
+                       const std::vector<WindLayer>& wind) {
     Aircraft ac;
     const double chi = init.heading_deg * kRadPerDeg, gam = init.path_deg * kRadPerDeg;
     ac.position = {0.0, init.altitude_m, 0.0};
     ac.velocity = init.speed_mps *
                   V3{std::cos(gam) * std::cos(chi), std::sin(gam), std::cos(gam) * std::sin(chi)};
+    // The start's speed and angles are through the air: the wind adds to
+    // the velocity over the ground.
+    if (!wind.empty()) {
+        ac.wind = steady_wind_at(wind, init.altitude_m);
+        ac.velocity = ac.velocity + ac.wind;
+    }
     ac.heading_deg = init.heading_deg;
     V3 up0, right;
     level_axes(init.heading_deg, init.path_deg, up0, right);
@@ -59,9 +67,10 @@ Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init) {
 }
 
 double path_angle_deg(const Aircraft& ac) {
-    const double v = norm(ac.velocity);
+    const V3 air = air_velocity(ac);
+    const double v = norm(air);
     if (v <= 0.0) return 0.0;
-    return std::asin(std::clamp(ac.velocity.y / v, -1.0, 1.0)) * kDegPerRad;
+    return std::asin(std::clamp(air.y / v, -1.0, 1.0)) * kDegPerRad;
 }
 
 double bank_angle_deg(const Aircraft& ac) {
@@ -71,19 +80,21 @@ double bank_angle_deg(const Aircraft& ac) {
 }
 
 void sense(const Aircraft& ac, GuideWInputs& u) {
+    const V3 air = air_velocity(ac);
     u.yaw = track_deg(ac);
     u.pitch = path_angle_deg(ac);
     u.roll = bank_angle_deg(ac);
-    u.tas = norm(ac.velocity);
-    u.vel_up = ac.velocity.y;
-    u.vel_north = ac.velocity.x;
-    u.vel_east = ac.velocity.z;
+    u.tas = norm(air);
+    u.vel_up = air.y;
+    u.vel_north = air.x;
+    u.vel_east = air.z;
     u.roll_rate = ac.roll_rate_dps;
     u.altitude = ac.position.y;
 }
 
-void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac) {
-    const V3 along = unit(ac.velocity);
+void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac,
+              const std::vector<WindLayer>& wind) {
+    const V3 along = unit(air_velocity(ac));
     ac.heading_deg = track_deg(ac);
 
     // Roll the lift direction about the velocity; positive rolls right.
@@ -112,8 +123,11 @@ void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac)
 
     ac.velocity = ac.velocity + kStep_s * accel;
     ac.position = ac.position + kStep_s * ac.velocity;
+    // A wind that changes with altitude changes the air's velocity about
+    // the aircraft, and with it the motion through the air (wind shear).
+    if (!wind.empty()) ac.wind = steady_wind_at(wind, ac.position.y);
 
-    // Keep the lift direction perpendicular to the new velocity.
-    const V3 new_along = unit(ac.velocity);
+    // Keep the lift direction perpendicular to the new velocity through the air.
+    const V3 new_along = unit(air_velocity(ac));
     ac.lift_dir = unit(ac.lift_dir - dot(ac.lift_dir, new_along) * new_along);
 }

@@ -10,11 +10,17 @@
 //   - Thrust follows throttle_cmd (a fraction of the maximum thrust) through
 //     a lag; drag is a parabolic polar; gravity acts.
 // The atmosphere is the law's own: an isothermal column at the local
-// temperature of the standard troposphere, 216.65 K from 11 km up.
+// temperature of the standard troposphere, 216.65 K from 11 km up. The air
+// may move with a steady wind (air_mass.h): lift, drag, roll and the law's
+// inputs are those of the motion through the air; the wind carries the
+// aircraft over the ground.
 #ifndef SIM_AIRCRAFT_H
 #define SIM_AIRCRAFT_H
 
+#include <vector>
+
 #include "GuideW.h"
+#include "air_mass.h"
 #include "law_constants.h"
 #include "vec3.h"
 
@@ -32,7 +38,8 @@ struct AircraftConfig {
     double thrust_lag_s = 0.5;
 };
 
-// Where the aircraft starts.
+// Where the aircraft starts; speed and angles are those of its motion
+// through the air (in still air, over the ground too).
 struct InitialFlight {
     double altitude_m = 3000.0;
     double speed_mps = 200.0;
@@ -43,22 +50,32 @@ struct InitialFlight {
 
 struct Aircraft {
     V3 position;  // m; y is the altitude
-    V3 velocity;  // m/s
-    V3 lift_dir;  // unit, perpendicular to the velocity
+    V3 velocity;  // m/s, over the ground
+    V3 wind;      // m/s, the air's own velocity where the aircraft is (0 in still air)
+    V3 lift_dir;  // unit, perpendicular to the velocity through the air
     double roll_rate_dps = 0.0;
     double load_g = 1.0;
     double thrust_frac = 0.0;
     double heading_deg = 0.0;  // kept through vertical flight
 };
 
-Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init);
+// The aircraft's velocity through the air: what its wing and an air-data
+// system see.
+inline V3 air_velocity(const Aircraft& ac) { return ac.velocity - ac.wind; }
+
+// In the steady wind of wind's layers (none: still air).
+Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init,
+                       const std::vector<WindLayer>& wind = {});
 
 // Fills the aircraft-state inputs of the law (attitude, speeds, roll rate,
-// altitude); the command inputs are left as they are.
+// altitude) as an air-data system gives them: the track, path angle, bank,
+// speed and velocity components are those of the velocity through the air;
+// the command inputs are left as they are.
 void sense(const Aircraft& ac, GuideWInputs& u);
 
 // Advances the aircraft by one step of the law (kStep_s) under its commands.
-void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac);
+void fly_step(const AircraftConfig& cfg, const GuideWOutputs& cmd, Aircraft& ac,
+              const std::vector<WindLayer>& wind = {});
 
 // Flight-path angle and bank in degrees, as sense() reports them.
 double path_angle_deg(const Aircraft& ac);

@@ -65,6 +65,13 @@ public:
     // cannot fly there (no trim).
     virtual void reset(const InitialFlight& init) = 0;
 
+    // The air the flights from the next reset() on fly in. Returns what of
+    // it the model leaves out, in words; empty when it flies all of it.
+    virtual std::string set_air_mass(const AirMass& air) {
+        return air.wind.empty() && !air.turbulent() && !air.gust ? ""
+                                                                 : "the wind, turbulence and gust";
+    }
+
     // Fills the aircraft-state inputs of the law (attitude, speeds, roll
     // rate, altitude); the command inputs are left as they are.
     virtual void sense(GuideWInputs& u) const = 0;

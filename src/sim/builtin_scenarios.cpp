@@ -17,6 +17,16 @@ const char* const kBuiltinScenarios = R"json([
     "expect": {"converge_within_s": 10, "max_load_g": 9, "final_speed_error_mps": 5}
   },
   {
+    "name": "typical_turbulence",
+    "description": "typical in moderate turbulence and a 10 m/s west wind: the law steers through the air",
+    "duration_s": 40,
+    "initial": {"altitude_m": 3000, "speed_mps": 200, "heading_deg": 0},
+    "inputs": {"azim_cmd": 30, "elev_cmd": 5, "speed_cmd": 220, "mode": 1, "aux_in": 7},
+    "atmosphere": {"wind": {"from_deg": 270, "speed_mps": 10},
+                   "turbulence": {"model": "milspec", "severity": "moderate", "seed": 1}},
+    "expect": {"converge_within_s": 15, "max_load_g": 9, "final_speed_error_mps": 8}
+  },
+  {
     "name": "target_60_off",
     "description": "Level at 200 m/s, target 60 deg left, level",
     "duration_s": 40,

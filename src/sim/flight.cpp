@@ -23,10 +23,12 @@ constexpr double kBankSideThreshold_deg = 10.0;  // a bank clearly on one side
 
 using guidew_text::format;
 
+// The law steers the velocity through the air (what it is fed): in a wind
+// the ground track differs, and convergence is judged in the air mass.
 double commanded_direction_error_deg(const GuideWInputs& u, const Aircraft& ac) {
     const double el = u.elev_cmd * kRadPerDeg, az = u.azim_cmd * kRadPerDeg;
     const V3 cmd{std::cos(el) * std::cos(az), std::sin(el), std::cos(el) * std::sin(az)};
-    const double c = dot(cmd, unit(ac.velocity));
+    const double c = dot(cmd, unit(air_velocity(ac)));
     return std::acos(std::clamp(c, -1.0, 1.0)) * kDegPerRad;
 }
 
@@ -236,6 +238,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, Aircraft
 
     GuideWInputs u = sc.commands;
     GuideWOutputs y{};
+    const std::string air_left_out = aircraft.set_air_mass(sc.atmosphere);
     aircraft.reset(sc.initial);
     const Aircraft& ac = aircraft.state();
     CheckTracker checks(sc);
@@ -294,6 +297,7 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, Aircraft
     FlightSummary sum = checks.finish();
     sum.steers = steers;
     sum.ended_s = ended_s;
+    sum.air_left_out = air_left_out;
     for (const std::string& f : envelope.failures()) sum.failed.push_back(f);
     if (!end_reason.empty()) sum.failed.insert(sum.failed.begin(), end_reason);
     if (!steers && sc.expect.converge_within_s) {

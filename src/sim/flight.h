@@ -41,6 +41,7 @@ struct FlightSummary {
     double final_speed_err_mps = 0.0;      // final speed minus speed_cmd
     std::optional<double> ended_s;  // the flight ended early: ground reached, or a value not finite
     std::vector<std::string> failed;  // checks that failed, with figures
+    std::string air_left_out;         // what of the scenario's air mass the aircraft did not fly
 };
 
 using SampleSink = std::function<void(const FlightSample&)>;

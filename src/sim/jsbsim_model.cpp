@@ -285,6 +285,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
     m.elevator->setDoubleValue(0.0);
     if (m.rudder) m.rudder->setDoubleValue(0.0);
     for (auto* t : m.throttles) t->setDoubleValue(0.5);
+    air_.calm(*m.fdm);
     try {
         m.fdm->ResetToInitialConditions(0);
         // In the air the engines run from the start (JSBSim starts them off).
@@ -308,6 +309,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
         inner_.reset(m.get(m.elevator), m.get(m.qbar) * kKiloPascalPerPsf, elevator_lift_g());
     }
     if (init.bank_deg != 0.0) roll_about_velocity(init);
+    air_.enter(*m.fdm, init.altitude_m);
     read_state();
     last_load_g_ = ac_.load_g;
 }
@@ -363,6 +365,7 @@ void JsbsimModel::read_state() {
     ac_.load_g = m.get(m.nz);
     ac_.thrust_frac = m.get(m.thr_pos);
     ac_.heading_deg = wrap180(m.get(m.psi));
+    ac_.wind = air_.wind(*m.fdm);
     alpha_deg_ = m.get(m.alpha);
 }
 
@@ -372,8 +375,11 @@ void JsbsimModel::sense(GuideWInputs& u) const {
     // angles (track, flight-path angle, bank of the lift about the
     // velocity) as the point mass senses them, not the body's Euler angles,
     // which differ by the angle of attack and flip through the vertical.
+    // In a wind they are those of the velocity through the air, as an
+    // air-data system gives them.
     Aircraft a = ac_;
-    const V3 along = unit(a.velocity);
+    const V3 air = air_velocity(a);
+    const V3 along = unit(air);
     a.lift_dir = unit(a.lift_dir - dot(a.lift_dir, along) * along);
     GuideWInputs path{};
     ::sense(a, path);
@@ -381,9 +387,9 @@ void JsbsimModel::sense(GuideWInputs& u) const {
     u.pitch = path.pitch;
     u.roll = path.roll;
     u.tas = m.get(m.vt) * kMetresPerFoot;
-    u.vel_up = ac_.velocity.y;
-    u.vel_north = ac_.velocity.x;
-    u.vel_east = ac_.velocity.z;
+    u.vel_up = air.y;
+    u.vel_north = air.x;
+    u.vel_east = air.z;
     u.roll_rate = ac_.roll_rate_dps;
     u.altitude = ac_.position.y;
 }
@@ -583,6 +589,7 @@ void JsbsimModel::step(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     if (!fault_.empty()) return;
     Quiet quiet(m.logger, m.log, false);
+    air_.update(*m.fdm, static_cast<double>(m.steps) * kStep_s, ac_.position.y);
     apply_controls(cmd);
     for (int i = 0; i < substeps_; ++i) m.fdm->Run();
     ++m.steps;

@@ -21,6 +21,7 @@
 #include "aircraft_model.h"
 #include "control_gains.h"
 #include "inner_loop.h"
+#include "jsbsim_atmosphere.h"
 
 class JsbsimModel final : public AircraftModel {
 public:
@@ -34,6 +35,10 @@ public:
 
     const std::string& name() const override { return name_; }
     void reset(const InitialFlight& init) override;
+    std::string set_air_mass(const AirMass& air) override {
+        air_.set(air);
+        return {};
+    }
     void sense(GuideWInputs& u) const override;
     void step(const GuideWOutputs& cmd) override;
     const Aircraft& state() const override { return ac_; }
@@ -101,6 +106,7 @@ private:
     double p_integral_ = 0.0;   // F-16: the roll-rate loop's integral, rad
     double roll_demand_ = 0.0;  // the F-16 roll surface demand given last
     SurfaceInnerLoop inner_;    // not fcs: our loop on the surfaces
+    JsbsimAirMass air_;         // the wind, turbulence and gust flown in
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;

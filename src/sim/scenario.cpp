@@ -186,10 +186,127 @@ Expectations read_expect(const json& obj, const std::string& where) {
     return e;
 }
 
+// The steady wind, the turbulence and the gust a scenario may fly in.
+// Winds beyond 100 m/s are no weather an aircraft is flown in (the
+// strongest jet streams); a gust builds and decays over one law step at
+// least.
+constexpr double kMaxWindSpeed_mps = 100.0;
+constexpr double kMinGustEdge_s = kStep_s;
+constexpr double kMaxGustEdge_s = 600.0;
+constexpr int kModerateTurbulence = 4;
+constexpr int kMaxTurbulenceSeverity = 7;            // JSBSim's exceedance curves 1..7; 0 is none
+constexpr double kMaxTurbulenceSeed = 2147483647.0;  // JSBSim takes an int
+
+// A whole number within [lo, hi]: a seed or a severity.
+double whole_number(const json& v, double lo, double hi, const std::string& where) {
+    const double value = finite_number(v, where);
+    check_range(value, lo, hi, where);
+    if (value != std::floor(value))
+        fail(where, "must be a whole number, not " + number_text(value));
+    return value;
+}
+
+WindLayer read_wind_layer(const json& obj, const std::string& where, bool layered) {
+    if (layered) {
+        only_keys(obj, where, {"altitude_m", "from_deg", "speed_mps"});
+    } else {
+        only_keys(obj, where, {"from_deg", "speed_mps"});
+    }
+    WindLayer w;  // calm unless given: a campaign may draw the speed and the direction apart
+    if (layered) w.altitude_m = number(obj, "altitude_m", where);
+    read_number(obj, "from_deg", where, w.from_deg);
+    read_number(obj, "speed_mps", where, w.speed_mps);
+    if (layered) check_range(w.altitude_m, 0.0, kMaxStartAltitude_m, where + ".altitude_m");
+    check_range(w.from_deg, -kFullTurn_deg, kFullTurn_deg, where + ".from_deg");
+    check_range(w.speed_mps, 0.0, kMaxWindSpeed_mps, where + ".speed_mps");
+    return w;
+}
+
+// One wind for every altitude as an object, or layers by altitude as a list.
+std::vector<WindLayer> read_wind(const json& v, const std::string& where) {
+    if (v.is_object()) return {read_wind_layer(v, where, false)};
+    if (!v.is_array() || v.empty())
+        fail(where, "must be an object {from_deg, speed_mps} or a non-empty list of layers");
+    std::vector<WindLayer> layers;
+    for (size_t i = 0; i < v.size(); ++i) {
+        const std::string wi = where + "[" + std::to_string(i) + "]";
+        layers.push_back(read_wind_layer(v[i], wi, true));
+        if (i > 0 && !(layers[i].altitude_m > layers[i - 1].altitude_m))
+            fail(wi + ".altitude_m", "layers must go up in altitude");
+    }
+    return layers;
+}
+
+Turbulence read_turbulence(const json& obj, const std::string& where) {
+    only_keys(obj, where, {"model", "severity", "seed"});
+    // Moderate MIL-spec turbulence unless told otherwise.
+    Turbulence t{TurbulenceModel::kMilspec, kModerateTurbulence, 0};
+    static const std::pair<const char*, TurbulenceModel> models[] = {
+        {"milspec", TurbulenceModel::kMilspec}, {"tustin", TurbulenceModel::kTustin}};
+    // JSBSim's reference intensities (MIL-F-8785C's light, moderate, severe).
+    static const std::pair<const char*, int> severities[] = {
+        {"light", 3}, {"moderate", kModerateTurbulence}, {"severe", 6}};
+    const auto named = [&](const char* key, const auto& table, auto& out) {
+        const json& v = obj.at(key);
+        for (const auto& [name, value] : table) {
+            if (v.is_string() && v.get<std::string>() == name) {
+                out = value;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (obj.contains("model") && !named("model", models, t.model))
+        fail(where + ".model", "must be \"milspec\" or \"tustin\", not " + obj.at("model").dump());
+    if (obj.contains("severity") && !named("severity", severities, t.severity)) {
+        const std::string ws = where + ".severity";
+        if (!obj.at("severity").is_number())
+            fail(ws, "must be light, moderate, severe or a number 0 to 7, not " +
+                         obj.at("severity").dump());
+        t.severity =
+            static_cast<int>(whole_number(obj.at("severity"), 0.0, kMaxTurbulenceSeverity, ws));
+    }
+    if (obj.contains("seed"))
+        t.seed = static_cast<unsigned>(
+            whole_number(obj.at("seed"), 0.0, kMaxTurbulenceSeed, where + ".seed"));
+    return t;
+}
+
+Gust read_gust(const json& obj, const std::string& where, double duration_s) {
+    only_keys(obj, where,
+              {"start_s", "speed_mps", "from_deg", "up_deg", "rise_s", "hold_s", "decay_s"});
+    Gust g;
+    g.start_s = number(obj, "start_s", where);
+    g.speed_mps = number(obj, "speed_mps", where);
+    read_number(obj, "from_deg", where, g.from_deg);
+    read_number(obj, "up_deg", where, g.up_deg);
+    read_number(obj, "rise_s", where, g.rise_s);
+    read_number(obj, "hold_s", where, g.hold_s);
+    read_number(obj, "decay_s", where, g.decay_s);
+    check_range(g.start_s, 0.0, duration_s, where + ".start_s");
+    check_range(g.speed_mps, 0.0, kMaxWindSpeed_mps, where + ".speed_mps");
+    check_range(g.from_deg, -kFullTurn_deg, kFullTurn_deg, where + ".from_deg");
+    check_range(g.up_deg, -kQuarterTurn_deg, kQuarterTurn_deg, where + ".up_deg");
+    check_range(g.rise_s, kMinGustEdge_s, kMaxGustEdge_s, where + ".rise_s");
+    check_range(g.hold_s, 0.0, kMaxDuration_s, where + ".hold_s");
+    check_range(g.decay_s, kMinGustEdge_s, kMaxGustEdge_s, where + ".decay_s");
+    return g;
+}
+
+AirMass read_atmosphere(const json& obj, const std::string& where, double duration_s) {
+    only_keys(obj, where, {"wind", "turbulence", "gust"});
+    AirMass air;
+    if (obj.contains("wind")) air.wind = read_wind(obj.at("wind"), where + ".wind");
+    if (obj.contains("turbulence"))
+        air.turbulence = read_turbulence(obj.at("turbulence"), where + ".turbulence");
+    if (obj.contains("gust")) air.gust = read_gust(obj.at("gust"), where + ".gust", duration_s);
+    return air;
+}
+
 Scenario read_scenario(const json& obj, const std::string& where) {
     only_keys(obj, where,
               {"name", "description", "aircraft", "duration_s", "initial", "inputs", "events",
-               "params", "expect"});
+               "params", "expect", "atmosphere"});
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string())
         fail(where, "needs a \"name\" string");
@@ -259,6 +376,8 @@ Scenario read_scenario(const json& obj, const std::string& where) {
         }
     }
     if (obj.contains("expect")) sc.expect = read_expect(obj.at("expect"), w + ".expect");
+    if (obj.contains("atmosphere"))
+        sc.atmosphere = read_atmosphere(obj.at("atmosphere"), w + ".atmosphere", sc.duration_s);
     return sc;
 }
 

@@ -13,8 +13,13 @@
 //     "inputs": {"azim_cmd": 30, "elev_cmd": 5, "speed_cmd": 220, "mode": 1},
 //     "events": [{"t_s": 10, "inputs": {"azim_cmd": 90}}],
 //     "params": {"roll_kp": 3},
-//     "expect": {"converge_within_s": 15, "max_load_g": 9, ...}
+//     "expect": {"converge_within_s": 15, "max_load_g": 9, ...},
+//     "atmosphere": {"wind": {"from_deg": 270, "speed_mps": 10},
+//                    "turbulence": {"model": "milspec", "severity": "moderate", "seed": 7},
+//                    "gust": {"start_s": 12, "speed_mps": 10, "from_deg": 90}}
 //   }
+// (air_mass.h; "wind" may also be a list of layers by altitude, see
+// docs/simulator.md).
 // "inputs" may name only the command inputs; the aircraft state inputs are
 // sensed from the simulated aircraft. Unknown keys, a key given twice, an
 // empty list and numbers that are not finite are errors. The envelope a
@@ -29,6 +34,7 @@
 #include <vector>
 
 #include "GuideW.h"
+#include "air_mass.h"
 #include "aircraft.h"
 
 // Where a simulated flight may start: above the ground and within the
@@ -112,6 +118,7 @@ struct Scenario {
     std::vector<TimedChange> events;  // in time order
     std::vector<std::pair<std::string, double>> params;
     Expectations expect;
+    AirMass atmosphere;  // still air unless the scenario gives one
 };
 
 // Parses scenarios from JSON text; origin names the source in errors. A

@@ -64,11 +64,17 @@ std::string flight_digest(const Scenario& sc, AircraftModel& aircraft) {
 // its row rewritten; any other difference is a change of the flights.
 TEST(AircraftModels, PointMassFliesTheBuiltInsAsBefore) {
     const std::map<std::string, std::string> before = {
-        {"typical", "9a9892353746a8b0"},         {"target_60_off", "5eabbef65e4777a0"},
-        {"straight_behind", "a89f915cb1ef3411"}, {"split_manoeuvre", "e2e80bbe0d137d0e"},
-        {"climb_behind", "a77a61ea9744b863"},    {"upright_recovery", "06c73f12c067d9c2"},
-        {"external_bank", "c198b15c43bbf453"},   {"orbit", "1951b1190bb170de"},
-        {"passthrough", "ee31cd8f54a38d92"},     {"speed_hold", "88dc33802f79b518"},
+        {"typical", "9a9892353746a8b0"},
+        {"target_60_off", "5eabbef65e4777a0"},
+        {"straight_behind", "a89f915cb1ef3411"},
+        {"split_manoeuvre", "e2e80bbe0d137d0e"},
+        {"climb_behind", "a77a61ea9744b863"},
+        {"upright_recovery", "06c73f12c067d9c2"},
+        {"external_bank", "c198b15c43bbf453"},
+        {"orbit", "1951b1190bb170de"},
+        {"passthrough", "ee31cd8f54a38d92"},
+        {"speed_hold", "88dc33802f79b518"},
+        {"typical_turbulence", "a0c85da3a46c7bbd"},
     };
     PointMassModel point_mass;
     for (const Scenario& sc : builtin_scenarios()) {
@@ -76,6 +82,40 @@ TEST(AircraftModels, PointMassFliesTheBuiltInsAsBefore) {
         const std::string now = flight_digest(sc, point_mass);
         ASSERT_EQ(before.count(sc.name), 1u) << "a built-in without a recorded digest";
         EXPECT_EQ(now, before.at(sc.name));
+    }
+}
+
+// A wind the same at every altitude carries the aircraft over the ground
+// and changes nothing of its flight through the air, which is what the law
+// is fed and what the convergence check judges: the flight converges when
+// it did in still air, and ends displaced by the wind times the flight's
+// duration. Winds from several sides, so that no sign slips through.
+TEST(AircraftModels, ASteadyWindMovesTheGroundTrackNotTheFlightThroughTheAir) {
+    static const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
+    const Scenario still = builtin_scenarios().front();  // typical
+    ASSERT_EQ(still.name, "typical");
+    const auto fly = [&](const Scenario& sc, V3& end) {
+        PointMassModel point_mass;
+        const FlightSummary sum = fly_scenario(
+            lib, sc, point_mass, [&](const FlightSample& s) { end = s.aircraft->position; });
+        EXPECT_TRUE(sum.failed.empty()) << sc.name << ": " << sum.failed.front();
+        EXPECT_TRUE(sum.air_left_out.empty());
+        return sum.converge_s.value_or(NAN);
+    };
+    V3 still_end;
+    const double still_converge_s = fly(still, still_end);
+    const double speed_mps = 15.0;
+    for (const double from_deg : {0.0, 90.0, 225.0, 300.0}) {
+        SCOPED_TRACE(from_deg);
+        Scenario windy = still;
+        windy.atmosphere.wind = {WindLayer{0.0, from_deg, speed_mps}};
+        V3 end;
+        EXPECT_NEAR(fly(windy, end), still_converge_s, 0.02);
+        // The wind blows towards the azimuth opposite where it comes from.
+        const double to = (from_deg + 180.0) * kRadPerDeg;
+        EXPECT_NEAR(end.x - still_end.x, speed_mps * std::cos(to) * still.duration_s, 0.5);
+        EXPECT_NEAR(end.z - still_end.z, speed_mps * std::sin(to) * still.duration_s, 0.5);
+        EXPECT_NEAR(end.y, still_end.y, 0.5);
     }
 }
 

@@ -83,6 +83,27 @@ TEST(JsbsimAircraft, TheSameFlightRepeatsToTheLastBit) {
     EXPECT_EQ(other_thread, first);
 }
 
+// Turbulence comes from the flight's own seed: the same seed flies the same
+// flight to the last bit, on the same aircraft after other flights and on
+// a fresh one; another seed flies another; and a flight in still air after
+// a turbulent one is the still-air flight (nothing of the wind, the gust or
+// the turbulence stays with the aircraft).
+TEST(JsbsimAircraft, TurbulenceRepeatsFromItsSeedAndLeavesNothingBehind) {
+    constexpr double kShort_s = 6.0;  // enough for the turbulence to move the aircraft
+    Scenario rough = builtin("typical_turbulence"), calm = builtin("typical");
+    rough.duration_s = calm.duration_s = kShort_s;
+    rough.atmosphere.gust = Gust{2.0, 8.0, 90.0, 30.0, 0.5, 0.5, 0.5};
+    AircraftModel& f16 = aircraft_model("f16");
+    const std::uint64_t still = flight_digest(f16, calm);
+    const std::uint64_t first = flight_digest(f16, rough);
+    EXPECT_EQ(flight_digest(f16, rough), first) << "the same seed flies differently";
+    EXPECT_EQ(flight_digest(*load_jsbsim("f16"), rough), first) << "a fresh load flies differently";
+    Scenario reseeded = rough;
+    reseeded.atmosphere.turbulence.seed = 2;
+    EXPECT_NE(flight_digest(f16, reseeded), first) << "another seed, the same turbulence";
+    EXPECT_EQ(flight_digest(f16, calm), still) << "the air of the last flight stayed";
+}
+
 // With the calibrated table, level flight at a breakpoint at the
 // commanded speed holds that speed: the trim throttle alone balances the
 // drag. With the law's default table (made for another aircraft) the speed

@@ -118,6 +118,17 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     write("infinite.json", scenario(R"("inputs": {"azim_cmd": 1e999})"));
     write("long_token.json",
           "{\"name\": \"x\", \"duration_s\": 5 " + std::string(5000, '\t') + "nope}");
+    const auto air = [&](const char* file, const std::string& body) {
+        write(file, scenario("\"atmosphere\": " + body));
+    };
+    air("air_key.json", R"({"temperature_k": 250})");
+    air("wind_fast.json", R"({"wind": {"from_deg": 90, "speed_mps": 150}})");
+    air("wind_down.json", R"({"wind": [{"altitude_m": 1000, "from_deg": 0, "speed_mps": 5},
+                                        {"altitude_m": 500, "from_deg": 0, "speed_mps": 5}]})");
+    air("turb_model.json", R"({"turbulence": {"model": "dryden", "severity": "light"}})");
+    air("turb_severity.json", R"({"turbulence": {"model": "tustin", "severity": 9}})");
+    air("turb_seed.json", R"({"turbulence": {"model": "milspec", "severity": 4, "seed": 1.5}})");
+    air("gust_late.json", R"({"gust": {"start_s": 30, "speed_mps": 5}})");
     std::filesystem::create_directory(at("folder.json"));
     const struct {
         const char* situation;
@@ -196,6 +207,31 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
          1,
          "infinite.json: not valid JSON: number overflow parsing '1e999'"},
         {"a folder", {at("folder.json")}, 1, "folder.json: cannot read: Is a directory"},
+        {"air of an unknown kind", {at("air_key.json")}, 1, "unknown key \"temperature_k\""},
+        {"a wind beyond any weather",
+         {at("wind_fast.json")},
+         1,
+         "scenario (x).atmosphere.wind.speed_mps: must lie within [0, 100], not 150"},
+        {"wind layers out of order",
+         {at("wind_down.json")},
+         1,
+         "scenario (x).atmosphere.wind[1].altitude_m: layers must go up in altitude"},
+        {"a turbulence model JSBSim has not",
+         {at("turb_model.json")},
+         1,
+         "scenario (x).atmosphere.turbulence.model: must be \"milspec\" or \"tustin\""},
+        {"a severity beyond the exceedance curves",
+         {at("turb_severity.json")},
+         1,
+         "scenario (x).atmosphere.turbulence.severity: must lie within [0, 7], not 9"},
+        {"a seed that is no whole number",
+         {at("turb_seed.json")},
+         1,
+         "scenario (x).atmosphere.turbulence.seed: must be a whole number, not 1.5"},
+        {"a gust after the end",
+         {at("gust_late.json")},
+         1,
+         "scenario (x).atmosphere.gust.start_s: must lie within [0, 20], not 30"},
         {"a long run of whitespace echoed by the JSON reader",
          {at("long_token.json")},
          1,

@@ -99,3 +99,49 @@ class ExternalCommands(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class Bank(unittest.TestCase):
+    def test_inverted_flight_reads_as_one_bank_and_a_flip_as_a_jump(self):
+        rows = {
+            "upright, left and right": ([10, -10, 80], [10, -10, 80]),
+            "inverted about 180": ([170, 179, -179, -170, 179], [170, 179, 181, 190, 179]),
+            "inverted, then the path passes the vertical": ([-179, 179, 0], [-179, -181, 0]),
+            "rolled through inverted into upright the other side": (
+                [120, 180, -120, -60],
+                [120, 180, 240, -60],
+            ),
+            "nan kept": ([170, math.nan, -170], [170, math.nan, 190]),
+        }
+        for name, (flown, drawn) in rows.items():
+            with self.subTest(name):
+                got = pt.bank_for_drawing(flown)
+                for g, d in zip(got, drawn):
+                    self.assertTrue(g == d or (math.isnan(g) and math.isnan(d)), (got, drawn))
+
+
+class Legends(unittest.TestCase):
+    def test_a_legend_under_a_panel_stays_within_the_picture(self):
+        # The --compare pictures' legends ran off the figure's edge: every
+        # entry of a row side by side, one row however many there were.
+        for entries in (2, 5, 8):
+            with self.subTest(entries=entries):
+                fig = plt.figure(figsize=(17, 5), constrained_layout=True)
+                grid = fig.add_gridspec(1, 3)
+                for col in range(3):
+                    a = fig.add_subplot(grid[0, col])
+                    lines = [
+                        a.plot([0, 1], [0, k], label="compared: point_mass (a long folder) %d" % k)[
+                            0
+                        ]
+                        for k in range(entries)
+                    ]
+                    pt.below(a, lines)
+                fig.canvas.draw()
+                box = fig.bbox
+                for a in fig.axes:
+                    extent = a.get_legend().get_window_extent()
+                    self.assertGreaterEqual(extent.x0, box.x0 - 1)
+                    self.assertLessEqual(extent.x1, box.x1 + 1)
+                    self.assertGreaterEqual(extent.y0, box.y0 - 1)
+                plt.close(fig)
