@@ -16,7 +16,7 @@
 
 #include "GuideW.h"
 #include "law_constants.h"
-#include "vec3.h"
+#include "flight_state.h"
 
 struct AircraftConfig {
     double mass_kg = 12000.0;
@@ -30,25 +30,6 @@ struct AircraftConfig {
     double roll_lag_s = 0.1;
     double load_lag_s = 0.15;
     double thrust_lag_s = 0.5;
-};
-
-// Where the aircraft starts.
-struct InitialFlight {
-    double altitude_m = 3000.0;
-    double speed_mps = 200.0;
-    double heading_deg = 0.0;  // track azimuth
-    double path_deg = 0.0;     // flight-path angle, positive up
-    double bank_deg = 0.0;     // positive: right wing down
-};
-
-struct Aircraft {
-    V3 position;  // m; y is the altitude
-    V3 velocity;  // m/s
-    V3 lift_dir;  // unit, perpendicular to the velocity
-    double roll_rate_dps = 0.0;
-    double load_g = 1.0;
-    double thrust_frac = 0.0;
-    double heading_deg = 0.0;  // kept through vertical flight
 };
 
 Aircraft make_aircraft(const AircraftConfig& cfg, const InitialFlight& init);

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "GuideW.h"
-#include "aircraft.h"
+#include "flight_state.h"
 
 // Where a simulated flight may start: above the ground and within the
 // altitudes the law's atmosphere describes, fast enough for the wing to
