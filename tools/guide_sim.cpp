@@ -291,6 +291,17 @@ void remove_stale(const fs::path& file) {
         fail(kExitEnvironment, file.string() + ": cannot remove: " + ec.message());
 }
 
+// What the model has said since it was last shown (its log is collected
+// over all its flights).
+void show_new_log(const AircraftModel& aircraft) {
+    static std::map<const AircraftModel*, size_t> shown;
+    const std::string log = aircraft.log();
+    size_t& from = shown[&aircraft];
+    if (from > log.size()) from = 0;
+    std::fputs(log.c_str() + from, stderr);
+    from = log.size();
+}
+
 // The aircraft named, loaded once; a name that is not an aircraft is a bad
 // option value (from the command line) or bad scenario content.
 // With show_log, a model that failed to load shows its messages first.
@@ -388,7 +399,7 @@ int simulate(const Options& opt) {
                 if (opt.tracking) tracking.observe(s);
             });
         }
-        if (opt.aircraft_log) std::fputs(aircraft.log().c_str(), stderr);
+        if (opt.aircraft_log) show_new_log(aircraft);
         if (sum.started) {
             writer.commit();
             write_text_file((dir / (sc.name + ".params")).string(),

@@ -11,6 +11,7 @@
 
 #include "sim/flight.h"
 #include "sim/point_mass_model.h"
+#include "sim/tracking.h"
 
 namespace {
 
@@ -185,4 +186,102 @@ TEST(SimCore, ChecksTreatNanAsAFailure) {
     EXPECT_NE(sum.failed().front().failure.find("orbit radius"), std::string::npos);
     // Straight and level at trim thrust: no altitude to speak of is lost.
     EXPECT_LT(sum.altitude_lost_m, 5.0);
+}
+
+// The elevator's activity from signals whose figures follow from their
+// shape: a slow ramp is no activity at all (the centred mean moves with
+// it); a 25 Hz swing of amplitude a has an rms of a / sqrt(2), all of it in
+// the 25 Hz band; the alternation +-a at the law's Nyquist frequency (50 Hz)
+// has an rms of a and moves 2a every step, at the rate of an actuator of
+// 2a per step. The centred 51-sample mean holds 1/51 of the centre sample
+// of the swing (its other 50 cancel) and -1/51 of the alternation's, so
+// the deviations are 50/51 and 52/51 of the signals.
+TEST(SimCore, ElevatorActivityFindsTheBuzz) {
+    const struct {
+        const char* situation;
+        double (*elevator_deg)(long step);
+        double rate_dps;
+        double rms_deg, buzz_Hz, share;
+    } rows[] = {
+        {"a ramp of 1 deg/s", [](long k) { return 0.01 * static_cast<double>(k); }, 200.0, 0.0, NAN,
+         0.0},
+        {"a 25 Hz swing of 2 deg",
+         [](long k) { return 2.0 * std::sin(kPi / 2.0 * static_cast<double>(k)); }, INFINITY,
+         std::sqrt(2.0) * 50.0 / 51.0, 25.0, NAN},
+        {"a 50 Hz alternation of 1 deg at a 200 deg/s actuator's rate",
+         [](long k) { return k % 2 == 0 ? 1.0 : -1.0; }, 200.0, 52.0 / 51.0, 50.0, 1.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        ElevatorActivity activity(r.rate_dps);
+        for (long k = 0; k < 1000; ++k) activity.observe(r.elevator_deg(k), k > 500);
+        const ElevatorFigures e = activity.result();
+        EXPECT_EQ(e.samples, 1000 - 50);  // the centred window's ends are not counted
+        EXPECT_NEAR(e.rms_deg, r.rms_deg, 1e-9);
+        EXPECT_NEAR(e.steady_rms_deg, r.rms_deg, 1e-9);
+        EXPECT_NEAR(e.rms_above_min_buzz_deg, r.rms_deg, 1e-9);
+        if (std::isnan(r.buzz_Hz)) {
+            EXPECT_LT(e.buzz_rms_deg, 1e-9);
+        } else {
+            EXPECT_EQ(e.buzz_frequency_Hz, r.buzz_Hz);
+            EXPECT_NEAR(e.buzz_rms_deg, r.rms_deg, 1e-9);
+        }
+        EXPECT_EQ(std::isnan(e.rate_limited_share), std::isnan(r.share));
+        if (!std::isnan(r.share)) EXPECT_DOUBLE_EQ(e.rate_limited_share, r.share);
+    }
+}
+
+// The load's transient figures, from commands and flown loads one per law
+// step (the aircraft of a sample has flown the command of the sample
+// before). A 2 g turn with a dip to 0.5 g at 1.5 s and a spike to 3 g at
+// 3 s; a 1 to 3 g step at 1 s flown 0.7 s late, whose 70 samples 2 g short
+// the 1 s window leaves out wholly and the 0.5 s window by 50.
+TEST(SimCore, TrackingGivesTheWorstMomentsAndBothWindows) {
+    const auto track = [](const std::vector<double>& commanded, const std::vector<double>& flown) {
+        TrackingMeter meter(180.0);
+        GuideWInputs u{};
+        GuideWOutputs y{};
+        GuideWStates dw{};
+        Aircraft ac;
+        for (size_t k = 0; k < commanded.size(); ++k) {
+            y.nz_cmd = commanded[k];
+            ac.load_g = flown[k];
+            meter.observe(
+                FlightSample{static_cast<double>(k) * 0.01, &u, &y, &dw, &ac, 0.0, NAN, NAN, {}});
+        }
+        return meter.result();
+    };
+    const size_t n = 400;
+    std::vector<double> turn(n, 2.0), dipped(n, 2.0), step(n, 1.0), late(n, 1.0);
+    dipped[150] = 0.5;
+    dipped[300] = 3.0;
+    for (size_t k = 100; k < n; ++k) step[k] = 3.0;
+    for (size_t k = 171; k < n; ++k) late[k] = 3.0;
+    const struct {
+        const char* situation;
+        std::vector<double> commanded, flown;
+        double excess_g, excess_s, deficit_g, deficit_s, lowest_g, lowest_s;
+        double settled_short_g, settled_g;
+    } rows[] = {
+        {"a dip and a spike in a steady turn", turn, dipped, 1.0, 3.0, 1.5, 1.5, 0.5, 1.5,
+         std::sqrt(3.25 / 399.0), std::sqrt(3.25 / 399.0)},
+        {"a step flown 0.7 s late", step, late, 0.0, NAN, 2.0, 1.01, 1.0, 0.01,
+         std::sqrt(80.0 / 349.0), 0.0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        const Tracking t = track(r.commanded, r.flown);
+        EXPECT_DOUBLE_EQ(t.worst_excess_g, r.excess_g);
+        EXPECT_EQ(std::isnan(t.worst_excess_t_s), std::isnan(r.excess_s));
+        if (!std::isnan(r.excess_s)) EXPECT_NEAR(t.worst_excess_t_s, r.excess_s, 1e-9);
+        EXPECT_DOUBLE_EQ(t.worst_deficit_g, r.deficit_g);
+        EXPECT_NEAR(t.worst_deficit_t_s, r.deficit_s, 1e-9);
+        EXPECT_DOUBLE_EQ(t.lowest_load_g.value, r.lowest_g);
+        EXPECT_NEAR(t.lowest_load_g.t_s, r.lowest_s, 1e-9);
+        EXPECT_NEAR(t.rms_load_error_settled_short_g, r.settled_short_g, 1e-12);
+        EXPECT_NEAR(t.rms_load_error_settled_g, r.settled_g, 1e-12);
+        // No air data on this aircraft: no sideslip, no elevator.
+        EXPECT_TRUE(std::isnan(t.max_sideslip_deg.value));
+        EXPECT_EQ(t.elevator.samples, 0);
+    }
 }
