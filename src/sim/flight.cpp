@@ -53,6 +53,19 @@ const char* first_non_finite(const GuideWInputs& u, const GuideWOutputs& y) {
     return nullptr;
 }
 
+// The first quantity of the aircraft's state that is not finite; nullptr
+// if none.
+const char* first_non_finite(const Aircraft& ac) {
+    if (!std::isfinite(ac.position.x) || !std::isfinite(ac.position.y) ||
+        !std::isfinite(ac.position.z))
+        return "position";
+    if (!std::isfinite(ac.velocity.x) || !std::isfinite(ac.velocity.y) ||
+        !std::isfinite(ac.velocity.z))
+        return "velocity";
+    if (!std::isfinite(ac.load_g)) return "load factor";
+    return nullptr;
+}
+
 double input_or_output(const GuideWInputs& u, const GuideWOutputs& y, const char* name) {
     const int i = field_index(kInputNames, kInputCount, name);
     return i >= 0 ? input_values(u)[i]
@@ -248,6 +261,14 @@ FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraf
         if (!aircraft.fault().empty()) {
             end.ended_s = t + kStep_s;
             end.model_fault = aircraft.fault();
+            break;
+        }
+        // A state that is not finite has not reached the ground: it has left
+        // the numbers (thrust beyond any engine's, say).
+        if (const char* bad = first_non_finite(ac)) {
+            end.ended_s = t + kStep_s;
+            end.not_finite =
+                format("the aircraft's %s is not finite at t = %.2f s", bad, t + kStep_s);
             break;
         }
         if (!(ac.position.y > 0.0)) {
