@@ -29,8 +29,9 @@
 #include "sim/aircraft_catalog.h"
 #include "sim/aircraft_scenarios.h"
 #include "sim/flight.h"
+#include "sim/flight_result.h"
 #include "sim/throttle_calibration.h"
-#include "sim/tracking.h"
+#include "tracking_report.h"
 #include "tool_error.h"
 #include "values.h"
 
@@ -204,39 +205,37 @@ std::string converge_text(const FlightSummary& sum) {
     return sum.converge_s ? fixed(2, *sum.converge_s) + " s" : "never";
 }
 
+// The failed checks' words, in the order of the checks.
+std::string failure_text(const FlightSummary& sum) {
+    std::string text;
+    for (const CheckResult& c : sum.failed()) text += (text.empty() ? "" : "; ") + c.failure;
+    return text;
+}
+
 void print_summary_row(const Scenario& sc, const FlightSummary& sum) {
-    std::string result = "ok";
-    if (!sum.failed.empty()) {
-        result = "FAILED: ";
-        for (size_t i = 0; i < sum.failed.size(); ++i) result += (i ? "; " : "") + sum.failed[i];
+    if (!sum.started) {  // no figures to show: say so, and why
+        std::printf("%-18s %10s %10s %10s %11s  FAILED: %s\n", sc.name.c_str(), "not flown", "-",
+                    "-", "-", sum.failed().front().failure.c_str());
+        std::fflush(stdout);
+        return;
     }
+    const std::string result = sum.passed() ? "ok" : "FAILED: " + failure_text(sum);
     std::printf("%-18s %10s %8s g %8s m %7s m/s  %s\n", sc.name.c_str(), converge_text(sum).c_str(),
                 fixed(2, sum.peak_load_g).c_str(), fixed(0, sum.altitude_lost_m).c_str(),
                 fixed(1, sum.final_speed_err_mps).c_str(), result.c_str());
     std::fflush(stdout);
 }
 
-void print_tracking_row(const std::string& aircraft, const Tracking& t) {
-    std::printf(
-        "  %s tracking: load error %.3f g rms (%.3f g away from %ld command steps; an ideal "
-        "%.1f s airframe: %.3f g), peak %.2f g flown for %.2f g commanded (%+.1f %%), worst "
-        "excess %.2f g; roll-rate error %.1f deg/s rms\n",
-        aircraft.c_str(), t.rms_load_error_g, t.rms_load_error_settled_g, t.command_steps,
-        TrackingMeter::kIdealLoadLag_s, t.rms_load_error_floor_g, t.peak_flown_g,
-        t.peak_commanded_g, t.peak_overshoot_percent(), t.worst_excess_g,
-        t.rms_roll_rate_error_dps);
-    std::fflush(stdout);
-}
-
-// What the pictures' titles say, beside the trajectory.
+// The flight's result (flight_result.h), with what the pictures' titles
+// read beside the trajectory.
 std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
-    nlohmann::json j;
-    j["name"] = sc.name;
+    nlohmann::ordered_json j = flight_result(sc.name, sum);
     j["description"] = sc.description;
     j["aircraft"] = sc.aircraft;
     j["duration_s"] = sc.duration_s;
-    j["passed"] = sum.failed.empty();
-    j["failed"] = sum.failed;
+    std::vector<std::string> failed;
+    for (const CheckResult& c : sum.failed()) failed.push_back(c.failure);
+    j["failed"] = failed;
     j["steers"] = sum.steers;
     j["converge_s"] = sum.converge_s ? nlohmann::json(*sum.converge_s) : nlohmann::json();
     j["first_within_s"] =
@@ -302,12 +301,32 @@ void draw_pictures(const Options& opt, const std::vector<std::string>& names) {
                {"drawing", "the pictures", "use --no-plot to skip them"});
 }
 
+// Removes what an earlier run wrote for a flight flown again.
+void remove_stale(const fs::path& file) {
+    std::error_code ec;
+    if (fs::remove(file, ec); ec)
+        fail(kExitEnvironment, file.string() + ": cannot remove: " + ec.message());
+}
+
+// What the model has said since it was last shown (its log is collected
+// over all its flights).
+void show_new_log(const AircraftModel& aircraft) {
+    static std::map<const AircraftModel*, size_t> shown;
+    const std::string log = aircraft.log();
+    size_t& from = shown[&aircraft];
+    if (from > log.size()) from = 0;
+    std::fputs(log.c_str() + from, stderr);
+    from = log.size();
+}
+
 // The aircraft named, loaded once; a name that is not an aircraft is a bad
 // option value (from the command line) or bad scenario content.
-AircraftModel& aircraft_for(const std::string& name, int unknown_status) {
+// With show_log, a model that failed to load shows its messages first.
+AircraftModel& aircraft_for(const std::string& name, int unknown_status, bool show_log) {
     try {
         return aircraft_model(name);
     } catch (const AircraftError& e) {
+        if (show_log) std::fputs(e.log().c_str(), stderr);
         fail(e.kind() == AircraftError::kUnknown ? unknown_status : kExitFailed, e.what());
     }
 }
@@ -316,7 +335,7 @@ AircraftModel& aircraft_for(const std::string& name, int unknown_status) {
 // writes the parameters with its table; lists the cells filled by the rule.
 int calibrate(const Options& opt, const GuideLibrary& lib) {
     const std::string name = opt.aircraft.empty() ? kPointMassName : opt.aircraft;
-    AircraftModel& aircraft = aircraft_for(name, kExitUsage);
+    AircraftModel& aircraft = aircraft_for(name, kExitUsage, opt.aircraft_log);
     const ThrottleCalibration cal = calibrate_trim_throttle(aircraft, *lib.params);
     write_text_file(opt.calibrate_out, parameter_text(cal.params));
     std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s\n", name.c_str(),
@@ -359,7 +378,7 @@ int simulate(const Options& opt) {
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
-    if (!opt.aircraft.empty()) aircraft_for(opt.aircraft, kExitUsage);
+    if (!opt.aircraft.empty()) aircraft_for(opt.aircraft, kExitUsage, opt.aircraft_log);
     // An aircraft flies with its calibrated trim-throttle table unless the
     // command line gives parameters of its own.
     bool user_throttle_table = !opt.params.params_file.empty();
@@ -370,7 +389,7 @@ int simulate(const Options& opt) {
     print_summary_header();
     for (const Scenario& given : scenarios) {
         const std::string aircraft_name = opt.aircraft.empty() ? given.aircraft : opt.aircraft;
-        AircraftModel& aircraft = aircraft_for(aircraft_name, kExitFailed);
+        AircraftModel& aircraft = aircraft_for(aircraft_name, kExitFailed, opt.aircraft_log);
         // Named built-ins are flown as suits the aircraft; files as written
         // (a file's scenario cannot share a built-in's name with it in one run).
         const bool builtin = opt.scenarios.empty() ||
@@ -383,43 +402,42 @@ int simulate(const Options& opt) {
         // The old picture belongs to the old flight: it goes before the new
         // flight is written, so a run without pictures, or whose drawing
         // fails, never leaves it beside the new verdict.
-        for (const char* drawn : {".png", ".acmi", ".html"}) {  // the pictures and replays
-            const fs::path picture = dir / (sc.name + drawn);
-            if (fs::remove(picture, ec); ec)
-                fail(kExitEnvironment, picture.string() + ": cannot remove: " + ec.message());
-        }
+        for (const char* drawn : {".png", ".acmi", ".html"})  // the pictures and replays
+            remove_stale(dir / (sc.name + drawn));
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc),
                                 std::isfinite(aircraft.air_data().mach));
+        const AircraftLimits limits = aircraft.limits();
+        TrackingMeter tracking(limits.max_roll_rate_dps, limits.elevator_rate_dps);
         FlightSummary sum;
-        TrackingMeter tracking(aircraft.limits().max_roll_rate_dps);
-        try {
-            FlightProgress progress(sc);
+        {
+            FlightProgress progress(sc);  // cleared before the row is printed
             sum = fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
                 writer.write(s);
                 progress.at(s.t_s);
-                tracking.observe(s);
+                if (opt.tracking) tracking.observe(s);
             });
-        } catch (
-            const AircraftError& e) {  // no trim at the start: the scenario fails, nothing written
-            sum.failed.push_back(e.what());
-            print_summary_row(sc, sum);
-            all_passed = false;
-            continue;
         }
-        if (opt.aircraft_log) std::fputs(aircraft.log().c_str(), stderr);
+        if (opt.aircraft_log) show_new_log(aircraft);
         if (!sum.air_left_out.empty()) {
             std::fprintf(stderr,
                          "guide-sim: %s: %s flies without %s (it models the steady wind only)\n",
                          sc.name.c_str(), aircraft.name().c_str(), sum.air_left_out.c_str());
         }
-        writer.commit();
-        write_text_file((dir / (sc.name + ".params")).string(),
-                        parameter_text(scenario_parameters(lib, sc)));
+        if (sum.started) {
+            writer.commit();
+            write_text_file((dir / (sc.name + ".params")).string(),
+                            parameter_text(scenario_parameters(*lib.params, sc)));
+            written.push_back(sc.name);
+        } else {  // an earlier flight's trajectory would read as this one's
+            remove_stale(dir / (sc.name + ".csv"));
+            remove_stale(dir / (sc.name + ".params"));
+        }
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
-        written.push_back(sc.name);
         print_summary_row(sc, sum);
-        if (opt.tracking) print_tracking_row(aircraft.name(), tracking.result());
-        all_passed = all_passed && sum.failed.empty();
+        if (opt.tracking && sum.started)
+            std::fputs(tracking_report(aircraft.name(), tracking.result()).c_str(), stdout);
+        std::fflush(stdout);
+        all_passed = all_passed && sum.passed();
     }
     if (!opt.no_plot) draw_pictures(opt, written);
     if (opt.replay)
@@ -443,7 +461,9 @@ const char* const kFooter =
     "                         load_flown, thrust_frac, dir_err_deg; in the orbit\n"
     "                         also orbit_radius_m, orbit_alt_target_m)\n"
     "  OUT/NAME.params        every parameter it flew with (guide-run --params)\n"
-    "  OUT/NAME.summary.json  the checks' verdict\n"
+    "  OUT/NAME.summary.json  the verdict: each check by name, passed or not,\n"
+    "                         and the metrics (also for a flight that did not\n"
+    "                         start, whose .csv and .params are then removed)\n"
     "  OUT/NAME.png           the pictures (not with --no-plot; an old one is\n"
     "                         removed when its flight is written again)\n"
     "  OUT/NAME.acmi          with --replay: the flight for Tacview (ACMI 2.2)\n"
@@ -486,15 +506,18 @@ int main(int argc, char** argv) {
            "--aircraft", opt.aircraft,
            "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
         ->type_name("NAME");
-    app.add_flag("--aircraft-log", opt.aircraft_log,
-                 "show the flight-dynamics model's own messages");
+    app.add_flag(
+        "--aircraft-log", opt.aircraft_log,
+        "show the flight-dynamics model's own messages\n(also when it fails to load or trim)");
     app.add_option(
            "--calibrate-throttle", opt.calibrate_out,
            "trim the aircraft (--aircraft) level at every\nbreakpoint of the trim-throttle table "
            "and write\nthe parameters with its table to FILE (for\n--params of every tool)")
         ->type_name("FILE");
     app.add_flag("--tracking", opt.tracking,
-                 "print how closely the aircraft flew the commanded\nload factor and roll rate");
+                 "print how closely the aircraft flew the commanded\nload factor and roll rate, "
+                 "its elevator's "
+                 "activity,\nsideslip and angle of attack");
     add_version_option(app, "guide-sim");
     app.add_option("--python", opt.python, "Python with matplotlib, for the pictures")
         ->capture_default_str();

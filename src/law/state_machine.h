@@ -8,10 +8,8 @@
 // state             owner: set / written            cleared / reset               read by
 // ----------------  ------------------------------  ----------------------------  -----------------
 // Rear manoeuvres (rear_manoeuvres.cpp)
-// splits_active     dive: steep command, not yet    release_rear_latches: ahead   dive (which
-// branch
-//                   latched                         and not inverted              runs, == 1 / ==
-//                   0)
+// splits_active     dive: steep command, not yet    release_rear_latches: ahead   dive (which branch
+//                   latched                         and not inverted              runs, == 1 / == 0)
 // splits_pull       split_manoeuvre: rolled within  release_rear_latches, with    split_manoeuvre
 //                   1 deg of inverted or 2.5 s      splits_active                 (!= 0: pull)
 // splits_timer      split_manoeuvre: counts the     split_manoeuvre: 0 while      split_manoeuvre
@@ -28,23 +26,22 @@
 //                                                   whenever not inverted
 // Forward pursuit (forward_pursuit.cpp)
 // upright_latch     forward_pursuit: recovery       forward_pursuit: upright,     geometry (which
-//                   starts upside down              wings near level;             angle to steer
-//                   on),
+//                   starts upside down              wings near level;             angle to steer on),
 //                                                   cancel_upright_recovery:      forward_pursuit
 //                                                   any dive behind
 // front_roll_err    forward_pursuit: each bank it   -                             forward_pursuit
 //                   computes                                                      (recovery end)
 // The hemisphere hand-over (guidance_step.cpp)
-// was_behind        mark_command_behind: every      take_over_from_rear: first take_over_from_rear
+// was_behind        mark_command_behind: every      take_over_from_rear: first    take_over_from_rear
 //                   rear step                       step ahead
 // front_entry_roll  take_over_from_rear: the roll   -                             forward_pursuit
 //                   as the command comes ahead                                    (upside down)
 // Command mixing (command_mixing.cpp)
-// orbit_latched     update_orbit_latch: band above  update_orbit_latch: band update_orbit_latch
+// orbit_latched     update_orbit_latch: band above  update_orbit_latch: band      update_orbit_latch
 //                   2.5, not yet latched            below 2.5                     (< 0.5)
-// orbit_yaw_ref     update_orbit_latch: as the      - orbit_bank_command orbit_alt_ref     orbit
-// latches                   -                             orbit_bank_command ext_bank_latch
-// blended_bank: takeover window,  blended_bank: takeover band,  blended_bank
+// orbit_yaw_ref     update_orbit_latch: as the      -                             orbit_bank_command
+// orbit_alt_ref     orbit latches                   -                             orbit_bank_command
+// ext_bank_latch    blended_bank: takeover window,  blended_bank: takeover band,  blended_bank
 //                   external bank opposes the roll  weight outside the window     (< 0.5, > 0.5)
 //
 // Why the rear latches are released ahead: the split manoeuvre and the

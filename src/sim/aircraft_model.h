@@ -14,7 +14,7 @@
 #include <string>
 
 #include "GuideW.h"
-#include "aircraft.h"
+#include "flight_state.h"
 
 // An aircraft that cannot be had or flown: unknown, not a model, failed to
 // load or to trim, or left the range of its data. The message names the
@@ -26,11 +26,15 @@ public:
         kLoad,     // the aircraft's files could not be loaded
         kTrim,     // no straight flight at the start the scenario asks
     };
-    AircraftError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+    AircraftError(Kind kind, const std::string& what, const std::string& log = "")
+        : std::runtime_error(what), kind_(kind), log_(log) {}
     Kind kind() const { return kind_; }
+    // The model's own messages up to the failure (see log() below).
+    const std::string& log() const { return log_; }
 
 private:
     Kind kind_;
+    std::string log_;
 };
 
 // The envelope a flight must stay inside, as the aircraft's data give it.
@@ -39,6 +43,7 @@ struct AircraftLimits {
     double min_load_g = -INFINITY;        // structural negative limit
     double max_alpha_deg = INFINITY;      // angle of attack the data reach
     double max_roll_rate_dps = INFINITY;  // the roll-rate demand it follows at most
+    double elevator_rate_dps = INFINITY;  // its elevator actuator's rate, where known
 };
 
 // What the aircraft's air-data system and surface position sensors read,

@@ -76,6 +76,7 @@ const Numbers<AircraftLimits> kLimitNumbers = {
     {"min_load_g", &AircraftLimits::min_load_g},
     {"max_alpha_deg", &AircraftLimits::max_alpha_deg},
     {"max_roll_rate_dps", &AircraftLimits::max_roll_rate_dps},
+    {"elevator_rate_dps", &AircraftLimits::elevator_rate_dps},
 };
 
 const Numbers<ControlGains> kAircraftNumbers = {

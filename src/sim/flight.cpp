@@ -55,20 +55,35 @@ const char* first_non_finite(const GuideWInputs& u, const GuideWOutputs& y) {
     return nullptr;
 }
 
+// The first quantity of the aircraft's state that is not finite; nullptr
+// if none.
+const char* first_non_finite(const Aircraft& ac) {
+    if (!std::isfinite(ac.position.x) || !std::isfinite(ac.position.y) ||
+        !std::isfinite(ac.position.z))
+        return "position";
+    if (!std::isfinite(ac.velocity.x) || !std::isfinite(ac.velocity.y) ||
+        !std::isfinite(ac.velocity.z))
+        return "velocity";
+    if (!std::isfinite(ac.load_g)) return "load factor";
+    return nullptr;
+}
+
 double input_or_output(const GuideWInputs& u, const GuideWOutputs& y, const char* name) {
     const int i = field_index(kInputNames, kInputCount, name);
     return i >= 0 ? input_values(u)[i]
                   : output_values(y)[field_index(kOutputNames, kOutputCount, name)];
 }
 
-// Follows the flight step by step and judges the scenario's checks without
-// keeping the trajectory.
+// Follows the flight step by step and gathers what the checks judge,
+// without keeping the trajectory.
 class CheckTracker {
 public:
-    explicit CheckTracker(const Scenario& sc) : sc_(sc), e_(sc.expect) {
-        for (const std::string& name : e_.latched) {
-            latched_.push_back({field_index(kStateNames, kStateCount, name), false});
-        }
+    explicit CheckTracker(const Scenario& sc) : e_(sc.expect) {
+        for (const std::string& name : e_.latched)
+            latched_.push_back(field_index(kStateNames, kStateCount, name));
+        f_.latched_seen.assign(latched_.size(), false);
+        f_.min_altitude_m = INFINITY;
+        f_.peak_load_g = -INFINITY;
     }
 
     void observe(const FlightSample& s) {
@@ -76,37 +91,34 @@ public:
         const GuideWInputs& u = *s.inputs;
         const double alt = s.aircraft->position.y;
         // NaN-safe: a value that is not a number is kept, so a check fails.
-        if (!(alt >= min_alt_)) min_alt_ = alt;
-        if (!(s.aircraft->load_g <= peak_load_)) peak_load_ = s.aircraft->load_g;
-        for (auto& [idx, seen] : latched_) seen = seen || state_values(dw)[idx] == 1.0;
+        if (!(alt >= f_.min_altitude_m)) f_.min_altitude_m = alt;
+        if (!(s.aircraft->load_g <= f_.peak_load_g)) f_.peak_load_g = s.aircraft->load_g;
+        for (size_t i = 0; i < latched_.size(); ++i)
+            f_.latched_seen[i] = f_.latched_seen[i] || state_values(dw)[latched_[i]] == 1.0;
         observe_direction(s);
 
         observe_split(dw, u);
         if (e_.turn_direction_latched && dw.sign_latch == 1.0 &&
             std::fabs(u.roll) > kBankSideThreshold_deg) {
             const int side = u.roll > 0.0 ? 1 : -1;
-            if (latched_side_ == 0) latched_side_ = side;
-            turn_reversed_ = turn_reversed_ || side != latched_side_;
+            if (f_.latched_side == 0) f_.latched_side = side;
+            f_.turn_reversed = f_.turn_reversed || side != f_.latched_side;
         }
         if (e_.passthrough && (s.outputs->lat_cmd != u.ext_lat || s.outputs->nz_cmd != u.ext_nz)) {
-            ++passthrough_misses_;
+            ++f_.passthrough_misses;
         }
         if (e_.orbit && s.t_s >= e_.orbit->settle_s) observe_orbit(s);
-        last_roll_ = u.roll;
-        last_speed_ = u.tas;
-        last_speed_cmd_ = u.speed_cmd;
+        f_.last_roll_deg = u.roll;
+        f_.final_speed_error_mps = u.tas - u.speed_cmd;
     }
 
-    FlightSummary finish() {
-        FlightSummary sum;
-        if (within_) sum.converge_s = entered_s_;
-        sum.first_within_s = first_within_s_;
-        sum.peak_load_g = peak_load_;
-        sum.altitude_lost_m = std::max(0.0, sc_.initial.altitude_m - min_alt_);
-        sum.final_speed_err_mps = last_speed_ - last_speed_cmd_;
-        judge(sum.failed);
-        return sum;
+    // The figures at the end of the flight; the caller adds how it ended.
+    FlightFigures& figures() {
+        f_.orbit_radius_m = orbit_turn_rad_ > 0.0 ? orbit_dist_m_ / orbit_turn_rad_ : 0.0;
+        return f_;
     }
+
+    std::optional<double> first_within_s() const { return first_within_s_; }
 
 private:
     // A flight that swings back out of the band has not converged: the time
@@ -114,20 +126,20 @@ private:
     // to the end (NaN is outside).
     void observe_direction(const FlightSample& s) {
         const bool inside = s.dir_err_deg <= kConvergedDir_deg;
-        if (inside && !within_) entered_s_ = s.t_s;
+        if (inside && !f_.within) f_.entered_s = s.t_s;
         if (inside && !first_within_s_) first_within_s_ = s.t_s;
-        within_ = inside;
+        f_.within = inside;
     }
 
     void observe_split(const GuideWStates& dw, const GuideWInputs& u) {
         if (!e_.rolls_before_pull) return;
         if (dw.splits_active == 1.0 && dw.splits_pull == 0.0) {
             split_seen_ = true;
-            split_roll_ = std::max(split_roll_, std::fabs(u.roll));
+            f_.split_roll_deg = std::max(f_.split_roll_deg, std::fabs(u.roll));
         }
         if (dw.splits_pull == 1.0 && !pull_seen_) {
             pull_seen_ = true;
-            pulled_after_roll_ = split_seen_ && split_roll_ >= kQuarterTurn_deg;
+            f_.pulled_after_roll = split_seen_ && f_.split_roll_deg >= kQuarterTurn_deg;
         }
     }
 
@@ -135,7 +147,6 @@ private:
     // and the altitude against the profile the orbit steers to.
     void observe_orbit(const FlightSample& s) {
         const GuideWInputs& u = *s.inputs;
-        const GuideWStates& dw = *s.states;
         const double vh = std::hypot(u.vel_north, u.vel_east);
         if (orbit_started_) {
             orbit_turn_rad_ += std::fabs(wrap180(u.yaw - orbit_last_yaw_)) * kRadPerDeg;
@@ -143,111 +154,74 @@ private:
         }
         orbit_started_ = true;
         orbit_last_yaw_ = u.yaw;
-        (void)dw;
-        orbit_radius_formula_ = s.orbit_radius_m;
+        f_.orbit_radius_formula_m = s.orbit_radius_m;
         const double err = std::fabs(s.aircraft->position.y - s.orbit_alt_target_m);
-        orbit_alt_err_ = std::isnan(err) ? err : std::max(orbit_alt_err_, err);
+        f_.orbit_altitude_error_m =
+            std::isnan(err) ? err : std::max(f_.orbit_altitude_error_m, err);
     }
 
-    void judge(std::vector<std::string>& failed) const {
-        if (e_.converge_within_s && !(within_ && entered_s_ <= *e_.converge_within_s)) {
-            failed.push_back(format("converge within %.0f s", *e_.converge_within_s));
-        }
-        if (e_.max_load_g && !(peak_load_ <= *e_.max_load_g)) {
-            failed.push_back(format("load %.2f g above %.2f g", peak_load_, *e_.max_load_g));
-        }
-        if (e_.min_altitude_m && !(min_alt_ >= *e_.min_altitude_m)) {
-            failed.push_back(format("altitude %.0f m below %.0f m", min_alt_, *e_.min_altitude_m));
-        }
-        if (e_.final_speed_error_mps &&
-            !(std::fabs(last_speed_ - last_speed_cmd_) <= *e_.final_speed_error_mps)) {
-            failed.push_back(format("final speed error %.1f m/s above %.1f m/s",
-                                    std::fabs(last_speed_ - last_speed_cmd_),
-                                    *e_.final_speed_error_mps));
-        }
-        for (const auto& [idx, seen] : latched_) {
-            if (!seen) failed.push_back(std::string(kStateNames[idx]) + " never set");
-        }
-        if (e_.rolls_before_pull && !pulled_after_roll_) {
-            failed.push_back(format(
-                "split manoeuvre did not roll past 90 deg (%.0f) before pulling", split_roll_));
-        }
-        if (e_.turn_direction_latched && (latched_side_ == 0 || turn_reversed_)) {
-            failed.push_back(latched_side_ == 0 ? "turn direction never latched"
-                                                : "turn reversed while its direction was latched");
-        }
-        if (e_.passthrough && passthrough_misses_ > 0) {
-            failed.push_back(
-                format("commands differ from ext_lat/ext_nz in %d steps", passthrough_misses_));
-        }
-        if (e_.ends_upright && !(std::fabs(last_roll_) < kQuarterTurn_deg)) {
-            failed.push_back(format("ends with bank %.0f deg", last_roll_));
-        }
-        if (e_.final_bank &&
-            !(std::fabs(last_roll_ - e_.final_bank->value_deg) <= e_.final_bank->tolerance_deg)) {
-            failed.push_back(
-                format("final bank %.1f deg, wanted %.1f", last_roll_, e_.final_bank->value_deg));
-        }
-        if (e_.orbit) judge_orbit(failed);
-    }
-
-    void judge_orbit(std::vector<std::string>& failed) const {
-        const double radius = orbit_turn_rad_ > 0.0 ? orbit_dist_m_ / orbit_turn_rad_ : 0.0;
-        const double rel = std::fabs(radius - orbit_radius_formula_) / orbit_radius_formula_;
-        if (!(rel <= e_.orbit->radius_tolerance)) {
-            failed.push_back(
-                format("orbit radius %.0f m, formula %.0f m", radius, orbit_radius_formula_));
-        }
-        if (!(orbit_alt_err_ <= e_.orbit->altitude_tolerance_m)) {
-            failed.push_back(format("altitude %.0f m off the orbit profile", orbit_alt_err_));
-        }
-    }
-
-    const Scenario& sc_;
     const Expectations& e_;
-    std::vector<std::pair<int, bool>> latched_;
-    bool within_ = false;
-    double entered_s_ = 0.0;
+    std::vector<int> latched_;  // the expected states' indices
+    FlightFigures f_;
     std::optional<double> first_within_s_;
-    double min_alt_ = INFINITY, peak_load_ = -INFINITY;
-    double last_roll_ = 0.0, last_speed_ = 0.0, last_speed_cmd_ = 0.0;
-    bool split_seen_ = false, pull_seen_ = false, pulled_after_roll_ = false;
-    double split_roll_ = 0.0;
-    int latched_side_ = 0;
-    bool turn_reversed_ = false;
-    int passthrough_misses_ = 0;
+    bool split_seen_ = false, pull_seen_ = false;
     bool orbit_started_ = false;
     double orbit_last_yaw_ = 0.0, orbit_turn_rad_ = 0.0, orbit_dist_m_ = 0.0;
-    double orbit_radius_formula_ = 0.0, orbit_alt_err_ = 0.0;
+};
+
+// What the flight's end says for the checks: the first value not finite,
+// the model's fault, the ground.
+struct FlightEnd {
+    std::optional<double> ended_s;
+    std::string not_finite, model_fault;
+    std::optional<double> ground_s;
 };
 
 }  // namespace
 
-GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc) {
-    GuideWParams p = *lib.params;
+bool FlightSummary::passed() const {
+    for (const CheckResult& c : checks) {
+        if (!c.failure.empty()) return false;
+    }
+    return true;
+}
+
+std::vector<CheckResult> FlightSummary::failed() const {
+    std::vector<CheckResult> out;
+    for (const CheckResult& c : checks) {
+        if (!c.failure.empty()) out.push_back(c);
+    }
+    return out;
+}
+
+GuideWParams scenario_parameters(const GuideWParams& base, const Scenario& sc) {
+    GuideWParams p = base;
     for (const auto& [name, value] : sc.params) set_parameter(p, name, value);
     return p;
 }
 
-FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, AircraftModel& aircraft,
-                           const SampleSink& sink) {
-    const GuideWParams saved_params = *lib.params;
-    lib.initialize();
-    *lib.params = scenario_parameters(lib, sc);
-    const bool guidance_on = lib.params->guide_ref != 0.0;
+namespace {
 
+// The flight of a scenario the aircraft cannot start: no trim.
+FlightSummary not_started(const Scenario& sc, const std::string& why) {
+    FlightSummary sum;
+    sum.started = false;
+    FlightFigures f;
+    f.no_trim = why;
+    sum.checks = judge_flight(sc.expect, f);
+    return sum;
+}
+
+// Steps the law and the aircraft to the end of the scenario or the first
+// reason to stop; the checks and the sink see every step.
+FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraft,
+                    CheckTracker& checks, EnvelopeWatch& envelope, bool& steers,
+                    const SampleSink& sink) {
     GuideWInputs u = sc.commands;
     GuideWOutputs y{};
-    const std::string air_left_out = aircraft.set_air_mass(sc.atmosphere);
-    aircraft.reset(sc.initial);
     const Aircraft& ac = aircraft.state();
-    CheckTracker checks(sc);
-    EnvelopeWatch envelope(aircraft);
     size_t next_event = 0;
-    bool steers = guidance_on;
-    std::optional<double> ended_s;
-    std::string end_reason;
-
+    FlightEnd end;
     const long steps = std::lround(sc.duration_s / kStep_s);
     for (long k = 0; k <= steps; ++k) {
         const double t = static_cast<double>(k) * kStep_s;
@@ -258,52 +232,105 @@ FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, Aircraft
                 input_values(u)[c.index] = c.value;
         }
         aircraft.sense(u);
-        lib.one_step(input_values(u));
-        lib.get_output(&y.lat_cmd);
+        law.step(u, y);
         // Above the mode-2/3 edge the law flies an orbit or passes external
         // commands through: it does not steer towards the commanded direction.
         const GuideWModeBand band = GuideW_mode_band(u.mode);
         steers = steers && band != GUIDEW_BAND_ORBIT && band != GUIDEW_BAND_DIRECT;
 
-        FlightSample sample{t,          &u,  &y,
-                            lib.states, &ac, commanded_direction_error_deg(u, ac),
-                            NAN,        NAN, aircraft.air_data()};
-        in_orbit(u, *lib.states, sample);
+        FlightSample sample{t,
+                            &u,
+                            &y,
+                            &law.states(),
+                            &ac,
+                            commanded_direction_error_deg(u, ac),
+                            NAN,
+                            NAN,
+                            aircraft.air_data()};
+        in_orbit(u, law.states(), sample);
         checks.observe(sample);
         envelope.observe(t);
         if (sink) sink(sample);
 
         if (const char* bad = first_non_finite(u, y)) {
-            ended_s = t;
-            end_reason = std::string(bad) + " is " +
-                         (std::isnan(input_or_output(u, y, bad)) ? "nan" : "infinite") +
-                         format(" at t = %.2f s", t);
+            end.ended_s = t;
+            end.not_finite = std::string(bad) + " is " +
+                             (std::isnan(input_or_output(u, y, bad)) ? "nan" : "infinite") +
+                             format(" at t = %.2f s", t);
             break;
         }
         aircraft.step(y);
         if (!aircraft.fault().empty()) {
-            ended_s = t + kStep_s;
-            end_reason = aircraft.fault();
+            end.ended_s = t + kStep_s;
+            end.model_fault = aircraft.fault();
+            break;
+        }
+        // A state that is not finite has not reached the ground: it has left
+        // the numbers (thrust beyond any engine's, say).
+        if (const char* bad = first_non_finite(ac)) {
+            end.ended_s = t + kStep_s;
+            end.not_finite =
+                format("the aircraft's %s is not finite at t = %.2f s", bad, t + kStep_s);
             break;
         }
         if (!(ac.position.y > 0.0)) {
-            ended_s = t + kStep_s;
-            if (!sc.expect.may_reach_ground)
-                end_reason = format("reached the ground at t = %.2f s", *ended_s);
+            end.ended_s = t + kStep_s;
+            if (!sc.expect.may_reach_ground) end.ground_s = end.ended_s;
             break;
         }
     }
-    *lib.params = saved_params;
-    FlightSummary sum = checks.finish();
-    sum.steers = steers;
-    sum.ended_s = ended_s;
-    sum.air_left_out = air_left_out;
-    for (const std::string& f : envelope.failures()) sum.failed.push_back(f);
-    if (!end_reason.empty()) sum.failed.insert(sum.failed.begin(), end_reason);
-    if (!steers && sc.expect.converge_within_s) {
-        sum.failed.push_back(
-            "converge_within_s asked of a flight the law does not steer (mode above 2.5 or "
-            "guide_ref 0)");
+    return end;
+}
+
+}  // namespace
+
+FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraft,
+                           const SampleSink& sink) {
+    const GuideWParams saved_params = law.params();
+    law.initialize();
+    law.params() = scenario_parameters(law.params(), sc);
+    bool steers = law.params().guide_ref != 0.0;
+    struct Restore {
+        GuidanceLaw& law;
+        const GuideWParams& params;
+        ~Restore() { law.params() = params; }
+    } restore{law, saved_params};
+    std::string air_left_out;
+    try {
+        air_left_out = aircraft.set_air_mass(sc.atmosphere);
+        aircraft.reset(sc.initial);
+    } catch (const AircraftError& e) {
+        if (e.kind() != AircraftError::kTrim) throw;
+        return not_started(sc, e.what());
     }
+    CheckTracker checks(sc);
+    EnvelopeWatch envelope(aircraft);
+    const FlightEnd end = fly_steps(law, sc, aircraft, checks, envelope, steers, sink);
+
+    FlightFigures& f = checks.figures();
+    f.steers = steers;
+    f.not_finite = end.not_finite;
+    f.model_fault = end.model_fault;
+    f.ground_s = end.ground_s;
+    envelope.report(f);
+
+    FlightSummary sum;
+    if (f.within) sum.converge_s = f.entered_s;
+    sum.first_within_s = checks.first_within_s();
+    sum.peak_load_g = f.peak_load_g;
+    sum.altitude_lost_m = std::max(0.0, sc.initial.altitude_m - f.min_altitude_m);
+    sum.min_altitude_m = f.min_altitude_m;
+    sum.final_speed_err_mps = f.final_speed_error_mps;
+    sum.final_bank_deg = f.last_roll_deg;
+    sum.steers = steers;
+    sum.ended_s = end.ended_s;
+    sum.air_left_out = air_left_out;
+    sum.checks = judge_flight(sc.expect, f);
     return sum;
+}
+
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, AircraftModel& aircraft,
+                           const SampleSink& sink) {
+    LoadedLaw law(lib);
+    return fly_scenario(law, sc, aircraft, sink);
 }

@@ -1,6 +1,6 @@
-// Flying a scenario: the law (through the loaded library) and the aircraft
-// in closed loop at the law's 0.01 s step, with the figures and checks the
-// scenario asks for.
+// Flying a scenario: the law (loaded, or an instance: guidance_law.h) and
+// the aircraft in closed loop at the law's 0.01 s step, with the figures
+// and the checks (checks.h) the scenario asks for.
 #ifndef SIM_FLIGHT_H
 #define SIM_FLIGHT_H
 
@@ -11,7 +11,8 @@
 
 #include "aircraft.h"
 #include "aircraft_model.h"
-#include "guide_library.h"
+#include "checks.h"
+#include "guidance_law.h"
 #include "scenario.h"
 
 // One step as recorded: the inputs the law saw, what it commanded, its
@@ -31,6 +32,9 @@ struct FlightSample {
 };
 
 struct FlightSummary {
+    // The aircraft could be trimmed at the start and the flight was flown;
+    // when not, the figures below mean nothing and "trim" failed.
+    bool started = true;
     bool steers = true;  // the mode steers towards the commanded direction
     // The time the direction error last came within 5 deg of the command and
     // stayed there to the end; none when the flight ends outside the band.
@@ -38,30 +42,41 @@ struct FlightSummary {
     std::optional<double> first_within_s;  // the first time within 5 deg, if ever
     double peak_load_g = 0.0;              // flown
     double altitude_lost_m = 0.0;          // start minus lowest
+    double min_altitude_m = 0.0;           // the lowest
     double final_speed_err_mps = 0.0;      // final speed minus speed_cmd
+    double final_bank_deg = 0.0;           // the bank the law saw last
     std::optional<double> ended_s;  // the flight ended early: ground reached, or a value not finite
-    std::vector<std::string> failed;  // checks that failed, with figures
-    std::string air_left_out;         // what of the scenario's air mass the aircraft did not fly
+    // Every check the flight was judged by (checks.h): the scenario's asked
+    // ones, and the simulator's own that failed.
+    std::vector<CheckResult> checks;
+    std::string air_left_out;  // what of the scenario's air mass the aircraft did not fly
+
+    bool passed() const;
+    std::vector<CheckResult> failed() const;  // the checks that failed, in order
 };
 
 using SampleSink = std::function<void(const FlightSample&)>;
 
-// The parameters sc flies with: the library's present ones with the
-// scenario's changes.
-GuideWParams scenario_parameters(const GuideLibrary& lib, const Scenario& sc);
+// The parameters sc flies with: base with the scenario's changes.
+GuideWParams scenario_parameters(const GuideWParams& base, const Scenario& sc);
 
-// Flies sc through lib. The library's parameters are restored afterwards.
-// The flight ends early when the aircraft reaches the ground (altitude 0)
-// or when an input the law sees or a command it gives is not finite; both
-// fail the run (the ground not, when the scenario allows it). No printing,
-// no files: sink sees each step.
-FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, const AircraftConfig& cfg,
+// Flies sc with law on aircraft, reset to the scenario's start. The law's
+// parameters are restored afterwards. The flight ends early when the
+// aircraft reaches the ground (altitude 0), when an input the law sees or a
+// command it gives is not finite, or where the model can no longer be flown
+// (its fault()); each fails a check of its own (the ground not, when the
+// scenario allows it), as does leaving the aircraft's envelope (load
+// factor, angle of attack). An aircraft that cannot be trimmed at the start
+// is a flight that did not start (started false, "trim" failed). No
+// printing, no files: sink sees each step.
+FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraft,
                            const SampleSink& sink);
 
-// The same with any aircraft model, reset to the scenario's start. A flight
-// also fails where the aircraft leaves its envelope (load factor, angle of
-// attack) and ends where the model can no longer be flown (its fault()).
+// The same with the module-level model of a loaded libGuide.so, and on the
+// point mass of cfg.
 FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, AircraftModel& aircraft,
+                           const SampleSink& sink);
+FlightSummary fly_scenario(const GuideLibrary& lib, const Scenario& sc, const AircraftConfig& cfg,
                            const SampleSink& sink);
 
 #endif

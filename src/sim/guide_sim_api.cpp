@@ -11,6 +11,7 @@
 
 #include "aircraft_catalog.h"
 #include "aircraft_scenarios.h"
+#include "flight_result.h"
 #include "instance_flight.h"
 #include "law_constants.h"
 #include "tool_error.h"
@@ -99,74 +100,6 @@ void apply_override(json& doc, const std::string& path, const json& value) {
     }
 }
 
-// Which expectation a failure text belongs to: flight.cpp words each check's
-// failure in its own way. A failure none of these match (a check this table
-// does not know yet) is reported under "other".
-std::string check_of_failure(const std::string& failure) {
-    const auto starts = [&](const char* prefix) { return failure.rfind(prefix, 0) == 0; };
-    const auto has = [&](const char* part) { return failure.find(part) != std::string::npos; };
-    if (starts("converge within") || starts("converge_within_s asked")) return "converge_within_s";
-    if (starts("reached the ground")) return "ground";
-    if (has(" is nan at ") || has(" is infinite at ")) return "finite_values";
-    if (starts("load ")) return "max_load_g";
-    if (starts("altitude ") && has(" below ")) return "min_altitude_m";
-    if (starts("altitude ") && has("orbit profile")) return "orbit";
-    if (starts("orbit radius")) return "orbit";
-    if (starts("final speed error")) return "final_speed_error_mps";
-    if (has(" never set")) return "latched." + failure.substr(0, failure.find(' '));
-    if (starts("split manoeuvre")) return "rolls_before_pull";
-    if (starts("turn ")) return "turn_direction_latched";
-    if (starts("commands differ")) return "passthrough";
-    if (starts("ends with bank")) return "ends_upright";
-    if (starts("final bank")) return "final_bank_deg";
-    return "other";
-}
-
-// The checks the scenario asks for, in the order flight.cpp judges them.
-std::vector<std::string> checks_asked(const Expectations& e) {
-    std::vector<std::string> names;
-    if (e.converge_within_s) names.push_back("converge_within_s");
-    if (e.max_load_g) names.push_back("max_load_g");
-    if (e.min_altitude_m) names.push_back("min_altitude_m");
-    if (e.final_speed_error_mps) names.push_back("final_speed_error_mps");
-    for (const std::string& state : e.latched) names.push_back("latched." + state);
-    if (e.rolls_before_pull) names.push_back("rolls_before_pull");
-    if (e.turn_direction_latched) names.push_back("turn_direction_latched");
-    if (e.passthrough) names.push_back("passthrough");
-    if (e.ends_upright) names.push_back("ends_upright");
-    if (e.final_bank) names.push_back("final_bank_deg");
-    if (e.orbit) names.push_back("orbit");
-    return names;
-}
-
-ordered_json check_results(const Expectations& e, const std::vector<std::string>& failed) {
-    std::vector<std::string> names = checks_asked(e);
-    std::vector<std::string> failures(names.size());
-    for (const std::string& text : failed) {
-        const std::string check = check_of_failure(text);
-        size_t i = 0;
-        while (i < names.size() && names[i] != check) ++i;
-        if (i == names.size()) {
-            names.push_back(check);
-            failures.emplace_back();
-        }
-        failures[i] += (failures[i].empty() ? "" : "; ") + text;
-    }
-    ordered_json checks = ordered_json::array();
-    for (size_t i = 0; i < names.size(); ++i) {
-        checks.push_back(
-            {{"check", names[i]}, {"passed", failures[i].empty()}, {"failure", failures[i]}});
-    }
-    return checks;
-}
-
-// Figures the flight summary does not keep, gathered step by step.
-struct ExtraFigures {
-    double min_altitude_m = INFINITY;
-    double final_bank_deg = 0.0;
-    ordered_json path = ordered_json::array();
-};
-
 // One sample of the path: where the aircraft is, the velocity's track, path
 // angle and bank (the law's yaw, pitch and roll), and the body's angle of
 // attack and sideslip off it (0 on the point mass, which flies along its
@@ -221,7 +154,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     const long path_every =
         path_interval_s > 0.0 ? std::max(1L, std::lround(path_interval_s / kStep_s)) : 0;
     const long last_step = std::lround(sc.duration_s / kStep_s);
-    ExtraFigures extra;
+    ordered_json path = ordered_json::array();
     long step = 0;
     AircraftModel* model = nullptr;
     try {
@@ -232,36 +165,17 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     FlightSummary sum;
     try {
         sum = fly_scenario_in_instance(sc, *model, [&](const FlightSample& s) {
-            extra.min_altitude_m = std::min(extra.min_altitude_m, s.aircraft->position.y);
-            extra.final_bank_deg = s.inputs->roll;
             if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
-                extra.path.push_back(path_sample(s));
+                path.push_back(path_sample(s));
             }
             ++step;
         });
-    } catch (const AircraftError& e) {  // no trim at the start
+    } catch (const AircraftError& e) {  // the model cannot be flown at all
         throw Refusal{e.what()};
     }
-
-    ordered_json converge = nullptr;
-    // A convergence time means nothing where the law does not steer.
-    if (sum.converge_s && sum.steers) converge = *sum.converge_s;
-    ordered_json out = {
-        {"name", sc.name},
-        {"scenario", doc},
-        {"metrics",
-         {{"converge_s", converge},
-          {"first_within_s",
-           sum.first_within_s && sum.steers ? ordered_json(*sum.first_within_s) : ordered_json()},
-          {"peak_load_g", sum.peak_load_g},
-          {"altitude_lost_m", sum.altitude_lost_m},
-          {"final_speed_err_mps", sum.final_speed_err_mps},
-          {"min_altitude_m", extra.min_altitude_m},
-          {"final_bank_deg", extra.final_bank_deg}}},
-        {"checks", check_results(sc.expect, sum.failed)},
-        {"passed", sum.failed.empty()},
-    };
-    if (path_every > 0) out["path"] = std::move(extra.path);
+    ordered_json out = flight_result(sc.name, sum);
+    out["scenario"] = doc;
+    if (path_every > 0) out["path"] = std::move(path);
     return out.dump();
 }
 

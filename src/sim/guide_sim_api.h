@@ -40,19 +40,36 @@ extern "C" {
  * path_interval_s: above 0, the aircraft's path is sampled this often.
  * result: receives a text the caller releases with guide_sim_free.
  *
- * Returns 0 and a JSON object:
- *   {"name": ..., "scenario": {the scenario as flown, overrides applied},
- *    "metrics": {"converge_s": s or null, "first_within_s": s or null, "peak_load_g",
- * "altitude_lost_m", "final_speed_err_mps", "min_altitude_m", "final_bank_deg"}, "checks":
- * [{"check": "max_load_g", "passed": true, "failure": ""}, ...], "passed": true when every check
- * holds, "path": [[t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg, alpha_deg,
- * beta_deg], ...] (when sampled: the velocity's angles as the law sees them, the body's angle of
- * attack and sideslip off it, 0 on the point mass)} converge_s (the last
- * entry into the 5 deg band around the command, staying to the end) is null when the flight ends
- * outside the band, first_within_s (the first entry) when it never came within; both in modes
- * above 2.5, where the law does not steer to the command. Numbers are written so that they read
- * back to the same double. Returns 1 with the error message when the scenario or the overrides are
- * refused, 2 when result is NULL. */
+ * Returns 0 and a JSON object (the one flight_result.h writes, guide-sim's
+ * NAME.summary.json holds the same):
+ *   {"name": ...,
+ *    "started": true,            false: the aircraft could not be trimmed at the start
+ *    "metrics": {"converge_s":          s or null,
+ *                "first_within_s":      s or null,
+ *                "peak_load_g", "altitude_lost_m", "final_speed_err_mps",
+ *                "min_altitude_m", "final_bank_deg"},   all null when not started
+ *    "checks": [{"check": "max_load_g", "passed": true, "failure": ""}, ...],
+ *    "passed": true when every check holds,
+ *    "scenario": {the scenario as flown, overrides applied},
+ *    "path": [[t_s, north_m, east_m, altitude_m,
+ *              track_deg, path_deg, bank_deg, alpha_deg, beta_deg], ...]   (when sampled)}
+ *
+ *   converge_s      the last entry into the 5 deg band around the command,
+ *                   staying to the end; null when the flight ends outside it
+ *   first_within_s  the first entry; null when it never came within
+ *                   (both null in modes above 2.5, where the law does not
+ *                   steer to the command)
+ *   path            the velocity's angles as the law sees them, the body's
+ *                   angle of attack and sideslip off it (0 on the point mass)
+ *   checks          every check the scenario asks for, passed or not, and
+ *                   each of the simulator's own checks that failed, by name:
+ *                   trim, finite_values, aircraft_fault, ground,
+ *                   load_limits, alpha_limit (docs/simulator.md lists them);
+ *                   failure is empty when the check held
+ *
+ * Numbers are written so that they read back to the same double.
+ * Returns 1 with the error message when the scenario or the overrides are
+ * refused (or the aircraft cannot be loaded), 2 when result is NULL. */
 GUIDE_SIM_API int guide_sim_fly(const char* scenario, const char* overrides, double path_interval_s,
                                 char** result);
 

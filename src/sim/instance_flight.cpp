@@ -1,6 +1,5 @@
 #include "instance_flight.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -9,28 +8,27 @@
 
 namespace {
 
-// fly_scenario steps the law through plain function pointers, as a host of
-// the module-level model does. Here they act on the instance this thread is
-// flying; a thread flies one flight at a time.
-thread_local GuideWInstance* t_flying = nullptr;
+// The law in a GuideW instance of its own: nothing shared with the
+// module-level model or with another instance, on this thread or another.
+class InstanceLaw final : public GuidanceLaw {
+public:
+    InstanceLaw() : instance_(GuideW_instance_create()) {
+        if (instance_ == nullptr) throw std::bad_alloc();
+    }
+    ~InstanceLaw() override { GuideW_instance_destroy(instance_); }
+    InstanceLaw(const InstanceLaw&) = delete;
+    InstanceLaw& operator=(const InstanceLaw&) = delete;
 
-void instance_initialize() { GuideW_instance_initialize(t_flying); }
-void instance_step() { GuideW_instance_step(t_flying); }
-void instance_one_step(const double* inputs) {
-    GuideW_instance_one_step(t_flying, inputs, nullptr);
-}
-void nothing() {}
+    void initialize() override { GuideW_instance_initialize(instance_); }
+    void step(const GuideWInputs& u, GuideWOutputs& y) override {
+        GuideW_instance_one_step(instance_, input_values(u), nullptr);
+        y = *GuideW_instance_outputs(instance_);
+    }
+    GuideWParams& params() override { return *GuideW_instance_params(instance_); }
+    const GuideWStates& states() const override { return *GuideW_instance_states(instance_); }
 
-void instance_get_output(double* outputs) {
-    const GuideWOutputs* y = GuideW_instance_outputs(t_flying);
-    outputs[0] = y->lat_cmd;
-    outputs[1] = y->nz_cmd;
-    outputs[2] = y->throttle_cmd;
-    outputs[3] = y->aux_out;
-}
-
-struct InstanceDeleter {
-    void operator()(GuideWInstance* m) const { GuideW_instance_destroy(m); }
+private:
+    GuideWInstance* instance_;
 };
 
 }  // namespace
@@ -43,26 +41,6 @@ FlightSummary fly_scenario_in_instance(const Scenario& sc, const AircraftConfig&
 
 FlightSummary fly_scenario_in_instance(const Scenario& sc, AircraftModel& aircraft,
                                        const SampleSink& sink) {
-    const std::unique_ptr<GuideWInstance, InstanceDeleter> law(GuideW_instance_create());
-    if (!law) throw std::bad_alloc();
-
-    GuideLibrary lib;
-    lib.initialize = instance_initialize;
-    lib.step = instance_step;
-    lib.terminate = nothing;
-    lib.one_step = instance_one_step;
-    lib.get_output = instance_get_output;
-    lib.guide_exit = nothing;
-    lib.inputs = GuideW_instance_inputs(law.get());
-    lib.outputs = GuideW_instance_outputs(law.get());
-    lib.params = GuideW_instance_params(law.get());
-    lib.states = GuideW_instance_states(law.get());
-
-    GuideWInstance* const outer = t_flying;
-    t_flying = law.get();
-    struct Restore {
-        GuideWInstance* outer;
-        ~Restore() { t_flying = outer; }
-    } restore{outer};
-    return fly_scenario(lib, sc, aircraft, sink);
+    InstanceLaw law;
+    return fly_scenario(law, sc, aircraft, sink);
 }

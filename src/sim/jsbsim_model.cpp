@@ -13,6 +13,7 @@
 #include "input_output/FGLog.h"
 #include "input_output/FGPropertyManager.h"
 #include "models/FGPropulsion.h"
+#include "aircraft.h"  // sense(): the law's inputs from the flight's state
 #include "angles.h"
 #include "law_constants.h"
 
@@ -164,7 +165,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                                 " is not a whole multiple of the law's 100 Hz");
     }
     const auto start = std::chrono::steady_clock::now();
-    {
+    try {
         Quiet quiet(impl_->logger, impl_->log, true);
         JSBSim::FGJSBBase::debug_lvl = 0;  // no banner, no load report
         try {
@@ -184,6 +185,8 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                 AircraftError::kLoad,
                 "aircraft " + name + ": JSBSim could not load it: " + one_line(e.what()));
         }
+    } catch (const AircraftError& e) {  // with what JSBSim said while it failed
+        throw AircraftError(e.kind(), e.what(), impl_->log);
     }
     load_s_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     impl_->fdm->Setdt(1.0 / gains.rate_hz);

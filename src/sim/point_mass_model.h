@@ -4,6 +4,7 @@
 #ifndef SIM_POINT_MASS_MODEL_H
 #define SIM_POINT_MASS_MODEL_H
 
+#include "aircraft.h"
 #include "aircraft_model.h"
 
 class PointMassModel final : public AircraftModel {

@@ -35,7 +35,7 @@
 
 #include "GuideW.h"
 #include "air_mass.h"
-#include "aircraft.h"
+#include "flight_state.h"
 
 // Where a simulated flight may start: above the ground and within the
 // altitudes the law's atmosphere describes, fast enough for the wing to

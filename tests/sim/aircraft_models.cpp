@@ -52,7 +52,7 @@ std::string flight_digest(const Scenario& sc, AircraftModel& aircraft) {
             d.add(v);
         }
     });
-    d.add(static_cast<double>(sum.failed.size()));
+    d.add(static_cast<double>(sum.failed().size()));
     return d.hex();
 }
 

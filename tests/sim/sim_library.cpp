@@ -63,22 +63,15 @@ void expect_same_figures(const json& flown, const FlightSummary& ref, const std:
     } else {
         EXPECT_TRUE(m.at("first_within_s").is_null()) << what;
     }
-    // One check may fail in more than one way; its texts are joined by "; ".
-    // The library lists them by check, guide-sim by when they were found.
-    std::vector<std::string> failures;
+    // The same checks, in the same order, with the same words.
+    std::vector<std::pair<std::string, std::string>> checks, expected;
     for (const json& c : flown.at("checks")) {
-        if (c.at("passed").get<bool>()) continue;
-        const std::string text = c.at("failure").get<std::string>();
-        for (size_t at = 0, end; at <= text.size(); at = end + 2) {
-            end = std::min(text.find("; ", at), text.size());
-            failures.push_back(text.substr(at, end - at));
-        }
+        checks.emplace_back(c.at("check").get<std::string>(), c.at("failure").get<std::string>());
+        EXPECT_EQ(c.at("passed").get<bool>(), checks.back().second.empty()) << what;
     }
-    std::vector<std::string> expected = ref.failed;
-    std::sort(failures.begin(), failures.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(failures, expected) << what;
-    EXPECT_EQ(flown.at("passed").get<bool>(), ref.failed.empty()) << what;
+    for (const CheckResult& c : ref.checks) expected.emplace_back(c.check, c.failure);
+    EXPECT_EQ(checks, expected) << what;
+    EXPECT_EQ(flown.at("passed").get<bool>(), ref.passed()) << what;
 }
 
 }  // namespace

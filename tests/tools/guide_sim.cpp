@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -290,6 +291,34 @@ TEST_F(GuideSim, ImpossibleFlightsFailAndSaySo) {
     ASSERT_FALSE(altitude.empty());
     EXPECT_LT(altitude.size(), 12001u);
     EXPECT_GT(std::stod(altitude.back()), 0.0);
+}
+
+// A flight its aircraft cannot start (the C172 trims at 45-65 m/s, not at
+// 160) fails the check "trim": the row says it was not flown and why, the
+// summary names the check and fails what the scenario asked with it, the
+// trajectory an earlier run left under its name is gone, and
+// --aircraft-log shows what JSBSim said.
+TEST_F(GuideSim, AFlightThatCannotStartSaysSo) {
+    write("fast.json", R"({"name": "fast", "aircraft": "c172p", "duration_s": 5,
+        "initial": {"altitude_m": 1000, "speed_mps": 160}, "inputs": {"speed_cmd": 160},
+        "expect": {"max_load_g": 3}})");
+    std::filesystem::create_directories(at("out"));
+    write("out/fast.csv", "an earlier flight\n");
+    const ToolResult r = sim({"--no-plot", "--aircraft-log", "-o", at("out"), at("fast.json")});
+    if (r.err.find("unknown aircraft") != std::string::npos) GTEST_SKIP() << "built without JSBSim";
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("not flown"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("FAILED: aircraft c172p: no trim"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("0.00 g"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("trim"), std::string::npos) << "JSBSim's own words: " << r.err;
+    EXPECT_FALSE(std::filesystem::exists(at("out/fast.csv")));
+    const nlohmann::json summary = nlohmann::json::parse(read("out/fast.summary.json"));
+    EXPECT_FALSE(summary.at("started").get<bool>());
+    ASSERT_EQ(summary.at("checks").size(), 2u);
+    EXPECT_EQ(summary["checks"][0]["check"], "trim");
+    EXPECT_EQ(summary["checks"][1]["check"], "max_load_g");
+    EXPECT_EQ(summary["checks"][1]["failure"], "the flight did not start");
+    EXPECT_TRUE(summary.at("metrics").at("peak_load_g").is_null());
 }
 
 // The one documented command reproduces any run byte for byte, tuned

@@ -103,8 +103,8 @@ def fly(
     scenario: str, overrides: Optional[Dict[str, object]] = None, path_interval_s: float = 0.0
 ) -> FlightResult:
     """Flies one scenario; returns the simulator's result (a FlightResult):
-    {"name", "scenario" (as flown), "metrics": {NAME: value or None},
-    "checks": [{"check", "passed", "failure"}, ...], "passed", and "path":
+    {"name", "started", "scenario" (as flown), "metrics": {NAME: value or
+    None}, "checks": [{"check", "passed", "failure"}, ...], "passed", and "path":
     [[t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg,
     alpha_deg, beta_deg], ...] when path_interval_s > 0}.
 

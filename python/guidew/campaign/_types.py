@@ -51,7 +51,10 @@ class Plan(TypedDict):
 
 
 class CheckResult(TypedDict):
-    """One check of one flown flight; failure is empty when it passed."""
+    """One check of one flown flight, by the name the simulator gives it
+    (an expectation of the scenario, or one of its own: trim,
+    finite_values, aircraft_fault, ground, load_limits, alpha_limit);
+    failure is empty when it passed."""
 
     check: str
     passed: bool
@@ -62,6 +65,9 @@ class FlightResult(TypedDict):
     """The simulator's answer for one flight."""
 
     name: str
+    # False: the aircraft could not be trimmed at the start ("trim" failed,
+    # every metric None).
+    started: bool
     scenario: Dict[str, object]  # the scenario as flown, guide-sim's JSON
     metrics: Dict[str, Metric]
     checks: List[CheckResult]

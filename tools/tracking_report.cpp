@@ -1,0 +1,55 @@
+#include "tracking_report.h"
+
+#include <cmath>
+
+#include "text_format.h"
+
+namespace {
+
+using guidew_text::format;
+
+// "at 12.34 s", or nothing where no time was kept.
+std::string at(double t_s) { return std::isfinite(t_s) ? format(" at %.2f s", t_s) : ""; }
+
+std::string load_lines(const Tracking& t) {
+    return format(
+               "load error %.3f g rms; away from the command's steps (%ld): %.3f g with the %.1f "
+               "s after each left out, %.3f g with %.1f s; an ideal %.1f s airframe: %.3f g\n",
+               t.rms_load_error_g, t.command_steps, t.rms_load_error_settled_short_g,
+               TrackingMeter::kShortRise_s, t.rms_load_error_settled_g, TrackingMeter::kStepRise_s,
+               TrackingMeter::kIdealLoadLag_s, t.rms_load_error_floor_g) +
+           format(
+               "    peak %.2f g flown for %.2f g commanded (%+.1f %%); worst excess %.2f g above",
+               t.peak_flown_g, t.peak_commanded_g, t.peak_overshoot_percent(), t.worst_excess_g) +
+           at(t.worst_excess_t_s) + format(", worst deficit %.2f g below", t.worst_deficit_g) +
+           at(t.worst_deficit_t_s) + format("; lowest load %.2f g", t.lowest_load_g.value) +
+           at(t.lowest_load_g.t_s) + "\n";
+}
+
+std::string elevator_line(const ElevatorFigures& e) {
+    if (e.samples == 0) return "";
+    std::string line =
+        format("    elevator: %.2f deg rms about its %.1f s mean (%.2f deg in steady phases)",
+               e.rms_deg, ElevatorActivity::kMeanWindow_s, e.steady_rms_deg);
+    line += std::isnan(e.rate_limited_share)
+                ? ", its actuator's rate unknown"
+                : format(", %.0f %% of steps at its actuator's rate", 100.0 * e.rate_limited_share);
+    return line + format("; above %.0f Hz %.2f deg rms, most at %.1f Hz (%.2f deg rms)\n",
+                         ElevatorActivity::kMinBuzz_Hz, e.rms_above_min_buzz_deg,
+                         e.buzz_frequency_Hz, e.buzz_rms_deg);
+}
+
+std::string air_line(const Tracking& t) {
+    if (std::isnan(t.max_sideslip_deg.value) && std::isnan(t.max_alpha_deg.value)) return "";
+    return format("    sideslip up to %+.1f deg", t.max_sideslip_deg.value) +
+           at(t.max_sideslip_deg.t_s) +
+           format("; angle of attack %.1f deg", t.min_alpha_deg.value) + at(t.min_alpha_deg.t_s) +
+           format(" to %.1f deg", t.max_alpha_deg.value) + at(t.max_alpha_deg.t_s) + "\n";
+}
+
+}  // namespace
+
+std::string tracking_report(const std::string& aircraft, const Tracking& t) {
+    return "  " + aircraft + " tracking: " + load_lines(t) + elevator_line(t.elevator) +
+           air_line(t) + format("    roll-rate error %.1f deg/s rms\n", t.rms_roll_rate_error_dps);
+}

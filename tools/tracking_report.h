@@ -1,0 +1,12 @@
+// guide-sim --tracking: the tracking figures of one flight (sim/tracking.h)
+// in words, a few indented lines under the flight's summary row.
+#ifndef TOOLS_TRACKING_REPORT_H
+#define TOOLS_TRACKING_REPORT_H
+
+#include <string>
+
+#include "sim/tracking.h"
+
+std::string tracking_report(const std::string& aircraft, const Tracking& t);
+
+#endif
