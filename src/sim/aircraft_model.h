@@ -14,6 +14,7 @@
 #include <string>
 
 #include "GuideW.h"
+#include "air_mass.h"
 #include "flight_state.h"
 
 // An aircraft that cannot be had or flown: unknown, not a model, failed to
