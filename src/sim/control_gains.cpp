@@ -85,10 +85,12 @@ const Numbers<ControlGains> kAircraftNumbers = {
     {"fcs_load_gain", &ControlGains::fcs_load_gain},
     {"fcs_ff_share", &ControlGains::fcs_ff_share},
     {"fcs_roll_lead", &ControlGains::fcs_roll_lead},
-    {"fcs_flaperon_lift_rate_gps", &ControlGains::fcs_flaperon_lift_rate_gps},
+    {"fcs_yaw_per_beta", &ControlGains::fcs_yaw_per_beta},
     {"n_kp", &ControlGains::n_kp},
     {"n_ki", &ControlGains::n_ki},
     {"n_kd", &ControlGains::n_kd},
+    {"n_filter_s", &ControlGains::n_filter_s},
+    {"n_kd_filter_s", &ControlGains::n_kd_filter_s},
     {"p_ki", &ControlGains::p_ki},
 };
 

@@ -43,14 +43,18 @@ struct ControlGains {
     // its roll surface (1: the FCS as it is; 0: the surface is asked for the
     // steady roll at the commanded rate).
     double fcs_roll_lead = 1.0;
-    // fcs: how fast (g/s) a roll may change the flaperons' lift where that
-    // works against the load error (0: as fast as the roll asks).
-    double fcs_flaperon_lift_rate_gps = 0.0;
+    // fcs: the yaw rate (rad/s) asked of the FCS's yaw channel per rad of
+    // sideslip, beyond the coordinated yaw rate: turns the nose into the
+    // relative wind.
+    double fcs_yaw_per_beta = 0.0;
     // fcs: load-factor error to stick, proportional (per g) and integral
     // (per g*s). (The inner loop's gains are in `inner`.)
     double n_kp = 0.0, n_ki = 0.0;
     double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
     double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
+    // fcs: time constants (s) of the low-pass on the flown load ahead of the
+    // proportional error, and of the one its rate is taken through.
+    double n_filter_s = 0.0, n_kd_filter_s = 0.0;
     // Built-in scenarios as this aircraft flies them: per scenario name, a
     // JSON merge patch (inputs the point mass was set up for, such as an
     // external throttle, and tolerances stated for this aircraft).

@@ -12,6 +12,8 @@
 #include "initialization/FGTrim.h"
 #include "input_output/FGLog.h"
 #include "input_output/FGPropertyManager.h"
+#include "models/FGGroundReactions.h"
+#include "models/FGLGear.h"
 #include "models/FGPropulsion.h"
 #include "angles.h"
 #include "law_constants.h"
@@ -28,22 +30,19 @@ constexpr double kAlphaOutOfData_deg = 90.0;
 // (its ratio is not defined at a neutral stick).
 constexpr double kStickForRatio = 1e-3;
 
-// The F-16's flaperons, as its flight-control system and aerodynamics
-// (f16.xml) have them: the roll channel's demand is the aileron command plus
-// 3 times its error against the scaled roll rate, moved at most 1/0.3 of
-// full travel per second; a Mach schedule (1 at Mach 0 to 0.15 at Mach 1)
-// scales the deflection; the two flaperons' sum, 1.4324 rad per unit,
-// enters the lift at 0.35 per rad. A roll demand therefore lifts or drops
-// the aircraft by up to a g within a tenth of a second, before the tail
-// can move the angle of attack.
+// The F-16's roll channel (f16.xml) adds kF16RollPidKp times its error
+// against the scaled roll rate to the aileron command.
 constexpr double kF16RollPidKp = 3.0;
 // Its stick limiter passes a push up to 0.44 of full travel (4 g negative
 // against 9 g positive).
 constexpr double kF16StickPushLimit = 0.44;
-constexpr double kF16FlaperonMixRadPerUnit = 1.4324;
-constexpr double kF16FlaperonLiftPerRad = 0.35;
-constexpr double kF16AileronMachSlope = 0.85;  // the schedule falls from 1 by this per Mach
-constexpr double kF16AileronMachFloor = 0.15;
+// Its yaw channel is a yaw-rate loop: the pedal plus this many units per
+// rad/s of body yaw rate (above 150 ft/s of ground speed), the surface a
+// PID's output on that sum. A pedal of -kF16YawRateNorm * r therefore asks
+// for a yaw rate r; the pedal is given within kF16PedalLimit (a yaw rate of
+// 0.3 rad/s, twice the fastest coordinated yaw of these flights).
+constexpr double kF16YawRateNorm = 100.0;
+constexpr double kF16PedalLimit = 30.0;
 
 // Collects JSBSim's log records instead of printing them.
 class CollectingLogger : public JSBSim::FGLogger {
@@ -109,6 +108,15 @@ private:
     std::string* out_ref_ = nullptr;
 };
 
+// Whether any of the aircraft's gear units retracts (a C172's is fixed).
+bool has_retractable_gear(JSBSim::FGFDMExec& fdm) {
+    const auto gear = fdm.GetGroundReactions();
+    for (int i = 0; i < gear->GetNumGearUnits(); ++i) {
+        if (gear->GetGearUnit(i)->GetRetractable()) return true;
+    }
+    return false;
+}
+
 // JSBSim's messages span lines; an error is one.
 std::string one_line(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
@@ -128,13 +136,16 @@ struct JsbsimModel::Impl {
     using Node = SGPropertyNode*;
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
     Node qbar, weight;  // dynamic pressure (psf) and weight (lbs)
-    Node ail_pos = nullptr, mach, tef = nullptr, wing_area = nullptr, flaperon_mix = nullptr;
+    Node mach;
     Node elevator_lift = nullptr;  // inner loop: the tail's own lift
-    Node rudder = nullptr, beta;   // inner loop: turn coordination
+    Node rudder = nullptr, beta;   // turn coordination (the F-16's pedal, or our rudder)
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     // Read for the figures only (air_data()); an aircraft may lack any.
     Node beta_deg, elevator_deg, aileron_deg, rudder_deg, gear_pos;
+    // The gear command and position where the aircraft retracts its gear
+    // (null for a fixed gear).
+    Node gear_cmd = nullptr, gear_retract = nullptr;
     double sched_ratio = 1.0;
     long steps = 0;
 
@@ -219,8 +230,12 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     m.aileron_deg = m.node("fcs/left-aileron-pos-deg", name, false);
     m.rudder_deg = m.node("fcs/rudder-pos-deg", name, false);
     m.gear_pos = m.node("gear/gear-pos-norm", name, false);
+    if (has_retractable_gear(*m.fdm)) {
+        m.gear_cmd = m.node("gear/gear-cmd-norm", name);
+        m.gear_retract = m.node("gear/gear-pos-norm", name);
+    }
     m.mach = m.node("velocities/mach", name);
-    if (!gains_.fcs) m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
+    m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
     // An aircraft folder flies with the generic gains, whose elevator-lift
     // property its aerodynamics may name otherwise or not at all: then the
     // loop goes without (its proportional action sees the flown load).
@@ -232,12 +247,6 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         m.pid_init = m.node("fcs/g-load-pid/initial-integrator-value", name);
         m.elevator_pos = m.node("fcs/elevator-pos-norm", name);
         m.alpha_limiter = m.node("fcs/alpha-limiter-norm", name);
-        m.flaperon_mix = m.node("fcs/flaperon-mix-rad", name, false);
-        if (m.flaperon_mix) {
-            m.ail_pos = m.node("fcs/left-aileron-pos-norm", name);
-            m.tef = m.node("fcs/tef-control", name);
-            m.wing_area = m.node("metrics/Sw-sqft", name);
-        }
     }
 }
 
@@ -247,7 +256,7 @@ std::string JsbsimModel::log() const { return impl_->log; }
 
 AirData JsbsimModel::air_data() const {
     const Impl& m = *impl_;
-    auto read = [&m](Impl::Node n) { return n ? m.get(n) : NAN; };
+    auto read = [&m](Impl::Node n) { return n ? m.get(n) : static_cast<double>(NAN); };
     return {alpha_deg_,          read(m.beta_deg),   m.get(m.mach),   read(m.elevator_deg),
             read(m.aileron_deg), read(m.rudder_deg), read(m.gear_pos)};
 }
@@ -258,7 +267,6 @@ void JsbsimModel::reset(const InitialFlight& init) {
     fault_.clear();
     n_integral_ = 0.0;
     p_integral_ = 0.0;
-    roll_demand_ = 0.0;
     m.steps = 0;
     m.sched_ratio = 1.0;
     auto ic = m.fdm->GetIC();
@@ -285,6 +293,15 @@ void JsbsimModel::reset(const InitialFlight& init) {
     m.elevator->setDoubleValue(0.0);
     if (m.rudder) m.rudder->setDoubleValue(0.0);
     for (auto* t : m.throttles) t->setDoubleValue(0.5);
+    // Every flight is flown clean: JSBSim starts an aircraft with its gear
+    // commanded down, and down it is the F-16's largest drag term at the
+    // starts flown here (half its trim drag at 3000 m and 200 m/s). Set
+    // before the trim, so the trim and the throttle tables are the clean
+    // aircraft's; the gear's own kinematic would take seconds to retract.
+    if (m.gear_cmd) {
+        m.gear_cmd->setDoubleValue(0.0);
+        m.gear_retract->setDoubleValue(0.0);
+    }
     try {
         m.fdm->ResetToInitialConditions(0);
         // In the air the engines run from the start (JSBSim starts them off).
@@ -309,7 +326,8 @@ void JsbsimModel::reset(const InitialFlight& init) {
     }
     if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
-    last_load_g_ = ac_.load_g;
+    load_filtered_g_ = ac_.load_g;
+    load_for_rate_g_ = ac_.load_g;
 }
 
 // The start's bank is a roll of the lift about the velocity, at the
@@ -388,59 +406,6 @@ void JsbsimModel::sense(GuideWInputs& u) const {
     u.altitude = ac_.position.y;
 }
 
-// The flaperons' lift in g with the roll channel's surface at position
-// (its normalised deflection before the Mach schedule), at the flight
-// condition read once per step.
-double JsbsimModel::FlaperonLift::at(double position) const {
-    const double scheduled = position * mach_schedule;
-    const double mix =
-        (std::clamp(-tef - scheduled, -1.0, 1.0) + std::clamp(tef - scheduled, -1.0, 1.0)) *
-        kF16FlaperonMixRadPerUnit;
-    return kF16FlaperonLiftPerRad * mix * qbar_psf * wing_area_sqft / weight_lbs;
-}
-
-JsbsimModel::FlaperonLift JsbsimModel::flaperon_lift() const {
-    const Impl& m = *impl_;
-    return {std::clamp(1.0 - kF16AileronMachSlope * m.get(m.mach), kF16AileronMachFloor, 1.0),
-            m.get(m.tef), m.get(m.qbar), m.get(m.wing_area), m.get(m.weight)};
-}
-
-// The roll channel's surface demand for an aileron command: the command
-// plus kF16RollPidKp times its error against the scaled roll rate.
-double JsbsimModel::roll_demand_for(double aileron) const {
-    return aileron + kF16RollPidKp * (aileron - gains_.fcs_roll_gain * impl_->get(impl_->p));
-}
-
-// The flaperons' lift follows the roll surface within a tenth of a second;
-// the tail needs two to three tenths to move the angle of attack, and its
-// own first answer to a pull is a dip (its down-load). A full-rate roll
-// entry from level flight swings the F-16's load by 2.5 g while the tail
-// has barely begun: typical's opening roll into its 3.5 g pull flew -0.7 g.
-// Where the change of the flaperons' lift works against the load error (a
-// roll that drops the load while the load is short, or lifts it while the
-// load is over), the surface demand moves at most fcs_flaperon_lift_rate
-// g/s of flaperon lift, a rate the tail can answer; a change that helps, and
-// every roll once the load is on, goes at once.
-double JsbsimModel::pace_roll_demand(double aileron, double n_err, const FlaperonLift& lift) {
-    const double wanted = roll_demand_for(aileron);
-    const double lift_per_demand = std::fabs(lift.at(1.0) - lift.at(0.0));
-    if (gains_.fcs_flaperon_lift_rate_gps <= 0.0 || lift_per_demand <= 0.0) {
-        roll_demand_ = wanted;
-        return aileron;
-    }
-    const double lift_change =
-        lift.at(std::clamp(wanted, -1.0, 1.0)) - lift.at(std::clamp(roll_demand_, -1.0, 1.0));
-    double demand = wanted;
-    if (lift_change * n_err < 0.0) {
-        const double most = gains_.fcs_flaperon_lift_rate_gps * kStep_s / lift_per_demand;
-        demand = std::clamp(wanted, roll_demand_ - most, roll_demand_ + most);
-    }
-    roll_demand_ = demand;
-    if (demand == wanted) return aileron;
-    // The aileron command whose surface demand is the paced one.
-    return (demand + kF16RollPidKp * gains_.fcs_roll_gain * impl_->get(impl_->p)) /
-           (1.0 + kF16RollPidKp);
-}
 
 InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) const {
     const Impl& m = *impl_;
@@ -477,7 +442,7 @@ double JsbsimModel::f16_roll_stick(double p_cmd) {
     const double steady = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
     // The FCS adds kF16RollPidKp times its roll-rate error to the demand: a
     // roll entry asks for up to four times the steady roll's surface, and
-    // the flaperons' lift swings the load by a g before the tail can answer.
+    // the roll overshoots its command (passthrough's load by 12 % at 0.25).
     // Of that lead fcs_roll_lead is let through; for the rest the aileron is
     // given so that the FCS's surface demand is the steady roll's at once.
     const double no_lead =
@@ -485,19 +450,30 @@ double JsbsimModel::f16_roll_stick(double p_cmd) {
     return gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
 }
 
-// The F-16's pitch stick for n_cmd, n_err g short of it. In a steady pull
-// the pitch rate is g (n - cos theta cos phi) / V; the FCS's pitch channel is
-// neutral when its stick, pitch-rate and load terms cancel, so this stick
-// holds n_cmd once the FCS's slow integrator has settled. Within a
-// manoeuvre its angle-of-attack and pitch-rate feedback hand back part of
-// any stick: a share of this stick goes ahead, the load loop finds the rest.
-double JsbsimModel::f16_pitch_stick(double n_cmd, double n_err) {
+// The F-16's pitch stick for n_cmd. In a steady pull the pitch rate is
+// g (n - cos theta cos phi) / V; the FCS's pitch channel is neutral when its
+// stick, pitch-rate and load terms cancel, so this stick holds n_cmd once
+// the FCS's slow integrator has settled. Within a manoeuvre its
+// angle-of-attack and pitch-rate feedback hand back part of any stick: a
+// share of this stick goes ahead, the load loop finds the rest.
+double JsbsimModel::f16_pitch_stick(double n_cmd) {
     Impl& m = *impl_;
     const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
     const double dn = n_cmd - std::cos(tht) * std::cos(phi);
     const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
     const double in = m.get(m.sched_in);
     if (std::fabs(in) > kStickForRatio) m.sched_ratio = std::max(m.get(m.sched_out) / in, 0.11);
+    // The flown load answers the elevator at once (the tail's own lift), so
+    // a loop on the raw load, sampled every law step, is a loop at the
+    // sample rate: at high dynamic pressure the elevator swung at its
+    // actuator's rate every step or two (25-50 Hz). The load the loop sees
+    // is low-passed over n_filter_s; its rate, for damping, over
+    // n_kd_filter_s (a one-step difference of the load fed that buzz).
+    load_filtered_g_ += (ac_.load_g - load_filtered_g_) * kStep_s / (gains_.n_filter_s + kStep_s);
+    const double before = load_for_rate_g_;
+    load_for_rate_g_ += (ac_.load_g - load_for_rate_g_) * kStep_s / (gains_.n_kd_filter_s + kStep_s);
+    const double n_rate = (load_for_rate_g_ - before) / kStep_s;
+    const double n_err = n_cmd - load_filtered_g_;
     // The load error closes through the pitch rate too: n_kp g/V of pitch
     // rate per g of error turns the angle of attack (and with it the load)
     // towards the command in a fraction of a second.
@@ -506,39 +482,41 @@ double JsbsimModel::f16_pitch_stick(double n_cmd, double n_err) {
         -gains_.fcs_ff_share * dn *
         (gains_.fcs_pitch_rate_gain * kStandardGravity_mps2 / v - gains_.fcs_load_gain) /
         m.sched_ratio;
-    // The flown load's rate damps the loop: a pull that is still building
-    // counts as already that much nearer the command.
-    const double n_rate = (ac_.load_g - last_load_g_) / kStep_s;
-    return ff - stick_per_q * (kStandardGravity_mps2 / v) *
-                    (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
-}
-
-// The F-16 through its own channels: the roll stick, paced where the
-// flaperons' lift would fight the load, then the pitch stick for the load
-// the flaperons leave to the wing.
-JsbsimModel::Sticks JsbsimModel::f16_sticks(double p_cmd, double n_cmd) {
-    const Impl& m = *impl_;
-    double n_err = n_cmd - ac_.load_g;
-    double aileron = f16_roll_stick(p_cmd);
-    if (m.flaperon_mix) {
-        const FlaperonLift lift = flaperon_lift();
-        aileron = pace_roll_demand(aileron, n_err, lift);
-        // The flaperons' lift follows the aileron at once; the angle of
-        // attack takes a fraction of a second. The load loop flies the rest
-        // of the load: the command less the flaperons' lift once the aileron
-        // has reached its demand, against the flown load less their lift now.
-        n_err -=
-            lift.at(std::clamp(roll_demand_for(aileron), -1.0, 1.0)) - lift.at(m.get(m.ail_pos));
-    }
-    const double stick = f16_pitch_stick(n_cmd, n_err);
+    const double stick =
+        ff - stick_per_q * (kStandardGravity_mps2 / v) *
+                 (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
     // The integral stops growing further into a stop the stick is against
     // (a pull is a negative stick; the FCS passes a push up to its
     // negative-g limit only).
     const bool winds_up =
         (stick <= -1.0 && n_err > 0.0) || (stick >= kF16StickPushLimit && n_err < 0.0);
     if (!winds_up) n_integral_ += n_err * kStep_s;
-    last_load_g_ = ac_.load_g;
-    return {stick, aileron};
+    return stick;
+}
+
+// The F-16's pedal. Its FCS's yaw channel holds the body yaw rate at the
+// pedal's demand (a yaw damper without washout): left alone it holds zero
+// yaw rate, which in a bank or a roll at an angle of attack is sideslip
+// (7.6 deg in climb_behind's rolls). The pedal asks for the yaw rate of
+// coordinated flight, (p sin alpha + g cos theta sin phi / V) / cos alpha,
+// and fcs_yaw_per_beta rad/s more per rad of sideslip, which turns the nose
+// into the relative wind.
+double JsbsimModel::f16_pedal() const {
+    const Impl& m = *impl_;
+    const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
+    const double alpha = m.get(m.alpha) * kRadPerDeg;
+    const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
+    const double coordinated =
+        (m.get(m.p) * std::sin(alpha) +
+         kStandardGravity_mps2 / v * std::cos(tht) * std::sin(phi)) /
+        std::cos(alpha);
+    const double yaw_rate = coordinated + gains_.fcs_yaw_per_beta * m.get(m.beta);
+    return std::clamp(-kF16YawRateNorm * yaw_rate, -kF16PedalLimit, kF16PedalLimit);
+}
+
+// The F-16 through its own channels: roll stick, pitch stick, pedal.
+JsbsimModel::Sticks JsbsimModel::f16_sticks(double p_cmd, double n_cmd) {
+    return {f16_pitch_stick(n_cmd), f16_roll_stick(p_cmd), f16_pedal()};
 }
 
 void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
@@ -555,6 +533,7 @@ void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
     Sticks sticks;
     if (gains_.fcs) {
         sticks = f16_sticks(p_cmd, n_cmd);
+        if (m.rudder) m.rudder->setDoubleValue(sticks.yaw);
     } else {
         const SurfaceCommand surfaces = inner_.step(inner_loop_input(n_cmd, p_cmd), kStep_s);
         sticks = {surfaces.elevator, surfaces.aileron};

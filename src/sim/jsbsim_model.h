@@ -72,19 +72,13 @@ private:
     struct Impl;
     void read_state();
     void roll_about_velocity(const InitialFlight& init);
-    // The F-16's flaperon lift at one flight condition (see at()).
-    struct FlaperonLift {
-        double mach_schedule, tef, qbar_psf, wing_area_sqft, weight_lbs;
-        double at(double position) const;
-    };
     struct Sticks {
         double pitch = 0.0, roll = 0.0;  // normalised; the clamp is apply_controls'
+        double yaw = 0.0;                // the F-16's pedal (see f16_pedal())
     };
-    FlaperonLift flaperon_lift() const;
-    double roll_demand_for(double aileron) const;
-    double pace_roll_demand(double aileron, double n_err, const FlaperonLift& lift);
     double f16_roll_stick(double p_cmd);
-    double f16_pitch_stick(double n_cmd, double n_err);
+    double f16_pitch_stick(double n_cmd);
+    double f16_pedal() const;
     Sticks f16_sticks(double p_cmd, double n_cmd);
     void apply_controls(const GuideWOutputs& cmd);
     InnerLoopInput inner_loop_input(double n_cmd, double p_cmd_rps) const;
@@ -96,10 +90,10 @@ private:
     Aircraft ac_;
     double alpha_deg_ = 0.0;
     double trim_throttle_ = 0.0;
-    double n_integral_ = 0.0;   // F-16: the load-factor loop's integral, g*s
-    double last_load_g_ = 1.0;  // F-16: flown at the step before
-    double p_integral_ = 0.0;   // F-16: the roll-rate loop's integral, rad
-    double roll_demand_ = 0.0;  // the F-16 roll surface demand given last
+    double n_integral_ = 0.0;       // F-16: the load-factor loop's integral, g*s
+    double load_filtered_g_ = 1.0;  // F-16: the flown load as its loop sees it
+    double load_for_rate_g_ = 1.0;  // F-16: the flown load its rate is taken from
+    double p_integral_ = 0.0;       // F-16: the roll-rate loop's integral, rad
     SurfaceInnerLoop inner_;    // not fcs: our loop on the surfaces
     std::string fault_;
     double load_s_ = 0.0;
