@@ -406,7 +406,6 @@ void JsbsimModel::sense(GuideWInputs& u) const {
     u.altitude = ac_.position.y;
 }
 
-
 InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) const {
     const Impl& m = *impl_;
     InnerLoopInput in;
@@ -471,7 +470,8 @@ double JsbsimModel::f16_pitch_stick(double n_cmd) {
     // n_kd_filter_s (a one-step difference of the load fed that buzz).
     load_filtered_g_ += (ac_.load_g - load_filtered_g_) * kStep_s / (gains_.n_filter_s + kStep_s);
     const double before = load_for_rate_g_;
-    load_for_rate_g_ += (ac_.load_g - load_for_rate_g_) * kStep_s / (gains_.n_kd_filter_s + kStep_s);
+    load_for_rate_g_ +=
+        (ac_.load_g - load_for_rate_g_) * kStep_s / (gains_.n_kd_filter_s + kStep_s);
     const double n_rate = (load_for_rate_g_ - before) / kStep_s;
     const double n_err = n_cmd - load_filtered_g_;
     // The load error closes through the pitch rate too: n_kp g/V of pitch
@@ -507,8 +507,7 @@ double JsbsimModel::f16_pedal() const {
     const double alpha = m.get(m.alpha) * kRadPerDeg;
     const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
     const double coordinated =
-        (m.get(m.p) * std::sin(alpha) +
-         kStandardGravity_mps2 / v * std::cos(tht) * std::sin(phi)) /
+        (m.get(m.p) * std::sin(alpha) + kStandardGravity_mps2 / v * std::cos(tht) * std::sin(phi)) /
         std::cos(alpha);
     const double yaw_rate = coordinated + gains_.fcs_yaw_per_beta * m.get(m.beta);
     return std::clamp(-kF16YawRateNorm * yaw_rate, -kF16PedalLimit, kF16PedalLimit);

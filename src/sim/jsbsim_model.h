@@ -94,7 +94,7 @@ private:
     double load_filtered_g_ = 1.0;  // F-16: the flown load as its loop sees it
     double load_for_rate_g_ = 1.0;  // F-16: the flown load its rate is taken from
     double p_integral_ = 0.0;       // F-16: the roll-rate loop's integral, rad
-    SurfaceInnerLoop inner_;    // not fcs: our loop on the surfaces
+    SurfaceInnerLoop inner_;        // not fcs: our loop on the surfaces
     std::string fault_;
     double load_s_ = 0.0;
     int substeps_ = 2;
