@@ -1,7 +1,6 @@
 #include "jsbsim_model.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <iostream>
 #include <mutex>
@@ -21,28 +20,10 @@
 namespace {
 
 constexpr double kMetresPerFoot = 0.3048;
-constexpr double kKiloPascalPerPsf = 0.047880259;
 constexpr double kTerrainBelowSeaLevel_m = -1000.0;
 // An angle of attack beyond this is outside every aircraft's aerodynamic
 // tables: the model no longer means anything.
 constexpr double kAlphaOutOfData_deg = 90.0;
-// Below this the FCS pitch schedule's gain is taken as the last one seen
-// (its ratio is not defined at a neutral stick).
-constexpr double kStickForRatio = 1e-3;
-
-// The F-16's roll channel (f16.xml) adds kF16RollPidKp times its error
-// against the scaled roll rate to the aileron command.
-constexpr double kF16RollPidKp = 3.0;
-// Its stick limiter passes a push up to 0.44 of full travel (4 g negative
-// against 9 g positive).
-constexpr double kF16StickPushLimit = 0.44;
-// Its yaw channel is a yaw-rate loop: the pedal plus this many units per
-// rad/s of body yaw rate (above 150 ft/s of ground speed), the surface a
-// PID's output on that sum. A pedal of -kF16YawRateNorm * r therefore asks
-// for a yaw rate r; the pedal is given within kF16PedalLimit (a yaw rate of
-// 0.3 rad/s, twice the fastest coordinated yaw of these flights).
-constexpr double kF16YawRateNorm = 100.0;
-constexpr double kF16PedalLimit = 30.0;
 
 // Collects JSBSim's log records instead of printing them.
 class CollectingLogger : public JSBSim::FGLogger {
@@ -137,8 +118,8 @@ struct JsbsimModel::Impl {
     Node psi, theta, phi, vt, v_north, v_east, v_down, p, q, h, north, east, nz, alpha, thr_pos;
     Node qbar, weight;  // dynamic pressure (psf) and weight (lbs)
     Node mach;
-    Node elevator_lift = nullptr;  // inner loop: the tail's own lift
-    Node rudder = nullptr, beta;   // turn coordination (the F-16's pedal, or our rudder)
+    Node elevator_lift = nullptr;  // the surface loop: the tail's own lift
+    Node rudder = nullptr, beta;   // where the mapping moves the rudder; sideslip
     Node aileron, elevator, sched_in, sched_out, pid_init, elevator_pos, alpha_limiter;
     std::vector<Node> throttles;
     // Read for the figures only (air_data()); an aircraft may lack any.
@@ -146,7 +127,6 @@ struct JsbsimModel::Impl {
     // The gear command and position where the aircraft retracts its gear
     // (null for a fixed gear).
     Node gear_cmd = nullptr, gear_retract = nullptr;
-    double sched_ratio = 1.0;
     long steps = 0;
 
     Node node(const std::string& path, const std::string& aircraft, bool required = true) {
@@ -162,19 +142,18 @@ struct JsbsimModel::Impl {
 
 JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                          const std::string& aircraft_dir, const std::string& model,
-                         const ControlGains& gains)
+                         const ControlEntry& entry)
     : name_(name),
-      gains_(gains),
+      entry_(entry),
       impl_(std::make_unique<Impl>()),
-      inner_(gains.inner, gains.limits) {
-    const double substeps = gains.rate_hz * kStep_s;
+      mapping_(make_control_mapping(entry)) {
+    const double substeps = entry.rate_hz * kStep_s;
     substeps_ = static_cast<int>(std::lround(substeps));
     if (substeps_ < 1 || std::fabs(substeps - substeps_) > 1e-9) {
         throw AircraftError(AircraftError::kLoad,
-                            "aircraft " + name + ": rate_hz " + std::to_string(gains.rate_hz) +
+                            "aircraft " + name + ": rate_hz " + std::to_string(entry.rate_hz) +
                                 " is not a whole multiple of the law's 100 Hz");
     }
-    const auto start = std::chrono::steady_clock::now();
     {
         Quiet quiet(impl_->logger, impl_->log, true);
         JSBSim::FGJSBBase::debug_lvl = 0;  // no banner, no load report
@@ -196,8 +175,7 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                 "aircraft " + name + ": JSBSim could not load it: " + one_line(e.what()));
         }
     }
-    load_s_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    impl_->fdm->Setdt(1.0 / gains.rate_hz);
+    impl_->fdm->Setdt(1.0 / entry.rate_hz);
 
     Impl& m = *impl_;
     m.psi = m.node("attitude/psi-deg", name);
@@ -235,13 +213,15 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         m.gear_retract = m.node("gear/gear-pos-norm", name);
     }
     m.mach = m.node("velocities/mach", name);
-    m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
-    // An aircraft folder flies with the generic gains, whose elevator-lift
-    // property its aerodynamics may name otherwise or not at all: then the
-    // loop goes without (its proportional action sees the flown load).
-    if (!gains_.inner.elevator_lift_property.empty())
-        m.elevator_lift = m.node(gains_.inner.elevator_lift_property, name, false);
-    if (gains_.fcs) {
+    if (mapping_->commands_rudder()) m.rudder = m.node("fcs/rudder-cmd-norm", name, false);
+    // An aircraft folder may fly another aircraft's entry, whose
+    // elevator-lift property its aerodynamics name otherwise or not at all:
+    // then the loop goes without (its proportional action sees the flown
+    // load).
+    const std::string& lift = entry_.surface_loop.elevator_lift_property;
+    if (entry_.mapping == MappingKind::kSurfaceLoop && !lift.empty())
+        m.elevator_lift = m.node(lift, name, false);
+    if (entry_.mapping == MappingKind::kFcs) {
         m.sched_in = m.node("fcs/elevator-cmd-limiter", name);
         m.sched_out = m.node("fcs/elevator-scheduler", name);
         m.pid_init = m.node("fcs/g-load-pid/initial-integrator-value", name);
@@ -265,10 +245,7 @@ void JsbsimModel::reset(const InitialFlight& init) {
     Impl& m = *impl_;
     Quiet quiet(m.logger, m.log, true);
     fault_.clear();
-    n_integral_ = 0.0;
-    p_integral_ = 0.0;
     m.steps = 0;
-    m.sched_ratio = 1.0;
     auto ic = m.fdm->GetIC();
     // Every initial condition from scratch: the trim iterates from the
     // state the conditions hold, and a start left over from the last flight
@@ -315,19 +292,32 @@ void JsbsimModel::reset(const InitialFlight& init) {
                                 one_line(e.what()) + ")");
     }
     trim_throttle_ = m.throttles.empty() ? 0.0 : m.get(m.throttles[0]);
-    if (gains_.fcs) {
-        // The trim found a stick; fly-by-wire holds 1 g with the stick
-        // neutral, the surface held by the pitch loop's integrator.
-        const double surface = m.get(m.elevator_pos);
-        m.elevator->setDoubleValue(0.0);
-        m.pid_init->setDoubleValue(surface - m.get(m.alpha_limiter));
-    } else {
-        inner_.reset(m.get(m.elevator), m.get(m.qbar) * kKiloPascalPerPsf, elevator_lift_g());
-    }
+    hand_over(mapping_->reset(trim_reading()));
     if (init.bank_deg != 0.0) roll_about_velocity(init);
     read_state();
-    load_filtered_g_ = ac_.load_g;
-    load_for_rate_g_ = ac_.load_g;
+}
+
+TrimReading JsbsimModel::trim_reading() const {
+    const Impl& m = *impl_;
+    TrimReading r;
+    r.elevator_cmd_norm = m.get(m.elevator);
+    if (m.elevator_pos) r.elevator_pos_norm = m.get(m.elevator_pos);
+    if (m.alpha_limiter) r.fcs_alpha_limiter_norm = m.get(m.alpha_limiter);
+    r.qbar_psf = m.get(m.qbar);
+    r.elevator_lift_g = elevator_lift_g();
+    return r;
+}
+
+// What the mapping sets as it takes the trimmed aircraft over.
+void JsbsimModel::hand_over(const TrimHandover& h) {
+    Impl& m = *impl_;
+    if (!std::isnan(h.elevator_cmd_norm)) m.elevator->setDoubleValue(h.elevator_cmd_norm);
+    if (!std::isnan(h.fcs_pitch_integrator)) {
+        if (!m.pid_init)
+            throw AircraftError(AircraftError::kLoad,
+                                "aircraft " + name_ + ": no FCS pitch integrator to hand the trim");
+        m.pid_init->setDoubleValue(h.fcs_pitch_integrator);
+    }
 }
 
 // The start's bank is a roll of the lift about the velocity, at the
@@ -406,21 +396,24 @@ void JsbsimModel::sense(GuideWInputs& u) const {
     u.altitude = ac_.position.y;
 }
 
-InnerLoopInput JsbsimModel::inner_loop_input(double n_cmd, double p_cmd_rps) const {
+MappingInput JsbsimModel::mapping_input() const {
     const Impl& m = *impl_;
-    InnerLoopInput in;
-    in.n_cmd_g = n_cmd;
-    in.n_g = ac_.load_g;
-    in.p_cmd_rps = p_cmd_rps;
+    MappingInput in;
+    in.load_g = ac_.load_g;
     in.p_rps = m.get(m.p);
     in.q_rps = m.get(m.q);
-    in.qbar_kpa = m.get(m.qbar) * kKiloPascalPerPsf;
-    in.speed_mps = m.get(m.vt) * kMetresPerFoot;
-    in.theta_rad = m.get(m.theta) * kRadPerDeg;
     in.phi_rad = m.get(m.phi) * kRadPerDeg;
-    in.elevator_lift_g = elevator_lift_g();
+    in.theta_rad = m.get(m.theta) * kRadPerDeg;
+    in.speed_mps = m.get(m.vt) * kMetresPerFoot;
+    in.qbar_psf = m.get(m.qbar);
+    in.mach = m.get(m.mach);
     in.alpha_deg = m.get(m.alpha);
     in.beta_rad = m.get(m.beta);
+    in.elevator_lift_g = elevator_lift_g();
+    if (m.sched_in) {
+        in.fcs_pitch_limited_norm = m.get(m.sched_in);
+        in.fcs_pitch_scheduled_norm = m.get(m.sched_out);
+    }
     return in;
 }
 
@@ -429,120 +422,15 @@ double JsbsimModel::elevator_lift_g() const {
     return m.elevator_lift ? m.get(m.elevator_lift) / m.get(m.weight) : 0.0;
 }
 
-// The F-16's roll stick: the roll-rate demand in the FCS's own scale. The
-// FCS's roll loop is proportional: where a steady turn needs aileron it
-// settles off the demand; an integral of ours takes the rest, so that the
-// law's bank loop settles on its command.
-double JsbsimModel::f16_roll_stick(double p_cmd) {
-    const Impl& m = *impl_;
-    const double p_err = p_cmd - m.get(m.p);
-    const double stop = 1.0 / gains_.fcs_roll_gain;
-    if (std::fabs(p_cmd + gains_.p_ki * p_integral_) < stop) p_integral_ += p_err * kStep_s;
-    const double steady = (p_cmd + gains_.p_ki * p_integral_) * gains_.fcs_roll_gain;
-    // The FCS adds kF16RollPidKp times its roll-rate error to the demand: a
-    // roll entry asks for up to four times the steady roll's surface, and
-    // the roll overshoots its command (passthrough's load by 12 % at 0.25).
-    // Of that lead fcs_roll_lead is let through; for the rest the aileron is
-    // given so that the FCS's surface demand is the steady roll's at once.
-    const double no_lead =
-        (steady + kF16RollPidKp * gains_.fcs_roll_gain * m.get(m.p)) / (1.0 + kF16RollPidKp);
-    return gains_.fcs_roll_lead * steady + (1.0 - gains_.fcs_roll_lead) * no_lead;
-}
-
-// The F-16's pitch stick for n_cmd. In a steady pull the pitch rate is
-// g (n - cos theta cos phi) / V; the FCS's pitch channel is neutral when its
-// stick, pitch-rate and load terms cancel, so this stick holds n_cmd once
-// the FCS's slow integrator has settled. Within a manoeuvre its
-// angle-of-attack and pitch-rate feedback hand back part of any stick: a
-// share of this stick goes ahead, the load loop finds the rest.
-double JsbsimModel::f16_pitch_stick(double n_cmd) {
+void JsbsimModel::set_controls(const Controls& c) {
     Impl& m = *impl_;
-    const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
-    const double dn = n_cmd - std::cos(tht) * std::cos(phi);
-    const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
-    const double in = m.get(m.sched_in);
-    if (std::fabs(in) > kStickForRatio) m.sched_ratio = std::max(m.get(m.sched_out) / in, 0.11);
-    // The flown load answers the elevator at once (the tail's own lift), so
-    // a loop on the raw load, sampled every law step, is a loop at the
-    // sample rate: at high dynamic pressure the elevator swung at its
-    // actuator's rate every step or two (25-50 Hz). The load the loop sees
-    // is low-passed over n_filter_s; its rate, for damping, over
-    // n_kd_filter_s (a one-step difference of the load fed that buzz).
-    load_filtered_g_ += (ac_.load_g - load_filtered_g_) * kStep_s / (gains_.n_filter_s + kStep_s);
-    const double before = load_for_rate_g_;
-    load_for_rate_g_ +=
-        (ac_.load_g - load_for_rate_g_) * kStep_s / (gains_.n_kd_filter_s + kStep_s);
-    const double n_rate = (load_for_rate_g_ - before) / kStep_s;
-    const double n_err = n_cmd - load_filtered_g_;
-    // The load error closes through the pitch rate too: n_kp g/V of pitch
-    // rate per g of error turns the angle of attack (and with it the load)
-    // towards the command in a fraction of a second.
-    const double stick_per_q = gains_.fcs_pitch_rate_gain / m.sched_ratio;
-    const double ff =
-        -gains_.fcs_ff_share * dn *
-        (gains_.fcs_pitch_rate_gain * kStandardGravity_mps2 / v - gains_.fcs_load_gain) /
-        m.sched_ratio;
-    const double stick =
-        ff - stick_per_q * (kStandardGravity_mps2 / v) *
-                 (gains_.n_kp * (n_err - gains_.n_kd * n_rate) + gains_.n_ki * n_integral_);
-    // The integral stops growing further into a stop the stick is against
-    // (a pull is a negative stick; the FCS passes a push up to its
-    // negative-g limit only).
-    const bool winds_up =
-        (stick <= -1.0 && n_err > 0.0) || (stick >= kF16StickPushLimit && n_err < 0.0);
-    if (!winds_up) n_integral_ += n_err * kStep_s;
-    return stick;
+    for (auto* t : m.throttles) t->setDoubleValue(c.throttle);
+    m.elevator->setDoubleValue(c.elevator);
+    m.aileron->setDoubleValue(c.aileron);
+    if (m.rudder) m.rudder->setDoubleValue(c.rudder);
 }
 
-// The F-16's pedal. Its FCS's yaw channel holds the body yaw rate at the
-// pedal's demand (a yaw damper without washout): left alone it holds zero
-// yaw rate, which in a bank or a roll at an angle of attack is sideslip
-// (7.6 deg in climb_behind's rolls). The pedal asks for the yaw rate of
-// coordinated flight, (p sin alpha + g cos theta sin phi / V) / cos alpha,
-// and fcs_yaw_per_beta rad/s more per rad of sideslip, which turns the nose
-// into the relative wind.
-double JsbsimModel::f16_pedal() const {
-    const Impl& m = *impl_;
-    const double phi = m.get(m.phi) * kRadPerDeg, tht = m.get(m.theta) * kRadPerDeg;
-    const double alpha = m.get(m.alpha) * kRadPerDeg;
-    const double v = std::max(m.get(m.vt) * kMetresPerFoot, 1.0);
-    const double coordinated =
-        (m.get(m.p) * std::sin(alpha) + kStandardGravity_mps2 / v * std::cos(tht) * std::sin(phi)) /
-        std::cos(alpha);
-    const double yaw_rate = coordinated + gains_.fcs_yaw_per_beta * m.get(m.beta);
-    return std::clamp(-kF16YawRateNorm * yaw_rate, -kF16PedalLimit, kF16PedalLimit);
-}
-
-// The F-16 through its own channels: roll stick, pitch stick, pedal.
-JsbsimModel::Sticks JsbsimModel::f16_sticks(double p_cmd, double n_cmd) {
-    return {f16_pitch_stick(n_cmd), f16_roll_stick(p_cmd), f16_pedal()};
-}
-
-void JsbsimModel::apply_controls(const GuideWOutputs& cmd) {
-    Impl& m = *impl_;
-    const double p_cmd =
-        std::clamp(std::isfinite(cmd.lat_cmd) ? cmd.lat_cmd : 0.0, -gains_.limits.max_roll_rate_dps,
-                   gains_.limits.max_roll_rate_dps) *
-        kRadPerDeg;
-    const double n_cmd = std::isfinite(cmd.nz_cmd) ? cmd.nz_cmd : 1.0;
-    const double thr =
-        std::clamp(std::isfinite(cmd.throttle_cmd) ? cmd.throttle_cmd : 0.0, 0.0, 1.0);
-    for (auto* t : m.throttles) t->setDoubleValue(thr);
-
-    Sticks sticks;
-    if (gains_.fcs) {
-        sticks = f16_sticks(p_cmd, n_cmd);
-        if (m.rudder) m.rudder->setDoubleValue(sticks.yaw);
-    } else {
-        const SurfaceCommand surfaces = inner_.step(inner_loop_input(n_cmd, p_cmd), kStep_s);
-        sticks = {surfaces.elevator, surfaces.aileron};
-        if (m.rudder) m.rudder->setDoubleValue(surfaces.rudder);
-    }
-    m.elevator->setDoubleValue(std::clamp(sticks.pitch, -1.0, 1.0));
-    m.aileron->setDoubleValue(std::clamp(sticks.roll, -1.0, 1.0));
-}
-
-JsbsimModel::Controls JsbsimModel::controls() const {
+Controls JsbsimModel::controls() const {
     const Impl& m = *impl_;
     return {m.get(m.elevator), m.get(m.aileron), m.rudder ? m.get(m.rudder) : 0.0,
             m.throttles.empty() ? 0.0 : m.get(m.throttles[0])};
@@ -550,10 +438,7 @@ JsbsimModel::Controls JsbsimModel::controls() const {
 
 void JsbsimModel::step_jsbsim_only(const Controls& c) {
     Impl& m = *impl_;
-    for (auto* t : m.throttles) t->setDoubleValue(c.throttle);
-    m.elevator->setDoubleValue(c.elevator);
-    m.aileron->setDoubleValue(c.aileron);
-    if (m.rudder) m.rudder->setDoubleValue(c.rudder);
+    set_controls(c);
     for (int i = 0; i < substeps_; ++i) m.fdm->Run();
 }
 
@@ -561,7 +446,8 @@ void JsbsimModel::step(const GuideWOutputs& cmd) {
     Impl& m = *impl_;
     if (!fault_.empty()) return;
     Quiet quiet(m.logger, m.log, false);
-    apply_controls(cmd);
+    set_controls(mapping_->step(law_command(cmd, entry_.limits.max_roll_rate_dps), mapping_input(),
+                                kStep_s));
     for (int i = 0; i < substeps_; ++i) m.fdm->Run();
     ++m.steps;
     read_state();

@@ -60,7 +60,7 @@ std::uint64_t flight_digest(AircraftModel& aircraft, const Scenario& sc) {
 }
 
 std::unique_ptr<JsbsimModel> load_jsbsim(const std::string& name) {
-    const ControlGains& g = *find_aircraft(name);
+    const ControlEntry& g = *find_aircraft(name);
     const fs::path root = jsbsim_root_dir();
     return std::make_unique<JsbsimModel>(name, root.string(), (root / "aircraft").string(),
                                          g.folder, g);
