@@ -96,7 +96,7 @@ void record_row(const FlightSample& s) {
 // ended, and the CPU seconds of every try of both variants.
 struct Flight {
     Scenario sc;
-    std::vector<JsbsimModel::Controls> controls;
+    std::vector<Controls> controls;
     Aircraft end;
     double flown_s = 0.0;
     std::vector<double> full_s, alone_s;  // the compared stretch, per repeat
@@ -168,13 +168,13 @@ __attribute__((noinline)) double fly_alone(JsbsimModel& f16, const Flight& f, To
     const double c0 = thread_cpu_s(), w0 = wall_s();
     f16.reset(f.sc.initial);
     stretch.start();
-    for (const JsbsimModel::Controls& c : f.controls) f16.step_jsbsim_only(c);
+    for (const Controls& c : f.controls) JsbsimReplay::step(f16, c);
     const double stepping = stretch.stop();
     total.cpu_s += thread_cpu_s() - c0;
     total.wall_s += wall_s() - w0;
     total.flown_s += f.flown_s;
     ++total.flights;
-    f16.read_back_state();
+    JsbsimReplay::read_back_state(f16);
     if (!same_bits(f16.state(), f.end)) differs(f, "a replay");
     return stepping;
 }
@@ -270,7 +270,7 @@ void report_overhead(const std::vector<Flight>& flights, int repeats) {
 }
 
 int timed(const GuideLibrary& lib, int repeats) {
-    const ControlGains& g = *find_aircraft("f16");
+    const ControlEntry& g = *find_aircraft("f16");
     const std::filesystem::path root = jsbsim_root_dir();
     std::printf(
         "bench_aircraft: JSBSim at %.0f Hz (%d steps per law step), %d repeats of the %zu "
@@ -282,8 +282,9 @@ int timed(const GuideLibrary& lib, int repeats) {
     double load_wall[3] = {0, 0, 0};
     const double load_cpu0 = thread_cpu_s();
     for (double& l : load_wall) {
+        const double w0 = wall_s();
         JsbsimModel m("f16", root.string(), (root / "aircraft").string(), g.folder, g);
-        l = m.load_seconds();
+        l = wall_s() - w0;
     }
     std::printf("loading the F-16: %.3f s cpu each (wall %.3f, %.3f, %.3f s)\n",
                 (thread_cpu_s() - load_cpu0) / 3.0, load_wall[0], load_wall[1], load_wall[2]);
@@ -336,7 +337,7 @@ int instructions(const GuideLibrary& lib) {
                      "count (install valgrind and rebuild)\n");
         return 3;
     }
-    const ControlGains& g = *find_aircraft("f16");
+    const ControlEntry& g = *find_aircraft("f16");
     const std::filesystem::path root = jsbsim_root_dir();
     JsbsimModel f16("f16", root.string(), (root / "aircraft").string(), g.folder, g);
     const std::vector<Flight> flights = record_flights(lib, f16);

@@ -338,9 +338,12 @@ int calibrate(const Options& opt, const GuideLibrary& lib) {
     AircraftModel& aircraft = aircraft_for(name, kExitUsage, opt.aircraft_log);
     const ThrottleCalibration cal = calibrate_trim_throttle(aircraft, *lib.params);
     write_text_file(opt.calibrate_out, parameter_text(cal.params));
-    std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s\n", name.c_str(),
-                cal.trimmed, static_cast<size_t>(cal.trimmed) + cal.filled.size(),
-                opt.calibrate_out.c_str());
+    // Beside it, what the trim found at every breakpoint.
+    const std::string report = fs::path(opt.calibrate_out).replace_extension(".trim.csv").string();
+    write_text_file(report, trim_report_csv(cal));
+    std::printf("%s: trimmed level at %d of %zu breakpoints; thr_table in %s, trim report in %s\n",
+                name.c_str(), cal.trimmed, static_cast<size_t>(cal.trimmed) + cal.filled.size(),
+                opt.calibrate_out.c_str(), report.c_str());
     for (const FilledCell& f : cal.filled) {
         std::printf("  no trim at %5.0f m, %3.0f m/s: %s\n", f.altitude_m, f.speed_mps,
                     f.rule.c_str());

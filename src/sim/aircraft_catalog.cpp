@@ -54,17 +54,16 @@ std::unique_ptr<AircraftModel> model_from_folder(const std::string& given) {
             "aircraft " + given + ": not a JSBSim aircraft folder (no " + model + ".xml in it)");
     }
     const std::string root = jsbsim_root_dir();
-    ControlGains gains = *find_aircraft("f15");  // the generic inner loop, a fighter's envelope
-    gains.name = given;
-    gains.fcs = false;
-    return std::make_unique<JsbsimModel>(given, root, dir.parent_path().string(), model, gains);
+    ControlEntry entry = *find_aircraft("f15");  // the generic inner loop, a fighter's envelope
+    entry.name = given;
+    return std::make_unique<JsbsimModel>(given, root, dir.parent_path().string(), model, entry);
 }
 #endif
 
 std::unique_ptr<AircraftModel> make_model(const std::string& name) {
     if (name == kPointMassName) return std::make_unique<PointMassModel>();
 #ifdef GUIDE_HAVE_JSBSIM
-    if (const ControlGains* g = find_aircraft(name)) {
+    if (const ControlEntry* g = find_aircraft(name)) {
         const fs::path root = jsbsim_root_dir();
         if (root.empty())
             throw AircraftError(
@@ -101,7 +100,7 @@ std::string jsbsim_root_dir() {
 std::string available_aircraft() {
     std::string names = kPointMassName;
 #ifdef GUIDE_HAVE_JSBSIM
-    for (const ControlGains& g : known_aircraft()) names += ", " + g.name;
+    for (const ControlEntry& g : known_aircraft()) names += ", " + g.name;
     names += ", or a JSBSim aircraft folder";
 #endif
     return names;

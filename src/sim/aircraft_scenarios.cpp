@@ -3,7 +3,7 @@
 #include "control_gains.h"
 
 void suit_builtin(nlohmann::json& builtin, const std::string& aircraft) {
-    const ControlGains* g = find_aircraft(aircraft);
+    const ControlEntry* g = find_aircraft(aircraft);
     if (!g || !builtin.contains("name")) return;
     const nlohmann::json changes = nlohmann::json::parse(g->scenario_changes);
     const auto it = changes.find(builtin.at("name").get<std::string>());
@@ -11,7 +11,7 @@ void suit_builtin(nlohmann::json& builtin, const std::string& aircraft) {
 }
 
 void use_aircraft_trim_table(Scenario& sc, const std::string& aircraft) {
-    const ControlGains* g = find_aircraft(aircraft);
+    const ControlEntry* g = find_aircraft(aircraft);
     if (!g || g->thr_table.empty()) return;
     std::vector<std::pair<std::string, double>> params;
     for (size_t i = 0; i < g->thr_table.size(); ++i) {

@@ -29,22 +29,18 @@ public:
         used_.insert(key);
         return j_.value(key, fallback);
     }
-    bool flag(const char* key) {
-        used_.insert(key);
-        return j_.value(key, false);
-    }
     // The value at key, or nullptr.
     const nlohmann::json* find(const char* key) {
         used_.insert(key);
         const auto it = j_.find(key);
         return it == j_.end() ? nullptr : &*it;
     }
+    [[noreturn]] void fail(const std::string& what) const {
+        throw std::logic_error("aircraft_controls.json: " + where_ + ": " + what);
+    }
     void finish() const {
         for (const auto& item : j_.items()) {
-            if (!used_.count(item.key())) {
-                throw std::logic_error("aircraft_controls.json: " + where_ + ": unknown key " +
-                                       item.key());
-            }
+            if (!used_.count(item.key())) fail("unknown key " + item.key());
         }
     }
 
@@ -71,6 +67,21 @@ const Numbers<InnerLoopGains> kInnerLoopNumbers = {
     {"r_kb", &InnerLoopGains::r_kb},
 };
 
+const Numbers<FcsGains> kFcsNumbers = {
+    {"roll_gain", &FcsGains::roll_gain},
+    {"pitch_rate_gain", &FcsGains::pitch_rate_gain},
+    {"load_gain", &FcsGains::load_gain},
+    {"ff_share", &FcsGains::ff_share},
+    {"roll_lead", &FcsGains::roll_lead},
+    {"yaw_per_beta", &FcsGains::yaw_per_beta},
+    {"n_kp", &FcsGains::n_kp},
+    {"n_ki", &FcsGains::n_ki},
+    {"n_kd", &FcsGains::n_kd},
+    {"n_filter_s", &FcsGains::n_filter_s},
+    {"n_kd_filter_s", &FcsGains::n_kd_filter_s},
+    {"p_ki", &FcsGains::p_ki},
+};
+
 const Numbers<AircraftLimits> kLimitNumbers = {
     {"max_load_g", &AircraftLimits::max_load_g},
     {"min_load_g", &AircraftLimits::min_load_g},
@@ -79,18 +90,15 @@ const Numbers<AircraftLimits> kLimitNumbers = {
     {"elevator_rate_dps", &AircraftLimits::elevator_rate_dps},
 };
 
-const Numbers<ControlGains> kAircraftNumbers = {
-    {"rate_hz", &ControlGains::rate_hz},
-    {"fcs_roll_gain", &ControlGains::fcs_roll_gain},
-    {"fcs_pitch_rate_gain", &ControlGains::fcs_pitch_rate_gain},
-    {"fcs_load_gain", &ControlGains::fcs_load_gain},
-    {"fcs_ff_share", &ControlGains::fcs_ff_share},
-    {"fcs_roll_lead", &ControlGains::fcs_roll_lead},
-    {"fcs_flaperon_lift_rate_gps", &ControlGains::fcs_flaperon_lift_rate_gps},
-    {"n_kp", &ControlGains::n_kp},
-    {"n_ki", &ControlGains::n_ki},
-    {"n_kd", &ControlGains::n_kd},
-    {"p_ki", &ControlGains::p_ki},
+const Numbers<ControlEntry> kEntryNumbers = {
+    {"rate_hz", &ControlEntry::rate_hz},
+};
+
+// Each mapping by its name in the data file, which is also the key of its
+// gains object.
+constexpr std::pair<MappingKind, const char*> kMappingNames[] = {
+    {MappingKind::kFcs, "fcs"},
+    {MappingKind::kSurfaceLoop, "surface_loop"},
 };
 
 template <class Record>
@@ -98,49 +106,97 @@ void read_numbers(Entry& e, const Numbers<Record>& numbers, Record& r) {
     for (const auto& [key, field] : numbers) r.*field = e.number(key, r.*field);
 }
 
-InnerLoopGains inner_loop_gains(const nlohmann::json& j, const std::string& aircraft) {
-    Entry e(j, aircraft + ".inner_loop");
-    InnerLoopGains g;
-    read_numbers(e, kInnerLoopNumbers, g);
-    g.elevator_lift_property = e.text("elevator_lift_property", "");
-    e.finish();
-    return g;
+// The gains object of the entry's mapping; an object of another mapping's
+// is refused as an unknown key.
+void read_gains(Entry& e, ControlEntry& c, const std::string& where) {
+    const char* key = mapping_name(c.mapping);
+    const nlohmann::json* j = e.find(key);
+    if (!j) e.fail(std::string("mapping ") + key + " without its \"" + key + "\" gains");
+    Entry g(*j, where + "." + key);
+    if (c.mapping == MappingKind::kFcs) {
+        read_numbers(g, kFcsNumbers, c.fcs);
+    } else {
+        read_numbers(g, kInnerLoopNumbers, c.surface_loop);
+        c.surface_loop.elevator_lift_property = g.text("elevator_lift_property", "");
+    }
+    g.finish();
 }
 
-ControlGains aircraft_gains(const nlohmann::json& a) {
-    ControlGains g;
-    g.name = a.at("name").get<std::string>();
-    Entry e(a, g.name);
+MappingKind mapping_kind(Entry& e) {
+    const std::string name = e.required_text("mapping");
+    for (const auto& [kind, text] : kMappingNames) {
+        if (name == text) return kind;
+    }
+    e.fail("mapping " + name + " is neither fcs nor surface_loop");
+}
+
+ControlEntry control_entry(const nlohmann::json& a, bool needs_folder) {
+    ControlEntry c;
+    c.name = a.at("name").get<std::string>();
+    Entry e(a, c.name);
     e.required_text("name");
-    g.folder = e.required_text("folder");
-    g.description = e.text("description", "");
-    g.fcs = e.flag("fcs");
-    read_numbers(e, kAircraftNumbers, g);
-    read_numbers(e, kLimitNumbers, g.limits);
-    if (const nlohmann::json* j = e.find("scenario_changes")) g.scenario_changes = j->dump();
-    if (const nlohmann::json* j = e.find("inner_loop")) g.inner = inner_loop_gains(*j, g.name);
-    if (const nlohmann::json* j = e.find("thr_table")) g.thr_table = j->get<std::vector<double>>();
+    c.folder = needs_folder ? e.required_text("folder") : "";
+    c.description = e.text("description", "");
+    read_numbers(e, kEntryNumbers, c);
+    read_numbers(e, kLimitNumbers, c.limits);
+    c.mapping = mapping_kind(e);
+    read_gains(e, c, c.name);
+    if (const nlohmann::json* j = e.find("scenario_changes")) c.scenario_changes = j->dump();
+    if (const nlohmann::json* j = e.find("thr_table")) c.thr_table = j->get<std::vector<double>>();
     e.finish();
-    return g;
+    return c;
 }
 
-std::vector<ControlGains> parse() {
+struct Catalogue {
+    std::vector<ControlEntry> aircraft, folder_entries;
+};
+
+Catalogue parse() {
     const nlohmann::json doc = nlohmann::json::parse(kAircraftControlsJson);
-    std::vector<ControlGains> all;
-    for (const nlohmann::json& a : doc.at("aircraft")) all.push_back(aircraft_gains(a));
+    Catalogue all;
+    for (const nlohmann::json& a : doc.at("aircraft"))
+        all.aircraft.push_back(control_entry(a, true));
+    for (const nlohmann::json& a : doc.value("folder_entries", nlohmann::json::array()))
+        all.folder_entries.push_back(control_entry(a, false));
     return all;
+}
+
+const Catalogue& catalogue() {
+    static const Catalogue all = parse();
+    return all;
+}
+
+const ControlEntry* find_in(const std::vector<ControlEntry>& entries, const std::string& name) {
+    for (const ControlEntry& c : entries) {
+        if (c.name == name) return &c;
+    }
+    return nullptr;
 }
 
 }  // namespace
 
-const std::vector<ControlGains>& known_aircraft() {
-    static const std::vector<ControlGains> all = parse();
-    return all;
+const char* mapping_name(MappingKind kind) {
+    for (const auto& [k, text] : kMappingNames) {
+        if (k == kind) return text;
+    }
+    return "?";
 }
 
-const ControlGains* find_aircraft(const std::string& name) {
-    for (const ControlGains& g : known_aircraft()) {
-        if (g.name == name) return &g;
+const std::vector<ControlEntry>& known_aircraft() { return catalogue().aircraft; }
+
+const ControlEntry* find_aircraft(const std::string& name) {
+    return find_in(catalogue().aircraft, name);
+}
+
+const ControlEntry* find_control_entry(const std::string& name) {
+    if (const ControlEntry* c = find_aircraft(name)) return c;
+    return find_in(catalogue().folder_entries, name);
+}
+
+std::string control_entry_names() {
+    std::string names;
+    for (const auto* list : {&catalogue().aircraft, &catalogue().folder_entries}) {
+        for (const ControlEntry& c : *list) names += (names.empty() ? "" : ", ") + c.name;
     }
-    return nullptr;
+    return names;
 }

@@ -1,17 +1,19 @@
-// How the law's commands become an aircraft's controls, per aircraft, read
-// from the data file aircraft_controls.json (built into the simulator).
+// The control entries: how the law's commands become an aircraft's
+// controls, per aircraft, read from the data file aircraft_controls.json
+// (built into the simulator).
 //
-// The law commands a roll rate (lat_cmd, deg/s), a normal load factor
-// (nz_cmd, g) and a throttle. Two ways to fly them:
-//   - "fcs": a fly-by-wire aircraft whose own flight-control system takes a
-//     roll-rate command and a pitch command blending pitch rate and load
-//     factor (the F-16). The roll stick is the roll-rate command scaled by
-//     the FCS's own gain; the pitch stick is the FCS's steady-turn relation
-//     inverted (the stick that holds n in a turn at this speed), with a
-//     slow integral of the load-factor error for what the inversion misses.
-//   - "inner_loop": an aircraft flown through its surfaces (f15, T38,
-//     c172p): our loop of inner_loop.h, its gains in the entry's
-//     "inner_loop" object.
+// An entry names its mapping (control_mapping.h) with that mapping's gains,
+// the aircraft's envelope, JSBSim's step rate, the law's trim-throttle table
+// calibrated for it and the built-in scenarios as it flies them:
+//   - "fcs": a fly-by-wire aircraft whose own flight-control system takes
+//     the sticks (the F-16), gains in the entry's "fcs" object
+//     (fcs_mapping.h);
+//   - "surface_loop": an aircraft flown through its surfaces by our inner
+//     loop (f15, T38, c172p), gains in its "surface_loop" object
+//     (inner_loop.h).
+// The entries of "aircraft" are JSBSim's aircraft by name; an aircraft
+// given as a folder flies one entry of either list by name, or the generic
+// entry of "folder_entries".
 #ifndef SIM_CONTROL_GAINS_H
 #define SIM_CONTROL_GAINS_H
 
@@ -20,52 +22,48 @@
 #include <vector>
 
 #include "aircraft_model.h"
+#include "fcs_mapping.h"
 #include "inner_loop.h"
 
-struct ControlGains {
+enum class MappingKind {
+    kFcs,          // the aircraft's own fly-by-wire channels (FcsMapping)
+    kSurfaceLoop,  // our inner loop on its surfaces (SurfaceLoopMapping)
+};
+
+// The mapping's name in the data file ("fcs", "surface_loop").
+const char* mapping_name(MappingKind kind);
+
+struct ControlEntry {
     std::string name;    // as scenarios name it
-    std::string folder;  // JSBSim aircraft folder (and model file) name
+    std::string folder;  // JSBSim aircraft folder (and model file) name; empty: folders only
     std::string description;
     double rate_hz = 200.0;  // JSBSim's own step rate; a whole multiple of the law's
-    bool fcs = false;        // drive the aircraft's own command channels
     // Its envelope; the roll-rate demand it follows at most is 180 deg/s
     // unless its data say otherwise.
     AircraftLimits limits{INFINITY, -INFINITY, INFINITY, 180.0};
-    // fcs: roll stick per roll rate (1/(rad/s)), the pitch channel's gains
-    // on pitch rate (per rad/s) and load factor (per g).
-    double fcs_roll_gain = 0.0, fcs_pitch_rate_gain = 0.0, fcs_load_gain = 0.0;
-    // fcs: the share of the FCS's steady-turn stick given ahead of the load
-    // loop. The FCS reaches that relation only through its slow integrator;
-    // within a manoeuvre its own angle-of-attack and pitch-rate feedback
-    // hand back part of the stick, and the load loop finds the rest.
-    double fcs_ff_share = 1.0;
-    // fcs: the share of the FCS's own roll-rate error lead let through to
-    // its roll surface (1: the FCS as it is; 0: the surface is asked for the
-    // steady roll at the commanded rate).
-    double fcs_roll_lead = 1.0;
-    // fcs: how fast (g/s) a roll may change the flaperons' lift where that
-    // works against the load error (0: as fast as the roll asks).
-    double fcs_flaperon_lift_rate_gps = 0.0;
-    // fcs: load-factor error to stick, proportional (per g) and integral
-    // (per g*s). (The inner loop's gains are in `inner`.)
-    double n_kp = 0.0, n_ki = 0.0;
-    double p_ki = 0.0;  // fcs: roll-rate error integral to roll demand, per s
-    double n_kd = 0.0;  // fcs: seconds of the flown load's rate counted as error
+    MappingKind mapping = MappingKind::kSurfaceLoop;
+    FcsGains fcs;                 // mapping kFcs
+    InnerLoopGains surface_loop;  // mapping kSurfaceLoop
     // Built-in scenarios as this aircraft flies them: per scenario name, a
     // JSON merge patch (inputs the point mass was set up for, such as an
     // external throttle, and tolerances stated for this aircraft).
     std::string scenario_changes = "{}";
     // The law's trim-throttle table calibrated for this aircraft (empty:
-    // none), in the layout of thr_table.
+    // none, the law's default), in the layout of thr_table.
     std::vector<double> thr_table;
-    // Not fcs: the gains of our inner loop on the surfaces ("inner_loop").
-    InnerLoopGains inner;
 };
 
-// Every aircraft the data file names, in its order.
-const std::vector<ControlGains>& known_aircraft();
+// Every JSBSim aircraft the data file names, in its order.
+const std::vector<ControlEntry>& known_aircraft();
 
-// The entry named name, or nullptr.
-const ControlGains* find_aircraft(const std::string& name);
+// The aircraft named name, or nullptr.
+const ControlEntry* find_aircraft(const std::string& name);
+
+// The control entry named name (an aircraft's or a folder entry), or
+// nullptr.
+const ControlEntry* find_control_entry(const std::string& name);
+
+// The names find_control_entry() knows, comma-separated.
+std::string control_entry_names();
 
 #endif

@@ -1,9 +1,9 @@
-// A JSBSim aircraft flown as usual while the controls our mapping gives it
+// A JSBSim aircraft flown as usual while the controls its mapping gives it
 // are recorded step by step. Reset at the same start and stepped alone
-// under that record (JsbsimModel::step_jsbsim_only), JSBSim flies the same
-// flight again with nothing of ours in between: what stepping the aircraft
-// itself costs, against which the law, the mapping, the checks and the
-// recording are measured.
+// under that record (JsbsimReplay), JSBSim flies the same flight again with
+// nothing of ours in between: what stepping the aircraft itself costs,
+// against which the law, the mapping, the checks and the recording are
+// measured (bench/bench_aircraft.cpp).
 #ifndef SIM_CONTROLS_RECORDER_H
 #define SIM_CONTROLS_RECORDER_H
 
@@ -12,12 +12,27 @@
 
 #include "jsbsim_model.h"
 
+// The benchmark's hooks into a JSBSim aircraft, kept out of what flights
+// use.
+class JsbsimReplay {
+public:
+    // The controls as the aircraft's last step() or reset() left them.
+    static Controls controls(const JsbsimModel& aircraft) { return aircraft.controls(); }
+
+    // One law step of JSBSim alone under c: its own steps, nothing of ours
+    // computed, read or judged.
+    static void step(JsbsimModel& aircraft, const Controls& c) { aircraft.step_jsbsim_only(c); }
+
+    // Reads the aircraft's state() afresh from JSBSim (after step()).
+    static void read_back_state(JsbsimModel& aircraft) { aircraft.read_state(); }
+};
+
 class ControlsRecorder final : public AircraftModel {
 public:
     explicit ControlsRecorder(JsbsimModel& aircraft) : aircraft_(aircraft) {}
 
     // The controls of every step since the last reset, in order.
-    const std::vector<JsbsimModel::Controls>& record() const { return record_; }
+    const std::vector<Controls>& record() const { return record_; }
 
     const std::string& name() const override { return aircraft_.name(); }
     void reset(const InitialFlight& init) override;
@@ -33,12 +48,12 @@ public:
 
 private:
     JsbsimModel& aircraft_;
-    std::vector<JsbsimModel::Controls> record_;
+    std::vector<Controls> record_;
 };
 
 // Resets aircraft at init and steps JSBSim alone under record, then reads
 // its state back (state()).
 void replay_controls(JsbsimModel& aircraft, const InitialFlight& init,
-                     const std::vector<JsbsimModel::Controls>& record);
+                     const std::vector<Controls>& record);
 
 #endif

@@ -1,6 +1,7 @@
 #include "throttle_calibration.h"
 
 #include <cmath>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -10,20 +11,31 @@ constexpr int kAlts = 11, kSpeeds = 12;
 // Table index of (altitude i, speed j): the altitude varies fastest.
 int cell(int i, int j) { return j * kAlts + i; }
 
-std::optional<double> trimmed_throttle(AircraftModel& aircraft, double altitude_m,
-                                       double speed_mps) {
+// Trims the aircraft level at one breakpoint, saying what it found.
+TrimCell trim_cell(AircraftModel& aircraft, double altitude_m, double speed_mps) {
+    TrimCell c;
+    c.altitude_m = altitude_m;
+    c.speed_mps = speed_mps;
     InitialFlight at;
     at.altitude_m = altitude_m;
     at.speed_mps = speed_mps;
     try {
         aircraft.reset(at);
-    } catch (const AircraftError&) {
-        return std::nullopt;
+    } catch (const AircraftError& e) {
+        c.no_trim = e.what();
+        return c;
     }
-    const double thr = aircraft.trim_throttle();
+    c.alpha_deg = aircraft.alpha_deg();
+    c.throttle = aircraft.trim_throttle();
+    c.engine_position = aircraft.state().thrust_frac;
     // A trim that needs no engine or all of it has not found a balance.
-    if (!(thr > 0.0 && thr < 1.0)) return std::nullopt;
-    return thr;
+    if (!(c.throttle > 0.0 && c.throttle < 1.0)) {
+        c.no_trim = c.throttle <= 0.0 ? "throttle at idle: too little drag to balance"
+                                      : "throttle at full: too much drag for the engine";
+        return c;
+    }
+    c.trimmed = true;
+    return c;
 }
 
 // Fills one altitude's row where it has at least one trimmed cell.
@@ -67,9 +79,9 @@ ThrottleCalibration calibrate_trim_throttle(AircraftModel& aircraft, const Guide
         kAlts, std::vector<std::optional<double>>(kSpeeds));
     for (int i = 0; i < kAlts; ++i) {
         for (int j = 0; j < kSpeeds; ++j) {
-            const auto thr = trimmed_throttle(aircraft, base.thr_alt_bp[i], base.thr_spd_bp[j]);
-            if (thr) {
-                rows[i][j] = *thr / base.thr_gain;
+            out.cells.push_back(trim_cell(aircraft, base.thr_alt_bp[i], base.thr_spd_bp[j]));
+            if (out.cells.back().trimmed) {
+                rows[i][j] = out.cells.back().throttle / base.thr_gain;
                 ++out.trimmed;
             }
         }
@@ -97,6 +109,23 @@ ThrottleCalibration calibrate_trim_throttle(AircraftModel& aircraft, const Guide
     }
     for (int i = 0; i < kAlts; ++i) {
         for (int j = 0; j < kSpeeds; ++j) out.params.thr_table[cell(i, j)] = *rows[i][j];
+    }
+    return out;
+}
+
+std::string trim_report_csv(const ThrottleCalibration& cal) {
+    std::string out =
+        "altitude_m,speed_mps,trimmed,alpha_deg,throttle,engine_position,afterburner,no_trim\n";
+    char buf[160];
+    for (const TrimCell& c : cal.cells) {
+        std::snprintf(buf, sizeof buf, "%.0f,%.0f,%s,%.3f,%.4f,%.4f,%s,", c.altitude_m, c.speed_mps,
+                      c.trimmed ? "yes" : "no", c.alpha_deg, c.throttle, c.engine_position,
+                      c.afterburner() ? "yes" : "no");
+        std::string why = c.no_trim;
+        for (char& ch : why) {
+            if (ch == '"') ch = '\'';
+        }
+        out += buf + (why.empty() ? std::string() : "\"" + why + "\"") + "\n";
     }
     return out;
 }

@@ -18,6 +18,7 @@
 #ifndef SIM_THROTTLE_CALIBRATION_H
 #define SIM_THROTTLE_CALIBRATION_H
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,27 @@ struct FilledCell {
     std::string rule;  // which fill rule gave it
 };
 
+// What the trim found at one breakpoint: the trimmed angle of attack,
+// throttle command and the engine's throttle position (beyond 1: the
+// afterburner is lit), or why there is no trim.
+struct TrimCell {
+    double altitude_m = 0.0, speed_mps = 0.0;
+    bool trimmed = false;
+    double alpha_deg = NAN, throttle = NAN, engine_position = NAN;
+    std::string no_trim;  // why not, where not trimmed
+    bool afterburner() const { return engine_position > 1.0; }
+};
+
 struct ThrottleCalibration {
     GuideWParams params;             // base with thr_table replaced
     int trimmed = 0;                 // cells trimmed
     std::vector<FilledCell> filled;  // cells filled by the rule
+    std::vector<TrimCell> cells;     // every breakpoint, by altitude, then speed
 };
+
+// The per-cell trim report as CSV: altitude_m, speed_mps, trimmed, alpha_deg,
+// throttle, engine_position, afterburner, no_trim.
+std::string trim_report_csv(const ThrottleCalibration& cal);
 
 // Trims aircraft at every breakpoint of base's table (its breakpoints and
 // thr_gain, thr_max are kept).
