@@ -1,6 +1,8 @@
 #include "control_gains.h"
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <cctype>
 #include <initializer_list>
 #include <set>
 #include <stdexcept>
@@ -137,9 +139,15 @@ const std::vector<ControlGains>& known_aircraft() {
     return all;
 }
 
+bool is_aircraft_name(const std::string& given, const std::string& known) {
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    return std::equal(given.begin(), given.end(), known.begin(), known.end(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
 const ControlGains* find_aircraft(const std::string& name) {
     for (const ControlGains& g : known_aircraft()) {
-        if (g.name == name) return &g;
+        if (is_aircraft_name(name, g.name)) return &g;
     }
     return nullptr;
 }

@@ -68,4 +68,8 @@ const std::vector<ControlGains>& known_aircraft();
 // The entry named name, or nullptr.
 const ControlGains* find_aircraft(const std::string& name);
 
+// Whether a name a user gave names the aircraft called known: aircraft
+// names are matched without regard to case (T38 and t38, F16 and f16).
+bool is_aircraft_name(const std::string& given, const std::string& known);
+
 #endif
