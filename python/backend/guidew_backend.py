@@ -106,7 +106,9 @@ def build_native() -> str:
     _run(
         "configuring the native build in %s" % NATIVE_BUILD,
         ["cmake", "-S", PROJECT_ROOT, "-B", NATIVE_BUILD, "-DCMAKE_BUILD_TYPE=Release"]
-        + ["-DBUILD_TESTING=OFF"],
+        # The libraries get the run paths of an installation ($ORIGIN, to
+        # find each other in the package's folder) and nothing else.
+        + ["-DBUILD_TESTING=OFF", "-DCMAKE_BUILD_WITH_INSTALL_RPATH=ON"],
         log,
     )
     _run(

@@ -56,7 +56,9 @@ class StaticModel:
         self._m = lib.record(GuideWModel, "GuideW_M_")
         self.inputs: Record[float] = Record(self._u, FOR_PROCESS, "input")
         self.params = ParamRecord(lib.record(GuideWParams, "GuideW_P"), FOR_PROCESS, "param")
-        self.states: Record[float] = Record(lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state")
+        self.states: Record[float] = Record(
+            lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state"
+        )
         self._out = _Out()
 
     def load_params(self, source: ParamsSource) -> Dict[str, float]:

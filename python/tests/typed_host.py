@@ -29,4 +29,6 @@ def host() -> float:
         filled: "array.array[float]" = fleet.step(outputs=mine)
     instances = [guidew.Instance() for _ in range(2)]
     batch: "array.array[float]" = guidew.step_batch(instances, [row, row])
-    return out.nz_cmd + sign + azim + lat + filled[0] + batch[0] + table[0] + highest + typical["tas"]
+    return (
+        out.nz_cmd + sign + azim + lat + filled[0] + batch[0] + table[0] + highest + typical["tas"]
+    )
