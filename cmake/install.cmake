@@ -91,8 +91,11 @@ if(BUILD_TESTING)
   add_test(NAME install_package
            COMMAND ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh ${PROJECT_BINARY_DIR}
                    ${PROJECT_SOURCE_DIR}/tests/install/host)
-  # (a small campaign on a local cluster included)
-  set_tests_properties(install_package PROPERTIES TIMEOUT 180)
+  # (a small campaign on a local cluster included; minutes on a loaded machine)
+  set_tests_properties(install_package PROPERTIES TIMEOUT 600)
+  # The README's two commands (scripts/run.sh, scripts/test.sh) over stubs.
+  add_test(NAME install_two_commands
+           COMMAND ${PROJECT_SOURCE_DIR}/tests/install/commands_test.sh ${PROJECT_SOURCE_DIR})
 endif()
 
 # The simulator library (campaigns fly through it) beside libGuide.so, which

@@ -142,10 +142,17 @@ set(guide_jsbsim_prefix "${GUIDE_DEPS_CACHE_DIR}/jsbsim-${GUIDE_JSBSIM_VERSION}-
 guide_jsbsim_build("${guide_jsbsim_src}" "${guide_jsbsim_prefix}")
 message(STATUS "JSBSim: ${guide_jsbsim_src}, library in ${guide_jsbsim_prefix}/lib")
 
+# The build tree holds its own copy of the library, beside libGuide.so:
+# its programs and libraries find it through run paths relative to
+# themselves ($ORIGIN), never in the machine cache, so the tree still runs
+# for another user, after the cache is cleared, or moved elsewhere.
+file(GLOB guide_jsbsim_libs "${guide_jsbsim_prefix}/lib/libJSBSim.so*")
+file(COPY ${guide_jsbsim_libs} DESTINATION "${PROJECT_BINARY_DIR}")
+
 set(JSBSIM_ROOT_DIR "${guide_jsbsim_src}")
 add_library(JSBSim::JSBSim SHARED IMPORTED GLOBAL)
 set_target_properties(JSBSim::JSBSim PROPERTIES
-  IMPORTED_LOCATION "${guide_jsbsim_prefix}/lib/libJSBSim.so.${GUIDE_JSBSIM_VERSION}"
+  IMPORTED_LOCATION "${PROJECT_BINARY_DIR}/libJSBSim.so.${GUIDE_JSBSIM_VERSION}"
   IMPORTED_SONAME "libJSBSim.so.1"
   INTERFACE_INCLUDE_DIRECTORIES "${guide_jsbsim_src}/src"
   INTERFACE_COMPILE_DEFINITIONS "JSBSIM_VERSION=\"${GUIDE_JSBSIM_VERSION}\"")
@@ -153,7 +160,6 @@ set_target_properties(JSBSim::JSBSim PROPERTIES
 # Installed beside libGuide.so with its licence: the LGPL lets a user
 # replace this shared library with their own build of it.
 include(GNUInstallDirs)
-file(GLOB guide_jsbsim_libs "${guide_jsbsim_prefix}/lib/libJSBSim.so*")
 install(FILES ${guide_jsbsim_libs} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES "${guide_jsbsim_src}/COPYING" DESTINATION ${CMAKE_INSTALL_DOCDIR}/jsbsim)
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make binutils libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           python3 python3-matplotlib pkg-config
-          python3-setuptools python3-wheel python3-pip python3-mypy  # the Python package: pip install, mypy --strict
+          python3-venv python3-setuptools python3-wheel python3-pip python3-mypy  # the Python package: a venv, pip, mypy
           python3-numpy python3-distributed python3-plotly chromium  # campaigns: Dask, the report, its test
           libjs-three  # the 3-D replay pages (guide-sim --replay) embed its three.js
           terser  # the report: plotly's script minified once per machine

@@ -168,13 +168,13 @@ std::string python_module() {
     s += "}\n";
     s += "# The typical flight: level at 200 m/s north at 3000 m, commanded 30 deg right\n"
          "# and 5 deg up at 220 m/s, mode 1; and the commands of one step of it.\n";
-    s += "TYPICAL_FLIGHT = {\n";
+    s += "TYPICAL_FLIGHT: dict[str, float] = {\n";
     const double* in = &kTypicalFlight.speed_cmd;
     for (int i = 0; i < kInputCount; ++i) {
         if (in[i] != 0.0)
             s += std::string("    \"") + kInputs[i].name + "\": " + number(in[i]) + ",\n";
     }
-    s += "}\nTYPICAL_COMMANDS = (";
+    s += "}\nTYPICAL_COMMANDS: tuple[float, float, float, float] = (";
     const double* out = &kTypicalCommands.lat_cmd;
     for (int i = 0; i < kOutputCount; ++i) s += (i ? ", " : "") + number(out[i]);
     return s + ")\n";

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -43,7 +44,7 @@ namespace {
 
 struct Options {
     std::vector<std::string> scenarios;
-    std::string out_dir = "out/sim";
+    std::string out_dir;  // empty: out/sim/AIRCRAFT (default_out_dir)
     std::string library = default_library_path();
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
@@ -359,7 +360,25 @@ std::string wrapped_aircraft_list() {
     return list;
 }
 
-int simulate(const Options& opt) {
+// Each aircraft's flights go by default to a folder of their own,
+// out/sim/AIRCRAFT (the name in lower case, a folder's own name for a
+// JSBSim folder, "mixed" when the scenarios fly several), so that a run on
+// the F-16 never replaces the point mass's files.
+std::string default_out_dir(const std::string& aircraft, const std::vector<Scenario>& scenarios) {
+    std::string name = aircraft;
+    for (const Scenario& sc : scenarios) {
+        if (aircraft.empty()) name = name.empty() || name == sc.aircraft ? sc.aircraft : "mixed";
+    }
+    fs::path path = fs::path(name).lexically_normal();
+    if (path.filename().empty()) path = path.parent_path();
+    name = path.filename().string();
+    if (name.empty() || name == "." || name == "..") name = "aircraft";
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return "out/sim/" + name;
+}
+
+int simulate(Options opt) {
     if (opt.list) {
         for (const Scenario& sc : builtin_scenarios())
             std::printf("%-18s %s\n", sc.name.c_str(), sc.description.c_str());
@@ -377,6 +396,7 @@ int simulate(const Options& opt) {
         apply_parameters(*lib.params, params);  // the calibration trims under the tuned gains
         return calibrate(opt, lib);
     }
+    if (opt.out_dir.empty()) opt.out_dir = default_out_dir(opt.aircraft, scenarios);
     const fs::path dir(opt.out_dir);
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
@@ -491,9 +511,9 @@ int main(int argc, char** argv) {
     app.footer(std::string(kFooter) + kExitStatusHelp +
                "\nA failure to draw (status 3) outranks a failed check (status 1).\n");
     app.add_option("SCENARIO", opt.scenarios, "built-in scenario name or JSON file");
-    add_output_option(app, opt.out_dir, "folder for trajectories and pictures")
-        ->type_name("DIR")
-        ->capture_default_str();
+    add_output_option(app, opt.out_dir,
+                      "folder for trajectories and pictures\n(default out/sim/AIRCRAFT)")
+        ->type_name("DIR");
     app.add_option("--out", opt.out_dir)->group("");  // the older name of --output
     app.add_flag("--no-plot", opt.no_plot, "write the trajectories but draw no pictures");
     app.add_option("--compare", opt.compare_dir,

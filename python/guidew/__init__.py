@@ -64,7 +64,7 @@ from ._fields import (
 )
 from ._errors import GuideWError, LibraryNotFoundError
 from ._library import LIBRARY_ENV, Library, load
-from ._fleet import Fleet, OutputRows, max_threads, step_batch
+from ._fleet import DoubleRows, Fleet, OutputRows, max_threads, step_batch
 from ._model import Instance, StaticModel, default_params
 from ._params_file import ParamsFileError, read_params
 from ._fmu_start import fmu_start_values
@@ -72,6 +72,7 @@ from ._records import (
     PARAM_FIELDS,
     FieldNameError,
     GuideWInputs,
+    ParamRecord,
     GuideWModel,
     GuideWOutputs,
     GuideWParams,
@@ -88,6 +89,7 @@ __all__ = [
     "Library",
     "LibraryNotFoundError",
     "load",
+    "DoubleRows",
     "Fleet",
     "Instance",
     "OutputRows",
@@ -112,6 +114,7 @@ __all__ = [
     "GuideWParams",
     "GuideWStates",
     "Outputs",
+    "ParamRecord",
     "Record",
 ]
 

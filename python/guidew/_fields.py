@@ -122,7 +122,7 @@ MEANINGS = {
 }
 # The typical flight: level at 200 m/s north at 3000 m, commanded 30 deg right
 # and 5 deg up at 220 m/s, mode 1; and the commands of one step of it.
-TYPICAL_FLIGHT = {
+TYPICAL_FLIGHT: dict[str, float] = {
     "speed_cmd": 220,
     "elev_cmd": 5,
     "azim_cmd": 30,
@@ -132,4 +132,4 @@ TYPICAL_FLIGHT = {
     "altitude": 3000,
     "aux_in": 7,
 }
-TYPICAL_COMMANDS = (150, 3.4804704136617577, 1.002442075, 7)
+TYPICAL_COMMANDS: tuple[float, float, float, float] = (150, 3.4804704136617577, 1.002442075, 7)

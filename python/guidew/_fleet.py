@@ -9,16 +9,19 @@ import numbers
 import os
 import sys
 from typing import (
+    TYPE_CHECKING,
     Any,
     Dict,
     Iterator,
     List,
     Mapping,
     Optional,
+    Protocol,
     Sequence,
     Tuple,
     TypeVar,
     Union,
+    cast,
     overload,
 )
 
@@ -30,10 +33,12 @@ from ._model import Instance, fleet_member
 from ._params_file import ParamsSource, apply_params, assigned_bytes, assignments_of
 from ._records import (
     INPUT_COUNT,
+    unknown_field,
     OUTPUT_COUNT,
     GuideWInputs,
     GuideWParams,
     Outputs,
+    ParamRecord,
     Record,
     as_double,
     check_length,
@@ -41,8 +46,14 @@ from ._records import (
     name_bad_value,
 )
 
+if TYPE_CHECKING:
+    import numpy
+    import numpy.typing
+
 _DOUBLE_FORMATS = {"d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d"}
 _BYTE_FORMATS = {"B", "b", "c"}
+# A buffer a caller hands in to be filled, and gets back.
+_Buffer = TypeVar("_Buffer")
 
 
 def max_threads() -> int:
@@ -172,6 +183,36 @@ def _batch_handles(instances: Sequence[object]) -> Tuple[Optional[Library], List
     return (first.library if isinstance(first, Instance) else None), handles
 
 
+@overload
+def step_batch(  # type: ignore[misc]
+    instances: Union[Fleet, Sequence[Instance]],
+    inputs: object,
+    outputs: _Buffer,
+    threads: Optional[int] = None,
+) -> _Buffer:
+    ...
+
+
+@overload
+def step_batch(  # type: ignore[misc]
+    instances: Union[Fleet, Sequence[Instance]],
+    inputs: "numpy.ndarray[Any, Any]",
+    outputs: None = None,
+    threads: Optional[int] = None,
+) -> "numpy.typing.NDArray[numpy.float64]":
+    ...
+
+
+@overload
+def step_batch(
+    instances: Union[Fleet, Sequence[Instance]],
+    inputs: object,
+    outputs: None = None,
+    threads: Optional[int] = None,
+) -> "array.array[float]":
+    ...
+
+
 def step_batch(
     instances: Union[Fleet, Sequence[Instance]],
     inputs: object,
@@ -251,7 +292,12 @@ class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
             return [self[i] for i in range(*index.indices(len(self)))]
         if isinstance(index, tuple):
             row, column = index
-            col = OUTPUT_FIELDS.index(column) if isinstance(column, str) else column
+            if isinstance(column, str):
+                if column not in OUTPUT_FIELDS:
+                    raise unknown_field("output", column, OUTPUT_FIELDS)
+                col = OUTPUT_FIELDS.index(column)
+            else:
+                col = column
             if not -OUTPUT_COUNT <= col < OUTPUT_COUNT:
                 raise IndexError("column %d of %d" % (col, OUTPUT_COUNT))
             return self.data[self._row(row) * OUTPUT_COUNT + col % OUTPUT_COUNT]
@@ -284,7 +330,41 @@ class OutputRows(collections.abc.Sequence):  # type: ignore[type-arg]
         return "<guidew.OutputRows of %d aircraft>" % len(self)
 
 
-_Buffer = TypeVar("_Buffer")
+class DoubleRows(Protocol):
+    """What a Fleet's ``inputs`` and ``outputs`` are: a (rows, columns)
+    memoryview of float64 over the fleet's own buffer, here with its
+    ``[row, column]`` indexing typed (``fleet.inputs[i, j] = v``);
+    ``numpy.asarray`` views it without copying."""
+
+    @property
+    def shape(self) -> Optional[Tuple[int, ...]]:
+        """(rows, columns): (N, 19) for inputs, (N, 4) for outputs."""
+
+    @property
+    def nbytes(self) -> int:
+        """8 bytes per value."""
+
+    def __len__(self) -> int:
+        """The rows: one per aircraft."""
+
+    def __getitem__(self, index: Tuple[int, int]) -> float:
+        """``[row, column]``: one value."""
+
+    def __setitem__(self, index: Tuple[int, int], value: float) -> None:
+        """``[row, column] = value``: one value written in place."""
+
+    def cast(self, format: str, shape: Union[List[int], Tuple[int, ...]] = ...) -> memoryview:
+        """The same memory seen in another format or shape (memoryview.cast)."""
+
+    def tolist(self) -> List[List[float]]:
+        """A copy, as lists of rows."""
+
+    def tobytes(self) -> bytes:
+        """A copy of the float64 values, row after row."""
+
+
+def _rows_view(buffer: Any, rows: int, columns: int) -> memoryview:
+    return memoryview(buffer).cast("B").cast("d", (rows, columns))
 
 
 def _destroy_all(destroy: Any, handles: Any) -> None:
@@ -331,8 +411,8 @@ class Fleet:
         self._members: Dict[int, Instance] = {}
         self._in = (ctypes.c_double * (count * INPUT_COUNT))()
         self._out = (ctypes.c_double * (count * OUTPUT_COUNT))()
-        self.inputs = memoryview(self._in).cast("B").cast("d", (count, INPUT_COUNT))
-        self.outputs = memoryview(self._out).cast("B").cast("d", (count, OUTPUT_COUNT))
+        self.inputs = cast(DoubleRows, _rows_view(self._in, count, INPUT_COUNT))
+        self.outputs = cast(DoubleRows, _rows_view(self._out, count, OUTPUT_COUNT))
         self._batch = lib.GuideW_step_batch
 
     @property
@@ -409,7 +489,7 @@ class Fleet:
         # byte range into each aircraft: a million aircraft take a million
         # copies, not a Python object and a check per aircraft and name.
         template = GuideWParams()
-        apply_params(Record(template, FOR_PROCESS, "param"), assignments)
+        apply_params(ParamRecord(template, FOR_PROCESS, "param"), assignments)
         ranges = assigned_bytes(assignments)
         source_address = ctypes.addressof(template)
         params_of = self._lib.GuideW_instance_params
@@ -428,7 +508,7 @@ class Fleet:
         start = (row % len(self)) * INPUT_COUNT
         current = GuideWInputs.from_buffer(self._in, start * 8)
         if isinstance(values, collections.abc.Mapping):
-            Record(current, self._life, "input").update(values)
+            Record[float](current, self._life, "input").update(values)
         else:
             ctypes.memmove(ctypes.addressof(current), input_row(values), 8 * INPUT_COUNT)
 
@@ -457,6 +537,10 @@ class Fleet:
 
     @overload
     def step(self, inputs: object, outputs: _Buffer, threads: Optional[int] = None) -> _Buffer:
+        ...
+
+    @overload
+    def step(self, *, outputs: _Buffer, threads: Optional[int] = None) -> _Buffer:
         ...
 
     def step(

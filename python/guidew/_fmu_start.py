@@ -10,7 +10,7 @@ altitude index varies fastest).
 
 from __future__ import annotations
 
-from typing import Dict, List, Union
+from typing import Dict, List, Sequence, Union, cast
 
 from ._fields import PARAM_LAYOUT
 from ._library import LibraryArg
@@ -77,7 +77,7 @@ def fmu_start_values(
         fill: List[float] = [0.0] * length
         if len(elements) < length:
             defaults = defaults or default_params(library)
-            fill = list(defaults[base])
+            fill = list(cast(Sequence[float], defaults[base]))
         starts[base] = [_typed(base, elements.get(i, fill[i])) for i in range(length)]
     return starts
 

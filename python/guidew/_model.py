@@ -17,6 +17,7 @@ from ._records import (
     GuideWParams,
     GuideWStates,
     Outputs,
+    ParamRecord,
     Record,
     input_row,
 )
@@ -32,11 +33,11 @@ def _status_text(status: Optional[bytes]) -> Optional[str]:
     return None if status is None else status.decode()
 
 
-def default_params(library: LibraryArg = None) -> Record:
+def default_params(library: LibraryArg = None) -> ParamRecord:
     """A detached copy of the build-time parameter defaults, as a Record."""
     params = GuideWParams()
     library_of(library).GuideW_default_params(ctypes.byref(params))
-    return Record(params, FOR_PROCESS, "param")
+    return ParamRecord(params, FOR_PROCESS, "param")
 
 
 class StaticModel:
@@ -53,9 +54,11 @@ class StaticModel:
         self._u = lib.record(GuideWInputs, "GuideW_U")
         self._y = lib.record(GuideWOutputs, "GuideW_Y")
         self._m = lib.record(GuideWModel, "GuideW_M_")
-        self.inputs = Record(self._u, FOR_PROCESS, "input")
-        self.params = Record(lib.record(GuideWParams, "GuideW_P"), FOR_PROCESS, "param")
-        self.states = Record(lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state")
+        self.inputs: Record[float] = Record(self._u, FOR_PROCESS, "input")
+        self.params = ParamRecord(lib.record(GuideWParams, "GuideW_P"), FOR_PROCESS, "param")
+        self.states: Record[float] = Record(
+            lib.record(GuideWStates, "GuideW_DW"), FOR_PROCESS, "state"
+        )
         self._out = _Out()
 
     def load_params(self, source: ParamsSource) -> Dict[str, float]:
@@ -86,7 +89,7 @@ class StaticModel:
             return Outputs(*_Out.from_buffer_copy(self._y))
         if isinstance(inputs, collections.abc.Mapping):
             row = GuideWInputs.from_buffer_copy(self._u)
-            Record(row, FOR_PROCESS, "input").update(inputs)
+            Record[float](row, FOR_PROCESS, "input").update(inputs)
         else:
             row = input_row(inputs)
         self._lib.Guide_OneStep(ctypes.byref(row))
@@ -129,7 +132,7 @@ class Instance:
         self._handle = handle
         self._life = life
         self._in_fleet = in_fleet
-        self._records: Optional[Tuple[Record, Record, Record]] = None
+        self._records: Optional[Tuple[Record[float], ParamRecord, Record[float]]] = None
         self._y: Optional[GuideWOutputs] = None
         self._out = _Out()
 
@@ -162,7 +165,7 @@ class Instance:
     def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def _record_views(self) -> Tuple[Record, Record, Record]:
+    def _record_views(self) -> Tuple[Record[float], ParamRecord, Record[float]]:
         if self._records is None:
             handle, lib = self.handle, self._lib
             life = self._life  # not self: a record must not keep a cycle alive
@@ -170,7 +173,7 @@ class Instance:
                 Record(
                     GuideWInputs.from_address(lib.GuideW_instance_inputs(handle)), life, "input"
                 ),
-                Record(
+                ParamRecord(
                     GuideWParams.from_address(lib.GuideW_instance_params(handle)), life, "param"
                 ),
                 Record(
@@ -180,17 +183,17 @@ class Instance:
         return self._records
 
     @property
-    def inputs(self) -> Record:
+    def inputs(self) -> Record[float]:
         """The inputs the next step() without arguments reads."""
         return self._record_views()[0]
 
     @property
-    def params(self) -> Record:
+    def params(self) -> ParamRecord:
         """The parameters (build-time defaults until changed)."""
         return self._record_views()[1]
 
     @property
-    def states(self) -> Record:
+    def states(self) -> Record[float]:
         """The states the law keeps from step to step."""
         return self._record_views()[2]
 

@@ -28,12 +28,12 @@ import math
 import numbers
 import os
 import re
-from typing import Dict, List, Mapping, Optional, Tuple, Union
+from typing import Dict, List, Mapping, Optional, Tuple, Union, cast
 
 from ._errors import GuideWError
 from ._fields import PARAM_LAYOUT
 from ._finder import PathLike
-from ._records import Record
+from ._records import ArrayField, ParamRecord
 
 UINT32_MAX = 2**32 - 1
 # Longest text a message quotes before cutting it with "...".
@@ -219,7 +219,7 @@ def split_name(name: str) -> Tuple[str, int]:
     return (base, int(rest[:-1])) if bracket else (base, -1)
 
 
-def apply_params(params: Record, source: ParamsSource) -> Dict[str, float]:
+def apply_params(params: ParamRecord, source: ParamsSource) -> Dict[str, float]:
     """Sets each assignment of source (a parameter file or a mapping) in a
     parameter record; all are checked before any is written. Returns them."""
     assignments = assignments_of(source)
@@ -228,7 +228,7 @@ def apply_params(params: Record, source: ParamsSource) -> Dict[str, float]:
         if index < 0:
             params[base] = value
         else:
-            params[base][index] = value
+            cast(ArrayField, params[base])[index] = value
     return assignments
 
 

@@ -14,14 +14,17 @@ from typing import (
     Iterable,
     Iterator,
     List,
+    Literal,
     Mapping,
     NamedTuple,
     Protocol,
     Sequence,
     Tuple,
     Type,
+    TypeVar,
     Union,
     cast,
+    get_args,
     overload,
 )
 
@@ -299,7 +302,10 @@ def _layout(struct_type: Type[ctypes.Structure]) -> _Layout:
     return layout
 
 
-class Record(collections.abc.Mapping):  # type: ignore[type-arg]
+_Value = TypeVar("_Value")
+
+
+class Record(Mapping[str, _Value]):
     """Fields of one model record by name, read and written in place.
 
     ``rec["azim_cmd"]``, ``rec["azim_cmd"] = 30``, ``rec.update(mode=1)``;
@@ -324,18 +330,18 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
         self._owner.check_open()
         return name
 
-    def __getitem__(self, name: str) -> Any:
+    def __getitem__(self, name: str) -> _Value:
         """The field's value: a float, an int for a uint32 field, or an
         ArrayField for an array field."""
         value = getattr(self._struct, self._field(name))
         if name in self._layout.arrays:
-            return ArrayField(
+            value = ArrayField(
                 value,
                 self._owner,
                 "%s field %s" % (self._kind, name),
                 name in self._layout.integers,
             )
-        return value
+        return cast(_Value, value)
 
     def _checked(self, name: str, value: object) -> Any:
         """``value`` converted for field ``name``, or an error naming it."""
@@ -384,7 +390,39 @@ class Record(collections.abc.Mapping):  # type: ignore[type-arg]
 
     def to_dict(self) -> Dict[str, Any]:
         """A plain copy: numbers, and lists for array fields."""
-        return {name: list(v) if name in self._layout.arrays else v for name, v in self.items()}
+        return {
+            name: list(cast(Iterable[float], v)) if name in self._layout.arrays else v
+            for name, v in self.items()
+        }
 
     def __repr__(self) -> str:
         return "<%s record %s>" % (self._kind, self.to_dict())
+
+
+# The parameters that are arrays, by name, so that a typed host reads
+# params["thr_table"] as an array and params["roll_kp"] as a float (checked
+# against the field list below).
+ArrayParamName = Literal["thr_table", "thr_alt_bp", "thr_spd_bp", "thr_max_index"]
+ParamValue = Union[float, ArrayField]
+
+if set(get_args(ArrayParamName)) != {n for n, _, length, _ in PARAM_LAYOUT if length}:
+    raise ImportError("guidew: the typed parameter arrays differ from the library's field list")
+
+
+class ParamRecord(Record[ParamValue]):
+    """The parameter record: doubles, and the throttle table, its
+    breakpoints and their highest indices (uint32) as live arrays."""
+
+    __slots__ = ()
+
+    @overload
+    def __getitem__(self, name: ArrayParamName) -> ArrayField:  # type: ignore[misc]
+        ...
+
+    @overload
+    def __getitem__(self, name: str) -> float:
+        ...
+
+    def __getitem__(self, name: str) -> ParamValue:
+        """A parameter's value: a float, or a live ArrayField for an array."""
+        return super().__getitem__(name)

@@ -149,6 +149,8 @@ class ClearErrors(unittest.TestCase):
                 m.step([0.0] * 18)
             with self.assertRaisesRegex(ValueError, "expected 132 values, got 3"):
                 m.params["thr_table"] = [1, 2, 3]
+        with guidew.Fleet(1) as fleet, self.assertRaisesRegex(KeyError, "'latcmd'.*: lat_cmd, nz"):
+            fleet.step()[0, "latcmd"]
 
     def test_batch_buffers_of_wrong_size_format_or_shape(self):
         with guidew.Fleet(3) as fleet:

@@ -61,7 +61,7 @@ std::unique_ptr<AircraftModel> model_from_folder(const std::string& given) {
 #endif
 
 std::unique_ptr<AircraftModel> make_model(const std::string& name) {
-    if (name == kPointMassName) return std::make_unique<PointMassModel>();
+    if (is_aircraft_name(name, kPointMassName)) return std::make_unique<PointMassModel>();
 #ifdef GUIDE_HAVE_JSBSIM
     if (const ControlEntry* g = find_aircraft(name)) {
         const fs::path root = jsbsim_root_dir();

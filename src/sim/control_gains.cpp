@@ -1,6 +1,8 @@
 #include "control_gains.h"
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <cctype>
 #include <initializer_list>
 #include <set>
 #include <stdexcept>
@@ -168,7 +170,7 @@ const Catalogue& catalogue() {
 
 const ControlEntry* find_in(const std::vector<ControlEntry>& entries, const std::string& name) {
     for (const ControlEntry& c : entries) {
-        if (c.name == name) return &c;
+        if (is_aircraft_name(name, c.name)) return &c;
     }
     return nullptr;
 }
@@ -199,4 +201,10 @@ std::string control_entry_names() {
         for (const ControlEntry& c : *list) names += (names.empty() ? "" : ", ") + c.name;
     }
     return names;
+}
+
+bool is_aircraft_name(const std::string& given, const std::string& known) {
+    const auto lower = [](unsigned char c) { return std::tolower(c); };
+    return std::equal(given.begin(), given.end(), known.begin(), known.end(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
 }

@@ -66,4 +66,8 @@ const ControlEntry* find_control_entry(const std::string& name);
 // The names find_control_entry() knows, comma-separated.
 std::string control_entry_names();
 
+// Whether a name a user gave names the aircraft called known: aircraft
+// names are matched without regard to case (T38 and t38, F16 and f16).
+bool is_aircraft_name(const std::string& given, const std::string& known);
+
 #endif

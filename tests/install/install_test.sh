@@ -2,7 +2,9 @@
 # Installs a built tree into a scratch prefix and uses it as a user would:
 # a C++ host configured with find_package(GuideW), a C host compiled with the
 # flags of pkg-config, and the installed guide-step, which has to find the
-# installed library on its own.
+# installed library on its own. First, the build tree itself must run on its
+# own: no run path leads out of it (to the machine's JSBSim cache), and its
+# guide-sim flies with that cache hidden.
 #   usage: install_test.sh BUILD_DIR HOST_SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -15,6 +17,25 @@ unset LD_LIBRARY_PATH PKG_CONFIG_PATH CMAKE_PREFIX_PATH
 
 fail() { echo "install_test: $*" >&2; exit 1; }
 step() { echo "== $*"; }
+
+step "the build tree's run paths stay inside it"
+tree=$(realpath "$build")
+while IFS= read -r -d '' f; do
+  runpath=$({ readelf -d "$f" 2>/dev/null || true; } | sed -n 's/.*(RUN\{0,1\}PATH).*\[\(.*\)\]/\1/p')
+  IFS=: read -r -a entries <<<"$runpath"
+  for entry in "${entries[@]}"; do
+    [ -n "$entry" ] || continue
+    place=$(realpath -m "${entry//\$ORIGIN/$(dirname "$f")}")
+    case "$place/" in "$tree"/*) ;; *) fail "${f#"$tree"/} has run path $entry, outside the build tree" ;; esac
+  done
+done < <(find "$tree" -maxdepth 3 -path "$tree/CMakeFiles" -prune -o -type f \( -perm -u+x -o -name '*.so*' \) -print0)
+cache=$(sed -n 's/^GUIDE_DEPS_CACHE_DIR:PATH=//p' "$build/CMakeCache.txt")
+if [ -d "$cache" ] && unshare --mount --propagation private true 2>/dev/null; then
+  step "the build tree's guide-sim flies with the machine cache $cache hidden"
+  unshare --mount --propagation private sh -c 'mount -t tmpfs none "$1" && shift && exec "$@"' \
+    sh "$cache" env HOME="$tmp" "$build/guide-sim" --no-plot -o "$tmp/sim" typical >"$tmp/sim.log" 2>&1 ||
+    { cat "$tmp/sim.log"; fail "guide-sim of the build tree failed without the machine cache"; }
+fi
 
 step "cmake --install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "install failed"; }

@@ -62,6 +62,26 @@ TEST_F(GuideSim, BuiltinScenariosPassAndReplayExactly) {
     }
 }
 
+// Without -o each aircraft's run lands in out/sim/AIRCRAFT of the working
+// folder, so the README's two runs (point mass, then the F-16) keep both;
+// aircraft names are taken in any case.
+TEST_F(GuideSim, EachAircraftHasItsOwnDefaultFolder) {
+    const bool jsbsim = sim({"--help"}).out.find("T38") != std::string::npos;
+    const struct {
+        std::string aircraft, folder;
+    } cases[] = {{"", "point_mass"}, {"Point_Mass", "point_mass"}, {"t38", "t38"}};
+    for (const auto& c : cases) {
+        if (!jsbsim && c.folder == "t38") continue;
+        std::filesystem::remove_all(at("out"));
+        const std::string aircraft = c.aircraft.empty() ? "" : " --aircraft " + c.aircraft;
+        const ToolResult r = run_program(
+            "/bin/sh", {"-c", "cd '" + at("") + "' && exec '" GUIDE_SIM_PATH "' --no-plot" +
+                                  aircraft + " typical"});
+        EXPECT_NE(r.status, 2) << c.aircraft << ": " << r.err;
+        EXPECT_FALSE(read("out/sim/" + c.folder + "/typical.csv").empty()) << c.aircraft;
+    }
+}
+
 // One scenario from a file of the user's, with its picture drawn.
 TEST_F(GuideSim, UserScenarioFileIsFlownAndDrawn) {
     write("mine.json", R"({"name": "left_turn", "duration_s": 25,
