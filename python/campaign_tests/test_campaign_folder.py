@@ -2,18 +2,22 @@
 two campaigns' files, never losing a user's files, and never blocked by a
 damaged task file; a driver killed at any moment leaves it saying so."""
 
+import hashlib
 import json
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
 import sys
 import time
 import unittest
+from unittest import mock
 
 import guidew.campaign as gc
 from campaign_test_support import ScratchFolderCase, Stop, quiet_run, read, stop_after
+from guidew.campaign import _execute, _worker
 
 CAMPAIGN = """\
 [campaign]
@@ -38,6 +42,38 @@ FINISHED_FILES = ("summary.txt", "flights.csv", "report.html")
 def state(out):
     path = os.path.join(out, "campaign.json")
     return json.loads(read(path)) if os.path.exists(path) else None
+
+
+def checksums(folder):
+    """Every file under folder (links not followed) and its content."""
+    found = {}
+    for where, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(where, name)
+            if os.path.islink(path):
+                found[path] = os.readlink(path)
+            else:
+                with open(path, "rb") as f:
+                    found[path] = hashlib.sha256(f.read()).hexdigest()
+    return found
+
+
+def access_by_mode(path, mode, *, dir_fd=None, follow_symlinks=True, **_):
+    """os.access as a user who is not root: a file's write bits decide."""
+    st = os.stat(path, dir_fd=dir_fd, follow_symlinks=follow_symlinks)
+    return not mode & os.W_OK or bool(st.st_mode & 0o222)
+
+
+def mounted_tmpfs(test, size):
+    """A tmpfs of size at a scratch folder, unmounted at the test's end;
+    skips the test where mounting is not allowed."""
+    where = test.out("tmpfs_%s" % size)
+    os.makedirs(where)
+    done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", where])
+    if done.returncode != 0:
+        raise unittest.SkipTest("cannot mount a tmpfs here (not root?)")
+    test.addCleanup(subprocess.run, ["umount", "-l", where])
+    return where
 
 
 class ResultsFolder(ScratchFolderCase):
@@ -72,6 +108,111 @@ class ResultsFolder(ScratchFolderCase):
                     self.run_campaign("A", out)
                 for name, text in files.items():
                     self.assertEqual(read(os.path.join(out, name)), text)
+
+    def test_links_and_read_only_files_where_it_writes_are_refused(self):
+        # (situation, path in the folder, what is put there: a link to a
+        # file or folder outside, or a read-only file; run with --resume)
+        outside = self.out("outside")
+        rows = [
+            ("pictures to a photo folder", "pictures", ("link", "photos")),
+            ("flights elsewhere", "flights", ("link", "photos")),
+            ("tasks elsewhere", "tasks", ("link", "photos")),
+            ("a dangling partial summary", "summary.txt.partial", ("link", "new.txt")),
+            ("the summary", "summary.txt", ("link", "notes.txt")),
+            ("the table", "flights.csv", ("link", "notes.txt")),
+            ("the state", "campaign.json", ("link", "state.json")),
+            ("the lock", "campaign.lock", ("link", "notes.txt")),
+            ("a picture", "pictures/histograms.png", ("link", "photos/beach.png")),
+            ("a task file, resuming", "tasks/task_000001.jsonl", ("link", "notes.txt")),
+            ("a merge's scratch", ".merge-x", ("link", "photos")),
+            ("Dask's space", "dask", ("link", "photos")),
+            ("a read-only table", "flights.csv", ("read-only", None)),
+        ]
+        for situation, name, (kind, target) in rows:
+            with self.subTest(situation):
+                if os.path.exists(outside):
+                    shutil.rmtree(outside)
+                os.makedirs(os.path.join(outside, "photos"))
+                for file in ("photos/beach.png", "notes.txt"):
+                    with open(os.path.join(outside, file), "w", encoding="utf-8") as f:
+                        f.write("mine\n")
+                shutil.copy(os.path.join(self.out("reference_A"), "campaign.json"), outside)
+                os.rename(os.path.join(outside, "campaign.json"), os.path.join(outside, "state.json"))
+                out = self.out("salted")
+                shutil.rmtree(out, ignore_errors=True)
+                shutil.copytree(self.out("reference_A"), out)
+                path = os.path.join(out, name)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                if os.path.isdir(path):
+                    shutil.rmtree(path)
+                elif os.path.lexists(path):
+                    os.remove(path)
+                if kind == "link":
+                    os.symlink(os.path.join(outside, target), path)
+                else:
+                    with open(path, "w", encoding="utf-8") as f:
+                        f.write("mine\n")
+                    os.chmod(path, 0o444)
+                before = checksums(self.folder.name)
+                # As a user who is not root (root may write a read-only file).
+                with mock.patch.object(os, "access", access_by_mode):
+                    with self.assertRaisesRegex(gc.OutputError, "^" + re.escape(path + ": ")):
+                        self.run_campaign("A", out, resume=True)
+                self.assertEqual(checksums(self.folder.name), before)
+        # A link put in place of tasks/ while the campaign flies is refused.
+        out = self.out("linked_while_flying")
+        tasks = os.path.join(out, "tasks")
+
+        def link_tasks(task, cluster):
+            if not os.path.islink(tasks):
+                os.rename(tasks, tasks + ".mine")
+                os.symlink(os.path.join(outside, "photos"), tasks)
+
+        before = checksums(outside)
+        with self.assertRaisesRegex(gc.OutputError, tasks + ": is a link"):
+            self.run_campaign("A", out, on_task_done=link_tasks)
+        self.assertEqual(checksums(outside), before)
+
+    def test_a_damaged_campaign_json_is_refused_with_one_line(self):
+        # (situation, campaign.json's content, words of the error)
+        good = state(self.out("reference_A"))
+        rows = [
+            ("negative tasks", dict(good, flights_per_task=-4), "flights_per_task is -4"),
+            ("no task size", {k: v for k, v in good.items() if k != "flights_per_task"}, "missing"),
+            ("tasks of zero", dict(good, flights_per_task=0), "flights_per_task is 0"),
+            ("task size as text", dict(good, flights_per_task="4"), 'flights_per_task is "4"'),
+            ("unknown status", dict(good, status="done"), 'status is "done"'),
+            ("not an object", [1, 2], "not a JSON object"),
+        ]
+        out = self.out("damaged_state")
+        shutil.copytree(self.out("reference_A"), out)
+        for situation, content, words in rows:
+            with self.subTest(situation):
+                text = json.dumps(content)
+                with open(os.path.join(out, "campaign.json"), "w", encoding="utf-8") as f:
+                    f.write(text)
+                for resume in (True, False):
+                    with self.assertRaisesRegex(gc.OutputError, "campaign.json: damaged.*" + words):
+                        self.run_campaign("A", out, resume=resume)
+                self.assertEqual(read(os.path.join(out, "campaign.json")), text)
+                self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["A"])
+
+    def test_a_full_disk_is_one_line_and_leaves_nothing_half_written(self):
+        # (situation, size of the disk, pictures, the file it fills on)
+        rows = [
+            ("full while flying", "16k", False, "tasks/task_000003.jsonl"),
+            ("full while drawing", "160k", True, "pictures/"),
+        ]
+        for situation, size, pictures, where in rows:
+            with self.subTest(situation):
+                out = os.path.join(mounted_tmpfs(self, size), "out")
+                with self.assertRaisesRegex(gc.OutputError, "No space left on device") as caught:
+                    self.run_campaign("A", out, pictures=pictures)
+                self.assertIn(os.path.join(out, where), str(caught.exception))
+                self.assertEqual(state(out)["status"], "incomplete")
+                for name in checksums(out):
+                    self.assertNotIn(".partial", name)
+                    self.assertNotIn(".merge-", name)
 
     def test_a_second_run_into_a_folder_in_use_is_refused(self):
         from guidew.campaign import _folder
@@ -119,18 +260,39 @@ class ResultsFolder(ScratchFolderCase):
         out = self.out("damaged")
         finished = []
         with self.assertRaises(Stop):
-            self.run_campaign("A", out, on_task_done=stop_after(4, finished))
+            self.run_campaign("A", out, on_task_done=stop_after(6, finished))
         tasks = os.path.join(out, "tasks")
         names = sorted(os.listdir(tasks))
         other = self.out("other")
         self.run_campaign("B", other)
-        # How each of three files is damaged: cut short mid-line, emptied,
-        # and replaced by another campaign's task of the same number.
+        # Task 3 as flown by a campaign of the same seed and dispersions
+        # that flies 5 s instead of 4.
+        longer = gc.load(self.files["A"])
+        longer.base_overrides["duration_s"] = 5
+        plan = longer.to_plan()
+        rows = _worker.fly_task(plan, 12, 4)
+        _execute.write_task(self.out("longer"), (3, 12, 4), rows, _execute.fingerprint(plan))
+
+        def edit_first_row(name, change):
+            with open(os.path.join(tasks, name), encoding="utf-8") as f:
+                lines = f.readlines()
+            row = json.loads(lines[1])
+            change(row)
+            lines[1] = json.dumps(row) + "\n"
+            with open(os.path.join(tasks, name), "w", encoding="utf-8") as f:
+                f.writelines(lines)
+
+        # How each file is damaged: cut short mid-line, emptied, replaced by
+        # another campaign's task of the same number or by the longer
+        # flights', a metric's last digit changed, a failed check passed.
         with open(os.path.join(tasks, names[0]), "r+b") as f:
             f.truncate(30)
         with open(os.path.join(tasks, names[1]), "wb"):
             pass
         shutil.copy(os.path.join(other, "tasks", names[2]), os.path.join(tasks, names[2]))
+        shutil.copy(os.path.join(self.out("longer"), "tasks", names[3]), os.path.join(tasks, names[3]))
+        edit_first_row(names[4], lambda r: r["metrics"].update(peak_load_g=r["metrics"]["peak_load_g"] + 1e-12))
+        edit_first_row(names[5], lambda r: r.update(passed=not r["passed"]))
         # A file of a task the campaign does not have.
         with open(os.path.join(tasks, "task_000099.jsonl"), "w", encoding="utf-8") as f:
             f.write("{}\n")
@@ -155,10 +317,9 @@ class ResultsFolder(ScratchFolderCase):
         )
         self.assertIn(done.returncode, (0, 1), done.stderr)
         self.assertEqual(read(os.path.join(out, "flights.csv")), self.tables["A"])
-        for name in names[:3] + ["task_000099.jsonl"]:
+        for name in names + ["task_000099.jsonl"]:
             self.assertIn(os.path.join(tasks, name), done.stderr)
             self.assertTrue(os.path.exists(os.path.join(tasks, name + ".damaged")), name)
-        self.assertNotIn(names[3], done.stderr)
         self.assertEqual(state(out)["status"], "complete")
 
     def test_a_driver_killed_at_any_moment_leaves_a_folder_that_says_so(self):
