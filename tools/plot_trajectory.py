@@ -173,7 +173,9 @@ def read_summary(directory, name):
         raise BadTrajectory(path, "not a flight's summary (a JSON object)")
     for key, kinds in SUMMARY_FIELDS.items():
         if key in summary and not isinstance(summary[key], kinds):
-            raise BadTrajectory(path, "not a flight's summary: %s is %s" % (key, json.dumps(summary[key])))
+            raise BadTrajectory(
+                path, "not a flight's summary: %s is %s" % (key, json.dumps(summary[key]))
+            )
     return summary
 
 

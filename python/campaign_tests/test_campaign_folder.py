@@ -137,7 +137,9 @@ class ResultsFolder(ScratchFolderCase):
                     with open(os.path.join(outside, file), "w", encoding="utf-8") as f:
                         f.write("mine\n")
                 shutil.copy(os.path.join(self.out("reference_A"), "campaign.json"), outside)
-                os.rename(os.path.join(outside, "campaign.json"), os.path.join(outside, "state.json"))
+                os.rename(
+                    os.path.join(outside, "campaign.json"), os.path.join(outside, "state.json")
+                )
                 out = self.out("salted")
                 shutil.rmtree(out, ignore_errors=True)
                 shutil.copytree(self.out("reference_A"), out)
@@ -290,8 +292,12 @@ class ResultsFolder(ScratchFolderCase):
         with open(os.path.join(tasks, names[1]), "wb"):
             pass
         shutil.copy(os.path.join(other, "tasks", names[2]), os.path.join(tasks, names[2]))
-        shutil.copy(os.path.join(self.out("longer"), "tasks", names[3]), os.path.join(tasks, names[3]))
-        edit_first_row(names[4], lambda r: r["metrics"].update(peak_load_g=r["metrics"]["peak_load_g"] + 1e-12))
+        shutil.copy(
+            os.path.join(self.out("longer"), "tasks", names[3]), os.path.join(tasks, names[3])
+        )
+        edit_first_row(
+            names[4], lambda r: r["metrics"].update(peak_load_g=r["metrics"]["peak_load_g"] + 1e-12)
+        )
         edit_first_row(names[5], lambda r: r.update(passed=not r["passed"]))
         # A file of a task the campaign does not have.
         with open(os.path.join(tasks, "task_000099.jsonl"), "w", encoding="utf-8") as f:

@@ -336,22 +336,31 @@ def _dask() -> Tuple[Callable[..., DaskClient], Callable[..., _Closable]]:
 class _SignalsHeldWhileStarting:
     """While a local cluster starts, Ctrl-C (SIGINT) and SIGTERM are held,
     and answered (as Ctrl-C) once it is up and can be shut down whole: one
-    cut half-way leaves processes and threads that print tracebacks. SIGINT
-    is blocked, and the worker processes started meanwhile keep it blocked:
+    cut half-way leaves processes and threads that print tracebacks.
+
     Ctrl-C at the terminal reaches the whole process group, and only the
-    driver is to answer it (it shuts the cluster down)."""
+    driver is to answer it: the worker processes started meanwhile inherit
+    SIGINT ignored. The driver blocks it too, and Linux keeps a blocked
+    signal pending even while it is ignored, so a Ctrl-C pressed meanwhile
+    is delivered once the handler is back and it is unblocked. Python's
+    resource tracker unblocks SIGINT when it starts: it is started first."""
 
     def __enter__(self) -> None:
+        from multiprocessing import resource_tracker
+
+        resource_tracker.ensure_running()
         self.terminated = False
 
         def hold(signum: int, frame: object) -> None:
             self.terminated = True
 
-        self.previous = signal.signal(signal.SIGTERM, hold)
+        self.previous_term = signal.signal(signal.SIGTERM, hold)
         signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+        self.previous_int = signal.signal(signal.SIGINT, signal.SIG_IGN)
 
     def __exit__(self, kind: Optional[type], *exc: object) -> None:
-        signal.signal(signal.SIGTERM, self.previous)
+        signal.signal(signal.SIGTERM, self.previous_term)
+        signal.signal(signal.SIGINT, self.previous_int)
         # A Ctrl-C pressed meanwhile is delivered here, as KeyboardInterrupt.
         signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
         if self.terminated and kind is None:

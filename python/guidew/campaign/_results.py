@@ -333,7 +333,8 @@ def _names(
         [m for m in metrics_wanted if m in metrics]
         if metrics_wanted is not None
         else list(metrics),
-        list(checks_wanted) + [c for c in checks if aircraft_failure(c, asked) and c not in checks_wanted]
+        list(checks_wanted)
+        + [c for c in checks if aircraft_failure(c, asked) and c not in checks_wanted]
         if checks_wanted is not None
         else list(checks),
     )
@@ -621,7 +622,9 @@ def merge(
     asked = expectations(campaign)
     metrics, checks = _names(_rows(out_dir, tasks), checks_wanted, metrics_wanted, asked)
     variables = [d.path for d in campaign.dispersions]
-    table = Table(os.path.join(out_dir, TABLE_FILE), variables, metrics, checks, campaign.dispersions)
+    table = Table(
+        os.path.join(out_dir, TABLE_FILE), variables, metrics, checks, campaign.dispersions
+    )
     # Scratch files beside the results, not in /tmp (often memory); those of
     # a merge that was killed are removed first.
     _folder.remove_scratch(out_dir)
