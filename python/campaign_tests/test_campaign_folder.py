@@ -230,9 +230,18 @@ class ResultsFolder(ScratchFolderCase):
     def test_a_new_run_leaves_nothing_of_the_last_one(self):
         out = self.out("replaced")
         self.run_campaign("A", out, pictures=True, report=True)
-        with open(os.path.join(out, "notes.txt"), "w", encoding="utf-8") as f:
-            f.write("mine\n")
-        a_flights = set(os.listdir(os.path.join(out, "flights")))
+        # A user's files beside the campaign's, even where it writes.
+        mine = (
+            "notes.txt",
+            "pictures/my_photo.png",
+            ".merge-notes/plan.txt",
+            "flights/trip_000001.json",
+        )
+        for name in mine:
+            os.makedirs(os.path.dirname(os.path.join(out, name)), exist_ok=True)
+            with open(os.path.join(out, name), "w", encoding="utf-8") as f:
+                f.write("mine\n")
+        a_flights = set(os.listdir(os.path.join(out, "flights"))) - {"trip_000001.json"}
 
         def stop(task, cluster):
             raise Stop()
@@ -244,8 +253,8 @@ class ResultsFolder(ScratchFolderCase):
         self.assertEqual(state(out)["status"], "incomplete")
         for name in FINISHED_FILES:
             self.assertFalse(os.path.exists(os.path.join(out, name)), name)
-        self.assertEqual(os.listdir(os.path.join(out, "flights")), [])
-        self.assertEqual(os.listdir(os.path.join(out, "pictures")), [])
+        self.assertEqual(os.listdir(os.path.join(out, "flights")), ["trip_000001.json"])
+        self.assertEqual(os.listdir(os.path.join(out, "pictures")), ["my_photo.png"])
         self.assertEqual(len(os.listdir(os.path.join(out, "tasks"))), 1)
 
         done = self.run_campaign("B", out, resume=True)
@@ -253,10 +262,13 @@ class ResultsFolder(ScratchFolderCase):
         self.assertEqual(read(done.files["table"]), self.tables["B"])
         self.assertEqual(
             sorted(os.listdir(os.path.join(out, "flights"))),
-            sorted(os.path.basename(p) for p in done.files["flights"].values()),
+            sorted(
+                ["trip_000001.json"] + [os.path.basename(p) for p in done.files["flights"].values()]
+            ),
         )
         self.assertTrue(a_flights)
-        self.assertEqual(read(os.path.join(out, "notes.txt")), "mine\n")
+        for name in mine:
+            self.assertEqual(read(os.path.join(out, name)), "mine\n")
 
     def test_resume_sets_damaged_task_files_aside_and_flies_them_again(self):
         out = self.out("damaged")
