@@ -33,6 +33,9 @@ duration_s = 15
 """  # 48 flights in 8 tasks
 
 
+INTERRUPTED_LINE = "guide-campaign: interrupted; finished flights are kept, continue with --resume"
+
+
 def listening_sockets(pids):
     """(address, port) of each listening TCP socket the processes hold."""
     inodes = set()
@@ -200,62 +203,42 @@ class DaskCampaigns(ScratchFolderCase):
     def test_stopped_at_any_moment_with_one_line_and_nothing_of_dasks(self):
         # Ctrl-C at a terminal reaches the driver and its workers alike;
         # 2,000 flights, so that it comes while they fly. (situation, signal
-        # to the process group or the driver alone, when: "starting" once
-        # the cluster's folder is made, "flying" once a task is written,
-        # exit status, lines on stderr; the last is resumed)
-        interrupted = [
-            "guide-campaign: interrupted; finished flights are kept, continue with --resume"
-        ]
+        # to the process group or (-) the driver alone, when: once the
+        # cluster's folder is made or a task is written; status 130 with the
+        # one line, or a kill, then resumed)
+        mark = {"starting": "dask", "flying": "tasks/task_000000.jsonl"}
         rows = [
-            ("Ctrl-C while flying", signal.SIGINT, "group", "flying", 130, interrupted),
-            (
-                "Ctrl-C while the cluster starts",
-                signal.SIGINT,
-                "group",
-                "starting",
-                130,
-                interrupted,
-            ),
-            (
-                "SIGTERM while the cluster starts",
-                signal.SIGTERM,
-                "driver",
-                "starting",
-                130,
-                interrupted,
-            ),
-            ("the driver killed while flying", signal.SIGKILL, "driver", "flying", -9, []),
+            ("Ctrl-C while flying", signal.SIGINT, "flying"),
+            ("Ctrl-C while the cluster starts", signal.SIGINT, "starting"),
+            ("SIGTERM while the cluster starts", -signal.SIGTERM, "starting"),
+            ("the driver killed while flying", -signal.SIGKILL, "flying"),
         ]
         long_file = os.path.join(self.folder.name, "long.toml")
         with open(long_file, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN.replace("samples = 24", "samples = 1000"))
         out = self.out("stopped")
-        for situation, signum, whom, moment, status, lines in rows:
+        for situation, signum, moment in rows:
             with self.subTest(situation):
                 shutil.rmtree(out, ignore_errors=True)
-                driver = self.campaign_driver(long_file if status == 130 else self.file, out)
+                killed = signum == -signal.SIGKILL
+                driver = self.campaign_driver(self.file if killed else long_file, out)
                 try:
-                    mark = os.path.join(
-                        out, "tasks/task_000000.jsonl" if moment == "flying" else "dask"
-                    )
                     deadline = time.monotonic() + 60
-                    while not os.path.exists(mark):
+                    while not os.path.exists(os.path.join(out, mark[moment])):
                         self.assertLess(time.monotonic(), deadline)
-                        self.assertIsNone(
-                            driver.poll(), driver.stderr.read() if driver.poll() is not None else ""
-                        )
+                        self.assertIsNone(driver.poll())
                         time.sleep(0.01)
-                    if whom == "group":
-                        os.killpg(driver.pid, signum)
-                    else:
-                        os.kill(driver.pid, signum)
+                    (os.killpg if signum > 0 else os.kill)(driver.pid, abs(signum))
                     _, err = driver.communicate(timeout=60)
                 finally:
                     if driver.poll() is None:
                         os.killpg(driver.pid, signal.SIGKILL)
                         driver.wait()
-                self.assertEqual(driver.returncode, status, err)
-                self.assertEqual([line for line in err.splitlines() if line.strip()], lines)
+                self.assertEqual(driver.returncode, -9 if killed else 130, err)
+                self.assertEqual(
+                    [line for line in err.splitlines() if line.strip()],
+                    [] if killed else [INTERRUPTED_LINE],
+                )
         # Resumed after the kill: nothing of Dask's (stale locks purged,
         # leaked semaphores) reaches the terminal; its log is in the folder.
         resumed = self.campaign_driver(self.file, out, "--resume")
