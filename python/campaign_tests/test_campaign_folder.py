@@ -261,6 +261,7 @@ class ResultsFolder(ScratchFolderCase):
         longer.base_overrides["duration_s"] = 5
         plan = longer.to_plan()
         rows = _worker.fly_task(plan, 12, 4)
+        os.makedirs(self.out("longer"))
         _execute.write_task(self.out("longer"), (3, 12, 4), rows, _execute.fingerprint(plan))
 
         def edit_first_row(name, change):
