@@ -166,13 +166,38 @@ def read_columns(path, flags):
     return cols
 
 
+# The summary's fields the pictures read, and the JSON types each may have.
+SUMMARY_FIELDS = {
+    "aircraft": (str,),
+    "description": (str,),
+    "passed": (bool,),
+    "steers": (bool,),
+    "failed": (list,),
+    "flags": (list,),
+    "latched": (list,),
+    "converge_s": (int, float, type(None)),
+    "first_within_s": (int, float, type(None)),
+    "ended_s": (int, float, type(None)),
+}
+
+
 def read_summary(directory, name):
+    """NAME.summary.json of a run's folder ({} when there is none); one that
+    is not a flight's summary is a bad trajectory, named."""
     path = os.path.join(directory, name + ".summary.json")
     try:
         with open(path) as f:
-            return json.load(f)
+            summary = json.load(f)
     except (OSError, ValueError):
         return {}
+    if not isinstance(summary, dict):
+        raise BadTrajectory(path, "not a flight's summary (a JSON object)")
+    for key, kinds in SUMMARY_FIELDS.items():
+        if key in summary and not isinstance(summary[key], kinds):
+            raise BadTrajectory(
+                path, "not a flight's summary: %s is %s" % (key, json.dumps(summary[key]))
+            )
+    return summary
 
 
 def unwrap(values):

@@ -4,6 +4,7 @@ campaign resumes where it stopped, and guide-sim flies a reported flight
 again to the same figures."""
 
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -30,6 +31,9 @@ duration_s = 15
 "inputs.azim_cmd" = { normal = { mean = 300, sd = 30, min = 200, max = 360 } }
 "params.roll_kp" = { grid = [2, 4] }
 """  # 48 flights in 8 tasks
+
+
+INTERRUPTED_LINE = "guide-campaign: interrupted; finished flights are kept, continue with --resume"
 
 
 def listening_sockets(pids):
@@ -196,49 +200,63 @@ class DaskCampaigns(ScratchFolderCase):
             self.assertEqual(address, "127.0.0.1", (address, port))
             self.assertNotEqual(port, 8787)
 
-    def test_ctrl_c_stops_with_one_line_and_status_130(self):
+    def test_stopped_at_any_moment_with_one_line_and_nothing_of_dasks(self):
         # Ctrl-C at a terminal reaches the driver and its workers alike;
-        # 2,000 flights, so that it comes while they fly.
-        out = self.out("ctrl_c")
+        # 2,000 flights, so that it comes while they fly. (situation, signal
+        # to the process group or (-) the driver alone, when: once the
+        # cluster's folder is made or a task is written; status 130 with the
+        # one line, or a kill, then resumed)
+        mark = {"starting": "dask", "flying": "tasks/task_000000.jsonl"}
+        rows = [
+            ("Ctrl-C while flying", signal.SIGINT, "flying"),
+            ("Ctrl-C while the cluster starts", signal.SIGINT, "starting"),
+            ("SIGTERM while the cluster starts", -signal.SIGTERM, "starting"),
+            ("the driver killed while flying", -signal.SIGKILL, "flying"),
+        ]
         long_file = os.path.join(self.folder.name, "long.toml")
         with open(long_file, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN.replace("samples = 24", "samples = 1000"))
-        driver = subprocess.Popen(
-            [
-                sys.executable,
-                "-m",
-                "guidew.campaign",
-                long_file,
-                "-o",
-                out,
-                "--workers",
-                "2",
-                "--quiet",
-                "--no-pictures",
-            ],
+        out = self.out("stopped")
+        for situation, signum, moment in rows:
+            with self.subTest(situation):
+                shutil.rmtree(out, ignore_errors=True)
+                killed = signum == -signal.SIGKILL
+                driver = self.campaign_driver(self.file if killed else long_file, out)
+                try:
+                    deadline = time.monotonic() + 60
+                    while not os.path.exists(os.path.join(out, mark[moment])):
+                        self.assertLess(time.monotonic(), deadline)
+                        self.assertIsNone(driver.poll())
+                        time.sleep(0.01)
+                    (os.killpg if signum > 0 else os.kill)(driver.pid, abs(signum))
+                    _, err = driver.communicate(timeout=60)
+                finally:
+                    if driver.poll() is None:
+                        os.killpg(driver.pid, signal.SIGKILL)
+                        driver.wait()
+                self.assertEqual(driver.returncode, -9 if killed else 130, err)
+                self.assertEqual(
+                    [line for line in err.splitlines() if line.strip()],
+                    [] if killed else [INTERRUPTED_LINE],
+                )
+        # Resumed after the kill: nothing of Dask's (stale locks purged,
+        # leaked semaphores) reaches the terminal; its log is in the folder.
+        resumed = self.campaign_driver(self.file, out, "--resume")
+        _, err = resumed.communicate(timeout=120)
+        self.assertIn(resumed.returncode, (0, 1), err)
+        self.assertEqual(err, "")
+        self.assertTrue(os.path.isfile(os.path.join(out, "dask", "log.txt")))
+        self.assertTrue(os.path.isdir(os.path.join(out, "dask", "dask-worker-space")))
+
+    def campaign_driver(self, file, out, *options):
+        """guide-campaign on two workers in a session of its own."""
+        return subprocess.Popen(
+            [sys.executable, "-m", "guidew.campaign", file, "-o", out, "--workers", "2"]
+            + ["--quiet", "--no-pictures", *options],
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
             text=True,
             start_new_session=True,
-        )
-        try:
-            deadline = time.monotonic() + 60
-            while not os.path.exists(os.path.join(out, "tasks", "task_000000.jsonl")):
-                self.assertLess(time.monotonic(), deadline)
-                self.assertIsNone(
-                    driver.poll(), driver.stderr.read() if driver.poll() is not None else ""
-                )
-                time.sleep(0.05)
-            os.killpg(driver.pid, signal.SIGINT)
-            _, err = driver.communicate(timeout=60)
-        finally:
-            if driver.poll() is None:
-                os.killpg(driver.pid, signal.SIGKILL)
-                driver.wait()
-        self.assertEqual(driver.returncode, 130, err)
-        self.assertEqual(
-            [line for line in err.splitlines() if line.strip()],
-            ["guide-campaign: interrupted; finished flights are kept, continue with --resume"],
         )
 
     def test_workers_without_the_package_are_one_line_status_3(self):

@@ -179,6 +179,24 @@ class CampaignFileErrors(unittest.TestCase):
             ["dispersions.atmosphere.turbulence.seed", "whole number"],
         ),
         (
+            "a duration that ends before the built-in's events",
+            PASSTHROUGH + "duration_s = 2\n",
+            ":5:",
+            ["scenario.duration_s", "t_s"],
+        ),
+        (
+            "a name too long for the files it names",
+            GOOD.replace("[campaign]", '[campaign]\nname = "%s"' % ("n" * 300)),
+            ":2:",
+            ["campaign.name", "300 characters; at most 200"],
+        ),
+        (
+            "reported checks that name none",
+            GOOD + "[report]\nchecks = []\n",
+            ":12:",
+            ["report.checks", "names no check"],
+        ),
+        (
             "field set in both scenario and dispersions",
             GOOD.replace("duration_s = 5", "duration_s = 5\n[scenario.initial]\naltitude_m = 1000"),
             ":12:",
@@ -653,12 +671,18 @@ class ParameterFileDispersions(unittest.TestCase):
                 ["dispersions.params_file", "odd.params", "no_such_gain"],
             ),
             (
+                "a file with a nan, which a scenario's JSON cannot hold",
+                'params_file = { choice = ["full.params", "nan.params"] }',
+                ["dispersions.params_file", "nan.params: roll_kp = nan: must be a finite number"],
+            ),
+            (
                 "an aircraft the simulator does not know",
                 'aircraft = { choice = ["point_mass", "f22"] }',
                 ["dispersions.aircraft", "unknown aircraft f22"],
             ),
         ]
         write(self.folder.name, "odd.params", "no_such_gain = 1\n")
+        write(self.folder.name, "nan.params", "roll_kp = nan\n")
         for situation, line, words in rows:
             with self.subTest(situation):
                 text = FILES.replace(FILES.splitlines()[-1], line)

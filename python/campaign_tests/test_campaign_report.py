@@ -221,7 +221,8 @@ def synthetic_campaign(folder, samples, report="", row=synthetic_row):
     os.makedirs(os.path.join(folder, _execute.TASKS_DIR), exist_ok=True)
     tasks = _execute.task_ranges(campaign.flights, 100)
     for task, first, count in tasks:
-        _execute.write_task(folder, task, [row(i, samples) for i in range(first, first + count)])
+        rows = [row(i, samples) for i in range(first, first + count)]
+        _execute.write_task(folder, (task, first, count), rows, "synthetic")
     return campaign, tasks
 
 
@@ -234,22 +235,25 @@ class Merge(unittest.TestCase):
         table = _results.merge(campaign, folder, tasks, campaign.checks, campaign.metrics)
         return campaign, table, _results.summarise(table, campaign.worst)
 
-    def test_reported_checks_alone_decide_the_verdict(self):
+    def test_reported_checks_and_the_aircraft_decide_the_verdict(self):
         _, table, summary = self.merged(200, '[report]\nchecks = ["converge_within_s"]\n')
         rows = [synthetic_row(i, 200) for i in range(600)]
-        converged = sum(1 for r in rows if r["checks"]["converge_within_s"])
-        self.assertEqual(list(summary["checks"]), ["converge_within_s"])
-        # Flights that pulled too hard or reached the ground still pass.
-        self.assertEqual(summary["all_checks"]["passed"], converged)
+
+        def passes(r):
+            return r["checks"]["converge_within_s"] and r["checks"].get("ground", True)
+
+        # Flights that pulled too hard pass; those that reached the ground
+        # fail whatever checks are reported, and the ground is reported.
+        self.assertEqual(list(summary["checks"]), ["converge_within_s", "ground"])
+        self.assertEqual(summary["all_checks"]["passed"], sum(map(passes, rows)))
         records = list(table.records())
         self.assertEqual(
-            [r["passed"] for r in records], [r["check.converge_within_s"] for r in records]
+            [r["passed"] for r in records],
+            [r["check.converge_within_s"] and r["check.ground"] for r in records],
         )
-        # The grid's pass rate follows the same column.
+        # The grid's pass rate follows the same columns.
         for value, point in zip((-30, 0, 30), range(3)):
-            expected = sum(
-                1 for r in rows[point * 200 : (point + 1) * 200] if r["checks"]["converge_within_s"]
-            )
+            expected = sum(map(passes, rows[point * 200 : (point + 1) * 200]))
             self.assertEqual(table.grid[(value, None)].passed, expected)
 
     def test_a_check_listed_only_when_failed_counts_every_flight(self):

@@ -470,6 +470,20 @@ TEST_F(GuideSim, CompareNamesTheBadFileItWasGiven) {
     const ToolResult r = sim({"-o", at("out"), "--compare", at("badcmp"), "typical"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("badcmp/typical.csv: line 3: "), std::string::npos) << r.err;
+    // A whole trajectory beside a summary that is not a flight's.
+    write("badcmp/typical.csv", read("good/typical.csv"));
+    for (const auto& [summary, says] : {std::pair{"[1,2]", "(a JSON object)"},
+                                        std::pair{R"({"aircraft": 5})", "aircraft is 5"}}) {
+        SCOPED_TRACE(summary);
+        write("badcmp/typical.summary.json", summary);
+        const ToolResult bad = sim({"-o", at("out"), "--compare", at("badcmp"), "typical"});
+        EXPECT_EQ(bad.status, 1) << bad.err;
+        EXPECT_NE(bad.err.find("badcmp/typical.summary.json: not a flight's summary"),
+                  std::string::npos)
+            << bad.err;
+        EXPECT_NE(bad.err.find(says), std::string::npos) << bad.err;
+        EXPECT_EQ(bad.err.find("Traceback"), std::string::npos) << bad.err;
+    }
 }
 
 // A picture belongs to the flight it was drawn from: a new flight of the

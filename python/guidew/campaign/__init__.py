@@ -102,7 +102,7 @@ __all__ = [
 # the simulator's limits are ranges, so the extremes decide.
 _CHECK_EVERY_VALUE_UP_TO = 32
 PATH_INTERVAL_S = 0.5
-FLIGHTS_DIR = "flights"
+FLIGHTS_DIR = _folder.FLIGHTS_DIR
 
 # What run and flight_scenario take: a campaign file's path or a loaded Campaign.
 CampaignArg = Union[Campaign, PathLike]
@@ -179,9 +179,7 @@ def validate(campaign: Campaign) -> None:
     except SimulatorLibraryError:
         raise  # not the file's fault
     except SimulatorError as exc:
-        # Name the override the simulator complains of, or else the base.
-        named = [k for k in campaign.base_overrides if k in str(exc)]
-        raise campaign.error("scenario." + named[0] if named else base_key, str(exc)) from None
+        raise campaign.error(_culprit(campaign, str(exc), base_key), str(exc)) from None
     for d in campaign.dispersions:
         if d.path == PARAMS_FILE:  # each file's parameters, as its flights fly them
             for name, params in campaign.param_files.items():
@@ -210,6 +208,30 @@ def validate(campaign: Campaign) -> None:
                 )
 
 
+def _culprit(campaign: Campaign, message: str, base_key: str) -> str:
+    """The key of the campaign file a refusal of its base scenario is
+    blamed on: the override the message names, else the first one the
+    scenario refuses alone (a duration_s that ends before the scenario's
+    events), else the base itself."""
+    named = [k for k in campaign.base_overrides if k in message]
+    if named:
+        return "scenario." + named[0]
+    try:
+        check(campaign.scenario)
+    except SimulatorLibraryError:
+        raise
+    except SimulatorError:
+        return base_key
+    for key, value in campaign.base_overrides.items():
+        try:
+            check(campaign.scenario, {key: value})
+        except SimulatorLibraryError:
+            raise
+        except SimulatorError:
+            return "scenario." + key
+    return base_key
+
+
 def flight_scenario(campaign: CampaignArg, index: int) -> Dict[str, object]:
     """The scenario flight index of a campaign (a file path or a loaded
     Campaign) flies, named NAME_INDEX, as a dict guide-sim reads as JSON:
@@ -235,8 +257,6 @@ def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]
     """The scenario of each listed flight as guide-sim reads it, named
     NAME_INDEX, with its sampled path; returns {index: (file, result)}."""
     plan = campaign.to_plan()
-    folder = os.path.join(out_dir, FLIGHTS_DIR)
-    os.makedirs(folder, exist_ok=True)
     written: Flown = {}
     for index in sorted(set(indices)):
         overrides, _ = _worker.flight_overrides(plan, index)
@@ -245,9 +265,12 @@ def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]
             result = fly(campaign.scenario, overrides, PATH_INTERVAL_S)
         except SimulatorError:
             continue
-        path = os.path.join(folder, name + ".json")
         scenario = result["scenario"]
-        _folder.write_atomically(path, lambda f: f.write(json.dumps(scenario, indent=1) + "\n"))
+        path = _folder.write_atomically(
+            out_dir,
+            os.path.join(FLIGHTS_DIR, name + ".json"),
+            lambda f: f.write(json.dumps(scenario, indent=1) + "\n"),
+        )
         written[index] = (path, result)
     return written
 
@@ -360,7 +383,7 @@ def _run_claimed(
         )
     # The summary last, then the folder marked complete: a folder holding a
     # summary.txt without the mark was stopped on its very last step.
-    _folder.write_atomically(summary_path, lambda f: f.write(text + "\n"))
+    _folder.write_atomically(out_dir, "summary.txt", lambda f: f.write(text + "\n"))
     _folder.finish(out_dir)
     return CampaignResult(campaign, out_dir, table.as_records(), summary, text, files)
 

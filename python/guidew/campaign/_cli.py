@@ -35,8 +35,9 @@ exit status:
   2    bad command line, or the campaign file does not exist
   3    environment: the simulator library cannot be loaded, Dask is missing,
        the scheduler cannot be reached, workers keep dying, or the output
-       folder cannot be used
-  130  interrupted (Ctrl-C); finished flights are kept for --resume"""
+       folder cannot be used (a link or a read-only file where the campaign
+       writes, a damaged campaign.json, a full disk)
+  130  interrupted (Ctrl-C, SIGTERM); finished flights are kept for --resume"""
 
 
 class _Parser(argparse.ArgumentParser):

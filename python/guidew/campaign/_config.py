@@ -22,6 +22,10 @@ KINDS = ("uniform", "normal", "choice", "grid")
 # What a campaign's name may hold: it names files and Dask tasks.
 _NAME = re.compile(r"[A-Za-z0-9_\-]+")
 MAX_FLIGHTS = 10_000_000
+MAX_FLIGHTS_PER_TASK = 100_000
+# A name's characters: NAME_INDEX.json.partial, the longest file a
+# campaign writes, must fit the 255 bytes a file name may have.
+MAX_NAME_CHARS = 200
 # The key naming a parameter file (the format --params reads), in
 # [scenario] or dispersed over in [dispersions]: not a scenario field, its
 # file's assignments become params.NAME overrides.
@@ -183,6 +187,10 @@ def _parameter_file(
         reader.fail(key, "cannot read %s: %s" % (file_path, exc.strerror))
     except ParamsFileError as exc:
         reader.fail(key, str(exc))
+    for param, value in assignments.items():
+        # A flight's scenario is JSON, which has no nan or inf.
+        if not math.isfinite(value):
+            reader.fail(key, "%s: %s = %r: must be a finite number" % (name, param, value))
     return {"params." + param: value for param, value in assignments.items()}
 
 
@@ -390,11 +398,17 @@ def load(path: PathLike) -> Campaign:
         name = head["name"]
         if not isinstance(name, str) or not _NAME.fullmatch(name):
             reader.fail("campaign.name", "may hold only letters, digits, '_' and '-'")
+        if len(name) > MAX_NAME_CHARS:
+            reader.fail(
+                "campaign.name",
+                "%d characters; at most %d (it names the result files)"
+                % (len(name), MAX_NAME_CHARS),
+            )
     else:
-        name = name_from_file(path)
+        name = name_from_file(path)[:MAX_NAME_CHARS]
     seed = reader.whole(head.get("seed", 0), "campaign.seed", 0, 2**63 - 1)
     per_task = reader.whole(
-        head.get("flights_per_task", 0), "campaign.flights_per_task", 0, 100_000
+        head.get("flights_per_task", 0), "campaign.flights_per_task", 0, MAX_FLIGHTS_PER_TASK
     )
 
     scenario_table = dict(tables["scenario"])
@@ -438,6 +452,10 @@ def load(path: PathLike) -> Campaign:
 
     report = tables["report"]
     reader.only(report, "report.", ("checks", "metrics", "worst", "paths"))
+    if report.get("checks") == []:
+        reader.fail(
+            "report.checks", "names no check, so every flight would pass; leave it out for all"
+        )
     campaign = Campaign(
         file=path,
         name=name,

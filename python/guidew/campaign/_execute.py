@@ -39,7 +39,7 @@ from typing import (
     cast,
 )
 
-from . import _draws, _folder, _worker
+from . import _folder, _worker
 from ._config import Campaign, CampaignError, SetupError
 from ._simlib import SimulatorLibraryError
 from ._types import FlightRow, Plan
@@ -54,6 +54,11 @@ TASKS_PER_WORKER = 10
 # Tasks submitted and not yet back, per worker: one flying, one queued
 # behind it so a worker never waits for the driver, one spare.
 TASKS_IN_FLIGHT_PER_WORKER = 3
+# Entries the scheduler of a local cluster keeps of each of its logs
+# (transitions, events): enough to tell what went wrong lately.
+SCHEDULER_LOG_ENTRIES = 1000
+# Dask's log, in the campaign's Dask folder.
+DASK_LOG = "log.txt"
 # Where a local cluster listens unless asked otherwise: this machine only.
 LOCAL_ADDRESS = "127.0.0.1"
 
@@ -126,49 +131,74 @@ def flights_per_task(campaign: Campaign, workers: int) -> int:
     return max(1, min(MAX_FLIGHTS_PER_TASK, -(-campaign.flights // (workers * TASKS_PER_WORKER))))
 
 
-def task_file(out_dir: str, task: int) -> str:
-    """The file of task's rows, one JSON object per line."""
-    return os.path.join(out_dir, TASKS_DIR, "task_%06d.jsonl" % task)
+def task_file(task: int) -> str:
+    """The file of task's rows, one JSON object per line, in the folder."""
+    return os.path.join(TASKS_DIR, "task_%06d.jsonl" % task)
 
 
-def write_task(out_dir: str, task: int, rows: Iterable[FlightRow]) -> None:
-    """Writes a task's file aside, then renames it: never half-written."""
+def _seal(fingerprint: str, task: TaskRange, lines: Iterable[str]) -> Dict[str, object]:
+    """What makes a task file this campaign's and whole: the campaign's
+    fingerprint, the task's flights and a digest of its rows' text."""
+    digest = hashlib.sha256()
+    for line in lines:
+        digest.update(line.encode("utf-8"))
+    number, first, count = task
+    return {
+        "campaign": fingerprint,
+        "task": number,
+        "first": first,
+        "flights": count,
+        "rows": digest.hexdigest(),
+    }
 
-    def lines(f: TextIO) -> None:
-        for row in rows:
-            f.write(json.dumps(row, allow_nan=True))
-            f.write("\n")
 
-    _folder.write_atomically(task_file(out_dir, task), lines)
+def write_task(out_dir: str, task: TaskRange, rows: Iterable[FlightRow], fingerprint: str) -> None:
+    """Writes a task's file aside, then renames it: never half-written. Its
+    first line is the seal (_seal) that --resume checks."""
+    lines = [json.dumps(row, allow_nan=True) + "\n" for row in rows]
+
+    def write(f: TextIO) -> None:
+        f.write(json.dumps(_seal(fingerprint, task, lines)) + "\n")
+        f.writelines(lines)
+
+    _folder.write_atomically(out_dir, task_file(task[0]), write)
+
+
+def _task_lines(out_dir: str, task: int) -> Tuple[object, List[str]]:
+    """A task file's seal (as read) and its row lines."""
+    with _folder.reading(out_dir, task_file(task)) as f:
+        seal = json.loads(f.readline() or "null")
+        return seal, f.readlines()
 
 
 def read_task(out_dir: str, task: int) -> List[FlightRow]:
     """The rows of a finished task, in flight order."""
-    with open(task_file(out_dir, task), encoding="utf-8") as f:
-        return [cast(FlightRow, json.loads(line)) for line in f]
+    return [cast(FlightRow, json.loads(line)) for line in _task_lines(out_dir, task)[1]]
 
 
-def task_damage(out_dir: str, plan: Plan, task: TaskRange) -> Optional[str]:
-    """Why a task's file cannot be used (unreadable, not one row per flight
-    of its range in order, or another campaign's flights), or None."""
-    number, first, count = task
+def task_damage(out_dir: str, fingerprint: str, task: TaskRange) -> Optional[str]:
+    """Why a task's file cannot be used (unreadable, without its seal, of
+    another campaign or task, its rows changed), or None."""
     try:
-        rows = read_task(out_dir, number)
+        seal, lines = _task_lines(out_dir, task[0])
+        rows = [json.loads(line) for line in lines]
     except (OSError, UnicodeDecodeError, ValueError) as exc:
-        return "unreadable (%s)" % exc
-    if not all(isinstance(r, dict) and isinstance(r.get("values"), dict) for r in rows):
-        return "a line is not a flight's row"
-    if [r.get("index") for r in rows] != list(range(first, first + count)):
-        return "does not hold flights %d..%d in order" % (first, first + count - 1)
-    # A flight's values follow from the campaign alone: another campaign's
-    # (or an older file's) rows draw other values.
-    if count and rows[0]["values"] != _draws.draw(plan, first):
-        return "holds another campaign's flights"
+        return "unreadable (%s)" % (exc.strerror if isinstance(exc, OSError) else exc)
+    if not isinstance(seal, dict) or set(seal) != set(_seal("", task, [])):
+        return "has no seal (not written by this version of the campaign)"
+    if seal["campaign"] != fingerprint:
+        return "holds another campaign's flights (or this file's before a change)"
+    if seal != _seal(fingerprint, task, lines):
+        return "its rows are not those it was written with (changed or cut short)"
+    if [r.get("index") if isinstance(r, dict) else None for r in rows] != list(
+        range(task[1], task[1] + task[2])
+    ):
+        return "does not hold flights %d..%d in order" % (task[1], task[1] + task[2] - 1)
     return None
 
 
 def resumable_tasks(
-    out_dir: str, plan: Plan, tasks: List[TaskRange], notice: TextIO = sys.stderr
+    out_dir: str, fingerprint: str, tasks: List[TaskRange], notice: TextIO = sys.stderr
 ) -> List[int]:
     """The tasks of an interrupted run whose files hold what they should.
     A damaged file is named, set aside (NAME.damaged) and its flights
@@ -177,17 +207,17 @@ def resumable_tasks(
     good = []
     for number in _folder.task_numbers(out_dir):
         damage = (
-            task_damage(out_dir, plan, tasks[number])
+            task_damage(out_dir, fingerprint, tasks[number])
             if number < len(tasks)
             else "no such task (the campaign has %d)" % len(tasks)
         )
         if damage is None:
             good.append(number)
             continue
-        aside = _folder.set_aside(task_file(out_dir, number))
+        aside = _folder.set_aside(out_dir, task_file(number))
         notice.write(
             "guide-campaign: %s: %s; set aside as %s, its flights are flown again\n"
-            % (task_file(out_dir, number), damage, os.path.basename(aside))
+            % (os.path.join(out_dir, task_file(number)), damage, os.path.basename(aside))
         )
     return good
 
@@ -252,13 +282,13 @@ def _prepare_out(out_dir: str, state: _folder.State, resume: bool) -> bool:
     old = _folder.read_state(out_dir)
     keep = resume and old is not None
     if old is not None and keep:
-        if old.get("fingerprint") != state["fingerprint"]:
+        if old["fingerprint"] != state["fingerprint"]:
             raise _folder.OutputError(
                 "%s holds the results of another campaign (or of this file before a change); "
                 "use another --output, or run without --resume to replace them" % out_dir
             )
         state["flights_per_task"] = old["flights_per_task"]
-    _folder.start(out_dir, state, keep)
+    _folder.start(out_dir, state, keep, old["name"] if old else None)
     return keep
 
 
@@ -279,6 +309,13 @@ def _environment_for_workers() -> None:
     paths = os.environ.get("PYTHONPATH", "").split(os.pathsep)
     if package_root not in paths:
         os.environ["PYTHONPATH"] = os.pathsep.join([package_root] + [p for p in paths if p])
+    # Python's resource tracker (a process of the driver's, which outlives
+    # a killed run) would warn of the semaphores of killed workers on the
+    # terminal: Dask's, not a user's, to clean up.
+    quiet = "ignore::UserWarning:multiprocessing.resource_tracker"
+    warnings = os.environ.get("PYTHONWARNINGS", "")
+    if quiet not in warnings.split(","):
+        os.environ["PYTHONWARNINGS"] = ",".join(w for w in (warnings, quiet) if w)
     loaded = _simlib.library_path()
     if os.sep in loaded:  # else a name the system loader finds on the workers too
         os.environ[_simlib.SIM_LIBRARY_ENV] = os.path.abspath(loaded)
@@ -296,18 +333,38 @@ def _dask() -> Tuple[Callable[..., DaskClient], Callable[..., _Closable]]:
     return Client, LocalCluster
 
 
-class _ChildrenIgnoreCtrlC:
-    """While a local cluster starts, SIGINT is ignored, and the worker
-    processes started then inherit that: Ctrl-C at the terminal reaches the
-    whole process group, and only the driver is to answer it (it shuts the
-    cluster down). The price: a Ctrl-C in the second or two the cluster
-    takes to start is not seen."""
+class _SignalsHeldWhileStarting:
+    """While a local cluster starts, Ctrl-C (SIGINT) and SIGTERM are held,
+    and answered (as Ctrl-C) once it is up and can be shut down whole: one
+    cut half-way leaves processes and threads that print tracebacks.
+
+    Ctrl-C at the terminal reaches the whole process group, and only the
+    driver is to answer it: the worker processes started meanwhile inherit
+    SIGINT ignored. The driver blocks it too, and Linux keeps a blocked
+    signal pending even while it is ignored, so a Ctrl-C pressed meanwhile
+    is delivered once the handler is back and it is unblocked. Python's
+    resource tracker unblocks SIGINT when it starts: it is started first."""
 
     def __enter__(self) -> None:
-        self.previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
+        from multiprocessing import resource_tracker
 
-    def __exit__(self, *exc: object) -> None:
-        signal.signal(signal.SIGINT, self.previous)
+        resource_tracker.ensure_running()
+        self.terminated = False
+
+        def hold(signum: int, frame: object) -> None:
+            self.terminated = True
+
+        self.previous_term = signal.signal(signal.SIGTERM, hold)
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+        self.previous_int = signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+    def __exit__(self, kind: Optional[type], *exc: object) -> None:
+        signal.signal(signal.SIGTERM, self.previous_term)
+        signal.signal(signal.SIGINT, self.previous_int)
+        # A Ctrl-C pressed meanwhile is delivered here, as KeyboardInterrupt.
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+        if self.terminated and kind is None:
+            raise KeyboardInterrupt()
 
 
 class _CtrlCWaits:
@@ -329,17 +386,54 @@ class _CtrlCWaits:
             raise KeyboardInterrupt()
 
 
+def _quiet_dask(space: str) -> Dict[str, object]:
+    """Dask's settings for a local cluster of one campaign: its worker
+    space (lock files, scratch) in a folder of its own, never the system's
+    temporary folder every campaign shares (where a killed run's stale
+    locks make the next one log that it purges them), and the scheduler's
+    logs of transitions and events kept short: at their defaults (100,000
+    entries each) they grow by kilobytes per task for the first tens of
+    thousands of tasks."""
+    return {
+        "temporary-directory": space,
+        "distributed.scheduler.transition-log-length": SCHEDULER_LOG_ENTRIES,
+        "distributed.scheduler.events-log-length": SCHEDULER_LOG_ENTRIES,
+        "distributed.admin.log-length": SCHEDULER_LOG_ENTRIES,
+    }
+
+
+def _log_to(path: str) -> None:
+    """Dask's log lines (of the driver, the scheduler and the nannies) go
+    to path, not to the terminal."""
+    handler = logging.FileHandler(path, encoding="utf-8")
+    handler.setFormatter(logging.Formatter("%(asctime)s %(name)s %(levelname)s %(message)s"))
+    for name in ("distributed", "dask"):
+        log = logging.getLogger(name)
+        for old in [h for h in log.handlers if getattr(h, "campaign_log", False)]:
+            log.removeHandler(old)
+            old.close()
+        handler.campaign_log = True  # type: ignore[attr-defined]
+        log.addHandler(handler)
+        log.propagate = False
+
+
 class Cluster:
     """Where a campaign runs: a Dask client on an existing scheduler, or on
     a local cluster of single-threaded worker processes that lives as long
     as the campaign. ``client`` is the Dask client, ``workers`` how many
     workers share the tasks. A local cluster listens on ``listen`` (default
-    127.0.0.1, this machine only) and serves no dashboard."""
+    127.0.0.1, this machine only), serves no dashboard, and keeps its
+    worker space and log in ``space`` (default: Dask's, in the system's
+    temporary folder)."""
 
     __module__ = "guidew.campaign"
 
     def __init__(
-        self, workers: int, scheduler: Optional[str], listen: Optional[str] = None
+        self,
+        workers: int,
+        scheduler: Optional[str],
+        listen: Optional[str] = None,
+        space: Optional[str] = None,
     ) -> None:
         Client, LocalCluster = _dask()
         self.cluster: Optional[_Closable] = None
@@ -356,7 +450,7 @@ class Cluster:
             self.workers = max(1, len(known))
         else:
             try:
-                self._start_local(Client, LocalCluster, workers, listen or LOCAL_ADDRESS)
+                self._start_local(Client, LocalCluster, workers, listen or LOCAL_ADDRESS, space)
             except BaseException:
                 # A Ctrl-C held back while the cluster started lands here.
                 self.close()
@@ -369,15 +463,21 @@ class Cluster:
         LocalCluster: Callable[..., _Closable],
         workers: int,
         host: str,
+        space: Optional[str],
     ) -> None:
         """A local cluster of single-threaded worker processes on host, and
         its client."""
+        import dask
+
         _environment_for_workers()
+        settings = _quiet_dask(space) if space else {}
+        if space:
+            _log_to(os.path.join(space, DASK_LOG))
         # The scheduler and each worker serve HTTP (health, metrics) even
         # without a dashboard, by default on every interface and the
         # scheduler on 8787: both go to a free port of the same address.
         http = "%s:0" % host
-        with _ChildrenIgnoreCtrlC():
+        with _SignalsHeldWhileStarting(), dask.config.set(settings):
             try:
                 self.cluster = LocalCluster(
                     n_workers=workers,
@@ -445,8 +545,14 @@ def execute(
     listen: Optional[str] = None,
 ) -> List[TaskRange]:
     """Flies every flight not yet on disk; returns the task ranges."""
+    space = None
+    if not scheduler:
+        # A fresh worker space: nothing a killed run left is found stale.
+        _folder.remove_tree(out_dir, _folder.DASK_DIR)
+        _folder.make_folder(out_dir, _folder.DASK_DIR)
+        space = os.path.join(out_dir, _folder.DASK_DIR)
     # The cluster first: a scheduler out of reach leaves earlier results be.
-    cluster = Cluster(workers or os.cpu_count() or 1, scheduler, listen)
+    cluster = Cluster(workers or os.cpu_count() or 1, scheduler, listen, space)
     try:
         plan = campaign.to_plan()
         claimed: _folder.State = {
@@ -458,10 +564,11 @@ def execute(
         }
         keep = _prepare_out(out_dir, claimed, resume)
         tasks = task_ranges(campaign.flights, claimed["flights_per_task"])
-        done = set(resumable_tasks(out_dir, plan, tasks)) if keep else set()
+        done = set(resumable_tasks(out_dir, claimed["fingerprint"], tasks)) if keep else set()
         _fly(
             cluster,
             plan,
+            claimed["fingerprint"],
             "flights-%s-%s" % (campaign.name, claimed["fingerprint"][:12]),
             [t for t in tasks if t[0] not in done],
             out_dir,
@@ -476,6 +583,7 @@ def execute(
 def _fly(
     cluster: Cluster,
     plan: Plan,
+    fingerprint: str,
     prefix: str,
     todo: List[TaskRange],
     out_dir: str,
@@ -491,7 +599,7 @@ def _fly(
     # The plan goes to the cluster once; a worker that loses it computes it again.
     plan_future = cluster.client.submit(_worker.the_plan, plan, key=prefix + "-plan", pure=False)
     waiting = iter(todo)
-    in_flight: Dict[str, Tuple[int, int]] = {}
+    in_flight: Dict[str, TaskRange] = {}
     finished = AsCompleted()
 
     def submit_next() -> None:
@@ -505,18 +613,18 @@ def _fly(
                 key="%s-%d" % (prefix, task),
                 pure=False,
             )
-            in_flight[future.key] = (task, count)
+            in_flight[future.key] = (task, first, count)
             finished.add(future)
             return
 
     for _ in range(TASKS_IN_FLIGHT_PER_WORKER * cluster.workers):
         submit_next()
     for future in finished:
-        task, count = in_flight.pop(future.key)
-        write_task(out_dir, task, _rows(future, task))
+        task = in_flight.pop(future.key)
+        write_task(out_dir, task, _rows(future, task[0]), fingerprint)
         future.release()
-        bar.update(count)
+        bar.update(task[2])
         if on_task_done is not None:
-            on_task_done(task, cluster)
+            on_task_done(task[0], cluster)
         submit_next()
     plan_future.release()

@@ -10,18 +10,19 @@ from __future__ import annotations
 import math
 import os
 import re
-from typing import Dict, Iterable, List, Optional, Protocol, Sequence, Tuple
+from typing import IO, Dict, Iterable, List, Optional, Protocol, Sequence, Tuple
 
 import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
+from . import _folder  # noqa: E402
 from ._config import Dispersion  # noqa: E402
 from ._results import SAMPLE_PER_OUTCOME, Sampled, Table, mix, wilson_interval  # noqa: E402
 from ._types import Summary, Value  # noqa: E402
 
-PICTURES_DIR = "pictures"
+PICTURES_DIR = _folder.PICTURES_DIR
 PASS_COLOUR, FAIL_COLOUR, REFUSED_COLOUR, SEVERAL_COLOUR = (
     "#1f77b4",
     "#d62728",
@@ -55,7 +56,6 @@ UNITS = {
     "pct": "%",
 }
 # The names of the pictures drawn here (and of their files while written).
-OUR_PICTURES = r"(histograms|pass_rate_by_value|grid_pass_rate|vs_.+)\.png(\.partial\.png)?"
 # Grid cells up to this many get their pass rate and counts written in.
 MAX_ANNOTATED_CELLS = 150
 
@@ -166,7 +166,7 @@ class _Figure(Protocol):
     def tight_layout(self) -> None:
         ...
 
-    def savefig(self, path: str, *, dpi: int) -> None:
+    def savefig(self, to: IO[bytes], *, format: str, dpi: int) -> None:
         ...
 
     def colorbar(self, mappable: object, *, ax: _Axes, label: str) -> object:
@@ -236,12 +236,16 @@ def _grid_of_axes(
 
 def _save(fig: _Figure, out_dir: str, name: str) -> str:
     """Writes the figure as pictures/NAME (aside, then renamed) and closes it."""
-    path = os.path.join(out_dir, PICTURES_DIR, name)
     fig.tight_layout()
-    fig.savefig(path + ".partial.png", dpi=90)
-    plt.close(fig)
-    os.replace(path + ".partial.png", path)
-    return path
+    try:
+        return _folder.write_atomically(
+            out_dir,
+            os.path.join(PICTURES_DIR, name),
+            lambda f: fig.savefig(f, format="png", dpi=90),
+            binary=True,
+        )
+    finally:
+        plt.close(fig)
 
 
 def histograms(table: Table, out_dir: str) -> str:
@@ -514,7 +518,7 @@ def draw_all(
     table: Table, summary: Summary, out_dir: str, grid: Optional[Sequence[Dispersion]] = None
 ) -> List[str]:
     """Draws every picture into OUT/pictures; returns their paths."""
-    os.makedirs(os.path.join(out_dir, PICTURES_DIR), exist_ok=True)
+    _folder.make_folder(out_dir, PICTURES_DIR)
     paths = [histograms(table, out_dir)]
     if table.variables:
         paths.append(pass_rate_by_value(table, out_dir))
@@ -530,8 +534,7 @@ def _remove_stale(out_dir: str, drawn: Sequence[str]) -> None:
     """Removes the pictures an earlier run drew that this one did not (a
     variable no longer dispersed, a grid no longer swept), so that no
     picture of other flights sits beside these; other files are kept."""
-    folder = os.path.join(out_dir, PICTURES_DIR)
-    for name in os.listdir(folder):
-        path = os.path.join(folder, name)
-        if path not in drawn and re.fullmatch(OUR_PICTURES, name):
-            os.remove(path)
+    kept = {os.path.basename(p) for p in drawn}
+    for name in _folder.names_in(out_dir, PICTURES_DIR):
+        if name not in kept and _folder.is_our_picture(name):
+            _folder.remove(out_dir, os.path.join(PICTURES_DIR, name))

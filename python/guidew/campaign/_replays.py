@@ -11,10 +11,10 @@ from typing import Dict, Mapping
 
 from .. import replay
 from ._config import Campaign
+from ._folder import REPLAYS_DIR, write_atomically
 from ._simlib import SimulatorError, fly
 from ._worker import flight_overrides
 
-REPLAYS_DIR = "replays"
 # Twenty samples a second: a roll of 150 deg/s moves 7.5 deg between two,
 # which the viewer interpolates smoothly.
 REPLAY_INTERVAL_S = 0.05
@@ -22,9 +22,8 @@ REPLAY_INTERVAL_S = 0.05
 
 def write_all(campaign: Campaign, out_dir: str, names: Mapping[int, str]) -> Dict[int, str]:
     """Writes the replays of the flights named {index: NAME_INDEX}; returns
-    {index: path of its page}. A flight the simulator refuses has none."""
-    folder = os.path.join(out_dir, REPLAYS_DIR)
-    os.makedirs(folder, exist_ok=True)
+    {index: path of its page}. A flight the simulator refuses has none.
+    Written as every file of the folder is, never through a link."""
     plan = campaign.to_plan()
     three = replay.three_script()
     pages: Dict[int, str] = {}
@@ -42,5 +41,9 @@ def write_all(campaign: Campaign, out_dir: str, names: Mapping[int, str]) -> Dic
             str(scenario.get("aircraft", "point_mass")),
             str(scenario.get("description", "")),
         )
-        pages[index] = replay.write_replay(flight, os.path.join(folder, name), three)[1]
+        base = os.path.join(REPLAYS_DIR, name)
+        write_atomically(out_dir, base + ".acmi", lambda f: replay.write_acmi(flight, f))
+        pages[index] = write_atomically(
+            out_dir, base + ".html", lambda f: replay.write_html(flight, f, three)
+        )
     return pages

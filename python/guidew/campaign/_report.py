@@ -20,7 +20,7 @@ import plotly.graph_objects as go
 import plotly.io as pio
 from plotly.subplots import make_subplots
 
-from . import _plotly_script
+from . import _folder, _plotly_script
 from ._config import Campaign, Dispersion
 from ._pictures import (
     PASS_COLOUR,
@@ -623,8 +623,4 @@ def write(
         "<style>%s</style>\n<script>%s</script>\n</head><body>\n%s\n</body></html>\n"
         % (html.escape(campaign.name), STYLE, _plotly_script.embedded(), "\n".join(body))
     )
-    path = os.path.join(out_dir, REPORT_FILE)
-    with open(path + ".partial", "w", encoding="utf-8") as f:
-        f.write(page)
-    os.replace(path + ".partial", path)
-    return path
+    return _folder.write_atomically(out_dir, REPORT_FILE, lambda f: f.write(page))

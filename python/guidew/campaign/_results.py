@@ -17,35 +17,38 @@ from __future__ import annotations
 import bisect
 import csv
 import heapq
+import io
 import math
 import os
-import shutil
+import re
 import tempfile
 from dataclasses import dataclass, field
 from typing import (
-    BinaryIO,
     Collection,
     Dict,
+    FrozenSet,
     Iterable,
     Iterator,
     List,
     Optional,
     Sequence,
+    TextIO,
     Tuple,
     Union,
+    cast,
     overload,
 )
 
 import numpy as np
 import numpy.typing as npt
 
+from . import _folder, _simlib
 from ._config import Campaign, Dispersion
 from ._execute import TaskRange, read_task
 from ._types import Cell, FlightRow, Metric, MetricSummary, Ranked, Summary, Value
 
 Floats = npt.NDArray[np.float64]
 TABLE_FILE = "flights.csv"
-SCRATCH_PREFIX = ".merge-"
 # Two-sided 95 % quantile of the standard normal.
 Z95 = 1.959963984540054
 PERCENTILES = (5, 50, 95, 99)
@@ -264,13 +267,40 @@ class Table:
     as_records = records
 
 
-def verdict(row: FlightRow, checks: Optional[Collection[str]]) -> Tuple[bool, List[str]]:
+def expectations(campaign: Campaign) -> FrozenSet[str]:
+    """The expectations the campaign's flights are judged by (the keys of
+    their scenario's expect, as flown, and those dispersed)."""
+    flown = _simlib.check(campaign.scenario, dict(campaign.base_overrides))
+    scenario = cast(Dict[str, Dict[str, object]], flown["scenario"])
+    asked = set(scenario.get("expect", {}))
+    for d in campaign.dispersions:
+        if d.path.startswith("expect."):
+            asked.add(re.split(r"[.\[]", d.path)[1])
+    return frozenset(asked)
+
+
+def aircraft_failure(check: str, asked: Collection[str]) -> bool:
+    """A check no expectation asked for ("latched.roll_latch" belongs to
+    "latched"): the flight itself failed (it reached the ground, left the
+    aircraft's envelope, lost a finite value), whatever was expected of it."""
+    return check.split(".")[0] not in asked
+
+
+def verdict(
+    row: FlightRow, checks: Optional[Collection[str]], asked: Collection[str] = ()
+) -> Tuple[bool, List[str]]:
     """Whether a flight passed the reported checks (None: all it has), and
-    those it failed. A check a flown flight does not list held: the
-    simulator lists some (reaching the ground) only when they fail."""
+    those it failed. A failure of the aircraft (aircraft_failure: no
+    expectation of asked) fails it whatever checks are reported: reaching
+    the ground is never hidden. A check a flown flight does not list held:
+    the simulator lists some (reaching the ground) only when they fail."""
     if row["error"]:
         return False, []
-    failed = [c for c, ok in row["checks"].items() if not ok and (checks is None or c in checks)]
+    failed = [
+        c
+        for c, ok in row["checks"].items()
+        if not ok and (checks is None or c in checks or aircraft_failure(c, asked))
+    ]
     return not failed, failed
 
 
@@ -289,9 +319,11 @@ def _names(
     rows: Iterable[FlightRow],
     checks_wanted: Optional[Collection[str]],
     metrics_wanted: Optional[Collection[str]],
+    asked: Collection[str] = (),
 ) -> Tuple[List[str], List[str]]:
     """The metrics and the checks the table reports, in the order the
-    report lists them or, for all, as the flights first give them."""
+    report lists them or, for all, as the flights first give them; the
+    aircraft's failures (aircraft_failure) that occur are always reported."""
     metrics: Dict[str, None] = {}
     checks: Dict[str, None] = {}
     for row in rows:
@@ -301,7 +333,10 @@ def _names(
         [m for m in metrics_wanted if m in metrics]
         if metrics_wanted is not None
         else list(metrics),
-        [c for c in checks_wanted] if checks_wanted is not None else list(checks),
+        list(checks_wanted)
+        + [c for c in checks if aircraft_failure(c, asked) and c not in checks_wanted]
+        if checks_wanted is not None
+        else list(checks),
     )
 
 
@@ -324,12 +359,18 @@ class _Gatherer:
     """Folds the rows, one at a time, into a Table's aggregates."""
 
     def __init__(
-        self, table: Table, scratch: str, checks: Optional[Collection[str]], worst: int
+        self,
+        table: Table,
+        scratch: Tuple[str, str],
+        checks: Optional[Collection[str]],
+        worst: int,
+        asked: Collection[str] = (),
     ) -> None:
         self.table, self.scratch, self.checks, self.keep_worst = table, scratch, checks, worst
+        self.asked = asked
         # Each metric's figures of passed and of failed flights, apart (for
         # the histograms), buffered, then appended to scratch files.
-        self.files: Dict[Tuple[str, bool], BinaryIO] = {}
+        self.files: Dict[Tuple[str, bool], io.BufferedRandom] = {}
         self.buffers: Dict[Tuple[str, bool], List[float]] = {
             (m, ok): [] for m in table.metrics for ok in (True, False)
         }
@@ -345,7 +386,7 @@ class _Gatherer:
 
     def add(self, row: FlightRow) -> Tuple[bool, List[str]]:
         t = self.table
-        ok, failed = verdict(row, self.checks)
+        ok, failed = verdict(row, self.checks, self.asked)
         t.total.add(ok, failed, row["error"])
         for path, rates in t.by_value.items():
             k = rates.slot(row["values"][path]) if path in row["values"] else None
@@ -434,7 +475,8 @@ class _Gatherer:
                         self.table.metrics.index(key[0]),
                         "ok" if key[1] else "bad",
                     )
-                    self.files[key] = open(os.path.join(self.scratch, name), "wb")
+                    out_dir, folder = self.scratch
+                    self.files[key] = _folder.create(out_dir, os.path.join(folder, name))
                 np.asarray(buf, dtype=np.float64).tofile(self.files[key])
                 buf.clear()
         self.buffered = 0
@@ -443,10 +485,10 @@ class _Gatherer:
         """Percentiles, histograms, the worst flights and the sample."""
         self.flush()
         t = self.table
-        for f in self.files.values():
-            f.close()
         for m in t.metrics:
             t.metric_summaries[m], t.histograms[m] = self._metric(m)
+        for f in self.files.values():
+            f.close()
         for m, heap in self.heaps.items():
             # Without a single figure the never-metric means nothing (a
             # flight the law does not steer): no ranking either.
@@ -460,11 +502,15 @@ class _Gatherer:
 
     def _read(self, m: str, ok: bool, into: Floats) -> None:
         if (m, ok) in self.files:
-            with open(self.files[(m, ok)].name, "rb") as f:
-                f.readinto(into.data.cast("B"))
+            f = self.files[(m, ok)]
+            f.seek(0)
+            f.readinto(into.data.cast("B"))
 
     def _size(self, m: str, ok: bool) -> int:
-        return os.path.getsize(self.files[(m, ok)].name) // 8 if (m, ok) in self.files else 0
+        if (m, ok) not in self.files:
+            return 0
+        self.files[(m, ok)].flush()
+        return os.fstat(self.files[(m, ok)].fileno()).st_size // 8
 
     def _metric(self, m: str) -> Tuple[MetricSummary, Histogram]:
         """One metric's summary and histogram, from its figures read back
@@ -573,41 +619,44 @@ def merge(
     """Reads the task files in flight order, writes flights.csv (aside,
     then renamed) and returns the aggregates of the reported checks."""
     tasks = list(tasks)
-    metrics, checks = _names(_rows(out_dir, tasks), checks_wanted, metrics_wanted)
+    asked = expectations(campaign)
+    metrics, checks = _names(_rows(out_dir, tasks), checks_wanted, metrics_wanted, asked)
     variables = [d.path for d in campaign.dispersions]
-    path = os.path.join(out_dir, TABLE_FILE)
-    table = Table(path, variables, metrics, checks, campaign.dispersions)
+    table = Table(
+        os.path.join(out_dir, TABLE_FILE), variables, metrics, checks, campaign.dispersions
+    )
     # Scratch files beside the results, not in /tmp (often memory); those of
     # a merge that was killed are removed first.
-    for name in os.listdir(out_dir):
-        if name.startswith(SCRATCH_PREFIX):
-            shutil.rmtree(os.path.join(out_dir, name), ignore_errors=True)
-    scratch = tempfile.mkdtemp(prefix=SCRATCH_PREFIX, dir=out_dir)
+    _folder.remove_scratch(out_dir)
     try:
-        gatherer = _Gatherer(table, scratch, checks, campaign.worst)
-        with open(path + ".partial", "w", newline="", encoding="utf-8") as f:
-            writer = csv.writer(f)
+        scratch = os.path.basename(tempfile.mkdtemp(prefix=_folder.SCRATCH_PREFIX, dir=out_dir))
+    except OSError as exc:
+        raise _folder.OutputError("%s: cannot write: %s" % (out_dir, exc.strerror)) from None
+    gatherer = _Gatherer(table, (out_dir, scratch), checks, campaign.worst, asked)
+
+    def write(f: TextIO) -> None:
+        writer = csv.writer(f)
+        writer.writerow(
+            ["index"] + variables + metrics + ["check." + c for c in checks] + ["passed", "failure"]
+        )
+        for row in _rows(out_dir, tasks):
+            ok, _ = gatherer.add(row)
+            verdicts = [None if row["error"] else row["checks"].get(c, True) for c in checks]
             writer.writerow(
-                ["index"]
-                + variables
-                + metrics
-                + ["check." + c for c in checks]
-                + ["passed", "failure"]
+                [str(row["index"])]
+                + [_cell(row["values"].get(v)) for v in variables]
+                + [_cell(row["metrics"].get(m)) for m in metrics]
+                + [_verdict_cell(x) for x in verdicts]
+                + [_verdict_cell(ok), row["failure"]]
             )
-            for row in _rows(out_dir, tasks):
-                ok, _ = gatherer.add(row)
-                verdicts = [None if row["error"] else row["checks"].get(c, True) for c in checks]
-                writer.writerow(
-                    [str(row["index"])]
-                    + [_cell(row["values"].get(v)) for v in variables]
-                    + [_cell(row["metrics"].get(m)) for m in metrics]
-                    + [_verdict_cell(x) for x in verdicts]
-                    + [_verdict_cell(ok), row["failure"]]
-                )
         gatherer.finish()
-        os.replace(path + ".partial", path)
+
+    try:
+        _folder.write_atomically(out_dir, TABLE_FILE, write)
     finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+        for f in gatherer.files.values():
+            f.close()
+        _folder.remove_tree(out_dir, scratch)
     return table
 
 
