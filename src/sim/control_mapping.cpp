@@ -20,10 +20,8 @@ LawCommand law_command(const GuideWOutputs& cmd, double max_roll_rate_dps) {
 
 std::unique_ptr<ControlMapping> make_control_mapping(const ControlEntry& entry) {
     switch (entry.mapping) {
-        case MappingKind::kFcs:
-            return std::make_unique<FcsMapping>(entry.fcs);
-        case MappingKind::kSurfaceLoop:
-            break;
+        case MappingKind::kFcs: return std::make_unique<FcsMapping>(entry.fcs);
+        case MappingKind::kSurfaceLoop: break;
     }
     return std::make_unique<SurfaceLoopMapping>(entry.surface_loop, entry.limits);
 }

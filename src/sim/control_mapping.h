@@ -38,14 +38,14 @@ LawCommand law_command(const GuideWOutputs& cmd, double max_roll_rate_dps);
 // The flight as a mapping reads it, one law step. The aircraft model fills
 // what it has; a mapping reads only its own.
 struct MappingInput {
-    double load_g = 1.0;                // normal load factor flown
-    double p_rps = 0.0, q_rps = 0.0;    // body roll and pitch rates
+    double load_g = 1.0;                    // normal load factor flown
+    double p_rps = 0.0, q_rps = 0.0;        // body roll and pitch rates
     double phi_rad = 0.0, theta_rad = 0.0;  // bank and pitch (Euler angles)
-    double speed_mps = 0.0;             // true airspeed
-    double qbar_psf = 0.0;              // dynamic pressure, as JSBSim gives it
+    double speed_mps = 0.0;                 // true airspeed
+    double qbar_psf = 0.0;                  // dynamic pressure, as JSBSim gives it
     double mach = 0.0;
-    double alpha_deg = 0.0;  // angle of attack
-    double beta_rad = 0.0;   // sideslip
+    double alpha_deg = 0.0;        // angle of attack
+    double beta_rad = 0.0;         // sideslip
     double elevator_lift_g = 0.0;  // the elevator's own lift over the weight (0: not known)
     // A fly-by-wire pitch channel: its limited stick, and the stick after
     // its gain schedule (JSBSim's F-16: fcs/elevator-cmd-limiter and

@@ -116,8 +116,7 @@ double FcsMapping::roll_stick(double p_cmd, const MappingInput& in, double dt) {
     // the flaperons' lift swings the load by a g before the tail can answer.
     // Of that lead roll_lead is let through; for the rest the aileron is
     // given so that the FCS's surface demand is the steady roll's at once.
-    const double no_lead =
-        (steady + kRollPidKp * gains_.roll_gain * in.p_rps) / (1.0 + kRollPidKp);
+    const double no_lead = (steady + kRollPidKp * gains_.roll_gain * in.p_rps) / (1.0 + kRollPidKp);
     return gains_.roll_lead * steady + (1.0 - gains_.roll_lead) * no_lead;
 }
 

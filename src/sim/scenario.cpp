@@ -188,8 +188,8 @@ Expectations read_expect(const json& obj, const std::string& where) {
 
 Scenario read_scenario(const json& obj, const std::string& where) {
     only_keys(obj, where,
-              {"name", "description", "aircraft", "duration_s", "initial", "inputs", "events",
-               "params", "expect"});
+              {"name", "description", "aircraft", "control", "duration_s", "initial", "inputs",
+               "events", "params", "expect"});
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string())
         fail(where, "needs a \"name\" string");
@@ -210,6 +210,12 @@ Scenario read_scenario(const json& obj, const std::string& where) {
         if (!a.is_string() || a.get<std::string>().empty())
             fail(w + ".aircraft", "must be an aircraft name or folder");
         sc.aircraft = a.get<std::string>();
+    }
+    if (obj.contains("control")) {
+        const json& c = obj.at("control");
+        if (!c.is_string() || c.get<std::string>().empty())
+            fail(w + ".control", "must be a control entry's name");
+        sc.control = c.get<std::string>();
     }
     if (!obj.contains("duration_s")) fail(w, "needs \"duration_s\"");
     sc.duration_s = number(obj, "duration_s", w);

@@ -123,8 +123,9 @@ TEST(ControlMapping, TheF16PacesOnlyARollWhoseFlaperonLiftFightsTheLoad) {
         const auto first_roll_stick = [&](const FcsGains& g) {
             FcsMapping m(g);
             m.reset({});
-            return m.step(command(r.load_cmd_g, r.roll_rate_dps), with_flaperons(level(r.load_g)),
-                          kStep_s)
+            return m
+                .step(command(r.load_cmd_g, r.roll_rate_dps), with_flaperons(level(r.load_g)),
+                      kStep_s)
                 .aileron;
         };
         const double paced = first_roll_stick(find_aircraft("f16")->fcs);
