@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "law_constants.h"
 #include "sim/aircraft_catalog.h"
 #include "sim/aircraft_scenarios.h"
+#include "sim/control_gains.h"
 #include "sim/flight.h"
 #include "sim/flight_result.h"
 #include "sim/throttle_calibration.h"
@@ -48,7 +50,9 @@ struct Options {
     std::string library = default_library_path();
     std::string python = "/usr/bin/python3";
     std::string compare_dir;
-    std::string aircraft;       // overrides every scenario's own
+    std::string aircraft;  // overrides every scenario's own
+    std::string control;   // overrides every scenario's control entry
+    bool control_over_fcs = false;
     std::string calibrate_out;  // --calibrate-throttle FILE
     ParameterOptions params;
     bool no_plot = false, list = false, aircraft_log = false, tracking = false;
@@ -323,9 +327,10 @@ void show_new_log(const AircraftModel& aircraft) {
 // The aircraft named, loaded once; a name that is not an aircraft is a bad
 // option value (from the command line) or bad scenario content.
 // With show_log, a model that failed to load shows its messages first.
-AircraftModel& aircraft_for(const std::string& name, int unknown_status, bool show_log) {
+AircraftModel& aircraft_for(const std::string& name, const ControlChoice& choice,
+                            int unknown_status, bool show_log) {
     try {
-        return aircraft_model(name);
+        return aircraft_model(name, choice);
     } catch (const AircraftError& e) {
         if (show_log) std::fputs(e.log().c_str(), stderr);
         fail(e.kind() == AircraftError::kUnknown ? unknown_status : kExitFailed, e.what());
@@ -336,7 +341,8 @@ AircraftModel& aircraft_for(const std::string& name, int unknown_status, bool sh
 // writes the parameters with its table; lists the cells filled by the rule.
 int calibrate(const Options& opt, const GuideLibrary& lib) {
     const std::string name = opt.aircraft.empty() ? kPointMassName : opt.aircraft;
-    AircraftModel& aircraft = aircraft_for(name, kExitUsage, opt.aircraft_log);
+    AircraftModel& aircraft =
+        aircraft_for(name, {opt.control, opt.control_over_fcs}, kExitUsage, opt.aircraft_log);
     const ThrottleCalibration cal = calibrate_trim_throttle(aircraft, *lib.params);
     write_text_file(opt.calibrate_out, parameter_text(cal.params));
     // Beside it, what the trim found at every breakpoint.
@@ -378,6 +384,19 @@ std::string default_out_dir(const std::string& aircraft, const std::vector<Scena
     return "out/sim/" + name;
 }
 
+// Which throttle table flights on entry fly when the command line gives
+// parameters (they go over the entry's calibrated table, cell by cell).
+std::string throttle_table_notice(const std::string& entry, const std::vector<Assignment>& params) {
+    const ControlEntry* e = find_control_entry(entry);
+    if (!e || e->thr_table.empty()) return {};
+    size_t cells = 0;
+    for (const Assignment& a : params) cells += a.name.rfind("thr_table[", 0) == 0 ? 1 : 0;
+    return entry + " flies its calibrated throttle table" +
+           (cells ? " with " + std::to_string(cells) + " of its " +
+                        std::to_string(e->thr_table.size()) + " cells from --params/--set"
+                  : std::string(" (--params/--set set none of it)"));
+}
+
 int simulate(Options opt) {
     if (opt.list) {
         for (const Scenario& sc : builtin_scenarios())
@@ -401,26 +420,35 @@ int simulate(Options opt) {
     fs::create_directories(dir, ec);
     if (ec) fail(kExitEnvironment, "cannot create " + opt.out_dir + ": " + ec.message());
 
-    if (!opt.aircraft.empty()) aircraft_for(opt.aircraft, kExitUsage, opt.aircraft_log);
-    // An aircraft flies with its calibrated trim-throttle table unless the
-    // command line gives parameters of its own.
-    bool user_throttle_table = !opt.params.params_file.empty();
-    for (const std::string& s : opt.params.sets)
-        user_throttle_table = user_throttle_table || s.rfind("thr_", 0) == 0;
+    if (!opt.aircraft.empty())
+        aircraft_for(opt.aircraft, {opt.control, opt.control_over_fcs}, kExitUsage,
+                     opt.aircraft_log);
+    std::set<std::string> told;  // the lines said once per run
+    const auto tell = [&told](const std::string& line) {
+        if (!line.empty() && told.insert(line).second)
+            std::fprintf(stderr, "guide-sim: %s\n", line.c_str());
+    };
     bool all_passed = true;
     std::vector<std::string> written;
     print_summary_header();
     for (const Scenario& given : scenarios) {
         const std::string aircraft_name = opt.aircraft.empty() ? given.aircraft : opt.aircraft;
-        AircraftModel& aircraft = aircraft_for(aircraft_name, kExitFailed, opt.aircraft_log);
+        const ControlChoice choice{opt.control.empty() ? given.control : opt.control,
+                                   opt.control_over_fcs};
+        AircraftModel& aircraft = aircraft_for(aircraft_name, choice, kExitFailed, opt.aircraft_log);
+        const std::string entry = control_entry_name(aircraft_name, choice);
+        tell(control_notice(aircraft_name, choice));
         // Named built-ins are flown as suits the aircraft; files as written
         // (a file's scenario cannot share a built-in's name with it in one run).
         const bool builtin = opt.scenarios.empty() ||
                              std::find(opt.scenarios.begin(), opt.scenarios.end(), given.name) !=
                                  opt.scenarios.end();
-        Scenario sc = builtin ? suited_builtin(given, aircraft_name) : given;
+        Scenario sc = builtin ? suited_builtin(given, entry) : given;
         sc.aircraft = aircraft_name;
-        if (!user_throttle_table) use_aircraft_trim_table(sc, aircraft_name);
+        sc.control = choice.entry;
+        use_aircraft_trim_table(sc, entry);
+        if (!opt.params.params_file.empty() || !opt.params.sets.empty())
+            tell(throttle_table_notice(entry, params));
         retune(sc, params);
         // The old picture belongs to the old flight: it goes before the new
         // flight is written, so a run without pictures, or whose drawing
@@ -529,6 +557,13 @@ int main(int argc, char** argv) {
            "--aircraft", opt.aircraft,
            "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
         ->type_name("NAME");
+    app.add_option("--control", opt.control,
+                   "the control entry the aircraft flies:\n" + control_entry_names() +
+                       " (a folder's: generic\nunless named)")
+        ->type_name("NAME");
+    app.add_flag(
+        "--control-over-fcs", opt.control_over_fcs,
+        "fly our surface loop on an aircraft that has a\nflight-control system of its own");
     app.add_flag(
         "--aircraft-log", opt.aircraft_log,
         "show the flight-dynamics model's own messages\n(also when it fails to load or trim)");

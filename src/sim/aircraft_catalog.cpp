@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -37,7 +38,8 @@ fs::path installed_root() {
 }
 
 // A folder given as a path: it must hold NAME.xml, NAME its own name.
-std::unique_ptr<AircraftModel> model_from_folder(const std::string& given) {
+std::unique_ptr<AircraftModel> model_from_folder(const std::string& given,
+                                                 const ControlEntry& entry, bool over_own_fcs) {
     const fs::path dir = fs::absolute(fs::path(given)).lexically_normal();
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) {
@@ -54,29 +56,51 @@ std::unique_ptr<AircraftModel> model_from_folder(const std::string& given) {
             "aircraft " + given + ": not a JSBSim aircraft folder (no " + model + ".xml in it)");
     }
     const std::string root = jsbsim_root_dir();
-    ControlEntry entry = *find_aircraft("f15");  // the generic inner loop, a fighter's envelope
-    entry.name = given;
-    return std::make_unique<JsbsimModel>(given, root, dir.parent_path().string(), model, entry);
+    return std::make_unique<JsbsimModel>(given, root, dir.parent_path().string(), model, entry,
+                                         over_own_fcs);
+}
+
+// A name that is no aircraft's is a folder: a path, or a folder of that
+// name in the current directory.
+bool names_folder(const std::string& name) {
+    std::error_code ec;
+    return name.find('/') != std::string::npos || name == "." || name == ".." ||
+           fs::is_directory(name, ec);
 }
 #endif
 
-std::unique_ptr<AircraftModel> make_model(const std::string& name) {
+// The entry name flies under choice (nullptr for the point mass).
+const ControlEntry* control_entry(const std::string& name, const ControlChoice& choice) {
+    if (is_aircraft_name(name, kPointMassName)) return nullptr;
+    if (!choice.entry.empty()) {
+        if (const ControlEntry* e = find_control_entry(choice.entry)) return e;
+        throw AircraftError(AircraftError::kUnknown,
+                            "aircraft " + name + ": unknown control entry " + choice.entry +
+                                " (available: " + control_entry_names() + ")");
+    }
+    if (const ControlEntry* own = find_aircraft(name)) return own;
+    return &generic_control_entry();
+}
+
+std::unique_ptr<AircraftModel> make_model(const std::string& name, const ControlChoice& choice) {
     if (is_aircraft_name(name, kPointMassName)) return std::make_unique<PointMassModel>();
 #ifdef GUIDE_HAVE_JSBSIM
-    if (const ControlEntry* g = find_aircraft(name)) {
+    if (const ControlEntry* own = find_aircraft(name)) {
         const fs::path root = jsbsim_root_dir();
         if (root.empty())
             throw AircraftError(
                 AircraftError::kLoad,
                 "aircraft " + name + ": JSBSim's aircraft data not found (set GUIDE_JSBSIM_ROOT)");
         return std::make_unique<JsbsimModel>(name, root.string(), (root / "aircraft").string(),
-                                             g->folder, *g);
+                                             own->folder, *control_entry(name, choice),
+                                             choice.over_own_fcs);
     }
-    if (name.find('/') != std::string::npos || name == "." || name == "..")
-        return model_from_folder(name);
+    if (names_folder(name))
+        return model_from_folder(name, *control_entry(name, choice), choice.over_own_fcs);
     throw AircraftError(AircraftError::kUnknown,
                         "unknown aircraft " + name + " (available: " + available_aircraft() + ")");
 #else
+    (void)choice;
     throw AircraftError(AircraftError::kUnknown, "unknown aircraft " + name +
                                                      " (available: " + available_aircraft() +
                                                      "; this build has no JSBSim)");
@@ -106,9 +130,26 @@ std::string available_aircraft() {
     return names;
 }
 
-AircraftModel& aircraft_model(const std::string& name) {
+std::string control_entry_name(const std::string& name, const ControlChoice& choice) {
+    const ControlEntry* e = control_entry(name, choice);
+    return e ? e->name : name;
+}
+
+std::string control_notice(const std::string& name, const ControlChoice& choice) {
+    if (name == kPointMassName || !choice.entry.empty() || find_aircraft(name)) return {};
+    const ControlEntry& g = generic_control_entry();
+    char envelope[96];
+    std::snprintf(envelope, sizeof envelope, "%+.1f/%+.1f g, %.0f deg of angle of attack",
+                  g.limits.max_load_g, g.limits.min_load_g, g.limits.max_alpha_deg);
+    return "aircraft " + name + " names no control entry: flying the " + g.name + " one (" +
+           mapping_name(g.mapping) + ", " + envelope + ", the law's default throttle table)";
+}
+
+AircraftModel& aircraft_model(const std::string& name, const ControlChoice& choice) {
     thread_local std::map<std::string, std::unique_ptr<AircraftModel>> loaded;
-    auto it = loaded.find(name);
-    if (it == loaded.end()) it = loaded.emplace(name, make_model(name)).first;
+    const std::string key = name + '\n' + control_entry_name(name, choice) +
+                            (choice.over_own_fcs ? "\nover its own FCS" : "");
+    auto it = loaded.find(key);
+    if (it == loaded.end()) it = loaded.emplace(key, make_model(name, choice)).first;
     return *it->second;
 }

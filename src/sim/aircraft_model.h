@@ -23,7 +23,8 @@
 class AircraftError : public std::runtime_error {
 public:
     enum Kind {
-        kUnknown,  // no aircraft of that name, or a folder that is not one
+        kUnknown,  // no aircraft of that name, a folder that is not one, or a control
+                   // entry that is unknown or refused for it
         kLoad,     // the aircraft's files could not be loaded
         kTrim,     // no straight flight at the start the scenario asks
     };

@@ -158,7 +158,7 @@ Catalogue parse() {
     Catalogue all;
     for (const nlohmann::json& a : doc.at("aircraft"))
         all.aircraft.push_back(control_entry(a, true));
-    for (const nlohmann::json& a : doc.value("folder_entries", nlohmann::json::array()))
+    for (const nlohmann::json& a : doc.at("folder_entries"))
         all.folder_entries.push_back(control_entry(a, false));
     return all;
 }
@@ -193,6 +193,12 @@ const ControlEntry* find_aircraft(const std::string& name) {
 const ControlEntry* find_control_entry(const std::string& name) {
     if (const ControlEntry* c = find_aircraft(name)) return c;
     return find_in(catalogue().folder_entries, name);
+}
+
+const ControlEntry& generic_control_entry() {
+    const ControlEntry* g = find_in(catalogue().folder_entries, "generic");
+    if (!g) throw std::logic_error("aircraft_controls.json: no folder entry generic");
+    return *g;
 }
 
 std::string control_entry_names() {

@@ -63,6 +63,9 @@ const ControlEntry* find_aircraft(const std::string& name);
 // nullptr.
 const ControlEntry* find_control_entry(const std::string& name);
 
+// The entry a folder aircraft flies when none is named.
+const ControlEntry& generic_control_entry();
+
 // The names find_control_entry() knows, comma-separated.
 std::string control_entry_names();
 

@@ -117,6 +117,16 @@ ordered_json path_sample(const FlightSample& s) {
             or_zero(s.air.beta_deg)};
 }
 
+// The control entry aircraft flies under control (aircraft_catalog.h); an
+// unknown entry is refused.
+std::string entry_of(const std::string& aircraft, const std::string& control) {
+    try {
+        return control_entry_name(aircraft, {control, false});
+    } catch (const AircraftError& e) {
+        throw Refusal{e.what()};
+    }
+}
+
 std::string fly(const std::string& scenario, const char* overrides, double path_interval_s,
                 bool check_only = false) {
     std::string origin;
@@ -136,7 +146,10 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     // an override), the overrides applied after.
     const auto aircraft = changes.find("aircraft");
     if (builtin && aircraft != changes.end() && aircraft->is_string()) {
-        suit_builtin(doc, aircraft->get<std::string>());
+        const auto control = changes.find("control");
+        const bool named = control != changes.end() && control->is_string();
+        suit_builtin(
+            doc, entry_of(aircraft->get<std::string>(), named ? control->get<std::string>() : ""));
     }
     for (const auto& item : changes.items()) apply_override(doc, item.key(), item.value());
     std::vector<Scenario> parsed;
@@ -146,7 +159,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
         throw Refusal{e.what()};
     }
     Scenario& sc = parsed.front();
-    use_aircraft_trim_table(sc, sc.aircraft);  // the scenario's own params still win
+    use_aircraft_trim_table(sc, entry_of(sc.aircraft, sc.control));  // the scenario's own win
     // A check flies one step: enough to name every metric and check. The
     // scenario was read with its own duration, so its events stand checked.
     if (check_only) sc.duration_s = kStep_s;
@@ -158,7 +171,7 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     long step = 0;
     AircraftModel* model = nullptr;
     try {
-        model = &aircraft_model(sc.aircraft);  // loaded once per thread, reset per flight
+        model = &aircraft_model(sc.aircraft, {sc.control, false});  // once per thread
     } catch (const AircraftError& e) {
         throw Refusal{e.what()};
     }

@@ -108,6 +108,21 @@ std::string one_line(std::string text) {
     return text;
 }
 
+// A loop the aircraft closes on its flight itself: a PID among its flight
+// controls (JSBSim names a flight-control component's property fcs/NAME, and
+// a PID's has an initial-integrator-value), as the F-16's roll-rate, g-load
+// and yaw PIDs. Empty where there is none.
+std::string own_control_loop(JSBSim::FGFDMExec& fdm) {
+    SGPropertyNode* fcs = fdm.GetPropertyManager()->GetNode("fcs");
+    if (!fcs) return {};
+    for (int i = 0; i < fcs->nChildren(); ++i) {
+        SGPropertyNode* component = fcs->getChild(i);
+        if (component->getNode("initial-integrator-value"))
+            return "fcs/" + component->getNameString();
+    }
+    return {};
+}
+
 }  // namespace
 
 // The property nodes read and written every step, looked up once.
@@ -143,7 +158,7 @@ struct JsbsimModel::Impl {
 
 JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
                          const std::string& aircraft_dir, const std::string& model,
-                         const ControlEntry& entry)
+                         const ControlEntry& entry, bool surface_loop_over_own_fcs)
     : name_(name),
       entry_(entry),
       impl_(std::make_unique<Impl>()),
@@ -179,6 +194,17 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
         throw AircraftError(e.kind(), e.what(), impl_->log);
     }
     impl_->fdm->Setdt(1.0 / entry.rate_hz);
+    // Our surface loop would move the surfaces the aircraft's own loops
+    // move too, each fighting the other's correction.
+    if (entry.mapping == MappingKind::kSurfaceLoop && !surface_loop_over_own_fcs) {
+        const std::string loop = own_control_loop(*impl_->fdm);
+        if (!loop.empty())
+            throw AircraftError(AircraftError::kUnknown,
+                                "aircraft " + name + " has a flight-control system of its own (" +
+                                    loop +
+                                    "): name a control entry that flies through it (such as f16), "
+                                    "or ask for our surface loop over it");
+    }
 
     Impl& m = *impl_;
     m.psi = m.node("attitude/psi-deg", name);

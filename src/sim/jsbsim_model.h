@@ -29,10 +29,13 @@ class JsbsimModel final : public AircraftModel {
 public:
     // Loads the aircraft `model` (its folder aircraft_dir/model holds
     // model.xml); engines and systems come from root_dir; flies it as the
-    // control entry says. Throws AircraftError naming name and the cause.
+    // control entry says. An aircraft that closes loops of its own (a PID
+    // among its flight controls) is flown through our surface loop only
+    // when surface_loop_over_own_fcs. Throws AircraftError naming name and
+    // the cause.
     JsbsimModel(const std::string& name, const std::string& root_dir,
                 const std::string& aircraft_dir, const std::string& model,
-                const ControlEntry& entry);
+                const ControlEntry& entry, bool surface_loop_over_own_fcs = false);
     ~JsbsimModel() override;
 
     const std::string& name() const override { return name_; }

@@ -305,8 +305,8 @@ AirMass read_atmosphere(const json& obj, const std::string& where, double durati
 
 Scenario read_scenario(const json& obj, const std::string& where) {
     only_keys(obj, where,
-              {"name", "description", "aircraft", "duration_s", "initial", "inputs", "events",
-               "params", "expect", "atmosphere"});
+              {"name", "description", "aircraft", "control", "duration_s", "initial", "inputs",
+               "events", "params", "expect", "atmosphere"});
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string())
         fail(where, "needs a \"name\" string");
@@ -327,6 +327,12 @@ Scenario read_scenario(const json& obj, const std::string& where) {
         if (!a.is_string() || a.get<std::string>().empty())
             fail(w + ".aircraft", "must be an aircraft name or folder");
         sc.aircraft = a.get<std::string>();
+    }
+    if (obj.contains("control")) {
+        const json& c = obj.at("control");
+        if (!c.is_string() || c.get<std::string>().empty())
+            fail(w + ".control", "must be a control entry's name");
+        sc.control = c.get<std::string>();
     }
     if (!obj.contains("duration_s")) fail(w, "needs \"duration_s\"");
     sc.duration_s = number(obj, "duration_s", w);

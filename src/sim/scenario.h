@@ -7,6 +7,9 @@
 //     "name": "typical",                       required, [A-Za-z0-9_-]+
 //     "description": "...",
 //     "aircraft": "f16",                       point_mass (default), f16, ...
+//     "control": "f16",                        the control entry a JSBSim aircraft
+//                                              flies (default: its own; a folder's:
+//                                              generic)
 //     "duration_s": 40,                        required, > 0
 //     "initial": {"altitude_m": 3000, "speed_mps": 200, "heading_deg": 0,
 //                 "path_deg": 0, "bank_deg": 0},
@@ -112,6 +115,7 @@ struct Scenario {
     std::string name;
     std::string description;
     std::string aircraft = "point_mass";  // what flies it (aircraft_catalog.h)
+    std::string control;                  // its control entry (empty: its own)
     double duration_s = 0.0;
     InitialFlight initial;
     GuideWInputs commands{};          // command inputs at t = 0

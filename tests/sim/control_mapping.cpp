@@ -18,7 +18,7 @@
 namespace {
 
 constexpr double kPsfPerKiloPascal = 1.0 / 0.047880259;
-constexpr double kFeetPerMetre = 1.0 / 0.3048;
+constexpr double kSoundSpeedAt3000m_mps = 328.6;
 
 // Straight and level at 200 m/s, 3000 m (a dynamic pressure of 18 kPa),
 // flying load_g and pitching as a steady pull at it does.
@@ -28,7 +28,7 @@ MappingInput level(double load_g, double speed_mps = 200.0) {
     in.speed_mps = speed_mps;
     in.qbar_psf = 18.0 * kPsfPerKiloPascal * (speed_mps / 200.0) * (speed_mps / 200.0);
     in.q_rps = kStandardGravity_mps2 * (load_g - 1.0) / speed_mps;
-    in.mach = speed_mps / 328.6;
+    in.mach = speed_mps / kSoundSpeedAt3000m_mps;
     in.alpha_deg = 3.0;
     in.fcs_pitch_limited_norm = in.fcs_pitch_scheduled_norm = 0.0;
     return in;

@@ -186,25 +186,35 @@ TEST(InnerLoop, EachAircraftFliesTheCommandedLoadAndRollRate) {
     }
 }
 
-// An aircraft given as a folder flies with the generic gains (the F-15's),
-// though its aerodynamics name the elevator's lift otherwise (the T-38's
-// model in a folder of its own): it loads, trims and holds level flight.
-TEST(InnerLoop, AnAircraftFolderFliesWithTheGenericGains) {
+// An aircraft folder that names no control entry flies the generic one
+// (not another aircraft's), and says so, though its aerodynamics name the
+// elevator's lift otherwise (the T-38's model in a folder of its own): it
+// loads, trims and holds level flight. Named without a '/', the folder is
+// found in the current directory.
+TEST(InnerLoop, AnAircraftFolderFliesTheGenericEntry) {
     char t[] = "/tmp/guide_folder_XXXXXX";
-    const fs::path dir = fs::path(mkdtemp(t)) / "jet";
+    const fs::path base = mkdtemp(t), dir = base / "jet";
     fs::create_directories(dir);
     fs::copy_file(fs::path(jsbsim_root_dir()) / "aircraft" / "T38" / "T38.xml", dir / "jet.xml");
+    const fs::path was = fs::current_path();
+    fs::current_path(base);
+    EXPECT_EQ(control_entry_name("jet", {}), "generic");
+    EXPECT_NE(control_notice("jet", {}).find("flying the generic one"), std::string::npos);
+    EXPECT_EQ(control_notice("jet", {"T38", false}), "") << "an entry was named";
+    AircraftModel& jet = aircraft_model("jet");
+    EXPECT_EQ(jet.limits().max_load_g, generic_control_entry().limits.max_load_g);
     const Scenario sc = parse_scenarios(R"([{"name": "level", "duration_s": 5,
         "initial": {"altitude_m": 3000, "speed_mps": 200},
         "inputs": {"mode": 4, "ext_lat": 0, "ext_nz": 1, "ext_throttle": 60}}])",
                                         "level")
                             .at(0);
     double worst = 0.0;
-    fly_scenario(law(), sc, aircraft_model(dir.string()), [&](const FlightSample& s) {
+    fly_scenario(law(), sc, jet, [&](const FlightSample& s) {
         worst = std::max(worst, std::fabs(s.aircraft->load_g - 1.0));
     });
     EXPECT_LT(worst, 0.05);
-    fs::remove_all(dir.parent_path());
+    fs::current_path(was);
+    fs::remove_all(base);
 }
 
 // A flight on a loaded aircraft repeats to the last bit after other flights

@@ -3,6 +3,7 @@
 // checks, and the one-line failures of an aircraft that cannot be had.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -453,6 +454,95 @@ TEST_F(GuideSimAircraft, FliesJsbsimQuietlyAndRefusesUnknownAircraft) {
     const ToolResult in_file = sim({"--no-plot", "-o", at("f"), at("on_f22.json")});
     EXPECT_EQ(in_file.status, 1);
     EXPECT_NE(in_file.err.find("unknown aircraft f22"), std::string::npos) << in_file.err;
+}
+
+// A copy of the F-16's folder, given by path, flies exactly as the F-16 once
+// it names the F-16's control entry (its mapping, gains, envelope, throttle
+// table and scenario changes: typical's time limit, the orbit's throttle).
+// Without one it would fly our surface loop over the F-16's own FCS: that
+// is refused unless asked for, and asked for, the run says which entry it
+// flies. An entry no one knows is refused naming those there are.
+TEST_F(GuideSimAircraft, AFolderFliesTheControlEntryItNames) {
+    const fs::path copy = fs::path(at("copy")) / "f16";
+    fs::create_directories(copy.parent_path());
+    fs::copy(fs::path(jsbsim_root_dir()) / "aircraft" / "f16", copy, fs::copy_options::recursive);
+    constexpr int kFlown = -2;
+    // The summary rows, without the line naming the output folder.
+    const auto rows_of = [](const std::string& out) {
+        return out.substr(0, out.rfind("trajectories in"));
+    };
+    const ToolResult f16 =
+        sim({"--aircraft", "f16", "--no-plot", "-o", at("f16"), "typical", "orbit"});
+    ASSERT_EQ(f16.status, 0) << f16.err;
+    const struct {
+        const char* situation;
+        std::vector<std::string> options;
+        int status;       // kFlown: flown, whatever its checks say
+        std::string err;  // the start of stderr's one line (empty: nothing said)
+    } rows[] = {
+        {"the copy named the F-16's entry", {"--control", "f16"}, 0, ""},
+        {"the copy without an entry",
+         {},
+         2,
+         "guide-sim: aircraft " + copy.string() + " has a flight-control system of its own (fcs/"},
+        {"the copy with our surface loop asked over its FCS",
+         {"--control-over-fcs"},
+         kFlown,
+         "guide-sim: aircraft " + copy.string() +
+             " names no control entry: flying the generic one (surface_loop, +2.5/-1.0 g"},
+        {"an entry no one knows",
+         {"--control", "f22"},
+         2,
+         "guide-sim: aircraft " + copy.string() +
+             ": unknown control entry f22 (available: f16, f15, T38, c172p, generic)"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        std::vector<std::string> args = {"--aircraft", copy.string(), "--no-plot", "-o",
+                                         at("out"),    "typical",     "orbit"};
+        args.insert(args.end(), r.options.begin(), r.options.end());
+        const ToolResult run = sim(args);
+        if (r.status == kFlown) {
+            EXPECT_TRUE(run.status == 0 || run.status == 1) << run.err;
+        } else {
+            EXPECT_EQ(run.status, r.status) << run.err;
+        }
+        EXPECT_EQ(run.err.substr(0, r.err.size()), r.err);
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), r.err.empty() ? 0 : 1)
+            << run.err;
+        if (r.status != 0) continue;
+        EXPECT_EQ(rows_of(run.out), rows_of(f16.out));
+        for (const char* file : {"typical.csv", "orbit.csv", "typical.params", "orbit.params"})
+            EXPECT_EQ(read(std::string("out/") + file), read(std::string("f16/") + file)) << file;
+    }
+}
+
+// Parameters of the command line go over the aircraft's calibrated
+// throttle table cell by cell, never drop it, and the run says which table
+// its flights fly.
+TEST_F(GuideSimAircraft, ParametersGoOverTheCalibratedThrottleTableAndSaySo) {
+    const struct {
+        const char* situation;
+        std::string set, err, cell0, cell1;
+    } rows[] = {
+        {"a gain of the law", "roll_kp=3",
+         "guide-sim: f16 flies its calibrated throttle table (--params/--set set none of it)\n",
+         "21.358903099430194", "24.022872161561367"},
+        {"one cell of the table", "thr_table[1]=0.5",
+         "guide-sim: f16 flies its calibrated throttle table with 1 of its 132 cells from "
+         "--params/--set\n",
+         "21.358903099430194", "0.5"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.situation);
+        const ToolResult run = sim(
+            {"--aircraft", "f16", "--no-plot", "-o", at("out"), "--set", r.set, "external_bank"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, r.err);
+        const std::string params = read("out/external_bank.params");
+        EXPECT_NE(params.find("\nthr_table[0] = " + r.cell0 + "\n"), std::string::npos);
+        EXPECT_NE(params.find("\nthr_table[1] = " + r.cell1 + "\n"), std::string::npos);
+    }
 }
 
 namespace {
