@@ -177,6 +177,11 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
             impl_->fdm = std::make_unique<JSBSim::FGFDMExec>();
             impl_->fdm->SetDebugLevel(0);
             impl_->fdm->SetRootDir(SGPath(root_dir));
+            // The step before the aircraft: JSBSim's filters, integrators
+            // and actuators take their step size when they are built, and a
+            // step set after loading would run every one of them at the
+            // wrong speed (at 200 Hz, 5/3 of what the aircraft's data say).
+            impl_->fdm->Setdt(1.0 / entry.rate_hz);
             const bool ok = impl_->fdm->LoadModel(SGPath(aircraft_dir), SGPath("engine"),
                                                   SGPath("systems"), model, true);
             if (!ok)
@@ -193,7 +198,6 @@ JsbsimModel::JsbsimModel(const std::string& name, const std::string& root_dir,
     } catch (const AircraftError& e) {  // with what JSBSim said while it failed
         throw AircraftError(e.kind(), e.what(), impl_->log);
     }
-    impl_->fdm->Setdt(1.0 / entry.rate_hz);
     // Our surface loop would move the surfaces the aircraft's own loops
     // move too, each fighting the other's correction.
     if (entry.mapping == MappingKind::kSurfaceLoop && !surface_loop_over_own_fcs) {
