@@ -7,7 +7,10 @@
 //     pull, a trim change or a ramp through a manoeuvre leaves the centred
 //     mean with the surface and counts next to nothing; a back-and-forth
 //     faster than the window counts in full. Given over the whole flight
-//     and over the steady phases (the samples the caller marks steady);
+//     and over the steady phases (the samples the caller marks steady,
+//     whose whole window is steady); its mean window makes it a high-pass
+//     from about 2 Hz, so a steady rms below a tenth of a degree leaves
+//     nothing above kMinBuzz_Hz larger;
 //   - rate-limited share: the share of steps in which the elevator moved at
 //     its actuator's rate (at least kAtRate of it), where the aircraft's
 //     data give that rate;
@@ -22,6 +25,7 @@
 #ifndef SIM_ELEVATOR_ACTIVITY_H
 #define SIM_ELEVATOR_ACTIVITY_H
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <complex>
@@ -119,7 +123,11 @@ private:
         const Sample& centre = window_[(count_ - 1 - kWindow / 2) % kWindow];
         const double dev = centre.deg - sum / static_cast<double>(kWindow);
         sum2_ += dev * dev;
-        if (centre.steady) {
+        // Steady only where the whole window is: the mean of a window that
+        // reaches into a manoeuvre would count the manoeuvre as activity.
+        const bool steady = std::all_of(window_.begin(), window_.end(),
+                                        [](const Sample& w) { return w.steady; });
+        if (steady) {
             steady_sum2_ += dev * dev;
             ++steady_samples_;
         }

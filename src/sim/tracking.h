@@ -20,7 +20,10 @@
 //     (lat_cmd read as a roll-rate demand, within what the aircraft can
 //     roll), the law's bank loop being closed through it;
 //   - the elevator's activity (elevator_activity.h), its steady phases
-//     being the samples outside the kStepRise_s windows;
+//     being where both commands have held for kSteadyHold_s: the load
+//     command within kSteadyLoad_g and the lateral command within
+//     kSteadyLateral_deg of where they stood (a roll or a pull moves the
+//     elevator by design; a buzz shows where nothing is asked of it);
 //   - sideslip and angle of attack: the extremes flown, with their times
 //     (NaN on a model without them).
 // A sample holds the aircraft as the law saw it and the command the law gave
@@ -73,6 +76,9 @@ public:
     static constexpr double kCommandStep_g = 0.3;
     static constexpr double kStepRise_s = 1.0;
     static constexpr double kShortRise_s = 0.5;
+    static constexpr double kSteadyHold_s = 1.0;
+    static constexpr double kSteadyLoad_g = 0.05;
+    static constexpr double kSteadyLateral_deg = 5.0;
     // A first-order load response this quick is beyond any fighter's: the
     // F-16 takes 0.1 s to build its first g from level flight and more to
     // unload, the tail's first answer being a dip.
@@ -95,6 +101,7 @@ public:
             short_rising_steps_ = std::lround(kShortRise_s / kStep_s);
             ++t_.command_steps;
         }
+        hold_commands(cmd, s.outputs->lat_cmd);
         n_cmd_ = cmd;
         p_cmd_ = std::clamp(s.outputs->lat_cmd, -max_roll_rate_dps_, max_roll_rate_dps_);
         has_command_ = true;
@@ -136,9 +143,19 @@ private:
             t_.max_sideslip_deg = {a.beta_deg, s.t_s};
         keep_extreme(t_.min_alpha_deg, a.alpha_deg, s.t_s);
         keep_extreme(t_.max_alpha_deg, a.alpha_deg, s.t_s, -1.0);
-        // Steady: outside the windows after the command's steps (as far as
-        // the command of the step before tells).
-        elevator_.observe(a.elevator_deg, has_command_ && rising_steps_ == 0);
+        elevator_.observe(a.elevator_deg, has_command_ && unsteady_steps_ == 0);
+    }
+
+    // Counts down the steps until both commands have held for
+    // kSteadyHold_s; a command that leaves its band starts it again.
+    void hold_commands(double n_cmd, double lat_cmd) {
+        if (unsteady_steps_ > 0) --unsteady_steps_;
+        if (!(std::fabs(n_cmd - held_n_cmd_) <= kSteadyLoad_g &&
+              std::fabs(lat_cmd - held_lat_cmd_) <= kSteadyLateral_deg)) {
+            held_n_cmd_ = n_cmd;
+            held_lat_cmd_ = lat_cmd;
+            unsteady_steps_ = std::lround(kSteadyHold_s / kStep_s);
+        }
     }
 
     void count(double t_s, double flown, double p) {
@@ -186,6 +203,8 @@ private:
     bool has_command_ = false;
     double n_cmd_ = 0.0, p_cmd_ = 0.0;
     long rising_steps_ = 0, short_rising_steps_ = 0;
+    long unsteady_steps_ = 0;  // until both commands have held (kSteadyHold_s)
+    double held_n_cmd_ = NAN, held_lat_cmd_ = NAN;
 };
 
 #endif

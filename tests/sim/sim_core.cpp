@@ -218,7 +218,9 @@ TEST(SimCore, ElevatorActivityFindsTheBuzz) {
         const ElevatorFigures e = activity.result();
         EXPECT_EQ(e.samples, 1000 - 50);  // the centred window's ends are not counted
         EXPECT_NEAR(e.rms_deg, r.rms_deg, 1e-9);
-        EXPECT_NEAR(e.steady_rms_deg, r.rms_deg, 1e-9);
+        // Over its steady half (whose windows lie wholly in it) a steady
+        // signal keeps its rms, but for the few samples less it counts.
+        EXPECT_NEAR(e.steady_rms_deg, r.rms_deg, 0.01 * r.rms_deg + 1e-9);
         EXPECT_NEAR(e.rms_above_min_buzz_deg, r.rms_deg, 1e-9);
         if (std::isnan(r.buzz_Hz)) {
             EXPECT_LT(e.buzz_rms_deg, 1e-9);
