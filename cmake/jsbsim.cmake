@@ -15,9 +15,10 @@
 # compiler reuses it, so a second tree adds no build time. Only the library
 # is built: no documentation, Python module, program or JSBSim tests.
 #
-# Defines the imported target JSBSim::JSBSim and JSBSIM_ROOT_DIR (the folder
-# holding aircraft/, engine/ and systems/, where aircraft are loaded from);
-# installs the library beside ours with its licence.
+# Defines the imported target JSBSim::JSBSim, JSBSIM_SOURCE_ROOT (the JSBSim
+# source built) and JSBSIM_ROOT_DIR (the folder holding aircraft/, engine/
+# and systems/, where aircraft are loaded from); installs the library beside
+# ours with its licence.
 
 set(GUIDE_JSBSIM_VERSION 1.3.1)
 set(JSBSIM_RELEASE_URL
@@ -149,6 +150,7 @@ message(STATUS "JSBSim: ${guide_jsbsim_src}, library in ${guide_jsbsim_prefix}/l
 file(GLOB guide_jsbsim_libs "${guide_jsbsim_prefix}/lib/libJSBSim.so*")
 file(COPY ${guide_jsbsim_libs} DESTINATION "${PROJECT_BINARY_DIR}")
 
+set(JSBSIM_SOURCE_ROOT "${guide_jsbsim_src}")
 set(JSBSIM_ROOT_DIR "${guide_jsbsim_src}")
 add_library(JSBSim::JSBSim SHARED IMPORTED GLOBAL)
 set_target_properties(JSBSim::JSBSim PROPERTIES

@@ -435,7 +435,8 @@ int simulate(Options opt) {
         const std::string aircraft_name = opt.aircraft.empty() ? given.aircraft : opt.aircraft;
         const ControlChoice choice{opt.control.empty() ? given.control : opt.control,
                                    opt.control_over_fcs};
-        AircraftModel& aircraft = aircraft_for(aircraft_name, choice, kExitFailed, opt.aircraft_log);
+        AircraftModel& aircraft =
+            aircraft_for(aircraft_name, choice, kExitFailed, opt.aircraft_log);
         const std::string entry = control_entry_name(aircraft_name, choice);
         tell(control_notice(aircraft_name, choice));
         // Named built-ins are flown as suits the aircraft; files as written

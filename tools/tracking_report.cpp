@@ -30,9 +30,8 @@ std::string elevator_line(const ElevatorFigures& e) {
     if (e.samples == 0) return "";
     std::string line = format("    elevator: %.2f deg rms about its %.1f s mean (", e.rms_deg,
                               ElevatorActivity::kMeanWindow_s);
-    line += std::isnan(e.steady_rms_deg)
-                ? "no steady phase)"
-                : format("%.2f deg in steady phases)", e.steady_rms_deg);
+    line += std::isnan(e.steady_rms_deg) ? "no steady phase)"
+                                         : format("%.2f deg in steady phases)", e.steady_rms_deg);
     line += std::isnan(e.rate_limited_share)
                 ? ", its actuator's rate unknown"
                 : format(", %.0f %% of steps at its actuator's rate", 100.0 * e.rate_limited_share);

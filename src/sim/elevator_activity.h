@@ -125,8 +125,8 @@ private:
         sum2_ += dev * dev;
         // Steady only where the whole window is: the mean of a window that
         // reaches into a manoeuvre would count the manoeuvre as activity.
-        const bool steady = std::all_of(window_.begin(), window_.end(),
-                                        [](const Sample& w) { return w.steady; });
+        const bool steady =
+            std::all_of(window_.begin(), window_.end(), [](const Sample& w) { return w.steady; });
         if (steady) {
             steady_sum2_ += dev * dev;
             ++steady_samples_;

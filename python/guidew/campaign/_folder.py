@@ -386,7 +386,11 @@ def _ours(out_dir: str, tasks: bool, names: Sequence[str]) -> Iterator[str]:
         for candidate in (name, name + PARTIAL):
             if os.path.isfile(os.path.join(out_dir, candidate)):
                 yield candidate
-    folders = {FLIGHTS_DIR: _flight_file(names), PICTURES_DIR: _PICTURE_FILE, REPLAYS_DIR: _REPLAY_FILE}
+    folders = {
+        FLIGHTS_DIR: _flight_file(names),
+        PICTURES_DIR: _PICTURE_FILE,
+        REPLAYS_DIR: _REPLAY_FILE,
+    }
     if tasks:
         folders[TASKS_DIR] = _TASK_FILE
     for folder, pattern in folders.items():

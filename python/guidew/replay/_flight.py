@@ -19,6 +19,8 @@ from typing import Dict, Iterator, List, Optional, Sequence
 
 from ._attitude import body_euler_deg
 
+from .._errors import GuideWError
+
 # The columns that place an aircraft, under its prefix.
 POSITION = ("x_north", "z_east", "altitude")
 VELOCITY_ATTITUDE = ("yaw", "pitch", "roll")
@@ -27,7 +29,7 @@ VELOCITY_ATTITUDE = ("yaw", "pitch", "roll")
 OPTIONAL = ("alpha_deg", "beta_deg", "tas", "load_flown")
 
 
-class ReplayError(ValueError):
+class ReplayError(GuideWError, ValueError):
     """A trajectory that cannot be replayed; the message names the file and
     what is wrong with it."""
 
