@@ -16,6 +16,7 @@
 #include "sim/point_mass_model.h"
 #include "sim/scenario.h"
 #include "sim/tracking.h"
+#include "tracking_feed.h"
 
 namespace {
 
@@ -118,26 +119,6 @@ TEST(AircraftModels, ASteadyWindMovesTheGroundTrackNotTheFlightThroughTheAir) {
         EXPECT_NEAR(end.y, still_end.y, 0.5);
     }
 }
-
-namespace {
-
-// Load commands and flown loads, one per law step, through the tracking
-// meter as the simulator feeds it.
-Tracking track(const std::vector<double>& commanded, const std::vector<double>& flown) {
-    TrackingMeter meter(180.0);
-    GuideWInputs u{};
-    GuideWOutputs y{};
-    GuideWStates dw{};
-    Aircraft ac;
-    for (size_t k = 0; k < commanded.size(); ++k) {
-        y.nz_cmd = commanded[k];
-        ac.load_g = flown[k];
-        meter.observe(FlightSample{static_cast<double>(k) * 0.01, &u, &y, &dw, &ac, 0.0, NAN, NAN});
-    }
-    return meter.result();
-}
-
-}  // namespace
 
 // What the tracking figures count. A sample's aircraft has flown the
 // command of the sample before (the law commands after sensing): an

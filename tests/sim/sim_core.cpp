@@ -12,6 +12,7 @@
 #include "sim/flight.h"
 #include "sim/point_mass_model.h"
 #include "sim/tracking.h"
+#include "tracking_feed.h"
 
 namespace {
 
@@ -239,20 +240,6 @@ TEST(SimCore, ElevatorActivityFindsTheBuzz) {
 // 3 s; a 1 to 3 g step at 1 s flown 0.7 s late, whose 70 samples 2 g short
 // the 1 s window leaves out wholly and the 0.5 s window by 50.
 TEST(SimCore, TrackingGivesTheWorstMomentsAndBothWindows) {
-    const auto track = [](const std::vector<double>& commanded, const std::vector<double>& flown) {
-        TrackingMeter meter(180.0);
-        GuideWInputs u{};
-        GuideWOutputs y{};
-        GuideWStates dw{};
-        Aircraft ac;
-        for (size_t k = 0; k < commanded.size(); ++k) {
-            y.nz_cmd = commanded[k];
-            ac.load_g = flown[k];
-            meter.observe(
-                FlightSample{static_cast<double>(k) * 0.01, &u, &y, &dw, &ac, 0.0, NAN, NAN, {}});
-        }
-        return meter.result();
-    };
     const size_t n = 400;
     std::vector<double> turn(n, 2.0), dipped(n, 2.0), step(n, 1.0), late(n, 1.0);
     dipped[150] = 0.5;

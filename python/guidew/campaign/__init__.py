@@ -259,11 +259,9 @@ def _write_flight_files(campaign: Campaign, out_dir: str, indices: Iterable[int]
     plan = campaign.to_plan()
     written: Flown = {}
     for index in sorted(set(indices)):
-        overrides, _ = _worker.flight_overrides(plan, index)
-        name = overrides["name"] = _flight_name(campaign, index)
-        try:
-            result = fly(campaign.scenario, overrides, PATH_INTERVAL_S)
-        except SimulatorError:
+        name = _flight_name(campaign, index)
+        result = _worker.fly_again(plan, index, name, PATH_INTERVAL_S)
+        if result is None:
             continue
         scenario = result["scenario"]
         path = _folder.write_atomically(

@@ -12,8 +12,7 @@ from typing import Dict, Mapping
 from .. import replay
 from ._config import Campaign
 from ._folder import REPLAYS_DIR, write_atomically
-from ._simlib import SimulatorError, fly
-from ._worker import flight_overrides
+from ._worker import fly_again
 
 # Twenty samples a second: a roll of 150 deg/s moves 7.5 deg between two,
 # which the viewer interpolates smoothly.
@@ -28,11 +27,8 @@ def write_all(campaign: Campaign, out_dir: str, names: Mapping[int, str]) -> Dic
     three = replay.three_script()
     pages: Dict[int, str] = {}
     for index, name in sorted(names.items()):
-        overrides, _ = flight_overrides(plan, index)
-        overrides["name"] = name
-        try:
-            result = fly(campaign.scenario, overrides, REPLAY_INTERVAL_S)
-        except SimulatorError:
+        result = fly_again(plan, index, name, REPLAY_INTERVAL_S)
+        if result is None:
             continue
         scenario = result["scenario"]
         flight = replay.flight_from_path(

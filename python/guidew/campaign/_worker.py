@@ -22,6 +22,18 @@ def flight_overrides(plan: Plan, index: int) -> Tuple[Overrides, Dict[str, Value
     return overrides, values
 
 
+def fly_again(plan: Plan, index: int, name: str, path_interval_s: float) -> Optional[FlightResult]:
+    """Flight index flown again under name with its path sampled every
+    path_interval_s (the flights the report lists); None where the
+    simulator refuses it."""
+    overrides, _ = flight_overrides(plan, index)
+    overrides["name"] = name
+    try:
+        return _simlib.fly(plan["scenario"], overrides, path_interval_s)
+    except _simlib.SimulatorError:
+        return None
+
+
 def fly_flight(
     plan: Plan, index: int, path_interval_s: float = 0.0
 ) -> Tuple[FlightRow, Optional[FlightResult]]:
