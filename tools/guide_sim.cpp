@@ -559,8 +559,8 @@ int main(int argc, char** argv) {
            "fly every scenario on this aircraft instead of\nits own: " + wrapped_aircraft_list())
         ->type_name("NAME");
     app.add_option("--control", opt.control,
-                   "the control entry the aircraft flies:\n" + control_entry_names() +
-                       " (a folder's: generic\nunless named)")
+                   "the control entry the aircraft flies (a folder's:\ngeneric unless named): " +
+                       control_entry_names())
         ->type_name("NAME");
     app.add_flag(
         "--control-over-fcs", opt.control_over_fcs,
