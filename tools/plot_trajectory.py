@@ -420,9 +420,11 @@ def mark_convergence(ax, summary):
         ax.plot([], [], " ", label="never settled within %g deg" % CONVERGED_DEG)
 
 
-def overlay(ax, other, x, y, **kw):
+def overlay(ax, other, x, y, drawn=lambda v: v, **kw):
+    """The compared run's y over x, grey and dashed; drawn turns its values
+    as this run's are turned (an unwrapped track, a bank drawn through 180)."""
     if other is not None and x in other and y in other:
-        ax.plot(other[x], other[y], color="0.45", linestyle="--", linewidth=1, **kw)
+        ax.plot(other[x], drawn(other[y]), color="0.45", linestyle="--", linewidth=1, **kw)
 
 
 def set_flags(c, flags):
@@ -569,15 +571,7 @@ def draw(plt, directory, name, compare_dir):
     track = unwrap(c["yaw"])
     a.plot(t, track, label="track azimuth")
     a.plot(t, beside(c["azim_cmd"], track), "k:", label="azim_cmd")
-    if other is not None:
-        a.plot(
-            other["time"],
-            unwrap(other["yaw"]),
-            color="0.45",
-            linestyle="--",
-            linewidth=1,
-            label=cmp_label,
-        )
+    overlay(a, other, "time", "yaw", unwrap, label=cmp_label)
     mark_convergence(a, summary)
     label(a, "azimuth of the velocity" + not_steered, "azimuth (deg from north, unwrapped)")
 
@@ -600,15 +594,7 @@ def draw(plt, directory, name, compare_dir):
     a.plot(t, bank_for_drawing(c["roll"]), label="bank (deg)")
     if used_externally(c, "ext_bank"):
         a.plot(t, c["ext_bank"], color="tab:purple", linestyle="--", label="ext_bank (deg)")
-    if other is not None:
-        a.plot(
-            other["time"],
-            bank_for_drawing(other["roll"]),
-            color="0.45",
-            linestyle="--",
-            linewidth=1,
-            label=cmp_label,
-        )
+    overlay(a, other, "time", "roll", bank_for_drawing, label=cmp_label)
     a.set_xlabel("time (s)")
     a.set_ylabel("bank (deg; inverted drawn through 180)")
     b = a.twinx()

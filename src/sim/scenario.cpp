@@ -239,7 +239,8 @@ std::vector<WindLayer> read_wind(const json& v, const std::string& where) {
 
 Turbulence read_turbulence(const json& obj, const std::string& where) {
     only_keys(obj, where, {"model", "severity", "seed"});
-    // Moderate MIL-spec turbulence unless told otherwise.
+    // Moderate turbulence of JSBSim's military-standard model (MIL-F-8785C)
+    // unless told otherwise.
     Turbulence t{TurbulenceModel::kMilspec, kModerateTurbulence, 0};
     static const std::pair<const char*, TurbulenceModel> models[] = {
         {"milspec", TurbulenceModel::kMilspec}, {"tustin", TurbulenceModel::kTustin}};
