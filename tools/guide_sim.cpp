@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,9 +75,48 @@ bool flies_orbit(const Scenario& sc) {
 // The trajectory file, written whole or not at all. An aircraft with air
 // data (a six-degree-of-freedom model) adds its angle of attack, sideslip,
 // Mach, surfaces and gear; the point mass has none.
+// An engagement adds the target under the prefix target_ (placed as our
+// own aircraft is, so the replays find it), our geometry on it and the point
+// our pursuit steers to; a second aircraft adds its law's commands and, on
+// a model with air data, its angles off the velocity.
+constexpr const char* kTargetColumns[] = {
+    "target_x_north", "target_z_east", "target_altitude", "target_yaw",
+    "target_pitch",   "target_roll",   "target_tas",      "target_load_flown",
+    "range_m",        "closure_mps",   "ata_deg",         "angle_off_tail_deg",
+    "hca_deg",        "aim_x_north",   "aim_z_east",      "aim_altitude"};
+constexpr const char* kOpponentColumns[] = {
+    "target_azim_cmd", "target_elev_cmd",     "target_speed_cmd", "target_lat_cmd",
+    "target_nz_cmd",   "target_throttle_cmd", "target_alpha_deg", "target_beta_deg"};
+
+std::vector<double> target_values(const EngagementSample& e) {
+    const TargetState& t = e.target;
+    const EngagementGeometry& g = e.geometry;
+    return {t.position.x, t.position.z,    t.position.y,    t.heading_deg,
+            t.path_deg,   t.bank_deg,      t.speed_mps,     t.load_g,
+            g.range_m,    g.closure_mps,   g.ata_deg,       g.angle_off_tail_deg,
+            g.hca_deg,    e.aim_point_m.x, e.aim_point_m.z, e.aim_point_m.y};
+}
+
+std::vector<double> opponent_values(const EngagementSample& e) {
+    const GuideWInputs& u = *e.opponent_inputs;
+    const GuideWOutputs& y = *e.opponent_outputs;
+    return {u.azim_cmd,
+            u.elev_cmd,
+            u.speed_cmd,
+            y.lat_cmd,
+            y.nz_cmd,
+            y.throttle_cmd,
+            e.opponent_air.alpha_deg,
+            e.opponent_air.beta_deg};
+}
+
 class TrajectoryWriter {
 public:
-    TrajectoryWriter(const fs::path& path, bool orbit, bool air) : orbit_(orbit), air_(air) {
+    TrajectoryWriter(const fs::path& path, bool orbit, bool air, const Scenario& sc)
+        : orbit_(orbit),
+          air_(air),
+          target_(sc.target.has_value()),
+          opponent_(sc.target && sc.target->opponent) {
         out_.open(path.string());
         std::string& line = out_.buffer();
         line += "time";
@@ -86,6 +126,10 @@ public:
         line += ",x_north,z_east,load_flown,thrust_frac,dir_err_deg";
         if (orbit_) line += ",orbit_radius_m,orbit_alt_target_m";
         if (air_) line += ",alpha_deg,beta_deg,mach,elevator_deg,aileron_deg,rudder_deg,gear_down";
+        if (target_)
+            for (const char* n : kTargetColumns) line.append(",").append(n);
+        if (opponent_)
+            for (const char* n : kOpponentColumns) line.append(",").append(n);
         line += '\n';
     }
 
@@ -114,6 +158,14 @@ public:
                                   a.aileron_deg, a.rudder_deg, a.gear_down};
             put_all(air, 7);
         }
+        if (target_) {
+            const std::vector<double> t = target_values(*s.engagement);
+            put_all(t.data(), static_cast<int>(t.size()));
+        }
+        if (opponent_) {
+            const std::vector<double> o = opponent_values(*s.engagement);
+            put_all(o.data(), static_cast<int>(o.size()));
+        }
         line += '\n';
         out_.flush_row();
     }
@@ -122,7 +174,7 @@ public:
 
 private:
     OutputFile out_;
-    bool orbit_, air_;
+    bool orbit_, air_, target_, opponent_;
 };
 
 // On a terminal, a long flight shows how far it has got (on standard
@@ -337,6 +389,17 @@ AircraftModel& aircraft_for(const std::string& name, const ControlChoice& choice
     }
 }
 
+// The second aircraft of a one-against-one, loaded once as aircraft_for()
+// loads ours.
+AircraftModel& opponent_for(Scenario& sc, const Options& opt) {
+    try {
+        return prepare_opponent(sc, opt.control_over_fcs);
+    } catch (const AircraftError& e) {
+        if (opt.aircraft_log) std::fputs(e.log().c_str(), stderr);
+        fail(kExitFailed, sc.name + ": the opponent: " + e.what());
+    }
+}
+
 // Trims the aircraft at every breakpoint of the trim-throttle table and
 // writes the parameters with its table; lists the cells filled by the rule.
 int calibrate(const Options& opt, const GuideLibrary& lib) {
@@ -456,18 +519,31 @@ int simulate(Options opt) {
         // fails, never leaves it beside the new verdict.
         for (const char* drawn : {".png", ".acmi", ".html"})  // the pictures and replays
             remove_stale(dir / (sc.name + drawn));
+        // A one-against-one's second aircraft, flown by a law instance of
+        // the same library.
+        std::optional<LoadedInstanceLaw> opponent_law;
+        std::optional<Opponent> opponent;
+        if (sc.target && sc.target->opponent) {
+            AircraftModel& model = opponent_for(sc, opt);
+            opponent_law.emplace(lib.instances);
+            opponent.emplace(Opponent{*opponent_law, model});
+        }
         TrajectoryWriter writer(dir / (sc.name + ".csv"), flies_orbit(sc),
-                                std::isfinite(aircraft.air_data().mach));
+                                std::isfinite(aircraft.air_data().mach), sc);
         const AircraftLimits limits = aircraft.limits();
         TrackingMeter tracking(limits.max_roll_rate_dps, limits.elevator_rate_dps);
         FlightSummary sum;
         {
             FlightProgress progress(sc);  // cleared before the row is printed
-            sum = fly_scenario(lib, sc, aircraft, [&](const FlightSample& s) {
-                writer.write(s);
-                progress.at(s.t_s);
-                if (opt.tracking) tracking.observe(s);
-            });
+            LoadedLaw law(lib);
+            sum = fly_scenario(
+                law, sc, aircraft,
+                [&](const FlightSample& s) {
+                    writer.write(s);
+                    progress.at(s.t_s);
+                    if (opt.tracking) tracking.observe(s);
+                },
+                opponent ? &*opponent : nullptr);
         }
         if (opt.aircraft_log) show_new_log(aircraft);
         if (!sum.air_left_out.empty()) {
@@ -486,6 +562,8 @@ int simulate(Options opt) {
         }
         write_text_file((dir / (sc.name + ".summary.json")).string(), summary_json(sc, sum));
         print_summary_row(sc, sum);
+        if (sum.engagement && sum.started)
+            std::fputs(engagement_report(*sum.engagement).c_str(), stdout);
         if (opt.tracking && sum.started)
             std::fputs(tracking_report(aircraft.name(), tracking.result()).c_str(), stdout);
         std::fflush(stdout);

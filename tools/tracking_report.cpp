@@ -54,3 +54,32 @@ std::string tracking_report(const std::string& aircraft, const Tracking& t) {
     return "  " + aircraft + " tracking: " + load_lines(t) + elevator_line(t.elevator) +
            air_line(t) + format("    roll-rate error %.1f deg/s rms\n", t.rms_roll_rate_error_dps);
 }
+
+namespace {
+
+std::string cone_words(const char* who, const ConeTime& c) {
+    if (!c.first_s) return format("%s never in the rear cone", who);
+    return format("%s in the rear cone %.2f s from %.2f s (longest %.2f s)", who, c.total_s,
+                  *c.first_s, c.longest_s);
+}
+
+}  // namespace
+
+std::string engagement_report(const EngagementFigures& f) {
+    std::string line =
+        f.on_target
+            ? format("    on the line of sight (within %.0f deg) from %.2f s", f.on_target_deg,
+                     f.on_target_entered_s)
+            : format("    not on the line of sight (within %.0f deg) at the end", f.on_target_deg);
+    line += format("; closest %.0f m at %.2f s; range at the end %.0f m\n", f.closest_m,
+                   f.closest_t_s, f.final_range_m);
+    line += format("    rear cone %.0f deg, %.0f-%.0f m: ", f.cone.angle_deg, f.cone.min_range_m,
+                   f.cone.max_range_m) +
+            cone_words("we", f.cone_time);
+    if (f.opponent_cone) {
+        const std::string first = first_in_cone(f);
+        line += "; " + cone_words("the opponent", *f.opponent_cone) +
+                "; first there: " + (first.empty() ? std::string("neither") : first);
+    }
+    return line + "\n";
+}

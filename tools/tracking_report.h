@@ -5,8 +5,12 @@
 
 #include <string>
 
+#include "sim/engagement_figures.h"
 #include "sim/tracking.h"
 
 std::string tracking_report(const std::string& aircraft, const Tracking& t);
+
+// An engagement's figures (sim/engagement_figures.h), in the same manner.
+std::string engagement_report(const EngagementFigures& f);
 
 #endif

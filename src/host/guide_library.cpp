@@ -31,6 +31,12 @@ void resolve(void* handle, const std::string& path, const char* name, T& out) {
     out = reinterpret_cast<T>(sym);
 }
 
+// An entry point the library may lack: left null.
+template <typename T>
+void resolve_optional(void* handle, const char* name, T& out) {
+    out = reinterpret_cast<T>(dlsym(handle, name));
+}
+
 }  // namespace
 
 GuideLibrary load_guide_library(const std::string& path) {
@@ -51,5 +57,13 @@ GuideLibrary load_guide_library(const std::string& path) {
     resolve(lib.handle, path, "GuideW_Y", lib.outputs);
     resolve(lib.handle, path, "GuideW_P", lib.params);
     resolve(lib.handle, path, "GuideW_DW", lib.states);
+    GuideInstanceCalls& in = lib.instances;
+    resolve_optional(lib.handle, "GuideW_instance_create", in.create);
+    resolve_optional(lib.handle, "GuideW_instance_destroy", in.destroy);
+    resolve_optional(lib.handle, "GuideW_instance_initialize", in.initialize);
+    resolve_optional(lib.handle, "GuideW_instance_one_step", in.one_step);
+    resolve_optional(lib.handle, "GuideW_instance_outputs", in.outputs);
+    resolve_optional(lib.handle, "GuideW_instance_params", in.params);
+    resolve_optional(lib.handle, "GuideW_instance_states", in.states);
     return lib;
 }

@@ -6,6 +6,19 @@
 #include <string>
 
 #include "GuideW.h"
+#include "GuideW_instance.h"
+
+// The instance entry points (GuideW_instance.h), for a host that flies more
+// than one law at a time; null where the library has none.
+struct GuideInstanceCalls {
+    GuideWInstance* (*create)() = nullptr;
+    void (*destroy)(GuideWInstance*) = nullptr;
+    void (*initialize)(GuideWInstance*) = nullptr;
+    void (*one_step)(GuideWInstance*, const double*, double*) = nullptr;
+    GuideWOutputs* (*outputs)(GuideWInstance*) = nullptr;
+    GuideWParams* (*params)(GuideWInstance*) = nullptr;
+    GuideWStates* (*states)(GuideWInstance*) = nullptr;
+};
 
 struct GuideLibrary {
     void* handle = nullptr;
@@ -19,6 +32,7 @@ struct GuideLibrary {
     GuideWOutputs* outputs = nullptr;
     GuideWParams* params = nullptr;
     GuideWStates* states = nullptr;
+    GuideInstanceCalls instances;
 };
 
 // The directory of the running executable, with a trailing '/'.

@@ -145,10 +145,11 @@ std::string control_notice(const std::string& name, const ControlChoice& choice)
            mapping_name(g.mapping) + ", " + envelope + ", the law's default throttle table)";
 }
 
-AircraftModel& aircraft_model(const std::string& name, const ControlChoice& choice) {
+AircraftModel& aircraft_model(const std::string& name, const ControlChoice& choice, int slot) {
     thread_local std::map<std::string, std::unique_ptr<AircraftModel>> loaded;
     const std::string key = name + '\n' + control_entry_name(name, choice) +
-                            (choice.over_own_fcs ? "\nover its own FCS" : "");
+                            (choice.over_own_fcs ? "\nover its own FCS" : "") + '\n' +
+                            std::to_string(slot);
     auto it = loaded.find(key);
     if (it == loaded.end()) it = loaded.emplace(key, make_model(name, choice)).first;
     return *it->second;

@@ -48,11 +48,14 @@ std::string control_entry_name(const std::string& name, const ControlChoice& cho
 // generic one, its envelope and throttle table); empty otherwise.
 std::string control_notice(const std::string& name, const ControlChoice& choice);
 
-// The model for name flying choice's entry, shared within this thread.
+// The model for name flying choice's entry, shared within this thread; a
+// second aircraft of the same name flown at the same time (an engagement's
+// opponent) takes another slot.
 // Throws AircraftError (an unknown name lists the available ones; a folder
 // that is not a JSBSim aircraft, or one that fails to load, names the cause;
 // an unknown entry, or our surface loop over the aircraft's own FCS not
 // asked for, is refused as unknown).
-AircraftModel& aircraft_model(const std::string& name, const ControlChoice& choice = {});
+AircraftModel& aircraft_model(const std::string& name, const ControlChoice& choice = {},
+                              int slot = 0);
 
 #endif

@@ -1,5 +1,6 @@
 #include "aircraft_scenarios.h"
 
+#include "aircraft_catalog.h"
 #include "control_gains.h"
 
 void suit_builtin(nlohmann::json& builtin, const std::string& entry) {
@@ -10,15 +11,34 @@ void suit_builtin(nlohmann::json& builtin, const std::string& entry) {
     if (it != changes.end()) builtin.merge_patch(*it);
 }
 
-void use_aircraft_trim_table(Scenario& sc, const std::string& entry) {
+namespace {
+
+void put_trim_table_first(std::vector<std::pair<std::string, double>>& params,
+                          const std::string& entry) {
     const ControlEntry* g = find_control_entry(entry);
     if (!g || g->thr_table.empty()) return;
-    std::vector<std::pair<std::string, double>> params;
+    std::vector<std::pair<std::string, double>> table;
     for (size_t i = 0; i < g->thr_table.size(); ++i) {
-        params.emplace_back("thr_table[" + std::to_string(i) + "]", g->thr_table[i]);
+        table.emplace_back("thr_table[" + std::to_string(i) + "]", g->thr_table[i]);
     }
-    params.insert(params.end(), sc.params.begin(), sc.params.end());
-    sc.params = std::move(params);
+    params.insert(params.begin(), table.begin(), table.end());
+}
+
+}  // namespace
+
+void use_aircraft_trim_table(Scenario& sc, const std::string& entry) {
+    put_trim_table_first(sc.params, entry);
+}
+
+AircraftModel& prepare_opponent(Scenario& sc, bool over_own_fcs) {
+    OpponentSpec& o = *sc.target->opponent;
+    const std::string name = o.aircraft.empty() ? sc.aircraft : o.aircraft;
+    // The same aircraft flies our control entry unless the opponent names its own.
+    const ControlChoice choice{o.control.empty() && o.aircraft.empty() ? sc.control : o.control,
+                               over_own_fcs};
+    AircraftModel& model = aircraft_model(name, choice, 1);
+    put_trim_table_first(o.params, control_entry_name(name, choice));
+    return model;
 }
 
 Scenario suited_builtin(const Scenario& sc, const std::string& entry) {

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "aircraft_model.h"
 #include "scenario.h"
 
 // Applies the entry's changes for the built-in `builtin` (its JSON) in
@@ -27,5 +28,11 @@ Scenario suited_builtin(const Scenario& sc, const std::string& entry);
 // Puts the entry's calibrated trim-throttle table (if it holds one) first
 // among sc's parameters, so that the scenario's own still win.
 void use_aircraft_trim_table(Scenario& sc, const std::string& entry);
+
+// The second aircraft of a one-against-one in sc: its model (its own
+// aircraft, or ours where it names none, in a slot apart from ours), with
+// its control entry's trim table put first among its law's parameters.
+// Throws AircraftError as aircraft_model() does.
+AircraftModel& prepare_opponent(Scenario& sc, bool over_own_fcs);
 
 #endif

@@ -135,6 +135,51 @@ std::string judge_alpha_limit(const Expectations&, const FlightFigures& f, size_
                   f.alpha_excursion->value, f.alpha_limit_deg, f.alpha_excursion->t_s);
 }
 
+// An engagement's: our velocity onto the line of sight in time and to the
+// end.
+std::string judge_on_target(const Expectations& e, const FlightFigures& f, size_t) {
+    const EngagementFigures& g = *f.engagement;
+    if (g.on_target && g.on_target_entered_s <= *e.on_target_within_s) return "";
+    const std::string came = g.on_target ? format("came at %.2f s", g.on_target_entered_s)
+                                         : (g.first_on_target_s ? "did not stay" : "never came");
+    return format("velocity within %.0f deg of the line of sight by %.0f s: ", e.on_target_deg,
+                  *e.on_target_within_s) +
+           came;
+}
+
+std::string judge_separation(const Expectations& e, const FlightFigures& f, size_t) {
+    const EngagementFigures& g = *f.engagement;
+    if (g.closest_m >= *e.min_separation_m) return "";
+    return format("came within %.0f m of the target at t = %.2f s (separation %.0f m)", g.closest_m,
+                  g.closest_t_s, *e.min_separation_m);
+}
+
+std::string judge_rear_cone(const Expectations& e, const FlightFigures& f, size_t) {
+    const EngagementFigures& g = *f.engagement;
+    if (g.cone_time.total_s >= *e.rear_cone_s) return "";
+    return format("%.2f s in the target's rear cone (%.0f deg, %.0f-%.0f m), %.2f s asked",
+                  g.cone_time.total_s, g.cone.angle_deg, g.cone.min_range_m, g.cone.max_range_m,
+                  *e.rear_cone_s);
+}
+
+// The second aircraft of a one-against-one flies under the same rules as
+// ours: finite, sound, off the ground and inside its envelope.
+std::string judge_opponent(const Expectations&, const FlightFigures& f, size_t) {
+    if (!f.engagement) return "";
+    const EngagementFigures& g = *f.engagement;
+    std::string why = g.opponent_fault;
+    if (g.opponent_load)
+        why += (why.empty() ? "" : "; ") +
+               format("load factor %.2f g beyond the limits %.1f/%.1f g at t = %.2f s",
+                      g.opponent_load->value, g.opponent_load_limit_min_g,
+                      g.opponent_load_limit_max_g, g.opponent_load->t_s);
+    if (g.opponent_alpha)
+        why += (why.empty() ? "" : "; ") +
+               format("angle of attack %.1f deg beyond %.0f deg at t = %.2f s",
+                      g.opponent_alpha->value, g.opponent_alpha_limit_deg, g.opponent_alpha->t_s);
+    return why.empty() ? "" : "opponent " + g.opponent_name + ": " + why;
+}
+
 // Every check, in the order its verdict is reported: first what ends or
 // prevents a flight, then the scenario's expectations, then the envelope.
 const CheckDef kChecks[] = {
@@ -168,8 +213,17 @@ const CheckDef kChecks[] = {
      [](const Expectations& e) { return once_if(e.final_bank.has_value()); }, judge_final_bank},
     {"orbit", AskedBy::kScenario,
      [](const Expectations& e) { return once_if(e.orbit.has_value()); }, judge_orbit},
+    {"on_target_within_s", AskedBy::kScenario,
+     [](const Expectations& e) { return once_if(e.on_target_within_s.has_value()); },
+     judge_on_target},
+    {"min_separation_m", AskedBy::kScenario,
+     [](const Expectations& e) { return once_if(e.min_separation_m.has_value()); },
+     judge_separation},
+    {"rear_cone_s", AskedBy::kScenario,
+     [](const Expectations& e) { return once_if(e.rear_cone_s.has_value()); }, judge_rear_cone},
     {"load_limits", AskedBy::kSimulator, always, judge_load_limits},
     {"alpha_limit", AskedBy::kSimulator, always, judge_alpha_limit},
+    {"opponent", AskedBy::kSimulator, always, judge_opponent},
 };
 
 // A check judged once per item carries the item in its name

@@ -18,18 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "engagement_figures.h"
 #include "scenario.h"
 
 // One check's verdict: failure is empty when the check held.
 struct CheckResult {
     std::string check;
     std::string failure;
-};
-
-// Where the aircraft left its envelope first.
-struct Excursion {
-    double value;
-    double t_s;
 };
 
 // What a flight showed, as far as the checks judge it: gathered step by
@@ -56,6 +51,7 @@ struct FlightFigures {
     // the first moment it passed each.
     double min_load_limit_g = 0.0, max_load_limit_g = 0.0, alpha_limit_deg = 0.0;
     std::optional<Excursion> load_excursion, alpha_excursion;
+    std::optional<EngagementFigures> engagement;  // none: not an engagement
 };
 
 // What an asked check of a flight that did not start says.

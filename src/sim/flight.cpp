@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "angles.h"
 #include "envelope_watch.h"
@@ -16,9 +17,6 @@
 namespace {
 
 constexpr double kConvergedDir_deg = 5.0;
-// An event at t_s happens at the first step not before it; the steps' times
-// are multiples of the step formed in floating point.
-constexpr double kEventTimeTolerance_s = 1e-9;
 constexpr double kBankSideThreshold_deg = 10.0;  // a bank clearly on one side
 
 using guidew_text::format;
@@ -216,7 +214,7 @@ FlightSummary not_started(const Scenario& sc, const std::string& why) {
 // reason to stop; the checks and the sink see every step.
 FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraft,
                     CheckTracker& checks, EnvelopeWatch& envelope, bool& steers,
-                    const SampleSink& sink) {
+                    Engagement* engagement, EngagementTracker* tracker, const SampleSink& sink) {
     GuideWInputs u = sc.commands;
     GuideWOutputs y{};
     const Aircraft& ac = aircraft.state();
@@ -225,13 +223,9 @@ FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraf
     const long steps = std::lround(sc.duration_s / kStep_s);
     for (long k = 0; k <= steps; ++k) {
         const double t = static_cast<double>(k) * kStep_s;
-        for (; next_event < sc.events.size() &&
-               sc.events[next_event].t_s <= t + kEventTimeTolerance_s;
-             ++next_event) {
-            for (const InputChange& c : sc.events[next_event].changes)
-                input_values(u)[c.index] = c.value;
-        }
+        apply_due_events(sc.events, next_event, t, u);
         aircraft.sense(u);
+        if (engagement) engagement->command(t, ac, u);
         law.step(u, y);
         // Above the mode-2/3 edge the law flies an orbit or passes external
         // commands through: it does not steer towards the commanded direction.
@@ -248,6 +242,10 @@ FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraf
                             NAN,
                             aircraft.air_data()};
         in_orbit(u, law.states(), sample);
+        if (engagement) {
+            sample.engagement = &engagement->sample(ac);
+            tracker->observe(t, sample.engagement->geometry, sample.engagement->opponent_geometry);
+        }
         checks.observe(sample);
         envelope.observe(t);
         if (sink) sink(sample);
@@ -260,6 +258,7 @@ FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraf
             break;
         }
         aircraft.step(y);
+        if (engagement) engagement->step(t);
         if (!aircraft.fault().empty()) {
             end.ended_s = t + kStep_s;
             end.model_fault = aircraft.fault();
@@ -278,6 +277,11 @@ FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraf
             if (!sc.expect.may_reach_ground) end.ground_s = end.ended_s;
             break;
         }
+        // An opponent that can no longer fly ends the engagement.
+        if (engagement && !engagement->opponent_fault().empty()) {
+            end.ended_s = t + kStep_s;
+            break;
+        }
     }
     return end;
 }
@@ -285,7 +289,9 @@ FlightEnd fly_steps(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraf
 }  // namespace
 
 FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraft,
-                           const SampleSink& sink) {
+                           const SampleSink& sink, Opponent* opponent) {
+    if (sc.target && sc.target->opponent && !opponent)
+        throw std::invalid_argument(sc.name + ": a second aircraft to fly and no law for it");
     const GuideWParams saved_params = law.params();
     law.initialize();
     law.params() = scenario_parameters(law.params(), sc);
@@ -296,16 +302,25 @@ FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& 
         ~Restore() { law.params() = params; }
     } restore{law, saved_params};
     std::string air_left_out;
+    std::optional<Engagement> engagement;
     try {
         air_left_out = aircraft.set_air_mass(sc.atmosphere);
         aircraft.reset(sc.initial);
+        if (sc.target)
+            engagement.emplace(*sc.target, sc.pursuit, sc.initial, sc.atmosphere, opponent);
     } catch (const AircraftError& e) {
         if (e.kind() != AircraftError::kTrim) throw;
         return not_started(sc, e.what());
     }
     CheckTracker checks(sc);
     EnvelopeWatch envelope(aircraft);
-    const FlightEnd end = fly_steps(law, sc, aircraft, checks, envelope, steers, sink);
+    std::optional<EngagementTracker> tracker;
+    if (engagement)
+        tracker.emplace(sc.expect.on_target_deg, sc.expect.rear_cone,
+                        opponent != nullptr && sc.target->opponent);
+    const FlightEnd end =
+        fly_steps(law, sc, aircraft, checks, envelope, steers, engagement ? &*engagement : nullptr,
+                  tracker ? &*tracker : nullptr, sink);
 
     FlightFigures& f = checks.figures();
     f.steers = steers;
@@ -313,6 +328,10 @@ FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& 
     f.model_fault = end.model_fault;
     f.ground_s = end.ground_s;
     envelope.report(f);
+    if (tracker) {
+        f.engagement = tracker->figures();
+        engagement->report(*f.engagement);
+    }
 
     FlightSummary sum;
     if (f.within) sum.converge_s = f.entered_s;
@@ -325,6 +344,7 @@ FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& 
     sum.steers = steers;
     sum.ended_s = end.ended_s;
     sum.air_left_out = air_left_out;
+    sum.engagement = f.engagement;
     sum.checks = judge_flight(sc.expect, f);
     return sum;
 }

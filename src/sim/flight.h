@@ -12,6 +12,7 @@
 #include "aircraft.h"
 #include "aircraft_model.h"
 #include "checks.h"
+#include "engagement.h"
 #include "guidance_law.h"
 #include "scenario.h"
 
@@ -29,6 +30,8 @@ struct FlightSample {
     double orbit_radius_m;
     double orbit_alt_target_m;
     AirData air;  // the aircraft's air data and surfaces at that moment
+    // An engagement's target and geometry at that moment; null without one.
+    const EngagementSample* engagement = nullptr;
 };
 
 struct FlightSummary {
@@ -50,6 +53,7 @@ struct FlightSummary {
     // ones, and the simulator's own that failed.
     std::vector<CheckResult> checks;
     std::string air_left_out;  // what of the scenario's air mass the aircraft did not fly
+    std::optional<EngagementFigures> engagement;  // an engagement's figures
 
     bool passed() const;
     std::vector<CheckResult> failed() const;  // the checks that failed, in order
@@ -69,8 +73,11 @@ GuideWParams scenario_parameters(const GuideWParams& base, const Scenario& sc);
 // factor, angle of attack). An aircraft that cannot be trimmed at the start
 // is a flight that did not start (started false, "trim" failed). No
 // printing, no files: sink sees each step.
+// An engagement against a second aircraft flies it as opponent (its law and
+// its model, each apart from ours); a host that gives none cannot fly one
+// (std::invalid_argument).
 FlightSummary fly_scenario(GuidanceLaw& law, const Scenario& sc, AircraftModel& aircraft,
-                           const SampleSink& sink);
+                           const SampleSink& sink, Opponent* opponent = nullptr);
 
 // The same with the module-level model of a loaded libGuide.so, and on the
 // point mass of cfg.

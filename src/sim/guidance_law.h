@@ -46,4 +46,27 @@ private:
     const GuideLibrary& lib_;
 };
 
+// A GuideW instance of a loaded libGuide.so (the second law of an
+// engagement beside the module-level one). Throws std::runtime_error when
+// the library has no instances or one cannot be made.
+class LoadedInstanceLaw final : public GuidanceLaw {
+public:
+    explicit LoadedInstanceLaw(const GuideInstanceCalls& calls);
+    ~LoadedInstanceLaw() override { calls_.destroy(instance_); }
+    LoadedInstanceLaw(const LoadedInstanceLaw&) = delete;
+    LoadedInstanceLaw& operator=(const LoadedInstanceLaw&) = delete;
+
+    void initialize() override { calls_.initialize(instance_); }
+    void step(const GuideWInputs& u, GuideWOutputs& y) override {
+        calls_.one_step(instance_, input_values(u), nullptr);
+        y = *calls_.outputs(instance_);
+    }
+    GuideWParams& params() override { return *calls_.params(instance_); }
+    const GuideWStates& states() const override { return *calls_.states(instance_); }
+
+private:
+    const GuideInstanceCalls& calls_;
+    GuideWInstance* instance_;
+};
+
 #endif

@@ -117,6 +117,13 @@ ordered_json path_sample(const FlightSample& s) {
             or_zero(s.air.beta_deg)};
 }
 
+// An engagement's target at the same moment: where it is and its attitude
+// as the law would see it (track, path angle, bank).
+ordered_json target_sample(const FlightSample& s) {
+    const TargetState& t = s.engagement->target;
+    return {s.t_s, t.position.x, t.position.z, t.position.y, t.heading_deg, t.path_deg, t.bank_deg};
+}
+
 // The control entry aircraft flies under control (aircraft_catalog.h); an
 // unknown entry is refused.
 std::string entry_of(const std::string& aircraft, const std::string& control) {
@@ -169,26 +176,32 @@ std::string fly(const std::string& scenario, const char* overrides, double path_
     const long last_step = std::lround(sc.duration_s / kStep_s);
     ordered_json path = ordered_json::array();
     long step = 0;
+    ordered_json target_path = ordered_json::array();
     AircraftModel* model = nullptr;
+    AircraftModel* opponent = nullptr;
     try {
         model = &aircraft_model(sc.aircraft, {sc.control, false});  // once per thread
+        if (sc.target && sc.target->opponent) opponent = &prepare_opponent(sc, false);
     } catch (const AircraftError& e) {
         throw Refusal{e.what()};
     }
     FlightSummary sum;
     try {
-        sum = fly_scenario_in_instance(sc, *model, [&](const FlightSample& s) {
+        const auto sample = [&](const FlightSample& s) {
             if (path_every > 0 && (step % path_every == 0 || step == last_step)) {
                 path.push_back(path_sample(s));
+                if (s.engagement) target_path.push_back(target_sample(s));
             }
             ++step;
-        });
+        };
+        sum = fly_scenario_in_instance(sc, *model, sample, opponent);
     } catch (const AircraftError& e) {  // the model cannot be flown at all
         throw Refusal{e.what()};
     }
     ordered_json out = flight_result(sc.name, sum);
     out["scenario"] = doc;
     if (path_every > 0) out["path"] = std::move(path);
+    if (path_every > 0 && sc.target) out["target_path"] = std::move(target_path);
     return out.dump();
 }
 

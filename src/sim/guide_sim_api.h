@@ -52,7 +52,9 @@ extern "C" {
  *    "passed": true when every check holds,
  *    "scenario": {the scenario as flown, overrides applied},
  *    "path": [[t_s, north_m, east_m, altitude_m,
- *              track_deg, path_deg, bank_deg, alpha_deg, beta_deg], ...]   (when sampled)}
+ *              track_deg, path_deg, bank_deg, alpha_deg, beta_deg], ...]   (when sampled),
+ *    "target_path": [[t_s, north_m, east_m, altitude_m,
+ *                     track_deg, path_deg, bank_deg], ...]   (an engagement's, when sampled)}
  *
  *   converge_s      the last entry into the 5 deg band around the command,
  *                   staying to the end; null when the flight ends outside it
@@ -61,6 +63,8 @@ extern "C" {
  *                   steer to the command)
  *   path            the velocity's angles as the law sees them, the body's
  *                   angle of attack and sideslip off it (0 on the point mass)
+ *   metrics         an engagement's also, and its "engagement" object: see
+ *                   flight_result.h
  *   checks          every check the scenario asks for, passed or not, and
  *                   each of the simulator's own checks that failed, by name:
  *                   trim, finite_values, aircraft_fault, ground,

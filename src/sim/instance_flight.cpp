@@ -40,7 +40,10 @@ FlightSummary fly_scenario_in_instance(const Scenario& sc, const AircraftConfig&
 }
 
 FlightSummary fly_scenario_in_instance(const Scenario& sc, AircraftModel& aircraft,
-                                       const SampleSink& sink) {
+                                       const SampleSink& sink, AircraftModel* opponent) {
     InstanceLaw law;
-    return fly_scenario(law, sc, aircraft, sink);
+    if (!opponent) return fly_scenario(law, sc, aircraft, sink);
+    InstanceLaw second;
+    Opponent o{second, *opponent};
+    return fly_scenario(law, sc, aircraft, sink, &o);
 }

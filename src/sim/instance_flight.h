@@ -11,7 +11,9 @@
 // the figures equal those of the module-level model bit for bit.
 FlightSummary fly_scenario_in_instance(const Scenario& sc, const AircraftConfig& cfg,
                                        const SampleSink& sink);
+// An engagement against a second aircraft flies it on opponent, its law in
+// an instance of its own.
 FlightSummary fly_scenario_in_instance(const Scenario& sc, AircraftModel& aircraft,
-                                       const SampleSink& sink);
+                                       const SampleSink& sink, AircraftModel* opponent = nullptr);
 
 #endif

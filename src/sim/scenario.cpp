@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "files.h"
+#include "scenario_json.h"
 #include "guide_fields.h"
 #include "law_constants.h"
 #include "tool_error.h"
@@ -16,7 +18,7 @@
 
 using nlohmann::json;
 
-namespace {
+namespace scenario_json {
 
 // A problem in a scenario, with the path of the offending key: bad data.
 [[noreturn]] void fail(const std::string& where, const std::string& what) {
@@ -82,6 +84,20 @@ void check_range(double value, double lo, double hi, const std::string& where) {
     }
 }
 
+size_t one_of(const json& obj, const char* key, const std::string& where,
+              std::initializer_list<const char*> words) {
+    const std::string path = where + "." + key;
+    if (!obj.contains(key)) fail(where, std::string("needs \"") + key + "\"");
+    std::string list;
+    size_t i = 0;
+    for (const char* w : words) {
+        if (obj.at(key) == w) return i;
+        list += std::string(list.empty() ? "" : ", ") + w;
+        ++i;
+    }
+    fail(path, "must be one of: " + list);
+}
+
 // Inputs the simulator senses from the aircraft cannot be commanded.
 bool is_sensed_input(int index) {
     static const std::set<std::string> sensed = {
@@ -109,6 +125,60 @@ std::vector<InputChange> read_inputs(const json& obj, const std::string& where) 
     return changes;
 }
 
+GuideWInputs read_commands(const json& obj, const std::string& where, const InitialFlight& init) {
+    GuideWInputs u{};
+    u.speed_cmd = init.speed_mps;
+    u.azim_cmd = init.heading_deg < 0.0 ? init.heading_deg + kFullTurn_deg : init.heading_deg;
+    u.mode = 1.0;
+    if (obj.contains("inputs")) {
+        double* values = input_values(u);
+        for (const InputChange& c : read_inputs(obj.at("inputs"), where + ".inputs"))
+            values[c.index] = c.value;
+    }
+    return u;
+}
+
+std::vector<TimedChange> read_events(const json& events, const std::string& where,
+                                     double duration_s) {
+    if (!events.is_array()) fail(where, "must be a list");
+    std::vector<TimedChange> out;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const std::string we = where + "[" + std::to_string(i) + "]";
+        only_keys(events[i], we, {"t_s", "inputs"});
+        TimedChange tc{number(events[i], "t_s", we), {}};
+        check_range(tc.t_s, 0.0, duration_s, we + ".t_s");
+        if (events[i].contains("inputs"))
+            tc.changes = read_inputs(events[i].at("inputs"), we + ".inputs");
+        out.push_back(tc);
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const TimedChange& a, const TimedChange& b) { return a.t_s < b.t_s; });
+    return out;
+}
+
+std::vector<std::pair<std::string, double>> read_params(const json& params,
+                                                        const std::string& where) {
+    if (!params.is_object()) fail(where, "must be an object of parameter names and numbers");
+    std::vector<std::pair<std::string, double>> out;
+    GuideWParams probe{};
+    for (const auto& item : params.items()) {
+        const double value = finite_number(item.value(), key_path(where, item.key()));
+        try {
+            set_parameter(probe, item.key(), value);
+        } catch (const ToolError& e) {
+            fail(where, e.what());
+        }
+        out.emplace_back(item.key(), value);
+    }
+    return out;
+}
+
+}  // namespace scenario_json
+
+namespace {
+
+using namespace scenario_json;
+
 InitialFlight read_initial(const json& obj, const std::string& where) {
     only_keys(obj, where, {"altitude_m", "speed_mps", "heading_deg", "path_deg", "bank_deg"});
     InitialFlight init;
@@ -130,7 +200,8 @@ Expectations read_expect(const json& obj, const std::string& where) {
     only_keys(obj, where,
               {"converge_within_s", "max_load_g", "min_altitude_m", "final_speed_error_mps",
                "latched", "rolls_before_pull", "turn_direction_latched", "passthrough",
-               "ends_upright", "final_bank_deg", "orbit", "may_reach_ground"});
+               "ends_upright", "final_bank_deg", "orbit", "may_reach_ground", "on_target_within_s",
+               "on_target_deg", "min_separation_m", "rear_cone_s", "rear_cone"});
     Expectations e;
     read_optional(obj, "converge_within_s", where, e.converge_within_s);
     read_optional(obj, "max_load_g", where, e.max_load_g);
@@ -183,6 +254,7 @@ Expectations read_expect(const json& obj, const std::string& where) {
                     w + ".altitude_tolerance_m");
         e.orbit = orbit;
     }
+    read_engagement_expect(obj, where, e);
     return e;
 }
 
@@ -304,10 +376,10 @@ AirMass read_atmosphere(const json& obj, const std::string& where, double durati
     return air;
 }
 
-Scenario read_scenario(const json& obj, const std::string& where) {
+Scenario read_scenario(const json& obj, const std::string& where, const std::string& folder) {
     only_keys(obj, where,
               {"name", "description", "aircraft", "control", "duration_s", "initial", "inputs",
-               "events", "params", "expect", "atmosphere"});
+               "events", "params", "expect", "atmosphere", "target", "pursuit"});
     Scenario sc;
     if (!obj.contains("name") || !obj.at("name").is_string())
         fail(where, "needs a \"name\" string");
@@ -342,47 +414,16 @@ Scenario read_scenario(const json& obj, const std::string& where) {
     }
     if (obj.contains("initial")) sc.initial = read_initial(obj.at("initial"), w + ".initial");
 
-    sc.commands.speed_cmd = sc.initial.speed_mps;
-    sc.commands.azim_cmd = sc.initial.heading_deg < 0.0 ? sc.initial.heading_deg + kFullTurn_deg
-                                                        : sc.initial.heading_deg;
-    sc.commands.mode = 1.0;
-    if (obj.contains("inputs")) {
-        double* values = input_values(sc.commands);
-        for (const InputChange& c : read_inputs(obj.at("inputs"), w + ".inputs")) {
-            values[c.index] = c.value;
-        }
-    }
-    if (obj.contains("events")) {
-        const json& events = obj.at("events");
-        if (!events.is_array()) fail(w + ".events", "must be a list");
-        for (size_t i = 0; i < events.size(); ++i) {
-            const std::string we = w + ".events[" + std::to_string(i) + "]";
-            only_keys(events[i], we, {"t_s", "inputs"});
-            TimedChange tc{number(events[i], "t_s", we), {}};
-            check_range(tc.t_s, 0.0, sc.duration_s, we + ".t_s");
-            if (events[i].contains("inputs"))
-                tc.changes = read_inputs(events[i].at("inputs"), we + ".inputs");
-            sc.events.push_back(tc);
-        }
-        std::stable_sort(sc.events.begin(), sc.events.end(),
-                         [](const TimedChange& a, const TimedChange& b) { return a.t_s < b.t_s; });
-    }
-    if (obj.contains("params")) {
-        const json& params = obj.at("params");
-        if (!params.is_object())
-            fail(w + ".params", "must be an object of parameter names and numbers");
-        GuideWParams probe{};
-        for (const auto& item : params.items()) {
-            const double value = finite_number(item.value(), key_path(w + ".params", item.key()));
-            try {
-                set_parameter(probe, item.key(), value);
-            } catch (const ToolError& e) {
-                fail(w + ".params", e.what());
-            }
-            sc.params.emplace_back(item.key(), value);
-        }
-    }
+    sc.commands = read_commands(obj, w, sc.initial);
+    if (obj.contains("events"))
+        sc.events = read_events(obj.at("events"), w + ".events", sc.duration_s);
+    if (obj.contains("params")) sc.params = read_params(obj.at("params"), w + ".params");
+    read_engagement(obj, w, folder, sc);
     if (obj.contains("expect")) sc.expect = read_expect(obj.at("expect"), w + ".expect");
+    if (!sc.target &&
+        (sc.expect.on_target_within_s || sc.expect.min_separation_m || sc.expect.rear_cone_s)) {
+        fail(w + ".expect", "an engagement's checks need a \"target\"");
+    }
     if (obj.contains("atmosphere"))
         sc.atmosphere = read_atmosphere(obj.at("atmosphere"), w + ".atmosphere", sc.duration_s);
     return sc;
@@ -463,7 +504,8 @@ std::string position_of(const std::string& text, size_t byte) {
 
 }  // namespace
 
-std::vector<Scenario> parse_scenarios(const std::string& text, const std::string& origin) {
+std::vector<Scenario> parse_scenarios(const std::string& text, const std::string& origin,
+                                      const std::string& folder) {
     json doc;
     try {
         doc = json::parse(text, refuse_duplicate_keys(origin));
@@ -486,10 +528,11 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
         if (doc.is_array()) {
             if (doc.empty()) ::fail(kExitFailed, origin + ": an empty list: no scenario to fly");
             for (size_t i = 0; i < doc.size(); ++i) {
-                out.push_back(read_scenario(doc[i], origin + ": scenario " + std::to_string(i)));
+                out.push_back(
+                    read_scenario(doc[i], origin + ": scenario " + std::to_string(i), folder));
             }
         } else {
-            out.push_back(read_scenario(doc, origin + ": scenario"));
+            out.push_back(read_scenario(doc, origin + ": scenario", folder));
         }
     } catch (const json::exception& e) {
         ::fail(kExitFailed, origin + ": " + library_message(e.what(), 0));
@@ -498,5 +541,6 @@ std::vector<Scenario> parse_scenarios(const std::string& text, const std::string
 }
 
 std::vector<Scenario> load_scenario_file(const std::string& path) {
-    return parse_scenarios(read_text_file(path), path);
+    return parse_scenarios(read_text_file(path), path,
+                           std::filesystem::path(path).parent_path().string());
 }

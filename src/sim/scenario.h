@@ -38,6 +38,8 @@
 
 #include "GuideW.h"
 #include "air_mass.h"
+#include "commands.h"
+#include "engagement_spec.h"
 #include "flight_state.h"
 
 // Where a simulated flight may start: above the ground and within the
@@ -74,16 +76,6 @@ inline constexpr CommandRange kCommandRanges[] = {
 constexpr double kMaxLoadCheck_g = 20.0;
 constexpr double kMaxSpeedErrorCheck_mps = kMaxStartSpeed_mps;
 
-struct InputChange {
-    int index;  // into the 19-value input array
-    double value;
-};
-
-struct TimedChange {
-    double t_s;
-    std::vector<InputChange> changes;
-};
-
 struct OrbitExpectation {
     double settle_s = 20.0;         // checked from this time on
     double radius_tolerance = 0.1;  // fraction of the orbit radius
@@ -109,6 +101,14 @@ struct Expectations {
     bool may_reach_ground = false;  // reaching altitude 0 ends the flight, and fails it unless set
     std::optional<BankExpectation> final_bank;
     std::optional<OrbitExpectation> orbit;
+    // An engagement's: our velocity within on_target_deg of the line of
+    // sight by on_target_within_s and to the end; never nearer the target
+    // than min_separation_m; at least rear_cone_s in its rear cone.
+    std::optional<double> on_target_within_s;
+    double on_target_deg = 10.0;
+    std::optional<double> min_separation_m;
+    std::optional<double> rear_cone_s;
+    RearCone rear_cone;
 };
 
 struct Scenario {
@@ -123,12 +123,18 @@ struct Scenario {
     std::vector<std::pair<std::string, double>> params;
     Expectations expect;
     AirMass atmosphere;  // still air unless the scenario gives one
+    // An engagement: the target, and how our commands follow it (pure
+    // pursuit from the start unless the scenario says otherwise).
+    std::optional<TargetSpec> target;
+    std::optional<PursuitSettings> pursuit;
 };
 
-// Parses scenarios from JSON text; origin names the source in errors. A
-// problem throws a ToolError (status 1) naming the origin, the key path and
-// what is wrong.
-std::vector<Scenario> parse_scenarios(const std::string& text, const std::string& origin);
+// Parses scenarios from JSON text; origin names the source in errors, and
+// a file a scenario names (a recorded target's track) is looked for from
+// folder (empty: the current one). A problem throws a ToolError (status 1)
+// naming the origin, the key path and what is wrong.
+std::vector<Scenario> parse_scenarios(const std::string& text, const std::string& origin,
+                                      const std::string& folder = "");
 
 // The scenarios of a file; a file that cannot be read is refused as such.
 std::vector<Scenario> load_scenario_file(const std::string& path);
