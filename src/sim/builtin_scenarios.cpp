@@ -106,6 +106,51 @@ const char* const kBuiltinScenarios = R"json([
     "initial": {"altitude_m": 2000, "speed_mps": 160, "heading_deg": 0},
     "inputs": {"azim_cmd": 0, "elev_cmd": 0, "speed_cmd": 240},
     "expect": {"final_speed_error_mps": 5, "min_altitude_m": 1900}
+  },
+  {
+    "name": "crossing_target",
+    "description": "Target 4 km off, crossing ahead left to right at 90 deg; pure pursuit, speed holding 1 km",
+    "duration_s": 60,
+    "initial": {"altitude_m": 3000, "speed_mps": 250, "heading_deg": 0},
+    "target": {"range_m": 4000, "angle_off_tail_deg": 90, "crossing_deg": 90, "speed_mps": 200},
+    "pursuit": {"law": "pure", "speed": {"hold_range_m": 1000}},
+    "expect": {"on_target_within_s": 30, "min_separation_m": 300, "rear_cone_s": 20, "max_load_g": 9}
+  },
+  {
+    "name": "target_turning_away",
+    "description": "Target 3 km ahead breaks right at 4 g; lead pursuit cuts the corner",
+    "duration_s": 60,
+    "initial": {"altitude_m": 3000, "speed_mps": 250, "heading_deg": 0},
+    "target": {"range_m": 3000, "speed_mps": 200, "manoeuvre": {"kind": "turn", "load_g": 4, "side": "right", "start_s": 2}},
+    "pursuit": {"law": "lead", "speed": {"hold_range_m": 1000}},
+    "expect": {"min_separation_m": 300, "rear_cone_s": 10, "max_load_g": 9}
+  },
+  {
+    "name": "weaving_target",
+    "description": "Target 2 km ahead weaving +-70 deg of bank every 16 s (+-20 deg of heading); lag pursuit stays behind it",
+    "duration_s": 60,
+    "initial": {"altitude_m": 3000, "speed_mps": 230, "heading_deg": 0},
+    "target": {"range_m": 2000, "speed_mps": 200, "manoeuvre": {"kind": "weave", "bank_deg": 70, "period_s": 16}},
+    "pursuit": {"law": "lag", "speed": {"hold_range_m": 1000}},
+    "expect": {"min_separation_m": 300, "rear_cone_s": 40, "max_load_g": 9}
+  },
+  {
+    "name": "target_above_behind",
+    "description": "Target 2 km behind, 30 deg off its nose and 1 km above, same heading; turn about and climb to it",
+    "duration_s": 90,
+    "initial": {"altitude_m": 3000, "speed_mps": 250, "heading_deg": 0},
+    "target": {"range_m": 2000, "angle_off_tail_deg": 150, "altitude_diff_m": 1000, "speed_mps": 200},
+    "pursuit": {"law": "pure", "speed": {"hold_range_m": 1000}},
+    "expect": {"on_target_within_s": 60, "min_separation_m": 300, "rear_cone_s": 10, "max_load_g": 9}
+  },
+  {
+    "name": "head_on_1v1",
+    "description": "Two aircraft on the same law pass head-on 1.5 km apart, then pursue each other: ours leads, the opponent pursues purely",
+    "duration_s": 120,
+    "initial": {"altitude_m": 5000, "speed_mps": 250, "heading_deg": 0},
+    "target": {"range_m": 8000, "angle_off_tail_deg": 169, "crossing_deg": 180, "speed_mps": 250, "opponent": {"pursuit": {"law": "pure", "start_s": 16, "speed": {"hold_range_m": 1000}}}},
+    "pursuit": {"law": "lead", "start_s": 16, "speed": {"hold_range_m": 1000}},
+    "expect": {"min_separation_m": 300, "max_load_g": 9}
   }
 ])json";
 

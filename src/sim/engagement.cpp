@@ -38,8 +38,8 @@ void put_commands(const PursuitCommand& c, GuideWInputs& u) {
 
 }  // namespace
 
-EngagementGeometry engagement_geometry(V3 own_position_m, V3 own_velocity_mps,
-                                       V3 target_position_m, V3 target_velocity_mps) {
+EngagementGeometry engagement_geometry(V3 own_position_m, V3 own_velocity_mps, V3 target_position_m,
+                                       V3 target_velocity_mps) {
     const V3 los = target_position_m - own_position_m;
     EngagementGeometry g;
     g.range_m = norm(los);
@@ -98,8 +98,7 @@ void Engagement::command(double t_s, const Aircraft& own, GuideWInputs& u) {
     }
     const TargetState target = opponent_ ? opponent_state() : track_->state();
     PursuitInput in{own.position, own.velocity, {}, {}};
-    sensor_.observe(target.position, target.velocity, in.target_position_m,
-                    in.target_velocity_mps);
+    sensor_.observe(target.position, target.velocity, in.target_position_m, in.target_velocity_mps);
     aim_point_ = target.position;
     if (pursuit_ && t_s >= pursuit_->start_s) {
         const PursuitCommand c = pursue(*pursuit_, in);
@@ -198,11 +197,12 @@ void EngagementTracker::observe_cone(double t_s, const EngagementGeometry& g, Co
                                      double& since_s, bool& inside) {
     const bool now = g.angle_off_tail_deg <= f_.cone.angle_deg &&
                      g.range_m >= f_.cone.min_range_m && g.range_m <= f_.cone.max_range_m;
+    // Time counts between two steps both inside.
     if (now && !inside) since_s = t_s;
     if (now && !c.first_s) c.first_s = t_s;
-    if (now) {
+    if (now && inside) {
         c.total_s += kStep_s;
-        c.longest_s = std::max(c.longest_s, t_s - since_s + kStep_s);
+        c.longest_s = std::max(c.longest_s, t_s - since_s);
     }
     inside = now;
 }

@@ -33,15 +33,15 @@
 #include "engagement_spec.h"
 
 // The geometry of us (own) against the target, from our side.
-EngagementGeometry engagement_geometry(V3 own_position_m, V3 own_velocity_mps,
-                                       V3 target_position_m, V3 target_velocity_mps);
+EngagementGeometry engagement_geometry(V3 own_position_m, V3 own_velocity_mps, V3 target_position_m,
+                                       V3 target_velocity_mps);
 
 // One step of an engagement as recorded beside our own flight.
 struct EngagementSample {
-    TargetState target;          // where it is, our frame
-    EngagementGeometry geometry;  // ours on it
+    TargetState target;                    // where it is, our frame
+    EngagementGeometry geometry;           // ours on it
     EngagementGeometry opponent_geometry;  // its on us (a one-against-one)
-    V3 aim_point_m;              // where our pursuit steers (the target's while none)
+    V3 aim_point_m;                        // where our pursuit steers (the target's while none)
     // The opponent's law at this step (null without one).
     const GuideWInputs* opponent_inputs = nullptr;
     const GuideWOutputs* opponent_outputs = nullptr;

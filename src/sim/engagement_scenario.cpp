@@ -9,8 +9,8 @@
 //              "opponent": {"aircraft", "control", "pursuit": {...} | "inputs", "events",
 //                           "params"}}
 //   "pursuit": {"law": "pure" | "lead" | "lag", "start_s", "lead_max_s", "lag_s",
-//               "speed": {"hold_range_m", "close_time_s", "closure_gain", "min_mps",
-//                         "max_mps"},
+//               "speed": {"hold_range_m", "close_time_s", "closure_gain", "decel_mps2",
+//                         "min_mps", "max_mps"},
 //               "sensor": {"delay_s", "noise_m", "noise_mps", "seed"}}
 //   "expect": {..., "on_target_within_s", "on_target_deg", "min_separation_m",
 //              "rear_cone_s", "rear_cone": {"angle_deg", "min_range_m", "max_range_m"}}
@@ -26,7 +26,7 @@ namespace scenario_json {
 
 namespace {
 
-constexpr double kMaxRange_m = 200000.0;   // beyond any sensor a host feeds the law
+constexpr double kMaxRange_m = 200000.0;  // beyond any sensor a host feeds the law
 constexpr double kMaxLeadTime_s = 60.0;
 constexpr double kMaxSensorDelay_s = 10.0;
 constexpr double kMaxSensorNoise_m = 10000.0;
@@ -42,8 +42,7 @@ TargetGeometry read_geometry(const json& obj, const std::string& where) {
     read_number(obj, "speed_mps", where, g.speed_mps);
     read_number(obj, "path_deg", where, g.path_deg);
     check_range(g.range_m, 1.0, kMaxRange_m, where + ".range_m");
-    check_range(g.angle_off_tail_deg, -kFullTurn_deg, kFullTurn_deg,
-                where + ".angle_off_tail_deg");
+    check_range(g.angle_off_tail_deg, -kFullTurn_deg, kFullTurn_deg, where + ".angle_off_tail_deg");
     check_range(g.crossing_deg, -kFullTurn_deg, kFullTurn_deg, where + ".crossing_deg");
     check_range(g.altitude_diff_m, -kMaxStartAltitude_m, kMaxStartAltitude_m,
                 where + ".altitude_diff_m");
@@ -90,16 +89,19 @@ SensorSettings read_sensor(const json& obj, const std::string& where) {
 }
 
 SpeedFromRange read_speed(const json& obj, const std::string& where) {
-    only_keys(obj, where, {"hold_range_m", "close_time_s", "closure_gain", "min_mps", "max_mps"});
+    only_keys(obj, where,
+              {"hold_range_m", "close_time_s", "closure_gain", "decel_mps2", "min_mps", "max_mps"});
     SpeedFromRange k;
     read_number(obj, "hold_range_m", where, k.hold_range_m);
     read_number(obj, "close_time_s", where, k.close_time_s);
     read_number(obj, "closure_gain", where, k.closure_gain);
+    read_number(obj, "decel_mps2", where, k.decel_mps2);
     read_number(obj, "min_mps", where, k.min_mps);
     read_number(obj, "max_mps", where, k.max_mps);
     check_range(k.hold_range_m, 0.0, kMaxRange_m, where + ".hold_range_m");
     check_range(k.close_time_s, 1.0, kMaxDuration_s, where + ".close_time_s");
     check_range(k.closure_gain, 0.0, 10.0, where + ".closure_gain");
+    check_range(k.decel_mps2, 0.1, 100.0, where + ".decel_mps2");
     check_range(k.min_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps, where + ".min_mps");
     check_range(k.max_mps, k.min_mps, kMaxStartSpeed_mps, where + ".max_mps");
     return k;
@@ -171,11 +173,12 @@ void read_engagement(const json& obj, const std::string& where, const std::strin
         }
         const std::filesystem::path file = non_empty_text(t, "recorded", w);
         spec.recorded = std::make_shared<RecordedTrack>(read_recorded_track(
-            (file.is_relative() && !folder.empty() ? std::filesystem::path(folder) / file : file).string()));
+            (file.is_relative() && !folder.empty() ? std::filesystem::path(folder) / file : file)
+                .string()));
     }
     if (t.contains("opponent"))
-        spec.opponent = read_opponent(t.at("opponent"), w + ".opponent", spec.geometry,
-                                      sc.duration_s);
+        spec.opponent =
+            read_opponent(t.at("opponent"), w + ".opponent", spec.geometry, sc.duration_s);
     sc.target = std::move(spec);
     sc.pursuit = obj.contains("pursuit")
                      ? read_pursuit(obj.at("pursuit"), where + ".pursuit", sc.duration_s)
@@ -202,8 +205,7 @@ void read_engagement_expect(const json& obj, const std::string& where, Expectati
     read_number(c, "max_range_m", w, e.rear_cone.max_range_m);
     check_range(e.rear_cone.angle_deg, 0.0, kHalfTurn_deg, w + ".angle_deg");
     check_range(e.rear_cone.min_range_m, 0.0, kMaxRange_m, w + ".min_range_m");
-    check_range(e.rear_cone.max_range_m, e.rear_cone.min_range_m, kMaxRange_m,
-                w + ".max_range_m");
+    check_range(e.rear_cone.max_range_m, e.rear_cone.min_range_m, kMaxRange_m, w + ".max_range_m");
 }
 
 }  // namespace scenario_json

@@ -19,16 +19,19 @@ double lead_time_s(const PursuitSettings& s, double range_m, double own_speed_mp
         case PursuitLaw::kLead:
             return own_speed_mps > 0.0 ? std::min(range_m / own_speed_mps, s.lead_max_s)
                                        : s.lead_max_s;
-        case PursuitLaw::kLag:
-            return -s.lag_s;
-        default:
-            return 0.0;
+        case PursuitLaw::kLag: return -s.lag_s;
+        default: return 0.0;
     }
 }
 
 double speed_for_range(const SpeedFromRange& k, double range_m, double closure_mps,
                        double target_speed_mps) {
-    const double wanted = (range_m - k.hold_range_m) / k.close_time_s;
+    // The closure that can still be shed before the held range, at the
+    // deceleration the airframe has with the throttle closed, bounds the
+    // one asked for: otherwise a fast closure overshoots the target.
+    const double error = range_m - k.hold_range_m;
+    const double shed = std::sqrt(2.0 * k.decel_mps2 * std::fabs(error));
+    const double wanted = std::copysign(std::min(std::fabs(error) / k.close_time_s, shed), error);
     const double v = target_speed_mps + wanted + k.closure_gain * (wanted - closure_mps);
     return std::clamp(v, k.min_mps, k.max_mps);
 }
@@ -50,9 +53,7 @@ PursuitCommand pursue(const PursuitSettings& s, const PursuitInput& in) {
 }
 
 TargetSensor::TargetSensor(const SensorSettings& s)
-    : s_(s),
-      delay_steps_(static_cast<size_t>(std::lround(s.delay_s / kStep_s))),
-      rng_(s.seed) {}
+    : s_(s), delay_steps_(static_cast<size_t>(std::lround(s.delay_s / kStep_s))), rng_(s.seed) {}
 
 void TargetSensor::observe(V3 position_m, V3 velocity_mps, V3& sensed_position_m,
                            V3& sensed_velocity_mps) {

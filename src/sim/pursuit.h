@@ -17,8 +17,10 @@
 //         it without overshooting into its front.
 // The commanded speed, when a speed law is set, holds a range behind the
 // target: speed_cmd = V_target + c_w + k (c_w - closure), with the wanted
-// closure c_w = (range - hold_range_m) / close_time_s, within
-// [min_mps, max_mps]. Without one, the scenario's own speed_cmd stays.
+// closure c_w = (range - hold_range_m) / close_time_s, but never more than
+// the airframe can shed before the held range at decel_mps2 (sqrt(2 a e)
+// for a range error e), and the command within [min_mps, max_mps]. Without
+// one, the scenario's own speed_cmd stays.
 //
 // The target may be sensed late (delay_s, a whole number of the law's steps)
 // and with a noise (Gaussian, independent per axis and step, seeded), as a
@@ -39,8 +41,9 @@ enum class PursuitLaw { kPure, kLead, kLag };
 
 struct SpeedFromRange {
     double hold_range_m = 1000.0;
-    double close_time_s = 20.0;    // the range error closed over this time
-    double closure_gain = 0.5;     // per m/s of closure off the wanted one
+    double close_time_s = 20.0;  // the range error closed over this time
+    double closure_gain = 0.5;   // per m/s of closure off the wanted one
+    double decel_mps2 = 1.5;     // what the airframe sheds with the throttle closed
     double min_mps = 120.0, max_mps = 400.0;
 };
 

@@ -54,8 +54,7 @@ private:
                 return m_.side * std::acos(1.0 / m_.load_g) * kDegPerRad;
             case ManoeuvreKind::kWeave:
                 return m_.bank_deg * std::sin(2.0 * M_PI * t_s / m_.period_s);
-            default:
-                return 0.0;
+            default: return 0.0;
         }
     }
 

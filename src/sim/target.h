@@ -32,7 +32,7 @@ struct TargetGeometry {
     // Where we are, seen from its tail: 0 dead astern, 180 ahead of it,
     // positive on its right-hand side.
     double angle_off_tail_deg = 0.0;
-    double crossing_deg = 0.0;  // its heading minus ours (the heading crossing angle)
+    double crossing_deg = 0.0;     // its heading minus ours (the heading crossing angle)
     double altitude_diff_m = 0.0;  // its altitude minus ours
     double speed_mps = 200.0;
     double path_deg = 0.0;  // its flight-path angle at the start
@@ -42,9 +42,9 @@ enum class ManoeuvreKind { kStraight, kTurn, kWeave, kClimb };
 
 struct Manoeuvre {
     ManoeuvreKind kind = ManoeuvreKind::kStraight;
-    double start_s = 0.0;   // turn, climb: when it begins
-    double load_g = 3.0;    // turn: the level turn's load; climb: the pull onto path_deg
-    int side = 1;           // turn: +1 right, -1 left
+    double start_s = 0.0;    // turn, climb: when it begins
+    double load_g = 3.0;     // turn: the level turn's load; climb: the pull onto path_deg
+    int side = 1;            // turn: +1 right, -1 left
     double bank_deg = 45.0;  // weave: the bank's amplitude
     double period_s = 10.0;  // weave: one full left-right cycle
     double path_deg = 0.0;   // climb: the flight-path angle it settles on
