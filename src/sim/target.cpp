@@ -141,7 +141,15 @@ std::unique_ptr<TargetTrack> recorded_target(const RecordedTrack& track) {
 }
 
 RecordedTrack read_recorded_track(const std::string& path) {
-    std::istringstream in(std::string(without_byte_order_mark(read_text_file(path))));
+    // A track a scenario names and that cannot be read is the scenario's
+    // fault (bad data), whatever the reason.
+    std::string text;
+    try {
+        text = read_text_file(path);
+    } catch (const ToolError& e) {
+        fail(kExitFailed, e.what());
+    }
+    std::istringstream in{std::string(without_byte_order_mark(text))};
     RecordedTrack track;
     track.origin = path;
     std::string line;

@@ -52,8 +52,8 @@ TEST_F(GuideSim, BuiltinScenariosPassAndReplayExactly) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
 
-    for (const char* name :
-         {"typical", "split_manoeuvre", "climb_behind", "orbit", "passthrough"}) {
+    for (const char* name : {"typical", "split_manoeuvre", "climb_behind", "orbit", "passthrough",
+                             "crossing_target", "head_on_1v1"}) {
         const std::string base = "out/" + std::string(name);
         const ToolResult replay = run_program(
             GUIDE_RUN_PATH, {"--states", "--params", at(base + ".params"), at(base + ".csv")});
@@ -149,6 +149,13 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     air("turb_severity.json", R"({"turbulence": {"model": "tustin", "severity": 9}})");
     air("turb_seed.json", R"({"turbulence": {"model": "milspec", "severity": 4, "seed": 1.5}})");
     air("gust_late.json", R"({"gust": {"start_s": 30, "speed_mps": 5}})");
+    write("pursue_nothing.json", scenario(R"("pursuit": {"law": "pure"})"));
+    write("cone_alone.json", scenario(R"("expect": {"rear_cone_s": 5})"));
+    write("two_targets.json",
+          scenario(R"("target": {"manoeuvre": {"kind": "weave"}, "opponent": {}})"));
+    write("law_word.json", scenario(R"("target": {}, "pursuit": {"law": "collision"})"));
+    write("placed_twice.json", scenario(R"("target": {"range_m": 900, "recorded": "t.csv"})"));
+    write("no_track.json", scenario(R"("target": {"recorded": "absent.csv"})"));
     std::filesystem::create_directory(at("folder.json"));
     const struct {
         const char* situation;
@@ -256,6 +263,27 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
          {at("long_token.json")},
          1,
          "long_token.json:1:"},
+        {"a pursuit with nothing to pursue",
+         {at("pursue_nothing.json")},
+         1,
+         "scenario (x).pursuit: needs a \"target\" to pursue"},
+        {"an engagement's check without a target",
+         {at("cone_alone.json")},
+         1,
+         "scenario (x).expect: an engagement's checks need a \"target\""},
+        {"a target both scripted and flown",
+         {at("two_targets.json")},
+         1,
+         "give one of \"manoeuvre\", \"recorded\" and \"opponent\""},
+        {"a law of pursuit we have not",
+         {at("law_word.json")},
+         1,
+         "scenario (x).pursuit.law: must be one of: pure, lead, lag"},
+        {"a recorded target placed by hand too",
+         {at("placed_twice.json")},
+         1,
+         "target.range_m: a recorded target is placed by its file"},
+        {"a recorded track that is not there", {at("no_track.json")}, 1, "absent.csv"},
         {"unknown scenario", {"no_such_one"}, 2, "unknown scenario \"no_such_one\""},
         {"unknown option", {"--fly-faster"}, 2, "--fly-faster"},
         {"nothing to compare with",
