@@ -207,9 +207,14 @@ private:
 std::vector<Scenario> named_scenarios(const std::vector<std::string>& args);
 
 // The parameters of --params and --set go after the scenario's own (and
-// after the aircraft's trim table): the command line retunes every flight.
+// after the aircraft's trim table): the command line retunes every flight,
+// and both laws of a one-against-one, so that both fly the law under study.
 void retune(Scenario& sc, const std::vector<Assignment>& params) {
-    for (const Assignment& a : params) sc.params.emplace_back(a.name, a.value);
+    for (const Assignment& a : params) {
+        sc.params.emplace_back(a.name, a.value);
+        if (sc.target && sc.target->opponent)
+            sc.target->opponent->params.emplace_back(a.name, a.value);
+    }
 }
 
 std::vector<Scenario> named_scenarios(const std::vector<std::string>& args) {
