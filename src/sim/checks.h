@@ -9,7 +9,8 @@
 //   - the simulator's own, which every flight must pass (the aircraft
 //     trimmed at the start, every value finite, the model sound, the
 //     ground not reached unless allowed, the aircraft's load and angle of
-//     attack limits): reported only when they fail.
+//     attack limits, and the same of an engagement's second aircraft):
+//     reported only when they fail.
 // docs/simulator.md lists the names.
 #ifndef SIM_CHECKS_H
 #define SIM_CHECKS_H

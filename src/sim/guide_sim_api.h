@@ -68,7 +68,8 @@ extern "C" {
  *   checks          every check the scenario asks for, passed or not, and
  *                   each of the simulator's own checks that failed, by name:
  *                   trim, finite_values, aircraft_fault, ground,
- *                   load_limits, alpha_limit (docs/simulator.md lists them);
+ *                   load_limits, alpha_limit, opponent (docs/simulator.md
+ *                   lists them);
  *                   failure is empty when the check held
  *
  * Numbers are written so that they read back to the same double.

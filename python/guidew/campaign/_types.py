@@ -53,7 +53,8 @@ class Plan(TypedDict):
 class CheckResult(TypedDict):
     """One check of one flown flight, by the name the simulator gives it
     (an expectation of the scenario, or one of its own: trim,
-    finite_values, aircraft_fault, ground, load_limits, alpha_limit);
+    finite_values, aircraft_fault, ground, load_limits, alpha_limit,
+    opponent);
     failure is empty when it passed."""
 
     check: str
