@@ -73,8 +73,8 @@ std::string engagement_report(const EngagementFigures& f) {
             : format("    not on the line of sight (within %.0f deg) at the end", f.on_target_deg);
     line += format("; closest %.0f m at %.2f s; range at the end %.0f m\n", f.closest_m,
                    f.closest_t_s, f.final_range_m);
-    line += format("    rear cone %.0f deg, %.0f-%.0f m: ", f.cone.angle_deg, f.cone.min_range_m,
-                   f.cone.max_range_m) +
+    line += format("    rear cone %.0f deg off the tail, %.0f-%.0f m, pointing within %.0f deg: ",
+                   f.cone.angle_deg, f.cone.min_range_m, f.cone.max_range_m, f.cone.ata_deg) +
             cone_words("we", f.cone_time);
     if (f.opponent_cone) {
         const std::string first = first_in_cone(f);

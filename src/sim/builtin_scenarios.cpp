@@ -118,12 +118,12 @@ const char* const kBuiltinScenarios = R"json([
   },
   {
     "name": "target_turning_away",
-    "description": "Target 3 km ahead breaks right at 4 g; lead pursuit cuts the corner",
+    "description": "Target 3 km ahead breaks right at 4 g through 180 deg, then rolls out; lag pursuit follows it round without overshooting",
     "duration_s": 60,
     "initial": {"altitude_m": 3000, "speed_mps": 250, "heading_deg": 0},
-    "target": {"range_m": 3000, "speed_mps": 200, "manoeuvre": {"kind": "turn", "load_g": 4, "side": "right", "start_s": 2}},
-    "pursuit": {"law": "lead", "speed": {"hold_range_m": 1000}},
-    "expect": {"min_separation_m": 300, "rear_cone_s": 10, "max_load_g": 9}
+    "target": {"range_m": 3000, "speed_mps": 200, "manoeuvre": {"kind": "turn", "load_g": 4, "side": "right", "start_s": 2, "turn_deg": 180}},
+    "pursuit": {"law": "lag", "speed": {"hold_range_m": 1000}},
+    "expect": {"min_separation_m": 300, "rear_cone_s": 15, "max_load_g": 9}
   },
   {
     "name": "weaving_target",

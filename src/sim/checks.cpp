@@ -157,9 +157,11 @@ std::string judge_separation(const Expectations& e, const FlightFigures& f, size
 std::string judge_rear_cone(const Expectations& e, const FlightFigures& f, size_t) {
     const EngagementFigures& g = *f.engagement;
     if (g.cone_time.total_s >= *e.rear_cone_s) return "";
-    return format("%.2f s in the target's rear cone (%.0f deg, %.0f-%.0f m), %.2f s asked",
-                  g.cone_time.total_s, g.cone.angle_deg, g.cone.min_range_m, g.cone.max_range_m,
-                  *e.rear_cone_s);
+    return format(
+        "%.2f s in the target's rear cone (%.0f deg off its tail, %.0f-%.0f m, pointing within "
+        "%.0f deg), %.2f s asked",
+        g.cone_time.total_s, g.cone.angle_deg, g.cone.min_range_m, g.cone.max_range_m,
+        g.cone.ata_deg, *e.rear_cone_s);
 }
 
 // The second aircraft of a one-against-one flies under the same rules as

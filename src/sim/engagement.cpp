@@ -67,7 +67,11 @@ Engagement::Engagement(const TargetSpec& target, const std::optional<PursuitSett
     init.path_deg = start.path_deg;
     init.bank_deg = 0.0;
     opponent_->aircraft.set_air_mass(air);
-    opponent_->aircraft.reset(init);
+    try {
+        opponent_->aircraft.reset(init);
+    } catch (const AircraftError& e) {
+        throw AircraftError(e.kind(), std::string("the opponent: ") + e.what(), e.log());
+    }
     opponent_offset_ = {start.position.x, 0.0, start.position.z};
     opponent_->law.initialize();
     for (const auto& [name, value] : opponent_spec_->params)
@@ -195,7 +199,7 @@ void EngagementTracker::observe(double t_s, const EngagementGeometry& ours,
 
 void EngagementTracker::observe_cone(double t_s, const EngagementGeometry& g, ConeTime& c,
                                      double& since_s, bool& inside) {
-    const bool now = g.angle_off_tail_deg <= f_.cone.angle_deg &&
+    const bool now = g.angle_off_tail_deg <= f_.cone.angle_deg && g.ata_deg <= f_.cone.ata_deg &&
                      g.range_m >= f_.cone.min_range_m && g.range_m <= f_.cone.max_range_m;
     // Time counts between two steps both inside.
     if (now && !inside) since_s = t_s;

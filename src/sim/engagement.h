@@ -16,7 +16,8 @@
 //                measured from the tail; a radar's "aspect" reads 180 minus it)
 //   hca          heading crossing angle, between the two velocities
 // The rear cone is where a gun or a rear-aspect missile can be brought to
-// bear: angle off tail and range within stated bounds.
+// bear: angle off tail and range within stated bounds, and our nose on the
+// target (ata within a bound).
 #ifndef SIM_ENGAGEMENT_H
 #define SIM_ENGAGEMENT_H
 

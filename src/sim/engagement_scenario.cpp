@@ -3,7 +3,7 @@
 //              "altitude_diff_m": 0, "speed_mps": 200, "path_deg": 0,
 //              and at most one of
 //              "manoeuvre": {"kind": "straight" | "turn" | "weave" | "climb",
-//                            "start_s", "load_g", "side": "left" | "right",
+//                            "start_s", "load_g", "side": "left" | "right", "turn_deg",
 //                            "bank_deg", "period_s", "path_deg"},
 //              "recorded": "track.csv"   (a file's folder is where it is looked for),
 //              "opponent": {"aircraft", "control", "pursuit": {...} | "inputs", "events",
@@ -13,7 +13,8 @@
 //                         "min_mps", "max_mps"},
 //               "sensor": {"delay_s", "noise_m", "noise_mps", "seed"}}
 //   "expect": {..., "on_target_within_s", "on_target_deg", "min_separation_m",
-//              "rear_cone_s", "rear_cone": {"angle_deg", "min_range_m", "max_range_m"}}
+//              "rear_cone_s", "rear_cone": {"angle_deg", "min_range_m", "max_range_m",
+//                                           "ata_deg"}}
 // A target without "pursuit" is pursued purely from the start.
 #include <cmath>
 #include <filesystem>
@@ -32,6 +33,7 @@ constexpr double kMaxSensorDelay_s = 10.0;
 constexpr double kMaxSensorNoise_m = 10000.0;
 constexpr double kMaxTargetLoad_g = 12.0;  // a turn no aircraft outpulls
 constexpr double kMaxSeed = 18446744073709551615.0;
+constexpr double kMaxTurn_deg = 3600.0;  // ten circles: a turn that ends
 
 TargetGeometry read_geometry(const json& obj, const std::string& where) {
     TargetGeometry g;
@@ -52,19 +54,22 @@ TargetGeometry read_geometry(const json& obj, const std::string& where) {
 }
 
 Manoeuvre read_manoeuvre(const json& obj, const std::string& where, double duration_s) {
-    only_keys(obj, where,
-              {"kind", "start_s", "load_g", "side", "bank_deg", "period_s", "path_deg"});
+    only_keys(
+        obj, where,
+        {"kind", "start_s", "load_g", "side", "turn_deg", "bank_deg", "period_s", "path_deg"});
     Manoeuvre m;
     m.kind = static_cast<ManoeuvreKind>(
         one_of(obj, "kind", where, {"straight", "turn", "weave", "climb"}));
     read_number(obj, "start_s", where, m.start_s);
     read_number(obj, "load_g", where, m.load_g);
+    read_number(obj, "turn_deg", where, m.turn_deg);
     read_number(obj, "bank_deg", where, m.bank_deg);
     read_number(obj, "period_s", where, m.period_s);
     read_number(obj, "path_deg", where, m.path_deg);
     if (obj.contains("side")) m.side = one_of(obj, "side", where, {"left", "right"}) ? 1 : -1;
     check_range(m.start_s, 0.0, duration_s, where + ".start_s");
     check_range(m.load_g, 1.0, kMaxTargetLoad_g, where + ".load_g");
+    check_range(m.turn_deg, 0.0, kMaxTurn_deg, where + ".turn_deg");
     check_range(m.bank_deg, -85.0, 85.0, where + ".bank_deg");
     check_range(m.period_s, 1.0, kMaxDuration_s, where + ".period_s");
     check_range(m.path_deg, -80.0, 80.0, where + ".path_deg");
@@ -199,7 +204,9 @@ void read_engagement_expect(const json& obj, const std::string& where, Expectati
     if (!obj.contains("rear_cone")) return;
     const json& c = obj.at("rear_cone");
     const std::string w = where + ".rear_cone";
-    only_keys(c, w, {"angle_deg", "min_range_m", "max_range_m"});
+    only_keys(c, w, {"angle_deg", "min_range_m", "max_range_m", "ata_deg"});
+    read_number(c, "ata_deg", w, e.rear_cone.ata_deg);
+    check_range(e.rear_cone.ata_deg, 0.0, kHalfTurn_deg, w + ".ata_deg");
     read_number(c, "angle_deg", w, e.rear_cone.angle_deg);
     read_number(c, "min_range_m", w, e.rear_cone.min_range_m);
     read_number(c, "max_range_m", w, e.rear_cone.max_range_m);

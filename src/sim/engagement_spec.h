@@ -34,10 +34,13 @@ struct TargetSpec {
 };
 
 // The cone behind the target from which a gun or a rear-aspect missile can
-// be brought to bear.
+// be brought to bear: we are within angle_deg of its tail, at a range
+// within the bounds, and point at it within ata_deg (without the last, an
+// aircraft flying away from the target's tail, back to back, would count).
 struct RearCone {
     double angle_deg = 30.0;
     double min_range_m = 500.0, max_range_m = 3000.0;
+    double ata_deg = 30.0;
 };
 
 #endif

@@ -60,7 +60,8 @@ ordered_json engagement_json(const EngagementFigures& g) {
         {"rear_cone",
          {{"angle_deg", g.cone.angle_deg},
           {"min_range_m", g.cone.min_range_m},
-          {"max_range_m", g.cone.max_range_m}}},
+          {"max_range_m", g.cone.max_range_m},
+          {"ata_deg", g.cone.ata_deg}}},
         {"us_in_cone", cone_json(g.cone_time)},
     };
     if (g.opponent_cone) {

@@ -17,7 +17,7 @@
 // rear_cone_first_s (we in the target's rear cone), and in a
 // one-against-one opponent_rear_cone_s and opponent_rear_cone_first_s; and
 // "engagement": {"on_target_deg", "rear_cone": {"angle_deg", "min_range_m",
-// "max_range_m"}, "us_in_cone": {"first_s", "total_s", "longest_s"},
+// "max_range_m", "ata_deg"}, "us_in_cone": {"first_s", "total_s", "longest_s"},
 // "opponent_in_cone": {...}, "first_in_cone": "us" | "opponent" | "both" | null}.
 // Numbers are written so that they read back to the same double.
 #ifndef SIM_FLIGHT_RESULT_H

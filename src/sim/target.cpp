@@ -39,8 +39,9 @@ public:
         s_.bank_deg = toward(s_.bank_deg, bank_goal, kTargetRollRate_dps * kStep_s);
         const double bank = s_.bank_deg * kRadPerDeg;
         s_.load_g = 1.0 / std::cos(bank);
-        s_.heading_deg = wrap180(s_.heading_deg +
-                                 kG_mps2 * std::tan(bank) / s_.speed_mps * kStep_s * kDegPerRad);
+        const double turn_deg = kG_mps2 * std::tan(bank) / s_.speed_mps * kStep_s * kDegPerRad;
+        s_.heading_deg = wrap180(s_.heading_deg + turn_deg);
+        turned_deg_ += std::fabs(turn_deg);
         if (m_.kind == ManoeuvreKind::kClimb && t_s >= m_.start_s) pull_onto_path();
         s_.velocity = velocity_of(s_.speed_mps, s_.heading_deg, s_.path_deg);
         s_.position = s_.position + kStep_s * s_.velocity;
@@ -50,7 +51,8 @@ private:
     double bank_wanted(double t_s) const {
         switch (m_.kind) {
             case ManoeuvreKind::kTurn:
-                if (t_s < m_.start_s) return 0.0;
+                if (t_s < m_.start_s || (m_.turn_deg > 0.0 && turned_deg_ >= m_.turn_deg))
+                    return 0.0;
                 return m_.side * std::acos(1.0 / m_.load_g) * kDegPerRad;
             case ManoeuvreKind::kWeave:
                 return m_.bank_deg * std::sin(2.0 * M_PI * t_s / m_.period_s);
@@ -67,6 +69,7 @@ private:
 
     TargetState s_;
     Manoeuvre m_;
+    double turned_deg_ = 0.0;  // heading turned so far
 };
 
 // Between two samples the position is the cubic Hermite curve through both

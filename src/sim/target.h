@@ -7,7 +7,8 @@
 // at the law's step so that two runs of one flight agree to the last bit.
 //   straight   constant velocity; a climb or dive when path_deg is not 0
 //   turn       level, at a constant load factor from start_s on: bank
-//              acos(1/n), turn rate g sqrt(n^2 - 1) / V
+//              acos(1/n), turn rate g sqrt(n^2 - 1) / V; rolled out
+//              after turn_deg of heading when one is given
 //   weave      level, its bank a sine of bank_deg and period_s (the turn
 //              rate g tan(bank) / V follows it)
 //   climb      level until start_s, then a pull (or push) at load_g onto
@@ -45,6 +46,7 @@ struct Manoeuvre {
     double start_s = 0.0;    // turn, climb: when it begins
     double load_g = 3.0;     // turn: the level turn's load; climb: the pull onto path_deg
     int side = 1;            // turn: +1 right, -1 left
+    double turn_deg = 0.0;   // turn: rolls out after turning this far (0: turns on)
     double bank_deg = 45.0;  // weave: the bank's amplitude
     double period_s = 10.0;  // weave: one full left-right cycle
     double path_deg = 0.0;   // climb: the flight-path angle it settles on

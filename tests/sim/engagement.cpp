@@ -44,16 +44,39 @@ TEST(Engagement, GeometryNamesEachAngleAsAPilotDoes) {
         V3 target_position, target_velocity;
         double range, closure, ata, angle_off_tail, hca;
     } cases[] = {
-        {"dead astern of a slower target", {1000, 0, 0}, heading_velocity(200, 0), 1000, 50, 0, 0,
+        {"dead astern of a slower target",
+         {1000, 0, 0},
+         heading_velocity(200, 0),
+         1000,
+         50,
+         0,
+         0,
          0},
         {"head-on", {1000, 0, 0}, heading_velocity(200, 180), 1000, 450, 0, 180, 180},
-        {"target crossing our nose", {1000, 0, 0}, heading_velocity(200, 90), 1000, 250, 0, 90,
-         90},
-        {"target beside us, flying with us", {0, 0, 1000}, heading_velocity(250, 0), 1000, 0, 90,
-         90, 0},
-        {"target behind us, chasing", {-1000, 0, 0}, heading_velocity(300, 0), 1000, 50, 180, 180,
+        {"target crossing our nose", {1000, 0, 0}, heading_velocity(200, 90), 1000, 250, 0, 90, 90},
+        {"target beside us, flying with us",
+         {0, 0, 1000},
+         heading_velocity(250, 0),
+         1000,
+         0,
+         90,
+         90,
          0},
-        {"target 1000 m straight above", {0, 1000, 0}, heading_velocity(250, 0), 1000, 0, 90, 90,
+        {"target behind us, chasing",
+         {-1000, 0, 0},
+         heading_velocity(300, 0),
+         1000,
+         50,
+         180,
+         180,
+         0},
+        {"target 1000 m straight above",
+         {0, 1000, 0},
+         heading_velocity(250, 0),
+         1000,
+         0,
+         90,
+         90,
          0},
     };
     for (const auto& c : cases) {
@@ -110,6 +133,12 @@ TEST(Engagement, ScriptedTargetsFlyTheirManoeuvres) {
     EXPECT_NEAR(std::remainder(b.heading_deg - a.heading_deg, 360.0), 10.0 * rate * kDegPerRad,
                 0.05);
     EXPECT_NEAR(b.position.y, 3000.0, 1e-9);
+    turn.turn_deg = 90.0;  // a break through a quarter turn, rolled out
+    const TargetState out = fly_target(turn, 20.0);
+    EXPECT_EQ(out.bank_deg, 0.0);
+    // The roll-out from 75.5 deg at 90 deg/s turns it on by about 2.4 deg.
+    EXPECT_GT(out.heading_deg, 91.5);
+    EXPECT_LT(out.heading_deg, 93.5);
 
     Manoeuvre weave;
     weave.kind = ManoeuvreKind::kWeave;
@@ -170,8 +199,8 @@ TEST(Engagement, RecordedTrackIsInterpolatedAndExtended) {
 TEST(Engagement, PursuitAimsWhereItsLawSays) {
     // The target 2000 m north, crossing eastwards at 200 m/s; we fly north
     // at 250 m/s.
-    const PursuitInput in{{0, 0, 0}, heading_velocity(250, 0), {2000, 0, 0},
-                          heading_velocity(200, 90)};
+    const PursuitInput in{
+        {0, 0, 0}, heading_velocity(250, 0), {2000, 0, 0}, heading_velocity(200, 90)};
     const struct {
         const char* law_name;
         PursuitLaw law;
@@ -193,12 +222,12 @@ TEST(Engagement, PursuitAimsWhereItsLawSays) {
     PursuitSettings s;
     s.speed = SpeedFromRange{};
     const auto speed_at = [&](double range, double own_speed) {
-        const PursuitInput chase{{0, 0, 0}, heading_velocity(own_speed, 0), {range, 0, 0},
-                                 heading_velocity(200, 0)};
+        const PursuitInput chase{
+            {0, 0, 0}, heading_velocity(own_speed, 0), {range, 0, 0}, heading_velocity(200, 0)};
         return *pursue(s, chase).speed_cmd_mps;
     };
-    EXPECT_DOUBLE_EQ(speed_at(1000.0, 200.0), 200.0);  // held, no closure
-    EXPECT_GT(speed_at(3000.0, 200.0), 250.0);         // far: close on it
+    EXPECT_DOUBLE_EQ(speed_at(1000.0, 200.0), 200.0);      // held, no closure
+    EXPECT_GT(speed_at(3000.0, 200.0), 250.0);             // far: close on it
     EXPECT_EQ(speed_at(1100.0, 400.0), s.speed->min_mps);  // closing too fast: brake
 }
 
