@@ -22,6 +22,7 @@
 #include "law_constants.h"
 #include "scenario.h"
 #include "scenario_json.h"
+#include "tool_error.h"
 
 namespace scenario_json {
 
@@ -177,9 +178,13 @@ void read_engagement(const json& obj, const std::string& where, const std::strin
             if (t.contains(k)) fail(w + "." + k, "a recorded target is placed by its file");
         }
         const std::filesystem::path file = non_empty_text(t, "recorded", w);
-        spec.recorded = std::make_shared<RecordedTrack>(read_recorded_track(
-            (file.is_relative() && !folder.empty() ? std::filesystem::path(folder) / file : file)
-                .string()));
+        const std::filesystem::path path =
+            file.is_relative() && !folder.empty() ? std::filesystem::path(folder) / file : file;
+        try {
+            spec.recorded = std::make_shared<RecordedTrack>(read_recorded_track(path.string()));
+        } catch (const ToolError& e) {
+            fail(w + ".recorded", e.what());
+        }
     }
     if (t.contains("opponent"))
         spec.opponent =

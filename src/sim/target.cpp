@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 
 #include "angles.h"
@@ -116,6 +117,9 @@ private:
     TargetState s_;
 };
 
+// A day of flight sampled at 100 Hz is about 60 MB of text.
+constexpr std::uintmax_t kMaxTrackBytes = std::uintmax_t{256} << 20;
+
 constexpr const char* kTrackHeader =
     "t_s,north_m,east_m,altitude_m,vel_north_mps,vel_east_mps,vel_up_mps";
 
@@ -146,6 +150,15 @@ std::unique_ptr<TargetTrack> recorded_target(const RecordedTrack& track) {
 RecordedTrack read_recorded_track(const std::string& path) {
     // A track a scenario names and that cannot be read is the scenario's
     // fault (bad data), whatever the reason.
+    // Only a file of a sane size: a scenario may name a device that never
+    // ends.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec) &&
+        std::filesystem::file_size(path, ec) > kMaxTrackBytes)
+        fail(kExitFailed, path + ": larger than " + std::to_string(kMaxTrackBytes >> 20) +
+                              " MB: not a recorded track");
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
+        fail(kExitFailed, path + ": not a file");
     std::string text;
     try {
         text = read_text_file(path);
