@@ -136,7 +136,7 @@ std::string non_empty_text(const json& obj, const char* key, const std::string& 
     return v.get<std::string>();
 }
 
-OpponentSpec read_opponent(const json& obj, const std::string& where, const TargetGeometry& g,
+OpponentSpec read_opponent(const json& obj, const std::string& where, const TargetState& start,
                            double duration_s) {
     only_keys(obj, where, {"aircraft", "control", "pursuit", "inputs", "events", "params"});
     OpponentSpec o;
@@ -144,10 +144,12 @@ OpponentSpec read_opponent(const json& obj, const std::string& where, const Targ
     if (obj.contains("control")) o.control = non_empty_text(obj, "control", where);
     if (obj.contains("pursuit"))
         o.pursuit = read_pursuit(obj.at("pursuit"), where + ".pursuit", duration_s);
-    InitialFlight start;
-    start.speed_mps = g.speed_mps;
-    start.heading_deg = 0.0;  // its commands' azimuth is stated or pursued
-    o.commands = read_commands(obj, where, start);
+    // Until it pursues, or unless told otherwise, it holds its start: its
+    // heading and speed.
+    InitialFlight flies;
+    flies.speed_mps = start.speed_mps;
+    flies.heading_deg = start.heading_deg;
+    o.commands = read_commands(obj, where, flies);
     if (obj.contains("events"))
         o.events = read_events(obj.at("events"), where + ".events", duration_s);
     if (obj.contains("params")) o.params = read_params(obj.at("params"), where + ".params");
@@ -187,8 +189,8 @@ void read_engagement(const json& obj, const std::string& where, const std::strin
         }
     }
     if (t.contains("opponent"))
-        spec.opponent =
-            read_opponent(t.at("opponent"), w + ".opponent", spec.geometry, sc.duration_s);
+        spec.opponent = read_opponent(t.at("opponent"), w + ".opponent",
+                                      target_start(spec.geometry, sc.initial), sc.duration_s);
     sc.target = std::move(spec);
     sc.pursuit = obj.contains("pursuit")
                      ? read_pursuit(obj.at("pursuit"), where + ".pursuit", sc.duration_s)

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -60,6 +61,11 @@ TEST_F(GuideSim, BuiltinScenariosPassAndReplayExactly) {
         ASSERT_EQ(replay.status, 0) << replay.err;
         EXPECT_TRUE(replay.out == read(base + ".csv")) << name << " differs from its replay";
     }
+    // Both aircraft of the head-on pass hold their start until they turn
+    // after it: they pass 8 km x sin(11 deg) = 1526.5 m apart.
+    const nlohmann::json pass = nlohmann::json::parse(read("out/head_on_1v1.summary.json"));
+    EXPECT_NEAR(pass["metrics"]["closest_m"].get<double>(), 8000.0 * std::sin(11.0 * M_PI / 180.0),
+                1.0);
 }
 
 // Without -o each aircraft's run lands in out/sim/AIRCRAFT of the working
