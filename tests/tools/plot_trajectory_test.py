@@ -1,7 +1,8 @@
 """The pictures' geometry helpers (tools/plot_trajectory.py): a twin-axis
 panel's zeros on one line, azimuths that fit the flight, a 3-D path drawn to
-one scale, external commands drawn only where the mode used them; an engagement's opponent's view and rear-cone
-times, and its picture drawn whole."""
+one scale, external commands drawn only where the mode used them; an
+engagement's opponent's view and rear-cone times, and its picture drawn
+whole."""
 import math
 import os
 import sys
