@@ -59,7 +59,7 @@ MAX_SIGHT_LINES = 5
 AIM_APART_M = 50.0
 # The on-target band when the summary names none (deg).
 DEFAULT_ON_TARGET_DEG = 10.0
-DEFAULT_CONE = {"angle_deg": 30.0, "min_range_m": 500.0, "max_range_m": 3000.0}
+DEFAULT_CONE = {"angle_deg": 30.0, "min_range_m": 500.0, "max_range_m": 3000.0, "ata_deg": 30.0}
 
 
 def is_engagement(c):
@@ -88,12 +88,15 @@ def opponent_angle_off_tail(c):
     return [HALF_TURN_DEG - v for v in c["ata_deg"]]
 
 
-def in_cone(angle_off_tail, ranges, cone):
-    """Per row: the pursuer is in the rear cone (angle off tail and range
-    within its bounds)."""
+def in_cone(angle_off_tail, ata, ranges, cone):
+    """Per row: the pursuer is in the rear cone: behind the target (angle
+    off tail), its nose on it (ATA; two aircraft flying apart back to back
+    are not) and the range within the cone's bounds."""
     return [
-        a <= cone["angle_deg"] and cone["min_range_m"] <= r <= cone["max_range_m"]
-        for a, r in zip(angle_off_tail, ranges)
+        a <= cone["angle_deg"]
+        and n <= cone["ata_deg"]
+        and cone["min_range_m"] <= r <= cone["max_range_m"]
+        for a, n, r in zip(angle_off_tail, ata, ranges)
     ]
 
 
@@ -237,10 +240,10 @@ def shade_spans(a, t, mask, colour, label, low, high):
 
 
 def cone_masks(c, cone):
-    ours = in_cone(c["angle_off_tail_deg"], c["range_m"], cone)
-    theirs = (
-        in_cone(opponent_angle_off_tail(c), c["range_m"], cone) if is_one_against_one(c) else None
-    )
+    ours = in_cone(c["angle_off_tail_deg"], c["ata_deg"], c["range_m"], cone)
+    theirs = None
+    if is_one_against_one(c):
+        theirs = in_cone(opponent_angle_off_tail(c), opponent_ata(c), c["range_m"], cone)
     return ours, theirs
 
 
@@ -293,11 +296,20 @@ def degrees_axis(a):
 
 def ata_panel(a, c, summary, other, cmp_label):
     """Our velocity off the line of sight (0: pointing at it), the band we
-    are judged on target in, and the opponent's on us."""
+    are judged on target in, the rear cone's bound on it, and the
+    opponent's on us."""
     t = c["time"]
     band = summary.get("engagement", {}).get("on_target_deg", DEFAULT_ON_TARGET_DEG)
     a.axhspan(
         0, band, color=CONE_COLOUR, alpha=0.12, linewidth=0, label="on target: within %g deg" % band
+    )
+    cone = cone_of(summary)
+    a.axhline(
+        cone["ata_deg"],
+        color=CONE_COLOUR,
+        linestyle=":",
+        linewidth=1,
+        label="rear cone: nose within %g deg" % cone["ata_deg"],
     )
     a.plot(t, c["ata_deg"], color=OWN_COLOUR, label="ours on it")
     if is_one_against_one(c):
@@ -378,11 +390,8 @@ def figures_line(summary, c):
     words = ["closest %.0f m at %.1f s" % (m["closest_m"], m["closest_t_s"])]
     if m.get("on_target_s") is not None:
         words.append("on target from %.1f s" % m["on_target_s"])
-    cone = eng.get("rear_cone", DEFAULT_CONE)
-    words.append(
-        "we in its rear cone (%g deg, %.0f-%.0f m) %.1f s"
-        % (cone["angle_deg"], cone["min_range_m"], cone["max_range_m"], m.get("rear_cone_s", 0.0))
-    )
+    # The cone's bounds are named in the panels that draw them.
+    words.append("we in its rear cone %.1f s" % m.get("rear_cone_s", 0.0))
     if is_one_against_one(c):
         words.append("it in ours %.1f s" % m.get("opponent_rear_cone_s", 0.0))
         first = eng.get("first_in_cone")

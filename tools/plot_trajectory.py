@@ -640,7 +640,8 @@ def draw(plt, directory, name, compare_dir):
         title += " - on " + summary["aircraft"]
     if pe.is_engagement(c):
         fig = draw_engagement(plt, c, other, summary, flags)
-        verdict += "\n" + pe.figures_line(summary, c)
+        figures = pe.figures_line(summary, c)
+        verdict += "\n" + figures if figures else ""
     else:
         fig = draw_flight(plt, c, other, summary, flags)
     fig.suptitle(

@@ -176,14 +176,16 @@ class Engagement(unittest.TestCase):
                     pe.opponent_angle_off_tail(c)[0], angle_deg(v, back), places=9
                 )
 
-    def test_time_in_the_rear_cone_needs_both_the_angle_and_the_range(self):
-        cone = {"angle_deg": 30.0, "min_range_m": 500.0, "max_range_m": 3000.0}
-        t = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0]
-        off_tail = [40.0, 20.0, 20.0, 20.0, 35.0, 10.0]
-        ranges = [2000.0, 4000.0, 2500.0, 400.0, 1000.0, 800.0]
-        inside = pe.in_cone(off_tail, ranges, cone)
-        self.assertEqual(inside, [False, False, True, False, False, True])
-        self.assertEqual(pe.spans(t, inside), [(2.0, 3.0), (5.0, 5.0)])
+    def test_time_in_the_rear_cone_needs_the_angles_and_the_range(self):
+        # Off its tail, too far, inside, too near, our nose away (flying
+        # apart back to back), off its tail again, inside to the end.
+        t = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0]
+        off_tail = [40.0, 20.0, 20.0, 20.0, 10.0, 35.0, 10.0]
+        ata = [5.0, 5.0, 5.0, 5.0, 170.0, 5.0, 25.0]
+        ranges = [2000.0, 4000.0, 2500.0, 400.0, 1000.0, 1000.0, 800.0]
+        inside = pe.in_cone(off_tail, ata, ranges, pe.DEFAULT_CONE)
+        self.assertEqual(inside, [False, False, True, False, False, False, True])
+        self.assertEqual(pe.spans(t, inside), [(2.0, 3.0), (6.0, 6.0)])
 
     def test_a_one_against_one_is_drawn_whole(self):
         names = pt.REQUIRED + pe.COLUMNS
