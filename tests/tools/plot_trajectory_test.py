@@ -187,8 +187,24 @@ class Engagement(unittest.TestCase):
         self.assertEqual(inside, [False, False, True, False, False, False, True])
         self.assertEqual(pe.spans(t, inside), [(2.0, 3.0), (6.0, 6.0)])
 
-    def test_a_one_against_one_is_drawn_whole(self):
-        names = pt.REQUIRED + pe.COLUMNS
+    def test_time_marks_fall_on_round_times_and_never_crowd(self):
+        for duration_s in (12.0, 60.0, 90.0, 120.0, 600.0, 3600.0):
+            with self.subTest(duration_s=duration_s):
+                t = [0.01 * k for k in range(int(duration_s * 100) + 1)]
+                rows = pe.mark_rows(t)
+                spacing = pe.mark_spacing_s(duration_s)
+                self.assertIn(spacing, pe.MARK_SPACINGS_S)
+                self.assertTrue(4 <= len(rows) <= pe.MAX_MARKS, rows)
+                for n, row in enumerate(rows, 1):
+                    self.assertAlmostEqual(t[row], n * spacing, delta=0.005)
+
+    def test_a_scripted_target_and_a_one_against_one_are_drawn_whole(self):
+        scripted = pt.REQUIRED + pe.TARGET
+        for kind, names in (("scripted", scripted), ("duel", scripted + pe.OPPONENT)):
+            with self.subTest(kind):
+                self.draw_chase(kind, names)
+
+    def draw_chase(self, name, names):
         rows = []
         for k in range(50):
             row = dict.fromkeys(names, 0.0)
@@ -210,8 +226,8 @@ class Engagement(unittest.TestCase):
             )
             rows.append(row)
         with tempfile.TemporaryDirectory() as folder:
-            with open(os.path.join(folder, "duel.csv"), "w") as f:
+            with open(os.path.join(folder, name + ".csv"), "w") as f:
                 f.write(",".join(names) + "\n")
                 f.writelines(",".join(repr(r[n]) for n in names) + "\n" for r in rows)
-            pt.draw(plt, folder, "duel", None)
-            self.assertGreater(os.path.getsize(os.path.join(folder, "duel.png")), 10000)
+            pt.draw(plt, folder, name, None)
+            self.assertGreater(os.path.getsize(os.path.join(folder, name + ".png")), 10000)
