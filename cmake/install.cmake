@@ -58,12 +58,14 @@ install(FILES ${PROJECT_BINARY_DIR}/guidew.pc DESTINATION ${pc_dir})
 
 # The host programs load libGuide.so by plain name once installed (nothing
 # lies beside them): their run path points at the installed library.
-# guide-sim runs plot_trajectory.py from its own directory.
+# guide-sim runs plot_trajectory.py (and the engagement panels it imports)
+# from its own directory.
 file(RELATIVE_PATH bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_target_properties(guide-run guide-sim guide-step PROPERTIES
                       INSTALL_RPATH "\$ORIGIN/${bin_to_lib}")
 install(TARGETS guide-run guide-sim guide-step RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/tools/plot_trajectory.py ${PROJECT_SOURCE_DIR}/tools/plot_engagement.py
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The Python package guidew: the files `pip install ./python` installs (its
 # modules and py.typed). It finds the library in lib/ (or lib64/,

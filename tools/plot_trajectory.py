@@ -20,6 +20,8 @@ import math
 import os
 import sys
 
+import plot_engagement as pe
+
 EXIT_BAD_DATA = 1
 EXIT_ENVIRONMENT = 3
 
@@ -72,11 +74,15 @@ AIR_DATA = [
     "gear_down",
 ]
 USED += AIR_DATA
+# An engagement's target and geometry (plot_engagement.py draws them).
+USED += pe.COLUMNS
 
 
 # Columns every trajectory holds (the orbit's two only in mode 3, the air
 # data only for a six-degree-of-freedom aircraft).
-REQUIRED = [n for n in USED if not n.startswith("orbit_") and n not in AIR_DATA]
+REQUIRED = [
+    n for n in USED if not n.startswith("orbit_") and n not in AIR_DATA and n not in pe.COLUMNS
+]
 # A legend's entries side by side under a panel: more would run past the
 # panel's edge into the next one, or off the picture.
 LEGEND_COLUMNS = 3
@@ -467,6 +473,23 @@ def air_data_panel(a, c, other, cmp_label):
     a.set_ylabel("angle (deg)")
     b = a.twinx()
     b.plot(t, c["mach"], color="0.3", linestyle=":", linewidth=1.5, label="Mach")
+    if "target_alpha_deg" in c:
+        a.plot(
+            t,
+            c["target_alpha_deg"],
+            color="tab:blue",
+            linestyle="--",
+            linewidth=1,
+            label="the opponent's angle of attack",
+        )
+        a.plot(
+            t,
+            c["target_beta_deg"],
+            color="tab:red",
+            linestyle="--",
+            linewidth=1,
+            label="the opponent's sideslip",
+        )
     b.set_ylabel("Mach")
     in_front(a, b)
     a.set_title("angle of attack, sideslip and Mach")
@@ -485,6 +508,113 @@ def surfaces_panel(a, c):
     label(a, "control surfaces" + gear, "deflection (deg)")
 
 
+def bank_panel(a, c, other, prefix=""):
+    """Bank and the commanded roll rate (with the flown one where the
+    trajectory has it), zeros aligned. Inverted flight is drawn continuous
+    about 180 deg and shaded. prefix "target_" draws the opponent's."""
+    t = c["time"]
+    for k, (start, length) in enumerate(inverted_spans(t, c[prefix + "roll"])):
+        a.axvspan(
+            start,
+            start + length,
+            color="0.9",
+            label="inverted (bank beyond 90)" if k == 0 else None,
+        )
+    a.plot(t, bank_for_drawing(c[prefix + "roll"]), label="bank (deg)")
+    if not prefix and used_externally(c, "ext_bank"):
+        a.plot(t, c["ext_bank"], color="tab:purple", linestyle="--", label="ext_bank (deg)")
+    if not prefix:
+        overlay(a, other, "time", "roll", bank_for_drawing, label=cmp_label_of(other))
+    a.set_xlabel("time (s)")
+    a.set_ylabel("bank (deg; inverted drawn through 180)")
+    b = a.twinx()
+    b.plot(
+        t,
+        c[prefix + "lat_cmd"],
+        color="tab:orange",
+        linewidth=1,
+        label="lat_cmd (roll rate commanded)",
+    )
+    if not prefix and used_externally(c, "ext_lat"):
+        b.plot(t, c["ext_lat"], color="tab:brown", linestyle=":", linewidth=2, label="ext_lat")
+    if prefix + "roll_rate" in c:
+        b.plot(t, c[prefix + "roll_rate"], color="tab:green", linewidth=1, label="roll rate flown")
+    b.set_ylabel("roll rate (deg/s)")
+    align_zeros(a, b)
+    in_front(a, b)
+    whose = "the opponent's " if prefix else ""
+    a.set_title(whose + "bank, commanded and flown roll rate (zeros aligned)")
+    below(a, a.patches[:1] + a.get_lines() + b.get_lines())
+
+
+def load_panel(a, c, other, prefix=""):
+    """The command over the flown load, thin and dashed: where the aircraft
+    follows it closely both still show. In an engagement against a scripted
+    target, the target's load beside ours."""
+    t = c["time"]
+    a.plot(t, c[prefix + "load_flown"], color="tab:orange", linewidth=2.5, label="flown")
+    a.plot(
+        t,
+        c[prefix + "nz_cmd"],
+        color="black",
+        linestyle="--",
+        linewidth=1,
+        label="nz_cmd (commanded)",
+    )
+    if prefix:
+        label(a, "the opponent's load factor, commanded and flown", "load factor (g)")
+        return
+    if used_externally(c, "ext_nz"):
+        a.plot(t, c["ext_nz"], color="tab:purple", linestyle=":", linewidth=2, label="ext_nz")
+    if "target_load_flown" in c and not pe.is_one_against_one(c):
+        a.plot(
+            t, c["target_load_flown"], color=pe.TARGET_COLOUR, linewidth=1, label="target's load"
+        )
+    overlay(a, other, "time", "load_flown", label=cmp_label_of(other))
+    label(a, "load factor, commanded and flown", "load factor (g)")
+
+
+def throttle_panel(a, c, other, prefix=""):
+    """Throttle (and the thrust the engine sees, where the trajectory has
+    it) against the speed and its command, zeros aligned; in an engagement
+    the target's speed beside ours."""
+    t = c["time"]
+    throttle = c[prefix + "throttle_cmd"]
+    a.plot(t, throttle, color="tab:blue", linewidth=2, label="throttle_cmd")
+    thrust = c.get(prefix + "thrust_frac", [])
+    if thrust:
+        a.plot(t, thrust, color="tab:cyan", linestyle="--", label="thrust")
+    a.set_xlabel("time (s)")
+    if max(thrust + throttle) > FULL_DRY_THRUST:
+        a.axhline(FULL_DRY_THRUST, color="0.6", linestyle=":", linewidth=1)
+        a.set_ylabel("throttle, thrust (1: full dry; above: afterburner)")
+    else:
+        a.set_ylabel("throttle, thrust (fraction of maximum)")
+    b = a.twinx()
+    b.plot(t, c[prefix + "tas"], color="0.2", linewidth=1, label="speed")
+    b.plot(t, c[prefix + "speed_cmd"], color="0.2", linestyle=":", linewidth=1, label="speed_cmd")
+    if not prefix and "target_tas" in c:
+        whose = pe.target_name(c) + "'s speed"
+        b.plot(t, c["target_tas"], color=pe.TARGET_COLOUR, linewidth=1, label=whose)
+    if other is not None and not prefix:
+        b.plot(other["time"], other["tas"], color="0.45", linestyle="--", label=cmp_label_of(other))
+    b.set_ylabel("speed (m/s)")
+    align_zeros(a, b)
+    in_front(a, b)
+    whose = "the opponent's " if prefix else ""
+    a.set_title(whose + "throttle and speed (zeros aligned)")
+    below(a, a.get_lines() + b.get_lines())
+
+
+def cmp_label_of(other):
+    return other.get("_label") if other is not None else None
+
+
+def figure(plt, heights):
+    fig = plt.figure(figsize=(17, 17 / 4 * sum(heights)), constrained_layout=True)
+    return fig, fig.add_gridspec(len(heights), 3, height_ratios=heights)
+
+
 def draw(plt, directory, name, compare_dir):
     summary = read_summary(directory, name)
     flags = summary.get("flags", [])
@@ -494,25 +624,12 @@ def draw(plt, directory, name, compare_dir):
         path = os.path.join(compare_dir, name + ".csv")
         if os.path.exists(path):
             other = read_trajectory(path, flags)
-    t = c["time"]
-    cmp_label = None
-    if other is not None:
-        # The folder's own name: a long path would stretch every legend.
-        other_aircraft = read_summary(compare_dir, name).get("aircraft")
-        folder = os.path.basename(os.path.normpath(compare_dir)) or compare_dir
-        cmp_label = "compared: " + (
-            other_aircraft + " (" + folder + ")" if other_aircraft else folder
-        )
-    not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
-
-    # A six-degree-of-freedom aircraft gets a row of its air data and
-    # surfaces; the latch strips take the height their latches need.
-    air = "alpha_deg" in c
-    latches = set_flags(c, flags)
-    latch_height = min(1.0, max(0.3, 0.12 * (len(latches) + 1)))
-    heights = [1.0, 1.0, 1.0] + ([1.0, latch_height] if air else [max(0.6, latch_height)])
-    fig = plt.figure(figsize=(17, 17 / 4 * sum(heights)), constrained_layout=True)
-    grid = fig.add_gridspec(len(heights), 3, height_ratios=heights)
+            # The folder's own name: a long path would stretch every legend.
+            other_aircraft = read_summary(compare_dir, name).get("aircraft")
+            folder = os.path.basename(os.path.normpath(compare_dir)) or compare_dir
+            other["_label"] = "compared: " + (
+                other_aircraft + " (" + folder + ")" if other_aircraft else folder
+            )
     verdict = (
         "passed"
         if summary.get("passed", True)
@@ -521,11 +638,80 @@ def draw(plt, directory, name, compare_dir):
     title = name + (" - " + summary["description"] if summary.get("description") else "")
     if summary.get("aircraft", "point_mass") != "point_mass":
         title += " - on " + summary["aircraft"]
+    if pe.is_engagement(c):
+        fig = draw_engagement(plt, c, other, summary, flags)
+        figures = pe.figures_line(summary, c)
+        verdict += "\n" + figures if figures else ""
+    else:
+        fig = draw_flight(plt, c, other, summary, flags)
     fig.suptitle(
         title + "\n" + verdict,
         fontsize=14,
         color="black" if summary.get("passed", True) else "darkred",
     )
+    save_whole(plt, fig, os.path.join(directory, name + ".png"))
+
+
+def draw_engagement(plt, c, other, summary, flags):
+    """Both aircraft from above and the geometry between them over time;
+    our own load, bank and speed; the opponent's in a one-against-one; a
+    six-degree-of-freedom aircraft's air data and surfaces."""
+    cmp_label = cmp_label_of(other)
+    air = "alpha_deg" in c
+    duel = pe.is_one_against_one(c)
+    latches = set_flags(c, flags)
+    heights = [1.0, 1.0, 1.0, 1.0] + [1.0] * (duel + air)
+    if latches:
+        heights.append(min(1.0, max(0.3, 0.12 * (len(latches) + 1))))
+    fig, grid = figure(plt, heights)
+    pe.plan_view(fig.add_subplot(grid[0:2, 0:2]), c, other, cmp_label)
+    pe.altitudes(fig.add_subplot(grid[0, 2]), c, other, cmp_label)
+    throttle_panel(fig.add_subplot(grid[1, 2]), c, other)
+    pe.range_panel(fig.add_subplot(grid[2, 0]), c, summary, other, cmp_label)
+    pe.ata_panel(fig.add_subplot(grid[2, 1]), c, summary, other, cmp_label)
+    pe.angle_off_tail_panel(fig.add_subplot(grid[2, 2]), c, summary, other, cmp_label)
+    pe.closure_panel(fig.add_subplot(grid[3, 0]), c, other, cmp_label)
+    load_panel(fig.add_subplot(grid[3, 1]), c, other)
+    bank_panel(fig.add_subplot(grid[3, 2]), c, other)
+    row = 4
+    if duel:
+        load_panel(fig.add_subplot(grid[row, 0]), c, None, "target_")
+        bank_panel(fig.add_subplot(grid[row, 1]), c, None, "target_")
+        throttle_panel(fig.add_subplot(grid[row, 2]), c, None, "target_")
+        row += 1
+    if air:
+        air_data_panel(fig.add_subplot(grid[row, 0]), c, other, cmp_label)
+        surfaces_panel(fig.add_subplot(grid[row, 1]), c)
+        steering_panel(fig.add_subplot(grid[row, 2]), c, other, summary)
+        row += 1
+    if latches:
+        latch_strips(fig.add_subplot(grid[row, :]), c, flags, summary.get("latched", []), other)
+    return fig
+
+
+def steering_panel(a, c, other, summary):
+    """The angle between the velocity and the commanded direction."""
+    not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
+    a.plot(c["time"], c["dir_err_deg"], label="flown")
+    overlay(a, other, "time", "dir_err_deg", label=cmp_label_of(other))
+    a.axhline(CONVERGED_DEG, color="grey", linestyle=":", label="%g deg: converged" % CONVERGED_DEG)
+    mark_convergence(a, summary)
+    label(a, "velocity to commanded direction" + not_steered, "angle (deg)")
+
+
+def draw_flight(plt, c, other, summary, flags):
+    """One aircraft's flight: its path, its direction against the command,
+    bank, load, throttle and speed, air data, the latches."""
+    t = c["time"]
+    cmp_label = cmp_label_of(other)
+    not_steered = "" if summary.get("steers", True) else " (this mode does not steer to it)"
+    # A six-degree-of-freedom aircraft gets a row of its air data and
+    # surfaces; the latch strips take the height their latches need.
+    air = "alpha_deg" in c
+    latches = set_flags(c, flags)
+    latch_height = min(1.0, max(0.3, 0.12 * (len(latches) + 1)))
+    heights = [1.0, 1.0, 1.0] + ([1.0, latch_height] if air else [max(0.6, latch_height)])
+    fig, grid = figure(plt, heights)
 
     a = fig.add_subplot(grid[0, 0])
     a.plot(c["z_east"], c["x_north"], label="flown")
@@ -582,62 +768,9 @@ def draw(plt, directory, name, compare_dir):
     mark_convergence(a, summary)
     label(a, "velocity to commanded direction" + not_steered, "angle (deg)")
 
-    a = fig.add_subplot(grid[2, 0])
-    # Inverted flight drawn continuous about 180 deg and shaded.
-    for k, (start, length) in enumerate(inverted_spans(t, c["roll"])):
-        a.axvspan(
-            start,
-            start + length,
-            color="0.9",
-            label="inverted (bank beyond 90)" if k == 0 else None,
-        )
-    a.plot(t, bank_for_drawing(c["roll"]), label="bank (deg)")
-    if used_externally(c, "ext_bank"):
-        a.plot(t, c["ext_bank"], color="tab:purple", linestyle="--", label="ext_bank (deg)")
-    overlay(a, other, "time", "roll", bank_for_drawing, label=cmp_label)
-    a.set_xlabel("time (s)")
-    a.set_ylabel("bank (deg; inverted drawn through 180)")
-    b = a.twinx()
-    b.plot(t, c["lat_cmd"], color="tab:orange", linewidth=1, label="lat_cmd (roll rate commanded)")
-    if used_externally(c, "ext_lat"):
-        b.plot(t, c["ext_lat"], color="tab:brown", linestyle=":", linewidth=2, label="ext_lat")
-    b.plot(t, c["roll_rate"], color="tab:green", linewidth=1, label="roll rate flown")
-    b.set_ylabel("roll rate (deg/s)")
-    align_zeros(a, b)
-    in_front(a, b)
-    a.set_title("bank, commanded and flown roll rate (zeros aligned)")
-    shade = [p for p in a.patches[:1]]
-    below(a, shade + a.get_lines() + b.get_lines())
-
-    a = fig.add_subplot(grid[2, 1])
-    # The command over the flown load, thin and dashed: where the aircraft
-    # follows it closely both still show.
-    a.plot(t, c["load_flown"], color="tab:orange", linewidth=2.5, label="flown")
-    a.plot(t, c["nz_cmd"], color="black", linestyle="--", linewidth=1, label="nz_cmd (commanded)")
-    if used_externally(c, "ext_nz"):
-        a.plot(t, c["ext_nz"], color="tab:purple", linestyle=":", linewidth=2, label="ext_nz")
-    overlay(a, other, "time", "load_flown", label=cmp_label)
-    label(a, "load factor, commanded and flown", "load factor (g)")
-
-    a = fig.add_subplot(grid[2, 2])
-    a.plot(t, c["throttle_cmd"], color="tab:blue", linewidth=2, label="throttle_cmd")
-    a.plot(t, c["thrust_frac"], color="tab:cyan", linestyle="--", label="thrust")
-    a.set_xlabel("time (s)")
-    if max(c["thrust_frac"] + c["throttle_cmd"]) > FULL_DRY_THRUST:
-        a.axhline(FULL_DRY_THRUST, color="0.6", linestyle=":", linewidth=1)
-        a.set_ylabel("throttle, thrust (1: full dry; above: afterburner)")
-    else:
-        a.set_ylabel("throttle, thrust (fraction of maximum)")
-    b = a.twinx()
-    b.plot(t, c["tas"], color="0.2", linewidth=1, label="speed")
-    b.plot(t, c["speed_cmd"], color="0.2", linestyle=":", linewidth=1, label="speed_cmd")
-    if other is not None:
-        b.plot(other["time"], other["tas"], color="0.45", linestyle="--", label=cmp_label)
-    b.set_ylabel("speed (m/s)")
-    align_zeros(a, b)
-    in_front(a, b)
-    a.set_title("throttle and speed (zeros aligned)")
-    below(a, a.get_lines() + b.get_lines())
+    bank_panel(fig.add_subplot(grid[2, 0]), c, other)
+    load_panel(fig.add_subplot(grid[2, 1]), c, other)
+    throttle_panel(fig.add_subplot(grid[2, 2]), c, other)
 
     if air:
         air_data_panel(fig.add_subplot(grid[3, 0]), c, other, cmp_label)
@@ -648,7 +781,7 @@ def draw(plt, directory, name, compare_dir):
         latch_strips(fig.add_subplot(grid[3, 0:2]), c, flags, summary.get("latched", []), other)
         profile_panel(fig.add_subplot(grid[3, 2]), c, other, cmp_label)
 
-    save_whole(plt, fig, os.path.join(directory, name + ".png"))
+    return fig
 
 
 def save_whole(plt, fig, final):

@@ -41,7 +41,7 @@ step "cmake --install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || { cat "$tmp/install.log"; fail "install failed"; }
 for f in include/guidew/GuideW.h include/guidew/GuideW_types.h include/guidew/GuideW_instance.h \
          include/guidew/Guide.h bin/guide-run bin/guide-sim bin/guide-step bin/plot_trajectory.py \
-         bin/guide-campaign include/guidew/guide_sim_api.h \
+         bin/plot_engagement.py bin/guide-campaign include/guidew/guide_sim_api.h \
          share/guidew/GuideW.fmu share/guidew/GuideW-fmi3.fmu; do
   [ -e "$prefix/$f" ] || fail "$f not installed"
 done

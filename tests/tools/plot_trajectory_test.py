@@ -1,9 +1,12 @@
 """The pictures' geometry helpers (tools/plot_trajectory.py): a twin-axis
 panel's zeros on one line, azimuths that fit the flight, a 3-D path drawn to
-one scale, external commands drawn only where the mode used them."""
+one scale, external commands drawn only where the mode used them; an
+engagement's opponent's view and rear-cone times, and its picture drawn
+whole."""
 import math
 import os
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(
@@ -14,6 +17,7 @@ import matplotlib  # noqa: E402
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+import plot_engagement as pe  # noqa: E402
 import plot_trajectory as pt  # noqa: E402
 
 
@@ -145,3 +149,85 @@ class Legends(unittest.TestCase):
                     self.assertLessEqual(extent.x1, box.x1 + 1)
                     self.assertGreaterEqual(extent.y0, box.y0 - 1)
                 plt.close(fig)
+
+
+def angle_deg(u, v):
+    dot = sum(a * b for a, b in zip(u, v))
+    return math.degrees(
+        math.acos(max(-1.0, min(1.0, dot / math.dist(u, (0, 0, 0)) / math.dist(v, (0, 0, 0)))))
+    )
+
+
+class Engagement(unittest.TestCase):
+    def test_the_opponents_view_is_the_line_of_sight_seen_from_its_end(self):
+        # (own position, own velocity, target position, target velocity)
+        rows = [
+            ((0, 0, 0), (200, 0, 0), (3000, 0, 0), (200, 0, 0)),  # dead astern
+            ((0, 0, 0), (250, 0, 0), (0, 4000, 0), (0, -200, 0)),  # crossing
+            ((0, 0, 0), (250, 0, 30), (7800, 1500, 1000), (-250, 0, -10)),  # head-on, offset, above
+        ]
+        for own, v, target, vt in rows:
+            with self.subTest(own=own, target=target):
+                los = [b - a for a, b in zip(own, target)]
+                back = [-x for x in los]
+                c = {"ata_deg": [angle_deg(v, los)], "angle_off_tail_deg": [angle_deg(vt, los)]}
+                self.assertAlmostEqual(pe.opponent_ata(c)[0], angle_deg(vt, back), places=9)
+                self.assertAlmostEqual(
+                    pe.opponent_angle_off_tail(c)[0], angle_deg(v, back), places=9
+                )
+
+    def test_time_in_the_rear_cone_needs_the_angles_and_the_range(self):
+        # Off its tail, too far, inside, too near, our nose away (flying
+        # apart back to back), off its tail again, inside to the end.
+        t = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0]
+        off_tail = [40.0, 20.0, 20.0, 20.0, 10.0, 35.0, 10.0]
+        ata = [5.0, 5.0, 5.0, 5.0, 170.0, 5.0, 25.0]
+        ranges = [2000.0, 4000.0, 2500.0, 400.0, 1000.0, 1000.0, 800.0]
+        inside = pe.in_cone(off_tail, ata, ranges, pe.DEFAULT_CONE)
+        self.assertEqual(inside, [False, False, True, False, False, False, True])
+        self.assertEqual(pe.spans(t, inside), [(2.0, 3.0), (6.0, 6.0)])
+
+    def test_time_marks_fall_on_round_times_and_never_crowd(self):
+        for duration_s in (12.0, 60.0, 90.0, 120.0, 600.0, 3600.0):
+            with self.subTest(duration_s=duration_s):
+                t = [0.01 * k for k in range(int(duration_s * 100) + 1)]
+                rows = pe.mark_rows(t)
+                spacing = pe.mark_spacing_s(duration_s)
+                self.assertIn(spacing, pe.MARK_SPACINGS_S)
+                self.assertTrue(4 <= len(rows) <= pe.MAX_MARKS, rows)
+                for n, row in enumerate(rows, 1):
+                    self.assertAlmostEqual(t[row], n * spacing, delta=0.005)
+
+    def test_a_scripted_target_and_a_one_against_one_are_drawn_whole(self):
+        scripted = pt.REQUIRED + pe.TARGET
+        for kind, names in (("scripted", scripted), ("duel", scripted + pe.OPPONENT)):
+            with self.subTest(kind):
+                self.draw_chase(kind, names)
+
+    def draw_chase(self, name, names):
+        rows = []
+        for k in range(50):
+            row = dict.fromkeys(names, 0.0)
+            row.update(
+                time=0.1 * k,
+                x_north=25.0 * k,
+                target_x_north=3000.0 + 20.0 * k,
+                range_m=3000.0 - 5.0 * k,
+                closure_mps=50.0,
+                tas=250.0,
+                target_tas=200.0,
+                altitude=3000.0,
+                target_altitude=3000.0,
+                load_flown=1.0,
+                target_load_flown=1.0,
+                angle_off_tail_deg=10.0,
+                hca_deg=0.0,
+                aim_x_north=3000.0 + 20.0 * k,
+            )
+            rows.append(row)
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, name + ".csv"), "w") as f:
+                f.write(",".join(names) + "\n")
+                f.writelines(",".join(repr(r[n]) for n in names) + "\n" for r in rows)
+            pt.draw(plt, folder, name, None)
+            self.assertGreater(os.path.getsize(os.path.join(folder, name + ".png")), 10000)
