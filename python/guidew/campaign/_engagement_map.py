@@ -56,8 +56,9 @@ class Cell:
 
     def median_first_s(self) -> Optional[float]:
         """The median time to the rear cone, a flight that never got there
-        counting as later than any that did (inf when half or more never
-        did); None without a flown flight."""
+        counting as later than any that did: the lower median, so one
+        flight's own time (inf when more than half never got there); None
+        without a flown flight."""
         if not self.flown:
             return None
         rank = (self.flown - 1) // 2  # the lower median: one flight's time

@@ -267,7 +267,7 @@ def section(
         "<p>Each cell holds the flights that started in that sector of angle off the "
         "target's tail (%g&deg;) and ring of range; the target sits at the centre, flying up. "
         "Left: the median time until our aircraft was first in the target's rear cone, a "
-        "flight that never got there counting as later than any (cells where half or more "
+        "flight that never got there counting as later than any (cells where more than half "
         'never did are <span style="color:%s">&#9632;</span> dark grey). Right: the share '
         "of the cell's flights that passed the reported checks (%s). &times;: the worst "
         "flights listed above; a click opens its replay.</p>"
