@@ -26,7 +26,7 @@ at its file, line and key, before anything is flown:
     [scenario.initial]
     altitude_m = 3000
 
-    [dispersions]                # any initial, input, parameter or expect field
+    [dispersions]                # any initial, input, parameter, expect or target field
     "initial.altitude_m" = { uniform = [2000, 5000] }
     "initial.speed_mps"  = { normal = { mean = 200, sd = 15, min = 150, max = 260 } }
     "params.roll_kp"     = { choice = [2, 3, 4] }
@@ -45,6 +45,9 @@ the order the tasks finish in. The results folder holds flights.csv (one row per
 summary.txt, pictures/, report.html, and flights/NAME_INDEX.json, the
 scenario of each worst and sampled flight, which guide-sim flies again;
 campaign.json says which campaign it holds and whether it is complete.
+An engagement campaign that disperses target.angle_off_tail_deg and
+target.range_m (campaigns/engagement.toml) also gets polar maps of the
+time into the target's rear cone and of the pass rate over them.
 """
 
 from __future__ import annotations
