@@ -9,6 +9,34 @@ import unittest
 
 import guidew.campaign as gc
 
+# A small engagement campaign: the geometry and the target's manoeuvre
+# dispersed as campaigns/engagement.toml does, 24 short flights in 4 tasks.
+ENGAGEMENT = """\
+[campaign]
+name = "engage"
+samples = 24
+seed = 5
+flights_per_task = 6
+
+[scenario]
+builtin = "crossing_target"
+duration_s = 30
+
+[dispersions]
+"target.range_m" = { uniform = [1500, 6000] }
+"target.angle_off_tail_deg" = { uniform = [-180, 180] }
+"target.crossing_deg" = { uniform = [-180, 180] }
+"target.altitude_diff_m" = { uniform = [-500, 500] }
+"target.speed_mps" = { uniform = [150, 230] }
+"target.manoeuvre.kind" = { choice = ["straight", "turn", "weave"] }
+"target.manoeuvre.side" = { choice = ["left", "right"] }
+
+[report]
+checks = ["min_separation_m", "max_load_g"]
+worst = 2
+paths = 4
+"""
+
 
 def quiet_run(path, out, workers=1, **options):
     """gc.run without progress, and without pictures or report unless the

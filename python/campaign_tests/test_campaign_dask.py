@@ -1,8 +1,10 @@
-"""Campaigns on Dask: the same flights whatever the number of workers, a
-worker killed mid-campaign loses and duplicates nothing, an interrupted
+"""Campaigns on Dask: the same flights whatever the number of workers or
+the cluster (a dispersed engagement too, whose report maps its geometry
+and replays both aircraft), a worker killed mid-campaign loses and duplicates nothing, an interrupted
 campaign resumes where it stopped, and guide-sim flies a reported flight
 again to the same figures."""
 
+import math
 import os
 import shutil
 import signal
@@ -13,7 +15,14 @@ import time
 import unittest
 
 import guidew.campaign as gc
-from campaign_test_support import ScratchFolderCase, Stop, quiet_run, read, stop_after
+from campaign_test_support import (
+    ENGAGEMENT,
+    ScratchFolderCase,
+    Stop,
+    quiet_run,
+    read,
+    stop_after,
+)
 
 CAMPAIGN = """\
 [campaign]
@@ -90,20 +99,59 @@ class DaskCampaigns(ScratchFolderCase):
         with open(cls.file, "w", encoding="utf-8") as f:
             f.write(CAMPAIGN)
         cls.one = quiet_run(cls.file, cls.out("one"))
+        # An engagement campaign, its report and pictures drawn once.
+        cls.engagement = os.path.join(cls.folder.name, "engage.toml")
+        with open(cls.engagement, "w", encoding="utf-8") as f:
+            f.write(ENGAGEMENT)
+        cls.engaged = quiet_run(cls.engagement, cls.out("engaged"), pictures=True, report=True)
+        cls.campaigns = [(cls.file, cls.one, 48), (cls.engagement, cls.engaged, 24)]
 
     def test_two_workers_fly_what_one_flies(self):
-        two = quiet_run(self.file, self.out("two"), workers=2)
-        self.assertEqual(read(two.files["table"]), read(self.one.files["table"]))
-        self.assertEqual([r["index"] for r in two.table], list(range(48)))
+        for file, one, flights in self.campaigns:
+            with self.subTest(file):
+                two = quiet_run(file, self.out("two_" + one.campaign.name), workers=2)
+                self.assertEqual(read(two.files["table"]), read(one.files["table"]))
+                self.assertEqual([r["index"] for r in two.table], list(range(flights)))
 
     def test_an_existing_cluster_flies_what_local_workers_fly(self):
         from distributed import LocalCluster
 
         with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster:
-            there = quiet_run(
-                self.file, self.out("there"), workers=None, scheduler=cluster.scheduler_address
+            for file, one, _ in self.campaigns:
+                with self.subTest(file):
+                    there = quiet_run(
+                        file,
+                        self.out("there_" + one.campaign.name),
+                        workers=None,
+                        scheduler=cluster.scheduler_address,
+                    )
+                    self.assertEqual(read(there.files["table"]), read(one.files["table"]))
+
+    def test_an_engagement_report_maps_the_geometry_and_replays_both_aircraft(self):
+        files = self.engaged.files
+        with open(files["report"], encoding="utf-8") as f:
+            page = f.read()
+        # One cell per 15 deg sector (the first centred astern) and eighth
+        # of the range's span that a flight started in, in both maps (the
+        # time into the rear cone and the pass rate), hovering its words.
+        cells = {
+            (
+                math.floor((r["target.angle_off_tail_deg"] + 7.5) / 15) % 24,
+                min(int((r["target.range_m"] - 1500) / (4500 / 8)), 7),
             )
-        self.assertEqual(read(there.files["table"]), read(self.one.files["table"]))
+            for r in self.engaged.table
+        }
+        self.assertEqual(page.count("median time to rear cone: "), 2 * len(cells))
+        self.assertIn("engagement_polar.png", " ".join(files["pictures"]))
+        worst = {i for ranked in self.engaged.summary["worst"].values() for i, _ in ranked}
+        self.assertEqual(set(files["replays"]), worst)
+        for index, replay in files["replays"].items():
+            # Each worst flight marked where it started, its replay linked;
+            # the target flies beside us in the replay.
+            self.assertIn('[%d,"replays/%s"]' % (index, os.path.basename(replay)), page)
+            acmi = read(replay[: -len(".html")] + ".acmi")
+            self.assertIn("CallSign=target", acmi)
+            self.assertEqual(acmi.count("\n102,T="), acmi.count("\n101,T="))
 
     def test_killed_worker_loses_and_duplicates_no_flight(self):
         killed = []

@@ -14,6 +14,7 @@ import unittest
 import guidew
 import guidew.campaign as gc
 from guidew.campaign import _draws, _results, _worker
+from campaign_test_support import ENGAGEMENT
 
 GOOD = """\
 [campaign]
@@ -202,6 +203,14 @@ class CampaignFileErrors(unittest.TestCase):
             ":12:",
             ["set in [scenario]"],
         ),
+        (
+            "a manoeuvre's load beyond any airframe, its kind dispersed",
+            ENGAGEMENT.replace(
+                "[report]", '"target.manoeuvre.load_g" = { uniform = [2, 20] }\n[report]'
+            ),
+            ":20:",
+            ["dispersions.target.manoeuvre.load_g", "within [1, 12], not 20"],
+        ),
     ]
 
     def test_each_mistake_is_named_at_its_line(self):
@@ -250,6 +259,8 @@ class CampaignFileErrors(unittest.TestCase):
                 "duration dispersed",
                 PASSTHROUGH + "[dispersions]\nduration_s = { uniform = [14, 40] }\n",
             ),
+            # A manoeuvre's side and load read only beside its kind, itself dispersed.
+            ("engagement's target manoeuvre dispersed", ENGAGEMENT),
         ]
         with tempfile.TemporaryDirectory() as folder:
             for situation, text in rows:

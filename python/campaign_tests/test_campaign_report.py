@@ -14,13 +14,21 @@ import os
 import re
 import shutil
 import subprocess
+import math
 import tempfile
 import tracemalloc
 import unittest
 from unittest import mock
 
 import guidew.campaign as gc
-from guidew.campaign import _execute, _pictures, _plotly_script, _report, _results
+from guidew.campaign import (
+    _engagement_map,
+    _execute,
+    _pictures,
+    _plotly_script,
+    _report,
+    _results,
+)
 import plotly.offline
 
 CAMPAIGN = """\
@@ -383,6 +391,44 @@ class Merge(unittest.TestCase):
         # The 3 x 3 scatter plots of up to 3000 flights, the rest counts.
         self.assertLess(len(data), 1_000_000)
         self.assertFalse("data:image/png" in data, "a picture embedded again")
+
+
+class EngagementCells(unittest.TestCase):
+    def test_starts_fall_in_their_sector_and_ring_and_never_counts_late(self):
+        emap = _engagement_map.EngagementMap((1000.0, 9000.0))  # rings of 1 km
+
+        def flight(index, angle, range_m, first_s, refused=False):
+            metrics = {} if refused else {"rear_cone_first_s": first_s, "closest_m": 900.0 - index}
+            row = {
+                "index": index,
+                "values": {"target.angle_off_tail_deg": angle, "target.range_m": range_m},
+                "metrics": metrics,
+                "error": refused,
+            }
+            emap.add(row, passed=first_s is not None)
+
+        # (angle off tail deg, range m, first in the cone s or None: never)
+        # per cell, its sector (15 deg, the first centred dead astern) and
+        # ring, its median with never later than any, and the flights.
+        rows = [
+            ([(-179.0, 1500, 10.0), (181.0, 1999, 20.0), (172.6, 1000, None)], 12, 0, 20.0, 3),
+            ([(7.4, 8999, 30.0), (-7.4, 9500, None), (0.0, 8500, None)], 0, 7, math.inf, 3),
+            ([(7.6, 500, 4.0)], 1, 0, 4.0, 1),
+            ([(-90.0, 5000, None), (-90.0, 5000, 12.0)], 18, 4, 12.0, 2),
+        ]
+        index = 0
+        for starts, _, _, _, _ in rows:
+            for angle, range_m, first in starts:
+                flight(index, angle, range_m, first)
+                index += 1
+        flight(index, -90.0, 5000, None, refused=True)  # judged by no time
+        for starts, sector, ring, median, flights in rows:
+            with self.subTest(starts=starts):
+                cell = emap.cells[sector][ring]
+                self.assertEqual(cell.median_first_s(), median)
+                self.assertEqual(cell.flights - cell.refused, flights)
+        self.assertEqual(len(emap.filled()), len(rows))
+        self.assertEqual(emap.cells[18][4].closest_index, 8)  # nearer; the refused has none
 
 
 # Stands in for terser (same command line), as FAKE_TERSER says: "works"

@@ -26,7 +26,7 @@ at its file, line and key, before anything is flown:
     [scenario.initial]
     altitude_m = 3000
 
-    [dispersions]                # any initial, input, parameter or expect field
+    [dispersions]                # any initial, input, parameter, expect or target field
     "initial.altitude_m" = { uniform = [2000, 5000] }
     "initial.speed_mps"  = { normal = { mean = 200, sd = 15, min = 150, max = 260 } }
     "params.roll_kp"     = { choice = [2, 3, 4] }
@@ -45,6 +45,9 @@ the order the tasks finish in. The results folder holds flights.csv (one row per
 summary.txt, pictures/, report.html, and flights/NAME_INDEX.json, the
 scenario of each worst and sampled flight, which guide-sim flies again;
 campaign.json says which campaign it holds and whether it is complete.
+An engagement campaign that disperses target.angle_off_tail_deg and
+target.range_m (campaigns/engagement.toml) also gets polar maps of the
+time into the target's rear cone and of the pass rate over them.
 """
 
 from __future__ import annotations
@@ -142,17 +145,6 @@ class CampaignResult:
     files: ResultFiles
 
 
-def _check(campaign: Campaign, overrides: Overrides, key: str) -> FlightResult:
-    """The scenario with overrides, checked as it will be flown; a refusal
-    is reported at key's line."""
-    try:
-        return check(campaign.scenario, overrides)
-    except SimulatorLibraryError:
-        raise
-    except SimulatorError as exc:
-        raise campaign.error(key, str(exc)) from None
-
-
 def _values_to_check(d: Dispersion) -> List[Value]:
     """The values of a dispersion worth checking: its bounds (a normal's
     finite truncation bounds and mean), or every value of a short list."""
@@ -169,6 +161,40 @@ def _values_to_check(d: Dispersion) -> List[Value]:
     return [min(distinct), max(distinct)]
 
 
+def _refusal(campaign: Campaign, overrides: Overrides) -> Optional[str]:
+    """Why the simulator refuses the base scenario with overrides; None
+    when it flies it."""
+    try:
+        check(campaign.scenario, dict(campaign.base_overrides, **overrides))
+    except SimulatorLibraryError:
+        raise  # not the file's fault
+    except SimulatorError as exc:
+        return str(exc)
+    return None
+
+
+def _check_dispersed_values(campaign: Campaign) -> None:
+    """Each dispersion's values, checked on the base scenario. A field may
+    need a dispersed sibling to be read at all (a target manoeuvre's side
+    or load needs its kind): a value refused alone is checked again beside
+    the first value of every dispersion the scenario takes alone, and only
+    a value refused there too is an error, reported at its own line."""
+    dispersed = [d for d in campaign.dispersions if d.path != PARAMS_FILE]
+    refused_alone: Dict[str, List[Value]] = {}
+    for d in dispersed:
+        for value in _values_to_check(d):
+            if _refusal(campaign, {d.path: value}) is not None:
+                refused_alone.setdefault(d.path, []).append(value)
+    siblings: Overrides = {
+        d.path: _values_to_check(d)[0] for d in dispersed if d.path not in refused_alone
+    }
+    for d in dispersed:
+        for value in refused_alone.get(d.path, []):
+            refusal = _refusal(campaign, dict(siblings, **{d.path: value}))
+            if refusal is not None:
+                raise campaign.error("dispersions." + d.path, refusal)
+
+
 def validate(campaign: Campaign) -> None:
     """Checks the base scenario and each dispersion's values as they will be
     flown (full duration, events and all, nothing flown), so that a wrong
@@ -180,20 +206,12 @@ def validate(campaign: Campaign) -> None:
         raise  # not the file's fault
     except SimulatorError as exc:
         raise campaign.error(_culprit(campaign, str(exc), base_key), str(exc)) from None
-    for d in campaign.dispersions:
-        if d.path == PARAMS_FILE:  # each file's parameters, as its flights fly them
-            for name, params in campaign.param_files.items():
-                try:
-                    check(campaign.scenario, dict(campaign.base_overrides, **params))
-                except SimulatorLibraryError:
-                    raise
-                except SimulatorError as exc:
-                    raise campaign.error("dispersions." + d.path, "%s: %s" % (name, exc)) from None
-            continue
-        for value in _values_to_check(d):
-            _check(
-                campaign, dict(campaign.base_overrides, **{d.path: value}), "dispersions." + d.path
-            )
+    # Each dispersed parameter file's parameters, as its flights fly them.
+    for name, params in campaign.param_files.items():
+        refusal = _refusal(campaign, params)
+        if refusal is not None:
+            raise campaign.error("dispersions." + PARAMS_FILE, "%s: %s" % (name, refusal))
+    _check_dispersed_values(campaign)
     check_names = [c["check"] for c in base["checks"]]
     for kind, wanted, known in (
         ("checks", campaign.checks, check_names),

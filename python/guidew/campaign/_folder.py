@@ -50,7 +50,9 @@ COMPLETE, INCOMPLETE = "complete", "incomplete"
 # before it starts, so that nothing of the last run passes for its own.
 RESULT_FILES = ("summary.txt", "flights.csv", "report.html")
 # The pictures the campaign draws (and their files being written).
-OUR_PICTURES = r"(histograms|pass_rate_by_value|grid_pass_rate|vs_[A-Za-z0-9_.\-\[\]]+)\.png"
+OUR_PICTURES = (
+    r"(histograms|pass_rate_by_value|grid_pass_rate|engagement_polar|vs_[A-Za-z0-9_.\-\[\]]+)\.png"
+)
 _PICTURE_FILE = re.compile(OUR_PICTURES + r"(\.partial(\.png)?)?")
 _ANY_FLIGHT_FILE = re.compile(r"[A-Za-z0-9_\-]+_\d{6,}\.json(\.partial)?")
 # The replays of the listed flights (3-D pages and Tacview files).

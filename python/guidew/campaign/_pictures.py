@@ -17,7 +17,7 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-from . import _folder  # noqa: E402
+from . import _engagement_pictures, _folder  # noqa: E402
 from ._config import Dispersion  # noqa: E402
 from ._results import SAMPLE_PER_OUTCOME, Sampled, Table, mix, wilson_interval  # noqa: E402
 from ._types import Summary, Value  # noqa: E402
@@ -234,7 +234,7 @@ def _grid_of_axes(
     return fig, flat[:count]
 
 
-def _save(fig: _Figure, out_dir: str, name: str) -> str:
+def save(fig: _Figure, out_dir: str, name: str) -> str:
     """Writes the figure as pictures/NAME (aside, then renamed) and closes it."""
     fig.tight_layout()
     try:
@@ -285,7 +285,7 @@ def histograms(table: Table, out_dir: str) -> str:
             )
         ax.set_xlabel(labelled(metric), fontsize=8)
         ax.set_ylabel("flights", fontsize=8)
-    return _save(fig, out_dir, "histograms.png")
+    return save(fig, out_dir, "histograms.png")
 
 
 def against_variable(table: Table, variable: str, out_dir: str) -> str:
@@ -332,7 +332,7 @@ def against_variable(table: Table, variable: str, out_dir: str) -> str:
             ax.set_xticks([float(k) for k in range(len(ticks.labels))], ticks.labels, fontsize=8)
     if axes:
         axes[0].legend(fontsize=7, loc="best")
-    return _save(fig, out_dir, "vs_%s.png" % file_part(variable))
+    return save(fig, out_dir, "vs_%s.png" % file_part(variable))
 
 
 # How far apart the flights of one choice or grid value are spread in a
@@ -415,7 +415,7 @@ def pass_rate_by_value(table: Table, out_dir: str) -> str:
         ax.grid(True, alpha=0.3)
     if axes:
         axes[0].legend(fontsize=7, loc="lower left")
-    return _save(fig, out_dir, "pass_rate_by_value.png")
+    return save(fig, out_dir, "pass_rate_by_value.png")
 
 
 def grid_pass_rate(
@@ -511,7 +511,7 @@ def heatmap(table: Table, grid: Sequence[Dispersion], out_dir: str) -> str:
         ax.set_ylim(-0.02, 1.02)
         ax.set_ylabel("pass rate (95 % Wilson interval)")
     ax.set_xlabel(labelled(grid[0].path))
-    return _save(fig, out_dir, "grid_pass_rate.png")
+    return save(fig, out_dir, "grid_pass_rate.png")
 
 
 def draw_all(
@@ -526,6 +526,8 @@ def draw_all(
         paths.append(against_variable(table, variable, out_dir))
     if grid:
         paths.append(heatmap(table, grid, out_dir))
+    if table.engagement is not None:
+        paths.append(_engagement_pictures.draw(table.engagement, table.checks, out_dir))
     _remove_stale(out_dir, paths)
     return paths
 

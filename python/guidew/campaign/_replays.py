@@ -1,7 +1,8 @@
 """The replays of the flights the report lists: each flown again with its
 path sampled at the replay's rate, with the attitude, and written as
 replays/NAME_INDEX.acmi (Tacview) and replays/NAME_INDEX.html (the 3-D
-replay, guidew.replay) for the report to link. Only these few flights are
+replay, guidew.replay) for the report to link; an engagement's target
+flies beside ours in both. Only these few flights are
 flown again: the campaign's own flights keep no path."""
 
 from __future__ import annotations
@@ -36,6 +37,7 @@ def write_all(campaign: Campaign, out_dir: str, names: Mapping[int, str]) -> Dic
             result.get("path", []),
             str(scenario.get("aircraft", "point_mass")),
             str(scenario.get("description", "")),
+            result.get("target_path"),
         )
         base = os.path.join(REPLAYS_DIR, name)
         write_atomically(out_dir, base + ".acmi", lambda f: replay.write_acmi(flight, f))

@@ -20,7 +20,7 @@ import plotly.graph_objects as go
 import plotly.io as pio
 from plotly.subplots import make_subplots
 
-from . import _folder, _plotly_script
+from . import _engagement_report, _folder, _plotly_script
 from ._config import Campaign, Dispersion
 from ._pictures import (
     PASS_COLOUR,
@@ -565,9 +565,21 @@ def _paths(
                 name="flight %d%s" % (index, " (worst)" if is_worst else ""),
             )
         )
+        target = result.get("target_path") or []
+        if is_worst and target:  # an engagement: what it chased, dashed
+            fig.add_trace(
+                go.Scatter3d(
+                    x=[_short(p[1]) for p in target],
+                    y=[_short(p[2]) for p in target],
+                    z=[_short(p[3]) for p in target],
+                    mode="lines",
+                    line=dict(color="#555555", width=2, dash="dash"),
+                    name="flight %d's target" % index,
+                )
+            )
     fig.update_layout(
         title="Paths: sampled flights (blue passed the reported checks, red failed one) "
-        "and the worst (orange)",
+        "and the worst (orange; an engagement's target dashed)",
         scene=dict(
             xaxis_title="north (m)",
             yaxis_title="east (m)",
@@ -607,6 +619,11 @@ def write(
         "<h2>Summary</h2>",
         _summary_html(campaign, summary, flown, out_dir, replays or {}),
     ]
+    if table.engagement is not None:
+        body += [
+            "<h2>Over the engagement's geometry</h2>",
+            _engagement_report.section(campaign, table.engagement, summary, replays or {}, out_dir),
+        ]
     if table.variables:
         body += ["<h2>Pass rate per value</h2>", _pass_rates(table)]
     body += ["<h2>Distributions</h2>", _histograms(table)]

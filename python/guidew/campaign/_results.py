@@ -44,6 +44,7 @@ import numpy.typing as npt
 
 from . import _folder, _simlib
 from ._config import Campaign, Dispersion
+from ._engagement_map import EngagementMap
 from ._execute import TaskRange, read_task
 from ._types import Cell, FlightRow, Metric, MetricSummary, Ranked, Summary, Value
 
@@ -60,11 +61,15 @@ WORSE_WHEN = {
     "altitude_lost_m": "high",
     "final_speed_err_mps": "abs",
     "min_altitude_m": "low",
+    # An engagement: late onto the target or into its rear cone, or near it.
+    "on_target_s": "high",
+    "rear_cone_first_s": "high",
+    "closest_m": "low",
 }
 # Times of an event that may not happen within the flight: a flight the
 # simulator flew without the figure did not get there before its end, so
 # it counts as later than any (infinite), not as missing.
-NEVER_METRICS = frozenset({"converge_s", "first_within_s"})
+NEVER_METRICS = frozenset({"converge_s", "first_within_s", "on_target_s", "rear_cone_first_s"})
 # Flights kept per outcome (passed, failed) for the scatter plots: enough
 # to show the shape, few enough for a light page.
 SAMPLE_PER_OUTCOME = 1500
@@ -251,6 +256,9 @@ class Table:
         self.metric_summaries: Dict[str, MetricSummary] = {}
         self.histograms: Dict[str, Histogram] = {}
         self.worst: Dict[str, Ranked] = {}
+        # Outcomes over the start's geometry, when the flights are
+        # engagements that disperse the angle off tail and the range.
+        self.engagement: Optional[EngagementMap] = EngagementMap.of(dispersions)
 
     @property
     def flights(self) -> int:
@@ -398,6 +406,8 @@ class _Gatherer:
                 row["values"][t.grid_axes[1].path] if len(t.grid_axes) > 1 else None,
             )
             t.grid.setdefault(key, Tally()).add(ok, failed, row["error"])
+        if t.engagement is not None:
+            t.engagement.add(row, ok)
         figures = self._figures(row, ok)
         self._keep_sample(row, ok, failed, figures)
         self._rank(row["index"], row, figures)
@@ -485,6 +495,8 @@ class _Gatherer:
         """Percentiles, histograms, the worst flights and the sample."""
         self.flush()
         t = self.table
+        if t.engagement is not None and not t.engagement.engagements:
+            t.engagement = None  # the geometry's keys, but no engagement flown
         for m in t.metrics:
             t.metric_summaries[m], t.histograms[m] = self._metric(m)
         for f in self.files.values():

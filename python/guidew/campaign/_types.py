@@ -76,6 +76,9 @@ class FlightResult(TypedDict):
     # [t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg,
     # alpha_deg, beta_deg] samples, when a path was asked for.
     path: NotRequired[List[List[float]]]
+    # An engagement's target at the same times: [t_s, north_m, east_m,
+    # altitude_m, track_deg, path_deg, bank_deg].
+    target_path: NotRequired[List[List[float]]]
 
 
 class BuiltinScenario(TypedDict):

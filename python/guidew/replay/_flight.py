@@ -176,23 +176,43 @@ def _read_rows(
 
 
 def flight_from_path(
-    name: str, path: Sequence[Sequence[float]], model: str = "", description: str = ""
+    name: str,
+    path: Sequence[Sequence[float]],
+    model: str = "",
+    description: str = "",
+    target_path: Optional[Sequence[Sequence[float]]] = None,
 ) -> Flight:
     """The flight of the simulator library's sampled path (guide_sim_fly's
     rows [t_s, north_m, east_m, altitude_m, track_deg, path_deg, bank_deg,
-    alpha_deg, beta_deg]): one aircraft, named name."""
+    alpha_deg, beta_deg]): one aircraft, named name; with an engagement's
+    target_path (rows [t_s, north_m, east_m, altitude_m, track_deg,
+    path_deg, bank_deg], sampled at the same times) a second one, "target",
+    flying along its velocity."""
     flight = Flight(name, [], [Aircraft(name, model.replace("_", " "))], description)
-    a = flight.aircraft[0]
-    for row in path:
-        if len(row) < 9:
-            raise ReplayError("%s: a path sample without attitude: %r" % (name, list(row)))
-        t, n, e, h, track, path_angle, bank, alpha, beta = (float(v) for v in row[:9])
+    _add_rows(flight, flight.aircraft[0], path, 9, times=True)
+    if target_path:
+        target = Aircraft("target")
+        flight.aircraft.append(target)
+        _add_rows(flight, target, target_path, 7, times=False)
+    flight.check()
+    return flight
+
+
+def _add_rows(
+    flight: Flight, a: Aircraft, rows: Sequence[Sequence[float]], width: int, times: bool
+) -> None:
+    """Appends the path rows to aircraft a (and their times to the flight's
+    when times); rows of 7 values carry no angle of attack or sideslip."""
+    for row in rows:
+        if len(row) < width:
+            raise ReplayError("%s: a path sample without attitude: %r" % (flight.name, list(row)))
+        t, n, e, h, track, path_angle, bank = (float(v) for v in row[:7])
+        alpha, beta = (float(row[7]), float(row[8])) if width >= 9 else (0.0, 0.0)
         roll, pitch, heading = body_euler_deg(track, path_angle, bank, alpha, beta)
-        flight.times_s.append(t)
+        if times:
+            flight.times_s.append(t)
         for column, v in zip(
             (a.north_m, a.east_m, a.altitude_m, a.roll_deg, a.pitch_deg, a.heading_deg),
             (n, e, h, roll, pitch, heading),
         ):
             column.append(v)
-    flight.check()
-    return flight
