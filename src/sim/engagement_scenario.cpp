@@ -9,6 +9,7 @@
 //              "opponent": {"aircraft", "control", "pursuit": {...} | "inputs", "events",
 //                           "params"}}
 //   "pursuit": {"law": "pure" | "lead" | "lag", "start_s", "lead_max_s", "lag_s",
+//               "floor_m", "floor_depth_m",
 //               "speed": {"hold_range_m", "close_time_s", "closure_gain", "decel_mps2",
 //                         "min_mps", "max_mps"},
 //               "sensor": {"delay_s", "noise_m", "noise_mps", "seed"}}
@@ -114,13 +115,19 @@ SpeedFromRange read_speed(const json& obj, const std::string& where) {
 }
 
 PursuitSettings read_pursuit(const json& obj, const std::string& where, double duration_s) {
-    only_keys(obj, where, {"law", "start_s", "lead_max_s", "lag_s", "speed", "sensor"});
+    only_keys(
+        obj, where,
+        {"law", "start_s", "lead_max_s", "lag_s", "speed", "sensor", "floor_m", "floor_depth_m"});
     PursuitSettings p;
     if (obj.contains("law"))
         p.law = static_cast<PursuitLaw>(one_of(obj, "law", where, {"pure", "lead", "lag"}));
     read_number(obj, "start_s", where, p.start_s);
     read_number(obj, "lead_max_s", where, p.lead_max_s);
     read_number(obj, "lag_s", where, p.lag_s);
+    read_number(obj, "floor_m", where, p.floor_m);
+    read_number(obj, "floor_depth_m", where, p.floor_depth_m);
+    check_range(p.floor_m, 0.0, kMaxStartAltitude_m, where + ".floor_m");
+    check_range(p.floor_depth_m, 1.0, kMaxStartAltitude_m, where + ".floor_depth_m");
     check_range(p.start_s, 0.0, duration_s, where + ".start_s");
     check_range(p.lead_max_s, 0.0, kMaxLeadTime_s, where + ".lead_max_s");
     check_range(p.lag_s, 0.0, kMaxLeadTime_s, where + ".lag_s");

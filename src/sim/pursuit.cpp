@@ -24,6 +24,11 @@ double lead_time_s(const PursuitSettings& s, double range_m, double own_speed_mp
     }
 }
 
+double steepest_dive_deg(const PursuitSettings& s, double altitude_m) {
+    const double room = std::clamp((altitude_m - s.floor_m) / s.floor_depth_m, 0.0, 1.0);
+    return -kQuarterTurn_deg * room;
+}
+
 double speed_for_range(const SpeedFromRange& k, double range_m, double closure_mps,
                        double target_speed_mps) {
     // The closure that can still be shed before the held range, at the
@@ -45,6 +50,7 @@ PursuitCommand pursue(const PursuitSettings& s, const PursuitInput& in) {
     c.lead_s = lead_time_s(s, range, norm(in.own_velocity_mps));
     c.aim_point_m = in.target_position_m + c.lead_s * in.target_velocity_mps;
     direction_angles(c.aim_point_m - in.own_position_m, c.azim_cmd_deg, c.elev_cmd_deg);
+    c.elev_cmd_deg = std::max(c.elev_cmd_deg, steepest_dive_deg(s, in.own_position_m.y));
     if (s.speed && range > 0.0) {
         const double closure = -dot(unit(los), in.target_velocity_mps - in.own_velocity_mps);
         c.speed_cmd_mps = speed_for_range(*s.speed, range, closure, norm(in.target_velocity_mps));

@@ -22,6 +22,11 @@
 // for a range error e), and the command within [min_mps, max_mps]. Without
 // one, the scenario's own speed_cmd stays.
 //
+// A target low over the ground draws the pursuit into a dive it cannot pull
+// out of at the law's load limits: the dive commanded is bounded by the
+// height above a floor, -90 deg x (altitude - floor_m) / floor_depth_m
+// (at the floor: no descent at all), as a host's ground-avoidance does.
+//
 // The target may be sensed late (delay_s, a whole number of the law's steps)
 // and with a noise (Gaussian, independent per axis and step, seeded), as a
 // host's radar or datalink gives it. The same seed gives the same noise on
@@ -61,6 +66,11 @@ struct PursuitSettings {
     double lag_s = 2.0;
     std::optional<SpeedFromRange> speed;
     SensorSettings sensor;
+    // A floor the pursuit never dives through: within floor_depth_m above
+    // floor_m the steepest dive it commands shallows in proportion, to
+    // level flight at the floor.
+    double floor_m = 300.0;
+    double floor_depth_m = 1500.0;
 };
 
 // Our own flight and the target as sensed, in the local level frame

@@ -219,6 +219,10 @@ TEST(Engagement, PursuitAimsWhereItsLawSays) {
         EXPECT_NEAR(cmd.azim_cmd_deg, std::atan2(c.aim_east_m, 2000.0) * kDegPerRad, 1e-9);
         EXPECT_FALSE(cmd.speed_cmd_mps.has_value());
     }
+    // 1000 m over the ground, 700 m above the floor, a target straight
+    // below: the dive is held to 90 x 700 / 1500 = 42 deg.
+    const PursuitInput low{{0, 1000, 0}, heading_velocity(250, 0), {10, 0, 0}, {}};
+    EXPECT_NEAR(pursue(PursuitSettings{}, low).elev_cmd_deg, -42.0, 1e-9);
     PursuitSettings s;
     s.speed = SpeedFromRange{};
     const auto speed_at = [&](double range, double own_speed) {
