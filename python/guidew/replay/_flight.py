@@ -15,7 +15,7 @@ import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Dict, Iterator, List, Optional, Sequence
+from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 
 from ._attitude import body_euler_deg
 
@@ -27,6 +27,8 @@ VELOCITY_ATTITUDE = ("yaw", "pitch", "roll")
 # Columns used when there: the body's angles off the velocity (JSBSim
 # aircraft), the speed and the load factor shown beside the view.
 OPTIONAL = ("alpha_deg", "beta_deg", "tas", "load_flown")
+# The prefix of an engagement's target (guide-sim's trajectory).
+TARGET = "target_"
 
 
 class ReplayError(GuideWError, ValueError):
@@ -100,6 +102,18 @@ def _summary(path: str) -> Dict[str, object]:
     return found if isinstance(found, dict) else {}
 
 
+def _identity(prefix: str, name: str, summary: Dict[str, object]) -> Tuple[str, str]:
+    """(label, model) of the aircraft under prefix: the one flying the law
+    is named by the flight; the second aircraft of a one-against-one
+    (summary's opponent_aircraft) is the opponent, on its own model; any
+    other prefix names a target whose model the file does not say."""
+    if prefix == "":
+        return name, str(summary.get("aircraft", ""))
+    if prefix == TARGET and "opponent_aircraft" in summary:
+        return "opponent", str(summary["opponent_aircraft"])
+    return prefix.rstrip("_."), ""
+
+
 def read_trajectory(path: str) -> Flight:
     """The flight in guide-sim's trajectory file path (NAME.csv, with its
     NAME.summary.json when there for the aircraft's name and the
@@ -121,8 +135,8 @@ def read_trajectory(path: str) -> Flight:
             summary = _summary(path)
             flight = Flight(name, [], [], str(summary.get("description", "")))
             for p in prefixes:
-                model = str(summary.get("aircraft", "")) if p == "" else ""
-                flight.aircraft.append(Aircraft(p.rstrip("_.") or name, model.replace("_", " ")))
+                label, model = _identity(p, name, summary)
+                flight.aircraft.append(Aircraft(label, model.replace("_", " ")))
             _read_rows(path, rows, header, prefixes, flight)
     except OSError as exc:
         raise ReplayError("%s: cannot read: %s" % (path, exc.strerror or exc)) from None
