@@ -471,13 +471,8 @@ TEST_F(GuideSimAircraft, AOneAgainstOneRepeatsByteForByteAndInTheLibrary) {
                 sim({"--aircraft", aircraft, "--no-plot", "-o", at(aircraft + run), "head_on_1v1"});
             ASSERT_EQ(r.status, 0) << r.out << r.err;
         }
-        for (const char* file : {"/head_on_1v1.csv", "/head_on_1v1.summary.json"}) {
-            EXPECT_EQ(
-                run_program("/usr/bin/cmp", {at(aircraft + "a" + file), at(aircraft + "b" + file)})
-                    .status,
-                0)
-                << file;
-        }
+        for (const char* file : {"/head_on_1v1.csv", "/head_on_1v1.summary.json"})
+            EXPECT_TRUE(read(aircraft + "a" + file) == read(aircraft + "b" + file)) << file;
         char* text = nullptr;
         const std::string overrides = R"({"aircraft": ")" + aircraft + R"("})";
         ASSERT_EQ(guide_sim_fly("head_on_1v1", overrides.c_str(), 0.0, &text), 0) << text;

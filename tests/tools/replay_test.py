@@ -9,6 +9,7 @@ trajectories named."""
 
 import csv
 import json
+import math
 import os
 import re
 import shutil
@@ -177,9 +178,10 @@ class Files(unittest.TestCase):
                 )
                 self.assertAlmostEqual(alt, float(row[prefix + "altitude"]), delta=0.006)
                 # The body's angles from the velocity's and the air angles
-                # (none on the point mass: it flies along its velocity).
+                # (none, or NaN, on the point mass: it flies along its velocity).
                 flown = [float(row.get(prefix + c, 0.0)) for c in
                          ("yaw", "pitch", "roll", "alpha_deg", "beta_deg")]  # fmt: skip
+                flown = [x if math.isfinite(x) else 0.0 for x in flown]
                 for got, want in zip((roll, pitch, yaw), replay.body_euler_deg(*flown)):
                     self.assertAlmostEqual((got - want + 180) % 360 - 180, 0.0, delta=0.006)
 

@@ -27,6 +27,7 @@ VELOCITY_ATTITUDE = ("yaw", "pitch", "roll")
 # Columns used when there: the body's angles off the velocity (JSBSim
 # aircraft), the speed and the load factor shown beside the view.
 OPTIONAL = ("alpha_deg", "beta_deg", "tas", "load_flown")
+AIR_ANGLES = len(POSITION + VELOCITY_ATTITUDE)  # alpha's place among an aircraft's values
 # The prefix of an engagement's target (guide-sim's trajectory).
 TARGET = "target_"
 
@@ -147,12 +148,24 @@ def read_trajectory(path: str) -> Flight:
     return flight
 
 
+def _along_velocity_without_air_angles(values: List[float], aircraft: int) -> None:
+    """Zero angle of attack and sideslip where a row gives none that is
+    finite, so that only a position or an angle of the path not finite ends
+    the replay."""
+    for k in range(aircraft):
+        alpha = 1 + 10 * k + AIR_ANGLES  # after the time, and the aircraft before
+        for i in (alpha, alpha + 1):
+            if not math.isfinite(values[i]):
+                values[i] = 0.0
+
+
 def _read_rows(
     path: str, rows: Iterator[List[str]], header: List[str], prefixes: List[str], flight: Flight
 ) -> None:
     """Reads the rows into flight, stopping at the first non-finite value.
-    An aircraft without angle of attack and sideslip flies along its
-    velocity; one without speed or load has none shown."""
+    An aircraft without angle of attack and sideslip (no columns, or not
+    finite there: a point mass beside a JSBSim aircraft in one file) flies
+    along its velocity; one without speed or load has none shown."""
     at = {c: i for i, c in enumerate(header)}
     wanted = [at["time"]]
     for p in prefixes:
@@ -164,6 +177,7 @@ def _read_rows(
             v = [float(row[i]) if i >= 0 else 0.0 for i in wanted]
         except (IndexError, ValueError):
             raise ReplayError("%s line %d: a value is missing or not a number" % (path, line))
+        _along_velocity_without_air_angles(v, len(prefixes))
         if not all(math.isfinite(x) for x in v):
             flight.cut_at_s = v[0] if math.isfinite(v[0]) else last
             return
