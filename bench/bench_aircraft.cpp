@@ -6,7 +6,8 @@
 // so that both do the same work inside JSBSim and the difference is ours.
 // The point mass flies the same scenarios in the same run. A built-in in
 // wind or turbulence is left out: its air moves JSBSim's aircraft by what
-// the flight sets each step, which a replay of the controls alone lacks.
+// the flight sets each step, which a replay of the controls alone lacks;
+// so is the one-against-one (bench_engagement).
 //
 //   bench_aircraft [REPEATS]        (default 7) times both, interleaved
 //   bench_aircraft --instructions   one flight and one replay of each,
@@ -119,13 +120,17 @@ bool same_bits(const Aircraft& a, const Aircraft& b) { return std::memcmp(&a, &b
     std::exit(1);
 }
 
-// The built-ins flown in still air, in their order.
+// The built-ins flown in still air, in their order, but for a
+// one-against-one: a second aircraft on a law of its own is not one
+// aircraft's flight, and bench_engagement times it.
 const std::vector<Scenario>& still_air_builtins() {
     static const std::vector<Scenario> still = [] {
         std::vector<Scenario> list;
         for (const Scenario& sc : builtin_scenarios()) {
             const AirMass& air = sc.atmosphere;
-            if (air.wind.empty() && !air.turbulent() && !air.gust) list.push_back(sc);
+            const bool two_aircraft = sc.target && sc.target->opponent;
+            if (air.wind.empty() && !air.turbulent() && !air.gust && !two_aircraft)
+                list.push_back(sc);
         }
         return list;
     }();
@@ -259,7 +264,7 @@ void report_overhead(const std::vector<Flight>& flights, int repeats) {
         min_full += *std::min_element(f.full_s.begin(), f.full_s.end());
         min_alone += *std::min_element(f.alone_s.begin(), f.alone_s.end());
         std::printf(
-            "  %-17s %5zu steps  everything %6.1f ms  JSBSim alone %6.1f ms  %+5.1f %% "
+            "  %-19s %5zu steps  everything %6.1f ms  JSBSim alone %6.1f ms  %+5.1f %% "
             "(%+5.1f .. %+5.1f)\n",
             f.sc.name.c_str(), f.controls.size(), 1e3 * mf, 1e3 * ma, median(ratio),
             *std::min_element(ratio.begin(), ratio.end()),

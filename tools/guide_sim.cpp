@@ -294,6 +294,10 @@ std::string summary_json(const Scenario& sc, const FlightSummary& sum) {
     nlohmann::ordered_json j = flight_result(sc.name, sum);
     j["description"] = sc.description;
     j["aircraft"] = sc.aircraft;
+    if (sc.target && sc.target->opponent) {  // the replays name the second aircraft by it
+        const std::string& theirs = sc.target->opponent->aircraft;
+        j["opponent_aircraft"] = theirs.empty() ? sc.aircraft : theirs;
+    }
     j["duration_s"] = sc.duration_s;
     std::vector<std::string> failed;
     for (const CheckResult& c : sum.failed()) failed.push_back(c.failure);

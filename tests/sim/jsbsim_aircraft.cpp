@@ -1,5 +1,6 @@
 // JSBSim's aircraft behind the aircraft-model interface: lock-step flights
-// that repeat to the last bit, the trim-throttle calibration, the envelope
+// that repeat to the last bit (a one-against-one too, through guide-sim and
+// the simulator library), the trim-throttle calibration, the envelope
 // checks, and the one-line failures of an aircraft that cannot be had.
 #include <gtest/gtest.h>
 
@@ -14,7 +15,10 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "guide_library.h"
+#include "guide_sim_api.h"
 #include "sim/aircraft_catalog.h"
 #include "sim/aircraft_scenarios.h"
 #include "sim/control_gains.h"
@@ -454,6 +458,31 @@ TEST_F(GuideSimAircraft, FliesJsbsimQuietlyAndRefusesUnknownAircraft) {
     const ToolResult in_file = sim({"--no-plot", "-o", at("f"), at("on_f22.json")});
     EXPECT_EQ(in_file.status, 1);
     EXPECT_NE(in_file.err.find("unknown aircraft f22"), std::string::npos) << in_file.err;
+}
+
+// A one-against-one repeats byte for byte: guide-sim flown twice writes the
+// same trajectory and verdict, and the simulator library (each law in an
+// instance of its own) reports the verdict's figures to the last bit.
+TEST_F(GuideSimAircraft, AOneAgainstOneRepeatsByteForByteAndInTheLibrary) {
+    for (const std::string aircraft : {"f16", "point_mass"}) {
+        SCOPED_TRACE("head_on_1v1 on " + aircraft);
+        for (const char* run : {"a", "b"}) {
+            const ToolResult r =
+                sim({"--aircraft", aircraft, "--no-plot", "-o", at(aircraft + run), "head_on_1v1"});
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+        }
+        for (const char* file : {"/head_on_1v1.csv", "/head_on_1v1.summary.json"})
+            EXPECT_TRUE(read(aircraft + "a" + file) == read(aircraft + "b" + file)) << file;
+        char* text = nullptr;
+        const std::string overrides = R"({"aircraft": ")" + aircraft + R"("})";
+        ASSERT_EQ(guide_sim_fly("head_on_1v1", overrides.c_str(), 0.0, &text), 0) << text;
+        const nlohmann::json flown = nlohmann::json::parse(text);
+        guide_sim_free(text);
+        const nlohmann::json written =
+            nlohmann::json::parse(read(aircraft + "a/head_on_1v1.summary.json"));
+        for (const char* part : {"metrics", "engagement", "checks"})
+            EXPECT_EQ(flown.at(part), written.at(part)) << part;  // doubles compared with ==
+    }
 }
 
 // A copy of JSBSim's F-16 folder (the model as shipped), given by path,

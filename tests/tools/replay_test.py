@@ -1,12 +1,15 @@
 """The replays of a flight (guide-sim --replay, replay_export.py, guidew.replay):
 the body's attitude from the velocity's angles; the ACMI file read back against
-the trajectory, every object at every row (the second aircraft of an
-engagement included); the 3-D page in headless Chromium, offline, without
-script errors, its pictures at two times differing where the aircraft
-moved (kept in the build tree to look at); bad trajectories named."""
+the trajectory, every object at every row (a second aircraft added to a
+flight's file, and the one-against-one head_on_1v1 as guide-sim flies it on
+REPLAY_AIRCRAFT: both aircraft, named by their model); the 3-D page in
+headless Chromium, offline, without script errors, its pictures at two times
+differing where the aircraft moved (kept in the build tree to look at); bad
+trajectories named."""
 
 import csv
 import json
+import math
 import os
 import re
 import shutil
@@ -19,9 +22,18 @@ from guidew import replay
 GUIDE_SIM = os.environ["GUIDE_SIM"]
 SCRIPT = os.path.join(os.path.dirname(GUIDE_SIM), "replay_export.py")
 SHOTS = os.environ.get("REPLAY_SCREENSHOT_DIR")
+AIRCRAFT = os.environ.get("REPLAY_AIRCRAFT", "point_mass")  # f16 where the build has JSBSim
+ENGAGEMENT = "head_on_1v1"
 # WGS-84's published lengths of a degree at the equator (m).
 LATITUDE_DEGREE_M, LONGITUDE_DEGREE_M = 110574.27, 111319.49
 SECOND = {"north": 1500.0, "east": -800.0, "up": 400.0}  # the added aircraft's offset
+# Each flight replayed: (ACMI Name, CallSign) of each object in turn, and two
+# times to picture it at.
+NAMES = {"f16": "F-16C", "point_mass": "point mass"}
+FLIGHTS = {
+    "pair": ([("aircraft", "pair"), ("aircraft", "target")], (6.0, 14.0)),
+    ENGAGEMENT: ([(NAMES[AIRCRAFT], ENGAGEMENT), (NAMES[AIRCRAFT], "opponent")], (12.0, 40.0)),
+}
 CHROMIUM = [
     "--headless", "--no-sandbox", "--disable-gpu", "--enable-unsafe-swiftshader",
     "--disable-background-networking", "--disable-component-update", "--no-first-run",
@@ -126,53 +138,72 @@ class Files(unittest.TestCase):
         with_second_aircraft(cls.rows, os.path.join(cls.out, "pair.csv"))
         done = subprocess.run(["/usr/bin/python3", SCRIPT, cls.out, "pair"], capture_output=True)
         assert done.returncode == 0, done.stderr
+        done = subprocess.run([GUIDE_SIM, "--no-plot", "--replay", "-o", cls.out,
+                               "--aircraft", AIRCRAFT, ENGAGEMENT], capture_output=True, text=True)  # fmt: skip
+        assert done.returncode == 0, done.stdout + done.stderr
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.folder)
 
     def test_every_object_at_every_row_reads_back_as_flown(self):
-        header, props, objects = read_acmi(os.path.join(self.out, "pair.acmi"))
+        for flight, (names, _) in FLIGHTS.items():
+            with self.subTest(flight):
+                self.check_acmi_against_csv(flight, names)
+
+    def check_acmi_against_csv(self, flight, names):
+        header, props, objects = read_acmi(os.path.join(self.out, flight + ".acmi"))
+        rows = read_csv(os.path.join(self.out, flight + ".csv"))
         self.assertEqual(header, ["FileType=text/acmi/tacview", "FileVersion=2.2"])
         self.assertEqual(float(props["ReferenceLatitude"]), 0.0)
         self.assertEqual(float(props["ReferenceLongitude"]), 0.0)
         self.assertRegex(props["ReferenceTime"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
-        self.assertEqual(len(objects), 2)
-        offsets = [(0.0, 0.0, 0.0, None), (SECOND["north"], SECOND["east"], SECOND["up"], 180.0)]
-        for (oid, frames), (dn, de, dh, track) in zip(sorted(objects.items()), offsets):
-            self.assertEqual(frames[0][1]["Type"], "Air+FixedWing")
-            self.assertEqual(len(frames), len(self.rows))
-            for (t, fields), row in zip(frames, self.rows):
+        self.assertEqual(len(objects), len(names))
+        for (oid, frames), prefix, (name, call_sign) in zip(
+            sorted(objects.items()), ("", "target_"), names
+        ):
+            first = frames[0][1]
+            self.assertEqual((first["Type"], first["Name"], first["CallSign"]),
+                             ("Air+FixedWing", name, call_sign))  # fmt: skip
+            self.assertEqual(len(frames), len(rows))
+            for (t, fields), row in zip(frames, rows):
                 lon, lat, alt, roll, pitch, yaw = map(float, fields["T"].split("|"))
                 self.assertAlmostEqual(t, float(row["time"]), places=6)
                 # 7 decimals of a degree: within 1.1 cm.
                 self.assertAlmostEqual(
-                    lat * LATITUDE_DEGREE_M, float(row["x_north"]) + dn, delta=0.02
+                    lat * LATITUDE_DEGREE_M, float(row[prefix + "x_north"]), delta=0.02
                 )
                 self.assertAlmostEqual(
-                    lon * LONGITUDE_DEGREE_M, float(row["z_east"]) + de, delta=0.02
+                    lon * LONGITUDE_DEGREE_M, float(row[prefix + "z_east"]), delta=0.02
                 )
-                self.assertAlmostEqual(alt, float(row["altitude"]) + dh, delta=0.006)
-                # The point mass flies along its velocity: the body's angles are its own.
-                expected = (0.0, 0.0, track) if track is not None else (
-                    float(row["roll"]), float(row["pitch"]), float(row["yaw"]))  # fmt: skip
-                for got, want in zip((roll, pitch, yaw), expected):
+                self.assertAlmostEqual(alt, float(row[prefix + "altitude"]), delta=0.006)
+                # The body's angles from the velocity's and the air angles
+                # (none, or NaN, on the point mass: it flies along its velocity).
+                flown = [float(row.get(prefix + c, 0.0)) for c in
+                         ("yaw", "pitch", "roll", "alpha_deg", "beta_deg")]  # fmt: skip
+                flown = [x if math.isfinite(x) else 0.0 for x in flown]
+                for got, want in zip((roll, pitch, yaw), replay.body_euler_deg(*flown)):
                     self.assertAlmostEqual((got - want + 180) % 360 - 180, 0.0, delta=0.006)
 
     def test_the_page_plays_offline_and_shows_the_aircraft_move(self):
         browser = shutil.which("chromium") or self.skipTest("no chromium (scripts/setup.sh)")
-        page = os.path.join(self.out, "pair.html")
+        for flight, (_, times) in FLIGHTS.items():
+            with self.subTest(flight):
+                self.check_page(browser, flight, times)
+
+    def check_page(self, browser, flight, times):
+        page = os.path.join(self.out, flight + ".html")
         with open(page, encoding="utf-8") as f:
             text = f.read()
         self.assertIsNone(re.search(r"<script[^>]+src=|<link[^>]+href=", text))
-        probed = os.path.join(self.folder, "probed.html")
+        probed = os.path.join(self.folder, flight + "_probed.html")
         with open(probed, "w", encoding="utf-8") as f:
             f.write(text.replace("<head>", "<head>" + PROBE, 1))
-        times, screens, shots = (6.0, 14.0), [], []
+        screens, shots = [], []
         for k, t in enumerate(times):
             url = "file://%s#t=%g&camera=free"
             dom = subprocess.run(
-                [browser, *CHROMIUM, "--user-data-dir=%s/p%d" % (self.folder, k), "--dump-dom",
+                [browser, *CHROMIUM, "--user-data-dir=%s/p%s%d" % (self.folder, flight, k), "--dump-dom",
                  url % (probed, t)], capture_output=True, text=True, timeout=120)  # fmt: skip
             errors = re.search(r'data-errors="([^"]*)"', dom.stdout)
             self.assertIsNotNone(errors, "the page never loaded:\n" + dom.stderr[-2000:])
@@ -180,9 +211,9 @@ class Files(unittest.TestCase):
             self.assertEqual(float(re.search(r'data-time="([^"]*)"', dom.stdout).group(1)), t)
             screen = re.search(r'data-screen="([^"]*)"', dom.stdout).group(1)
             screens.append(json.loads(screen.replace("&quot;", '"')))
-            shots.append(os.path.join(SHOTS or self.folder, "replay_t%g.png" % t))
+            shots.append(os.path.join(SHOTS or self.folder, "replay_%s_t%g.png" % (flight, t)))
             subprocess.run(
-                [browser, *CHROMIUM, "--user-data-dir=%s/s%d" % (self.folder, k),
+                [browser, *CHROMIUM, "--user-data-dir=%s/s%s%d" % (self.folder, flight, k),
                  "--screenshot=" + shots[-1], url % (page, t)],
                 capture_output=True, timeout=120, check=True)  # fmt: skip
         from PIL import Image, ImageChops

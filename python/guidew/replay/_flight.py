@@ -15,7 +15,7 @@ import json
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Dict, Iterator, List, Optional, Sequence
+from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 
 from ._attitude import body_euler_deg
 
@@ -27,6 +27,9 @@ VELOCITY_ATTITUDE = ("yaw", "pitch", "roll")
 # Columns used when there: the body's angles off the velocity (JSBSim
 # aircraft), the speed and the load factor shown beside the view.
 OPTIONAL = ("alpha_deg", "beta_deg", "tas", "load_flown")
+AIR_ANGLES = len(POSITION + VELOCITY_ATTITUDE)  # alpha's place among an aircraft's values
+# The prefix of an engagement's target (guide-sim's trajectory).
+TARGET = "target_"
 
 
 class ReplayError(GuideWError, ValueError):
@@ -100,6 +103,18 @@ def _summary(path: str) -> Dict[str, object]:
     return found if isinstance(found, dict) else {}
 
 
+def _identity(prefix: str, name: str, summary: Dict[str, object]) -> Tuple[str, str]:
+    """(label, model) of the aircraft under prefix: the one flying the law
+    is named by the flight; the second aircraft of a one-against-one
+    (summary's opponent_aircraft) is the opponent, on its own model; any
+    other prefix names a target whose model the file does not say."""
+    if prefix == "":
+        return name, str(summary.get("aircraft", ""))
+    if prefix == TARGET and "opponent_aircraft" in summary:
+        return "opponent", str(summary["opponent_aircraft"])
+    return prefix.rstrip("_."), ""
+
+
 def read_trajectory(path: str) -> Flight:
     """The flight in guide-sim's trajectory file path (NAME.csv, with its
     NAME.summary.json when there for the aircraft's name and the
@@ -121,8 +136,8 @@ def read_trajectory(path: str) -> Flight:
             summary = _summary(path)
             flight = Flight(name, [], [], str(summary.get("description", "")))
             for p in prefixes:
-                model = str(summary.get("aircraft", "")) if p == "" else ""
-                flight.aircraft.append(Aircraft(p.rstrip("_.") or name, model.replace("_", " ")))
+                label, model = _identity(p, name, summary)
+                flight.aircraft.append(Aircraft(label, model.replace("_", " ")))
             _read_rows(path, rows, header, prefixes, flight)
     except OSError as exc:
         raise ReplayError("%s: cannot read: %s" % (path, exc.strerror or exc)) from None
@@ -133,12 +148,24 @@ def read_trajectory(path: str) -> Flight:
     return flight
 
 
+def _along_velocity_without_air_angles(values: List[float], aircraft: int) -> None:
+    """Zero angle of attack and sideslip where a row gives none that is
+    finite, so that only a position or an angle of the path not finite ends
+    the replay."""
+    for k in range(aircraft):
+        alpha = 1 + 10 * k + AIR_ANGLES  # after the time, and the aircraft before
+        for i in (alpha, alpha + 1):
+            if not math.isfinite(values[i]):
+                values[i] = 0.0
+
+
 def _read_rows(
     path: str, rows: Iterator[List[str]], header: List[str], prefixes: List[str], flight: Flight
 ) -> None:
     """Reads the rows into flight, stopping at the first non-finite value.
-    An aircraft without angle of attack and sideslip flies along its
-    velocity; one without speed or load has none shown."""
+    An aircraft without angle of attack and sideslip (no columns, or not
+    finite there: a point mass beside a JSBSim aircraft in one file) flies
+    along its velocity; one without speed or load has none shown."""
     at = {c: i for i, c in enumerate(header)}
     wanted = [at["time"]]
     for p in prefixes:
@@ -150,6 +177,7 @@ def _read_rows(
             v = [float(row[i]) if i >= 0 else 0.0 for i in wanted]
         except (IndexError, ValueError):
             raise ReplayError("%s line %d: a value is missing or not a number" % (path, line))
+        _along_velocity_without_air_angles(v, len(prefixes))
         if not all(math.isfinite(x) for x in v):
             flight.cut_at_s = v[0] if math.isfinite(v[0]) else last
             return

@@ -6,8 +6,10 @@
 // altitude below the lowest point. Each aircraft is drawn enlarged (a
 // fighter's 15 m would be a dot over kilometres of path) and turned by its
 // body's heading, pitch and roll in that order. The URL's hash selects what
-// is shown on opening: #t=12.5&camera=free&play=1 (camera: free, or follow
-// or follow:N for the N-th aircraft, counted from 0).
+// is shown on opening: #t=12.5&camera=free&play=1 (camera: free, follow
+// or follow:N for the N-th aircraft, counted from 0, or in an engagement
+// sight:N, behind the N-th on the line of sight, facing the other; the
+// default is sight:0 in an engagement and follow:0 otherwise).
 (function () {
   "use strict";
 
@@ -244,11 +246,15 @@
   fleet.forEach(function (a, k) {
     cameraChoice.add(new Option("follow " + a.label, "follow:" + k));
   });
+  if (sight) drawn.forEach(function (d, k) {
+    cameraChoice.add(new Option(d.a.label + " facing " + drawn[1 - k].a.label, "sight:" + k));
+  });
   cameraChoice.add(new Option("free", "free"));
-  var followed = 0;
+  var followed = 0, facing = false;
 
   function lookFree() {
     followed = -1;
+    facing = false;
     controls.target.set(0, (top - floor) / 2, 0);
     // Far enough for the sphere around grid and scale to fit the view's
     // height (the narrower of its angles on a wide window).
@@ -262,6 +268,7 @@
   // Behind the aircraft along its nose and a little above: a chase view.
   function follow(k) {
     followed = k;
+    facing = false;
     var d = drawn[k], i = index(now);
     var heading = d.a.heading[i] * deg, pitch = d.a.pitch[i] * deg;
     var nose = new THREE.Vector3(Math.sin(heading) * Math.cos(pitch), Math.sin(pitch),
@@ -272,11 +279,31 @@
     controls.update();
   }
 
+  // Behind aircraft k on the line of sight from the other and a little
+  // above, aimed at the other: both stay in view however the two turn about
+  // each other (the other in the middle, k at most some 18 deg below it),
+  // so it is placed anew at every frame.
+  function face(k) {
+    followed = k;
+    facing = true;
+    var d = drawn[k], other = drawn[1 - k].at;
+    var away = d.at.clone().sub(other);
+    if (away.lengthSq() === 0) away.set(0, 0, 1);
+    controls.target.copy(other);
+    camera.position.copy(d.at).addScaledVector(away.normalize(), 6 * length).add(
+      new THREE.Vector3(0, 2 * length, 0));
+    controls.update();
+  }
+
   function chooseCamera(value) {
-    var m = /^follow(?::(\d+))?$/.exec(value || "");
-    if (m && (Number(m[1] || 0) < drawn.length)) {
-      cameraChoice.value = "follow:" + Number(m[1] || 0);
-      follow(Number(m[1] || 0));
+    var m = /^(follow|sight)(?::(\d+))?$/.exec(value || "");
+    var k = m ? Number(m[2] || 0) : -1;
+    if (m && m[1] === "sight" && sight && k < 2) {
+      cameraChoice.value = "sight:" + k;
+      face(k);
+    } else if (m && m[1] === "follow" && k < drawn.length) {
+      cameraChoice.value = "follow:" + k;
+      follow(k);
     } else {
       cameraChoice.value = "free";
       lookFree();
@@ -288,7 +315,9 @@
     now = Math.min(Math.max(t, t0), t1);
     var target = followed >= 0 ? drawn[followed].at.clone() : null;
     var i = pose(now);
-    if (target) {  // the camera keeps its place relative to the aircraft
+    if (facing) {
+      face(followed);
+    } else if (target) {  // the camera keeps its place relative to the aircraft
       var moved = drawn[followed].at.clone().sub(target);
       camera.position.add(moved);
       controls.target.add(moved);
@@ -358,7 +387,7 @@
     });
     var t = Number(asked.t);
     show(isFinite(t) && asked.t !== undefined ? t : t0);
-    chooseCamera(asked.camera || "follow:0");
+    chooseCamera(asked.camera || (sight ? "sight:0" : "follow:0"));
     setPlaying(asked.play === "1");
   }
   window.addEventListener("hashchange", fromHash);
