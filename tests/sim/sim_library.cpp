@@ -15,6 +15,7 @@
 #include "guide_library.h"
 #include "guide_sim_api.h"
 #include "sim/flight.h"
+#include "sim/point_mass_model.h"
 
 using nlohmann::json;
 
@@ -40,11 +41,16 @@ json fly_ok(const std::string& scenario, const char* overrides) {
 }
 
 // The flight as guide-sim flies it: the module-level model of libGuide.so,
-// loaded through the dynamic loader.
+// loaded through the dynamic loader (and an opponent on an instance of it).
 FlightSummary fly_as_guide_sim(const json& scenario) {
     static const GuideLibrary lib = load_guide_library(GUIDE_LIBRARY_PATH);
-    return fly_scenario(lib, parse_scenarios(scenario.dump(), "flown").at(0), AircraftConfig{},
-                        nullptr);
+    const Scenario sc = parse_scenarios(scenario.dump(), "flown").at(0);
+    PointMassModel ours, theirs;
+    LoadedLaw law(lib);
+    LoadedInstanceLaw second(lib.instances);
+    Opponent opponent{second, theirs};
+    const bool one_against_one = sc.target && sc.target->opponent;
+    return fly_scenario(law, sc, ours, nullptr, one_against_one ? &opponent : nullptr);
 }
 
 // Bit-for-bit: doubles compared with ==, the failures word for word.
@@ -62,6 +68,10 @@ void expect_same_figures(const json& flown, const FlightSummary& ref, const std:
         EXPECT_EQ(m.at("first_within_s").get<double>(), *ref.first_within_s) << what;
     } else {
         EXPECT_TRUE(m.at("first_within_s").is_null()) << what;
+    }
+    if (ref.engagement) {
+        EXPECT_EQ(m.at("closest_m").get<double>(), ref.engagement->closest_m) << what;
+        EXPECT_EQ(m.at("rear_cone_s").get<double>(), ref.engagement->cone_time.total_s) << what;
     }
     // The same checks, in the same order, with the same words.
     std::vector<std::pair<std::string, std::string>> checks, expected;
