@@ -24,6 +24,7 @@
 #include "scenario.h"
 #include "scenario_json.h"
 #include "tool_error.h"
+#include "values.h"
 
 namespace scenario_json {
 
@@ -179,6 +180,14 @@ void read_engagement(const json& obj, const std::string& where, const std::strin
     if (kinds > 1) fail(w, "give one of \"manoeuvre\", \"recorded\" and \"opponent\"");
     TargetSpec spec;
     spec.geometry = read_geometry(t, w);
+    // The target starts where an aircraft may start: above the ground, in
+    // the atmosphere the law knows.
+    const double altitude_m = sc.initial.altitude_m + spec.geometry.altitude_diff_m;
+    if (!(altitude_m >= kMinStartAltitude_m && altitude_m <= kMaxStartAltitude_m)) {
+        fail(w + ".altitude_diff_m", "puts the target at " + number_text(altitude_m) +
+                                         " m, outside [" + number_text(kMinStartAltitude_m) + ", " +
+                                         number_text(kMaxStartAltitude_m) + "]");
+    }
     if (t.contains("manoeuvre"))
         spec.manoeuvre = read_manoeuvre(t.at("manoeuvre"), w + ".manoeuvre", sc.duration_s);
     if (t.contains("recorded")) {

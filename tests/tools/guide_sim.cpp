@@ -162,6 +162,7 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
     write("law_word.json", scenario(R"("target": {}, "pursuit": {"law": "collision"})"));
     write("placed_twice.json", scenario(R"("target": {"range_m": 900, "recorded": "t.csv"})"));
     write("no_track.json", scenario(R"("target": {"recorded": "absent.csv"})"));
+    write("target_underground.json", scenario(R"("target": {"altitude_diff_m": -3500})"));
     std::filesystem::create_directory(at("folder.json"));
     const struct {
         const char* situation;
@@ -290,6 +291,10 @@ TEST_F(GuideSim, BadScenariosAndOptionsAreRefusedClearly) {
          1,
          "target.range_m: a recorded target is placed by its file"},
         {"a recorded track that is not there", {at("no_track.json")}, 1, "absent.csv"},
+        {"a target below the ground",
+         {at("target_underground.json")},
+         1,
+         "target.altitude_diff_m: puts the target at -500 m, outside [1, 30000]"},
         {"unknown scenario", {"no_such_one"}, 2, "unknown scenario \"no_such_one\""},
         {"unknown option", {"--fly-faster"}, 2, "--fly-faster"},
         {"nothing to compare with",
