@@ -22,23 +22,12 @@
 
 #include "sim/aircraft_catalog.h"
 #include "sim/aircraft_scenarios.h"
+#include "loaded_library.h"
 #include "sim/flight.h"
 
 namespace {
 
 constexpr const char* kEngagement = "head_on_1v1";
-
-const GuideLibrary& library() {
-    static const GuideLibrary lib = [] {
-        try {
-            return load_guide_library(GUIDE_LIBRARY_PATH);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            std::exit(1);
-        }
-    }();
-    return lib;
-}
 
 // What a host records of each step for both aircraft (guide-sim writes
 // these and more to its CSV).
@@ -90,8 +79,8 @@ void BM_OneAgainstOne(benchmark::State& state, const std::string& aircraft) {
                         s.aircraft->position.z, g.target.position.x, g.target.position.y,
                         g.target.position.z, g.geometry.range_m});
     };
-    LoadedLaw law(library());
-    LoadedInstanceLaw opponent_law(library().instances);
+    LoadedLaw law(loaded_library());
+    LoadedInstanceLaw opponent_law(loaded_library().instances);
     Opponent opponent{opponent_law, *e->opponent};
     double flown_s = 0.0;
     for (auto _ : state) {

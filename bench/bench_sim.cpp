@@ -6,28 +6,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "loaded_library.h"
 #include "sim/flight.h"
 
 namespace {
-
-const GuideLibrary& library() {
-    static const GuideLibrary lib = [] {
-        try {
-            return load_guide_library(GUIDE_LIBRARY_PATH);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            std::exit(1);
-        }
-    }();
-    return lib;
-}
 
 void fly(benchmark::State& state, const std::vector<Scenario>& scenarios) {
     double simulated_s = 0.0;
     for (const Scenario& sc : scenarios) simulated_s += sc.duration_s;
     for (auto _ : state) {
         for (const Scenario& sc : scenarios) {
-            FlightSummary sum = fly_scenario(library(), sc, AircraftConfig{}, nullptr);
+            FlightSummary sum = fly_scenario(loaded_library(), sc, AircraftConfig{}, nullptr);
             benchmark::DoNotOptimize(sum);
         }
     }
