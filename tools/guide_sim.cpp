@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -88,7 +89,9 @@ constexpr const char* kOpponentColumns[] = {
     "target_azim_cmd", "target_elev_cmd",     "target_speed_cmd", "target_lat_cmd",
     "target_nz_cmd",   "target_throttle_cmd", "target_alpha_deg", "target_beta_deg"};
 
-std::vector<double> target_values(const EngagementSample& e) {
+// Arrays of the columns' length: rows are written every step, without a
+// heap allocation.
+std::array<double, std::size(kTargetColumns)> target_values(const EngagementSample& e) {
     const TargetState& t = e.target;
     const EngagementGeometry& g = e.geometry;
     return {t.position.x, t.position.z,    t.position.y,    t.heading_deg,
@@ -97,7 +100,7 @@ std::vector<double> target_values(const EngagementSample& e) {
             g.hca_deg,    e.aim_point_m.x, e.aim_point_m.z, e.aim_point_m.y};
 }
 
-std::vector<double> opponent_values(const EngagementSample& e) {
+std::array<double, std::size(kOpponentColumns)> opponent_values(const EngagementSample& e) {
     const GuideWInputs& u = *e.opponent_inputs;
     const GuideWOutputs& y = *e.opponent_outputs;
     return {u.azim_cmd,
@@ -159,11 +162,11 @@ public:
             put_all(air, 7);
         }
         if (target_) {
-            const std::vector<double> t = target_values(*s.engagement);
+            const auto t = target_values(*s.engagement);
             put_all(t.data(), static_cast<int>(t.size()));
         }
         if (opponent_) {
-            const std::vector<double> o = opponent_values(*s.engagement);
+            const auto o = opponent_values(*s.engagement);
             put_all(o.data(), static_cast<int>(o.size()));
         }
         line += '\n';

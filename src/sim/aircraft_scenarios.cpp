@@ -31,7 +31,7 @@ void use_aircraft_trim_table(Scenario& sc, const std::string& entry) {
 }
 
 AircraftModel& prepare_opponent(Scenario& sc, bool over_own_fcs) {
-    OpponentSpec& o = *sc.target->opponent;
+    OpponentSetup& o = *sc.target->opponent;
     const std::string name = o.aircraft.empty() ? sc.aircraft : o.aircraft;
     // The same aircraft flies our control entry unless the opponent names its own.
     const ControlChoice choice{o.control.empty() && o.aircraft.empty() ? sc.control : o.control,

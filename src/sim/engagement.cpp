@@ -24,7 +24,7 @@ const char* first_non_finite(const GuideWOutputs& y) {
     return nullptr;
 }
 
-std::unique_ptr<TargetTrack> moving_target(const TargetSpec& t, const InitialFlight& own) {
+std::unique_ptr<TargetTrack> moving_target(const TargetSetup& t, const InitialFlight& own) {
     if (t.opponent) return nullptr;
     if (t.recorded) return recorded_target(*t.recorded);
     return scripted_target(target_start(t.geometry, own), t.manoeuvre);
@@ -51,14 +51,14 @@ EngagementGeometry engagement_geometry(V3 own_position_m, V3 own_velocity_mps, V
     return g;
 }
 
-Engagement::Engagement(const TargetSpec& target, const std::optional<PursuitSettings>& pursuit,
+Engagement::Engagement(const TargetSetup& target, const std::optional<PursuitSettings>& pursuit,
                        const InitialFlight& own_start, const AirMass& air, Opponent* opponent)
     : pursuit_(pursuit),
       track_(moving_target(target, own_start)),
       sensor_(pursuit ? pursuit->sensor : SensorSettings{}),
       opponent_(target.opponent ? opponent : nullptr),
-      opponent_spec_(target.opponent) {
-    if (!opponent_spec_) return;
+      opponent_setup_(target.opponent) {
+    if (!opponent_setup_) return;
     const TargetState start = target_start(target.geometry, own_start);
     InitialFlight init;
     init.altitude_m = start.position.y;
@@ -74,11 +74,11 @@ Engagement::Engagement(const TargetSpec& target, const std::optional<PursuitSett
     }
     opponent_offset_ = {start.position.x, 0.0, start.position.z};
     opponent_->law.initialize();
-    for (const auto& [name, value] : opponent_spec_->params)
+    for (const auto& [name, value] : opponent_setup_->params)
         set_parameter(opponent_->law.params(), name, value);
-    opponent_u_ = opponent_spec_->commands;
-    opponent_sensor_.emplace(opponent_spec_->pursuit ? opponent_spec_->pursuit->sensor
-                                                     : SensorSettings{});
+    opponent_u_ = opponent_setup_->commands;
+    opponent_sensor_.emplace(opponent_setup_->pursuit ? opponent_setup_->pursuit->sensor
+                                                      : SensorSettings{});
     envelope_ = std::make_unique<EnvelopeWatch>(opponent_->aircraft);
 }
 
@@ -97,7 +97,7 @@ TargetState Engagement::opponent_state() const {
 
 void Engagement::command(double t_s, const Aircraft& own, GuideWInputs& u) {
     if (opponent_) {
-        apply_due_events(opponent_spec_->events, opponent_next_event_, t_s, opponent_u_);
+        apply_due_events(opponent_setup_->events, opponent_next_event_, t_s, opponent_u_);
         opponent_->aircraft.sense(opponent_u_);
     }
     const TargetState target = opponent_ ? opponent_state() : track_->state();
@@ -118,7 +118,7 @@ void Engagement::command_opponent(double t_s, const Aircraft& own) {
     PursuitInput in{me.position, me.velocity, {}, {}};
     opponent_sensor_->observe(own.position, own.velocity, in.target_position_m,
                               in.target_velocity_mps);
-    const std::optional<PursuitSettings>& p = opponent_spec_->pursuit;
+    const std::optional<PursuitSettings>& p = opponent_setup_->pursuit;
     if (p && t_s >= p->start_s) put_commands(pursue(*p, in), opponent_u_);
     opponent_->law.step(opponent_u_, opponent_y_);
     if (const char* bad = first_non_finite(opponent_y_); bad && fault_.empty())

@@ -31,7 +31,7 @@
 #include "envelope_watch.h"
 #include "guidance_law.h"
 #include "engagement_figures.h"
-#include "engagement_spec.h"
+#include "engagement_setup.h"
 
 // The geometry of us (own) against the target, from our side.
 EngagementGeometry engagement_geometry(V3 own_position_m, V3 own_velocity_mps, V3 target_position_m,
@@ -61,7 +61,7 @@ class Engagement {
 public:
     // Resets the target and the opponent to their start; throws
     // AircraftError (kTrim) when the opponent cannot be trimmed there.
-    Engagement(const TargetSpec& target, const std::optional<PursuitSettings>& pursuit,
+    Engagement(const TargetSetup& target, const std::optional<PursuitSettings>& pursuit,
                const InitialFlight& own_start, const AirMass& air, Opponent* opponent);
 
     // Before the laws step at t: our commands from the target as sensed
@@ -90,7 +90,7 @@ private:
     std::unique_ptr<TargetTrack> track_;
     TargetSensor sensor_;
     Opponent* opponent_;
-    std::optional<OpponentSpec> opponent_spec_;
+    std::optional<OpponentSetup> opponent_setup_;
     std::optional<TargetSensor> opponent_sensor_;
     std::unique_ptr<EnvelopeWatch> envelope_;
     V3 opponent_offset_;  // its model's start position in our frame

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "engagement_spec.h"
+#include "engagement_setup.h"
 
 // An aircraft's first moment outside its envelope (load, angle of attack).
 struct Excursion {

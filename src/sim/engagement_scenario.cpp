@@ -40,19 +40,14 @@ constexpr double kMaxTurn_deg = 3600.0;  // ten circles: a turn that ends
 
 TargetGeometry read_geometry(const json& obj, const std::string& where) {
     TargetGeometry g;
-    read_number(obj, "range_m", where, g.range_m);
-    read_number(obj, "angle_off_tail_deg", where, g.angle_off_tail_deg);
-    read_number(obj, "crossing_deg", where, g.crossing_deg);
-    read_number(obj, "altitude_diff_m", where, g.altitude_diff_m);
-    read_number(obj, "speed_mps", where, g.speed_mps);
-    read_number(obj, "path_deg", where, g.path_deg);
-    check_range(g.range_m, 1.0, kMaxRange_m, where + ".range_m");
-    check_range(g.angle_off_tail_deg, -kFullTurn_deg, kFullTurn_deg, where + ".angle_off_tail_deg");
-    check_range(g.crossing_deg, -kFullTurn_deg, kFullTurn_deg, where + ".crossing_deg");
-    check_range(g.altitude_diff_m, -kMaxStartAltitude_m, kMaxStartAltitude_m,
-                where + ".altitude_diff_m");
-    check_range(g.speed_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps, where + ".speed_mps");
-    check_range(g.path_deg, -80.0, 80.0, where + ".path_deg");
+    read_bounded(obj, "range_m", where, g.range_m, 1.0, kMaxRange_m);
+    read_bounded(obj, "angle_off_tail_deg", where, g.angle_off_tail_deg, -kFullTurn_deg,
+                 kFullTurn_deg);
+    read_bounded(obj, "crossing_deg", where, g.crossing_deg, -kFullTurn_deg, kFullTurn_deg);
+    read_bounded(obj, "altitude_diff_m", where, g.altitude_diff_m, -kMaxStartAltitude_m,
+                 kMaxStartAltitude_m);
+    read_bounded(obj, "speed_mps", where, g.speed_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps);
+    read_bounded(obj, "path_deg", where, g.path_deg, -80.0, 80.0);
     return g;
 }
 
@@ -63,34 +58,24 @@ Manoeuvre read_manoeuvre(const json& obj, const std::string& where, double durat
     Manoeuvre m;
     m.kind = static_cast<ManoeuvreKind>(
         one_of(obj, "kind", where, {"straight", "turn", "weave", "climb"}));
-    read_number(obj, "start_s", where, m.start_s);
-    read_number(obj, "load_g", where, m.load_g);
-    read_number(obj, "turn_deg", where, m.turn_deg);
-    read_number(obj, "bank_deg", where, m.bank_deg);
-    read_number(obj, "period_s", where, m.period_s);
-    read_number(obj, "path_deg", where, m.path_deg);
+    read_bounded(obj, "start_s", where, m.start_s, 0.0, duration_s);
+    read_bounded(obj, "load_g", where, m.load_g, 1.0, kMaxTargetLoad_g);
+    read_bounded(obj, "turn_deg", where, m.turn_deg, 0.0, kMaxTurn_deg);
+    read_bounded(obj, "bank_deg", where, m.bank_deg, -85.0, 85.0);
+    read_bounded(obj, "period_s", where, m.period_s, 1.0, kMaxDuration_s);
+    read_bounded(obj, "path_deg", where, m.path_deg, -80.0, 80.0);
     if (obj.contains("side")) m.side = one_of(obj, "side", where, {"left", "right"}) ? 1 : -1;
-    check_range(m.start_s, 0.0, duration_s, where + ".start_s");
-    check_range(m.load_g, 1.0, kMaxTargetLoad_g, where + ".load_g");
-    check_range(m.turn_deg, 0.0, kMaxTurn_deg, where + ".turn_deg");
-    check_range(m.bank_deg, -85.0, 85.0, where + ".bank_deg");
-    check_range(m.period_s, 1.0, kMaxDuration_s, where + ".period_s");
-    check_range(m.path_deg, -80.0, 80.0, where + ".path_deg");
     return m;
 }
 
 SensorSettings read_sensor(const json& obj, const std::string& where) {
     only_keys(obj, where, {"delay_s", "noise_m", "noise_mps", "seed"});
     SensorSettings s;
-    read_number(obj, "delay_s", where, s.delay_s);
-    read_number(obj, "noise_m", where, s.noise_m);
-    read_number(obj, "noise_mps", where, s.noise_mps);
+    read_bounded(obj, "delay_s", where, s.delay_s, 0.0, kMaxSensorDelay_s);
+    read_bounded(obj, "noise_m", where, s.noise_m, 0.0, kMaxSensorNoise_m);
+    read_bounded(obj, "noise_mps", where, s.noise_mps, 0.0, kMaxStartSpeed_mps);
     double seed = 1.0;
-    read_number(obj, "seed", where, seed);
-    check_range(s.delay_s, 0.0, kMaxSensorDelay_s, where + ".delay_s");
-    check_range(s.noise_m, 0.0, kMaxSensorNoise_m, where + ".noise_m");
-    check_range(s.noise_mps, 0.0, kMaxStartSpeed_mps, where + ".noise_mps");
-    check_range(seed, 0.0, kMaxSeed, where + ".seed");
+    read_bounded(obj, "seed", where, seed, 0.0, kMaxSeed);
     if (seed != std::floor(seed)) fail(where + ".seed", "must be a whole number");
     s.seed = static_cast<std::uint64_t>(seed);
     return s;
@@ -100,18 +85,12 @@ SpeedFromRange read_speed(const json& obj, const std::string& where) {
     only_keys(obj, where,
               {"hold_range_m", "close_time_s", "closure_gain", "decel_mps2", "min_mps", "max_mps"});
     SpeedFromRange k;
-    read_number(obj, "hold_range_m", where, k.hold_range_m);
-    read_number(obj, "close_time_s", where, k.close_time_s);
-    read_number(obj, "closure_gain", where, k.closure_gain);
-    read_number(obj, "decel_mps2", where, k.decel_mps2);
-    read_number(obj, "min_mps", where, k.min_mps);
-    read_number(obj, "max_mps", where, k.max_mps);
-    check_range(k.hold_range_m, 0.0, kMaxRange_m, where + ".hold_range_m");
-    check_range(k.close_time_s, 1.0, kMaxDuration_s, where + ".close_time_s");
-    check_range(k.closure_gain, 0.0, 10.0, where + ".closure_gain");
-    check_range(k.decel_mps2, 0.1, 100.0, where + ".decel_mps2");
-    check_range(k.min_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps, where + ".min_mps");
-    check_range(k.max_mps, k.min_mps, kMaxStartSpeed_mps, where + ".max_mps");
+    read_bounded(obj, "hold_range_m", where, k.hold_range_m, 0.0, kMaxRange_m);
+    read_bounded(obj, "close_time_s", where, k.close_time_s, 1.0, kMaxDuration_s);
+    read_bounded(obj, "closure_gain", where, k.closure_gain, 0.0, 10.0);
+    read_bounded(obj, "decel_mps2", where, k.decel_mps2, 0.1, 100.0);
+    read_bounded(obj, "min_mps", where, k.min_mps, kMinStartSpeed_mps, kMaxStartSpeed_mps);
+    read_bounded(obj, "max_mps", where, k.max_mps, k.min_mps, kMaxStartSpeed_mps);
     return k;
 }
 
@@ -122,16 +101,11 @@ PursuitSettings read_pursuit(const json& obj, const std::string& where, double d
     PursuitSettings p;
     if (obj.contains("law"))
         p.law = static_cast<PursuitLaw>(one_of(obj, "law", where, {"pure", "lead", "lag"}));
-    read_number(obj, "start_s", where, p.start_s);
-    read_number(obj, "lead_max_s", where, p.lead_max_s);
-    read_number(obj, "lag_s", where, p.lag_s);
-    read_number(obj, "floor_m", where, p.floor_m);
-    read_number(obj, "floor_depth_m", where, p.floor_depth_m);
-    check_range(p.floor_m, 0.0, kMaxStartAltitude_m, where + ".floor_m");
-    check_range(p.floor_depth_m, 1.0, kMaxStartAltitude_m, where + ".floor_depth_m");
-    check_range(p.start_s, 0.0, duration_s, where + ".start_s");
-    check_range(p.lead_max_s, 0.0, kMaxLeadTime_s, where + ".lead_max_s");
-    check_range(p.lag_s, 0.0, kMaxLeadTime_s, where + ".lag_s");
+    read_bounded(obj, "start_s", where, p.start_s, 0.0, duration_s);
+    read_bounded(obj, "lead_max_s", where, p.lead_max_s, 0.0, kMaxLeadTime_s);
+    read_bounded(obj, "lag_s", where, p.lag_s, 0.0, kMaxLeadTime_s);
+    read_bounded(obj, "floor_m", where, p.floor_m, 0.0, kMaxStartAltitude_m);
+    read_bounded(obj, "floor_depth_m", where, p.floor_depth_m, 1.0, kMaxStartAltitude_m);
     if (obj.contains("speed")) p.speed = read_speed(obj.at("speed"), where + ".speed");
     if (obj.contains("sensor")) p.sensor = read_sensor(obj.at("sensor"), where + ".sensor");
     return p;
@@ -144,10 +118,28 @@ std::string non_empty_text(const json& obj, const char* key, const std::string& 
     return v.get<std::string>();
 }
 
-OpponentSpec read_opponent(const json& obj, const std::string& where, const TargetState& start,
-                           double duration_s) {
+// A recorded track, looked for from the scenario's folder; the placement
+// keys are refused beside it, since its file places the target.
+std::shared_ptr<const RecordedTrack> read_recorded(const json& t, const std::string& w,
+                                                   const std::string& folder) {
+    for (const char* k : {"range_m", "angle_off_tail_deg", "crossing_deg", "altitude_diff_m",
+                          "speed_mps", "path_deg"}) {
+        if (t.contains(k)) fail(w + "." + k, "a recorded target is placed by its file");
+    }
+    const std::filesystem::path file = non_empty_text(t, "recorded", w);
+    const std::filesystem::path path =
+        file.is_relative() && !folder.empty() ? std::filesystem::path(folder) / file : file;
+    try {
+        return std::make_shared<RecordedTrack>(read_recorded_track(path.string()));
+    } catch (const ToolError& e) {
+        fail(w + ".recorded", e.what());
+    }
+}
+
+OpponentSetup read_opponent(const json& obj, const std::string& where, const TargetState& start,
+                            double duration_s) {
     only_keys(obj, where, {"aircraft", "control", "pursuit", "inputs", "events", "params"});
-    OpponentSpec o;
+    OpponentSetup o;
     if (obj.contains("aircraft")) o.aircraft = non_empty_text(obj, "aircraft", where);
     if (obj.contains("control")) o.control = non_empty_text(obj, "control", where);
     if (obj.contains("pursuit"))
@@ -178,36 +170,23 @@ void read_engagement(const json& obj, const std::string& where, const std::strin
                "path_deg", "manoeuvre", "recorded", "opponent"});
     const int kinds = t.contains("manoeuvre") + t.contains("recorded") + t.contains("opponent");
     if (kinds > 1) fail(w, "give one of \"manoeuvre\", \"recorded\" and \"opponent\"");
-    TargetSpec spec;
-    spec.geometry = read_geometry(t, w);
+    TargetSetup target;
+    target.geometry = read_geometry(t, w);
     // The target starts where an aircraft may start: above the ground, in
     // the atmosphere the law knows.
-    const double altitude_m = sc.initial.altitude_m + spec.geometry.altitude_diff_m;
+    const double altitude_m = sc.initial.altitude_m + target.geometry.altitude_diff_m;
     if (!(altitude_m >= kMinStartAltitude_m && altitude_m <= kMaxStartAltitude_m)) {
         fail(w + ".altitude_diff_m", "puts the target at " + number_text(altitude_m) +
                                          " m, outside [" + number_text(kMinStartAltitude_m) + ", " +
                                          number_text(kMaxStartAltitude_m) + "]");
     }
     if (t.contains("manoeuvre"))
-        spec.manoeuvre = read_manoeuvre(t.at("manoeuvre"), w + ".manoeuvre", sc.duration_s);
-    if (t.contains("recorded")) {
-        for (const char* k : {"range_m", "angle_off_tail_deg", "crossing_deg", "altitude_diff_m",
-                              "speed_mps", "path_deg"}) {
-            if (t.contains(k)) fail(w + "." + k, "a recorded target is placed by its file");
-        }
-        const std::filesystem::path file = non_empty_text(t, "recorded", w);
-        const std::filesystem::path path =
-            file.is_relative() && !folder.empty() ? std::filesystem::path(folder) / file : file;
-        try {
-            spec.recorded = std::make_shared<RecordedTrack>(read_recorded_track(path.string()));
-        } catch (const ToolError& e) {
-            fail(w + ".recorded", e.what());
-        }
-    }
+        target.manoeuvre = read_manoeuvre(t.at("manoeuvre"), w + ".manoeuvre", sc.duration_s);
+    if (t.contains("recorded")) target.recorded = read_recorded(t, w, folder);
     if (t.contains("opponent"))
-        spec.opponent = read_opponent(t.at("opponent"), w + ".opponent",
-                                      target_start(spec.geometry, sc.initial), sc.duration_s);
-    sc.target = std::move(spec);
+        target.opponent = read_opponent(t.at("opponent"), w + ".opponent",
+                                        target_start(target.geometry, sc.initial), sc.duration_s);
+    sc.target = std::move(target);
     sc.pursuit = obj.contains("pursuit")
                      ? read_pursuit(obj.at("pursuit"), where + ".pursuit", sc.duration_s)
                      : PursuitSettings{};
@@ -215,10 +194,9 @@ void read_engagement(const json& obj, const std::string& where, const std::strin
 
 void read_engagement_expect(const json& obj, const std::string& where, Expectations& e) {
     read_optional(obj, "on_target_within_s", where, e.on_target_within_s);
-    read_number(obj, "on_target_deg", where, e.on_target_deg);
+    read_bounded(obj, "on_target_deg", where, e.on_target_deg, 0.0, kHalfTurn_deg);
     read_optional(obj, "min_separation_m", where, e.min_separation_m);
     read_optional(obj, "rear_cone_s", where, e.rear_cone_s);
-    check_range(e.on_target_deg, 0.0, kHalfTurn_deg, where + ".on_target_deg");
     if (e.on_target_within_s)
         check_range(*e.on_target_within_s, 0.0, kMaxDuration_s, where + ".on_target_within_s");
     if (e.min_separation_m)
@@ -228,14 +206,11 @@ void read_engagement_expect(const json& obj, const std::string& where, Expectati
     const json& c = obj.at("rear_cone");
     const std::string w = where + ".rear_cone";
     only_keys(c, w, {"angle_deg", "min_range_m", "max_range_m", "ata_deg"});
-    read_number(c, "ata_deg", w, e.rear_cone.ata_deg);
-    check_range(e.rear_cone.ata_deg, 0.0, kHalfTurn_deg, w + ".ata_deg");
-    read_number(c, "angle_deg", w, e.rear_cone.angle_deg);
-    read_number(c, "min_range_m", w, e.rear_cone.min_range_m);
-    read_number(c, "max_range_m", w, e.rear_cone.max_range_m);
-    check_range(e.rear_cone.angle_deg, 0.0, kHalfTurn_deg, w + ".angle_deg");
-    check_range(e.rear_cone.min_range_m, 0.0, kMaxRange_m, w + ".min_range_m");
-    check_range(e.rear_cone.max_range_m, e.rear_cone.min_range_m, kMaxRange_m, w + ".max_range_m");
+    read_bounded(c, "ata_deg", w, e.rear_cone.ata_deg, 0.0, kHalfTurn_deg);
+    read_bounded(c, "angle_deg", w, e.rear_cone.angle_deg, 0.0, kHalfTurn_deg);
+    read_bounded(c, "min_range_m", w, e.rear_cone.min_range_m, 0.0, kMaxRange_m);
+    read_bounded(c, "max_range_m", w, e.rear_cone.max_range_m, e.rear_cone.min_range_m,
+                 kMaxRange_m);
 }
 
 }  // namespace scenario_json

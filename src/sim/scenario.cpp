@@ -84,6 +84,12 @@ void check_range(double value, double lo, double hi, const std::string& where) {
     }
 }
 
+void read_bounded(const json& obj, const char* key, const std::string& where, double& out,
+                  double lo, double hi) {
+    read_number(obj, key, where, out);
+    check_range(out, lo, hi, where + "." + key);
+}
+
 size_t one_of(const json& obj, const char* key, const std::string& where,
               std::initializer_list<const char*> words) {
     const std::string path = where + "." + key;

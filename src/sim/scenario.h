@@ -39,7 +39,7 @@
 #include "GuideW.h"
 #include "air_mass.h"
 #include "commands.h"
-#include "engagement_spec.h"
+#include "engagement_setup.h"
 #include "flight_state.h"
 
 // Where a simulated flight may start: above the ground and within the
@@ -125,7 +125,7 @@ struct Scenario {
     AirMass atmosphere;  // still air unless the scenario gives one
     // An engagement: the target, and how our commands follow it (pure
     // pursuit from the start unless the scenario says otherwise).
-    std::optional<TargetSpec> target;
+    std::optional<TargetSetup> target;
     std::optional<PursuitSettings> pursuit;
 };
 

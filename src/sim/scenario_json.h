@@ -32,6 +32,9 @@ void read_optional(const json& obj, const char* key, const std::string& where,
                    std::optional<double>& out);
 // A number within [lo, hi], or the key is refused naming the range.
 void check_range(double value, double lo, double hi, const std::string& where);
+// out from obj's key when given, then held to [lo, hi] as check_range does.
+void read_bounded(const json& obj, const char* key, const std::string& where, double& out,
+                  double lo, double hi);
 // One of the words, or the key is refused naming them; returns its index.
 size_t one_of(const json& obj, const char* key, const std::string& where,
               std::initializer_list<const char*> words);

@@ -271,7 +271,7 @@ TEST(Engagement, ClosingOnASlowerTargetFailsTheSeparation) {
     sc.initial.speed_mps = 250.0;
     sc.commands.speed_cmd = 250.0;
     sc.commands.mode = 1.0;
-    TargetSpec target;
+    TargetSetup target;
     target.geometry = {2000.0, 0.0, 0.0, 0.0, 200.0, 0.0};
     sc.target = target;
     sc.expect.min_separation_m = 100.0;

@@ -2,8 +2,8 @@
 // script, a recorded track or a second aircraft flown by a law), and the
 // rear cone it is judged by. target.h and pursuit.h say what each means;
 // engagement.h flies it.
-#ifndef SIM_ENGAGEMENT_SPEC_H
-#define SIM_ENGAGEMENT_SPEC_H
+#ifndef SIM_ENGAGEMENT_SETUP_H
+#define SIM_ENGAGEMENT_SETUP_H
 
 #include <memory>
 #include <optional>
@@ -16,7 +16,7 @@
 #include "target.h"
 
 // A second aircraft flown by a law of its own.
-struct OpponentSpec {
+struct OpponentSetup {
     std::string aircraft;  // empty: the same aircraft as ours
     std::string control;   // its control entry (empty: its own)
     // Either it pursues us, or it flies its commands and events.
@@ -26,11 +26,11 @@ struct OpponentSpec {
     std::vector<std::pair<std::string, double>> params;  // its law's, after its trim table
 };
 
-struct TargetSpec {
+struct TargetSetup {
     TargetGeometry geometry;  // unused by a recorded track (its file places it)
     Manoeuvre manoeuvre;
     std::shared_ptr<const RecordedTrack> recorded;
-    std::optional<OpponentSpec> opponent;
+    std::optional<OpponentSetup> opponent;
 };
 
 // The cone behind the target from which a gun or a rear-aspect missile can
